@@ -126,6 +126,9 @@ double ChiSquareProbability(double x, int df) {
     if (x <= 0.0 || df < 1) {
         return 1.0;
     }
+    if (std::isinf(x)) {
+        return 0.0;  // the log-sum below would meet inf - inf
+    }
     const double a = x / 2.0;
     const bool even = df % 2 == 0;
     const double y = df < 2 ? 0.0 : cutExp(-a);
@@ -221,7 +224,7 @@ double TauCriticalValue(int dof, int n, double alpha) {
     for (int step = 0; step < kNewtonStepLimit; ++step) {
         const double y = g / s;
         double f = 0.0;
-        double df = 0.0;
+        double slope = 0.0;
         if (gEven) {
             double zt = 1.0;
             double sum = 0.0;
@@ -230,7 +233,7 @@ double TauCriticalValue(int dof, int n, double alpha) {
                 zt = zt * s * (j - 0.5) / j;
             }
             f = r * sum;
-            df = zt * y;
+            slope = zt * y;
         } else {
             double zt = std::sqrt(s);
             double sum = 0.0;
@@ -239,9 +242,9 @@ double TauCriticalValue(int dof, int n, double alpha) {
                 zt = zt * s * j / (j + 0.5);
             }
             f = w * (std::atan(r / std::sqrt(1.0 - r * r)) + r * sum);
-            df = w * zt * y;
+            slope = w * zt * y;
         }
-        const double h = (target - f) / df;
+        const double h = (target - f) / slope;
         if (std::fabs(h) < kNewtonTolerance) {
             break;
         }

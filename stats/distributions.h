@@ -13,7 +13,8 @@ double NormalProbability(double z);
 
 // P(X > x) for X chi-square distributed with df degrees of freedom. x >= 0, df >= 1; x <= 0 or
 // df < 1 gives 1.0. Terms below exp(-20) are dropped, so tails beyond that read as 0 (for df = 2:
-// exactly exp(-x/2) for x < 40, 0 beyond). A NaN x gives NaN. The run time grows with df.
+// exactly exp(-x/2) for x < 40, 0 beyond). x = +infinity gives 0, a NaN x gives NaN. The run time
+// grows with df.
 double ChiSquareProbability(double x, int df);
 
 // The x with P(X <= x) = p for X chi-square distributed with df degrees of freedom, found by

@@ -102,8 +102,12 @@ TEST(ChiSquareProbability, AgreesWithIncompleteGamma) {
     }
 }
 
-TEST(ChiSquareProbability, NaNArgumentEnds) {
+TEST(ChiSquareProbability, NonFiniteArguments) {
     EXPECT_TRUE(std::isnan(ChiSquareProbability(kNaN, 5)));
+    for (int df : {1, 2, 3, 4, 51}) {
+        EXPECT_EQ(ChiSquareProbability(std::numeric_limits<double>::infinity(), df), 0.0) << df;
+    }
+    EXPECT_EQ(ChiSquareProbability(-std::numeric_limits<double>::infinity(), 3), 1.0);
 }
 
 TEST(ChiSquareQuantile, MatchesPublishedTable) {
