@@ -1,0 +1,58 @@
+#pragma once
+#include <cstdint>
+
+#include "platform/full_path.h"
+#include "report/progress_window.h"
+#include "report/report_writer.h"
+#include "report/rich_edit_channel.h"
+
+namespace torvek {
+
+/// The one object of a run: it owns the front-end endpoints, the report, the two data sets and the
+/// adjustment, from the creation by main to the destruction, which writes the output data set.
+class AdjustmentJob {
+public:
+    /// `inputArgument`, `outputArgument`: the two file arguments as given (relative or absolute);
+    /// `progressWindow`, `reportWindow`: the endpoints from the command line, 0 when absent.
+    AdjustmentJob(const char* inputArgument, const char* outputArgument, std::int32_t progressWindow,
+                  std::int32_t reportWindow);
+    /// Writes the output data set first, whatever the run did.
+    virtual ~AdjustmentJob();
+    AdjustmentJob(const AdjustmentJob&) = delete;
+    AdjustmentJob& operator=(const AdjustmentJob&) = delete;
+
+    /// Polls the front end with a stage code; true when it asks to abort.
+    bool pollAbort(int stageCode) { return progress_.pollAbort(stageCode); }
+
+    /// The job sequence: banner, data sets, connectivity test, adjustment, retry, trailer.
+    void run();
+
+    /// The closing parameter report (ellipsoid and adjusted datum bias parameters).
+    void printClosingReport();
+
+    /// False only when the user declined to adjust one part of a disconnected network.
+    bool connectivityAccepted() const { return connectivityAccepted_; }
+
+    /// True when the run was refused because both file arguments name one file.
+    bool refusedSameFile() const { return refusedSameFile_; }
+
+    ReportWriter& report() { return report_; }
+    const char* inputPath() const { return inputPath_; }
+    const char* outputPath() const { return outputPath_; }
+
+private:
+    /// Writes the output data set to the output path; called once, by the destructor.
+    void saveOutputDataSet();
+    /// True (after printing an "Error: " line) when the two paths name one file.
+    bool pathsNameOneFile();
+
+    RichEditChannel channel_;
+    ReportWriter report_;
+    ProgressWindow progress_;
+    char inputPath_[platform::kMaxPath] = {};
+    char outputPath_[platform::kMaxPath] = {};
+    bool connectivityAccepted_ = true;
+    bool refusedSameFile_ = false;
+};
+
+}  // namespace torvek
