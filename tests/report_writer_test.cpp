@@ -116,7 +116,7 @@ TEST(RtfFragments, StyleFragmentsAreByteExactForEveryStyleInUse) {
             << c.size << "," << c.colour << "," << c.attribute << "," << c.tabs;
     }
     // The 580-character template with "18", "3" and two empty texts in its four fields.
-    EXPECT_EQ(styleFragment(9, 3, 0, 0).size(), 580u - 12u + 3u);
+    EXPECT_EQ(styleFragment(9, 3, 0, 0).size(), 580u - 10u + 3u);
 }
 
 TEST(RtfFragments, BannerIsCentredTitleSubtitleAndEmptyLine) {

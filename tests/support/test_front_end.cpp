@@ -92,7 +92,7 @@ void answerFrame(int fd, const Frame& frame, const FrontEndScript& script) {
         case 1033: answerInt(fd, script.abortAtStages.count(int(frame.wParam)) ? 1 : 0); break;
         case 74: answerInt(fd, script.refusePieces ? 0 : 1); break;
         case 65536: {
-            std::int32_t length = script.classNameLength >= 0 ? script.classNameLength
+            std::int32_t length = script.classNameLength != FrontEndScript::kRealLength ? script.classNameLength
                                                               : std::int32_t(script.className.size());
             answerInt(fd, length);
             writeAll(fd, script.className.data(), script.className.size());

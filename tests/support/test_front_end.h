@@ -29,7 +29,8 @@ struct Frame {
 struct FrontEndScript {
     std::set<int> abortAtStages;             // polls with these stage codes are answered 1
     std::string className = "RICHEDIT";      // answered to the class query
-    int classNameLength = -1;                // when >= 0, sent as the length instead of the real one
+    static constexpr int kRealLength = -2147483647 - 1;
+    int classNameLength = kRealLength;       // otherwise sent as the length instead of the real one
     int messageBoxButton = 1;                // 1 OK, 2 Cancel
     bool refusePieces = false;               // answer 0 to report pieces
     int closeProgressAfterFrames = -1;       // close the progress socket after this many frames on it
