@@ -10,13 +10,19 @@ double applyResultSigmaFloor(double sigma) {
 
 namespace {
 
-bool isConstraintComponent(std::int32_t component) { return component >= 0 && component <= 2; }
+bool isConstraintComponent(std::int32_t component) {
+    return component >= 0 && component <= 2;
+}
 
 // Residuals this small are rounding noise of the solution; storing them as 0 keeps the report
 // free of meaningless digits.
-double dropNoise(double value) { return std::fabs(value) < kResultFloor ? 0.0 : value; }
+double dropNoise(double value) {
+    return std::fabs(value) < kResultFloor ? 0.0 : value;
+}
 
-double dropImpossibleCorrelation(double value) { return std::fabs(value) > 1.0 ? 0.0 : value; }
+double dropImpossibleCorrelation(double value) {
+    return std::fabs(value) > 1.0 ? 0.0 : value;
+}
 
 }  // namespace
 
@@ -100,8 +106,8 @@ bool AdjustedDataSet::getConstraintResidual(std::int32_t component, double& resi
 
 // ---- Vectors --------------------------------------------------------------------------------
 
-bool AdjustedDataSet::setAdjustedVector(double deltaX, double deltaY, double deltaZ,
-                                        double north, double east, double up) {
+bool AdjustedDataSet::setAdjustedVector(double deltaX, double deltaY, double deltaZ, double north,
+                                        double east, double up) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
@@ -116,8 +122,7 @@ bool AdjustedDataSet::setAdjustedVector(double deltaX, double deltaY, double del
 }
 
 std::uint8_t AdjustedDataSet::getAdjustedVector(double& deltaX, double& deltaY, double& deltaZ,
-                                                double& north, double& east,
-                                                double& up) const {
+                                                double& north, double& east, double& up) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return 0;
@@ -153,9 +158,9 @@ bool AdjustedDataSet::getVectorTestResults(double values[kVectorTestResultCount]
     return true;
 }
 
-bool AdjustedDataSet::setAdjustedLocalSigmas(double sigmaNorth, double sigmaEast,
-                                             double sigmaUp, double correlation1,
-                                             double correlation2, double correlation3) {
+bool AdjustedDataSet::setAdjustedLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp,
+                                             double correlation1, double correlation2,
+                                             double correlation3) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
@@ -169,9 +174,9 @@ bool AdjustedDataSet::setAdjustedLocalSigmas(double sigmaNorth, double sigmaEast
     return true;
 }
 
-bool AdjustedDataSet::getAdjustedLocalSigmas(double& sigmaNorth, double& sigmaEast,
-                                             double& sigmaUp, double& correlation1,
-                                             double& correlation2, double& correlation3) const {
+bool AdjustedDataSet::getAdjustedLocalSigmas(double& sigmaNorth, double& sigmaEast, double& sigmaUp,
+                                             double& correlation1, double& correlation2,
+                                             double& correlation3) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
@@ -219,8 +224,7 @@ bool AdjustedDataSet::getAdjustedVectorSigmas(double& sigmaX, double& sigmaY, do
 
 // ---- Adjustment record ----------------------------------------------------------------------
 
-bool AdjustedDataSet::setAdjustmentCounts(std::int32_t observationCount,
-                                          std::int32_t unknownCount,
+bool AdjustedDataSet::setAdjustmentCounts(std::int32_t observationCount, std::int32_t unknownCount,
                                           std::int32_t degreesOfFreedom,
                                           std::int32_t iterationCount) {
     AdjustmentRecord* record = adjustmentRecordForWriting();

@@ -13,7 +13,7 @@ namespace torvek {
 // nothing. Setters on the adjustment record append a record when there is none and return false
 // only when that fails.
 class AdjustedDataSet : public ProjectDataSet {
-public:
+  public:
     using ProjectDataSet::ProjectDataSet;
     AdjustedDataSet() = default;
     AdjustedDataSet(const AdjustedDataSet&) = default;
@@ -30,14 +30,13 @@ public:
     // Adjusted latitude and longitude (decimal degrees), elevation and three sigmas (metres); the
     // setter applies the 1 mm rule to the sigmas. The getter returns the site's in-use flag
     // instead of true (0 at end, outputs untouched).
-    bool setAdjustedSite(double latitude, double longitude, double elevation,
-                         double latitudeSigma, double longitudeSigma, double elevationSigma);
+    bool setAdjustedSite(double latitude, double longitude, double elevation, double latitudeSigma,
+                         double longitudeSigma, double elevationSigma);
     std::uint8_t getAdjustedSite(double& latitude, double& longitude, double& elevation,
                                  double& latitudeSigma, double& longitudeSigma,
                                  double& elevationSigma) const;
     // component: 0 latitude, 1 longitude, 2 elevation; any other gives false and changes nothing.
-    bool setConstraintResidual(std::int32_t component, double residual,
-                               double normalizedResidual);
+    bool setConstraintResidual(std::int32_t component, double residual, double normalizedResidual);
     bool getConstraintResidual(std::int32_t component, double& residual,
                                double& normalizedResidual) const;
 
@@ -45,10 +44,10 @@ public:
 
     // Adjusted vector, earth-centred and local components (metres). The getter returns the
     // vector's in-use flag instead of true (0 at end, outputs untouched).
-    bool setAdjustedVector(double deltaX, double deltaY, double deltaZ, double north,
-                           double east, double up);
-    std::uint8_t getAdjustedVector(double& deltaX, double& deltaY, double& deltaZ,
-                                   double& north, double& east, double& up) const;
+    bool setAdjustedVector(double deltaX, double deltaY, double deltaZ, double north, double east,
+                           double up);
+    std::uint8_t getAdjustedVector(double& deltaX, double& deltaY, double& deltaZ, double& north,
+                                   double& east, double& up) const;
     // Residuals X, Y, Z; normalized residuals X, Y, Z; residuals north, east, up; normalized
     // residuals north, east, up. The setter stores values of magnitude below kResultFloor as 0.
     bool setVectorTestResults(const double values[kVectorTestResultCount]);
@@ -63,9 +62,8 @@ public:
                                 double& correlation3) const;
     // Adjusted earth-centred sigmas (metres) and correlations; the setter applies the same rule
     // to the sigmas and stores the correlations as given.
-    bool setAdjustedVectorSigmas(double sigmaX, double sigmaY, double sigmaZ,
-                                 double correlationXY, double correlationXZ,
-                                 double correlationYZ);
+    bool setAdjustedVectorSigmas(double sigmaX, double sigmaY, double sigmaZ, double correlationXY,
+                                 double correlationXZ, double correlationYZ);
     bool getAdjustedVectorSigmas(double& sigmaX, double& sigmaY, double& sigmaZ,
                                  double& correlationXY, double& correlationXZ,
                                  double& correlationYZ) const;

@@ -24,24 +24,24 @@ struct AdjustmentRecord {
     AdjustmentRecord& operator=(AdjustmentRecord&&) = default;
     virtual ~AdjustmentRecord() = default;
 
-    std::array<std::uint8_t, 8> headerReserved{};  // offset 0; never interpreted
-    std::int32_t recordNumber = -1;                // offset 8
-    std::uint8_t minimallyConstrained = 0;         // offset 12; flag
-    std::array<std::uint8_t, 3> flagPadding{};     // offset 13; preserved
+    std::array<std::uint8_t, 8> headerReserved{};         // offset 0; never interpreted
+    std::int32_t recordNumber = -1;                       // offset 8
+    std::uint8_t minimallyConstrained = 0;                // offset 12; flag
+    std::array<std::uint8_t, 3> flagPadding{};            // offset 13; preserved
     std::array<double, kBiasAprioriCount> aprioriBias{};  // offset 16; (value, sigma) pairs
     std::array<double, 6> reserved{};                     // offset 80; preserved, not used
     std::array<double, kBiasResultCount> biasResults{};   // offset 128
-    std::int32_t observationCount = 0;             // offset 240
-    std::int32_t unknownCount = 0;                 // offset 244
-    std::int32_t degreesOfFreedom = 0;             // offset 248
-    std::int32_t iterationCount = 0;               // offset 252
-    double chiSquare = 1.0;                        // offset 256
-    double chiSquareLower = 1.0;                   // offset 264
-    double chiSquareUpper = 1.0;                   // offset 272
-    double tauCriticalValue = 1.0;                 // offset 280
-    double unitWeightStandardError = 1.0;          // offset 288
-    std::uint8_t adjustmentSucceeded = 0;          // offset 296; flag
-    std::array<std::uint8_t, 7> trailingPadding{};  // offset 297; preserved
+    std::int32_t observationCount = 0;                    // offset 240
+    std::int32_t unknownCount = 0;                        // offset 244
+    std::int32_t degreesOfFreedom = 0;                    // offset 248
+    std::int32_t iterationCount = 0;                      // offset 252
+    double chiSquare = 1.0;                               // offset 256
+    double chiSquareLower = 1.0;                          // offset 264
+    double chiSquareUpper = 1.0;                          // offset 272
+    double tauCriticalValue = 1.0;                        // offset 280
+    double unitWeightStandardError = 1.0;                 // offset 288
+    std::uint8_t adjustmentSucceeded = 0;                 // offset 296; flag
+    std::array<std::uint8_t, 7> trailingPadding{};        // offset 297; preserved
 };
 
 // Adjustment records are equal, and ordered, by record number.

@@ -16,7 +16,7 @@ namespace {
 
 // Bytes of a data set held in memory.
 class MemorySource {
-public:
+  public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t read(std::uint8_t* out, std::size_t size) {
@@ -31,14 +31,14 @@ public:
     std::uint64_t remaining() const { return bytes_.size() - position_; }
     bool failed() const { return false; }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
     std::size_t position_ = 0;
 };
 
 // An open file; its length, taken when it is opened, bounds the counts.
 class FileSource {
-public:
+  public:
     explicit FileSource(std::FILE* file) : file_(file) {
         if (fseeko(file_, 0, SEEK_END) == 0) {
             const off_t end = ftello(file_);
@@ -61,15 +61,14 @@ public:
     std::uint64_t remaining() const { return size_ > position_ ? size_ - position_ : 0; }
     bool failed() const { return std::ferror(file_) != 0; }
 
-private:
+  private:
     std::FILE* file_;
     std::uint64_t size_ = 0;
     std::uint64_t position_ = 0;
 };
 
 template <class Record, std::size_t Size, class Source, class Decode>
-bool readRecordList(Source& source, std::int32_t count, std::vector<Record>& list,
-                    Decode decode) {
+bool readRecordList(Source& source, std::int32_t count, std::vector<Record>& list, Decode decode) {
     if (count <= 0) {
         return true;
     }

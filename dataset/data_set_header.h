@@ -28,19 +28,20 @@ struct DataSetHeader {
     DataSetHeader& operator=(DataSetHeader&&) = default;
     virtual ~DataSetHeader() = default;
 
-    std::array<std::uint8_t, 8> headerReserved{};     // offset 0; never interpreted
-    std::array<char, kHeaderTextSize> headerText{};   // offset 8; NUL-padded, no terminator when full
-    double semiMajorAxis = kWgs84SemiMajorAxis;       // offset 264; metres
+    std::array<std::uint8_t, 8> headerReserved{};  // offset 0; never interpreted
+    std::array<char, kHeaderTextSize>
+        headerText{};                            // offset 8; NUL-padded, no terminator when full
+    double semiMajorAxis = kWgs84SemiMajorAxis;  // offset 264; metres
     double inverseFlattening = kWgs84InverseFlattening;  // offset 272; 1/f
-    std::uint8_t headerOption1 = 1;                   // offset 280; preserved, not used
-    std::uint8_t headerOption2 = 1;                   // offset 281; preserved, not used
-    std::array<std::uint8_t, 6> headerPadding{};      // offset 282; preserved
-    double referenceLatitude = 0.0;   // offset 288; decimal degrees, [-90, 90]
-    double referenceLongitude = 0.0;  // offset 296; decimal degrees
-    double confidenceLevel = kDefaultConfidenceLevel;  // offset 304; percent
-    double vectorSigmaScale = 1.0;    // offset 312; factor on the a-priori vector sigmas
-    std::int32_t headerValue1 = 0;    // offset 320; preserved, not used
-    std::int32_t headerValue2 = 0;    // offset 324; preserved, not used
+    std::uint8_t headerOption1 = 1;                      // offset 280; preserved, not used
+    std::uint8_t headerOption2 = 1;                      // offset 281; preserved, not used
+    std::array<std::uint8_t, 6> headerPadding{};         // offset 282; preserved
+    double referenceLatitude = 0.0;                      // offset 288; decimal degrees, [-90, 90]
+    double referenceLongitude = 0.0;                     // offset 296; decimal degrees
+    double confidenceLevel = kDefaultConfidenceLevel;    // offset 304; percent
+    double vectorSigmaScale = 1.0;  // offset 312; factor on the a-priori vector sigmas
+    std::int32_t headerValue1 = 0;  // offset 320; preserved, not used
+    std::int32_t headerValue2 = 0;  // offset 324; preserved, not used
 };
 
 // Writes the header's 328-byte image.

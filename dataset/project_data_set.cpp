@@ -52,7 +52,9 @@ auto recordAt(List& list, std::size_t cursor) -> decltype(list.data()) {
 
 }  // namespace
 
-ProjectDataSet::ProjectDataSet(const char* fileName) { setFileName(fileName); }
+ProjectDataSet::ProjectDataSet(const char* fileName) {
+    setFileName(fileName);
+}
 
 // ---- File ------------------------------------------------------------------------------------
 
@@ -68,9 +70,13 @@ void ProjectDataSet::setFileName(const char* name) {
     fileName_.assign(name, length);
 }
 
-bool ProjectDataSet::load() { return !fileName_.empty() && readFile(fileName_); }
+bool ProjectDataSet::load() {
+    return !fileName_.empty() && readFile(fileName_);
+}
 
-bool ProjectDataSet::save() const { return !fileName_.empty() && writeFile(fileName_); }
+bool ProjectDataSet::save() const {
+    return !fileName_.empty() && writeFile(fileName_);
+}
 
 void ProjectDataSet::resetFile() {
     if (!fileName_.empty()) {
@@ -129,8 +135,7 @@ bool ProjectDataSet::addVector(const char* fromName, const char* toName) {
     VectorRecord vector;
     vector.fromSite.assign(fromName);
     vector.toSite.assign(toName);
-    return appendRecord(contents_.vectors, contents_.vectorCount, vectorCursor_,
-                        std::move(vector));
+    return appendRecord(contents_.vectors, contents_.vectorCount, vectorCursor_, std::move(vector));
 }
 
 bool ProjectDataSet::addAdjustmentRecord() {
@@ -212,7 +217,9 @@ bool ProjectDataSet::vectorLabels(char* label1, char* label2) const {
 const SiteRecord* ProjectDataSet::currentSite() const {
     return recordAt(contents_.sites, siteCursor_);
 }
-SiteRecord* ProjectDataSet::currentSite() { return recordAt(contents_.sites, siteCursor_); }
+SiteRecord* ProjectDataSet::currentSite() {
+    return recordAt(contents_.sites, siteCursor_);
+}
 
 const VectorRecord* ProjectDataSet::currentVector() const {
     return recordAt(contents_.vectors, vectorCursor_);

@@ -43,7 +43,7 @@ double applyVectorSigmaRule(double sigma);
 // Pointers returned by the name accessors (siteName, vectorFromSite, vectorToSite) and by the
 // current-record accessors stay valid until the next add, read or clear.
 class ProjectDataSet {
-public:
+  public:
     ProjectDataSet() = default;
     // With a file name, as setFileName.
     explicit ProjectDataSet(const char* fileName);
@@ -146,8 +146,7 @@ public:
                          double& geoidHeight) const;
     bool setSitePosition(double latitude, double longitude, double elevation, double geoidHeight);
     // Constraint sigmas in metres; both directions apply the 1 mm rule (applyConstraintSigmaRule).
-    bool getSiteSigmas(double& latitudeSigma, double& longitudeSigma,
-                       double& elevationSigma) const;
+    bool getSiteSigmas(double& latitudeSigma, double& longitudeSigma, double& elevationSigma) const;
     bool setSiteSigmas(double latitudeSigma, double longitudeSigma, double elevationSigma);
     // Fixed flags: 0 no, anything else yes.
     bool getSiteFixed(std::uint8_t& latitudeFixed, std::uint8_t& longitudeFixed,
@@ -171,9 +170,8 @@ public:
     // are correlation coefficients when all are within [-1, 1]; otherwise they are taken as
     // covariances (m^2) and divided by the products of the held sigmas, and if any quotient is
     // still outside [-1, 1] all three are 0. The record is not changed. False at end.
-    bool getVectorCovariance(double& sigmaX, double& sigmaY, double& sigmaZ,
-                             double& correlationXY, double& correlationXZ,
-                             double& correlationYZ) const;
+    bool getVectorCovariance(double& sigmaX, double& sigmaY, double& sigmaZ, double& correlationXY,
+                             double& correlationXZ, double& correlationYZ) const;
     // Stores the sigmas through applyVectorSigmaRule and the correlations as given.
     bool setVectorCovariance(double sigmaX, double sigmaY, double sigmaZ, double correlationXY,
                              double correlationXZ, double correlationYZ);
@@ -216,8 +214,8 @@ public:
                                double vectorSigmaScale);
     // A-priori datum bias parameters as four (value, sigma) pairs: rotations about north, east
     // and up in arc seconds, then the scale correction in ppm. The getter passes each sigma
-    // through applyConstraintSigmaRule (0 free, otherwise at least 0.001) and gives eight zeros when
-    // there is no adjustment record; always true.
+    // through applyConstraintSigmaRule (0 free, otherwise at least 0.001) and gives eight zeros
+    // when there is no adjustment record; always true.
     bool getBiasApriori(double pairs[kBiasAprioriCount]) const;
     // Stores the pairs with the same sigma rule, appending a record when there is none.
     bool setBiasApriori(const double pairs[kBiasAprioriCount]);
@@ -227,12 +225,12 @@ public:
     bool setBiasResultBlock(const double values[kBiasResultCount]);
     bool getBiasResultBlock(double values[kBiasResultCount]) const;
 
-protected:
+  protected:
     // The record under the adjustment cursor, appending one when there is none; null only when
     // none could be appended.
     AdjustmentRecord* adjustmentRecordForWriting();
 
-private:
+  private:
     void placeCursorsOnLastRecords();
 
     DataSetContents contents_;

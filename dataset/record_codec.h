@@ -18,7 +18,7 @@ namespace torvek {
 // wholly within those bytes keeps the value it had, so a record cut short by the end of a file
 // keeps its fresh defaults from the cut onwards.
 class FieldDecoder {
-public:
+  public:
     explicit FieldDecoder(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     void field(std::size_t offset, std::int32_t& value) const {
@@ -57,7 +57,7 @@ public:
     }
     void field(std::size_t offset, SiteName& name) const { field(offset, name.bytes); }
 
-private:
+  private:
     bool holds(std::size_t offset, std::size_t size) const {
         return offset <= bytes_.size() && size <= bytes_.size() - offset;
     }
@@ -67,7 +67,7 @@ private:
 
 // Writes fields into the full-size byte image of one record.
 class FieldEncoder {
-public:
+  public:
     explicit FieldEncoder(std::span<std::uint8_t> bytes) : bytes_(bytes) {}
 
     void field(std::size_t offset, const std::int32_t& value) const {
@@ -93,7 +93,7 @@ public:
     }
     void field(std::size_t offset, const SiteName& name) const { field(offset, name.bytes); }
 
-private:
+  private:
     std::span<std::uint8_t> bytes_;
 };
 

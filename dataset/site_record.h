@@ -21,23 +21,23 @@ struct SiteRecord {
     SiteRecord& operator=(SiteRecord&&) = default;
     virtual ~SiteRecord() = default;
 
-    SiteName name;                   // offset 0; input
-    std::int32_t recordNumber = -1;  // offset 4; number given when the site was added
-    std::int32_t recordSpare = 0;    // offset 8; preserved, not used
-    double latitude = 0.0;           // offset 12; input, decimal degrees
-    double longitude = 0.0;          // offset 20; input, decimal degrees
-    double elevation = 0.0;          // offset 28; input, metres above the geoid
-    double geoidHeight = 0.0;        // offset 36; input, metres; 0 counts as missing
-    double latitudeSigma = 0.0;      // offset 44; input, metres; 0 = no constraint
-    double longitudeSigma = 0.0;     // offset 52; input, metres; 0 = no constraint
-    double elevationSigma = 0.0;     // offset 60; input, metres; 0 = no constraint
-    std::uint8_t latitudeFixed = 0;  // offset 68; flag
-    std::uint8_t longitudeFixed = 0;  // offset 69; flag
-    std::uint8_t elevationFixed = 0;  // offset 70; flag
-    std::uint8_t inUse = 1;           // offset 71; flag
-    double adjustedLatitude = 0.0;    // offset 72; result, decimal degrees
-    double adjustedLongitude = 0.0;   // offset 80; result, decimal degrees
-    double adjustedElevation = 0.0;   // offset 88; result, metres
+    SiteName name;                        // offset 0; input
+    std::int32_t recordNumber = -1;       // offset 4; number given when the site was added
+    std::int32_t recordSpare = 0;         // offset 8; preserved, not used
+    double latitude = 0.0;                // offset 12; input, decimal degrees
+    double longitude = 0.0;               // offset 20; input, decimal degrees
+    double elevation = 0.0;               // offset 28; input, metres above the geoid
+    double geoidHeight = 0.0;             // offset 36; input, metres; 0 counts as missing
+    double latitudeSigma = 0.0;           // offset 44; input, metres; 0 = no constraint
+    double longitudeSigma = 0.0;          // offset 52; input, metres; 0 = no constraint
+    double elevationSigma = 0.0;          // offset 60; input, metres; 0 = no constraint
+    std::uint8_t latitudeFixed = 0;       // offset 68; flag
+    std::uint8_t longitudeFixed = 0;      // offset 69; flag
+    std::uint8_t elevationFixed = 0;      // offset 70; flag
+    std::uint8_t inUse = 1;               // offset 71; flag
+    double adjustedLatitude = 0.0;        // offset 72; result, decimal degrees
+    double adjustedLongitude = 0.0;       // offset 80; result, decimal degrees
+    double adjustedElevation = 0.0;       // offset 88; result, metres
     double adjustedLatitudeSigma = 0.0;   // offset 96; result, metres
     double adjustedLongitudeSigma = 0.0;  // offset 104; result, metres
     double adjustedElevationSigma = 0.0;  // offset 112; result, metres

@@ -42,28 +42,28 @@ struct VectorRecord {
     double localSigmaNorth = 0.0;    // offset 88; result, a-priori sigmas in the local frame
     double localSigmaEast = 0.0;     // offset 96
     double localSigmaUp = 0.0;       // offset 104
-    std::array<double, 3> localCorrelation{};  // offset 112; result, written as 0
+    std::array<double, 3> localCorrelation{};            // offset 112; result, written as 0
     std::int32_t weightDivisor = kNeutralWeightDivisor;  // offset 136; weights times 2 / this
-    std::uint8_t inUse = 1;          // offset 140; flag
-    double adjustedDeltaX = 0.0;     // offset 141; result, earth-centred, metres
-    double adjustedDeltaY = 0.0;     // offset 149
-    double adjustedDeltaZ = 0.0;     // offset 157
-    double adjustedNorth = 0.0;      // offset 165; result, local frame, metres
-    double adjustedEast = 0.0;       // offset 173
-    double adjustedUp = 0.0;         // offset 181
+    std::uint8_t inUse = 1;                              // offset 140; flag
+    double adjustedDeltaX = 0.0;  // offset 141; result, earth-centred, metres
+    double adjustedDeltaY = 0.0;  // offset 149
+    double adjustedDeltaZ = 0.0;  // offset 157
+    double adjustedNorth = 0.0;   // offset 165; result, local frame, metres
+    double adjustedEast = 0.0;    // offset 173
+    double adjustedUp = 0.0;      // offset 181
     // Offset 189: residuals X, Y, Z; normalized residuals X, Y, Z; residuals north, east, up;
     // normalized residuals north, east, up.
     std::array<double, kVectorTestResultCount> vectorTestResults{};
-    double adjustedLocalSigmaNorth = 0.0;  // offset 285; result, metres
-    double adjustedLocalSigmaEast = 0.0;   // offset 293
-    double adjustedLocalSigmaUp = 0.0;     // offset 301
+    double adjustedLocalSigmaNorth = 0.0;              // offset 285; result, metres
+    double adjustedLocalSigmaEast = 0.0;               // offset 293
+    double adjustedLocalSigmaUp = 0.0;                 // offset 301
     std::array<double, 3> adjustedLocalCorrelation{};  // offset 309
-    double adjustedSigmaX = 0.0;           // offset 333; result, metres
-    double adjustedSigmaY = 0.0;           // offset 341
-    double adjustedSigmaZ = 0.0;           // offset 349
-    double adjustedCorrelationXY = 0.0;    // offset 357
-    double adjustedCorrelationXZ = 0.0;    // offset 365
-    double adjustedCorrelationYZ = 0.0;    // offset 373
+    double adjustedSigmaX = 0.0;                       // offset 333; result, metres
+    double adjustedSigmaY = 0.0;                       // offset 341
+    double adjustedSigmaZ = 0.0;                       // offset 349
+    double adjustedCorrelationXY = 0.0;                // offset 357
+    double adjustedCorrelationXZ = 0.0;                // offset 365
+    double adjustedCorrelationYZ = 0.0;                // offset 373
 };
 
 // Vectors are equal when both end names are equal ignoring case, and order by start name, then

@@ -126,8 +126,8 @@ TEST(DataSetFile, RecordsSitAtTheirOffsets) {
 
 TEST(DataSetFile, ReadAndWriteReproduceEveryByte) {
     for (std::uint32_t seed = 1; seed <= 20; ++seed) {
-        const Bytes original = arbitraryFile(seed % 3, (seed / 3) % 4, seed % 2 + (seed == 7),
-                                             seed);
+        const Bytes original =
+            arbitraryFile(seed % 3, (seed / 3) % 4, seed % 2 + (seed == 7), seed);
         TempFile in("roundtrip-in");
         TempFile out("roundtrip-out");
         in.write(original);

@@ -53,7 +53,7 @@ inline void putDouble(Bytes& bytes, std::size_t offset, double value) {
 
 // A file in the system's temporary directory, unique to this process, removed afterwards.
 class TempFile {
-public:
+  public:
     explicit TempFile(const std::string& stem) {
         static std::atomic<int> serial{0};
         path_ = (std::filesystem::temp_directory_path() /
@@ -79,7 +79,7 @@ public:
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-private:
+  private:
     std::string path_;
 };
 
