@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <random>
@@ -126,8 +127,10 @@ TEST(DataSetFile, RecordsSitAtTheirOffsets) {
 
 TEST(DataSetFile, ReadAndWriteReproduceEveryByte) {
     for (std::uint32_t seed = 1; seed <= 20; ++seed) {
-        const Bytes original =
-            arbitraryFile(seed % 3, (seed / 3) % 4, seed % 2 + (seed == 7), seed);
+        Bytes original = arbitraryFile(seed % 3, (seed / 3) % 4, seed % 2 + (seed == 7), seed);
+        // A signalling NaN with a payload must come back bit for bit as well.
+        const Bytes signallingNan = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x7F};
+        std::copy(signallingNan.begin(), signallingNan.end(), original.begin() + 12 + 264);
         TempFile in("roundtrip-in");
         TempFile out("roundtrip-out");
         in.write(original);
