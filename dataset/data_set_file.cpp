@@ -1,0 +1,201 @@
+#include "dataset/data_set_file.h"
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "dataset/little_endian.h"
+#include "dataset/record_codec.h"
+
+namespace torvek {
+
+namespace {
+
+// Bytes of a data set held in memory.
+class MemorySource {
+  public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::size_t read(std::uint8_t* out, std::size_t size) {
+        const std::size_t available = bytes_.size() - position_;
+        const std::size_t count = size < available ? size : available;
+        if (count > 0) {
+            std::memcpy(out, bytes_.data() + position_, count);
+        }
+        position_ += count;
+        return count;
+    }
+    std::uint64_t remaining() const { return bytes_.size() - position_; }
+    bool failed() const { return false; }
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+// An open file; its length, taken when it is opened, bounds the counts.
+class FileSource {
+  public:
+    explicit FileSource(std::FILE* file) : file_(file) {
+        if (fseeko(file_, 0, SEEK_END) == 0) {
+            const off_t end = ftello(file_);
+            if (end > 0) {
+                size_ = static_cast<std::uint64_t>(end);
+            }
+        }
+        // A file whose length cannot be found (a pipe) is read as far as it goes; only the
+        // fixed allowance then bounds its counts.
+        if (fseeko(file_, 0, SEEK_SET) != 0) {
+            std::clearerr(file_);
+        }
+    }
+
+    std::size_t read(std::uint8_t* out, std::size_t size) {
+        const std::size_t count = std::fread(out, 1, size, file_);
+        position_ += count;
+        return count;
+    }
+    std::uint64_t remaining() const { return size_ > position_ ? size_ - position_ : 0; }
+    bool failed() const { return std::ferror(file_) != 0; }
+
+  private:
+    std::FILE* file_;
+    std::uint64_t size_ = 0;
+    std::uint64_t position_ = 0;
+};
+
+template <class Record, std::size_t Size, class Source, class Decode>
+bool readRecordList(Source& source, std::int32_t count, std::vector<Record>& list, Decode decode) {
+    if (count <= 0) {
+        return true;
+    }
+    const std::uint64_t wanted = static_cast<std::uint64_t>(count);
+    if (wanted > source.remaining() / Size + kMissingRecordAllowance) {
+        return false;
+    }
+    list.reserve(static_cast<std::size_t>(wanted));
+    std::array<std::uint8_t, Size> buffer{};
+    for (std::uint64_t i = 0; i < wanted; ++i) {
+        const std::size_t got = source.read(buffer.data(), Size);
+        Record record;
+        decode(std::span<const std::uint8_t>(buffer.data(), got), record);
+        list.push_back(std::move(record));
+    }
+    return !source.failed();
+}
+
+template <class Source>
+bool decodeFrom(Source& source, DataSetContents& contents) {
+    try {
+        DataSetContents result;
+        result.header = contents.header;
+
+        std::array<std::uint8_t, kDataSetCountsSize> countBytes{};
+        const std::size_t countsRead = source.read(countBytes.data(), countBytes.size());
+        const FieldDecoder counts(std::span<const std::uint8_t>(countBytes.data(), countsRead));
+        counts.field(0, result.siteCount);
+        counts.field(4, result.vectorCount);
+        counts.field(8, result.adjustmentRecordCount);
+
+        std::array<std::uint8_t, kDataSetHeaderSize> headerBytes{};
+        const std::size_t headerRead = source.read(headerBytes.data(), headerBytes.size());
+        decodeDataSetHeader(std::span<const std::uint8_t>(headerBytes.data(), headerRead),
+                            result.header);
+
+        if (source.failed() ||
+            !readRecordList<SiteRecord, kSiteRecordSize>(source, result.siteCount, result.sites,
+                                                         decodeSiteRecord) ||
+            !readRecordList<VectorRecord, kVectorRecordSize>(source, result.vectorCount,
+                                                             result.vectors, decodeVectorRecord) ||
+            !readRecordList<AdjustmentRecord, kAdjustmentRecordSize>(
+                source, result.adjustmentRecordCount, result.adjustmentRecords,
+                decodeAdjustmentRecord)) {
+            return false;
+        }
+        contents = std::move(result);
+        return true;
+    } catch (const std::exception&) {
+        // Out of storage: the data set stays as it was rather than half replaced.
+        return false;
+    }
+}
+
+template <class Sink>
+void encodeTo(const DataSetContents& contents, Sink&& sink) {
+    std::array<std::uint8_t, kDataSetCountsSize> counts{};
+    storeInt32(counts.data(), contents.siteCount);
+    storeInt32(counts.data() + 4, contents.vectorCount);
+    storeInt32(counts.data() + 8, contents.adjustmentRecordCount);
+    sink(std::span<const std::uint8_t>(counts));
+
+    std::array<std::uint8_t, kDataSetHeaderSize> header{};
+    encodeDataSetHeader(contents.header, header);
+    sink(std::span<const std::uint8_t>(header));
+
+    std::array<std::uint8_t, kSiteRecordSize> site{};
+    for (const SiteRecord& record : contents.sites) {
+        encodeSiteRecord(record, site);
+        sink(std::span<const std::uint8_t>(site));
+    }
+    std::array<std::uint8_t, kVectorRecordSize> vector{};
+    for (const VectorRecord& record : contents.vectors) {
+        encodeVectorRecord(record, vector);
+        sink(std::span<const std::uint8_t>(vector));
+    }
+    std::array<std::uint8_t, kAdjustmentRecordSize> adjustment{};
+    for (const AdjustmentRecord& record : contents.adjustmentRecords) {
+        encodeAdjustmentRecord(record, adjustment);
+        sink(std::span<const std::uint8_t>(adjustment));
+    }
+}
+
+}  // namespace
+
+bool decodeDataSet(std::span<const std::uint8_t> bytes, DataSetContents& contents) {
+    MemorySource source(bytes);
+    return decodeFrom(source, contents);
+}
+
+std::vector<std::uint8_t> encodeDataSet(const DataSetContents& contents) {
+    std::vector<std::uint8_t> image;
+    image.reserve(kEmptyDataSetFileSize + kSiteRecordSize * contents.sites.size() +
+                  kVectorRecordSize * contents.vectors.size() +
+                  kAdjustmentRecordSize * contents.adjustmentRecords.size());
+    encodeTo(contents, [&image](std::span<const std::uint8_t> piece) {
+        image.insert(image.end(), piece.begin(), piece.end());
+    });
+    return image;
+}
+
+bool readDataSetFile(const std::string& path, DataSetContents& contents) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    FileSource source(file);
+    const bool ok = decodeFrom(source, contents);
+    std::fclose(file);
+    return ok;
+}
+
+bool writeDataSetFile(const std::string& path, const DataSetContents& contents) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    bool ok = true;
+    encodeTo(contents, [&](std::span<const std::uint8_t> piece) {
+        if (ok && std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+            ok = false;
+        }
+    });
+    if (std::fclose(file) != 0) {
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace torvek

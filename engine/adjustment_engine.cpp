@@ -1,0 +1,211 @@
+#include "engine/adjustment_engine.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <new>
+
+#include "geodesy/datum_bias.h"
+#include "geodesy/ellipsoid.h"
+#include "geodesy/local_frame.h"
+
+namespace torvek {
+
+AdjustmentEngine::AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output,
+                                   ReportWriter& report, ProgressWindow& progress,
+                                   AdjustmentSettings& settings)
+    : input_(input),
+      output_(output),
+      report_(report),
+      progress_(progress),
+      settings_(settings),
+      state_(std::make_unique<AdjustmentState>()) {}
+
+AdjustmentEngine::~AdjustmentEngine() { endAttempt(); }
+
+bool AdjustmentEngine::reportError(const char* format, ...) {
+    report_.setStyle(9, 1, 0, 0);
+    std::va_list arguments;
+    va_start(arguments, format);
+    report_.printArgs(format, arguments);
+    va_end(arguments);
+    report_.setStyle(9, 3, 0, 0);
+    return false;
+}
+
+std::size_t AdjustmentEngine::packedIndex(int i, int j) const {
+    if (i > j) std::swap(i, j);
+    const std::size_t n = static_cast<std::size_t>(state_->unknownCount);
+    const std::size_t row = static_cast<std::size_t>(i);
+    return (row - 1) * (2 * n - row) / 2 + static_cast<std::size_t>(j) - 1;
+}
+
+float AdjustmentEngine::normalElement(int i, int j) const {
+    return normalMatrix_ ? normalMatrix_[packedIndex(i, j)] : 0.0f;
+}
+
+bool AdjustmentEngine::adjust() {
+    bool stored = beginAttempt() && runAttempt();
+    endAttempt();
+    return stored;
+}
+
+void AdjustmentEngine::endAttempt() {
+    normalMatrix_.reset();
+    scratch_.closeAll();
+}
+
+bool AdjustmentEngine::beginAttempt() {
+    endAttempt();
+    state_ = std::make_unique<AdjustmentState>();
+    normalMatrix_.reset(new (std::nothrow) float[kNormalMatrixAllocation]);
+    if (!normalMatrix_) return reportError("Error: Not enough memory for request\n");
+    if (progress_.pollAbort(stage::kMatrixAllocated)) return false;
+    AdjustmentState& s = *state_;
+    s.sigmaScale = s.posteriorSigmaScale = 0;
+    s.horizontalControlCount = s.verticalControlCount = 0;
+    std::fill(normalMatrix_.get(), normalMatrix_.get() + kNormalMatrixElements, 0.0f);
+    if (!scratch_.openAll()) return false;
+
+    input_.getEllipsoid(s.semiMajorAxis, s.inverseFlattening);
+    output_.setEllipsoid(s.semiMajorAxis, s.inverseFlattening);
+    s.eccentricitySquared = eccentricitySquared(s.inverseFlattening);
+    output_.setHeaderText(input_.headerText().c_str());
+    input_.getReferencePoint(s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+    output_.setReferencePoint(s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+    // An ellipsoid or reference point that no real data set can hold would give infinite or NaN
+    // coordinates that the statistics would then report as results.
+    if (!std::isfinite(s.semiMajorAxis) || s.semiMajorAxis <= 0 ||
+        !std::isfinite(s.inverseFlattening) || s.inverseFlattening <= 1 ||
+        !std::isfinite(s.eccentricitySquared)) {
+        return reportError("Error: Invalid reference ellipsoid: a = %g, 1/f = %g\n",
+                           s.semiMajorAxis, s.inverseFlattening);
+    }
+    if (!std::isfinite(s.referenceLatitudeDegrees) || std::fabs(s.referenceLatitudeDegrees) > 90 ||
+        !std::isfinite(s.referenceLongitudeDegrees)) {
+        return reportError("Error: Invalid reference point: latitude %g, longitude %g\n",
+                           s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+    }
+    if (!std::isfinite(settings_.confidenceLevel) || settings_.confidenceLevel <= 0 ||
+        settings_.confidenceLevel >= 100) {
+        return reportError("Error: Invalid confidence level: %g %%\n", settings_.confidenceLevel);
+    }
+    s.referenceLatitude = s.referenceLatitudeDegrees / kDegreesPerRadian;
+    s.referenceLongitude = s.referenceLongitudeDegrees / kDegreesPerRadian;
+    s.sinReferenceLatitude = std::sin(s.referenceLatitude);
+    s.cosReferenceLatitude = std::cos(s.referenceLatitude);
+    s.sinReferenceLongitude = std::sin(s.referenceLongitude);
+    s.cosReferenceLongitude = std::cos(s.referenceLongitude);
+    s.centreRotation = localFrameMatrix(s.sinReferenceLatitude, s.cosReferenceLatitude,
+                                        s.sinReferenceLongitude, s.cosReferenceLongitude);
+    s.tiltConstraintAxis = 0;
+    return true;
+}
+
+bool AdjustmentEngine::runAttempt() {
+    if (progress_.pollAbort(stage::kConstantsSet) || !loadSites()) return false;
+    if (progress_.pollAbort(stage::kSitesLoaded) || !loadVectors()) return false;
+    if (!iterate()) return false;
+    runAdjustmentTests();
+    rescaleSigmas();
+    return storeResults();
+}
+
+bool AdjustmentEngine::iterate() {
+    AdjustmentState& s = *state_;
+    const int iterations = settings_.overConstrained ? 2 : 1;
+    for (s.iterationCount = 0; s.iterationCount < iterations;) {
+        formEquations();
+        if (s.loadedSiteCount > kMaxSites || s.unknownCount > kMaxUnknowns) {
+            return reportError("Error: %d  sites, %d unknowns. Limits are %ld and %ld\n",
+                               s.loadedSiteCount, s.unknownCount, long(kMaxSites),
+                               long(kMaxUnknowns));
+        }
+        if (s.observationCount < s.unknownCount) {
+            return reportError("Error: %d obs. not enough to determine %d unknowns\n",
+                               s.observationCount, s.unknownCount);
+        }
+        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0)) return false;
+        updateCoordinates();
+        for (int site = 1; site <= s.loadedSiteCount; ++site) {
+            const SiteState& st = s.sites[site];
+            double x[3];
+            for (int k = 0; k < 3; ++k) x[k] = st.unknownNumber[k] ? s.solution[st.unknownNumber[k]] : 0.0;
+            if (output_.seekSite(st.name)) output_.setSiteCorrections(x[0], x[1], x[2]);
+        }
+        ++s.iterationCount;
+    }
+    return true;
+}
+
+void AdjustmentEngine::rescaleSigmas() {
+    AdjustmentState& s = *state_;
+    for (int k = 1; k <= s.unknownCount; ++k)
+        s.solutionSigma[k] = s.solutionSigma[k] * s.posteriorSigmaScale / s.sigmaScale;
+    s.sigmaScale = s.posteriorSigmaScale;
+}
+
+bool AdjustmentEngine::storeResults() {
+    AdjustmentState& s = *state_;
+    s.degreesOfFreedom = s.observationCount - s.unknownCount;
+    output_.setAdjustmentCounts(s.observationCount, s.unknownCount, s.degreesOfFreedom,
+                                s.iterationCount);
+    // Adjusted bias values and sigmas are stored 0.0001 larger than computed, as they always
+    // have been; front ends that read them expect it.
+    constexpr double kBiasStorageOffset = 0.0001;
+    for (int g = 1; g <= s.biasGroupCount; ++g) {
+        double v[8];
+        for (int k = 1; k <= kBiasParameterCount; ++k) {
+            v[2 * (k - 1)] = s.solution[s.biasUnknown(g, k)] + kBiasStorageOffset;
+            v[2 * (k - 1) + 1] = s.solutionSigma[s.biasUnknown(g, k)] + kBiasStorageOffset;
+        }
+        setBiasResults(output_, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
+                       s.referenceLatitude * kDegreesPerRadian,
+                       s.referenceLongitude * kDegreesPerRadian);
+    }
+    for (int site = 1; site <= s.loadedSiteCount; ++site) {
+        const SiteState& st = s.sites[site];
+        double sigma[3];
+        for (int k = 0; k < 3; ++k) sigma[k] = st.unknownNumber[k] ? s.solutionSigma[st.unknownNumber[k]] : 0.0;
+        if (!output_.seekSite(st.name)) continue;
+        output_.setAdjustedSite(st.latitude * kDegreesPerRadian, st.longitude * kDegreesPerRadian,
+                                st.height - st.geoidHeight, sigma[0], sigma[1], sigma[2]);
+        output_.setSiteInUse(1);
+    }
+    scratch_.vectorNameScratch.rewind();
+    if (!solveNormals(2)) return false;
+    storeVectorPrecisions();
+    return true;
+}
+
+void AdjustmentEngine::storeVectorPrecisions() {
+    AdjustmentState& s = *state_;
+    const Matrix3& r0 = s.centreRotation;
+    for (int k = 0; k < s.vectorNameCount; ++k) {
+        VectorNameRecord name;
+        if (!readRecord(scratch_.vectorNameScratch, name)) break;
+        double sN, sE, sU;
+        vectorSigmas(name.fromSite, name.toSite, sN, sE, sU);
+        if (!output_.seekVector(name.label1, name.label2)) continue;
+        output_.setAdjustedLocalSigmas(sN, sE, sU, 0, 0, 0);
+        // V = R0 diag(sN^2, sE^2, sU^2) R0^T, the Cartesian covariance of the adjusted vector.
+        const double d[3] = {sN * sN, sE * sE, sU * sU};
+        double v[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                v[i][j] = 0;
+                for (int a = 0; a < 3; ++a) v[i][j] += element(r0, i, a) * d[a] * element(r0, j, a);
+            }
+        const double sX = std::sqrt(std::fabs(v[0][0]));
+        const double sY = std::sqrt(std::fabs(v[1][1]));
+        const double sZ = std::sqrt(std::fabs(v[2][2]));
+        double rXY = 0, rXZ = 0, rYZ = 0;
+        if (sX != 0 && sY != 0 && sZ != 0) {
+            rXY = v[1][0] / (std::sqrt(v[1][1]) * std::sqrt(v[0][0]));
+            rXZ = v[2][0] / (std::sqrt(v[2][2]) * std::sqrt(v[0][0]));
+            rYZ = v[2][1] / (std::sqrt(v[2][2]) * std::sqrt(v[1][1]));
+        }
+        output_.setAdjustedVectorSigmas(sX, sY, sZ, rXY, rXZ, rYZ);
+    }
+}
+
+}  // namespace torvek

@@ -1,0 +1,89 @@
+#pragma once
+#include <memory>
+
+#include "dataset/adjusted_data_set.h"
+#include "dataset/project_data_set.h"
+#include "engine/adjustment_settings.h"
+#include "engine/adjustment_state.h"
+#include "engine/scratch_files.h"
+#include "engine/scratch_records.h"
+#include "report/progress_window.h"
+#include "report/report_writer.h"
+
+namespace torvek {
+
+/// The least-squares adjustment of one run: it reads sites and vectors from the input data set,
+/// forms and solves the normal equations in the local north/east/up frame of the reference point,
+/// tests the residuals and writes every result into the output data set.
+class AdjustmentEngine {
+public:
+    AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output, ReportWriter& report,
+                     ProgressWindow& progress, AdjustmentSettings& settings);
+    virtual ~AdjustmentEngine();
+    AdjustmentEngine(const AdjustmentEngine&) = delete;
+    AdjustmentEngine& operator=(const AdjustmentEngine&) = delete;
+
+    /// One complete attempt. True when results were stored; false on any error or abort, whose
+    /// message has been printed. The matrix and the scratch files are released either way.
+    bool adjust();
+
+    // The stages of an attempt, in order. They are public so that each can be examined on its
+    // own; adjust() is the only caller in a run.
+
+    /// Allocates the normal matrix, opens the scratch files and sets the ellipsoid and reference
+    /// frame constants (copying them into the output data set). False, after a report line, when
+    /// memory or a scratch file is lacking or the ellipsoid or reference point is unusable.
+    bool beginAttempt();
+    /// Releases the normal matrix and closes (deletes) the scratch files.
+    void endAttempt();
+    /// Loads the sites in use: control classification, unknown numbering, constraint records,
+    /// tilt axis, Cartesian start coordinates, geoid check.
+    bool loadSites();
+    /// Settles the bias constraints and loads the vectors in use with their weights.
+    bool loadVectors();
+    /// Writes the observation equations of the current coordinates to the equation scratch file.
+    bool formEquations();
+    /// Mode 0: accumulate, check, factorise, solve, invert the factor, corrections and sigmas.
+    /// Mode 2: turns the inverted factor into the full inverse of the normal matrix.
+    bool solveNormals(int mode);
+    /// Applies the corrections of the last solve to every site.
+    bool updateCoordinates();
+    /// Residuals, adjusted vectors and the chi-square and tau statistics of the last iteration.
+    bool runAdjustmentTests();
+    /// Standard deviations (metres) of the north, east and up components of the adjusted vector
+    /// between the sites with 1-based indices `from` and `to`, from the full inverse.
+    void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast, double& sigmaUp) const;
+    /// 1-based slot of the first loaded site whose name slot starts with the same four
+    /// characters as `name` (case-sensitive), or 0.
+    int findSite(const char* name) const;
+
+    /// Reads the equations back and accumulates the normal matrix and the right-hand side (the
+    /// first phase of a mode 0 solve).
+    void accumulateNormals();
+    /// Element (i, j) of the packed normal matrix, 1-based, either order.
+    float normalElement(int i, int j) const;
+
+    const AdjustmentState& state() const { return *state_; }
+    AdjustmentState& state() { return *state_; }
+    ScratchFiles& scratch() { return scratch_; }
+
+private:
+    bool runAttempt();
+    bool iterate();
+    void rescaleSigmas();
+    bool storeResults();
+    void storeVectorPrecisions();
+    bool reportError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    std::size_t packedIndex(int i, int j) const;
+
+    ProjectDataSet& input_;
+    AdjustedDataSet& output_;
+    ReportWriter& report_;
+    ProgressWindow& progress_;
+    AdjustmentSettings& settings_;
+    std::unique_ptr<AdjustmentState> state_;
+    std::unique_ptr<float[]> normalMatrix_;
+    ScratchFiles scratch_;
+};
+
+}  // namespace torvek

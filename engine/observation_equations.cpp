@@ -1,0 +1,120 @@
+// The linearised observation equations of one iteration: control constraints, bias constraints
+// and three equations per vector along the reference point's north, east and up axes.
+#include <cmath>
+#include <cstring>
+
+#include "engine/adjustment_engine.h"
+#include "geodesy/ellipsoid.h"
+#include "geodesy/local_frame.h"
+
+namespace torvek {
+namespace {
+
+// Parts per million.
+constexpr double kPpm = 1000000.0;
+
+EquationRecord singleTermEquation(int unknown, double misclosure, double weight) {
+    EquationRecord equation;
+    equation.termCount = 1;
+    equation.terms[0] = {unknown, 1.0};
+    equation.misclosure = misclosure;
+    equation.weight = weight;
+    return equation;
+}
+
+}  // namespace
+
+bool AdjustmentEngine::formEquations() {
+    AdjustmentState& s = *state_;
+    scratch_.vectorScratch.rewind();
+    scratch_.equationScratch.rewind();
+    scratch_.controlScratch.rewind();
+    s.centreRotation = localFrameMatrix(s.sinReferenceLatitude, s.cosReferenceLatitude,
+                                        s.sinReferenceLongitude, s.cosReferenceLongitude);
+    const Matrix3& r0 = s.centreRotation;
+
+    for (int c = 0; c < s.controlConstraintCount; ++c) {
+        ControlConstraintRecord control;
+        readRecord(scratch_.controlScratch, control);
+        const int index = control.siteIndex >= 1 && control.siteIndex <= s.loadedSiteCount ? control.siteIndex : 0;
+        const SiteState& site = s.sites[index];
+        const double sinPhi = std::sin(site.latitude);
+        const double meridian = meridianRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
+        const double primeVertical = primeVerticalRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
+        double misclosure = 0;
+        switch (control.component) {
+            case 1: misclosure = (site.latitude - control.value) * (meridian + site.height); break;
+            case 2:
+                misclosure = (site.longitude - control.value) * (primeVertical + site.height) *
+                             std::cos(site.latitude);
+                break;
+            default: misclosure = site.height - control.value; break;
+        }
+        EquationRecord equation =
+            singleTermEquation(control.unknown, misclosure, 1.0 / (control.sigma * control.sigma));
+        equation.siteIndex = control.siteIndex;
+        std::memcpy(equation.label, control.label, sizeof equation.label);
+        std::memcpy(equation.nameSlot, site.nameSlot, kNameSlotSize);
+        writeEquation(scratch_.equationScratch, equation, true);
+    }
+
+    for (int g = 1; g <= s.biasGroupCount; ++g) {
+        s.biasConstraintCount = 0;
+        BiasGroupRecord bias;
+        readRecord(scratch_.vectorScratch, bias);
+        for (int k = 1; k <= kBiasParameterCount; ++k) {
+            const double sigma = bias.sigma[k - 1];
+            if (sigma == 0) continue;
+            ++s.biasConstraintCount;
+            writeEquation(scratch_.equationScratch,
+                          singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
+                          false);
+        }
+        const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
+        const double rho = kArcsecondsPerRadian;
+        for (int v = 0; v < vectors; ++v) {
+            VectorObservationRecord vector;
+            if (!readRecord(scratch_.vectorScratch, vector)) break;
+            const int i = vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
+            const int j = vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
+            const SiteState& from = s.sites[i];
+            const SiteState& to = s.sites[j];
+            const Matrix3 ri = localFrameMatrix(from.sinLatitude, from.cosLatitude, from.sinLongitude,
+                                                from.cosLongitude);
+            const Matrix3 rj =
+                localFrameMatrix(to.sinLatitude, to.cosLatitude, to.sinLongitude, to.cosLongitude);
+            // fi[b][a]: cosine between the reference axis a and site i's axis b.
+            const Matrix3 fi = transposeProduct(r0, ri);
+            const Matrix3 fj = transposeProduct(r0, rj);
+            const Vector3 t = localFromCartesian(r0, {vector.dX, vector.dY, vector.dZ});
+            const Vector3 w = {to.x - from.x - vector.dX, to.y - from.y - vector.dY,
+                               to.z - from.z - vector.dZ};
+            const Vector3 l = localFromCartesian(r0, w);
+            // Bias terms -(omega x t)/rho - s t/1e6 along north, east and up.
+            const double biasCoefficients[3][4] = {
+                {0, -t[kUp] / rho, t[kEast] / rho, -t[kNorth] / kPpm},
+                {t[kUp] / rho, 0, -t[kNorth] / rho, -t[kEast] / kPpm},
+                {-t[kEast] / rho, t[kNorth] / rho, 0, -t[kUp] / kPpm},
+            };
+            const double weights[3] = {vector.pN, vector.pE, vector.pU};
+            for (int a = 0; a < 3; ++a) {
+                EquationRecord equation;
+                equation.termCount = kVectorEquationTerms;
+                for (int b = 0; b < 3; ++b) {
+                    equation.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
+                    equation.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
+                }
+                for (int k = 0; k < kBiasParameterCount; ++k)
+                    equation.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
+                equation.misclosure = l[a];
+                equation.weight = weights[a];
+                writeEquation(scratch_.equationScratch, equation, false);
+            }
+        }
+    }
+    s.unknownCount = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
+    s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
+    return true;
+}
+
+}  // namespace torvek

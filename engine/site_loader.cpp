@@ -1,0 +1,157 @@
+// Loading the sites in use: control classification, unknown numbering, constraints, start
+// coordinates.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/adjustment_engine.h"
+#include "geodesy/ellipsoid.h"
+#include "geodesy/geodetic_conversion.h"
+
+namespace torvek {
+namespace {
+
+constexpr const char* kComponentLabels[3] = {"LAT.", "LON.", "H   "};
+
+// A position or sigma that no survey can have: it would only turn into NaN results later.
+bool positionIsUsable(double latitude, double longitude, double elevation, double geoidHeight,
+                      const double sigma[3]) {
+    if (!std::isfinite(latitude) || std::fabs(latitude) > 90) return false;
+    if (!std::isfinite(longitude) || std::fabs(longitude) > 360) return false;
+    if (!std::isfinite(elevation) || !std::isfinite(geoidHeight)) return false;
+    for (int k = 0; k < 3; ++k)
+        if (!std::isfinite(sigma[k])) return false;
+    return true;
+}
+
+}  // namespace
+
+int AdjustmentEngine::findSite(const char* name) const {
+    if (name == nullptr) return 0;
+    const AdjustmentState& s = *state_;
+    // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so the scan
+    // stops at the loaded ones.
+    for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
+        if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0) return i;
+    return 0;
+}
+
+bool AdjustmentEngine::loadSites() {
+    AdjustmentState& s = *state_;
+    s.loadedSiteCount = 0;
+    s.coordinateUnknownCount = 0;
+    s.controlConstraintCount = 0;
+    int sitesWithGeoid = 0;
+
+    bool found = input_.firstSite();
+    while (found && input_.siteInUse() == 0) found = input_.nextSite();
+    if (!found) {
+        report_.print("Error: No sites for adjustment.\n");
+        return false;
+    }
+    for (; found; found = input_.nextSite()) {
+        if (input_.siteInUse() == 0) continue;
+        const char* name = input_.siteName();
+        output_.seekSite(name);
+        std::uint8_t fixed[3] = {0, 0, 0};
+        input_.getSiteFixed(fixed[0], fixed[1], fixed[2]);
+        double latitude = 0, longitude = 0, elevation = 0, geoidHeight = 0;
+        input_.getSitePosition(latitude, longitude, elevation, geoidHeight);
+        output_.setSiteInUse(0);
+        double sigma[3] = {0, 0, 0};
+        input_.getSiteSigmas(sigma[0], sigma[1], sigma[2]);
+
+        if (settings_.minimallyConstrained) {
+            // Only the first horizontally and the first vertically fixed site keep their fixes, and
+            // no site is weighted.
+            sigma[0] = sigma[1] = sigma[2] = 0;
+            if (s.horizontalControlCount == 1) fixed[0] = fixed[1] = 0;
+            if (s.verticalControlCount == 1) fixed[2] = 0;
+        }
+        if (++s.loadedSiteCount > kMaxSites) {
+            report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
+            return false;
+        }
+        if (!positionIsUsable(latitude, longitude, elevation, geoidHeight, sigma)) {
+            return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
+        }
+        const int index = s.loadedSiteCount;
+        SiteState& site = s.sites[index];
+        std::memcpy(site.name, name, 4);
+        std::snprintf(site.nameSlot, sizeof site.nameSlot, "%4.4s          ", name);
+        site.latitude = latitude / kDegreesPerRadian;
+        site.longitude = longitude / kDegreesPerRadian;
+        site.geoidHeight = geoidHeight;
+        site.height = elevation + geoidHeight;
+        if (geoidHeight != 0) ++sitesWithGeoid;
+
+        if (fixed[0] || fixed[1] || fixed[2]) output_.setSiteFixed(fixed[0], fixed[1], fixed[2]);
+        if (sigma[0] != 0 || sigma[1] != 0 || sigma[2] != 0)
+            output_.setSiteSigmas(sigma[0], sigma[1], sigma[2]);
+
+        const bool horizontal = (fixed[0] || sigma[0] != 0) && (fixed[1] || sigma[1] != 0);
+        const bool vertical = fixed[2] || sigma[2] != 0;
+        if (horizontal) ++s.horizontalControlCount;
+        if (vertical) {
+            ++s.verticalControlCount;
+            if (s.verticalControlCount == 1) s.firstVerticalControlSite = index;
+            if (s.verticalControlCount == 2) s.secondVerticalControlSite = index;
+        }
+
+        const double value[3] = {site.latitude, site.longitude, site.height};
+        for (int k = 0; k < 3; ++k) {
+            if (fixed[k]) continue;  // a fixed component has no unknown and no constraint
+            const int unknown = ++s.coordinateUnknownCount;
+            std::memcpy(s.unknownSite[unknown].name, name, 4);
+            s.unknownSite[unknown].component = k;
+            site.unknownNumber[k] = unknown;
+            if (sigma[k] != 0) {
+                ++s.controlConstraintCount;
+                ControlConstraintRecord record;
+                record.siteIndex = index;
+                record.component = k + 1;
+                record.unknown = unknown;
+                record.sigma = sigma[k];
+                std::memcpy(record.label, kComponentLabels[k], 5);
+                record.value = value[k];
+                writeRecord(scratch_.controlScratch, record);
+            }
+        }
+    }
+
+    if (s.verticalControlCount == 2) {
+        // Two height controls fix the tilt across the line joining them only; the tilt along the
+        // other axis needs a bias constraint.
+        const SiteState& first = s.sites[s.firstVerticalControlSite];
+        const SiteState& second = s.sites[s.secondVerticalControlSite];
+        const double dLatitude = second.latitude - first.latitude;
+        const double dLongitude = second.longitude - first.longitude;
+        s.tiltConstraintAxis =
+            std::fabs(dLatitude) < std::fabs(dLongitude) * std::cos(s.referenceLatitude) ? 2 : 1;
+    }
+    if (s.horizontalControlCount == 0 || s.verticalControlCount == 0) {
+        report_.print("Error: No starting horizontal position or elevation.");
+        return false;
+    }
+    for (int i = 1; i <= s.loadedSiteCount; ++i) {
+        SiteState& site = s.sites[i];
+        site.sinLatitude = std::sin(site.latitude);
+        site.cosLatitude = std::cos(site.latitude);
+        site.sinLongitude = std::sin(site.longitude);
+        site.cosLongitude = std::cos(site.longitude);
+        Vector3 xyz = cartesianFromGeodetic(s.semiMajorAxis, s.eccentricitySquared, site.sinLatitude,
+                                            site.cosLatitude, site.sinLongitude, site.cosLongitude,
+                                            site.height);
+        site.x = xyz[0];
+        site.y = xyz[1];
+        site.z = xyz[2];
+    }
+    if (sitesWithGeoid > 0 && sitesWithGeoid < s.loadedSiteCount) {
+        report_.print("Error: Geoid height(s) missing at %3d site(s)\n",
+                      s.loadedSiteCount - sitesWithGeoid);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace torvek

@@ -1,0 +1,141 @@
+// Loading the vectors in use with their weights, after settling the datum bias constraints.
+#include <cmath>
+#include <cstring>
+
+#include "engine/adjustment_engine.h"
+#include "geodesy/vector_precision.h"
+
+namespace torvek {
+namespace {
+
+// The weights of a vector are multiplied by 2 / weightDivisor; smaller divisors count as this.
+constexpr std::int32_t kSmallestWeightDivisor = 2;
+
+// Adds a program constraint to bias parameter k (0-based) when it is free.
+void constrainIfFree(double sigma[kBiasParameterCount], int k) {
+    if (sigma[k] == 0) sigma[k] = kFixedBiasSigma;
+}
+
+}  // namespace
+
+bool AdjustmentEngine::loadVectors() {
+    AdjustmentState& s = *state_;
+    s.biasGroupCount = 0;
+    s.usedVectorCount = 0;
+    s.vectorNameCount = 0;
+
+    double pairs[kBiasAprioriCount];
+    input_.getBiasApriori(pairs);
+    if (input_.vectorCount() == 0) return true;
+    s.biasGroupCount = 1;
+    const int group = 1;
+
+    BiasGroupRecord bias;
+    for (int k = 0; k < kBiasParameterCount; ++k) {
+        bias.value[k] = pairs[2 * k];
+        bias.sigma[k] = pairs[2 * k + 1];
+        if (!std::isfinite(bias.value[k]) || !std::isfinite(bias.sigma[k])) {
+            return reportError("Error: Invalid a-priori datum bias parameter %d\n", k + 1);
+        }
+    }
+    if (settings_.minimallyConstrained) {
+        for (double& sigma : bias.sigma) sigma = 0;
+    } else if (settings_.forceBiasConstraints) {
+        for (int k = 0; k < kBiasParameterCount; ++k) constrainIfFree(bias.sigma, k);
+    }
+    // Control too weak to carry a rotation or the scale: the program holds those parameters.
+    if (s.horizontalControlCount < 2 || s.verticalControlCount < 3) {
+        if (s.horizontalControlCount == 1) {
+            constrainIfFree(bias.sigma, 2);  // rotation about up
+            constrainIfFree(bias.sigma, 3);  // scale
+        }
+        if (s.verticalControlCount == 2 && s.tiltConstraintAxis >= 1 && s.tiltConstraintAxis <= 2)
+            constrainIfFree(bias.sigma, s.tiltConstraintAxis - 1);
+        if (s.verticalControlCount == 1) {
+            constrainIfFree(bias.sigma, 0);  // rotation about north
+            constrainIfFree(bias.sigma, 1);  // rotation about east
+        }
+        if (!settings_.minimallyConstrained) {
+            report_.setStyle(9, 3, 0, 0);
+            report_.print("Note: Bias constraint(s) applied by the program.\n");
+            report_.print("See issue \"Adjusted Datum Bias Parameters\".\n\n");
+            report_.setStyle(9, 3, 0, 0);
+        }
+    }
+    for (int k = 0; k < kBiasParameterCount; ++k) {
+        settings_.biasApriori[k] = bias.value[k];
+        settings_.biasFixed[k] = bias.sigma[k] == kFixedBiasSigma;
+        pairs[2 * k] = bias.value[k];
+        pairs[2 * k + 1] = bias.sigma[k];
+    }
+    output_.setBiasApriori(pairs);
+    // The group's vector count is known only after the walk; it is written back then.
+    const long groupRecordAt = scratch_.vectorScratch.position();
+    writeRecord(scratch_.vectorScratch, bias);
+
+    bool found = input_.firstVector();
+    while (found && input_.vectorInUse() == 0) found = input_.nextVector();
+    if (!found) {
+        report_.print("Error: There isn't any vector for adjustment.\n");
+        return false;
+    }
+    for (; found; found = input_.nextVector()) {
+        if (input_.vectorInUse() == 0) continue;
+        VectorObservationRecord vector;
+        input_.vectorLabels(vector.label1, vector.label2);
+        if (!output_.seekVector(vector.label1, vector.label2)) {
+            report_.print("Error: The vector #%5.5s:%4.4s-%4.4s not found\n",
+                          vector.label2 + kVectorLabelNumberOffset, vector.label1, vector.label2);
+            return false;
+        }
+        vector.fromSite = findSite(vector.label1);
+        vector.toSite = findSite(vector.label2);
+        if (vector.fromSite == 0 || vector.toSite == 0) {
+            if (vector.fromSite == 0) report_.print("Error: Site %4.4s not found\n", vector.label1);
+            if (vector.toSite == 0) report_.print("Error: Site %4.4s not found\n", vector.label2);
+            return false;
+        }
+        std::int32_t divisor = kSmallestWeightDivisor;
+        input_.getVectorComponents(vector.dX, vector.dY, vector.dZ, divisor);
+        output_.setVectorInUse(0);
+        if (divisor < kSmallestWeightDivisor) divisor = kSmallestWeightDivisor;
+        if (vector.fromSite > s.loadedSiteCount || vector.toSite > s.loadedSiteCount) {
+            ++s.rejectedVectorCount[group];
+            continue;
+        }
+        double sX, sY, sZ, cXY, cXZ, cYZ;
+        input_.getVectorCovariance(sX, sY, sZ, cXY, cXZ, cYZ);
+        if (!std::isfinite(vector.dX) || !std::isfinite(vector.dY) || !std::isfinite(vector.dZ) ||
+            !std::isfinite(sX) || !std::isfinite(sY) || !std::isfinite(sZ) || !std::isfinite(cXY) ||
+            !std::isfinite(cXZ) || !std::isfinite(cYZ)) {
+            return reportError("Error: The vector #%5.5s:%4.4s-%4.4s has invalid components or sigmas\n",
+                               vector.label2 + kVectorLabelNumberOffset, vector.label1,
+                               vector.label2);
+        }
+        ++s.usedVectorCount;
+        vector.length = std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
+        double sN = 0, sE = 0, sU = 0;
+        localVectorSigmas(input_, sN, sE, sU);
+        output_.setVectorLocalSigmas(sN, sE, sU);
+        const double scale = 2.0 / divisor;
+        vector.pN = scale / (sN * sN);
+        vector.pE = scale / (sE * sE);
+        vector.pU = scale / (sU * sU);
+        writeRecord(scratch_.vectorScratch, vector);
+
+        VectorNameRecord name;
+        name.fromSite = vector.fromSite;
+        name.toSite = vector.toSite;
+        std::memcpy(name.label1, vector.label1, kNameSlotSize);
+        std::memcpy(name.label2, vector.label2, kNameSlotSize);
+        ++s.vectorNameCount;
+        writeRecord(scratch_.vectorNameScratch, name);
+    }
+    bias.vectorCount = s.usedVectorCount + s.rejectedVectorCount[group];
+    scratch_.vectorScratch.seek(groupRecordAt);
+    scratch_.vectorScratch.putInt32(bias.vectorCount);
+    scratch_.vectorScratch.seekEnd();
+    return true;
+}
+
+}  // namespace torvek

@@ -1,0 +1,211 @@
+// The bytes of the report: style fragments, banner, plain pieces and the channel's class check,
+// served in-process by a small socket peer.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "report/report_writer.h"
+#include "report/rich_edit_channel.h"
+#include "report/rtf_fragments.h"
+
+namespace torvek {
+namespace {
+
+struct Piece {
+    std::uint32_t message = 0, dataWord = 0, byteCount = 0;
+    std::string text;
+};
+
+// Plays the report window on one end of a socket pair: answers the class query with `className`
+// and every piece with `pieceAnswer`, recording the pieces.
+class ReportPeer {
+public:
+    explicit ReportPeer(std::string className, std::int32_t pieceAnswer = 1)
+        : className_(std::move(className)), pieceAnswer_(pieceAnswer) {
+        ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ReportPeer() {
+        ::shutdown(fds_[0], SHUT_RDWR);
+        ::close(fds_[0]);
+        thread_.join();
+        ::close(fds_[1]);
+    }
+    int programEnd() const { return fds_[0]; }
+    std::vector<Piece> pieces() {
+        ::shutdown(fds_[0], SHUT_WR);
+        thread_.join();
+        thread_ = std::thread([] {});
+        return pieces_;
+    }
+
+private:
+    static bool readAll(int fd, void* p, std::size_t n) {
+        auto* c = static_cast<char*>(p);
+        while (n > 0) {
+            ssize_t got = ::read(fd, c, n);
+            if (got <= 0) return false;
+            c += got;
+            n -= std::size_t(got);
+        }
+        return true;
+    }
+    void serve() {
+        for (;;) {
+            std::uint32_t head[4];
+            if (!readAll(fds_[1], head, sizeof head)) return;
+            std::string payload(head[3], '\0');
+            if (head[3] && !readAll(fds_[1], payload.data(), head[3])) return;
+            Piece piece;
+            piece.message = head[0];
+            if (head[0] == 65536) {
+                std::int32_t n = std::int32_t(className_.size());
+                ::send(fds_[1], &n, 4, MSG_NOSIGNAL);
+                ::send(fds_[1], className_.data(), className_.size(), MSG_NOSIGNAL);
+            } else {
+                std::memcpy(&piece.dataWord, payload.data(), 4);
+                std::memcpy(&piece.byteCount, payload.data() + 4, 4);
+                piece.text = payload.substr(8, piece.byteCount - 1);
+                ::send(fds_[1], &pieceAnswer_, 4, MSG_NOSIGNAL);
+            }
+            pieces_.push_back(piece);
+        }
+    }
+    int fds_[2];
+    std::string className_;
+    std::int32_t pieceAnswer_;
+    std::thread thread_;
+    std::vector<Piece> pieces_;
+};
+
+const std::string kTemplateTail = "\\plain\\f2\\fs20\\cf0 }";
+
+TEST(RtfFragments, HeaderAndStyleTemplateHaveTheirFixedLengths) {
+    EXPECT_EQ(std::strlen(kRtfHeader), 528u);
+    std::string plain = styleFragment(9, 3, 0, 0);
+    EXPECT_EQ(plain.substr(528), "\\pard\\plain\\f2\\fs18\\cf3  " + kTemplateTail);
+    EXPECT_NE(std::string(kRtfHeader).find("\\red255\\green0\\blue255;"), std::string::npos);
+}
+
+TEST(RtfFragments, StyleFragmentsAreByteExactForEveryStyleInUse) {
+    struct Case {
+        int size, colour, attribute, tabs;
+        const char* tail;
+    } cases[] = {
+        {9, 3, 0, 0, "\\pard\\plain\\f2\\fs18\\cf3  "},
+        {9, 3, 1, 0, "\\pard\\plain\\f2\\fs18\\cf3\\b  "},
+        {9, 3, 0, 1, "\\pard\\plain\\f2\\fs18\\cf3 \\tab  "},
+        {9, 3, 0, 2, "\\pard\\plain\\f2\\fs18\\cf3 \\tab \\tab  "},
+        {9, 3, 2, 1, "\\pard\\plain\\f2\\fs18\\cf3\\i \\tab  "},
+        {9, 1, 0, 0, "\\pard\\plain\\f2\\fs18\\cf1  "},
+        {9, 1, 1, 0, "\\pard\\plain\\f2\\fs18\\cf1\\b  "},
+        {9, 5, 0, 1, "\\pard\\plain\\f2\\fs18\\cf5 \\tab  "},
+        {9, 8, 0, 1, "\\pard\\plain\\f2\\fs18\\cf8 \\tab  "},
+        {10, 1, 0, 0, "\\pard\\plain\\f2\\fs20\\cf1  "},
+        {9, 0, 0, 0, "\\pard\\plain\\f2\\fs18\\cf0  "},
+        {9, 15, 3, 0, "\\pard\\plain\\f2\\fs18\\cf15\\ul  "},
+        {12, 10, 7, 0, "\\pard\\plain\\f2\\fs24\\cf10  "},
+    };
+    for (const Case& c : cases) {
+        std::string fragment = styleFragment(c.size, c.colour, c.attribute, c.tabs);
+        EXPECT_EQ(fragment.substr(0, 528), kRtfHeader);
+        EXPECT_EQ(fragment.substr(528), std::string(c.tail) + kTemplateTail)
+            << c.size << "," << c.colour << "," << c.attribute << "," << c.tabs;
+    }
+    // The 580-character template with "18", "3" and two empty texts in its four fields.
+    EXPECT_EQ(styleFragment(9, 3, 0, 0).size(), 580u - 10u + 3u);
+}
+
+TEST(RtfFragments, BannerIsCentredTitleSubtitleAndEmptyLine) {
+    std::string banner = bannerFragment();
+    EXPECT_EQ(banner.substr(0, 528), kRtfHeader);
+    std::string body = banner.substr(528);
+    const std::string opening =
+        "\\pard\\qc\\plain\\f2\\fs20\\cf3\\b\\ul TORVEK - Brenlow Network Adjustment Package\\par "
+        "\\plain\\f2\\fs16\\cf3 ";
+    const std::string closing = " \\par \\pard\\plain\\f2\\fs18\\cf3  \\plain\\f2\\fs16 \\par }";
+    EXPECT_EQ(body.rfind(opening, 0), 0u);
+    ASSERT_GE(body.size(), opening.size() + closing.size());
+    EXPECT_EQ(body.substr(body.size() - closing.size()), closing);
+}
+
+TEST(BannerDate, HasTwentyFourCharactersWithZeroPaddedDay) {
+    char text[32];
+    // 2026-03-01 04:05:06 UTC; the local zone may shift it, so check the shape and the padding.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    formatBannerDate(1772337906, text);
+    EXPECT_STREQ(text, "Sun Mar 01 04:05:06 2026\n");
+    EXPECT_EQ(std::strlen(text), 25u);
+}
+
+TEST(ReportWriter, PrintAppendsABlankAndSendsPlainPieces) {
+    ReportPeer peer("RICHEDIT");
+    RichEditChannel channel(peer.programEnd());
+    ASSERT_EQ(channel.window(), peer.programEnd());
+    ReportWriter writer(channel);
+    EXPECT_TRUE(writer.print("Number of sites: %d\n", 12));
+    EXPECT_TRUE(writer.print("%s", ""));
+    EXPECT_FALSE(writer.print(nullptr));
+    EXPECT_GT(writer.setStyle(9, 3, 2, 1), 0);
+    std::string longText(5000, 'x');
+    EXPECT_TRUE(writer.print("%s", longText.c_str()));
+    std::vector<Piece> pieces = peer.pieces();
+    ASSERT_EQ(pieces.size(), 5u);  // the class query, three texts and one fragment
+    EXPECT_EQ(pieces[1].text, "Number of sites: 12\n ");
+    EXPECT_EQ(pieces[1].dataWord, 2u);
+    EXPECT_EQ(pieces[1].byteCount, pieces[1].text.size() + 1);
+    EXPECT_EQ(pieces[2].text, " ");
+    EXPECT_EQ(pieces[2].byteCount, 2u);
+    EXPECT_EQ(pieces[3].dataWord, 3u);
+    EXPECT_EQ(pieces[3].text.substr(528), "\\pard\\plain\\f2\\fs18\\cf3\\i \\tab  " + kTemplateTail);
+    EXPECT_EQ(pieces[4].text.size(), 4095u);  // 4094 characters and the blank
+}
+
+TEST(ReportWriter, BannerIsOnePieceBetweenTheFixedPlainPieces) {
+    ReportPeer peer("RICHEDIT");
+    RichEditChannel channel(peer.programEnd());
+    ReportWriter writer(channel);
+    writer.printBanner(1772337906);
+    writer.printTrailer();
+    std::vector<Piece> pieces = peer.pieces();
+    ASSERT_EQ(pieces.size(), 1u + 5u + 3u);
+    EXPECT_EQ(pieces[1].text, "\n ");
+    EXPECT_EQ(pieces[2].dataWord, 3u);
+    EXPECT_EQ(pieces[2].text, bannerFragment());
+    EXPECT_EQ(pieces[3].text, styleFragment(9, 3, 0, 0));
+    EXPECT_EQ(pieces[4].text, "\n ");
+    EXPECT_EQ(pieces[5].text.size(), 26u);  // 24 characters, the line end and the blank
+    EXPECT_EQ(pieces[6].text, styleFragment(9, 3, 0, 0));
+    EXPECT_EQ(pieces[7].text, "\n ");
+    EXPECT_EQ(pieces[8].text, styleFragment(9, 0, 0, 0));
+}
+
+TEST(RichEditChannel, OnlyTheExactClassNameOpensTheChannel) {
+    for (const char* name : {"richedit", "RICHEDIT20W", "RichEdit", ""}) {
+        ReportPeer peer(name);
+        RichEditChannel channel(peer.programEnd());
+        EXPECT_EQ(channel.window(), 0) << name;
+        EXPECT_EQ(channel.sendText("x", false, true), 0);
+        EXPECT_EQ(peer.pieces().size(), 1u);  // the query only
+    }
+    RichEditChannel none(0);
+    EXPECT_EQ(none.sendText("", false, true), 0);
+}
+
+TEST(RichEditChannel, RefusedPieceAnswersZeroAndEmptyTextHasByteCountOne) {
+    ReportPeer refusing("RICHEDIT", 0);
+    RichEditChannel channel(refusing.programEnd());
+    EXPECT_EQ(channel.sendText("abc", false, true), 0);
+    EXPECT_EQ(channel.sendText("", true, false), 0);
+    std::vector<Piece> pieces = refusing.pieces();
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[2].byteCount, 1u);
+    EXPECT_EQ(pieces[2].dataWord, 1u);
+}
+
+}  // namespace
+}  // namespace torvek

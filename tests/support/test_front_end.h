@@ -1,0 +1,83 @@
+#pragma once
+// A front end for the tests: it starts the program as a child with two socket pairs, serves both
+// endpoints exactly as a real front end would, answers from a script and records every frame.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace torvek::testing {
+
+enum class Endpoint { kProgress, kReport };
+
+/// One frame the program sent, in the order received over both endpoints.
+struct Frame {
+    Endpoint endpoint = Endpoint::kProgress;
+    std::uint32_t message = 0;
+    std::uint32_t wParam = 0;
+    std::uint32_t lParam = 0;
+    std::vector<unsigned char> payload;
+    // Report pieces (message 74) decoded:
+    std::uint32_t dataWord = 0;
+    std::uint32_t byteCount = 0;
+    std::string text;  // without the terminating zero
+    // Message box (65537) decoded:
+    std::string boxText, boxCaption;
+};
+
+/// How the front end answers.
+struct FrontEndScript {
+    std::set<int> abortAtStages;             // polls with these stage codes are answered 1
+    std::string className = "RICHEDIT";      // answered to the class query
+    static constexpr int kRealLength = -2147483647 - 1;
+    int classNameLength = kRealLength;       // otherwise sent as the length instead of the real one
+    int messageBoxButton = 1;                // 1 OK, 2 Cancel
+    bool refusePieces = false;               // answer 0 to report pieces
+    int closeProgressAfterFrames = -1;       // close the progress socket after this many frames on it
+    int closeReportAfterFrames = -1;         // close the report socket after this many frames on it
+    bool garbageAnswers = false;             // answer every frame with a short, odd reply
+    bool giveEndpoints = true;               // append the two descriptor numbers to the arguments
+    std::string standardInput;               // what the child reads on stdin
+    std::string workingDirectory;            // empty: the test's current directory
+};
+
+struct RunResult {
+    int exitCode = -1;       // exit status, or 128 + signal
+    bool timedOut = false;
+    std::vector<Frame> frames;
+    std::string standardOutput;
+    std::string standardError;
+
+    /// Frames of one endpoint, in order.
+    std::vector<Frame> framesOf(Endpoint endpoint) const;
+    /// Stage codes of the abort polls, in order.
+    std::vector<int> stages() const;
+    /// The plain text of the report: every plain piece concatenated (appended blanks included).
+    std::string reportText() const;
+    /// The report with style markers: each style fragment becomes "<size,colour,attr,tabs>".
+    std::string styledReport() const;
+    /// How many frames carried this message number.
+    int countMessage(std::uint32_t message) const;
+};
+
+/// Runs `program` with `arguments` (after argv[0]). "{P}" and "{R}" in an argument are replaced by
+/// the child's progress and report descriptor numbers; with `script.giveEndpoints` and no
+/// placeholder in the arguments, the two numbers are appended. Gives up after `timeoutSeconds`.
+RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const FrontEndScript& script = {}, int timeoutSeconds = 120);
+
+/// Runs the adjustment program built with the tests.
+RunResult runTorvek(const std::vector<std::string>& arguments, const FrontEndScript& script = {});
+
+/// Parses "(size,colour,attr,tabs)" back out of a style fragment; false when `text` is not one.
+bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& attribute, int& tabs);
+
+/// A fresh empty directory for one test, removed by the caller at will.
+std::string makeTempDirectory();
+
+/// Whole file as bytes; empty when it cannot be read.
+std::string readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+}  // namespace torvek::testing
