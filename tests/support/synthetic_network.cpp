@@ -312,3 +312,20 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
 }
 
 }  // namespace torvek::testing
+
+namespace torvek::testing {
+Triple cartesianToGeodetic(const Triple& xyz, double semiMajorAxis, double inverseFlattening) {
+    double f = 1 / inverseFlattening;
+    double e2 = f * (2 - f);
+    double p = std::hypot(xyz[0], xyz[1]);
+    double lon = std::atan2(xyz[1], xyz[0]);
+    double lat = std::atan2(xyz[2], p * (1 - e2));
+    double h = 0;
+    for (int i = 0; i < 20; ++i) {
+        double n = semiMajorAxis / std::sqrt(1 - e2 * std::sin(lat) * std::sin(lat));
+        h = p / std::cos(lat) - n;
+        lat = std::atan2(xyz[2], p * (1 - e2 * n / (n + h)));
+    }
+    return {lat * 180.0 / 3.14159265358979323846, lon * 180.0 / 3.14159265358979323846, h};
+}
+}  // namespace torvek::testing

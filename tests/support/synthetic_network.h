@@ -80,3 +80,9 @@ struct ReferenceSolution {
 ReferenceSolution solveReference(const SyntheticNetwork& network, const double biasSigma[4]);
 
 }  // namespace torvek::testing
+
+namespace torvek::testing {
+/// Geodetic latitude and longitude (degrees) and ellipsoidal height (metres) of an Earth-centred
+/// position, by fixed-point iteration on the latitude to far below a micrometre.
+Triple cartesianToGeodetic(const Triple& xyz, double semiMajorAxis, double inverseFlattening);
+}  // namespace torvek::testing
