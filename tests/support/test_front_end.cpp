@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace torvek::testing {
@@ -82,14 +83,20 @@ bool readFrame(int fd, Frame& frame) {
     return true;
 }
 
-void answerFrame(int fd, const Frame& frame, const FrontEndScript& script) {
+void answerFrame(int fd, const Frame& frame, const FrontEndScript& script, std::map<int, int>& seen) {
     if (script.garbageAnswers) {
         unsigned char odd[2] = {0xff, 0x7f};  // a short reply, then nothing
         writeAll(fd, odd, sizeof odd);
         return;
     }
     switch (frame.message) {
-        case 1033: answerInt(fd, script.abortAtStages.count(int(frame.wParam)) ? 1 : 0); break;
+        case 1033: {
+            int stage = int(frame.wParam);
+            int occurrence = ++seen[stage];
+            bool abort = script.abortAtStages.count(stage) || script.abortAtOccurrence.count({stage, occurrence});
+            answerInt(fd, abort ? 1 : 0);
+            break;
+        }
         case 74: answerInt(fd, script.refusePieces ? 0 : 1); break;
         case 65536: {
             std::int32_t length = script.classNameLength != FrontEndScript::kRealLength ? script.classNameLength
@@ -235,6 +242,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 
     int fds[2] = {progress[0], report[0]};
     int counts[2] = {0, 0};
+    std::map<int, int> seenStages;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (fds[0] >= 0 || fds[1] >= 0) {
         pollfd watch[2];
@@ -256,7 +264,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                 continue;
             }
             result.frames.push_back(frame);
-            answerFrame(fds[i], frame, script);
+            answerFrame(fds[i], frame, script, seenStages);
             ++counts[i];
             int closeAfter = i == 0 ? script.closeProgressAfterFrames : script.closeReportAfterFrames;
             if (script.garbageAnswers || (closeAfter >= 0 && counts[i] >= closeAfter)) {

@@ -28,6 +28,7 @@ struct Frame {
 /// How the front end answers.
 struct FrontEndScript {
     std::set<int> abortAtStages;             // polls with these stage codes are answered 1
+    std::set<std::pair<int, int>> abortAtOccurrence;  // (stage, n): only its n-th poll is answered 1
     std::string className = "RICHEDIT";      // answered to the class query
     static constexpr int kRealLength = -2147483647 - 1;
     int classNameLength = kRealLength;       // otherwise sent as the length instead of the real one
