@@ -1,5 +1,6 @@
 #include "app/adjustment_job.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "geodesy/datum_bias.h"
@@ -38,6 +39,13 @@ bool AdjustmentJob::refuseUnsafePaths() {
     if (inputPath_[0] == '\0' || outputPath_[0] == '\0') {
         // A path whose absolute form does not fit: no file can be named safely.
         printError("Error: %s\n", "A data set path is empty or longer than the program accepts");
+        filesUntouched_ = true;
+        return true;
+    }
+    // The output file is deleted and replaced: a directory, a device or a FIFO there is no data
+    // set, and deleting it (as root, /dev/null say) would harm the system rather than the run.
+    if (platform::namesNonRegularFile(outputPath_)) {
+        printError("Error: The output data set path names no regular file: %s\n", outputPath_);
         filesUntouched_ = true;
         return true;
     }
@@ -88,7 +96,7 @@ bool AdjustmentJob::runAdjustment() {
     settings_.minimallyConstrained = minimallyConstrained != 0;
     outputDataSet_.setAdjustmentSettings(minimallyConstrained, settings_.confidenceLevel,
                                          settings_.vectorSigmaScale);
-    if (!engine_.adjust()) {
+    if (!engine_.adjust() || !statisticsAreFinite()) {
         outputDataSet_.setAdjustmentSucceeded(0);
         return false;
     }
@@ -97,8 +105,33 @@ bool AdjustmentJob::runAdjustment() {
     return true;
 }
 
+bool AdjustmentJob::statisticsAreFinite() {
+    // The engine checks every value as it stores it; this last look at the statistics and bias
+    // results that every successful attempt writes keeps a NaN from ever being marked a success.
+    double values[kBiasResultCount + 5];
+    outputDataSet_.getBiasResultBlock(values);
+    double* statistics = values + kBiasResultCount;
+    outputDataSet_.getChiSquareTest(statistics[0], statistics[1], statistics[2]);
+    statistics[3] = outputDataSet_.tauCriticalValue();
+    statistics[4] = outputDataSet_.unitWeightStandardError();
+    for (double value : values) {
+        if (std::isfinite(value)) continue;
+        printError("Error: %s\n", "The adjustment gave a statistic that is not a finite number");
+        return false;
+    }
+    return true;
+}
+
 void AdjustmentJob::retryAdjustment() {
-    if (!platform::copyFile(inputPath_, kScratchCopyName)) return;
+    if (!platform::copyFile(inputPath_, kScratchCopyName)) {
+        // Without its scratch copy the sequence makes no retry; the report says why the attempt
+        // ends here, where it would otherwise end without a word.
+        printError("Error: Cannot write the scratch copy %s in the current directory\n",
+                   kScratchCopyName);
+        report_.setStyle(9, 1, 0, 0);
+        report_.print("Error: Adjustment was not sucessful\n");
+        return;
+    }
     if (settings_.singularityRetry) {
         report_.setStyle(9, 3, 0, 1);
         report_.print("Try to resolve matrix singularity\n");

@@ -55,8 +55,12 @@ public:
 private:
     /// Writes the output data set to the output path; called once, by the destructor.
     void saveOutputDataSet();
-    /// Refuses paths that would lose data: unresolvable ones, or two that name one file.
+    /// Refuses paths that would lose data: unresolvable ones, two that name one file, or an
+    /// output path that names something other than a regular file.
     bool refuseUnsafePaths();
+    /// False, after an error line, when a statistic or bias result of the attempt is NaN or
+    /// infinite.
+    bool statisticsAreFinite();
     void printError(const char* format, const char* argument);
 
     ProjectDataSet inputDataSet_;

@@ -1,6 +1,9 @@
 #include "dataset/data_set_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -171,8 +174,21 @@ std::vector<std::uint8_t> encodeDataSet(const DataSetContents& contents) {
 }
 
 bool readDataSetFile(const std::string& path, DataSetContents& contents) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // A data set is a regular file. Opening a FIFO for reading would wait for a writer that may
+    // never come, hence O_NONBLOCK; a device such as a terminal or a random source is no data
+    // set either.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
     if (file == nullptr) {
+        ::close(fd);
         return false;
     }
     FileSource source(file);

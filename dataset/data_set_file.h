@@ -50,7 +50,8 @@ bool decodeDataSet(std::span<const std::uint8_t> bytes, DataSetContents& content
 std::vector<std::uint8_t> encodeDataSet(const DataSetContents& contents);
 
 // Reads the file at `path` as decodeDataSet does. Also false, with `contents` unchanged, when the
-// file cannot be opened or reading it fails (a directory, an I/O error).
+// file cannot be opened, is not a regular file (a directory, a FIFO, a device) or reading it
+// fails (an I/O error).
 bool readDataSetFile(const std::string& path, DataSetContents& contents);
 
 // Creates or truncates the file at `path` and writes the image of `contents` to it. False when

@@ -111,7 +111,8 @@ class ProjectDataSet {
     }
     // Fills label1 and label2 (kVectorLabelSize bytes each) for the vector under the cursor:
     // "%4.4s" of the start site and 10 blanks; "%4.4s" of the end site, 5 blanks and "%05d" of
-    // its record number. At end both are left all NUL and the result is false.
+    // its record number (a number above 99999 fills the ten columns after the name, see
+    // formatVectorLabel). At end both are left all NUL and the result is false.
     bool vectorLabels(char* label1, char* label2) const;
     bool vectorLabels(VectorLabel& label) const {
         return vectorLabels(label.from.data(), label.to.data());

@@ -10,8 +10,16 @@ void formatVectorLabel(const VectorRecord& vector, char* label1, char* label2) {
     std::memset(label1, 0, kVectorLabelSize);
     std::memset(label2, 0, kVectorLabelSize);
     std::snprintf(label1, kVectorLabelSize, "%4.4s          ", vector.fromSite.data());
-    std::snprintf(label2, kVectorLabelSize, "%4.4s     %05d", vector.toSite.data(),
-                  static_cast<int>(vector.recordNumber));
+    const int number = static_cast<int>(vector.recordNumber);
+    // Every int32 fits in these twelve bytes; the label then takes as much as it has room for.
+    char digits[12];
+    if (number > kLargestFiveDigitNumber) {
+        std::snprintf(digits, sizeof digits, "%10d", number);
+        std::snprintf(label2, kVectorLabelSize, "%4.4s%.10s", vector.toSite.data(), digits);
+    } else {
+        std::snprintf(digits, sizeof digits, "%05d", number);
+        std::snprintf(label2, kVectorLabelSize, "%4.4s     %.5s", vector.toSite.data(), digits);
+    }
 }
 
 namespace {
@@ -31,7 +39,7 @@ std::int32_t vectorLabelNumber(const char* label2) {
     while (end < kVectorLabelSize && label2[end] != '\0') {
         ++end;
     }
-    std::size_t i = kVectorLabelNumberOffset;
+    std::size_t i = kVectorLabelNameWidth;
     while (i < end && isLabelSpace(label2[i])) {
         ++i;
     }

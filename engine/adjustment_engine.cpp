@@ -1,8 +1,10 @@
 #include "engine/adjustment_engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <new>
+#include <vector>
 
 #include "geodesy/datum_bias.h"
 #include "geodesy/ellipsoid.h"
@@ -64,7 +66,11 @@ bool AdjustmentEngine::beginAttempt() {
     s.sigmaScale = s.posteriorSigmaScale = 0;
     s.horizontalControlCount = s.verticalControlCount = 0;
     std::fill(normalMatrix_.get(), normalMatrix_.get() + kNormalMatrixElements, 0.0f);
-    if (!scratch_.openAll()) return false;
+    if (!scratch_.openAll()) {
+        // The reason went to the standard error stream; the report must say it too, or the
+        // front end would see an attempt that failed without a word.
+        return reportError("Error: Cannot create the temporary files of the adjustment\n");
+    }
 
     input_.getEllipsoid(s.semiMajorAxis, s.inverseFlattening);
     output_.setEllipsoid(s.semiMajorAxis, s.inverseFlattening);
@@ -101,11 +107,18 @@ bool AdjustmentEngine::beginAttempt() {
     return true;
 }
 
+bool AdjustmentEngine::scratchFilesHealthy() {
+    if (scratch_.flushAll()) return true;
+    return reportError("Error: Cannot write the temporary files of the adjustment\n");
+}
+
 bool AdjustmentEngine::runAttempt() {
-    if (progress_.pollAbort(stage::kConstantsSet) || !loadSites()) return false;
-    if (progress_.pollAbort(stage::kSitesLoaded) || !loadVectors()) return false;
+    if (progress_.pollAbort(stage::kConstantsSet) || !loadSites() || !scratchFilesHealthy())
+        return false;
+    if (progress_.pollAbort(stage::kSitesLoaded) || !loadVectors() || !scratchFilesHealthy())
+        return false;
     if (!iterate()) return false;
-    runAdjustmentTests();
+    if (!runAdjustmentTests() || !scratchFilesHealthy()) return false;
     rescaleSigmas();
     return storeResults();
 }
@@ -115,6 +128,7 @@ bool AdjustmentEngine::iterate() {
     const int iterations = settings_.overConstrained ? 2 : 1;
     for (s.iterationCount = 0; s.iterationCount < iterations;) {
         formEquations();
+        if (!scratchFilesHealthy()) return false;
         if (s.loadedSiteCount > kMaxSites || s.unknownCount > kMaxUnknowns) {
             return reportError("Error: %d  sites, %d unknowns. Limits are %ld and %ld\n",
                                s.loadedSiteCount, s.unknownCount, long(kMaxSites),
@@ -126,6 +140,7 @@ bool AdjustmentEngine::iterate() {
         }
         if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0)) return false;
         updateCoordinates();
+        if (!iterationIsFinite()) return false;
         for (int site = 1; site <= s.loadedSiteCount; ++site) {
             const SiteState& st = s.sites[site];
             double x[3];
@@ -146,6 +161,7 @@ void AdjustmentEngine::rescaleSigmas() {
 
 bool AdjustmentEngine::storeResults() {
     AdjustmentState& s = *state_;
+    if (!adjustedSitesAreFinite()) return false;
     s.degreesOfFreedom = s.observationCount - s.unknownCount;
     output_.setAdjustmentCounts(s.observationCount, s.unknownCount, s.degreesOfFreedom,
                                 s.iterationCount);
@@ -173,20 +189,28 @@ bool AdjustmentEngine::storeResults() {
     }
     scratch_.vectorNameScratch.rewind();
     if (!solveNormals(2)) return false;
-    storeVectorPrecisions();
-    return true;
+    return storeVectorPrecisions();
 }
 
-void AdjustmentEngine::storeVectorPrecisions() {
+bool AdjustmentEngine::storeVectorPrecisions() {
     AdjustmentState& s = *state_;
     const Matrix3& r0 = s.centreRotation;
-    for (int k = 0; k < s.vectorNameCount; ++k) {
+    struct Precision {
         VectorNameRecord name;
-        if (!readRecord(scratch_.vectorNameScratch, name)) break;
-        double sN, sE, sU;
-        vectorSigmas(name.fromSite, name.toSite, sN, sE, sU);
-        if (!output_.seekVector(name.label1, name.label2)) continue;
-        output_.setAdjustedLocalSigmas(sN, sE, sU, 0, 0, 0);
+        double local[3];
+        double cartesian[6];  // sX, sY, sZ, rXY, rXZ, rYZ
+    };
+    // Every precision is formed and checked before the first is stored, so that a failed check
+    // leaves no vector with results of this attempt beside vectors without.
+    std::vector<Precision> precisions;
+    precisions.reserve(static_cast<std::size_t>(std::max(s.vectorNameCount, 0)));
+    for (int k = 0; k < s.vectorNameCount; ++k) {
+        Precision p{};
+        if (!readRecord(scratch_.vectorNameScratch, p.name)) break;
+        double& sN = p.local[0];
+        double& sE = p.local[1];
+        double& sU = p.local[2];
+        vectorSigmas(p.name.fromSite, p.name.toSite, sN, sE, sU);
         // V = R0 diag(sN^2, sE^2, sU^2) R0^T, the Cartesian covariance of the adjusted vector.
         const double d[3] = {sN * sN, sE * sE, sU * sU};
         double v[3][3];
@@ -204,8 +228,22 @@ void AdjustmentEngine::storeVectorPrecisions() {
             rXZ = v[2][0] / (std::sqrt(v[2][2]) * std::sqrt(v[0][0]));
             rYZ = v[2][1] / (std::sqrt(v[2][2]) * std::sqrt(v[1][1]));
         }
-        output_.setAdjustedVectorSigmas(sX, sY, sZ, rXY, rXZ, rYZ);
+        const double cartesian[6] = {sX, sY, sZ, rXY, rXZ, rYZ};
+        std::copy(cartesian, cartesian + 6, p.cartesian);
+        for (double value : {sN, sE, sU, sX, sY, sZ, rXY, rXZ, rYZ}) {
+            if (std::isfinite(value)) continue;
+            return reportError("Error: The vector #%05d:%4.4s-%4.4s has no finite adjusted sigma\n",
+                               int(vectorLabelNumber(p.name.label2)), p.name.label1, p.name.label2);
+        }
+        precisions.push_back(p);
     }
+    for (const Precision& p : precisions) {
+        if (!output_.seekVector(p.name.label1, p.name.label2)) continue;
+        output_.setAdjustedLocalSigmas(p.local[0], p.local[1], p.local[2], 0, 0, 0);
+        output_.setAdjustedVectorSigmas(p.cartesian[0], p.cartesian[1], p.cartesian[2],
+                                        p.cartesian[3], p.cartesian[4], p.cartesian[5]);
+    }
+    return true;
 }
 
 }  // namespace torvek

@@ -49,6 +49,8 @@ public:
     /// Applies the corrections of the last solve to every site.
     bool updateCoordinates();
     /// Residuals, adjusted vectors and the chi-square and tau statistics of the last iteration.
+    /// False, after an error line naming the site or vector, when one of them is not a finite
+    /// number; nothing of that site or vector, and no statistic, is stored then.
     bool runAdjustmentTests();
     /// Standard deviations (metres) of the north, east and up components of the adjusted vector
     /// between the sites with 1-based indices `from` and `to`, from the full inverse.
@@ -72,7 +74,14 @@ private:
     bool iterate();
     void rescaleSigmas();
     bool storeResults();
-    void storeVectorPrecisions();
+    bool storeVectorPrecisions();
+    /// False, after an error line, when a scratch file could not be written or read back.
+    bool scratchFilesHealthy();
+    /// The guards against NaN and infinite results (finite_results.cpp): each is false, after an
+    /// error line naming the site, vector or bias parameter, when a value about to be stored is
+    /// not a finite number.
+    bool iterationIsFinite();
+    bool adjustedSitesAreFinite();
     bool reportError(const char* format, ...) __attribute__((format(printf, 2, 3)));
     std::size_t packedIndex(int i, int j) const;
 

@@ -23,6 +23,13 @@ inline constexpr std::size_t kNameSlotSize = 15;
 /// Weight of a bias parameter held at the smallest sigma, 1 / 0.001^2.
 inline constexpr double kFixedBiasSigma = 0.001;
 
+/// Largest magnitude of an elevation or a geoid height that a site can have, metres: ten thousand
+/// kilometres, far above anything a survey occupies. Larger values only overflow the squares
+/// and products of the equations.
+inline constexpr double kMaxAbsoluteHeight = 1.0e7;
+/// Largest magnitude of a vector component, metres: several times the Earth's diameter
+/// (12,756 km), which no baseline between two sites can exceed.
+inline constexpr double kMaxVectorComponent = 1.0e8;
 /// Marks that an unknown had no equation (compared for exact equality).
 inline constexpr double kNoEquationMark = -1e-9;
 

@@ -20,6 +20,12 @@ double residualOf(const EquationRecord& equation, const std::vector<double>& x, 
     return v + equation.misclosure;
 }
 
+bool allFinite(const double* values, int count) {
+    for (int k = 0; k < count; ++k)
+        if (!std::isfinite(values[k])) return false;
+    return true;
+}
+
 int componentOfLabel(const char* label) {
     if (std::strcmp(label, "LAT.") == 0) return 0;
     if (std::strcmp(label, "LON.") == 0) return 1;
@@ -41,6 +47,10 @@ bool AdjustmentEngine::runAdjustmentTests() {
         const double v = residualOf(equation, s.solution, s.unknownCount);
         const double z = std::sqrt(equation.weight) * v;
         sum += equation.weight * v * v;
+        if (!std::isfinite(v) || !std::isfinite(z)) {
+            return reportError("Error: Site %4.4s has no finite constraint residual\n",
+                               equation.nameSlot);
+        }
         if (output_.seekSite(equation.nameSlot))
             output_.setConstraintResidual(componentOfLabel(equation.label), v, z);
     }
@@ -75,10 +85,15 @@ bool AdjustmentEngine::runAdjustmentTests() {
             const Vector3 local = localFromCartesian(r0, d);
             const Vector3 vXYZ = cartesianFromLocal(r0, v);
             const Vector3 zXYZ = cartesianFromLocal(r0, z);
-            if (!output_.seekVector(vector.label1, vector.label2)) continue;
-            output_.setAdjustedVector(d[0], d[1], d[2], local[0], local[1], local[2]);
             const double results[12] = {vXYZ[0], vXYZ[1], vXYZ[2], zXYZ[0], zXYZ[1], zXYZ[2],
                                         v[0],    v[1],    v[2],    z[0],    z[1],    z[2]};
+            if (!allFinite(results, 12) || !allFinite(d.data(), 3) || !allFinite(local.data(), 3)) {
+                return reportError("Error: The vector #%05d:%4.4s-%4.4s has no finite residual\n",
+                                   int(vectorLabelNumber(vector.label2)), vector.label1,
+                                   vector.label2);
+            }
+            if (!output_.seekVector(vector.label1, vector.label2)) continue;
+            output_.setAdjustedVector(d[0], d[1], d[2], local[0], local[1], local[2]);
             output_.setVectorTestResults(results);
             output_.setVectorInUse(1);
         }
@@ -86,6 +101,11 @@ bool AdjustmentEngine::runAdjustmentTests() {
 
     const AdjustmentTestResult result =
         evaluateAdjustmentTests(sum, s.observationCount, s.unknownCount, settings_.confidenceLevel);
+    const double statistics[5] = {result.chiSquare, result.lowerLimit, result.upperLimit,
+                                  result.tauCriticalValue, result.unitWeightStandardError};
+    if (!allFinite(statistics, 5)) {
+        return reportError("Error: The adjustment tests have no finite chi-square (%g)\n", sum);
+    }
     s.degreesOfFreedom = result.degreesOfFreedom;
     s.posteriorSigmaScale = result.unitWeightStandardError;
     output_.setUnitWeightStandardError(result.unitWeightStandardError);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dataset/site_record.h"
 #include "engine/adjustment_engine.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
@@ -13,14 +14,16 @@ namespace {
 
 constexpr const char* kComponentLabels[3] = {"LAT.", "LON.", "H   "};
 
-// A position or sigma that no survey can have: it would only turn into NaN results later.
-bool positionIsUsable(double latitude, double longitude, double elevation, double geoidHeight,
-                      const double sigma[3]) {
-    if (!std::isfinite(latitude) || std::fabs(latitude) > 90) return false;
-    if (!std::isfinite(longitude) || std::fabs(longitude) > 360) return false;
-    if (!std::isfinite(elevation) || !std::isfinite(geoidHeight)) return false;
-    for (int k = 0; k < 3; ++k)
-        if (!std::isfinite(sigma[k])) return false;
+// A position or sigma that no survey can have: it would only turn into NaN or infinite results
+// later. The sigmas are the record's own, before the millimetre rule or a minimal constraint
+// replaces them, so that a damaged field is reported rather than quietly ignored.
+bool positionIsUsable(const SiteRecord& site) {
+    if (!std::isfinite(site.latitude) || std::fabs(site.latitude) > 90) return false;
+    if (!std::isfinite(site.longitude) || std::fabs(site.longitude) > 360) return false;
+    for (double height : {site.elevation, site.geoidHeight})
+        if (!std::isfinite(height) || std::fabs(height) > kMaxAbsoluteHeight) return false;
+    for (double sigma : {site.latitudeSigma, site.longitudeSigma, site.elevationSigma})
+        if (!std::isfinite(sigma)) return false;
     return true;
 }
 
@@ -72,7 +75,7 @@ bool AdjustmentEngine::loadSites() {
             report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
             return false;
         }
-        if (!positionIsUsable(latitude, longitude, elevation, geoidHeight, sigma)) {
+        if (!positionIsUsable(*input_.currentSite())) {
             return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
         }
         const int index = s.loadedSiteCount;

@@ -1,5 +1,6 @@
 // Loading the vectors in use with their weights, after settling the datum bias constraints.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/adjustment_engine.h"
@@ -10,6 +11,27 @@ namespace {
 
 // The weights of a vector are multiplied by 2 / weightDivisor; smaller divisors count as this.
 constexpr std::int32_t kSmallestWeightDivisor = 2;
+
+// The record's own measurement: components within reach of the Earth, and finite sigmas and
+// correlations. The accessors repair sigmas and correlations (an infinite sigma is held at
+// 100 m, a NaN correlation becomes 0), which would hide a damaged record.
+bool measurementIsUsable(const VectorRecord& vector) {
+    for (double component : {vector.deltaX, vector.deltaY, vector.deltaZ})
+        if (!std::isfinite(component) || std::fabs(component) > kMaxVectorComponent) return false;
+    for (double value : {vector.sigmaX, vector.sigmaY, vector.sigmaZ, vector.correlationXY,
+                         vector.correlationXZ, vector.correlationYZ})
+        if (!std::isfinite(value)) return false;
+    return true;
+}
+
+// The record number as the report names a vector: "%05d" gives the five characters of the
+// label for the usual numbers, and the whole number where the label has no room for it.
+struct RecordNumberText {
+    explicit RecordNumberText(const VectorRecord* vector) {
+        std::snprintf(text, sizeof text, "%05d", vector != nullptr ? int(vector->recordNumber) : 0);
+    }
+    char text[16];
+};
 
 // Adds a program constraint to bias parameter k (0-based) when it is free.
 void constrainIfFree(double sigma[kBiasParameterCount], int k) {
@@ -83,9 +105,10 @@ bool AdjustmentEngine::loadVectors() {
         if (input_.vectorInUse() == 0) continue;
         VectorObservationRecord vector;
         input_.vectorLabels(vector.label1, vector.label2);
+        const RecordNumberText number(input_.currentVector());
         if (!output_.seekVector(vector.label1, vector.label2)) {
-            report_.print("Error: The vector #%5.5s:%4.4s-%4.4s not found\n",
-                          vector.label2 + kVectorLabelNumberOffset, vector.label1, vector.label2);
+            report_.print("Error: The vector #%s:%4.4s-%4.4s not found\n", number.text,
+                          vector.label1, vector.label2);
             return false;
         }
         vector.fromSite = findSite(vector.label1);
@@ -103,14 +126,9 @@ bool AdjustmentEngine::loadVectors() {
             ++s.rejectedVectorCount[group];
             continue;
         }
-        double sX, sY, sZ, cXY, cXZ, cYZ;
-        input_.getVectorCovariance(sX, sY, sZ, cXY, cXZ, cYZ);
-        if (!std::isfinite(vector.dX) || !std::isfinite(vector.dY) || !std::isfinite(vector.dZ) ||
-            !std::isfinite(sX) || !std::isfinite(sY) || !std::isfinite(sZ) || !std::isfinite(cXY) ||
-            !std::isfinite(cXZ) || !std::isfinite(cYZ)) {
-            return reportError("Error: The vector #%5.5s:%4.4s-%4.4s has invalid components or sigmas\n",
-                               vector.label2 + kVectorLabelNumberOffset, vector.label1,
-                               vector.label2);
+        if (!measurementIsUsable(*input_.currentVector())) {
+            return reportError("Error: The vector #%s:%4.4s-%4.4s has invalid components or sigmas\n",
+                               number.text, vector.label1, vector.label2);
         }
         ++s.usedVectorCount;
         vector.length = std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);

@@ -33,14 +33,21 @@ bool copyContent(int in, int out) {
 bool copyFile(const char* source, const char* target) {
     if (source == nullptr || target == nullptr) return false;
     if (sameExistingFile(source, target)) return false;
-    int in = ::open(source, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come; anything
+    // but a regular file is refused below anyway.
+    int in = ::open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0) return false;
     struct stat info {};
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
         return false;
     }
-    std::string temporary = std::string(target) + ".copy-XXXXXX";
+    // The temporary name is short and in the target's directory: appending to the target's own
+    // name could make a long but valid name too long for the file system.
+    std::string temporary = target;
+    const std::size_t slash = temporary.rfind('/');
+    temporary.erase(slash == std::string::npos ? 0 : slash + 1);
+    temporary += ".torvek-copy-XXXXXX";
     int out = ::mkstemp(temporary.data());
     if (out < 0) {
         ::close(in);

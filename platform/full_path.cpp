@@ -50,4 +50,10 @@ bool sameExistingFile(const char* first, const char* second) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool namesNonRegularFile(const char* path) {
+    struct stat info {};
+    if (path == nullptr || ::stat(path, &info) != 0) return false;
+    return !S_ISREG(info.st_mode);
+}
+
 }  // namespace torvek::platform

@@ -16,4 +16,9 @@ std::size_t fullPath(const char* path, char* out, std::size_t size);
 /// symbolic links and other spellings of one path all count).
 bool sameExistingFile(const char* first, const char* second);
 
+/// True when `path` names something that exists but is not a regular file once symbolic links
+/// are followed: a directory, a device, a FIFO or a socket. False for a regular file and for a
+/// path that names nothing.
+bool namesNonRegularFile(const char* path);
+
 }  // namespace torvek::platform
