@@ -16,7 +16,7 @@ namespace torvek {
 /// forms and solves the normal equations in the local north/east/up frame of the reference point,
 /// tests the residuals and writes every result into the output data set.
 class AdjustmentEngine {
-public:
+  public:
     AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output, ReportWriter& report,
                      ProgressWindow& progress, AdjustmentSettings& settings);
     virtual ~AdjustmentEngine();
@@ -52,7 +52,8 @@ public:
     bool runAdjustmentTests();
     /// Standard deviations (metres) of the north, east and up components of the adjusted vector
     /// between the sites with 1-based indices `from` and `to`, from the full inverse.
-    void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast, double& sigmaUp) const;
+    void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast,
+                      double& sigmaUp) const;
     /// 1-based slot of the first loaded site whose name slot starts with the same four
     /// characters as `name` (case-sensitive), or 0.
     int findSite(const char* name) const;
@@ -67,7 +68,7 @@ public:
     AdjustmentState& state() { return *state_; }
     ScratchFiles& scratch() { return scratch_; }
 
-private:
+  private:
     bool runAttempt();
     bool iterate();
     void rescaleSigmas();

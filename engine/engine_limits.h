@@ -10,7 +10,8 @@ inline constexpr int kMaxUnknowns = 1504;
 /// element that has always been allocated with it.
 inline constexpr std::size_t kNormalMatrixElements = 1131760;
 inline constexpr std::size_t kNormalMatrixAllocation = kNormalMatrixElements + 1;
-/// Datum bias parameters per bias group: rotations about north, east, up (arc seconds), scale (ppm).
+/// Datum bias parameters per bias group: rotations about north, east, up (arc seconds), scale
+/// (ppm).
 inline constexpr int kBiasParameterCount = 4;
 /// Slots of the per-group counters; only group 1 is ever opened.
 inline constexpr int kBiasGroupSlots = 5;

@@ -13,7 +13,9 @@ namespace {
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
-void fixSite(SyntheticSite& site) { site.fixed[0] = site.fixed[1] = site.fixed[2] = true; }
+void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
 
 // An engine on an in-memory data set, with a recording front end.
 struct EngineHarness {
@@ -47,10 +49,10 @@ std::vector<EquationRecord> equations(AdjustmentEngine& engine) {
 TEST(SiteLoader, NumbersUnknownsSkippingFixedComponentsAndWritesConstraints) {
     SyntheticNetwork net = ringNetwork(4, 50, 8, 1000);
     fixSite(net.sites[0]);
-    net.sites[1].fixed[0] = true;        // latitude fixed, longitude weighted: horizontal control
+    net.sites[1].fixed[0] = true;  // latitude fixed, longitude weighted: horizontal control
     net.sites[1].sigma[1] = 0.004;
     net.sites[1].fixed[2] = true;
-    net.sites[2].sigma[2] = 0.0002;      // below 1 mm: held at 1 mm
+    net.sites[2].sigma[2] = 0.0002;  // below 1 mm: held at 1 mm
     net.simulate(1);
     EngineHarness h(net.toDataSet());
     ASSERT_TRUE(h.engine.beginAttempt());
@@ -95,8 +97,10 @@ TEST(SiteLoader, TiltAxisFollowsTheLineBetweenTwoHeightControls) {
         fixSite(net.sites[0]);
         // Site 2 sits north (or east) of site 0 in the ring: 0 at angle 0 (north), 1 east.
         int second = eastWest ? 1 : 2;
-        net.sites[second].latitude = eastWest ? net.sites[0].latitude : net.sites[0].latitude + 0.02;
-        net.sites[second].longitude = eastWest ? net.sites[0].longitude + 0.03 : net.sites[0].longitude;
+        net.sites[second].latitude =
+            eastWest ? net.sites[0].latitude : net.sites[0].latitude + 0.02;
+        net.sites[second].longitude =
+            eastWest ? net.sites[0].longitude + 0.03 : net.sites[0].longitude;
         net.sites[second].fixed[2] = true;
         net.simulate(2);
         EngineHarness h(net.toDataSet());
@@ -115,7 +119,8 @@ TEST(SiteLoader, TiltAxisFollowsTheLineBetweenTwoHeightControls) {
 TEST(SiteLoader, ReportsMissingSitesGeoidHeightsAndTheSiteLimit) {
     {
         SyntheticNetwork net = ringNetwork(3, 10, 10, 500);
-        for (auto& s : net.sites) s.inUse = false;
+        for (auto& s : net.sites)
+            s.inUse = false;
         EngineHarness h(net.toDataSet());
         ASSERT_TRUE(h.engine.beginAttempt());
         EXPECT_FALSE(h.engine.loadSites());
@@ -181,7 +186,8 @@ TEST(VectorLoader, BiasConstraintRulesFollowTheControl) {
     weak.simulate(3);
     EngineHarness h(weak.toDataSet());
     ASSERT_TRUE(h.loadAll());
-    for (bool fixed : h.settings.biasFixed) EXPECT_TRUE(fixed);
+    for (bool fixed : h.settings.biasFixed)
+        EXPECT_TRUE(fixed);
     EXPECT_NE(h.frontEnd.reportText().find("Note: Bias constraint(s) applied by the program.\n "
                                            "See issue \"Adjusted Datum Bias Parameters\".\n\n "),
               std::string::npos);
@@ -201,18 +207,21 @@ TEST(VectorLoader, BiasConstraintRulesFollowTheControl) {
 
     // Two horizontal and three vertical controls: free parameters stay free, no note.
     SyntheticNetwork strong = ringNetwork(6, 30, 30, 800);
-    for (int k : {0, 2, 4}) fixSite(strong.sites[k]);
+    for (int k : {0, 2, 4})
+        fixSite(strong.sites[k]);
     strong.simulate(4);
     EngineHarness s(strong.toDataSet());
     ASSERT_TRUE(s.loadAll());
-    for (bool fixed : s.settings.biasFixed) EXPECT_FALSE(fixed);
+    for (bool fixed : s.settings.biasFixed)
+        EXPECT_FALSE(fixed);
     EXPECT_EQ(s.frontEnd.reportText(), "");
 
     // Forced after a singular system: every free parameter gets the smallest sigma.
     EngineHarness forced(strong.toDataSet());
     forced.settings.forceBiasConstraints = true;
     ASSERT_TRUE(forced.loadAll());
-    for (bool fixed : forced.settings.biasFixed) EXPECT_TRUE(fixed);
+    for (bool fixed : forced.settings.biasFixed)
+        EXPECT_TRUE(fixed);
 }
 
 TEST(VectorLoader, WeightsFollowLocalSigmasAndTheWeightDivisor) {
@@ -231,7 +240,8 @@ TEST(VectorLoader, WeightsFollowLocalSigmasAndTheWeightDivisor) {
     readRecord(vectors, group);
     EXPECT_EQ(group.vectorCount, int(net.vectors.size()));
     VectorObservationRecord v[3];
-    for (auto& record : v) readRecord(vectors, record);
+    for (auto& record : v)
+        readRecord(vectors, record);
     const double p = 1 / (0.003 * 0.003);
     EXPECT_NEAR(v[0].pN, p, 1e-6 * p);
     EXPECT_NEAR(v[1].pE, p / 2, 1e-6 * p);
@@ -257,20 +267,23 @@ TEST(VectorLoader, ReportsVectorsWhoseSitesAreNotLoaded) {
     ASSERT_TRUE(h.engine.loadSites());
     h.frontEnd.clearFrames();
     EXPECT_FALSE(h.engine.loadVectors());
-    EXPECT_EQ(h.frontEnd.reportText(), "Note: Bias constraint(s) applied by the program.\n "
-                                       "See issue \"Adjusted Datum Bias Parameters\".\n\n "
-                                       "Error: Site S003 not found\n ");
+    EXPECT_EQ(h.frontEnd.reportText(),
+              "Note: Bias constraint(s) applied by the program.\n "
+              "See issue \"Adjusted Datum Bias Parameters\".\n\n "
+              "Error: Site S003 not found\n ");
 
     SyntheticNetwork none = ringNetwork(3, 10, 10, 500);
     fixSite(none.sites[0]);
-    for (auto& v : none.vectors) v.inUse = false;
+    for (auto& v : none.vectors)
+        v.inUse = false;
     EngineHarness n(none.toDataSet());
     ASSERT_TRUE(n.engine.beginAttempt() && n.engine.loadSites());
     n.frontEnd.clearFrames();
     EXPECT_FALSE(n.engine.loadVectors());
-    EXPECT_EQ(n.frontEnd.reportText(), "Note: Bias constraint(s) applied by the program.\n "
-                                       "See issue \"Adjusted Datum Bias Parameters\".\n\n "
-                                       "Error: There isn't any vector for adjustment.\n ");
+    EXPECT_EQ(n.frontEnd.reportText(),
+              "Note: Bias constraint(s) applied by the program.\n "
+              "See issue \"Adjusted Datum Bias Parameters\".\n\n "
+              "Error: There isn't any vector for adjustment.\n ");
 }
 
 TEST(ObservationEquations, MisclosuresAtTheTruthAreTheSimulatedNoise) {
@@ -291,7 +304,8 @@ TEST(ObservationEquations, MisclosuresAtTheTruthAreTheSimulatedNoise) {
         for (int c = 0; c < 3; ++c) {
             // noise along axis c = observed - true difference, projected on the reference axis
             double noise = 0;
-            for (int r = 0; r < 3; ++r) noise += axes[r][c] * (net.vectors[v].observed[r] - (b[r] - a[r]));
+            for (int r = 0; r < 3; ++r)
+                noise += axes[r][c] * (net.vectors[v].observed[r] - (b[r] - a[r]));
             const EquationRecord& e = records[bias + 3 * v + c];
             EXPECT_NEAR(e.misclosure, -noise, 2e-8) << "vector " << v << " axis " << c;
             EXPECT_EQ(e.termCount, 10);
@@ -299,8 +313,10 @@ TEST(ObservationEquations, MisclosuresAtTheTruthAreTheSimulatedNoise) {
     }
     // The first vector joins two fixed sites: only its bias terms name unknowns.
     const EquationRecord& fixedPair = records[bias];
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(fixedPair.terms[k].unknown, 0);
-    for (int k = 6; k < 10; ++k) EXPECT_GT(fixedPair.terms[k].unknown, 0);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(fixedPair.terms[k].unknown, 0);
+    for (int k = 6; k < 10; ++k)
+        EXPECT_GT(fixedPair.terms[k].unknown, 0);
 }
 
 TEST(ObservationEquations, ControlMisclosureInTheSecondIterationIsTheFirstCorrection) {

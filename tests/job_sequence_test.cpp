@@ -13,7 +13,9 @@
 namespace torvek::testing {
 namespace {
 
-void fixSite(SyntheticSite& site) { site.fixed[0] = site.fixed[1] = site.fixed[2] = true; }
+void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
 
 std::string format(const char* pattern, double a, double b = 0) {
     char text[256];
@@ -22,7 +24,7 @@ std::string format(const char* pattern, double a, double b = 0) {
 }
 
 class JobSequence : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = makeTempDirectory();
         input = dir + "/in.dat";
@@ -84,7 +86,8 @@ TEST_F(JobSequence, MinimallyConstrainedRunPrintsEveryLineAsFixedWithAprioriValu
 
 TEST_F(JobSequence, AllRotationsFixedWithFreeScalePrintsScaleValueAndSigma) {
     SyntheticNetwork net = ringNetwork(9, -41.3, 174.8, 3000);
-    for (int k : {0, 3, 6}) fixSite(net.sites[k]);
+    for (int k : {0, 3, 6})
+        fixSite(net.sites[k]);
     const double apriori[8] = {0.2, 0.001, 0.1, 0.001, -0.3, 0.001, 0, 0};
     std::copy(apriori, apriori + 8, net.biasApriori);
     net.simulate(12);
@@ -94,9 +97,12 @@ TEST_F(JobSequence, AllRotationsFixedWithFreeScalePrintsScaleValueAndSigma) {
     ASSERT_TRUE(getBiasResults(adjusted, bias));
     const std::string report = closingReport(result);
     EXPECT_NE(report.find(format("<9,3,0,1>  X                      %7.3f    fixed\n ", bias[6])),
-              std::string::npos) << report;
-    EXPECT_NE(report.find("<9,3,0,1>  Northing                 0.200    fixed\n "), std::string::npos);
-    EXPECT_NE(report.find("<9,3,0,1>  Height                  -0.300    fixed\n "), std::string::npos);
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("<9,3,0,1>  Northing                 0.200    fixed\n "),
+              std::string::npos);
+    EXPECT_NE(report.find("<9,3,0,1>  Height                  -0.300    fixed\n "),
+              std::string::npos);
     const std::string scale =
         format("<9,3,0,1>Scale correction (ppm)   %7.3f  %7.3f\n ", bias[12], bias[13]);
     std::size_t first = report.find(scale);
@@ -118,9 +124,10 @@ TEST_F(JobSequence, OneFileNamedTwiceIsRefusedBeforeAnyFileIsTouched) {
         RunResult result = runTorvek({input, second});
         EXPECT_EQ(result.exitCode, 1) << second;
         EXPECT_EQ(readFileBytes(input), bytes) << second;
-        EXPECT_NE(result.styledReport().find("<9,1,0,0>Error: The input and the output data set are "
-                                             "the same file"),
-                  std::string::npos)
+        EXPECT_NE(
+            result.styledReport().find("<9,1,0,0>Error: The input and the output data set are "
+                                       "the same file"),
+            std::string::npos)
             << second;
         EXPECT_EQ(result.stages(), std::vector<int>{0});
         EXPECT_EQ(result.frames.back().message, 1028u);
