@@ -1,9 +1,9 @@
 // Accuracy of the single-precision solver against a double-precision solution of the same float
-// matrix, on the benchmark's synthetic GPS networks with firm (1 cm), moderate (10 cm) and weak (1 m) control, for
-// the dispatched fast loops and the straightforward ones. Each case runs once; the counters are
-// the condition number, the largest errors (x relative to max |x|, standard deviations relative
-// to themselves, inverse elements relative to sqrt(Q_ii Q_jj)), and whether the two versions
-// differ in any bit of any result.
+// matrix, on the benchmark's synthetic GPS networks with firm (1 cm), moderate (10 cm) and weak (1
+// m) control, for the dispatched fast loops and the straightforward ones. Each case runs once; the
+// counters are the condition number, the largest errors (x relative to max |x|, standard deviations
+// relative to themselves, inverse elements relative to sqrt(Q_ii Q_jj)), and whether the two
+// versions differ in any bit of any result.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -54,19 +54,17 @@ void benchAccuracy(benchmark::State& state) {
         fast = solveWith(system, factorizeCholesky, forwardSubstitute, invertFactor,
                          solveFromInverseFactor, formFullInverse);
     }
-    const Results plain =
-        solveWith(system, reference::factorizeCholesky, reference::forwardSubstitute,
-                  reference::invertFactor, reference::solveFromInverseFactor,
-                  reference::formFullInverse);
-    const testing::SolutionErrors e = testing::compareWithDouble(n, exact, fast.x, fast.q,
-                                                                 fast.fullInverse);
-    const testing::SolutionErrors p = testing::compareWithDouble(n, exact, plain.x, plain.q,
-                                                                 plain.fullInverse);
-    const bool differ =
-        std::memcmp(fast.x.data(), plain.x.data(), n * sizeof(double)) != 0 ||
-        std::memcmp(fast.q.data(), plain.q.data(), n * sizeof(double)) != 0 ||
-        std::memcmp(fast.fullInverse.data(), plain.fullInverse.data(),
-                    fast.fullInverse.size() * sizeof(float)) != 0;
+    const Results plain = solveWith(system, reference::factorizeCholesky,
+                                    reference::forwardSubstitute, reference::invertFactor,
+                                    reference::solveFromInverseFactor, reference::formFullInverse);
+    const testing::SolutionErrors e =
+        testing::compareWithDouble(n, exact, fast.x, fast.q, fast.fullInverse);
+    const testing::SolutionErrors p =
+        testing::compareWithDouble(n, exact, plain.x, plain.q, plain.fullInverse);
+    const bool differ = std::memcmp(fast.x.data(), plain.x.data(), n * sizeof(double)) != 0 ||
+                        std::memcmp(fast.q.data(), plain.q.data(), n * sizeof(double)) != 0 ||
+                        std::memcmp(fast.fullInverse.data(), plain.fullInverse.data(),
+                                    fast.fullInverse.size() * sizeof(float)) != 0;
     state.counters["cond"] = testing::conditionNumber(system, exact);
     state.counters["x_err"] = e.x;
     state.counters["sigma_err"] = e.sigma;

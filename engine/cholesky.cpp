@@ -25,13 +25,6 @@
 
 #define TORVEK_INLINE [[gnu::always_inline]] inline
 
-// Vector values never cross a call boundary: every helper taking or returning one is inlined
-// into the entry point of its instruction set, so the warning about their calling convention
-// differing between instruction sets does not apply.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 // How the work is arranged. The packed triangle is stored row by row, so the straightforward
 // column walks touch one float per cache line. Every fast loop here instead keeps a small tile of
 // results (a few rows by one or more vector widths of columns) in registers and walks the
@@ -95,11 +88,10 @@ struct Solver {
     static_assert(kInverseRowBlock % MR == 0, "the inverse row block is made of whole tiles");
 
     using Strip = V[NV];
+    typedef double DoubleV __attribute__((vector_size(2 * sizeof(V))));
 
-    TORVEK_INLINE static V loadVector(const float* p) {
-        V v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
+    TORVEK_INLINE static void loadVector(const float* p, V& out) {
+        std::memcpy(&out, p, sizeof out);
     }
 
     // Lanes [0, count) of the strip at p, the rest zero; count in [0, NR]. The partial form is
@@ -109,7 +101,7 @@ struct Solver {
         if constexpr (kFull) {
 #pragma GCC unroll 8
             for (int v = 0; v < NV; ++v) {
-                out[v] = loadVector(p + v * L);
+                loadVector(p + v * L, out[v]);
             }
         } else {
             float tmp[NR] = {};
@@ -248,17 +240,31 @@ struct Solver {
     // Row k of R is applied to all later unknowns as soon as y_k is known; s_i collects the same
     // products in the same order as the straightforward dot product down column i.
     TORVEK_INLINE static bool forwardSubstitute(const float* a, int n, const double* u, double* y) {
+        if (n <= 0) {
+            return true;
+        }
         std::unique_ptr<float[]> sums(new (std::nothrow) float[static_cast<std::size_t>(n)]);
         if (!sums) {
             return false;
         }
-        float* __restrict s = sums.get();
+        float* s = sums.get();
         std::fill(s, s + n, 0.0f);
         for (int k = 0; k < n; ++k) {
-            const float* __restrict rowK = rowBase(a, n, k);
+            const float* rowK = rowBase(a, n, k);
             const double yk = (u[k] - s[k]) / rowK[k];
             y[k] = yk;
-            for (int i = k + 1; i < n; ++i) {
+            // s_i += y_k R_ki: the product and the sum in double, the sum rounded back to float.
+            int i = k + 1;
+            for (; i + L <= n; i += L) {
+                V sv, rv;
+                loadVector(s + i, sv);
+                loadVector(rowK + i, rv);
+                const DoubleV sum = __builtin_convertvector(sv, DoubleV) +
+                                    yk * __builtin_convertvector(rv, DoubleV);
+                sv = __builtin_convertvector(sum, V);
+                std::memcpy(s + i, &sv, sizeof sv);
+            }
+            for (; i < n; ++i) {
                 s[i] += yk * rowK[i];
             }
         }
@@ -378,6 +384,7 @@ struct Solver {
     // that each step works on all rows of the block at once in vector registers.
     TORVEK_INLINE static void finishColumnsOfBlock(float* a, int n, int i0, int k0, int kEnd) {
         constexpr int B = kInverseRowBlock;
+        static_assert(B % L == 0, "the block's rows fill whole vectors");
         float t[kInverseDepthBlock * B];
         const int depth = kEnd - k0;
         for (int r = 0; r < B; ++r) {
@@ -386,18 +393,26 @@ struct Solver {
                 t[c * B + r] = rowI[k0 + c];
             }
         }
+        constexpr int BV = B / L;
         for (int c = 0; c < depth; ++c) {
-            const float* __restrict rowK = rowBase(a, n, k0 + c);
-            float* __restrict column = t + c * B;
+            const float* rowK = rowBase(a, n, k0 + c);
+            V column[BV];
             const float pivot = rowK[k0 + c];
-            for (int r = 0; r < B; ++r) {
-                column[r] = -column[r] / pivot;
+#pragma GCC unroll 16
+            for (int v = 0; v < BV; ++v) {
+                loadVector(t + c * B + v * L, column[v]);
+                column[v] = -column[v] / pivot;
+                std::memcpy(t + c * B + v * L, &column[v], sizeof(V));
             }
             for (int c2 = c + 1; c2 < depth; ++c2) {
                 const float f = rowK[k0 + c2];
-                float* __restrict later = t + c2 * B;
-                for (int r = 0; r < B; ++r) {
-                    later[r] += column[r] * f;
+                float* later = t + c2 * B;
+#pragma GCC unroll 16
+                for (int v = 0; v < BV; ++v) {
+                    V x;
+                    loadVector(later + v * L, x);
+                    x += column[v] * f;
+                    std::memcpy(later + v * L, &x, sizeof(V));
                 }
             }
         }
@@ -516,7 +531,7 @@ struct Solver {
             Strip b;
 #pragma GCC unroll 8
             for (int v = 0; v < NV; ++v) {
-                b[v] = loadVector(p + v * L);
+                loadVector(p + v * L, b[v]);
             }
 #pragma GCC unroll 16
             for (int r = 0; r < R; ++r) {
@@ -539,6 +554,9 @@ struct Solver {
     }
 
     TORVEK_INLINE static bool formFullInverse(float* a, int n) {
+        if (n <= 0) {
+            return true;
+        }
         std::unique_ptr<float[]> panelStorage(
             new (std::nothrow) float[static_cast<std::size_t>(n) * NR]);
         if (!panelStorage) {

@@ -136,6 +136,20 @@ TEST(NormalMatrix, PackedIndexWalksTheUpperTriangleRowByRow) {
     EXPECT_FALSE(m.isAllocated());
 }
 
+TEST(CholeskySolve, EmptySystemIsLeftAlone) {
+    float untouched = 7.0f;
+    double u = 1.0, y = 2.0, x = 3.0, q = 4.0;
+    for (int n : {0, -1}) {
+        EXPECT_EQ(factorizeCholesky(&untouched, n), 0);
+        forwardSubstitute(&untouched, n, &u, &y);
+        invertFactor(&untouched, n);
+        solveFromInverseFactor(&untouched, n, &y, &x, &q);
+        formFullInverse(&untouched, n);
+    }
+    EXPECT_EQ(untouched, 7.0f);
+    EXPECT_EQ(y + x + q, 9.0);
+}
+
 TEST(CholeskySolve, SingleUnknownGivesRightHandSideOverTheElement) {
     PackedSystem system{1, {4.0f}, {6.0}};
     SolveStages s = runStages(system, nullptr);

@@ -262,8 +262,8 @@ inline SolutionErrors compareWithDouble(int n, const DoubleSolution& exact,
         e.sigma = std::max(e.sigma, std::abs(std::sqrt(q[i]) - std::sqrt(qi)) / std::sqrt(qi));
         for (int j = i; j < n; ++j) {
             const double qj = exact.inverse[static_cast<std::size_t>(j) * n + j];
-            const double d = fullInverse[packedAt(n, i, j)] -
-                             exact.inverse[static_cast<std::size_t>(i) * n + j];
+            const double d =
+                fullInverse[packedAt(n, i, j)] - exact.inverse[static_cast<std::size_t>(i) * n + j];
             e.inverse = std::max(e.inverse, std::abs(d) / std::sqrt(qi * qj));
         }
     }
@@ -300,8 +300,7 @@ inline double conditionNumber(const PackedSystem& system, const DoubleSolution& 
         return lambda;
     };
     const double big = largestEigenvalue([&](int i, int j) {
-        return static_cast<double>(
-            system.packed[i <= j ? packedAt(n, i, j) : packedAt(n, j, i)]);
+        return static_cast<double>(system.packed[i <= j ? packedAt(n, i, j) : packedAt(n, j, i)]);
     });
     const double inverseBig = largestEigenvalue(
         [&](int i, int j) { return exact.inverse[static_cast<std::size_t>(i) * n + j]; });
