@@ -133,7 +133,7 @@ struct Solver {
         s[index / L][index % L] = value;
     }
 
-    // ---- Cholesky factorisation -------------------------------------------------------------
+    // ---- Cholesky factorisation -----------------------------------------------------------------
     //
     // Column strips of NR columns are finished left to right; within a strip, tiles of R rows
     // top to bottom. A tile first sums R_ki R_kj over all finished rows k above it, walking down
@@ -235,7 +235,7 @@ struct Solver {
         return 0;
     }
 
-    // ---- Forward substitution -----------------------------------------------------------------
+    // ---- Forward substitution -------------------------------------------------------------------
     //
     // Row k of R is applied to all later unknowns as soon as y_k is known; s_i collects the same
     // products in the same order as the straightforward dot product down column i.
@@ -276,7 +276,7 @@ struct Solver {
     // Row i of R^-1 depends only on rows i..n of R, so rows are formed in blocks of
     // kInverseRowBlock, each row of the block keeping its running sums in its own storage to the
     // right of the finished part (the straightforward loop reads R_ij there only for the k = i
-    // term). Per block: (1) the triangle inside the block by the straightforward loops; (2) the
+    // term). Per block: (1) the triangle inside the block, row by row; (2) the
     // contributions of the block's own rows of R to all columns right of the block, in register
     // tiles, the coefficient of a row above the tile row being zero (adding a zero product leaves
     // a zero sum unchanged); (3) for each run of kInverseDepthBlock rows of R below the block,
@@ -362,26 +362,22 @@ struct Solver {
         }
     }
 
-    // Columns [k0, kEnd) of rows [i0, iEnd) of R^-1 whose sums hold every term below k0: each
-    // column in turn is finished and its row of R added to the columns after it, up to kEnd.
-    // The rows go through each column together, their chains of division and update being
-    // independent of one another.
-    TORVEK_INLINE static void finishColumns(float* a, int n, int i0, int iEnd, int k0, int kEnd) {
+    // Columns [k0, kEnd) of row i of R^-1 whose sums hold every term below k0: each column in
+    // turn is finished and its row of R added to the columns after it, up to kEnd.
+    TORVEK_INLINE static void finishColumns(float* a, int n, int i, int k0, int kEnd) {
+        float* __restrict rowI = rowBase(a, n, i);
         for (int k = k0; k < kEnd; ++k) {
             const float* __restrict rowK = rowBase(a, n, k);
-            for (int i = i0; i < iEnd; ++i) {
-                float* __restrict rowI = rowBase(a, n, i);
-                const float x = -rowI[k] / rowK[k];
-                rowI[k] = x;
-                for (int j = k + 1; j < kEnd; ++j) {
-                    rowI[j] += x * rowK[j];
-                }
+            const float x = -rowI[k] / rowK[k];
+            rowI[k] = x;
+            for (int j = k + 1; j < kEnd; ++j) {
+                rowI[j] += x * rowK[j];
             }
         }
     }
 
-    // The same for a whole block of kInverseRowBlock rows, the columns copied out transposed so
-    // that each step works on all rows of the block at once in vector registers.
+    // The same for all kInverseRowBlock rows of a block, the columns copied out transposed so that
+    // each step works on all rows at once in vector registers.
     TORVEK_INLINE static void finishColumnsOfBlock(float* a, int n, int i0, int k0, int kEnd) {
         constexpr int B = kInverseRowBlock;
         static_assert(B % L == 0, "the block's rows fill whole vectors");
@@ -434,7 +430,7 @@ struct Solver {
                 for (int j = i + 1; j < iEnd; ++j) {
                     rowI[j] = 0.0f + inverse * rowI[j];
                 }
-                finishColumns(a, n, i, i + 1, i + 1, iEnd);
+                finishColumns(a, n, i, i + 1, iEnd);
             }
             if (iEnd == n) {
                 break;
@@ -448,7 +444,7 @@ struct Solver {
         }
     }
 
-    // ---- Solution and variances from R^-1 -----------------------------------------------------
+    // ---- Solution and variances from R^-1 -------------------------------------------------------
     //
     // Each x_i and q_i is a sum along row i; eight rows advance together so that their eight
     // independent chains of additions overlap instead of waiting on one another.
@@ -498,8 +494,7 @@ struct Solver {
         }
     }
 
-    // ---- Full inverse
-    // ----------------------------------------------------------------------------
+    // ---- Full inverse ---------------------------------------------------------------------------
     //
     // Q_ij = sum over k >= j of (R^-1)_ik (R^-1)_jk runs along rows i and j alike, so the rows j
     // of one strip of NR columns are first copied into a small panel transposed (k by j) with
@@ -587,10 +582,9 @@ struct Solver {
     }
 };
 
-// ---- Instruction-set variants and run-time choice
-// ------------------------------------------------
+// ---- Instruction-set variants and run-time choice -----------------------------------------------
 
-#if TORVEK_SOLVER_X86_DISPATCH
+// One entry point per step and instruction set; Target is the instruction-set attribute.
 #define TORVEK_SOLVER_VARIANT(Name, ShapeType, Target)                                      \
     Target int Name##Factorize(float* a, int n) {                                           \
         return Solver<ShapeType>::factorize(a, n);                                          \
@@ -607,24 +601,6 @@ struct Solver {
     Target bool Name##FullInverse(float* a, int n) {                                        \
         return Solver<ShapeType>::formFullInverse(a, n);                                    \
     }
-#else
-#define TORVEK_SOLVER_VARIANT(Name, ShapeType, Target)                               \
-    int Name##Factorize(float* a, int n) {                                           \
-        return Solver<ShapeType>::factorize(a, n);                                   \
-    }                                                                                \
-    bool Name##Forward(const float* a, int n, const double* u, double* y) {          \
-        return Solver<ShapeType>::forwardSubstitute(a, n, u, y);                     \
-    }                                                                                \
-    void Name##Invert(float* a, int n) {                                             \
-        Solver<ShapeType>::invertFactor(a, n);                                       \
-    }                                                                                \
-    void Name##Solve(const float* a, int n, const double* y, double* x, double* q) { \
-        Solver<ShapeType>::solveFromInverseFactor(a, n, y, x, q);                    \
-    }                                                                                \
-    bool Name##FullInverse(float* a, int n) {                                        \
-        return Solver<ShapeType>::formFullInverse(a, n);                             \
-    }
-#endif
 
 TORVEK_SOLVER_VARIANT(portable, PortableShape, )
 #if TORVEK_SOLVER_X86_DISPATCH
@@ -656,6 +632,10 @@ const SolverKernels& bestKernels() {
 }  // namespace
 
 const SolverKernels* solverKernels(SolverTarget target) {
+#if TORVEK_SOLVER_X86_DISPATCH
+    // The benchmark asks during static initialisation, possibly before the feature flags are set.
+    __builtin_cpu_init();
+#endif
     switch (target) {
         case SolverTarget::kPortable:
             return &kPortableKernels;
