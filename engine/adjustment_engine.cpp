@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdarg>
-#include <new>
 
 #include "geodesy/datum_bias.h"
 #include "geodesy/ellipsoid.h"
@@ -34,16 +33,8 @@ bool AdjustmentEngine::reportError(const char* format, ...) {
     return false;
 }
 
-std::size_t AdjustmentEngine::packedIndex(int i, int j) const {
-    if (i > j)
-        std::swap(i, j);
-    const std::size_t n = static_cast<std::size_t>(state_->unknownCount);
-    const std::size_t row = static_cast<std::size_t>(i);
-    return (row - 1) * (2 * n - row) / 2 + static_cast<std::size_t>(j) - 1;
-}
-
 float AdjustmentEngine::normalElement(int i, int j) const {
-    return normalMatrix_ ? normalMatrix_[packedIndex(i, j)] : 0.0f;
+    return normalMatrix_.isAllocated() ? normalMatrix_.symmetricAt(i, j) : 0.0f;
 }
 
 bool AdjustmentEngine::adjust() {
@@ -53,22 +44,21 @@ bool AdjustmentEngine::adjust() {
 }
 
 void AdjustmentEngine::endAttempt() {
-    normalMatrix_.reset();
+    normalMatrix_.release();
     scratch_.closeAll();
 }
 
 bool AdjustmentEngine::beginAttempt() {
     endAttempt();
     state_ = std::make_unique<AdjustmentState>();
-    normalMatrix_.reset(new (std::nothrow) float[kNormalMatrixAllocation]);
-    if (!normalMatrix_)
+    if (!normalMatrix_.allocate())
         return reportError("Error: Not enough memory for request\n");
     if (progress_.pollAbort(stage::kMatrixAllocated))
         return false;
     AdjustmentState& s = *state_;
     s.sigmaScale = s.posteriorSigmaScale = 0;
     s.horizontalControlCount = s.verticalControlCount = 0;
-    std::fill(normalMatrix_.get(), normalMatrix_.get() + kNormalMatrixElements, 0.0f);
+    normalMatrix_.clearAll();
     if (!scratch_.openAll())
         return false;
 

@@ -5,6 +5,7 @@
 #include "dataset/project_data_set.h"
 #include "engine/adjustment_settings.h"
 #include "engine/adjustment_state.h"
+#include "engine/normal_matrix.h"
 #include "engine/scratch_files.h"
 #include "engine/scratch_records.h"
 #include "report/progress_window.h"
@@ -75,7 +76,6 @@ class AdjustmentEngine {
     bool storeResults();
     void storeVectorPrecisions();
     bool reportError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    std::size_t packedIndex(int i, int j) const;
 
     ProjectDataSet& input_;
     AdjustedDataSet& output_;
@@ -83,7 +83,7 @@ class AdjustmentEngine {
     ProgressWindow& progress_;
     AdjustmentSettings& settings_;
     std::unique_ptr<AdjustmentState> state_;
-    std::unique_ptr<float[]> normalMatrix_;
+    NormalMatrix normalMatrix_;
     ScratchFiles scratch_;
 };
 

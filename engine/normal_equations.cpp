@@ -35,8 +35,8 @@ void AdjustmentEngine::accumulateNormals() {
     const int n = s.unknownCount;
     for (int u = 1; u <= n; ++u)
         s.solution[u] = s.solutionSigma[u] = 0;
-    const std::size_t elements = static_cast<std::size_t>(n) * (n + 1) / 2;
-    std::fill(normalMatrix_.get(), normalMatrix_.get() + elements, 0.0f);
+    normalMatrix_.setOrder(n);
+    normalMatrix_.clear();
     scratch_.equationScratch.rewind();
     for (int record = 0; record < s.observationCount; ++record) {
         EquationRecord equation;
@@ -57,7 +57,7 @@ void AdjustmentEngine::accumulateNormals() {
                 const int uc = equation.terms[c].unknown;
                 if (uc < 1 || uc > n)
                     continue;
-                float& element = normalMatrix_[packedIndex(ur, uc)];
+                float& element = normalMatrix_.at(ur, uc);
                 // The product is formed in double precision; the sum is stored as a float.
                 element = static_cast<float>(element + cr * equation.terms[c].coefficient * p);
             }
@@ -71,7 +71,8 @@ bool AdjustmentEngine::solveNormals(int mode) {
     settings_.singularityRetry = false;
     scratch_.equationScratch.rewind();
     const int n = s.unknownCount;
-    float* matrix = normalMatrix_.get();
+    normalMatrix_.setOrder(n);
+    float* matrix = normalMatrix_.data();
 
     if (mode == 2) {
         formFullInverse(matrix, n);
@@ -80,7 +81,7 @@ bool AdjustmentEngine::solveNormals(int mode) {
 
     accumulateNormals();
     for (int u = 1; u <= n; ++u) {
-        if (matrix[packedIndex(u, u)] != 0.0f)
+        if (normalMatrix_.at(u, u) != 0.0f)
             continue;
         report_.setStyle(9, 1, 0, 0);
         if (u <= s.coordinateUnknownCount) {
