@@ -22,11 +22,15 @@ AdjustmentJob::AdjustmentJob(const char* inputArgument, const char* outputArgume
     outputDataSet_.setFileName(outputPath_);
 }
 
-AdjustmentJob::~AdjustmentJob() { saveOutputDataSet(); }
+AdjustmentJob::~AdjustmentJob() {
+    saveOutputDataSet();
+}
 
 void AdjustmentJob::saveOutputDataSet() {
-    if (filesUntouched_) return;
-    if (!outputDataSet_.save()) printError("Error: Cannot write the output data set %s\n", outputPath_);
+    if (filesUntouched_)
+        return;
+    if (!outputDataSet_.save())
+        printError("Error: Cannot write the output data set %s\n", outputPath_);
 }
 
 void AdjustmentJob::printError(const char* format, const char* argument) {
@@ -64,9 +68,11 @@ void AdjustmentJob::run() {
     connectivityAccepted_ = true;
     settings_.forceBiasConstraints = false;
     report_.printBanner();
-    if (refuseUnsafePaths()) return;
+    if (refuseUnsafePaths())
+        return;
     outputDataSet_.resetFile();
-    if (!inputDataSet_.load()) printError("Error: Cannot read the input data set %s\n", inputPath_);
+    if (!inputDataSet_.load())
+        printError("Error: Cannot read the input data set %s\n", inputPath_);
     if (!platform::copyFile(inputDataSet_.fileName().c_str(), outputDataSet_.fileName().c_str())) {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
@@ -82,10 +88,13 @@ void AdjustmentJob::run() {
         settings_.confidenceLevel = connectivity.confidenceLevel;
         settings_.vectorSigmaScale = connectivity.vectorSigmaScale;
     }
-    if (!connectivity.proceed) return;
-    if (pollAbort(stage::kBeforeAdjustment)) return;
+    if (!connectivity.proceed)
+        return;
+    if (pollAbort(stage::kBeforeAdjustment))
+        return;
 
-    if (!runAdjustment()) retryAdjustment();
+    if (!runAdjustment())
+        retryAdjustment();
     report_.printTrailer();
 }
 
@@ -115,7 +124,8 @@ bool AdjustmentJob::statisticsAreFinite() {
     statistics[3] = outputDataSet_.tauCriticalValue();
     statistics[4] = outputDataSet_.unitWeightStandardError();
     for (double value : values) {
-        if (std::isfinite(value)) continue;
+        if (std::isfinite(value))
+            continue;
         printError("Error: %s\n", "The adjustment gave a statistic that is not a finite number");
         return false;
     }
@@ -136,7 +146,8 @@ void AdjustmentJob::retryAdjustment() {
         report_.setStyle(9, 3, 0, 1);
         report_.print("Try to resolve matrix singularity\n");
         settings_.forceBiasConstraints = true;
-        if (runAdjustment()) return;
+        if (runAdjustment())
+            return;
     }
     report_.setStyle(9, 1, 0, 0);
     report_.print("Error: Adjustment was not sucessful\n");

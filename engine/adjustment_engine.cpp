@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <new>
 #include <vector>
 
 #include "geodesy/datum_bias.h"
@@ -22,7 +21,9 @@ AdjustmentEngine::AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& outpu
       settings_(settings),
       state_(std::make_unique<AdjustmentState>()) {}
 
-AdjustmentEngine::~AdjustmentEngine() { endAttempt(); }
+AdjustmentEngine::~AdjustmentEngine() {
+    endAttempt();
+}
 
 bool AdjustmentEngine::reportError(const char* format, ...) {
     report_.setStyle(9, 1, 0, 0);
@@ -34,15 +35,8 @@ bool AdjustmentEngine::reportError(const char* format, ...) {
     return false;
 }
 
-std::size_t AdjustmentEngine::packedIndex(int i, int j) const {
-    if (i > j) std::swap(i, j);
-    const std::size_t n = static_cast<std::size_t>(state_->unknownCount);
-    const std::size_t row = static_cast<std::size_t>(i);
-    return (row - 1) * (2 * n - row) / 2 + static_cast<std::size_t>(j) - 1;
-}
-
 float AdjustmentEngine::normalElement(int i, int j) const {
-    return normalMatrix_ ? normalMatrix_[packedIndex(i, j)] : 0.0f;
+    return normalMatrix_.isAllocated() ? normalMatrix_.symmetricAt(i, j) : 0.0f;
 }
 
 bool AdjustmentEngine::adjust() {
@@ -52,20 +46,21 @@ bool AdjustmentEngine::adjust() {
 }
 
 void AdjustmentEngine::endAttempt() {
-    normalMatrix_.reset();
+    normalMatrix_.release();
     scratch_.closeAll();
 }
 
 bool AdjustmentEngine::beginAttempt() {
     endAttempt();
     state_ = std::make_unique<AdjustmentState>();
-    normalMatrix_.reset(new (std::nothrow) float[kNormalMatrixAllocation]);
-    if (!normalMatrix_) return reportError("Error: Not enough memory for request\n");
-    if (progress_.pollAbort(stage::kMatrixAllocated)) return false;
+    if (!normalMatrix_.allocate())
+        return reportError("Error: Not enough memory for request\n");
+    if (progress_.pollAbort(stage::kMatrixAllocated))
+        return false;
     AdjustmentState& s = *state_;
     s.sigmaScale = s.posteriorSigmaScale = 0;
     s.horizontalControlCount = s.verticalControlCount = 0;
-    std::fill(normalMatrix_.get(), normalMatrix_.get() + kNormalMatrixElements, 0.0f);
+    normalMatrix_.clearAll();
     if (!scratch_.openAll()) {
         // The reason went to the standard error stream; the report must say it too, or the
         // front end would see an attempt that failed without a word.
@@ -108,7 +103,8 @@ bool AdjustmentEngine::beginAttempt() {
 }
 
 bool AdjustmentEngine::scratchFilesHealthy() {
-    if (scratch_.flushAll()) return true;
+    if (scratch_.flushAll())
+        return true;
     return reportError("Error: Cannot write the temporary files of the adjustment\n");
 }
 
@@ -117,8 +113,10 @@ bool AdjustmentEngine::runAttempt() {
         return false;
     if (progress_.pollAbort(stage::kSitesLoaded) || !loadVectors() || !scratchFilesHealthy())
         return false;
-    if (!iterate()) return false;
-    if (!runAdjustmentTests() || !scratchFilesHealthy()) return false;
+    if (!iterate())
+        return false;
+    if (!runAdjustmentTests() || !scratchFilesHealthy())
+        return false;
     rescaleSigmas();
     return storeResults();
 }
@@ -128,7 +126,8 @@ bool AdjustmentEngine::iterate() {
     const int iterations = settings_.overConstrained ? 2 : 1;
     for (s.iterationCount = 0; s.iterationCount < iterations;) {
         formEquations();
-        if (!scratchFilesHealthy()) return false;
+        if (!scratchFilesHealthy())
+            return false;
         if (s.loadedSiteCount > kMaxSites || s.unknownCount > kMaxUnknowns) {
             return reportError("Error: %d  sites, %d unknowns. Limits are %ld and %ld\n",
                                s.loadedSiteCount, s.unknownCount, long(kMaxSites),
@@ -138,14 +137,18 @@ bool AdjustmentEngine::iterate() {
             return reportError("Error: %d obs. not enough to determine %d unknowns\n",
                                s.observationCount, s.unknownCount);
         }
-        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0)) return false;
+        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0))
+            return false;
         updateCoordinates();
-        if (!iterationIsFinite()) return false;
+        if (!iterationIsFinite())
+            return false;
         for (int site = 1; site <= s.loadedSiteCount; ++site) {
             const SiteState& st = s.sites[site];
             double x[3];
-            for (int k = 0; k < 3; ++k) x[k] = st.unknownNumber[k] ? s.solution[st.unknownNumber[k]] : 0.0;
-            if (output_.seekSite(st.name)) output_.setSiteCorrections(x[0], x[1], x[2]);
+            for (int k = 0; k < 3; ++k)
+                x[k] = st.unknownNumber[k] ? s.solution[st.unknownNumber[k]] : 0.0;
+            if (output_.seekSite(st.name))
+                output_.setSiteCorrections(x[0], x[1], x[2]);
         }
         ++s.iterationCount;
     }
@@ -161,7 +164,8 @@ void AdjustmentEngine::rescaleSigmas() {
 
 bool AdjustmentEngine::storeResults() {
     AdjustmentState& s = *state_;
-    if (!adjustedSitesAreFinite()) return false;
+    if (!adjustedSitesAreFinite())
+        return false;
     s.degreesOfFreedom = s.observationCount - s.unknownCount;
     output_.setAdjustmentCounts(s.observationCount, s.unknownCount, s.degreesOfFreedom,
                                 s.iterationCount);
@@ -181,14 +185,17 @@ bool AdjustmentEngine::storeResults() {
     for (int site = 1; site <= s.loadedSiteCount; ++site) {
         const SiteState& st = s.sites[site];
         double sigma[3];
-        for (int k = 0; k < 3; ++k) sigma[k] = st.unknownNumber[k] ? s.solutionSigma[st.unknownNumber[k]] : 0.0;
-        if (!output_.seekSite(st.name)) continue;
+        for (int k = 0; k < 3; ++k)
+            sigma[k] = st.unknownNumber[k] ? s.solutionSigma[st.unknownNumber[k]] : 0.0;
+        if (!output_.seekSite(st.name))
+            continue;
         output_.setAdjustedSite(st.latitude * kDegreesPerRadian, st.longitude * kDegreesPerRadian,
                                 st.height - st.geoidHeight, sigma[0], sigma[1], sigma[2]);
         output_.setSiteInUse(1);
     }
     scratch_.vectorNameScratch.rewind();
-    if (!solveNormals(2)) return false;
+    if (!solveNormals(2))
+        return false;
     return storeVectorPrecisions();
 }
 
@@ -206,7 +213,8 @@ bool AdjustmentEngine::storeVectorPrecisions() {
     precisions.reserve(static_cast<std::size_t>(std::max(s.vectorNameCount, 0)));
     for (int k = 0; k < s.vectorNameCount; ++k) {
         Precision p{};
-        if (!readRecord(scratch_.vectorNameScratch, p.name)) break;
+        if (!readRecord(scratch_.vectorNameScratch, p.name))
+            break;
         double& sN = p.local[0];
         double& sE = p.local[1];
         double& sU = p.local[2];
@@ -217,7 +225,8 @@ bool AdjustmentEngine::storeVectorPrecisions() {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j) {
                 v[i][j] = 0;
-                for (int a = 0; a < 3; ++a) v[i][j] += element(r0, i, a) * d[a] * element(r0, j, a);
+                for (int a = 0; a < 3; ++a)
+                    v[i][j] += element(r0, i, a) * d[a] * element(r0, j, a);
             }
         const double sX = std::sqrt(std::fabs(v[0][0]));
         const double sY = std::sqrt(std::fabs(v[1][1]));
@@ -231,14 +240,16 @@ bool AdjustmentEngine::storeVectorPrecisions() {
         const double cartesian[6] = {sX, sY, sZ, rXY, rXZ, rYZ};
         std::copy(cartesian, cartesian + 6, p.cartesian);
         for (double value : {sN, sE, sU, sX, sY, sZ, rXY, rXZ, rYZ}) {
-            if (std::isfinite(value)) continue;
+            if (std::isfinite(value))
+                continue;
             return reportError("Error: The vector #%05d:%4.4s-%4.4s has no finite adjusted sigma\n",
                                int(vectorLabelNumber(p.name.label2)), p.name.label1, p.name.label2);
         }
         precisions.push_back(p);
     }
     for (const Precision& p : precisions) {
-        if (!output_.seekVector(p.name.label1, p.name.label2)) continue;
+        if (!output_.seekVector(p.name.label1, p.name.label2))
+            continue;
         output_.setAdjustedLocalSigmas(p.local[0], p.local[1], p.local[2], 0, 0, 0);
         output_.setAdjustedVectorSigmas(p.cartesian[0], p.cartesian[1], p.cartesian[2],
                                         p.cartesian[3], p.cartesian[4], p.cartesian[5]);

@@ -11,10 +11,12 @@
 namespace torvek::testing {
 namespace {
 
-void fixSite(SyntheticSite& site) { site.fixed[0] = site.fixed[1] = site.fixed[2] = true; }
+void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
 
 class AdjustmentRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = makeTempDirectory();
         input = dir + "/in.dat";
@@ -32,7 +34,8 @@ protected:
     static SyntheticNetwork minimalRing() {
         SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
         fixSite(net.sites[0]);
-        for (std::size_t k = 1; k < net.sites.size(); ++k) net.sites[k].startOffset = {0.04, 0.02, -0.05};
+        for (std::size_t k = 1; k < net.sites.size(); ++k)
+            net.sites[k].startOffset = {0.04, 0.02, -0.05};
         net.simulate(3);
         return net;
     }
@@ -42,7 +45,8 @@ protected:
         fixSite(net.sites[3]);
         fixSite(net.sites[6]);
         for (std::size_t k = 1; k < net.sites.size(); ++k)
-            if (k % 3 != 0) net.sites[k].startOffset = {0.04, 0.02, -0.05};
+            if (k % 3 != 0)
+                net.sites[k].startOffset = {0.04, 0.02, -0.05};
         net.simulate(5);
         return net;
     }
@@ -52,7 +56,8 @@ protected:
 
 TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {
     RunResult minimal = run(minimalRing());
-    EXPECT_EQ(minimal.stages(), (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 86, 100}));
+    EXPECT_EQ(minimal.stages(),
+              (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 86, 100}));
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 1);
     EXPECT_EQ(minimal.frames.back().message, 1028u);
     std::int32_t obs, unknowns, dof, iterations;
@@ -60,8 +65,8 @@ TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {
     EXPECT_EQ(iterations, 1);
 
     RunResult over = run(overConstrainedRing());
-    EXPECT_EQ(over.stages(), (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 49, 52, 56,
-                                               58, 86, 100}));
+    EXPECT_EQ(over.stages(), (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 49, 52,
+                                               56, 58, 86, 100}));
     ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
     EXPECT_EQ(iterations, 2);
     EXPECT_NE(over.reportText().find("Adjustment type:    Over constrained"), std::string::npos);
@@ -74,7 +79,8 @@ TEST_F(AdjustmentRun, AbortInTheSecondIterationKeepsTheFirstCorrections) {
     SyntheticNetwork net = overConstrainedRing();
     RunResult result = run(net, script);
     const std::string styled = result.styledReport();
-    const std::string expected = "<10,1,0,0>Adjustment aborted by user\n <9,1,0,0>Error: Adjustment was not sucessful\n ";
+    const std::string expected =
+        "<10,1,0,0>Adjustment aborted by user\n <9,1,0,0>Error: Adjustment was not sucessful\n ";
     EXPECT_NE(styled.find(expected), std::string::npos) << styled;
     EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);
     EXPECT_NE(styled.find("Reference Ellipsoid Parameters"), std::string::npos);  // closing report
@@ -134,7 +140,8 @@ TEST_F(AdjustmentRun, SiteWithoutEquationsIsRetriedWithBiasConstraints) {
     RunResult result = run(net);
     const std::string styled = result.styledReport();
     EXPECT_NE(styled.find("( site S003)"), std::string::npos) << styled;
-    EXPECT_NE(styled.find("<9,3,0,1>Try to resolve matrix singularity\n "), std::string::npos) << styled;
+    EXPECT_NE(styled.find("<9,3,0,1>Try to resolve matrix singularity\n "), std::string::npos)
+        << styled;
     EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "), std::string::npos);
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
     // The retry sends the adjustment's polls again from 32 on.
@@ -168,7 +175,8 @@ TEST_F(AdjustmentRun, UndeterminableBiasParametersFailWithoutRetry) {
     RunResult result = run(net);
     const std::string styled = result.styledReport();
     EXPECT_NE(styled.find("<9,1,0,0>Error: There is no equation for unknown   4\n <9,3,0,0>"),
-              std::string::npos) << styled;
+              std::string::npos)
+        << styled;
     EXPECT_EQ(styled.find("( site"), std::string::npos);
     EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);
     EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "), std::string::npos);

@@ -19,7 +19,7 @@ struct AdjustedSite {
 };
 
 class SyntheticAdjustment : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = makeTempDirectory();
         input = dir + "/in.dat";
@@ -34,8 +34,8 @@ protected:
     AdjustedSite site(const std::string& name) {
         AdjustedSite s{};
         EXPECT_TRUE(adjusted.seekSite(name.c_str())) << name;
-        s.inUse = adjusted.getAdjustedSite(s.latitude, s.longitude, s.elevation, s.sigma[0], s.sigma[1],
-                                           s.sigma[2]);
+        s.inUse = adjusted.getAdjustedSite(s.latitude, s.longitude, s.elevation, s.sigma[0],
+                                           s.sigma[1], s.sigma[2]);
         return s;
     }
     // Differences in metres along north, east and up between two geodetic positions.
@@ -49,16 +49,20 @@ protected:
     AdjustedDataSet adjusted;
 };
 
-void fixSite(SyntheticSite& site) { site.fixed[0] = site.fixed[1] = site.fixed[2] = true; }
+void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
 
 TEST_F(SyntheticAdjustment, MinimallyConstrainedRingMatchesIndependentSolution) {
     SyntheticNetwork net = ringNetwork(8, 47.5, 8.5, 3000);
     fixSite(net.sites[0]);
-    for (std::size_t k = 1; k < net.sites.size(); ++k) net.sites[k].startOffset = {0.05, -0.03, 0.02};
+    for (std::size_t k = 1; k < net.sites.size(); ++k)
+        net.sites[k].startOffset = {0.05, -0.03, 0.02};
     net.simulate(7);
     RunResult result = run(net);
     ASSERT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.reportText().find("Minimally constrained"), std::string::npos) << result.reportText();
+    EXPECT_NE(result.reportText().find("Minimally constrained"), std::string::npos)
+        << result.reportText();
     // A minimally constrained run holds all four bias parameters at their a-priori values.
     const double biasSigma[4] = {0.001, 0.001, 0.001, 0.001};
     compareWithReference(net, biasSigma, 1);
@@ -66,10 +70,12 @@ TEST_F(SyntheticAdjustment, MinimallyConstrainedRingMatchesIndependentSolution) 
 
 TEST_F(SyntheticAdjustment, OverConstrainedWithGeoidHeightsEstimatesTheBiasParameters) {
     SyntheticNetwork net = ringNetwork(12, -23.5, -46.6, 4000);
-    for (int k : {0, 4, 8}) fixSite(net.sites[k]);
+    for (int k : {0, 4, 8})
+        fixSite(net.sites[k]);
     for (std::size_t k = 0; k < net.sites.size(); ++k) {
         net.sites[k].geoidHeight = -5.0 + 0.3 * double(k);
-        if (k % 4 != 0) net.sites[k].startOffset = {-0.03, 0.06, 0.04};
+        if (k % 4 != 0)
+            net.sites[k].startOffset = {-0.03, 0.06, 0.04};
     }
     net.simulate(21);
     run(net);
@@ -94,7 +100,8 @@ TEST_F(SyntheticAdjustment, WeightedControlAndCovariancesMatchIndependentSolutio
         net.sites[k].sigma[0] = net.sites[k].sigma[1] = 0.01;
         net.sites[k].sigma[2] = 0.02;
     }
-    for (std::size_t k = 1; k < net.sites.size(); ++k) net.sites[k].startOffset = {0.02, 0.01, -0.03};
+    for (std::size_t k = 1; k < net.sites.size(); ++k)
+        net.sites[k].startOffset = {0.02, 0.01, -0.03};
     // Long-session vectors whose Cartesian covariances exceed 1 m^2: stored as covariances.
     for (std::size_t v = 0; v < net.vectors.size(); v += 3) {
         net.vectors[v].localSigma = {2.0, 2.5, 3.0};
@@ -106,7 +113,8 @@ TEST_F(SyntheticAdjustment, WeightedControlAndCovariancesMatchIndependentSolutio
     ASSERT_TRUE(written.firstVector());
     const VectorRecord& first = *written.currentVector();
     EXPECT_GT(std::max({std::fabs(first.correlationXY), std::fabs(first.correlationXZ),
-                        std::fabs(first.correlationYZ)}), 1.0);
+                        std::fabs(first.correlationYZ)}),
+              1.0);
     run(net);
     const double biasSigma[4] = {0, 0, 0, 0};  // three horizontal and four vertical controls
     compareWithReference(net, biasSigma, 2);
@@ -136,16 +144,20 @@ ReferenceSolution SyntheticAdjustment::compareWithReference(const SyntheticNetwo
     for (std::size_t k = 0; k < net.sites.size(); ++k) {
         AdjustedSite s = site(net.sites[k].name);
         EXPECT_EQ(s.inUse, 1);
-        Triple d = metres(s.latitude, s.longitude, s.elevation + net.sites[k].geoidHeight,
-                          reference.position[k][0], reference.position[k][1], reference.position[k][2]);
+        Triple d =
+            metres(s.latitude, s.longitude, s.elevation + net.sites[k].geoidHeight,
+                   reference.position[k][0], reference.position[k][1], reference.position[k][2]);
         for (int c = 0; c < 3; ++c) {
             EXPECT_NEAR(d[c], 0.0, 1e-4) << net.sites[k].name << " component " << c;
             EXPECT_NEAR(s.sigma[c], reference.sigma[k][c], 1e-5 + 1e-3 * reference.sigma[k][c]);
         }
-        Triple truth = metres(s.latitude, s.longitude, s.elevation + net.sites[k].geoidHeight, net.sites[k].latitude,
-                              net.sites[k].longitude, net.sites[k].height);
-        for (int c = 0; c < 3; ++c)
-            if (s.sigma[c] > 0) EXPECT_LT(std::fabs(truth[c]), 3 * s.sigma[c] + 1e-4);
+        Triple truth = metres(s.latitude, s.longitude, s.elevation + net.sites[k].geoidHeight,
+                              net.sites[k].latitude, net.sites[k].longitude, net.sites[k].height);
+        for (int c = 0; c < 3; ++c) {
+            if (s.sigma[c] > 0) {
+                EXPECT_LT(std::fabs(truth[c]), 3 * s.sigma[c] + 1e-4);
+            }
+        }
     }
     double chi = 0, lower = 0, upper = 0;
     EXPECT_TRUE(adjusted.getChiSquareTest(chi, lower, upper));
