@@ -21,16 +21,20 @@ bool allFinite(std::initializer_list<double> values) {
 
 bool AdjustmentEngine::iterationIsFinite() {
     const AdjustmentState& s = *state_;
-    for (int u = 1; u <= s.unknownCount; ++u) {
+    // An overflow spreads through the whole solution; the bias parameters are named first, since
+    // the loaders bound every site and vector value but not the a-priori bias values.
+    for (int u = s.coordinateUnknownCount + 1; u <= s.unknownCount; ++u) {
         if (allFinite({s.solution[u], s.solutionSigma[u]}))
             continue;
-        if (u <= s.coordinateUnknownCount) {
-            return reportError("Error: Site %4.4s has no finite adjusted position\n",
-                               s.unknownSite[u].name);
-        }
         const int parameter = (u - s.coordinateUnknownCount - 1) % kBiasParameterCount + 1;
         return reportError("Error: Datum bias parameter %d has no finite adjusted value\n",
                            parameter);
+    }
+    for (int u = 1; u <= s.coordinateUnknownCount; ++u) {
+        if (allFinite({s.solution[u], s.solutionSigma[u]}))
+            continue;
+        return reportError("Error: Site %4.4s has no finite adjusted position\n",
+                           s.unknownSite[u].name);
     }
     for (int i = 1; i <= s.loadedSiteCount; ++i) {
         const SiteState& site = s.sites[i];

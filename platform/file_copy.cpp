@@ -50,12 +50,7 @@ bool copyFile(const char* source, const char* target) {
         ::close(in);
         return false;
     }
-    // The temporary name is short and in the target's directory: appending to the target's own
-    // name could make a long but valid name too long for the file system.
-    std::string temporary = target;
-    const std::size_t slash = temporary.rfind('/');
-    temporary.erase(slash == std::string::npos ? 0 : slash + 1);
-    temporary += ".torvek-copy-XXXXXX";
+    std::string temporary = std::string(target) + ".copy-XXXXXX";
     int out = ::mkstemp(temporary.data());
     if (out < 0) {
         ::close(in);

@@ -10,6 +10,10 @@ void NetworkRun::SetUp() {
 
 RunResult NetworkRun::run(const SyntheticNetwork& net, FrontEndScript script) {
     net.writeTo(input);
+    return runInput(script);
+}
+
+RunResult NetworkRun::runInput(FrontEndScript script) {
     const std::string inputBytes = readFileBytes(input);
     script.workingDirectory = dir;
     RunResult result = runTorvek({input, output}, script);

@@ -17,6 +17,8 @@ class NetworkRun : public ::testing::Test {
     /// Writes `net` as the input, runs the program on it (in the test's directory) and reads the
     /// output into `adjusted`. Expects exit code 0, no time-out and an unchanged input file.
     RunResult run(const SyntheticNetwork& net, FrontEndScript script = {});
+    /// The same on whatever data set is already at `input` (one prepared field by field, say).
+    RunResult runInput(FrontEndScript script = {});
 
     std::string dir, input, output;
     AdjustedDataSet adjusted;

@@ -1,8 +1,10 @@
 #include "support/test_front_end.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -258,8 +260,28 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         ::dup2(stdinPipe[0], 0);
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
+        // Nothing else of this process reaches the child: in particular the write end of its
+        // standard input, which would keep it from ever reading the end of that input.
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != progress[1] && fd != report[1])
+                ::close(fd);
+        if (script.unprivileged && ::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
+                ::setuid(kUnprivilegedUser) != 0)
+                _exit(125);
+        }
         if (!script.workingDirectory.empty() && ::chdir(script.workingDirectory.c_str()) != 0)
             _exit(126);
+        if (script.freeDescriptors >= 0) {
+            // New descriptors take the lowest free numbers; the endpoints may sit among them.
+            int limit = 3;
+            for (int free = 0; free < script.freeDescriptors; ++limit)
+                if (limit != progress[1] && limit != report[1])
+                    ++free;
+            const rlimit files{rlim_t(limit), rlim_t(limit)};
+            if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
+                _exit(124);
+        }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (std::string& a : args)
@@ -314,8 +336,17 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     for (int fd : fds)
         if (fd >= 0)
             ::close(fd);
+    // A child that closed nothing but hangs on is a failure to show, not a test that never ends.
     int status = 0;
-    ::waitpid(child, &status, 0);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            result.timedOut = true;
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            break;
+        }
+        ::usleep(2000);
+    }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.standardOutput = slurp(outFd);
     result.standardError = slurp(errFd);

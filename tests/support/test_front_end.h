@@ -41,7 +41,16 @@ struct FrontEndScript {
     bool giveEndpoints = true;          // append the two descriptor numbers to the arguments
     std::string standardInput;          // what the child reads on stdin
     std::string workingDirectory;       // empty: the test's current directory
+    // When 0 or more: the child can open only this many descriptors beyond its standard streams
+    // and its two endpoints (the limit on open files is set so), to take temporary files away.
+    int freeDescriptors = -1;
+    // Runs the child as the unprivileged user "nobody" when the tests run as root, so that file
+    // permissions refuse it what they would refuse a surveyor (root reads and writes anything).
+    bool unprivileged = false;
 };
+
+/// The user id an unprivileged child runs as.
+inline constexpr unsigned kUnprivilegedUser = 65534;
 
 struct RunResult {
     int exitCode = -1;  // exit status, or 128 + signal
