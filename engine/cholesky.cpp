@@ -25,13 +25,6 @@
 
 #define TORVEK_INLINE [[gnu::always_inline]] inline
 
-// Vector values never cross a call boundary: every helper taking or returning one is inlined
-// into the entry point of its instruction set, so the warning about their calling convention
-// differing between instruction sets does not apply.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 // How the work is arranged. The packed triangle is stored row by row, so the straightforward
 // column walks touch one float per cache line. Every fast loop here instead keeps a small tile of
 // results (a few rows by one or more vector widths of columns) in registers and walks the
@@ -95,11 +88,10 @@ struct Solver {
     static_assert(kInverseRowBlock % MR == 0, "the inverse row block is made of whole tiles");
 
     using Strip = V[NV];
+    typedef double DoubleV __attribute__((vector_size(2 * sizeof(V))));
 
-    TORVEK_INLINE static V loadVector(const float* p) {
-        V v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
+    TORVEK_INLINE static void loadVector(const float* p, V& out) {
+        std::memcpy(&out, p, sizeof out);
     }
 
     // Lanes [0, count) of the strip at p, the rest zero; count in [0, NR]. The partial form is
@@ -109,7 +101,7 @@ struct Solver {
         if constexpr (kFull) {
 #pragma GCC unroll 8
             for (int v = 0; v < NV; ++v) {
-                out[v] = loadVector(p + v * L);
+                loadVector(p + v * L, out[v]);
             }
         } else {
             float tmp[NR] = {};
@@ -141,7 +133,7 @@ struct Solver {
         s[index / L][index % L] = value;
     }
 
-    // ---- Cholesky factorisation -------------------------------------------------------------
+    // ---- Cholesky factorisation -----------------------------------------------------------------
     //
     // Column strips of NR columns are finished left to right; within a strip, tiles of R rows
     // top to bottom. A tile first sums R_ki R_kj over all finished rows k above it, walking down
@@ -243,22 +235,36 @@ struct Solver {
         return 0;
     }
 
-    // ---- Forward substitution -----------------------------------------------------------------
+    // ---- Forward substitution -------------------------------------------------------------------
     //
     // Row k of R is applied to all later unknowns as soon as y_k is known; s_i collects the same
     // products in the same order as the straightforward dot product down column i.
     TORVEK_INLINE static bool forwardSubstitute(const float* a, int n, const double* u, double* y) {
+        if (n <= 0) {
+            return true;
+        }
         std::unique_ptr<float[]> sums(new (std::nothrow) float[static_cast<std::size_t>(n)]);
         if (!sums) {
             return false;
         }
-        float* __restrict s = sums.get();
+        float* s = sums.get();
         std::fill(s, s + n, 0.0f);
         for (int k = 0; k < n; ++k) {
-            const float* __restrict rowK = rowBase(a, n, k);
+            const float* rowK = rowBase(a, n, k);
             const double yk = (u[k] - s[k]) / rowK[k];
             y[k] = yk;
-            for (int i = k + 1; i < n; ++i) {
+            // s_i += y_k R_ki: the product and the sum in double, the sum rounded back to float.
+            int i = k + 1;
+            for (; i + L <= n; i += L) {
+                V sv, rv;
+                loadVector(s + i, sv);
+                loadVector(rowK + i, rv);
+                const DoubleV sum = __builtin_convertvector(sv, DoubleV) +
+                                    yk * __builtin_convertvector(rv, DoubleV);
+                sv = __builtin_convertvector(sum, V);
+                std::memcpy(s + i, &sv, sizeof sv);
+            }
+            for (; i < n; ++i) {
                 s[i] += yk * rowK[i];
             }
         }
@@ -270,7 +276,7 @@ struct Solver {
     // Row i of R^-1 depends only on rows i..n of R, so rows are formed in blocks of
     // kInverseRowBlock, each row of the block keeping its running sums in its own storage to the
     // right of the finished part (the straightforward loop reads R_ij there only for the k = i
-    // term). Per block: (1) the triangle inside the block by the straightforward loops; (2) the
+    // term). Per block: (1) the triangle inside the block, row by row; (2) the
     // contributions of the block's own rows of R to all columns right of the block, in register
     // tiles, the coefficient of a row above the tile row being zero (adding a zero product leaves
     // a zero sum unchanged); (3) for each run of kInverseDepthBlock rows of R below the block,
@@ -356,28 +362,25 @@ struct Solver {
         }
     }
 
-    // Columns [k0, kEnd) of rows [i0, iEnd) of R^-1 whose sums hold every term below k0: each
-    // column in turn is finished and its row of R added to the columns after it, up to kEnd.
-    // The rows go through each column together, their chains of division and update being
-    // independent of one another.
-    TORVEK_INLINE static void finishColumns(float* a, int n, int i0, int iEnd, int k0, int kEnd) {
+    // Columns [k0, kEnd) of row i of R^-1 whose sums hold every term below k0: each column in
+    // turn is finished and its row of R added to the columns after it, up to kEnd.
+    TORVEK_INLINE static void finishColumns(float* a, int n, int i, int k0, int kEnd) {
+        float* __restrict rowI = rowBase(a, n, i);
         for (int k = k0; k < kEnd; ++k) {
             const float* __restrict rowK = rowBase(a, n, k);
-            for (int i = i0; i < iEnd; ++i) {
-                float* __restrict rowI = rowBase(a, n, i);
-                const float x = -rowI[k] / rowK[k];
-                rowI[k] = x;
-                for (int j = k + 1; j < kEnd; ++j) {
-                    rowI[j] += x * rowK[j];
-                }
+            const float x = -rowI[k] / rowK[k];
+            rowI[k] = x;
+            for (int j = k + 1; j < kEnd; ++j) {
+                rowI[j] += x * rowK[j];
             }
         }
     }
 
-    // The same for a whole block of kInverseRowBlock rows, the columns copied out transposed so
-    // that each step works on all rows of the block at once in vector registers.
+    // The same for all kInverseRowBlock rows of a block, the columns copied out transposed so that
+    // each step works on all rows at once in vector registers.
     TORVEK_INLINE static void finishColumnsOfBlock(float* a, int n, int i0, int k0, int kEnd) {
         constexpr int B = kInverseRowBlock;
+        static_assert(B % L == 0, "the block's rows fill whole vectors");
         float t[kInverseDepthBlock * B];
         const int depth = kEnd - k0;
         for (int r = 0; r < B; ++r) {
@@ -386,18 +389,26 @@ struct Solver {
                 t[c * B + r] = rowI[k0 + c];
             }
         }
+        constexpr int BV = B / L;
         for (int c = 0; c < depth; ++c) {
-            const float* __restrict rowK = rowBase(a, n, k0 + c);
-            float* __restrict column = t + c * B;
+            const float* rowK = rowBase(a, n, k0 + c);
+            V column[BV];
             const float pivot = rowK[k0 + c];
-            for (int r = 0; r < B; ++r) {
-                column[r] = -column[r] / pivot;
+#pragma GCC unroll 16
+            for (int v = 0; v < BV; ++v) {
+                loadVector(t + c * B + v * L, column[v]);
+                column[v] = -column[v] / pivot;
+                std::memcpy(t + c * B + v * L, &column[v], sizeof(V));
             }
             for (int c2 = c + 1; c2 < depth; ++c2) {
                 const float f = rowK[k0 + c2];
-                float* __restrict later = t + c2 * B;
-                for (int r = 0; r < B; ++r) {
-                    later[r] += column[r] * f;
+                float* later = t + c2 * B;
+#pragma GCC unroll 16
+                for (int v = 0; v < BV; ++v) {
+                    V x;
+                    loadVector(later + v * L, x);
+                    x += column[v] * f;
+                    std::memcpy(later + v * L, &x, sizeof(V));
                 }
             }
         }
@@ -419,7 +430,7 @@ struct Solver {
                 for (int j = i + 1; j < iEnd; ++j) {
                     rowI[j] = 0.0f + inverse * rowI[j];
                 }
-                finishColumns(a, n, i, i + 1, i + 1, iEnd);
+                finishColumns(a, n, i, i + 1, iEnd);
             }
             if (iEnd == n) {
                 break;
@@ -433,7 +444,7 @@ struct Solver {
         }
     }
 
-    // ---- Solution and variances from R^-1 -----------------------------------------------------
+    // ---- Solution and variances from R^-1 -------------------------------------------------------
     //
     // Each x_i and q_i is a sum along row i; eight rows advance together so that their eight
     // independent chains of additions overlap instead of waiting on one another.
@@ -483,8 +494,7 @@ struct Solver {
         }
     }
 
-    // ---- Full inverse
-    // ----------------------------------------------------------------------------
+    // ---- Full inverse ---------------------------------------------------------------------------
     //
     // Q_ij = sum over k >= j of (R^-1)_ik (R^-1)_jk runs along rows i and j alike, so the rows j
     // of one strip of NR columns are first copied into a small panel transposed (k by j) with
@@ -516,7 +526,7 @@ struct Solver {
             Strip b;
 #pragma GCC unroll 8
             for (int v = 0; v < NV; ++v) {
-                b[v] = loadVector(p + v * L);
+                loadVector(p + v * L, b[v]);
             }
 #pragma GCC unroll 16
             for (int r = 0; r < R; ++r) {
@@ -539,6 +549,9 @@ struct Solver {
     }
 
     TORVEK_INLINE static bool formFullInverse(float* a, int n) {
+        if (n <= 0) {
+            return true;
+        }
         std::unique_ptr<float[]> panelStorage(
             new (std::nothrow) float[static_cast<std::size_t>(n) * NR]);
         if (!panelStorage) {
@@ -569,10 +582,9 @@ struct Solver {
     }
 };
 
-// ---- Instruction-set variants and run-time choice
-// ------------------------------------------------
+// ---- Instruction-set variants and run-time choice -----------------------------------------------
 
-#if TORVEK_SOLVER_X86_DISPATCH
+// One entry point per step and instruction set; Target is the instruction-set attribute.
 #define TORVEK_SOLVER_VARIANT(Name, ShapeType, Target)                                      \
     Target int Name##Factorize(float* a, int n) {                                           \
         return Solver<ShapeType>::factorize(a, n);                                          \
@@ -589,24 +601,6 @@ struct Solver {
     Target bool Name##FullInverse(float* a, int n) {                                        \
         return Solver<ShapeType>::formFullInverse(a, n);                                    \
     }
-#else
-#define TORVEK_SOLVER_VARIANT(Name, ShapeType, Target)                               \
-    int Name##Factorize(float* a, int n) {                                           \
-        return Solver<ShapeType>::factorize(a, n);                                   \
-    }                                                                                \
-    bool Name##Forward(const float* a, int n, const double* u, double* y) {          \
-        return Solver<ShapeType>::forwardSubstitute(a, n, u, y);                     \
-    }                                                                                \
-    void Name##Invert(float* a, int n) {                                             \
-        Solver<ShapeType>::invertFactor(a, n);                                       \
-    }                                                                                \
-    void Name##Solve(const float* a, int n, const double* y, double* x, double* q) { \
-        Solver<ShapeType>::solveFromInverseFactor(a, n, y, x, q);                    \
-    }                                                                                \
-    bool Name##FullInverse(float* a, int n) {                                        \
-        return Solver<ShapeType>::formFullInverse(a, n);                             \
-    }
-#endif
 
 TORVEK_SOLVER_VARIANT(portable, PortableShape, )
 #if TORVEK_SOLVER_X86_DISPATCH
@@ -638,6 +632,10 @@ const SolverKernels& bestKernels() {
 }  // namespace
 
 const SolverKernels* solverKernels(SolverTarget target) {
+#if TORVEK_SOLVER_X86_DISPATCH
+    // The benchmark asks during static initialisation, possibly before the feature flags are set.
+    __builtin_cpu_init();
+#endif
     switch (target) {
         case SolverTarget::kPortable:
             return &kPortableKernels;

@@ -32,7 +32,8 @@ struct QuietEngine {
 // Earth-centred position of a site moved by (north, east, up) metres along its own local axes.
 Triple moved(const Triple& xyz, const std::array<Triple, 3>& axes, int component, double metres) {
     Triple out = xyz;
-    for (int r = 0; r < 3; ++r) out[r] += axes[r][component] * metres;
+    for (int r = 0; r < 3; ++r)
+        out[r] += axes[r][component] * metres;
     return out;
 }
 
@@ -41,11 +42,12 @@ TEST(NormalEquations, AccumulationEqualsIndependentDenseProduct) {
     net.sites[0].fixed[0] = net.sites[0].fixed[1] = net.sites[0].fixed[2] = true;
     net.sites[3].sigma[0] = net.sites[3].sigma[1] = 0.01;  // weighted horizontal control
     net.sites[3].sigma[2] = 0.02;
-    net.sites[2].fixed[2] = true;                            // a second and third height control
+    net.sites[2].fixed[2] = true;  // a second and third height control
     net.sites[4].fixed[2] = true;
     net.sites[2].sigma[0] = net.sites[2].sigma[1] = 0.005;
-    net.vectors[3].weightDivisor = 4;                        // halves that vector's weights
-    for (auto& s : net.sites) s.startOffset = {0.02, -0.01, 0.03};
+    net.vectors[3].weightDivisor = 4;  // halves that vector's weights
+    for (auto& s : net.sites)
+        s.startOffset = {0.02, -0.01, 0.03};
     net.sites[0].startOffset = {0, 0, 0};
     net.simulate(11);
     QuietEngine q(net.toDataSet());
@@ -67,14 +69,16 @@ TEST(NormalEquations, AccumulationEqualsIndependentDenseProduct) {
     auto toReference = [&](const Triple& d) {
         Triple out{};
         for (int c = 0; c < 3; ++c)
-            for (int r = 0; r < 3; ++r) out[c] += refAxes[r][c] * d[r];
+            for (int r = 0; r < 3; ++r)
+                out[c] += refAxes[r][c] * d[r];
         return out;
     };
     // Control constraints first, in site order, then the bias constraints, then the vectors.
     for (int k = 1; k <= s.loadedSiteCount; ++k) {
         const SyntheticSite& site = net.sites[k - 1];
         for (int c = 0; c < 3; ++c) {
-            if (site.fixed[c] || site.sigma[c] == 0) continue;
+            if (site.fixed[c] || site.sigma[c] == 0)
+                continue;
             std::vector<double> row(n + 1, 0.0);
             row[s.sites[k].unknownNumber[c]] = 1.0;
             rows.push_back(row);
@@ -101,18 +105,21 @@ TEST(NormalEquations, AccumulationEqualsIndependentDenseProduct) {
                     return toReference({pj[0] - pi[0], pj[1] - pi[1], pj[2] - pi[2]})[a];
                 };
                 if (from.unknownNumber[c])
-                    row[from.unknownNumber[c]] += (along(moved(xi, axesI, c, h), xj) -
-                                                   along(moved(xi, axesI, c, -h), xj)) / (2 * h);
+                    row[from.unknownNumber[c]] +=
+                        (along(moved(xi, axesI, c, h), xj) - along(moved(xi, axesI, c, -h), xj)) /
+                        (2 * h);
                 if (to.unknownNumber[c])
-                    row[to.unknownNumber[c]] += (along(xi, moved(xj, axesJ, c, h)) -
-                                                 along(xi, moved(xj, axesJ, c, -h))) / (2 * h);
+                    row[to.unknownNumber[c]] +=
+                        (along(xi, moved(xj, axesJ, c, h)) - along(xi, moved(xj, axesJ, c, -h))) /
+                        (2 * h);
             }
             // Small rotations omega (arc seconds) and scale (ppm): -(omega x t)/rho - s t/1e6.
             const int b = s.coordinateUnknownCount;
             Triple unit[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
             for (int k = 0; k < 3; ++k) {
                 Triple w = unit[k];
-                Triple cross = {w[1] * t[2] - w[2] * t[1], w[2] * t[0] - w[0] * t[2], w[0] * t[1] - w[1] * t[0]};
+                Triple cross = {w[1] * t[2] - w[2] * t[1], w[2] * t[0] - w[0] * t[2],
+                                w[0] * t[1] - w[1] * t[0]};
                 row[b + 1 + k] = -cross[a] / kRho;
             }
             row[b + 4] = -t[a] / 1e6;
@@ -125,12 +132,15 @@ TEST(NormalEquations, AccumulationEqualsIndependentDenseProduct) {
     ASSERT_EQ(int(rows.size()), s.observationCount);
     for (int i = 1; i <= n; ++i) {
         double rhs = 0;
-        for (std::size_t r = 0; r < rows.size(); ++r) rhs -= rows[r][i] * weight[r] * misclosure[r];
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            rhs -= rows[r][i] * weight[r] * misclosure[r];
         EXPECT_NEAR(s.solution[i], rhs, 1e-6 * std::fabs(rhs) + 1e-3) << "right-hand side " << i;
         for (int j = i; j <= n; ++j) {
             double expected = 0;
-            for (std::size_t r = 0; r < rows.size(); ++r) expected += rows[r][i] * weight[r] * rows[r][j];
-            double scale = std::sqrt(std::fabs(e.normalElement(i, i)) * std::fabs(e.normalElement(j, j)));
+            for (std::size_t r = 0; r < rows.size(); ++r)
+                expected += rows[r][i] * weight[r] * rows[r][j];
+            double scale =
+                std::sqrt(std::fabs(e.normalElement(i, i)) * std::fabs(e.normalElement(j, j)));
             EXPECT_NEAR(e.normalElement(i, j), expected, 2e-6 * scale + 1e-9) << i << "," << j;
         }
     }

@@ -28,11 +28,12 @@ inline std::size_t packedAt(int n, int i, int j) {  // 0-based, i <= j
 /// equations per vector along the reference point's north, east and up, with the site
 /// coefficients of slightly tilted local frames and the four datum bias unknowns (rotations in
 /// arc seconds, scale in ppm) last; vector sigmas 5 mm + 1 ppm horizontally and twice that up;
-/// three corner sites weighted in position at 1 cm, and loose a-priori constraints on the biases.
+/// three corner sites weighted in position at controlSigma metres (1 cm by default; a weaker
+/// control raises the condition number), and loose a-priori constraints on the biases.
 /// Unknowns are numbered site by site, north, east, up, so the matrix is banded with dense bias
 /// rows, as the engine builds it; up components of the last sites are held fixed to reach exactly n
 /// unknowns.
-inline PackedSystem makeSurveyNormals(int n, std::uint32_t seed) {
+inline PackedSystem makeSurveyNormals(int n, std::uint32_t seed, double controlSigma = 0.01) {
     const int sites = (n - 4 + 2) / 3;
     const int fixedUps = 3 * sites - (n - 4);
     const int width = std::max(2, static_cast<int>(std::ceil(std::sqrt(sites))));
@@ -114,7 +115,8 @@ inline PackedSystem makeSurveyNormals(int n, std::uint32_t seed) {
     }
     for (int s : {0, width - 1 < sites ? width - 1 : sites - 1, sites - 1}) {
         for (int c = 0; c < 3; ++c) {
-            addEquation({{unknown(s, c), 1.0}}, 0.01 * gauss(rng), 1e4);
+            addEquation({{unknown(s, c), 1.0}}, controlSigma * gauss(rng),
+                        1.0 / (controlSigma * controlSigma));
         }
     }
     // Loose a-priori bias constraints (10 arc seconds, 10 ppm) keep small networks determined.
@@ -202,17 +204,107 @@ inline bool solveInDouble(const PackedSystem& system, bool wantInverse, DoubleSo
     out.x = solve(system.rhs);
     out.inverse.clear();
     if (wantInverse) {
+        // W = L^-1 row by row, then N^-1 = W^T W as a sum of outer products of W's rows.
+        std::vector<double> w(static_cast<std::size_t>(n) * n, 0.0);
+        for (int i = 0; i < n; ++i) {
+            double* wi = &w[idx(i, 0)];
+            for (int k = 0; k < i; ++k) {
+                const double f = l[idx(i, k)];
+                const double* wk = &w[idx(k, 0)];
+                for (int j = 0; j <= k; ++j) {
+                    wi[j] -= f * wk[j];
+                }
+            }
+            const double d = l[idx(i, i)];
+            for (int j = 0; j < i; ++j) {
+                wi[j] /= d;
+            }
+            wi[i] = 1.0 / d;
+        }
         out.inverse.assign(static_cast<std::size_t>(n) * n, 0.0);
-        for (int c = 0; c < n; ++c) {
-            std::vector<double> e(n, 0.0);
-            e[c] = 1.0;
-            const std::vector<double> column = solve(e);
-            for (int r = 0; r < n; ++r) {
-                out.inverse[idx(r, c)] = column[r];
+        for (int k = 0; k < n; ++k) {
+            const double* wk = &w[idx(k, 0)];
+            for (int i = 0; i <= k; ++i) {
+                double* qi = &out.inverse[idx(i, 0)];
+                const double f = wk[i];
+                for (int j = i; j <= k; ++j) {
+                    qi[j] += f * wk[j];
+                }
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < i; ++j) {
+                out.inverse[idx(i, j)] = out.inverse[idx(j, i)];
             }
         }
     }
     return true;
+}
+
+/// How far a single-precision solution is from the double-precision one, each as the largest
+/// error over all unknowns: x relative to the largest |x|, standard deviations relative to their
+/// own value, elements of the inverse relative to sqrt(Q_ii Q_jj).
+struct SolutionErrors {
+    double x = 0.0, sigma = 0.0, inverse = 0.0;
+};
+
+inline SolutionErrors compareWithDouble(int n, const DoubleSolution& exact,
+                                        const std::vector<double>& x, const std::vector<double>& q,
+                                        const std::vector<float>& fullInverse) {
+    SolutionErrors e;
+    double xScale = 0.0;
+    for (double v : exact.x) {
+        xScale = std::max(xScale, std::abs(v));
+    }
+    for (int i = 0; i < n; ++i) {
+        const double qi = exact.inverse[static_cast<std::size_t>(i) * n + i];
+        e.x = std::max(e.x, std::abs(x[i] - exact.x[i]) / xScale);
+        e.sigma = std::max(e.sigma, std::abs(std::sqrt(q[i]) - std::sqrt(qi)) / std::sqrt(qi));
+        for (int j = i; j < n; ++j) {
+            const double qj = exact.inverse[static_cast<std::size_t>(j) * n + j];
+            const double d =
+                fullInverse[packedAt(n, i, j)] - exact.inverse[static_cast<std::size_t>(i) * n + j];
+            e.inverse = std::max(e.inverse, std::abs(d) / std::sqrt(qi * qj));
+        }
+    }
+    return e;
+}
+
+/// Condition number of the (float) matrix in the 2-norm, from the largest eigenvalues of N and of
+/// its double-precision inverse by power iteration.
+inline double conditionNumber(const PackedSystem& system, const DoubleSolution& exact) {
+    const int n = system.n;
+    auto largestEigenvalue = [n](auto element) {
+        std::vector<double> v(n, 1.0), w(n);
+        double lambda = 0.0;
+        for (int iteration = 0; iteration < 200; ++iteration) {
+            double norm = 0.0;
+            for (int i = 0; i < n; ++i) {
+                double s = 0.0;
+                for (int j = 0; j < n; ++j) {
+                    s += element(i, j) * v[j];
+                }
+                w[i] = s;
+                norm += s * s;
+            }
+            norm = std::sqrt(norm);
+            double vNorm = 0.0;
+            for (double c : v) {
+                vNorm += c * c;
+            }
+            lambda = norm / std::sqrt(vNorm);
+            for (int i = 0; i < n; ++i) {
+                v[i] = w[i] / norm;
+            }
+        }
+        return lambda;
+    };
+    const double big = largestEigenvalue([&](int i, int j) {
+        return static_cast<double>(system.packed[i <= j ? packedAt(n, i, j) : packedAt(n, j, i)]);
+    });
+    const double inverseBig = largestEigenvalue(
+        [&](int i, int j) { return exact.inverse[static_cast<std::size_t>(i) * n + j]; });
+    return big * inverseBig;
 }
 
 }  // namespace torvek::testing

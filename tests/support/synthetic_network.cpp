@@ -27,8 +27,8 @@ Triple startPosition(const SyntheticNetwork& net, const SyntheticSite& s) {
     double phi = s.latitude * kDegree;
     double m = meridianRadiusAt(net.semiMajorAxis, e2, phi) + s.height;
     double n = (primeRadiusAt(net.semiMajorAxis, e2, phi) + s.height) * std::cos(phi);
-    return {s.latitude + s.startOffset[0] / m / kDegree, s.longitude + s.startOffset[1] / n / kDegree,
-            s.height + s.startOffset[2]};
+    return {s.latitude + s.startOffset[0] / m / kDegree,
+            s.longitude + s.startOffset[1] / n / kDegree, s.height + s.startOffset[2]};
 }
 
 // Solves the symmetric positive definite system in place (dense Cholesky); returns the inverse.
@@ -36,22 +36,27 @@ std::vector<double> solveDense(std::vector<double> n, std::vector<double>& rhs, 
     auto at = [&](int i, int j) -> double& { return n[std::size_t(i) * size + j]; };
     for (int j = 0; j < size; ++j) {
         double d = at(j, j);
-        for (int k = 0; k < j; ++k) d -= at(j, k) * at(j, k);
-        if (d <= 0) throw std::runtime_error("reference normal matrix is singular");
+        for (int k = 0; k < j; ++k)
+            d -= at(j, k) * at(j, k);
+        if (d <= 0)
+            throw std::runtime_error("reference normal matrix is singular");
         at(j, j) = std::sqrt(d);
         for (int i = j + 1; i < size; ++i) {
             double v = at(i, j);
-            for (int k = 0; k < j; ++k) v -= at(i, k) * at(j, k);
+            for (int k = 0; k < j; ++k)
+                v -= at(i, k) * at(j, k);
             at(i, j) = v / at(j, j);
         }
     }
     auto solveWith = [&](std::vector<double>& b) {
         for (int i = 0; i < size; ++i) {
-            for (int k = 0; k < i; ++k) b[i] -= at(i, k) * b[k];
+            for (int k = 0; k < i; ++k)
+                b[i] -= at(i, k) * b[k];
             b[i] /= at(i, i);
         }
         for (int i = size - 1; i >= 0; --i) {
-            for (int k = i + 1; k < size; ++k) b[i] -= at(k, i) * b[k];
+            for (int k = i + 1; k < size; ++k)
+                b[i] -= at(k, i) * b[k];
             b[i] /= at(i, i);
         }
     };
@@ -61,7 +66,8 @@ std::vector<double> solveDense(std::vector<double> n, std::vector<double>& rhs, 
         std::vector<double> e(size, 0.0);
         e[c] = 1;
         solveWith(e);
-        for (int r = 0; r < size; ++r) inverse[std::size_t(r) * size + c] = e[r];
+        for (int r = 0; r < size; ++r)
+            inverse[std::size_t(r) * size + c] = e[r];
     }
     return inverse;
 }
@@ -98,10 +104,12 @@ void SyntheticNetwork::simulate(unsigned seed, double noiseScale) {
     for (SyntheticVector& v : vectors) {
         Triple a = trueCartesian(v.from), b = trueCartesian(v.to);
         Triple noise{};
-        for (int k = 0; k < 3; ++k) noise[k] = normal(random) * v.localSigma[k] * noiseScale;
+        for (int k = 0; k < 3; ++k)
+            noise[k] = normal(random) * v.localSigma[k] * noiseScale;
         for (int r = 0; r < 3; ++r) {
             v.observed[r] = b[r] - a[r];
-            for (int c = 0; c < 3; ++c) v.observed[r] += axes[r][c] * noise[c];
+            for (int c = 0; c < 3; ++c)
+                v.observed[r] += axes[r][c] * noise[c];
         }
     }
 }
@@ -129,14 +137,15 @@ ProjectDataSet SyntheticNetwork::toDataSet() const {
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) {
                 q[r][c] = 0;
-                for (int k = 0; k < 3; ++k) q[r][c] += axes[r][k] * v.localSigma[k] * v.localSigma[k] * axes[c][k];
+                for (int k = 0; k < 3; ++k)
+                    q[r][c] += axes[r][k] * v.localSigma[k] * v.localSigma[k] * axes[c][k];
             }
         double s[3] = {std::sqrt(q[0][0]), std::sqrt(q[1][1]), std::sqrt(q[2][2])};
         if (v.covarianceForm) {
             ds.setVectorCovariance(s[0], s[1], s[2], q[0][1], q[0][2], q[1][2]);
         } else {
-            ds.setVectorCovariance(s[0], s[1], s[2], q[0][1] / (s[0] * s[1]), q[0][2] / (s[0] * s[2]),
-                                   q[1][2] / (s[1] * s[2]));
+            ds.setVectorCovariance(s[0], s[1], s[2], q[0][1] / (s[0] * s[1]),
+                                   q[0][2] / (s[0] * s[2]), q[1][2] / (s[1] * s[2]));
         }
         ds.setVectorInUse(v.inUse ? 1 : 0);
     }
@@ -144,7 +153,8 @@ ProjectDataSet SyntheticNetwork::toDataSet() const {
 }
 
 void SyntheticNetwork::writeTo(const std::string& path) const {
-    if (!toDataSet().writeFile(path)) throw std::runtime_error("cannot write " + path);
+    if (!toDataSet().writeFile(path))
+        throw std::runtime_error("cannot write " + path);
 }
 
 SyntheticNetwork ringNetwork(int count, double latitude, double longitude, double radiusMetres) {
@@ -154,11 +164,12 @@ SyntheticNetwork ringNetwork(int count, double latitude, double longitude, doubl
     for (int k = 0; k < count; ++k) {
         double angle = 2 * 3.14159265358979323846 * k / count;
         SyntheticSite s;
-        char name[8];
+        char name[16];
         std::snprintf(name, sizeof name, "S%03d", k + 1);
         s.name = name;
         s.latitude = latitude + radiusMetres * std::cos(angle) / 111000.0;
-        s.longitude = longitude + radiusMetres * std::sin(angle) / (111000.0 * std::cos(latitude * kDegree));
+        s.longitude =
+            longitude + radiusMetres * std::sin(angle) / (111000.0 * std::cos(latitude * kDegree));
         s.height = 200 + 40 * std::sin(3 * angle);
         net.sites.push_back(s);
     }
@@ -185,9 +196,11 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
         const SyntheticSite& s = net.sites[k];
         Triple start = startPosition(net, s);
         position[k] = {start[0] * kDegree, start[1] * kDegree, start[2]};
-        if (!s.inUse) continue;
+        if (!s.inUse)
+            continue;
         for (int c = 0; c < 3; ++c)
-            if (!s.fixed[c]) index[k][c] = unknowns++;
+            if (!s.fixed[c])
+                index[k][c] = unknowns++;
     }
     const std::vector<Triple> startValue = position;
     const int biasBase = unknowns;
@@ -200,7 +213,8 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
     auto toLocal = [&](const Triple& d) {
         Triple out{};
         for (int c = 0; c < 3; ++c)
-            for (int r = 0; r < 3; ++r) out[c] += axes[r][c] * d[r];
+            for (int r = 0; r < 3; ++r)
+                out[c] += axes[r][c] * d[r];
         return out;
     };
 
@@ -218,12 +232,14 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
             sum += p * value * value;
             for (auto [i, ci] : terms) {
                 rhs[i] -= p * ci * value;
-                for (auto [j, cj] : terms) normal[std::size_t(i) * unknowns + j] += p * ci * cj;
+                for (auto [j, cj] : terms)
+                    normal[std::size_t(i) * unknowns + j] += p * ci * cj;
             }
         };
         for (int k = 0; k < siteCount; ++k) {
             const SyntheticSite& s = net.sites[k];
-            if (!s.inUse) continue;
+            if (!s.inUse)
+                continue;
             const Triple& p = position[k];
             double m = meridianRadiusAt(a, e2, p[0]) + p[2];
             double n = (primeRadiusAt(a, e2, p[0]) + p[2]) * std::cos(p[0]);
@@ -239,7 +255,8 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
                 add({{biasBase + b, 1.0}}, bias[b] - net.biasApriori[2 * b],
                     1 / (biasSigma[b] * biasSigma[b]));
         for (const SyntheticVector& v : net.vectors) {
-            if (!v.inUse) continue;
+            if (!v.inUse)
+                continue;
             const Triple t = toLocal(v.observed);
             auto model = [&](const std::vector<Triple>& pos, const double* w) {
                 Triple xi = cartesian(pos[v.from]), xj = cartesian(pos[v.to]);
@@ -248,27 +265,31 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
                 // -(omega x t)/rho - s t / 1e6
                 Triple cross = {w[1] * t[2] - w[2] * t[1], w[2] * t[0] - w[0] * t[2],
                                 w[0] * t[1] - w[1] * t[0]};
-                for (int c = 0; c < 3; ++c) r[c] += -cross[c] / kRho - w[3] * t[c] / 1e6;
+                for (int c = 0; c < 3; ++c)
+                    r[c] += -cross[c] / kRho - w[3] * t[c] / 1e6;
                 return r;
             };
             Triple value = model(position, bias);
             std::vector<std::vector<std::pair<int, double>>> terms(3);
             for (int end : {v.from, v.to})
                 for (int c = 0; c < 3; ++c) {
-                    if (index[end][c] < 0) continue;
+                    if (index[end][c] < 0)
+                        continue;
                     double step = c == 2 ? 1e-3 : 1e-9;
                     std::vector<Triple> plus = position, minus = position;
                     plus[end][c] += step;
                     minus[end][c] -= step;
                     Triple rp = model(plus, bias), rm = model(minus, bias);
-                    for (int e = 0; e < 3; ++e) terms[e].push_back({index[end][c], (rp[e] - rm[e]) / (2 * step)});
+                    for (int e = 0; e < 3; ++e)
+                        terms[e].push_back({index[end][c], (rp[e] - rm[e]) / (2 * step)});
                 }
             for (int b = 0; b < 4; ++b) {
                 double w[4] = {0, 0, 0, 0};
                 w[b] = 1;
                 double zero[4] = {0, 0, 0, 0};
                 Triple with = model(position, w), without = model(position, zero);
-                for (int e = 0; e < 3; ++e) terms[e].push_back({biasBase + b, with[e] - without[e]});
+                for (int e = 0; e < 3; ++e)
+                    terms[e].push_back({biasBase + b, with[e] - without[e]});
             }
             double weightScale = 2.0 / std::max(v.weightDivisor, 2);
             for (int e = 0; e < 3; ++e)
@@ -282,8 +303,10 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
                     position[k][c] += rhs[index[k][c]];
                     largest = std::max(largest, std::fabs(rhs[index[k][c]]) * (c == 2 ? 1 : 6.4e6));
                 }
-        for (int b = 0; b < 4; ++b) bias[b] += rhs[biasBase + b];
-        if (largest < 1e-9 && iteration > 0) break;
+        for (int b = 0; b < 4; ++b)
+            bias[b] += rhs[biasBase + b];
+        if (largest < 1e-9 && iteration > 0)
+            break;
     }
     solution.observations = observations;
     solution.unknowns = unknowns;
@@ -306,7 +329,8 @@ ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasS
     for (int b = 0; b < 4; ++b) {
         solution.bias[b] = bias[b];
         solution.biasSigma[b] =
-            std::sqrt(inverse[std::size_t(biasBase + b) * unknowns + biasBase + b]) * solution.unitWeightError;
+            std::sqrt(inverse[std::size_t(biasBase + b) * unknowns + biasBase + b]) *
+            solution.unitWeightError;
     }
     return solution;
 }

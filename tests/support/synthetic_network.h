@@ -12,19 +12,19 @@ namespace torvek::testing {
 using Triple = std::array<double, 3>;
 
 struct SyntheticSite {
-    std::string name;            // up to four characters
-    double latitude = 0;         // true geodetic latitude, degrees
-    double longitude = 0;        // true longitude, degrees
-    double height = 0;           // true ellipsoidal height, metres
-    double geoidHeight = 0;      // metres; elevation = height - geoidHeight
-    bool fixed[3] = {false, false, false};   // latitude, longitude, elevation
-    double sigma[3] = {0, 0, 0};             // constraint sigmas, metres
+    std::string name;                       // up to four characters
+    double latitude = 0;                    // true geodetic latitude, degrees
+    double longitude = 0;                   // true longitude, degrees
+    double height = 0;                      // true ellipsoidal height, metres
+    double geoidHeight = 0;                 // metres; elevation = height - geoidHeight
+    bool fixed[3] = {false, false, false};  // latitude, longitude, elevation
+    double sigma[3] = {0, 0, 0};            // constraint sigmas, metres
     Triple startOffset{0, 0, 0};  // north, east, up metres added to the truth in the data set
     bool inUse = true;
 };
 
 struct SyntheticVector {
-    int from = 0, to = 0;        // indices into the site list
+    int from = 0, to = 0;                    // indices into the site list
     Triple localSigma{0.003, 0.003, 0.008};  // north, east, up at the reference point, metres
     int weightDivisor = 2;
     bool inUse = true;
