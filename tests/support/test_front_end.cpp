@@ -53,6 +53,20 @@ void writeAll(int fd, const void* buffer, std::size_t size) {
     }
 }
 
+void writeToPipe(int fd, const std::string& bytes) {
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<std::size_t>(put);
+    }
+    ::sigaction(SIGPIPE, &previous, nullptr);
+}
+
 void answerInt(int fd, std::int32_t value) {
     unsigned char bytes[4];
     for (int i = 0; i < 4; ++i)
@@ -231,8 +245,10 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     int errFd = ::mkstemp(errName);
     ::unlink(outName);
     ::unlink(errName);
+    // Close-on-exec, so the child does not hold the write end itself and does see end of input
+    // (dup2 onto descriptor 0 clears the flag there).
     int stdinPipe[2];
-    ::pipe(stdinPipe);
+    ::pipe2(stdinPipe, O_CLOEXEC);
 
     std::vector<std::string> args;
     bool placeholder = false;
@@ -293,7 +309,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     ::close(progress[1]);
     ::close(report[1]);
     ::close(stdinPipe[0]);
-    writeAll(stdinPipe[1], script.standardInput.data(), script.standardInput.size());
+    // A pipe, not a socket: plain write(), since send() refuses it. A child that has already
+    // exited just loses the rest.
+    writeToPipe(stdinPipe[1], script.standardInput);
     ::close(stdinPipe[1]);
 
     int fds[2] = {progress[0], report[0]};
