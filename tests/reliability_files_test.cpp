@@ -1,0 +1,281 @@
+// Faults of the file system around a run: output directory missing or not writable, input missing
+// or unreadable or no regular file, the scratch copy "torvek.tmp" not writable, temporary files
+// unavailable or full. The input is never touched, the report says what failed in an "Error: "
+// line and the exit code stays 0.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "engine/adjustment_engine.h"
+#include "support/in_process_front_end.h"
+#include "support/synthetic_network.h"
+#include "support/test_front_end.h"
+
+namespace torvek::testing {
+namespace {
+
+std::string errorLine(const std::string& text) {
+    return "<9,1,0,0>Error: " + text + "\n ";
+}
+
+class FileFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = makeTempDirectory();
+        ::chmod(dir.c_str(), 0755);  // an unprivileged child must reach the input
+        input = dir + "/in.dat";
+        output = dir + "/out.dat";
+        SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
+        fixSite(net.sites[0]);
+        net.simulate(31);
+        net.writeTo(input);
+        inputBytes = readFileBytes(input);
+    }
+    RunResult runWith(const std::string& in, const std::string& out, FrontEndScript script = {}) {
+        if (script.workingDirectory.empty())
+            script.workingDirectory = dir;
+        RunResult result = runTorvek({in, out}, script);
+        EXPECT_EQ(result.exitCode, 0) << result.standardError;
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(readFileBytes(input), inputBytes) << "the input data set changed";
+        return result;
+    }
+    // Root reads and writes any file whatever its mode; such tests run the program as an
+    // unprivileged user, which a machine may not allow.
+    bool unprivilegedRunsPossible() {
+        FrontEndScript probe;
+        probe.unprivileged = true;
+        probe.giveEndpoints = false;
+        return runTorvek({}, probe).exitCode == 1;  // the usage exit, so it ran
+    }
+    // A network that fails its first attempt with a site-related singularity, so a retry would
+    // follow: two sites of one name, the second of which no vector reaches in the engine.
+    static SyntheticNetwork singularNetwork() {
+        SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
+        net.sites[0].name = "S003";
+        net.sites[3].name = "S001";
+        fixSite(net.sites[3]);
+        net.vectors.clear();
+        for (auto [from, to] : {std::pair{3, 2}, {1, 3}, {1, 2}}) {
+            SyntheticVector v;
+            v.from = from;
+            v.to = to;
+            net.vectors.push_back(v);
+        }
+        net.simulate(2);
+        return net;
+    }
+    std::string dir, input, output, inputBytes;
+};
+
+TEST_F(FileFaults, OutputDirectoryMissingOrAFile) {
+    for (const std::string& out : {dir + "/missing/out.dat", input + "/out.dat"}) {
+        RunResult result = runWith(input, out);
+        const std::string styled = result.styledReport();
+        EXPECT_NE(styled.find(errorLine("Cannot copy the input data set to " + out)),
+                  std::string::npos)
+            << styled;
+        EXPECT_NE(styled.find(errorLine("Cannot write the output data set " + out)),
+                  std::string::npos);
+    }
+}
+
+TEST_F(FileFaults, OutputDirectoryNotWritable) {
+    if (!unprivilegedRunsPossible())
+        GTEST_SKIP() << "the program cannot be run as an unprivileged user here";
+    const std::string locked = dir + "/locked";
+    ::mkdir(locked.c_str(), 0555);
+    ::chmod(locked.c_str(), 0555);
+    FrontEndScript script;
+    script.unprivileged = true;
+    const std::string out = locked + "/out.dat";
+    RunResult result = runWith(input, out, script);
+    const std::string styled = result.styledReport();
+    EXPECT_NE(styled.find(errorLine("Cannot copy the input data set to " + out)), std::string::npos)
+        << styled;
+    EXPECT_NE(styled.find(errorLine("Cannot write the output data set " + out)), std::string::npos);
+    EXPECT_FALSE(fileExists(out));
+}
+
+TEST_F(FileFaults, OutputThatIsNoRegularFileIsRefusedUntouched) {
+    const std::string fifo = dir + "/pipe.dat";
+    const std::string directory = dir + "/folder.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);
+    for (const std::string& out : {fifo, directory}) {
+        RunResult result = runWith(input, out);
+        EXPECT_NE(result.styledReport().find(
+                      errorLine("The output data set path names no regular file: " + out)),
+                  std::string::npos)
+            << result.styledReport();
+        EXPECT_EQ(result.stages(), std::vector<int>{0});
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    ASSERT_EQ(::stat(directory.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(FileFaults, InputMissingOrNoRegularFile) {
+    const std::string fifo = dir + "/pipe.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // A FIFO with no writer would keep a plain open waiting for ever.
+    for (const std::string& in : {dir + "/missing.dat", fifo, dir}) {
+        RunResult result = runWith(in, output);
+        const std::string styled = result.styledReport();
+        EXPECT_NE(styled.find(errorLine("Cannot read the input data set " + in)), std::string::npos)
+            << styled;
+        EXPECT_NE(styled.find(errorLine("Cannot copy the input data set to " + output)),
+                  std::string::npos);
+        // The emptied output data set is still written.
+        AdjustedDataSet written;
+        ASSERT_TRUE(written.readFile(output));
+        EXPECT_TRUE(written.sites().empty());
+    }
+}
+
+TEST_F(FileFaults, InputUnreadable) {
+    if (!unprivilegedRunsPossible())
+        GTEST_SKIP() << "the program cannot be run as an unprivileged user here";
+    ::chmod(input.c_str(), 0);
+    const std::string writable = dir + "/open";
+    ::mkdir(writable.c_str(), 0777);
+    ::chmod(writable.c_str(), 0777);
+    const std::string out = writable + "/out.dat";
+    FrontEndScript script;
+    script.unprivileged = true;
+    script.workingDirectory = writable;
+    RunResult result = runWith(input, out, script);
+    const std::string styled = result.styledReport();
+    EXPECT_NE(styled.find(errorLine("Cannot read the input data set " + input)), std::string::npos)
+        << styled;
+    EXPECT_NE(styled.find(errorLine("Cannot copy the input data set to " + out)),
+              std::string::npos);
+    ::chmod(input.c_str(), 0644);
+}
+
+TEST_F(FileFaults, ScratchCopyThatCannotBeWrittenEndsTheAttemptWithItsReason) {
+    SyntheticNetwork net = singularNetwork();
+    net.writeTo(input);
+    inputBytes = readFileBytes(input);
+    const std::string expected =
+        errorLine("Cannot write the scratch copy torvek.tmp in the current directory") +
+        "<9,3,0,0><9,1,0,0>Error: Adjustment was not sucessful\n ";
+
+    // As root: a directory of that name cannot be replaced by a file.
+    ASSERT_EQ(::mkdir((dir + "/torvek.tmp").c_str(), 0755), 0);
+    RunResult result = runWith(input, output);
+    std::string styled = result.styledReport();
+    EXPECT_NE(styled.find(expected), std::string::npos) << styled;
+    EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);  // no retry without the copy
+    AdjustedDataSet written;
+    ASSERT_TRUE(written.readFile(output));
+    EXPECT_EQ(written.adjustmentSucceeded(), 0);
+
+    // A working directory that the user may not write to.
+    if (!unprivilegedRunsPossible())
+        GTEST_SKIP() << "the program cannot be run as an unprivileged user here";
+    const std::string locked = dir + "/locked";
+    const std::string writable = dir + "/open";
+    ::mkdir(locked.c_str(), 0555);
+    ::chmod(locked.c_str(), 0555);
+    ::mkdir(writable.c_str(), 0777);
+    ::chmod(writable.c_str(), 0777);
+    FrontEndScript script;
+    script.unprivileged = true;
+    script.workingDirectory = locked;
+    result = runWith(input, writable + "/out.dat", script);
+    styled = result.styledReport();
+    EXPECT_NE(styled.find(expected), std::string::npos) << styled;
+    EXPECT_FALSE(fileExists(locked + "/torvek.tmp"));
+}
+
+TEST_F(FileFaults, TemporaryFilesUnavailable) {
+    // With room for n more open files: 1 reads the input but cannot copy it (a copy holds two),
+    // 2 and 3 run out among the four scratch files, 4 is enough. (With none, the program could
+    // not even be loaded.)
+    struct Case {
+        int free;
+        std::vector<std::string> errors;
+        const char* standardError;
+        std::uint8_t succeeded;
+    };
+    const Case cases[] = {
+        {1, {"Cannot copy the input data set to " + output}, "", 0},
+        {2,
+         {"Cannot create the temporary files of the adjustment", "Adjustment was not sucessful"},
+         "Error opening Scratch3-Output File!: Too many open files",
+         0},
+        {3,
+         {"Cannot create the temporary files of the adjustment", "Adjustment was not sucessful"},
+         "Error opening Scratch4-Output File!: Too many open files",
+         0},
+        {4, {}, "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.free);
+        ::unlink(output.c_str());
+        FrontEndScript script;
+        script.freeDescriptors = c.free;
+        RunResult result = runWith(input, output, script);
+        const std::string styled = result.styledReport();
+        for (const std::string& error : c.errors)
+            EXPECT_NE(styled.find(errorLine(error)), std::string::npos) << error << "\n" << styled;
+        if (c.errors.empty()) {
+            EXPECT_EQ(styled.find("Error: "), std::string::npos) << styled;
+        }
+        EXPECT_NE(result.standardError.find(c.standardError), std::string::npos)
+            << result.standardError;
+        AdjustedDataSet written;
+        ASSERT_TRUE(written.readFile(output));
+        EXPECT_EQ(written.adjustmentSucceeded(), c.succeeded);
+    }
+}
+
+// The engine on its own, its temporary files replaced by ones that fail.
+struct EngineOnFailingFiles {
+    explicit EngineOnFailingFiles(TemporaryFileOpener opener) {
+        SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
+        fixSite(net.sites[0]);
+        net.simulate(32);
+        input = net.toDataSet();
+        static_cast<ProjectDataSet&>(output) = input;
+        settings.minimallyConstrained = true;
+        setTemporaryFileOpener(opener);
+    }
+    ~EngineOnFailingFiles() { setTemporaryFileOpener(nullptr); }
+    InProcessFrontEnd frontEnd;
+    ProjectDataSet input;
+    AdjustedDataSet output;
+    AdjustmentSettings settings;
+    AdjustmentEngine engine{input, output, frontEnd.report(), frontEnd.progress(), settings};
+};
+
+TEST(ScratchFileFaults, FullTemporaryFilesFailTheAttemptBeforeAnyResult) {
+    // Every write to /dev/full fails for want of space; reading it gives zeros, which read back
+    // as equations would give a wrong adjustment rather than none.
+    EngineOnFailingFiles harness([] { return std::fopen("/dev/full", "w+b"); });
+    EXPECT_FALSE(harness.engine.adjust());
+    const std::string styled = harness.frontEnd.styledReport();
+    EXPECT_NE(styled.find(errorLine("Cannot write the temporary files of the adjustment")),
+              std::string::npos)
+        << styled;
+    EXPECT_EQ(styled.find("Adjustment Tests"), std::string::npos);
+    for (const SiteRecord& site : harness.output.sites())
+        EXPECT_EQ(site.adjustedLatitude, 0.0);
+}
+
+TEST(ScratchFileFaults, MissingTemporaryFilesAreReported) {
+    EngineOnFailingFiles harness([]() -> std::FILE* { return nullptr; });
+    EXPECT_FALSE(harness.engine.adjust());
+    EXPECT_NE(harness.frontEnd.styledReport().find(
+                  errorLine("Cannot create the temporary files of the adjustment")),
+              std::string::npos)
+        << harness.frontEnd.styledReport();
+}
+
+}  // namespace
+}  // namespace torvek::testing
