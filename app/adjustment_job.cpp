@@ -142,7 +142,9 @@ void AdjustmentJob::retryAdjustment() {
         report_.print("Error: Adjustment was not sucessful\n");
         return;
     }
-    if (settings_.singularityRetry) {
+    // The solver records a singularity before its next poll, so an abort answered there must
+    // not be followed by a whole second attempt: nothing is retried after an abort.
+    if (settings_.singularityRetry && !progress_.abortAnswered()) {
         report_.setStyle(9, 3, 0, 1);
         report_.print("Try to resolve matrix singularity\n");
         settings_.forceBiasConstraints = true;

@@ -13,6 +13,7 @@ bool ProgressWindow::pollAbort(int stageCode) {
                                                 static_cast<std::uint32_t>(stageCode));
     if (answer == 0)
         return false;
+    abortAnswered_ = true;
     report_.setStyle(10, 1, 0, 0);
     report_.print("Adjustment aborted by user\n");
     return true;

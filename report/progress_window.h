@@ -41,10 +41,13 @@ class ProgressWindow {
     bool confirm(const char* text, const char* caption);
 
     std::int32_t window() const { return window_; }
+    /// True once any poll has been answered with an abort in this run.
+    bool abortAnswered() const { return abortAnswered_; }
 
   private:
     std::int32_t window_;
     ReportWriter& report_;
+    bool abortAnswered_ = false;
 };
 
 }  // namespace torvek
