@@ -193,7 +193,18 @@ TEST_F(FileFaults, ScratchCopyThatCannotBeWrittenEndsTheAttemptWithItsReason) {
     EXPECT_FALSE(fileExists(locked + "/torvek.tmp"));
 }
 
+// In a sanitizer build the dynamic-type check probes memory through a pipe, which a program short
+// of descriptors cannot open: it then reports every object with a virtual destructor as invalid.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+
 TEST_F(FileFaults, TemporaryFilesUnavailable) {
+    if (kSanitizerBuild)
+        GTEST_SKIP() << "the sanitizers' own memory probe needs descriptors that this test takes "
+                        "away; the scratch-file faults are covered here by ScratchFileFaults";
     // With room for n more open files: 1 reads the input but cannot copy it (a copy holds two),
     // 2 and 3 run out among the four scratch files, 4 is enough. (With none, the program could
     // not even be loaded.)
