@@ -21,11 +21,15 @@ AdjustmentJob::AdjustmentJob(const char* inputArgument, const char* outputArgume
     outputDataSet_.setFileName(outputPath_);
 }
 
-AdjustmentJob::~AdjustmentJob() { saveOutputDataSet(); }
+AdjustmentJob::~AdjustmentJob() {
+    saveOutputDataSet();
+}
 
 void AdjustmentJob::saveOutputDataSet() {
-    if (filesUntouched_) return;
-    if (!outputDataSet_.save()) printError("Error: Cannot write the output data set %s\n", outputPath_);
+    if (filesUntouched_)
+        return;
+    if (!outputDataSet_.save())
+        printError("Error: Cannot write the output data set %s\n", outputPath_);
 }
 
 void AdjustmentJob::printError(const char* format, const char* argument) {
@@ -56,9 +60,11 @@ void AdjustmentJob::run() {
     connectivityAccepted_ = true;
     settings_.forceBiasConstraints = false;
     report_.printBanner();
-    if (refuseUnsafePaths()) return;
+    if (refuseUnsafePaths())
+        return;
     outputDataSet_.resetFile();
-    if (!inputDataSet_.load()) printError("Error: Cannot read the input data set %s\n", inputPath_);
+    if (!inputDataSet_.load())
+        printError("Error: Cannot read the input data set %s\n", inputPath_);
     if (!platform::copyFile(inputDataSet_.fileName().c_str(), outputDataSet_.fileName().c_str())) {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
@@ -74,10 +80,13 @@ void AdjustmentJob::run() {
         settings_.confidenceLevel = connectivity.confidenceLevel;
         settings_.vectorSigmaScale = connectivity.vectorSigmaScale;
     }
-    if (!connectivity.proceed) return;
-    if (pollAbort(stage::kBeforeAdjustment)) return;
+    if (!connectivity.proceed)
+        return;
+    if (pollAbort(stage::kBeforeAdjustment))
+        return;
 
-    if (!runAdjustment()) retryAdjustment();
+    if (!runAdjustment())
+        retryAdjustment();
     report_.printTrailer();
 }
 
@@ -98,12 +107,14 @@ bool AdjustmentJob::runAdjustment() {
 }
 
 void AdjustmentJob::retryAdjustment() {
-    if (!platform::copyFile(inputPath_, kScratchCopyName)) return;
+    if (!platform::copyFile(inputPath_, kScratchCopyName))
+        return;
     if (settings_.singularityRetry) {
         report_.setStyle(9, 3, 0, 1);
         report_.print("Try to resolve matrix singularity\n");
         settings_.forceBiasConstraints = true;
-        if (runAdjustment()) return;
+        if (runAdjustment())
+            return;
     }
     report_.setStyle(9, 1, 0, 0);
     report_.print("Error: Adjustment was not sucessful\n");

@@ -15,15 +15,15 @@ namespace torvek {
 /// The one object of a run: it owns the two data sets, the front-end endpoints, the report and
 /// the adjustment, from the creation by main to the destruction, which writes the output data set.
 class AdjustmentJob {
-public:
+  public:
     /// Name of the scratch copy of the input made after a failed first attempt, in the current
     /// directory.
     static constexpr const char* kScratchCopyName = "torvek.tmp";
 
     /// `inputArgument`, `outputArgument`: the two file arguments as given (relative or absolute);
     /// `progressWindow`, `reportWindow`: the endpoints from the command line, 0 when absent.
-    AdjustmentJob(const char* inputArgument, const char* outputArgument, std::int32_t progressWindow,
-                  std::int32_t reportWindow);
+    AdjustmentJob(const char* inputArgument, const char* outputArgument,
+                  std::int32_t progressWindow, std::int32_t reportWindow);
     /// Writes the output data set first, whatever the run did (unless the run was refused before
     /// any file was touched).
     virtual ~AdjustmentJob();
@@ -52,7 +52,7 @@ public:
     const char* outputPath() const { return outputPath_; }
     const AdjustmentSettings& settings() const { return settings_; }
 
-private:
+  private:
     /// Writes the output data set to the output path; called once, by the destructor.
     void saveOutputDataSet();
     /// Refuses paths that would lose data: unresolvable ones, or two that name one file.

@@ -6,24 +6,31 @@
 namespace torvek {
 
 std::int32_t parseWindowNumber(const char* text) {
-    if (text == nullptr) return 0;
-    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    if (text == nullptr)
+        return 0;
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
     bool negative = false;
-    if (*text == '+' || *text == '-') negative = (*text++ == '-');
+    if (*text == '+' || *text == '-')
+        negative = (*text++ == '-');
     long long value = 0;
     constexpr long long kLimit = std::numeric_limits<std::int32_t>::max() + 1LL;
     for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
         value = value * 10 + (*text - '0');
-        if (value > kLimit) value = kLimit;
+        if (value > kLimit)
+            value = kLimit;
     }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<std::int32_t>::max()) value = std::numeric_limits<std::int32_t>::max();
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        value = std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(value);
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
     CommandLine line;
-    if (argc < 3 || argv == nullptr) return line;
+    if (argc < 3 || argv == nullptr)
+        return line;
     line.valid = true;
     line.inputPath = argv[1];
     line.outputPath = argv[2];

@@ -5,7 +5,7 @@ namespace torvek {
 
 /// What the front end passed: `torvek INPUT OUTPUT [PROGRESS REPORT]`.
 struct CommandLine {
-    bool valid = false;              // false with fewer than two file arguments (exit code 1)
+    bool valid = false;  // false with fewer than two file arguments (exit code 1)
     const char* inputPath = nullptr;
     const char* outputPath = nullptr;
     std::int32_t progressWindow = 0;  // 0: none

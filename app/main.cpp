@@ -26,9 +26,11 @@ int runJob(const torvek::CommandLine& line) {
     try {
         job = std::make_unique<torvek::AdjustmentJob>(line.inputPath, line.outputPath,
                                                       line.progressWindow, line.reportWindow);
-        if (job->pollAbort(torvek::stage::kStart)) return 0;
+        if (job->pollAbort(torvek::stage::kStart))
+            return 0;
         job->run();
-        if (job->refusedSameFile()) return 1;
+        if (job->refusedSameFile())
+            return 1;
         if (!job->connectivityAccepted()) {
             job->report().setStyle(9, 3, 1, 0);
             job->report().print("\nAdjustment aborted due to Network connectivity test failure.\n");
@@ -48,7 +50,8 @@ int main(int argc, char** argv) {
     torvek::platform::registerExitRoutine(onExit);
     torvek::platform::ignoreBrokenPipes();
     torvek::CommandLine line = torvek::parseCommandLine(argc, argv);
-    if (!line.valid) return 1;
+    if (!line.valid)
+        return 1;
     progressWindow = line.progressWindow;
     return runJob(line);
 }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdarg>
-#include <new>
 
 #include "geodesy/datum_bias.h"
 #include "geodesy/ellipsoid.h"
@@ -20,7 +19,9 @@ AdjustmentEngine::AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& outpu
       settings_(settings),
       state_(std::make_unique<AdjustmentState>()) {}
 
-AdjustmentEngine::~AdjustmentEngine() { endAttempt(); }
+AdjustmentEngine::~AdjustmentEngine() {
+    endAttempt();
+}
 
 bool AdjustmentEngine::reportError(const char* format, ...) {
     report_.setStyle(9, 1, 0, 0);
@@ -32,15 +33,8 @@ bool AdjustmentEngine::reportError(const char* format, ...) {
     return false;
 }
 
-std::size_t AdjustmentEngine::packedIndex(int i, int j) const {
-    if (i > j) std::swap(i, j);
-    const std::size_t n = static_cast<std::size_t>(state_->unknownCount);
-    const std::size_t row = static_cast<std::size_t>(i);
-    return (row - 1) * (2 * n - row) / 2 + static_cast<std::size_t>(j) - 1;
-}
-
 float AdjustmentEngine::normalElement(int i, int j) const {
-    return normalMatrix_ ? normalMatrix_[packedIndex(i, j)] : 0.0f;
+    return normalMatrix_.isAllocated() ? normalMatrix_.symmetricAt(i, j) : 0.0f;
 }
 
 bool AdjustmentEngine::adjust() {
@@ -50,21 +44,23 @@ bool AdjustmentEngine::adjust() {
 }
 
 void AdjustmentEngine::endAttempt() {
-    normalMatrix_.reset();
+    normalMatrix_.release();
     scratch_.closeAll();
 }
 
 bool AdjustmentEngine::beginAttempt() {
     endAttempt();
     state_ = std::make_unique<AdjustmentState>();
-    normalMatrix_.reset(new (std::nothrow) float[kNormalMatrixAllocation]);
-    if (!normalMatrix_) return reportError("Error: Not enough memory for request\n");
-    if (progress_.pollAbort(stage::kMatrixAllocated)) return false;
+    if (!normalMatrix_.allocate())
+        return reportError("Error: Not enough memory for request\n");
+    if (progress_.pollAbort(stage::kMatrixAllocated))
+        return false;
     AdjustmentState& s = *state_;
     s.sigmaScale = s.posteriorSigmaScale = 0;
     s.horizontalControlCount = s.verticalControlCount = 0;
-    std::fill(normalMatrix_.get(), normalMatrix_.get() + kNormalMatrixElements, 0.0f);
-    if (!scratch_.openAll()) return false;
+    normalMatrix_.clearAll();
+    if (!scratch_.openAll())
+        return false;
 
     input_.getEllipsoid(s.semiMajorAxis, s.inverseFlattening);
     output_.setEllipsoid(s.semiMajorAxis, s.inverseFlattening);
@@ -102,9 +98,12 @@ bool AdjustmentEngine::beginAttempt() {
 }
 
 bool AdjustmentEngine::runAttempt() {
-    if (progress_.pollAbort(stage::kConstantsSet) || !loadSites()) return false;
-    if (progress_.pollAbort(stage::kSitesLoaded) || !loadVectors()) return false;
-    if (!iterate()) return false;
+    if (progress_.pollAbort(stage::kConstantsSet) || !loadSites())
+        return false;
+    if (progress_.pollAbort(stage::kSitesLoaded) || !loadVectors())
+        return false;
+    if (!iterate())
+        return false;
     runAdjustmentTests();
     rescaleSigmas();
     return storeResults();
@@ -124,13 +123,16 @@ bool AdjustmentEngine::iterate() {
             return reportError("Error: %d obs. not enough to determine %d unknowns\n",
                                s.observationCount, s.unknownCount);
         }
-        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0)) return false;
+        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0))
+            return false;
         updateCoordinates();
         for (int site = 1; site <= s.loadedSiteCount; ++site) {
             const SiteState& st = s.sites[site];
             double x[3];
-            for (int k = 0; k < 3; ++k) x[k] = st.unknownNumber[k] ? s.solution[st.unknownNumber[k]] : 0.0;
-            if (output_.seekSite(st.name)) output_.setSiteCorrections(x[0], x[1], x[2]);
+            for (int k = 0; k < 3; ++k)
+                x[k] = st.unknownNumber[k] ? s.solution[st.unknownNumber[k]] : 0.0;
+            if (output_.seekSite(st.name))
+                output_.setSiteCorrections(x[0], x[1], x[2]);
         }
         ++s.iterationCount;
     }
@@ -165,14 +167,17 @@ bool AdjustmentEngine::storeResults() {
     for (int site = 1; site <= s.loadedSiteCount; ++site) {
         const SiteState& st = s.sites[site];
         double sigma[3];
-        for (int k = 0; k < 3; ++k) sigma[k] = st.unknownNumber[k] ? s.solutionSigma[st.unknownNumber[k]] : 0.0;
-        if (!output_.seekSite(st.name)) continue;
+        for (int k = 0; k < 3; ++k)
+            sigma[k] = st.unknownNumber[k] ? s.solutionSigma[st.unknownNumber[k]] : 0.0;
+        if (!output_.seekSite(st.name))
+            continue;
         output_.setAdjustedSite(st.latitude * kDegreesPerRadian, st.longitude * kDegreesPerRadian,
                                 st.height - st.geoidHeight, sigma[0], sigma[1], sigma[2]);
         output_.setSiteInUse(1);
     }
     scratch_.vectorNameScratch.rewind();
-    if (!solveNormals(2)) return false;
+    if (!solveNormals(2))
+        return false;
     storeVectorPrecisions();
     return true;
 }
@@ -182,10 +187,12 @@ void AdjustmentEngine::storeVectorPrecisions() {
     const Matrix3& r0 = s.centreRotation;
     for (int k = 0; k < s.vectorNameCount; ++k) {
         VectorNameRecord name;
-        if (!readRecord(scratch_.vectorNameScratch, name)) break;
+        if (!readRecord(scratch_.vectorNameScratch, name))
+            break;
         double sN, sE, sU;
         vectorSigmas(name.fromSite, name.toSite, sN, sE, sU);
-        if (!output_.seekVector(name.label1, name.label2)) continue;
+        if (!output_.seekVector(name.label1, name.label2))
+            continue;
         output_.setAdjustedLocalSigmas(sN, sE, sU, 0, 0, 0);
         // V = R0 diag(sN^2, sE^2, sU^2) R0^T, the Cartesian covariance of the adjusted vector.
         const double d[3] = {sN * sN, sE * sE, sU * sU};
@@ -193,7 +200,8 @@ void AdjustmentEngine::storeVectorPrecisions() {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j) {
                 v[i][j] = 0;
-                for (int a = 0; a < 3; ++a) v[i][j] += element(r0, i, a) * d[a] * element(r0, j, a);
+                for (int a = 0; a < 3; ++a)
+                    v[i][j] += element(r0, i, a) * d[a] * element(r0, j, a);
             }
         const double sX = std::sqrt(std::fabs(v[0][0]));
         const double sY = std::sqrt(std::fabs(v[1][1]));

@@ -5,6 +5,7 @@
 #include "dataset/project_data_set.h"
 #include "engine/adjustment_settings.h"
 #include "engine/adjustment_state.h"
+#include "engine/normal_matrix.h"
 #include "engine/scratch_files.h"
 #include "engine/scratch_records.h"
 #include "report/progress_window.h"
@@ -16,7 +17,7 @@ namespace torvek {
 /// forms and solves the normal equations in the local north/east/up frame of the reference point,
 /// tests the residuals and writes every result into the output data set.
 class AdjustmentEngine {
-public:
+  public:
     AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output, ReportWriter& report,
                      ProgressWindow& progress, AdjustmentSettings& settings);
     virtual ~AdjustmentEngine();
@@ -52,7 +53,8 @@ public:
     bool runAdjustmentTests();
     /// Standard deviations (metres) of the north, east and up components of the adjusted vector
     /// between the sites with 1-based indices `from` and `to`, from the full inverse.
-    void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast, double& sigmaUp) const;
+    void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast,
+                      double& sigmaUp) const;
     /// 1-based slot of the first loaded site whose name slot starts with the same four
     /// characters as `name` (case-sensitive), or 0.
     int findSite(const char* name) const;
@@ -67,14 +69,13 @@ public:
     AdjustmentState& state() { return *state_; }
     ScratchFiles& scratch() { return scratch_; }
 
-private:
+  private:
     bool runAttempt();
     bool iterate();
     void rescaleSigmas();
     bool storeResults();
     void storeVectorPrecisions();
     bool reportError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    std::size_t packedIndex(int i, int j) const;
 
     ProjectDataSet& input_;
     AdjustedDataSet& output_;
@@ -82,7 +83,7 @@ private:
     ProgressWindow& progress_;
     AdjustmentSettings& settings_;
     std::unique_ptr<AdjustmentState> state_;
-    std::unique_ptr<float[]> normalMatrix_;
+    NormalMatrix normalMatrix_;
     ScratchFiles scratch_;
 };
 

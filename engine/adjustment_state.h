@@ -16,7 +16,7 @@ struct SiteState {
     double height = 0;                  // ellipsoidal height, metres (elevation + geoid height)
     double geoidHeight = 0;             // metres
     double sinLatitude = 0, cosLatitude = 1, sinLongitude = 0, cosLongitude = 1;
-    double x = 0, y = 0, z = 0;         // Earth-centred Cartesian coordinates, metres
+    double x = 0, y = 0, z = 0;  // Earth-centred Cartesian coordinates, metres
     /// Unknown numbers of the north, east and up corrections; 0 means the component is fixed.
     int unknownNumber[3] = {};
 };
@@ -32,15 +32,15 @@ struct AdjustmentState {
     AdjustmentState() : solution(kMaxUnknowns + 1), solutionSigma(kMaxUnknowns + 1) {}
 
     // Ellipsoid and reference frame.
-    double semiMajorAxis = 0;         // metres
+    double semiMajorAxis = 0;  // metres
     double inverseFlattening = 0;
     double eccentricitySquared = 0;
-    double referenceLatitude = 0;     // radians
-    double referenceLongitude = 0;    // radians
+    double referenceLatitude = 0;   // radians
+    double referenceLongitude = 0;  // radians
     double referenceLatitudeDegrees = 0, referenceLongitudeDegrees = 0;
     double sinReferenceLatitude = 0, cosReferenceLatitude = 1;
     double sinReferenceLongitude = 0, cosReferenceLongitude = 1;
-    Matrix3 centreRotation{};         // R0: columns north, east, up at the reference point
+    Matrix3 centreRotation{};  // R0: columns north, east, up at the reference point
 
     // Sites 1..loadedSiteCount (index 0 unused) and unknowns 1..coordinateUnknownCount.
     std::array<SiteState, kMaxSites + 1> sites{};

@@ -13,7 +13,8 @@ bool AdjustmentEngine::updateCoordinates() {
     for (int i = 1; i <= s.loadedSiteCount; ++i) {
         SiteState& site = s.sites[i];
         double x[3];
-        for (int k = 0; k < 3; ++k) x[k] = site.unknownNumber[k] ? s.solution[site.unknownNumber[k]] : 0.0;
+        for (int k = 0; k < 3; ++k)
+            x[k] = site.unknownNumber[k] ? s.solution[site.unknownNumber[k]] : 0.0;
         // Radii of curvature from the latitude before the update; north and east corrections are
         // metres along the site's meridian and prime vertical at the new height.
         const double sinPhi = std::sin(site.latitude);
@@ -26,8 +27,9 @@ bool AdjustmentEngine::updateCoordinates() {
         site.cosLatitude = std::cos(site.latitude);
         site.sinLongitude = std::sin(site.longitude);
         site.cosLongitude = std::cos(site.longitude);
-        const Vector3 xyz = cartesianFromGeodetic(a, e2, site.sinLatitude, site.cosLatitude,
-                                                  site.sinLongitude, site.cosLongitude, site.height);
+        const Vector3 xyz =
+            cartesianFromGeodetic(a, e2, site.sinLatitude, site.cosLatitude, site.sinLongitude,
+                                  site.cosLongitude, site.height);
         site.x = xyz[0];
         site.y = xyz[1];
         site.z = xyz[2];
@@ -45,9 +47,12 @@ void AdjustmentEngine::vectorSigmas(int from, int to, double& sigmaNorth, double
         const int f = s.sites[from].unknownNumber[k];
         const int t = s.sites[to].unknownNumber[k];
         double variance = 0;
-        if (f) variance += normalElement(f, f);
-        if (t) variance += normalElement(t, t);
-        if (f && t) variance -= 2.0 * normalElement(f, t);
+        if (f)
+            variance += normalElement(f, f);
+        if (t)
+            variance += normalElement(t, t);
+        if (f && t)
+            variance -= 2.0 * normalElement(f, t);
         // Rounding of the single-precision inverse may leave a tiny negative variance.
         sigma[k] = std::sqrt(std::max(variance, 0.0)) * s.sigmaScale;
     }

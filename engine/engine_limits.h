@@ -5,12 +5,9 @@ namespace torvek {
 
 /// Fixed capacities of one adjustment.
 inline constexpr int kMaxSites = 500;
-inline constexpr int kMaxUnknowns = 1504;
-/// Elements of the packed normal matrix at the largest size, 1504 x 1505 / 2, and the one spare
-/// element that has always been allocated with it.
-inline constexpr std::size_t kNormalMatrixElements = 1131760;
-inline constexpr std::size_t kNormalMatrixAllocation = kNormalMatrixElements + 1;
-/// Datum bias parameters per bias group: rotations about north, east, up (arc seconds), scale (ppm).
+inline constexpr int kMaxUnknowns = 1504;  // 500 sites x 3 and the four bias unknowns
+/// Datum bias parameters per bias group: rotations about north, east, up (arc seconds), scale
+/// (ppm).
 inline constexpr int kBiasParameterCount = 4;
 /// Slots of the per-group counters; only group 1 is ever opened.
 inline constexpr int kBiasGroupSlots = 5;

@@ -15,7 +15,8 @@ namespace {
 int mergeAndSortTerms(EquationTerm* terms, int count) {
     for (int pass = 0; pass < count; ++pass)
         for (int k = 0; k + 1 < count - pass; ++k)
-            if (terms[k].unknown > terms[k + 1].unknown) std::swap(terms[k], terms[k + 1]);
+            if (terms[k].unknown > terms[k + 1].unknown)
+                std::swap(terms[k], terms[k + 1]);
     int kept = 0;
     for (int k = 0; k < count; ++k) {
         if (kept > 0 && terms[k].unknown != 0 && terms[kept - 1].unknown == terms[k].unknown) {
@@ -32,25 +33,31 @@ int mergeAndSortTerms(EquationTerm* terms, int count) {
 void AdjustmentEngine::accumulateNormals() {
     AdjustmentState& s = *state_;
     const int n = s.unknownCount;
-    for (int u = 1; u <= n; ++u) s.solution[u] = s.solutionSigma[u] = 0;
-    const std::size_t elements = static_cast<std::size_t>(n) * (n + 1) / 2;
-    std::fill(normalMatrix_.get(), normalMatrix_.get() + elements, 0.0f);
+    for (int u = 1; u <= n; ++u)
+        s.solution[u] = s.solutionSigma[u] = 0;
+    normalMatrix_.setOrder(n);
+    normalMatrix_.clear();
     scratch_.equationScratch.rewind();
     for (int record = 0; record < s.observationCount; ++record) {
         EquationRecord equation;
-        if (!readEquation(scratch_.equationScratch, equation, record < s.controlConstraintCount)) break;
+        if (!readEquation(scratch_.equationScratch, equation, record < s.controlConstraintCount))
+            break;
         int count = equation.termCount;
-        if (count != 1) count = mergeAndSortTerms(equation.terms, count);
+        if (count != 1)
+            count = mergeAndSortTerms(equation.terms, count);
         const double p = equation.weight;
-        if (p == 0) continue;
+        if (p == 0)
+            continue;
         for (int r = 0; r < count; ++r) {
             const int ur = equation.terms[r].unknown;
-            if (ur < 1 || ur > n) continue;  // fixed coordinate (0), or not an unknown of this solve
+            if (ur < 1 || ur > n)
+                continue;  // fixed coordinate (0), or not an unknown of this solve
             const double cr = equation.terms[r].coefficient;
             for (int c = r; c < count; ++c) {
                 const int uc = equation.terms[c].unknown;
-                if (uc < 1 || uc > n) continue;
-                float& element = normalMatrix_[packedIndex(ur, uc)];
+                if (uc < 1 || uc > n)
+                    continue;
+                float& element = normalMatrix_.at(ur, uc);
                 // The product is formed in double precision; the sum is stored as a float.
                 element = static_cast<float>(element + cr * equation.terms[c].coefficient * p);
             }
@@ -64,7 +71,8 @@ bool AdjustmentEngine::solveNormals(int mode) {
     settings_.singularityRetry = false;
     scratch_.equationScratch.rewind();
     const int n = s.unknownCount;
-    float* matrix = normalMatrix_.get();
+    normalMatrix_.setOrder(n);
+    float* matrix = normalMatrix_.data();
 
     if (mode == 2) {
         formFullInverse(matrix, n);
@@ -73,7 +81,8 @@ bool AdjustmentEngine::solveNormals(int mode) {
 
     accumulateNormals();
     for (int u = 1; u <= n; ++u) {
-        if (matrix[packedIndex(u, u)] != 0.0f) continue;
+        if (normalMatrix_.at(u, u) != 0.0f)
+            continue;
         report_.setStyle(9, 1, 0, 0);
         if (u <= s.coordinateUnknownCount) {
             report_.print("Error: There is no equation for unknown %3d ( site %4.4s)\n", u,
@@ -85,8 +94,10 @@ bool AdjustmentEngine::solveNormals(int mode) {
         report_.setStyle(9, 3, 0, 0);
         s.sigmaScale = kNoEquationMark;
     }
-    if (progress_.pollAbort(stage::kEquationsChecked)) return false;
-    if (s.sigmaScale == kNoEquationMark) return false;
+    if (progress_.pollAbort(stage::kEquationsChecked))
+        return false;
+    if (s.sigmaScale == kNoEquationMark)
+        return false;
 
     const int badPivot = factorizeCholesky(matrix, n);
     if (badPivot != 0) {
@@ -99,16 +110,20 @@ bool AdjustmentEngine::solveNormals(int mode) {
         }
         return false;
     }
-    if (progress_.pollAbort(stage::kFactorised)) return false;
+    if (progress_.pollAbort(stage::kFactorised))
+        return false;
 
     forwardSubstitute(matrix, n, s.solution.data() + 1, s.solutionSigma.data() + 1);
     invertFactor(matrix, n);
-    if (progress_.pollAbort(stage::kSolved)) return false;
+    if (progress_.pollAbort(stage::kSolved))
+        return false;
 
     s.sigmaScale = 1.0;
     std::vector<double> q(static_cast<std::size_t>(n) + 1, 0.0);
-    solveFromInverseFactor(matrix, n, s.solutionSigma.data() + 1, s.solution.data() + 1, q.data() + 1);
-    for (int i = 1; i <= n; ++i) s.solutionSigma[i] = std::sqrt(q[i]) * s.sigmaScale;
+    solveFromInverseFactor(matrix, n, s.solutionSigma.data() + 1, s.solution.data() + 1,
+                           q.data() + 1);
+    for (int i = 1; i <= n; ++i)
+        s.solutionSigma[i] = std::sqrt(q[i]) * s.sigmaScale;
     return true;
 }
 

@@ -36,19 +36,26 @@ bool AdjustmentEngine::formEquations() {
     for (int c = 0; c < s.controlConstraintCount; ++c) {
         ControlConstraintRecord control;
         readRecord(scratch_.controlScratch, control);
-        const int index = control.siteIndex >= 1 && control.siteIndex <= s.loadedSiteCount ? control.siteIndex : 0;
+        const int index = control.siteIndex >= 1 && control.siteIndex <= s.loadedSiteCount
+                              ? control.siteIndex
+                              : 0;
         const SiteState& site = s.sites[index];
         const double sinPhi = std::sin(site.latitude);
         const double meridian = meridianRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
-        const double primeVertical = primeVerticalRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
+        const double primeVertical =
+            primeVerticalRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
         double misclosure = 0;
         switch (control.component) {
-            case 1: misclosure = (site.latitude - control.value) * (meridian + site.height); break;
+            case 1:
+                misclosure = (site.latitude - control.value) * (meridian + site.height);
+                break;
             case 2:
                 misclosure = (site.longitude - control.value) * (primeVertical + site.height) *
                              std::cos(site.latitude);
                 break;
-            default: misclosure = site.height - control.value; break;
+            default:
+                misclosure = site.height - control.value;
+                break;
         }
         EquationRecord equation =
             singleTermEquation(control.unknown, misclosure, 1.0 / (control.sigma * control.sigma));
@@ -64,23 +71,28 @@ bool AdjustmentEngine::formEquations() {
         readRecord(scratch_.vectorScratch, bias);
         for (int k = 1; k <= kBiasParameterCount; ++k) {
             const double sigma = bias.sigma[k - 1];
-            if (sigma == 0) continue;
+            if (sigma == 0)
+                continue;
             ++s.biasConstraintCount;
-            writeEquation(scratch_.equationScratch,
-                          singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
-                          false);
+            writeEquation(
+                scratch_.equationScratch,
+                singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
+                false);
         }
         const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
         const double rho = kArcsecondsPerRadian;
         for (int v = 0; v < vectors; ++v) {
             VectorObservationRecord vector;
-            if (!readRecord(scratch_.vectorScratch, vector)) break;
-            const int i = vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
-            const int j = vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
+            if (!readRecord(scratch_.vectorScratch, vector))
+                break;
+            const int i =
+                vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
+            const int j =
+                vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
             const SiteState& from = s.sites[i];
             const SiteState& to = s.sites[j];
-            const Matrix3 ri = localFrameMatrix(from.sinLatitude, from.cosLatitude, from.sinLongitude,
-                                                from.cosLongitude);
+            const Matrix3 ri = localFrameMatrix(from.sinLatitude, from.cosLatitude,
+                                                from.sinLongitude, from.cosLongitude);
             const Matrix3 rj =
                 localFrameMatrix(to.sinLatitude, to.cosLatitude, to.sinLongitude, to.cosLongitude);
             // fi[b][a]: cosine between the reference axis a and site i's axis b.

@@ -15,15 +15,19 @@ double residualOf(const EquationRecord& equation, const std::vector<double>& x, 
     double v = 0;
     for (int k = 0; k < equation.termCount; ++k) {
         const int u = equation.terms[k].unknown;
-        if (u >= 1 && u <= unknownCount) v += equation.terms[k].coefficient * x[u];
+        if (u >= 1 && u <= unknownCount)
+            v += equation.terms[k].coefficient * x[u];
     }
     return v + equation.misclosure;
 }
 
 int componentOfLabel(const char* label) {
-    if (std::strcmp(label, "LAT.") == 0) return 0;
-    if (std::strcmp(label, "LON.") == 0) return 1;
-    if (std::strcmp(label, "H   ") == 0) return 2;
+    if (std::strcmp(label, "LAT.") == 0)
+        return 0;
+    if (std::strcmp(label, "LON.") == 0)
+        return 1;
+    if (std::strcmp(label, "H   ") == 0)
+        return 2;
     return 3;  // refused by the setter: nothing is stored
 }
 
@@ -50,7 +54,8 @@ bool AdjustmentEngine::runAdjustmentTests() {
         BiasGroupRecord bias;
         readRecord(scratch_.vectorScratch, bias);
         for (int k = 0; k < kBiasParameterCount; ++k) {
-            if (bias.sigma[k] == 0) continue;
+            if (bias.sigma[k] == 0)
+                continue;
             EquationRecord equation;
             readEquation(scratch_.equationScratch, equation, false);
             const double v = residualOf(equation, s.solution, s.unknownCount);
@@ -59,7 +64,8 @@ bool AdjustmentEngine::runAdjustmentTests() {
         const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
         for (int k = 0; k < vectors; ++k) {
             VectorObservationRecord vector;
-            if (!readRecord(scratch_.vectorScratch, vector)) break;
+            if (!readRecord(scratch_.vectorScratch, vector))
+                break;
             Vector3 v{}, z{};
             for (int a = 0; a < 3; ++a) {
                 EquationRecord equation;
@@ -68,14 +74,17 @@ bool AdjustmentEngine::runAdjustmentTests() {
                 sum += equation.weight * v[a] * v[a];
                 z[a] = std::sqrt(equation.weight) * v[a];
             }
-            const int i = vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
-            const int j = vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
+            const int i =
+                vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
+            const int j =
+                vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
             const Vector3 d = {s.sites[j].x - s.sites[i].x, s.sites[j].y - s.sites[i].y,
                                s.sites[j].z - s.sites[i].z};
             const Vector3 local = localFromCartesian(r0, d);
             const Vector3 vXYZ = cartesianFromLocal(r0, v);
             const Vector3 zXYZ = cartesianFromLocal(r0, z);
-            if (!output_.seekVector(vector.label1, vector.label2)) continue;
+            if (!output_.seekVector(vector.label1, vector.label2))
+                continue;
             output_.setAdjustedVector(d[0], d[1], d[2], local[0], local[1], local[2]);
             const double results[12] = {vXYZ[0], vXYZ[1], vXYZ[2], zXYZ[0], zXYZ[1], zXYZ[2],
                                         v[0],    v[1],    v[2],    z[0],    z[1],    z[2]};

@@ -7,7 +7,7 @@ namespace torvek {
 /// One anonymous temporary file of an adjustment attempt, read and written as packed
 /// little-endian fields; it is deleted when closed.
 class ScratchFile {
-public:
+  public:
     ScratchFile() = default;
     ~ScratchFile() { close(); }
     ScratchFile(const ScratchFile&) = delete;
@@ -30,7 +30,7 @@ public:
     bool getDouble(double& value);
     bool getBytes(void* bytes, std::size_t size);
 
-private:
+  private:
     std::FILE* file_ = nullptr;
 };
 
@@ -41,9 +41,9 @@ struct ScratchFiles {
     ScratchFile vectorNameScratch;  // vector name records
     ScratchFile controlScratch;     // control constraint records
 
-    /// Opens the four files in order. On the first failure it reports "Error opening ScratchN-Output
-    /// File!" with the system's reason on the standard error stream and returns false; files
-    /// already open stay open until closeAll.
+    /// Opens the four files in order. On the first failure it reports "Error opening
+    /// ScratchN-Output File!" with the system's reason on the standard error stream and returns
+    /// false; files already open stay open until closeAll.
     bool openAll();
     void closeAll();
 };

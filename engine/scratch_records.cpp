@@ -16,27 +16,29 @@ bool readRecord(ScratchFile& f, ControlConstraintRecord& r) {
 
 bool writeRecord(ScratchFile& f, const BiasGroupRecord& r) {
     bool ok = f.putInt32(r.vectorCount);
-    for (int k = 0; k < kBiasParameterCount; ++k) ok = ok && f.putDouble(r.value[k]) && f.putDouble(r.sigma[k]);
+    for (int k = 0; k < kBiasParameterCount; ++k)
+        ok = ok && f.putDouble(r.value[k]) && f.putDouble(r.sigma[k]);
     return ok;
 }
 
 bool readRecord(ScratchFile& f, BiasGroupRecord& r) {
     bool ok = f.getInt32(r.vectorCount);
-    for (int k = 0; k < kBiasParameterCount; ++k) ok = ok && f.getDouble(r.value[k]) && f.getDouble(r.sigma[k]);
+    for (int k = 0; k < kBiasParameterCount; ++k)
+        ok = ok && f.getDouble(r.value[k]) && f.getDouble(r.sigma[k]);
     return ok;
 }
 
 bool writeRecord(ScratchFile& f, const VectorObservationRecord& r) {
-    return f.putInt32(r.fromSite) && f.putInt32(r.toSite) && f.putDouble(r.dX) && f.putDouble(r.dY) &&
-           f.putDouble(r.dZ) && f.putDouble(r.pN) && f.putDouble(r.pE) && f.putDouble(r.pU) &&
-           f.putDouble(r.length) && f.putBytes(r.label1, kNameSlotSize) &&
+    return f.putInt32(r.fromSite) && f.putInt32(r.toSite) && f.putDouble(r.dX) &&
+           f.putDouble(r.dY) && f.putDouble(r.dZ) && f.putDouble(r.pN) && f.putDouble(r.pE) &&
+           f.putDouble(r.pU) && f.putDouble(r.length) && f.putBytes(r.label1, kNameSlotSize) &&
            f.putBytes(r.label2, kNameSlotSize);
 }
 
 bool readRecord(ScratchFile& f, VectorObservationRecord& r) {
-    bool ok = f.getInt32(r.fromSite) && f.getInt32(r.toSite) && f.getDouble(r.dX) && f.getDouble(r.dY) &&
-              f.getDouble(r.dZ) && f.getDouble(r.pN) && f.getDouble(r.pE) && f.getDouble(r.pU) &&
-              f.getDouble(r.length) && f.getBytes(r.label1, kNameSlotSize) &&
+    bool ok = f.getInt32(r.fromSite) && f.getInt32(r.toSite) && f.getDouble(r.dX) &&
+              f.getDouble(r.dY) && f.getDouble(r.dZ) && f.getDouble(r.pN) && f.getDouble(r.pE) &&
+              f.getDouble(r.pU) && f.getDouble(r.length) && f.getBytes(r.label1, kNameSlotSize) &&
               f.getBytes(r.label2, kNameSlotSize);
     r.label1[kNameSlotSize - 1] = r.label2[kNameSlotSize - 1] = '\0';
     return ok;
@@ -48,8 +50,8 @@ bool writeRecord(ScratchFile& f, const VectorNameRecord& r) {
 }
 
 bool readRecord(ScratchFile& f, VectorNameRecord& r) {
-    bool ok = f.getInt32(r.fromSite) && f.getInt32(r.toSite) && f.getBytes(r.label1, kNameSlotSize) &&
-              f.getBytes(r.label2, kNameSlotSize);
+    bool ok = f.getInt32(r.fromSite) && f.getInt32(r.toSite) &&
+              f.getBytes(r.label1, kNameSlotSize) && f.getBytes(r.label2, kNameSlotSize);
     r.label1[kNameSlotSize - 1] = r.label2[kNameSlotSize - 1] = '\0';
     return ok;
 }

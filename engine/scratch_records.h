@@ -12,9 +12,9 @@ struct ControlConstraintRecord {
     std::int32_t siteIndex = 0;  // 1-based
     std::int32_t component = 0;  // 1 latitude, 2 longitude, 3 height
     std::int32_t unknown = 0;
-    double sigma = 0;            // metres
-    char label[5] = {};          // "LAT.", "LON." or "H   "
-    double value = 0;            // latitude or longitude in radians, or ellipsoidal height in metres
+    double sigma = 0;    // metres
+    char label[5] = {};  // "LAT.", "LON." or "H   "
+    double value = 0;    // latitude or longitude in radians, or ellipsoidal height in metres
 };
 
 /// Heads the vectors of one bias group: how many the loader processed and the settled a-priori
@@ -50,7 +50,7 @@ struct EquationTerm {
 struct EquationRecord {
     std::int32_t termCount = 0;  // 1 for constraints, 10 for vector equations
     EquationTerm terms[kVectorEquationTerms];
-    double misclosure = 0;       // computed minus observed
+    double misclosure = 0;  // computed minus observed
     double weight = 0;
     // Only in control constraint records:
     std::int32_t siteIndex = 0;

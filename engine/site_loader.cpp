@@ -16,23 +16,29 @@ constexpr const char* kComponentLabels[3] = {"LAT.", "LON.", "H   "};
 // A position or sigma that no survey can have: it would only turn into NaN results later.
 bool positionIsUsable(double latitude, double longitude, double elevation, double geoidHeight,
                       const double sigma[3]) {
-    if (!std::isfinite(latitude) || std::fabs(latitude) > 90) return false;
-    if (!std::isfinite(longitude) || std::fabs(longitude) > 360) return false;
-    if (!std::isfinite(elevation) || !std::isfinite(geoidHeight)) return false;
+    if (!std::isfinite(latitude) || std::fabs(latitude) > 90)
+        return false;
+    if (!std::isfinite(longitude) || std::fabs(longitude) > 360)
+        return false;
+    if (!std::isfinite(elevation) || !std::isfinite(geoidHeight))
+        return false;
     for (int k = 0; k < 3; ++k)
-        if (!std::isfinite(sigma[k])) return false;
+        if (!std::isfinite(sigma[k]))
+            return false;
     return true;
 }
 
 }  // namespace
 
 int AdjustmentEngine::findSite(const char* name) const {
-    if (name == nullptr) return 0;
+    if (name == nullptr)
+        return 0;
     const AdjustmentState& s = *state_;
     // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so the scan
     // stops at the loaded ones.
     for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
-        if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0) return i;
+        if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
+            return i;
     return 0;
 }
 
@@ -44,13 +50,15 @@ bool AdjustmentEngine::loadSites() {
     int sitesWithGeoid = 0;
 
     bool found = input_.firstSite();
-    while (found && input_.siteInUse() == 0) found = input_.nextSite();
+    while (found && input_.siteInUse() == 0)
+        found = input_.nextSite();
     if (!found) {
         report_.print("Error: No sites for adjustment.\n");
         return false;
     }
     for (; found; found = input_.nextSite()) {
-        if (input_.siteInUse() == 0) continue;
+        if (input_.siteInUse() == 0)
+            continue;
         const char* name = input_.siteName();
         output_.seekSite(name);
         std::uint8_t fixed[3] = {0, 0, 0};
@@ -65,8 +73,10 @@ bool AdjustmentEngine::loadSites() {
             // Only the first horizontally and the first vertically fixed site keep their fixes, and
             // no site is weighted.
             sigma[0] = sigma[1] = sigma[2] = 0;
-            if (s.horizontalControlCount == 1) fixed[0] = fixed[1] = 0;
-            if (s.verticalControlCount == 1) fixed[2] = 0;
+            if (s.horizontalControlCount == 1)
+                fixed[0] = fixed[1] = 0;
+            if (s.verticalControlCount == 1)
+                fixed[2] = 0;
         }
         if (++s.loadedSiteCount > kMaxSites) {
             report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
@@ -83,24 +93,30 @@ bool AdjustmentEngine::loadSites() {
         site.longitude = longitude / kDegreesPerRadian;
         site.geoidHeight = geoidHeight;
         site.height = elevation + geoidHeight;
-        if (geoidHeight != 0) ++sitesWithGeoid;
+        if (geoidHeight != 0)
+            ++sitesWithGeoid;
 
-        if (fixed[0] || fixed[1] || fixed[2]) output_.setSiteFixed(fixed[0], fixed[1], fixed[2]);
+        if (fixed[0] || fixed[1] || fixed[2])
+            output_.setSiteFixed(fixed[0], fixed[1], fixed[2]);
         if (sigma[0] != 0 || sigma[1] != 0 || sigma[2] != 0)
             output_.setSiteSigmas(sigma[0], sigma[1], sigma[2]);
 
         const bool horizontal = (fixed[0] || sigma[0] != 0) && (fixed[1] || sigma[1] != 0);
         const bool vertical = fixed[2] || sigma[2] != 0;
-        if (horizontal) ++s.horizontalControlCount;
+        if (horizontal)
+            ++s.horizontalControlCount;
         if (vertical) {
             ++s.verticalControlCount;
-            if (s.verticalControlCount == 1) s.firstVerticalControlSite = index;
-            if (s.verticalControlCount == 2) s.secondVerticalControlSite = index;
+            if (s.verticalControlCount == 1)
+                s.firstVerticalControlSite = index;
+            if (s.verticalControlCount == 2)
+                s.secondVerticalControlSite = index;
         }
 
         const double value[3] = {site.latitude, site.longitude, site.height};
         for (int k = 0; k < 3; ++k) {
-            if (fixed[k]) continue;  // a fixed component has no unknown and no constraint
+            if (fixed[k])
+                continue;  // a fixed component has no unknown and no constraint
             const int unknown = ++s.coordinateUnknownCount;
             std::memcpy(s.unknownSite[unknown].name, name, 4);
             s.unknownSite[unknown].component = k;
@@ -139,9 +155,9 @@ bool AdjustmentEngine::loadSites() {
         site.cosLatitude = std::cos(site.latitude);
         site.sinLongitude = std::sin(site.longitude);
         site.cosLongitude = std::cos(site.longitude);
-        Vector3 xyz = cartesianFromGeodetic(s.semiMajorAxis, s.eccentricitySquared, site.sinLatitude,
-                                            site.cosLatitude, site.sinLongitude, site.cosLongitude,
-                                            site.height);
+        Vector3 xyz = cartesianFromGeodetic(s.semiMajorAxis, s.eccentricitySquared,
+                                            site.sinLatitude, site.cosLatitude, site.sinLongitude,
+                                            site.cosLongitude, site.height);
         site.x = xyz[0];
         site.y = xyz[1];
         site.z = xyz[2];

@@ -13,7 +13,8 @@ constexpr std::int32_t kSmallestWeightDivisor = 2;
 
 // Adds a program constraint to bias parameter k (0-based) when it is free.
 void constrainIfFree(double sigma[kBiasParameterCount], int k) {
-    if (sigma[k] == 0) sigma[k] = kFixedBiasSigma;
+    if (sigma[k] == 0)
+        sigma[k] = kFixedBiasSigma;
 }
 
 }  // namespace
@@ -26,7 +27,8 @@ bool AdjustmentEngine::loadVectors() {
 
     double pairs[kBiasAprioriCount];
     input_.getBiasApriori(pairs);
-    if (input_.vectorCount() == 0) return true;
+    if (input_.vectorCount() == 0)
+        return true;
     s.biasGroupCount = 1;
     const int group = 1;
 
@@ -39,9 +41,11 @@ bool AdjustmentEngine::loadVectors() {
         }
     }
     if (settings_.minimallyConstrained) {
-        for (double& sigma : bias.sigma) sigma = 0;
+        for (double& sigma : bias.sigma)
+            sigma = 0;
     } else if (settings_.forceBiasConstraints) {
-        for (int k = 0; k < kBiasParameterCount; ++k) constrainIfFree(bias.sigma, k);
+        for (int k = 0; k < kBiasParameterCount; ++k)
+            constrainIfFree(bias.sigma, k);
     }
     // Control too weak to carry a rotation or the scale: the program holds those parameters.
     if (s.horizontalControlCount < 2 || s.verticalControlCount < 3) {
@@ -74,13 +78,15 @@ bool AdjustmentEngine::loadVectors() {
     writeRecord(scratch_.vectorScratch, bias);
 
     bool found = input_.firstVector();
-    while (found && input_.vectorInUse() == 0) found = input_.nextVector();
+    while (found && input_.vectorInUse() == 0)
+        found = input_.nextVector();
     if (!found) {
         report_.print("Error: There isn't any vector for adjustment.\n");
         return false;
     }
     for (; found; found = input_.nextVector()) {
-        if (input_.vectorInUse() == 0) continue;
+        if (input_.vectorInUse() == 0)
+            continue;
         VectorObservationRecord vector;
         input_.vectorLabels(vector.label1, vector.label2);
         if (!output_.seekVector(vector.label1, vector.label2)) {
@@ -91,14 +97,17 @@ bool AdjustmentEngine::loadVectors() {
         vector.fromSite = findSite(vector.label1);
         vector.toSite = findSite(vector.label2);
         if (vector.fromSite == 0 || vector.toSite == 0) {
-            if (vector.fromSite == 0) report_.print("Error: Site %4.4s not found\n", vector.label1);
-            if (vector.toSite == 0) report_.print("Error: Site %4.4s not found\n", vector.label2);
+            if (vector.fromSite == 0)
+                report_.print("Error: Site %4.4s not found\n", vector.label1);
+            if (vector.toSite == 0)
+                report_.print("Error: Site %4.4s not found\n", vector.label2);
             return false;
         }
         std::int32_t divisor = kSmallestWeightDivisor;
         input_.getVectorComponents(vector.dX, vector.dY, vector.dZ, divisor);
         output_.setVectorInUse(0);
-        if (divisor < kSmallestWeightDivisor) divisor = kSmallestWeightDivisor;
+        if (divisor < kSmallestWeightDivisor)
+            divisor = kSmallestWeightDivisor;
         if (vector.fromSite > s.loadedSiteCount || vector.toSite > s.loadedSiteCount) {
             ++s.rejectedVectorCount[group];
             continue;
@@ -108,12 +117,13 @@ bool AdjustmentEngine::loadVectors() {
         if (!std::isfinite(vector.dX) || !std::isfinite(vector.dY) || !std::isfinite(vector.dZ) ||
             !std::isfinite(sX) || !std::isfinite(sY) || !std::isfinite(sZ) || !std::isfinite(cXY) ||
             !std::isfinite(cXZ) || !std::isfinite(cYZ)) {
-            return reportError("Error: The vector #%5.5s:%4.4s-%4.4s has invalid components or sigmas\n",
-                               vector.label2 + kVectorLabelNumberOffset, vector.label1,
-                               vector.label2);
+            return reportError(
+                "Error: The vector #%5.5s:%4.4s-%4.4s has invalid components or sigmas\n",
+                vector.label2 + kVectorLabelNumberOffset, vector.label1, vector.label2);
         }
         ++s.usedVectorCount;
-        vector.length = std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
+        vector.length =
+            std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
         double sN = 0, sE = 0, sU = 0;
         localVectorSigmas(input_, sN, sE, sU);
         output_.setVectorLocalSigmas(sN, sE, sU);

@@ -16,7 +16,7 @@ struct ConnectivityResult {
     bool typeDecided = false;
     bool minimallyConstrained = false;
     bool overConstrained = false;
-    double confidenceLevel = 95.0;   // percent
+    double confidenceLevel = 95.0;  // percent
     double vectorSigmaScale = 1.0;
 };
 

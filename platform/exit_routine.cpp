@@ -5,8 +5,12 @@
 
 namespace torvek::platform {
 
-bool registerExitRoutine(void (*routine)()) { return std::atexit(routine) == 0; }
+bool registerExitRoutine(void (*routine)()) {
+    return std::atexit(routine) == 0;
+}
 
-void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+void ignoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 }  // namespace torvek::platform

@@ -16,13 +16,18 @@ bool copyContent(int in, int out) {
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) return true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
         for (ssize_t done = 0; done < got;) {
             ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) return false;
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return false;
             done += put;
         }
     }
@@ -31,10 +36,13 @@ bool copyContent(int in, int out) {
 }  // namespace
 
 bool copyFile(const char* source, const char* target) {
-    if (source == nullptr || target == nullptr) return false;
-    if (sameExistingFile(source, target)) return false;
+    if (source == nullptr || target == nullptr)
+        return false;
+    if (sameExistingFile(source, target))
+        return false;
     int in = ::open(source, O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    if (in < 0)
+        return false;
     struct stat info {};
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
@@ -50,7 +58,8 @@ bool copyFile(const char* source, const char* target) {
     copied = (::fchmod(out, 0644) == 0) && copied;
     copied = (::close(out) == 0) && copied;
     ::close(in);
-    if (copied && ::rename(temporary.c_str(), target) == 0) return true;
+    if (copied && ::rename(temporary.c_str(), target) == 0)
+        return true;
     ::unlink(temporary.c_str());
     return false;
 }

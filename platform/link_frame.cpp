@@ -23,8 +23,10 @@ bool readFully(int fd, void* buffer, std::size_t size) {
     auto* out = static_cast<unsigned char*>(buffer);
     while (size > 0) {
         ssize_t got = ::read(fd, out, size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
         out += got;
         size -= static_cast<std::size_t>(got);
     }
@@ -38,8 +40,10 @@ bool writeFully(int fd, const void* buffer, std::size_t size) {
         // number that happens to name a file or the terminal is never written to), and
         // MSG_NOSIGNAL keeps a vanished peer from killing the process.
         ssize_t sent = ::send(fd, in, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
         in += sent;
         size -= static_cast<std::size_t>(sent);
     }
@@ -49,16 +53,20 @@ bool writeFully(int fd, const void* buffer, std::size_t size) {
 bool exchangeFrame(std::int32_t window, std::uint32_t message, std::uint32_t wParam,
                    const void* payload, std::uint32_t payloadLength, std::int32_t& answer) {
     answer = 0;
-    if (window <= 0) return false;
+    if (window <= 0)
+        return false;
     std::vector<unsigned char> frame(kFrameHeadSize + payloadLength);
     putUint32(frame.data(), message);
     putUint32(frame.data() + 4, wParam);
     putUint32(frame.data() + 8, 0);  // lParam is always 0 on the link
     putUint32(frame.data() + 12, payloadLength);
-    if (payloadLength > 0) std::memcpy(frame.data() + kFrameHeadSize, payload, payloadLength);
-    if (!writeFully(window, frame.data(), frame.size())) return false;
+    if (payloadLength > 0)
+        std::memcpy(frame.data() + kFrameHeadSize, payload, payloadLength);
+    if (!writeFully(window, frame.data(), frame.size()))
+        return false;
     unsigned char reply[4];
-    if (!readFully(window, reply, sizeof reply)) return false;
+    if (!readFully(window, reply, sizeof reply))
+        return false;
     std::uint32_t raw = static_cast<std::uint32_t>(reply[0]) | (std::uint32_t(reply[1]) << 8) |
                         (std::uint32_t(reply[2]) << 16) | (std::uint32_t(reply[3]) << 24);
     answer = static_cast<std::int32_t>(raw);

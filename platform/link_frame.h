@@ -7,17 +7,17 @@
 namespace torvek::platform {
 
 /// Message numbers of the front-end link.
-inline constexpr std::uint32_t kMessageCopyData = 74;         // a report piece
-inline constexpr std::uint32_t kMessageExitNotice = 1028;     // user message 4: the process ends
-inline constexpr std::uint32_t kMessageAbortPoll = 1033;      // user message 9: stage poll
-inline constexpr std::uint32_t kMessageClassQuery = 65536;    // asks for the endpoint's class name
-inline constexpr std::uint32_t kMessageBox = 65537;           // the modal warning box
+inline constexpr std::uint32_t kMessageCopyData = 74;       // a report piece
+inline constexpr std::uint32_t kMessageExitNotice = 1028;   // user message 4: the process ends
+inline constexpr std::uint32_t kMessageAbortPoll = 1033;    // user message 9: stage poll
+inline constexpr std::uint32_t kMessageClassQuery = 65536;  // asks for the endpoint's class name
+inline constexpr std::uint32_t kMessageBox = 65537;         // the modal warning box
 
 /// Length of the fixed frame head: message, wParam, lParam, payload length (four uint32).
 inline constexpr std::size_t kFrameHeadSize = 16;
 
-/// Sends one frame to the endpoint `window` (an inherited socket descriptor; 0 means none) and waits
-/// for its int32 answer. Returns false, and leaves `answer` 0, when there is no endpoint, the
+/// Sends one frame to the endpoint `window` (an inherited socket descriptor; 0 means none) and
+/// waits for its int32 answer. Returns false, and leaves `answer` 0, when there is no endpoint, the
 /// descriptor is not a connected socket, or the peer went away (short write, EOF, error). Never
 /// raises SIGPIPE.
 bool exchangeFrame(std::int32_t window, std::uint32_t message, std::uint32_t wParam,

@@ -13,7 +13,8 @@ namespace {
 constexpr std::size_t kMaxAnswerLength = 64;
 
 bool isOkAnswer(std::string word) {
-    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : word)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return word.empty() || word == "ok" || word == "o" || word == "y" || word == "yes";
 }
 
@@ -24,11 +25,15 @@ int askOnConsole(const char* text, const char* caption, std::FILE* answers, std:
     bool gotLine = false;
     for (int c; (c = std::fgetc(answers)) != EOF;) {
         gotLine = true;
-        if (c == '\n') break;
-        if (line.size() < kMaxAnswerLength) line.push_back(static_cast<char>(c));
+        if (c == '\n')
+            break;
+        if (line.size() < kMaxAnswerLength)
+            line.push_back(static_cast<char>(c));
     }
-    if (!gotLine) return kButtonCancel;  // end of input: nobody answered
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    if (!gotLine)
+        return kButtonCancel;  // end of input: nobody answered
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
     while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front())))
         line.erase(line.begin());
     return isOkAnswer(line) ? kButtonOk : kButtonCancel;
@@ -38,9 +43,12 @@ int askOnConsole(const char* text, const char* caption, std::FILE* answers, std:
 
 int messageBox(std::int32_t owner, const char* text, const char* caption, std::uint32_t style,
                std::FILE* answers, std::FILE* prompt) {
-    if (text == nullptr) text = "";
-    if (caption == nullptr) caption = "";
-    if (owner == 0) return askOnConsole(text, caption, answers, prompt);
+    if (text == nullptr)
+        text = "";
+    if (caption == nullptr)
+        caption = "";
+    if (owner == 0)
+        return askOnConsole(text, caption, answers, prompt);
     std::string payload(text);
     payload.push_back('\0');
     payload.append(caption);

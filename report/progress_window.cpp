@@ -11,7 +11,8 @@ ProgressWindow::ProgressWindow(std::int32_t window, ReportWriter& report)
 bool ProgressWindow::pollAbort(int stageCode) {
     std::int32_t answer = platform::sendMessage(window_, platform::kMessageAbortPoll,
                                                 static_cast<std::uint32_t>(stageCode));
-    if (answer == 0) return false;
+    if (answer == 0)
+        return false;
     report_.setStyle(10, 1, 0, 0);
     report_.print("Adjustment aborted by user\n");
     return true;

@@ -7,25 +7,25 @@ namespace torvek {
 
 /// Stage codes of the abort poll. They rise through a run and double as a progress percentage.
 namespace stage {
-inline constexpr int kStart = 0;               // the job exists, nothing printed yet
-inline constexpr int kGroupsBuilt = 13;        // connectivity work tables built
-inline constexpr int kConnectivityDone = 26;   // connectivity test finished, flags written
-inline constexpr int kBeforeAdjustment = 29;   // before the adjustment attempt
+inline constexpr int kStart = 0;              // the job exists, nothing printed yet
+inline constexpr int kGroupsBuilt = 13;       // connectivity work tables built
+inline constexpr int kConnectivityDone = 26;  // connectivity test finished, flags written
+inline constexpr int kBeforeAdjustment = 29;  // before the adjustment attempt
 inline constexpr int kMatrixAllocated = 32;
-inline constexpr int kConstantsSet = 36;       // scratch files open, reference frame set
+inline constexpr int kConstantsSet = 36;  // scratch files open, reference frame set
 inline constexpr int kSitesLoaded = 42;
-inline constexpr int kEquationsFormed = 49;    // every iteration
-inline constexpr int kEquationsChecked = 52;   // every iteration
-inline constexpr int kFactorised = 56;         // every iteration
-inline constexpr int kSolved = 58;             // every iteration
+inline constexpr int kEquationsFormed = 49;   // every iteration
+inline constexpr int kEquationsChecked = 52;  // every iteration
+inline constexpr int kFactorised = 56;        // every iteration
+inline constexpr int kSolved = 58;            // every iteration
 inline constexpr int kInverseFormed = 86;
-inline constexpr int kFinished = 100;          // answer ignored
+inline constexpr int kFinished = 100;  // answer ignored
 }  // namespace stage
 
 /// The front end's progress window: it answers the abort polls, owns the warning box and receives
 /// the exit notification. 0 means there is none (polls then always continue).
 class ProgressWindow {
-public:
+  public:
     /// `window`: the progress endpoint from the command line, 0 when absent.
     ProgressWindow(std::int32_t window, ReportWriter& report);
     virtual ~ProgressWindow() = default;
@@ -42,7 +42,7 @@ public:
 
     std::int32_t window() const { return window_; }
 
-private:
+  private:
     std::int32_t window_;
     ReportWriter& report_;
 };

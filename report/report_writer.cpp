@@ -8,10 +8,13 @@
 
 namespace torvek {
 
-ReportWriter::ReportWriter(RichEditChannel& channel) : channel_(channel) { printBuffer_[0] = '\0'; }
+ReportWriter::ReportWriter(RichEditChannel& channel) : channel_(channel) {
+    printBuffer_[0] = '\0';
+}
 
 bool ReportWriter::printArgs(const char* format, std::va_list arguments) {
-    if (format == nullptr) return false;
+    if (format == nullptr)
+        return false;
     // Room for the blank and the terminator is kept back; vsnprintf cuts anything longer.
     int written = std::vsnprintf(printBuffer_, kPrintBufferSize - 1, format, arguments);
     std::size_t length = written < 0 ? 0 : std::strlen(printBuffer_);
@@ -39,7 +42,8 @@ void formatBannerDate(std::time_t when, char (&out)[32]) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm local{};
-    if (::localtime_r(&when, &local) == nullptr) local = std::tm{};
+    if (::localtime_r(&when, &local) == nullptr)
+        local = std::tm{};
     // English names whatever the locale, so the text keeps its 24 characters.
     std::snprintf(out, sizeof out, "%.3s %.3s %02d %02d:%02d:%02d %04d\n",
                   kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],

@@ -9,7 +9,7 @@ namespace torvek {
 /// The report of a run: a stream of pieces sent one after another to the front end's report
 /// window. Reporting code calls setStyle for the look of what follows, then print for the text.
 class ReportWriter {
-public:
+  public:
     /// Size of the print buffer: a formatted text, the appended blank and the terminator must fit,
     /// so one print produces at most 4094 characters (longer texts are cut there).
     static constexpr int kPrintBufferSize = 4096;
@@ -24,8 +24,8 @@ public:
     bool print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool printArgs(const char* format, std::va_list arguments);
 
-    /// Sets the look of what follows: size in points, colour index 0..15, attribute (0 none, 1 bold,
-    /// 2 italic, 3 underline), number of leading tabs. Returns the channel's answer.
+    /// Sets the look of what follows: size in points, colour index 0..15, attribute (0 none, 1
+    /// bold, 2 italic, 3 underline), number of leading tabs. Returns the channel's answer.
     int setStyle(int size, int colour, int attribute, int tabs);
 
     /// Opens the report: banner, then the local date and time of `now` (the current time when 0).
@@ -34,7 +34,7 @@ public:
     /// Closes the report.
     void printTrailer();
 
-private:
+  private:
     RichEditChannel& channel_;
     char printBuffer_[kPrintBufferSize];
 };

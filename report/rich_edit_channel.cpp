@@ -18,14 +18,17 @@ RichEditChannel::RichEditChannel(std::int32_t window) : window_(window) {
 
 std::int32_t RichEditChannel::sendMessage(std::uint32_t message, std::uint32_t wParam,
                                           const void* payload, std::uint32_t payloadLength) {
-    if (window_ == 0) return 0;
+    if (window_ == 0)
+        return 0;
     return platform::sendMessage(window_, message, wParam, payload, payloadLength);
 }
 
 int RichEditChannel::sendText(const char* text, bool rtf, bool atSelection) {
-    if (text == nullptr) return 0;
+    if (text == nullptr)
+        return 0;
     const std::size_t length = std::strlen(text);
-    const std::uint32_t dataWord = (rtf ? kDataWordRtf : 0) + (atSelection ? kDataWordAtSelection : 0);
+    const std::uint32_t dataWord =
+        (rtf ? kDataWordRtf : 0) + (atSelection ? kDataWordAtSelection : 0);
     const std::uint32_t byteCount = static_cast<std::uint32_t>(length + 1);  // with the terminator
     std::vector<unsigned char> payload(8 + byteCount);
     for (int i = 0; i < 4; ++i) {

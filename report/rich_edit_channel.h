@@ -7,7 +7,7 @@ namespace torvek {
 /// is checked once, at construction, to be a rich-edit control; any other window (or none) makes
 /// the channel silent for the rest of the run.
 class RichEditChannel {
-public:
+  public:
     /// The only class name the channel accepts, compared exactly (case-sensitive, whole name).
     static constexpr const char* kRichEditClass = "RICHEDIT";
 
@@ -33,7 +33,7 @@ public:
     /// not. Returns the text's length when the front end accepted it, else 0.
     int sendText(const char* text, bool rtf, bool atSelection);
 
-private:
+  private:
     std::int32_t window_;
 };
 

@@ -16,14 +16,19 @@ const char* const kRtfHeader =
 namespace {
 
 // The paragraph of a style fragment: size in half-points, colour, attribute code, tab string.
-constexpr const char* kStyleTemplate = "\\pard\\plain\\f2\\fs%1d\\cf%1d%s %s \\plain\\f2\\fs20\\cf0 }";
+constexpr const char* kStyleTemplate =
+    "\\pard\\plain\\f2\\fs%1d\\cf%1d%s %s \\plain\\f2\\fs20\\cf0 }";
 
 const char* attributeCode(int attribute) {
     switch (attribute) {
-        case 1: return "\\b";
-        case 2: return "\\i";
-        case 3: return "\\ul";
-        default: return "";
+        case 1:
+            return "\\b";
+        case 2:
+            return "\\i";
+        case 3:
+            return "\\ul";
+        default:
+            return "";
     }
 }
 
@@ -35,7 +40,8 @@ constexpr const char* kBannerSubtitle = "Least-squares adjustment of GPS baselin
 std::string styleFragment(int size, int colour, int attribute, int tabs) {
     std::string tabText;
     // A tab count beyond any sensible indent is cut, so a bad caller cannot grow the fragment.
-    for (int i = 0; i < tabs && i < 64; ++i) tabText += "\\tab ";
+    for (int i = 0; i < tabs && i < 64; ++i)
+        tabText += "\\tab ";
     char paragraph[512];
     std::snprintf(paragraph, sizeof paragraph, kStyleTemplate, 2 * size, colour,
                   attributeCode(attribute), tabText.c_str());
@@ -44,7 +50,8 @@ std::string styleFragment(int size, int colour, int attribute, int tabs) {
 
 std::string bannerFragment() {
     return std::string(kRtfHeader) +
-           "\\pard\\qc\\plain\\f2\\fs20\\cf3\\b\\ul TORVEK - Brenlow Network Adjustment Package\\par "
+           "\\pard\\qc\\plain\\f2\\fs20\\cf3\\b\\ul TORVEK - Brenlow Network Adjustment "
+           "Package\\par "
            "\\plain\\f2\\fs16\\cf3 " +
            kBannerSubtitle + " \\par \\pard\\plain\\f2\\fs18\\cf3  \\plain\\f2\\fs16 \\par }";
 }

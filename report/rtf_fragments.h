@@ -9,8 +9,8 @@ namespace torvek {
 extern const char* const kRtfHeader;
 
 /// A style fragment: the RTF header and a paragraph that sets size (points), colour (index 0..15),
-/// attribute (1 bold, 2 italic, 3 underline, anything else none) and `tabs` leading tabs. It carries
-/// no text but the tabs and one blank, so the plain text sent next continues in that look.
+/// attribute (1 bold, 2 italic, 3 underline, anything else none) and `tabs` leading tabs. It
+/// carries no text but the tabs and one blank, so the plain text sent next continues in that look.
 std::string styleFragment(int size, int colour, int attribute, int tabs);
 
 /// The banner that opens the report: a centred title, a centred line of small text, an empty line.

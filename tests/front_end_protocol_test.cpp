@@ -10,7 +10,7 @@ namespace torvek::testing {
 namespace {
 
 class FrontEndProtocol : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = makeTempDirectory();
         input = dir + "/in.dat";
@@ -79,20 +79,22 @@ TEST_F(FrontEndProtocol, ReportOpensWithTheBannerPieces) {
     EXPECT_EQ(report[1].dataWord, 2u);
     EXPECT_EQ(report[1].text, "\n ");
     EXPECT_EQ(report[2].dataWord, 3u);
-    EXPECT_NE(report[2].text.find("TORVEK - Brenlow Network Adjustment Package\\par "), std::string::npos);
+    EXPECT_NE(report[2].text.find("TORVEK - Brenlow Network Adjustment Package\\par "),
+              std::string::npos);
     EXPECT_EQ(report[2].text.rfind("{\\rtf1", 0), 0u);
     int size, colour, attribute, tabs;
     ASSERT_TRUE(decodeStyleFragment(report[3].text, size, colour, attribute, tabs));
     EXPECT_EQ(std::vector<int>({size, colour, attribute, tabs}), std::vector<int>({9, 3, 0, 0}));
     EXPECT_EQ(report[4].text, "\n ");
     EXPECT_EQ(report[5].dataWord, 2u);
-    EXPECT_TRUE(std::regex_match(report[5].text,
-                                 std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
-                                            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                                            "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n ")))
+    EXPECT_TRUE(std::regex_match(
+        report[5].text, std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
+                                   "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                                   "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n ")))
         << report[5].text;
     for (const Frame& f : report) {
-        if (f.message != 74) continue;
+        if (f.message != 74)
+            continue;
         EXPECT_EQ(f.byteCount, f.text.size() + 1);  // the terminator is counted
         EXPECT_EQ(f.payload.size(), 8 + f.byteCount);
         EXPECT_EQ(f.payload.back(), 0);

@@ -74,12 +74,13 @@ TEST(MessageBox, ConsoleAnswersWithoutOwner) {
     struct Case {
         const char* input;
         int button;
-    } cases[] = {{"\n", 1}, {"ok\n", 1}, {"O\n", 1}, {"Yes\n", 1}, {" y \n", 1}, {"no\n", 2},
-                 {"cancel\n", 2}, {"", 2}, {"okay\n", 2}};
+    } cases[] = {{"\n", 1},   {"ok\n", 1},     {"O\n", 1}, {"Yes\n", 1}, {" y \n", 1},
+                 {"no\n", 2}, {"cancel\n", 2}, {"", 2},    {"okay\n", 2}};
     for (const Case& c : cases) {
         std::string in = c.input;
         FILE* answers = fmemopen(in.empty() ? nullptr : in.data(), in.empty() ? 1 : in.size(), "r");
-        if (in.empty()) std::fgetc(answers);  // an input that is already at its end
+        if (in.empty())
+            std::fgetc(answers);  // an input that is already at its end
         char* shown = nullptr;
         std::size_t shownSize = 0;
         FILE* prompt = open_memstream(&shown, &shownSize);

@@ -1,5 +1,7 @@
 // The bytes of the report: style fragments, banner, plain pieces and the channel's class check,
 // served in-process by a small socket peer.
+#include "report/report_writer.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <thread>
 
-#include "report/report_writer.h"
 #include "report/rich_edit_channel.h"
 #include "report/rtf_fragments.h"
 
@@ -22,7 +23,7 @@ struct Piece {
 // Plays the report window on one end of a socket pair: answers the class query with `className`
 // and every piece with `pieceAnswer`, recording the pieces.
 class ReportPeer {
-public:
+  public:
     explicit ReportPeer(std::string className, std::int32_t pieceAnswer = 1)
         : className_(std::move(className)), pieceAnswer_(pieceAnswer) {
         ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
@@ -42,12 +43,13 @@ public:
         return pieces_;
     }
 
-private:
+  private:
     static bool readAll(int fd, void* p, std::size_t n) {
         auto* c = static_cast<char*>(p);
         while (n > 0) {
             ssize_t got = ::read(fd, c, n);
-            if (got <= 0) return false;
+            if (got <= 0)
+                return false;
             c += got;
             n -= std::size_t(got);
         }
@@ -56,9 +58,11 @@ private:
     void serve() {
         for (;;) {
             std::uint32_t head[4];
-            if (!readAll(fds_[1], head, sizeof head)) return;
+            if (!readAll(fds_[1], head, sizeof head))
+                return;
             std::string payload(head[3], '\0');
-            if (head[3] && !readAll(fds_[1], payload.data(), head[3])) return;
+            if (head[3] && !readAll(fds_[1], payload.data(), head[3]))
+                return;
             Piece piece;
             piece.message = head[0];
             if (head[0] == 65536) {
@@ -161,7 +165,8 @@ TEST(ReportWriter, PrintAppendsABlankAndSendsPlainPieces) {
     EXPECT_EQ(pieces[2].text, " ");
     EXPECT_EQ(pieces[2].byteCount, 2u);
     EXPECT_EQ(pieces[3].dataWord, 3u);
-    EXPECT_EQ(pieces[3].text.substr(528), "\\pard\\plain\\f2\\fs18\\cf3\\i \\tab  " + kTemplateTail);
+    EXPECT_EQ(pieces[3].text.substr(528),
+              "\\pard\\plain\\f2\\fs18\\cf3\\i \\tab  " + kTemplateTail);
     EXPECT_EQ(pieces[4].text.size(), 4095u);  // 4094 characters and the blank
 }
 

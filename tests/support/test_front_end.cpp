@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace torvek::testing {
@@ -27,8 +28,10 @@ bool readAll(int fd, void* buffer, std::size_t size) {
     auto* out = static_cast<unsigned char*>(buffer);
     while (size > 0) {
         ssize_t got = ::read(fd, out, size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
         out += got;
         size -= static_cast<std::size_t>(got);
     }
@@ -39,8 +42,10 @@ void writeAll(int fd, const void* buffer, std::size_t size) {
     const auto* in = static_cast<const unsigned char*>(buffer);
     while (size > 0) {
         ssize_t put = ::send(fd, in, size, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return;
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
         in += put;
         size -= static_cast<std::size_t>(put);
     }
@@ -48,21 +53,25 @@ void writeAll(int fd, const void* buffer, std::size_t size) {
 
 void answerInt(int fd, std::int32_t value) {
     unsigned char bytes[4];
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
     writeAll(fd, bytes, 4);
 }
 
 // Reads one frame; false when the peer closed the socket.
 bool readFrame(int fd, Frame& frame) {
     unsigned char head[16];
-    if (!readAll(fd, head, sizeof head)) return false;
+    if (!readAll(fd, head, sizeof head))
+        return false;
     frame.message = getUint32(head);
     frame.wParam = getUint32(head + 4);
     frame.lParam = getUint32(head + 8);
     std::uint32_t length = getUint32(head + 12);
-    if (length > (64u << 20)) return false;
+    if (length > (64u << 20))
+        return false;
     frame.payload.resize(length);
-    if (length > 0 && !readAll(fd, frame.payload.data(), length)) return false;
+    if (length > 0 && !readAll(fd, frame.payload.data(), length))
+        return false;
     if (frame.message == 74 && length >= 8) {
         frame.dataWord = getUint32(frame.payload.data());
         frame.byteCount = getUint32(frame.payload.data() + 4);
@@ -82,24 +91,39 @@ bool readFrame(int fd, Frame& frame) {
     return true;
 }
 
-void answerFrame(int fd, const Frame& frame, const FrontEndScript& script) {
+void answerFrame(int fd, const Frame& frame, const FrontEndScript& script,
+                 std::map<int, int>& seen) {
     if (script.garbageAnswers) {
         unsigned char odd[2] = {0xff, 0x7f};  // a short reply, then nothing
         writeAll(fd, odd, sizeof odd);
         return;
     }
     switch (frame.message) {
-        case 1033: answerInt(fd, script.abortAtStages.count(int(frame.wParam)) ? 1 : 0); break;
-        case 74: answerInt(fd, script.refusePieces ? 0 : 1); break;
+        case 1033: {
+            int stage = int(frame.wParam);
+            int occurrence = ++seen[stage];
+            bool abort = script.abortAtStages.count(stage) ||
+                         script.abortAtOccurrence.count({stage, occurrence});
+            answerInt(fd, abort ? 1 : 0);
+            break;
+        }
+        case 74:
+            answerInt(fd, script.refusePieces ? 0 : 1);
+            break;
         case 65536: {
-            std::int32_t length = script.classNameLength != FrontEndScript::kRealLength ? script.classNameLength
-                                                              : std::int32_t(script.className.size());
+            std::int32_t length = script.classNameLength != FrontEndScript::kRealLength
+                                      ? script.classNameLength
+                                      : std::int32_t(script.className.size());
             answerInt(fd, length);
             writeAll(fd, script.className.data(), script.className.size());
             break;
         }
-        case 65537: answerInt(fd, script.messageBoxButton); break;
-        default: answerInt(fd, 0); break;
+        case 65537:
+            answerInt(fd, script.messageBoxButton);
+            break;
+        default:
+            answerInt(fd, 0);
+            break;
     }
 }
 
@@ -107,7 +131,8 @@ std::string slurp(int fd) {
     std::string all;
     char buffer[4096];
     ::lseek(fd, 0, SEEK_SET);
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) all.append(buffer, got);
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        all.append(buffer, got);
     return all;
 }
 
@@ -116,28 +141,32 @@ std::string slurp(int fd) {
 std::vector<Frame> RunResult::framesOf(Endpoint endpoint) const {
     std::vector<Frame> out;
     for (const Frame& f : frames)
-        if (f.endpoint == endpoint) out.push_back(f);
+        if (f.endpoint == endpoint)
+            out.push_back(f);
     return out;
 }
 
 std::vector<int> RunResult::stages() const {
     std::vector<int> out;
     for (const Frame& f : frames)
-        if (f.message == 1033) out.push_back(int(f.wParam));
+        if (f.message == 1033)
+            out.push_back(int(f.wParam));
     return out;
 }
 
 std::string RunResult::reportText() const {
     std::string out;
     for (const Frame& f : frames)
-        if (f.message == 74 && f.dataWord == 2) out += f.text;
+        if (f.message == 74 && f.dataWord == 2)
+            out += f.text;
     return out;
 }
 
 std::string RunResult::styledReport() const {
     std::string out;
     for (const Frame& f : frames) {
-        if (f.message != 74) continue;
+        if (f.message != 74)
+            continue;
         if (f.dataWord == 2) {
             out += f.text;
             continue;
@@ -155,26 +184,35 @@ std::string RunResult::styledReport() const {
 
 int RunResult::countMessage(std::uint32_t message) const {
     int n = 0;
-    for (const Frame& f : frames) n += f.message == message;
+    for (const Frame& f : frames)
+        n += f.message == message;
     return n;
 }
 
-bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& attribute, int& tabs) {
+bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& attribute,
+                         int& tabs) {
     std::size_t at = text.find("\\pard\\plain\\f2\\fs");
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos)
+        return false;
     const char* p = text.c_str() + at + std::strlen("\\pard\\plain\\f2\\fs");
     int halfPoints = std::atoi(p);
     const char* cf = std::strstr(p, "\\cf");
-    if (cf == nullptr) return false;
+    if (cf == nullptr)
+        return false;
     colour = std::atoi(cf + 3);
     const char* q = cf + 3;
-    while (*q >= '0' && *q <= '9') ++q;
+    while (*q >= '0' && *q <= '9')
+        ++q;
     attribute = 0;
-    if (std::strncmp(q, "\\b", 2) == 0) attribute = 1;
-    if (std::strncmp(q, "\\i", 2) == 0) attribute = 2;
-    if (std::strncmp(q, "\\ul", 3) == 0) attribute = 3;
+    if (std::strncmp(q, "\\b", 2) == 0)
+        attribute = 1;
+    if (std::strncmp(q, "\\i", 2) == 0)
+        attribute = 2;
+    if (std::strncmp(q, "\\ul", 3) == 0)
+        attribute = 3;
     tabs = 0;
-    for (const char* t = q; (t = std::strstr(t, "\\tab ")) != nullptr; t += 5) ++tabs;
+    for (const char* t = q; (t = std::strstr(t, "\\tab ")) != nullptr; t += 5)
+        ++tabs;
     size = halfPoints / 2;
     return true;
 }
@@ -197,7 +235,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     std::vector<std::string> args;
     bool placeholder = false;
     for (std::string a : arguments) {
-        for (auto [key, fd] : {std::pair<std::string, int>{"{P}", progress[1]}, {"{R}", report[1]}}) {
+        for (auto [key, fd] :
+             {std::pair<std::string, int>{"{P}", progress[1]}, {"{R}", report[1]}}) {
             std::size_t at = a.find(key);
             if (at != std::string::npos) {
                 a.replace(at, key.size(), std::to_string(fd));
@@ -219,10 +258,12 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         ::dup2(stdinPipe[0], 0);
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
-        if (!script.workingDirectory.empty() && ::chdir(script.workingDirectory.c_str()) != 0) _exit(126);
+        if (!script.workingDirectory.empty() && ::chdir(script.workingDirectory.c_str()) != 0)
+            _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
-        for (std::string& a : args) argv.push_back(a.data());
+        for (std::string& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         ::execv(program.c_str(), argv.data());
         _exit(127);
@@ -235,19 +276,23 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 
     int fds[2] = {progress[0], report[0]};
     int counts[2] = {0, 0};
+    std::map<int, int> seenStages;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (fds[0] >= 0 || fds[1] >= 0) {
         pollfd watch[2];
-        for (int i = 0; i < 2; ++i) watch[i] = {fds[i], POLLIN, 0};
+        for (int i = 0; i < 2; ++i)
+            watch[i] = {fds[i], POLLIN, 0};
         int ready = ::poll(watch, 2, 200);
         if (std::chrono::steady_clock::now() > deadline) {
             result.timedOut = true;
             ::kill(child, SIGKILL);
             break;
         }
-        if (ready <= 0) continue;
+        if (ready <= 0)
+            continue;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i] < 0 || !(watch[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            if (fds[i] < 0 || !(watch[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
             Frame frame;
             frame.endpoint = i == 0 ? Endpoint::kProgress : Endpoint::kReport;
             if (!readFrame(fds[i], frame)) {
@@ -256,9 +301,10 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                 continue;
             }
             result.frames.push_back(frame);
-            answerFrame(fds[i], frame, script);
+            answerFrame(fds[i], frame, script, seenStages);
             ++counts[i];
-            int closeAfter = i == 0 ? script.closeProgressAfterFrames : script.closeReportAfterFrames;
+            int closeAfter =
+                i == 0 ? script.closeProgressAfterFrames : script.closeReportAfterFrames;
             if (script.garbageAnswers || (closeAfter >= 0 && counts[i] >= closeAfter)) {
                 ::close(fds[i]);
                 fds[i] = -1;
@@ -266,7 +312,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         }
     }
     for (int fd : fds)
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     int status = 0;
     ::waitpid(child, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -27,22 +27,24 @@ struct Frame {
 
 /// How the front end answers.
 struct FrontEndScript {
-    std::set<int> abortAtStages;             // polls with these stage codes are answered 1
-    std::string className = "RICHEDIT";      // answered to the class query
+    std::set<int> abortAtStages;  // polls with these stage codes are answered 1
+    std::set<std::pair<int, int>>
+        abortAtOccurrence;               // (stage, n): only its n-th poll is answered 1
+    std::string className = "RICHEDIT";  // answered to the class query
     static constexpr int kRealLength = -2147483647 - 1;
-    int classNameLength = kRealLength;       // otherwise sent as the length instead of the real one
-    int messageBoxButton = 1;                // 1 OK, 2 Cancel
-    bool refusePieces = false;               // answer 0 to report pieces
-    int closeProgressAfterFrames = -1;       // close the progress socket after this many frames on it
-    int closeReportAfterFrames = -1;         // close the report socket after this many frames on it
-    bool garbageAnswers = false;             // answer every frame with a short, odd reply
-    bool giveEndpoints = true;               // append the two descriptor numbers to the arguments
-    std::string standardInput;               // what the child reads on stdin
-    std::string workingDirectory;            // empty: the test's current directory
+    int classNameLength = kRealLength;  // otherwise sent as the length instead of the real one
+    int messageBoxButton = 1;           // 1 OK, 2 Cancel
+    bool refusePieces = false;          // answer 0 to report pieces
+    int closeProgressAfterFrames = -1;  // close the progress socket after this many frames on it
+    int closeReportAfterFrames = -1;    // close the report socket after this many frames on it
+    bool garbageAnswers = false;        // answer every frame with a short, odd reply
+    bool giveEndpoints = true;          // append the two descriptor numbers to the arguments
+    std::string standardInput;          // what the child reads on stdin
+    std::string workingDirectory;       // empty: the test's current directory
 };
 
 struct RunResult {
-    int exitCode = -1;       // exit status, or 128 + signal
+    int exitCode = -1;  // exit status, or 128 + signal
     bool timedOut = false;
     std::vector<Frame> frames;
     std::string standardOutput;
@@ -70,7 +72,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 RunResult runTorvek(const std::vector<std::string>& arguments, const FrontEndScript& script = {});
 
 /// Parses "(size,colour,attr,tabs)" back out of a style fragment; false when `text` is not one.
-bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& attribute, int& tabs);
+bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& attribute,
+                         int& tabs);
 
 /// A fresh empty directory for one test, removed by the caller at will.
 std::string makeTempDirectory();

@@ -1,0 +1,27 @@
+// Writes a generated benchmark network: torvek-make-network OUTPUT [SITES [VECTORS [SEED]]].
+#include <cstdio>
+#include <cstdlib>
+
+#include "bench/generator/network_generator.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT [SITES [VECTORS [SEED]]]\n", argv[0]);
+        return 2;
+    }
+    torvek::bench::NetworkShape shape;
+    if (argc > 2)
+        shape.sites = std::atoi(argv[2]);
+    if (argc > 3)
+        shape.vectors = std::atoi(argv[3]);
+    if (argc > 4)
+        shape.seed = unsigned(std::strtoul(argv[4], nullptr, 10));
+    torvek::ProjectDataSet network = torvek::bench::makeGridNetwork(shape);
+    if (!network.writeFile(argv[1])) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    std::fprintf(stderr, "%s: %d sites, %d vectors\n", argv[1], network.siteCount(),
+                 network.vectorCount());
+    return 0;
+}

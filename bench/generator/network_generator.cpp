@@ -1,0 +1,111 @@
+#include "bench/generator/network_generator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "geodesy/ellipsoid.h"
+#include "geodesy/geodetic_conversion.h"
+#include "geodesy/local_frame.h"
+
+namespace torvek::bench {
+namespace {
+
+// Grid origin and spacing: an alpine-sized network.
+constexpr double kOriginLatitude = 46.5;    // degrees
+constexpr double kOriginLongitude = 7.5;    // degrees
+constexpr double kSpacing = 1500.0;         // metres
+constexpr double kSigmaHorizontal = 0.003;  // metres
+constexpr double kSigmaVertical = 0.008;    // metres
+
+struct GridSite {
+    double latitude, longitude, height;  // degrees, degrees, metres
+    Vector3 xyz;
+};
+
+}  // namespace
+
+ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
+    const int count = std::clamp(shape.sites, 2, 500);
+    const int columns = std::max(1, int(std::ceil(std::sqrt(double(count)))));
+    std::mt19937_64 random(shape.seed);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    const double e2 = eccentricitySquared(kDefaultInverseFlattening);
+
+    std::vector<GridSite> sites(count);
+    for (int k = 0; k < count; ++k) {
+        const int row = k / columns, column = k % columns;
+        GridSite& s = sites[k];
+        s.latitude = kOriginLatitude + row * kSpacing / 111200.0;
+        s.longitude = kOriginLongitude +
+                      column * kSpacing / (111200.0 * std::cos(kOriginLatitude * kPi / 180));
+        s.height = 600 + 900 * uniform(random);
+        s.xyz = cartesianFromGeodeticAt(kDefaultSemiMajorAxis, e2, s.latitude * kPi / 180,
+                                        s.longitude * kPi / 180, s.height);
+    }
+    ProjectDataSet ds;
+    const double centreLatitude = sites[count / 2].latitude,
+                 centreLongitude = sites[count / 2].longitude;
+    ds.setReferencePoint(centreLatitude, centreLongitude);
+    ds.setAdjustmentSettings(0, 95.0, 1.0);
+    char name[16];
+    for (int k = 0; k < count; ++k) {
+        std::snprintf(name, sizeof name, "%04d", k + 1);
+        ds.addSite(name);
+        // Start coordinates a few centimetres off, as from a navigation solution.
+        ds.setSitePosition(sites[k].latitude + (k ? 3e-7 * normal(random) : 0),
+                           sites[k].longitude + (k ? 3e-7 * normal(random) : 0),
+                           sites[k].height + (k ? 0.05 * normal(random) : 0), 0.0);
+    }
+    ds.firstSite();
+    ds.setSiteFixed(1, 1, 1);
+    if (shape.overConstrained) {
+        std::snprintf(name, sizeof name, "%04d", count);
+        ds.seekSite(name);
+        ds.setSiteFixed(0, 0, 1);
+    }
+
+    std::vector<std::pair<int, int>> lines;
+    for (int k = 0; k < count; ++k) {
+        const int row = k / columns, column = k % columns;
+        if (column + 1 < columns && k + 1 < count)
+            lines.push_back({k, k + 1});
+        if (k + columns < count)
+            lines.push_back({k, k + columns});
+        if (column + 1 < columns && k + columns + 1 < count)
+            lines.push_back({k, k + columns + 1});
+        (void)row;
+    }
+    std::uniform_int_distribution<int> pick(0, count - 1);
+    while (int(lines.size()) < shape.vectors) {
+        int a = pick(random);
+        int b = std::clamp(a + (uniform(random) < 0.5 ? 1 : columns), 0, count - 1);
+        if (a != b)
+            lines.push_back({a, b});
+    }
+    lines.resize(std::max<std::size_t>(
+        std::min<std::size_t>(lines.size(), std::size_t(shape.vectors)), count - 1));
+
+    const Matrix3 r0 = localFrameMatrixAt(centreLatitude * kPi / 180, centreLongitude * kPi / 180);
+    for (auto [a, b] : lines) {
+        char from[16], to[16];
+        std::snprintf(from, sizeof from, "%04d", a + 1);
+        std::snprintf(to, sizeof to, "%04d", b + 1);
+        ds.addVector(from, to);
+        const Vector3 noise = {kSigmaHorizontal * normal(random), kSigmaHorizontal * normal(random),
+                               kSigmaVertical * normal(random)};
+        const Vector3 d = cartesianFromLocal(r0, noise);
+        ds.setVectorComponents(sites[b].xyz[0] - sites[a].xyz[0] + d[0],
+                               sites[b].xyz[1] - sites[a].xyz[1] + d[1],
+                               sites[b].xyz[2] - sites[a].xyz[2] + d[2], 2);
+        const Vector3 sigma =
+            cartesianSigmasFromLocal(r0, {kSigmaHorizontal, kSigmaHorizontal, kSigmaVertical});
+        ds.setVectorCovariance(sigma[0], sigma[1], sigma[2], 0, 0, 0);
+    }
+    return ds;
+}
+
+}  // namespace torvek::bench

@@ -1,0 +1,88 @@
+#pragma once
+#include <cassert>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace torvek {
+
+/// Number of elements of the packed upper triangle of an n x n symmetric matrix, n >= 0.
+constexpr std::size_t packedTriangleSize(int n) {
+    return static_cast<std::size_t>(n) * (static_cast<std::size_t>(n) + 1) / 2;
+}
+
+/// 0-based position of element (i, j), 1-based 1 <= i <= j <= n, in the upper triangle of an n x n
+/// symmetric matrix stored row by row (row i holds columns i..n).
+constexpr std::size_t packedIndex(int i, int j, int n) {
+    // (i - 1)(2n - i) is always even: one of the two factors is.
+    return static_cast<std::size_t>(i - 1) * (2 * static_cast<std::size_t>(n) - i) / 2 +
+           static_cast<std::size_t>(j - 1);
+}
+
+/// The single-precision normal matrix of one adjustment attempt: the packed upper triangle of the
+/// symmetric n x n matrix, row by row. It holds N, then its Cholesky factor R, then R^-1 and at the
+/// end the full inverse, all in the same buffer (cholesky.h). Elements are in the units of the
+/// weighted equations (1/m^2 for coordinate unknowns) and are addressed 1-based.
+class NormalMatrix {
+  public:
+    /// Largest order: 500 sites with three unknowns each plus the four datum bias unknowns.
+    static constexpr int kMaxOrder = 1504;
+    /// Floats allocated: 1504 x 1505 / 2 = 1131760 plus one spare element, the allocation size the
+    /// job has always used.
+    static constexpr std::size_t kCapacity = packedTriangleSize(kMaxOrder) + 1;
+
+    /// Allocates the full capacity (contents undefined) and sets the order to 0. Returns false,
+    /// leaving the matrix unallocated, when memory is short; the caller reports it.
+    bool allocate() {
+        data_.reset(new (std::nothrow) float[kCapacity]);
+        order_ = 0;
+        return data_ != nullptr;
+    }
+    void release() {
+        data_.reset();
+        order_ = 0;
+    }
+    bool isAllocated() const { return data_ != nullptr; }
+
+    /// Order n of the system the element access refers to, [0, kMaxOrder].
+    void setOrder(int n) {
+        assert(n >= 0 && n <= kMaxOrder);
+        order_ = n;
+    }
+    int order() const { return order_; }
+
+    /// Zeroes the whole capacity (the attempt starts from a clean matrix whatever its order).
+    void clearAll() {
+        if (data_) {
+            std::memset(data_.get(), 0, kCapacity * sizeof(float));
+        }
+    }
+    /// Zeroes the n(n+1)/2 elements of the current order.
+    void clear() {
+        if (data_) {
+            std::memset(data_.get(), 0, packedTriangleSize(order_) * sizeof(float));
+        }
+    }
+
+    /// Element (i, j), 1-based, 1 <= i <= j <= order().
+    float& at(int i, int j) {
+        assert(data_ && 1 <= i && i <= j && j <= order_);
+        return data_[packedIndex(i, j, order_)];
+    }
+    float at(int i, int j) const {
+        assert(data_ && 1 <= i && i <= j && j <= order_);
+        return data_[packedIndex(i, j, order_)];
+    }
+    /// Element (i, j) of the symmetric matrix with the indices in either order, 1-based.
+    float symmetricAt(int i, int j) const { return i <= j ? at(i, j) : at(j, i); }
+
+    float* data() { return data_.get(); }
+    const float* data() const { return data_.get(); }
+
+  private:
+    std::unique_ptr<float[]> data_;
+    int order_ = 0;
+};
+
+}  // namespace torvek

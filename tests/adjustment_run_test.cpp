@@ -1,0 +1,212 @@
+// Whole runs through the test front end: poll sequences, aborts inside the adjustment, the retry
+// after a singular system, degrees of freedom at their limits, and stored residuals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "dataset/adjusted_data_set.h"
+#include "support/synthetic_network.h"
+#include "support/test_front_end.h"
+
+namespace torvek::testing {
+namespace {
+
+void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
+
+class AdjustmentRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = makeTempDirectory();
+        input = dir + "/in.dat";
+        output = dir + "/out.dat";
+    }
+    RunResult run(const SyntheticNetwork& net, FrontEndScript script = {}) {
+        net.writeTo(input);
+        script.workingDirectory = dir;
+        RunResult result = runTorvek({input, output}, script);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_TRUE(adjusted.readFile(output));
+        return result;
+    }
+    static SyntheticNetwork minimalRing() {
+        SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
+        fixSite(net.sites[0]);
+        for (std::size_t k = 1; k < net.sites.size(); ++k)
+            net.sites[k].startOffset = {0.04, 0.02, -0.05};
+        net.simulate(3);
+        return net;
+    }
+    static SyntheticNetwork overConstrainedRing() {
+        SyntheticNetwork net = ringNetwork(9, 52.0, 5.0, 2000);
+        fixSite(net.sites[0]);
+        fixSite(net.sites[3]);
+        fixSite(net.sites[6]);
+        for (std::size_t k = 1; k < net.sites.size(); ++k)
+            if (k % 3 != 0)
+                net.sites[k].startOffset = {0.04, 0.02, -0.05};
+        net.simulate(5);
+        return net;
+    }
+    std::string dir, input, output;
+    AdjustedDataSet adjusted;
+};
+
+TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {
+    RunResult minimal = run(minimalRing());
+    EXPECT_EQ(minimal.stages(),
+              (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 86, 100}));
+    EXPECT_EQ(adjusted.adjustmentSucceeded(), 1);
+    EXPECT_EQ(minimal.frames.back().message, 1028u);
+    std::int32_t obs, unknowns, dof, iterations;
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
+    EXPECT_EQ(iterations, 1);
+
+    RunResult over = run(overConstrainedRing());
+    EXPECT_EQ(over.stages(), (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 49, 52,
+                                               56, 58, 86, 100}));
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
+    EXPECT_EQ(iterations, 2);
+    EXPECT_NE(over.reportText().find("Adjustment type:    Over constrained"), std::string::npos);
+    EXPECT_EQ(over.countMessage(1028), 1);
+}
+
+TEST_F(AdjustmentRun, AbortInTheSecondIterationKeepsTheFirstCorrections) {
+    FrontEndScript script;
+    script.abortAtOccurrence = {{49, 2}};
+    SyntheticNetwork net = overConstrainedRing();
+    RunResult result = run(net, script);
+    const std::string styled = result.styledReport();
+    const std::string expected =
+        "<10,1,0,0>Adjustment aborted by user\n <9,1,0,0>Error: Adjustment was not sucessful\n ";
+    EXPECT_NE(styled.find(expected), std::string::npos) << styled;
+    EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);
+    EXPECT_NE(styled.find("Reference Ellipsoid Parameters"), std::string::npos);  // closing report
+    EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
+    ASSERT_TRUE(adjusted.seekSite("S002"));
+    double n, e, u;
+    ASSERT_TRUE(adjusted.getSiteCorrections(n, e, u));
+    // The first iteration corrected the start offsets (0.04, 0.02, -0.05) of this free site.
+    EXPECT_NEAR(n, -0.04, 0.02);
+    EXPECT_NEAR(e, -0.02, 0.02);
+    EXPECT_NEAR(u, 0.05, 0.03);
+    // The scratch copy of the input follows a failed first attempt.
+    EXPECT_EQ(readFileBytes(dir + "/torvek.tmp"), readFileBytes(input));
+    EXPECT_EQ(result.stages().back(), 49);
+}
+
+TEST_F(AdjustmentRun, ZeroDegreesOfFreedomAdjustsWithNeutralStatistics) {
+    SyntheticNetwork net = ringNetwork(2, 45.0, 10.0, 1500);
+    net.vectors.resize(1);  // one vector between the two sites
+    fixSite(net.sites[0]);
+    net.simulate(1);
+    RunResult result = run(net);
+    ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
+    std::int32_t obs, unknowns, dof, iterations;
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
+    EXPECT_EQ(obs, 7);  // three vector equations and the four held bias parameters
+    EXPECT_EQ(unknowns, 7);
+    EXPECT_EQ(dof, 0);
+    double chi, lower, upper;
+    ASSERT_TRUE(adjusted.getChiSquareTest(chi, lower, upper));
+    EXPECT_EQ(lower, 1.0);
+    EXPECT_EQ(upper, 1.0);
+    EXPECT_EQ(adjusted.unitWeightStandardError(), 1.0);
+    EXPECT_EQ(adjusted.tauCriticalValue(), 0.0);
+    EXPECT_NE(result.reportText().find("degrees of freedom 0\n"), std::string::npos);
+}
+
+TEST_F(AdjustmentRun, SiteWithoutEquationsIsRetriedWithBiasConstraints) {
+    // Two sites of one name. The connectivity test joins a vector end to the last site of that
+    // name it meets before the other end is found, so vectors reach both; the engine finds every
+    // vector end at the first, so the other has no equation.
+    SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
+    net.sites[0].name = "S003";  // site order: S003 (b), S002, S003 (a), S004 renamed S001 below
+    net.sites[3].name = "S001";
+    fixSite(net.sites[3]);
+    net.vectors.clear();
+    auto addVector = [&](int from, int to) {
+        SyntheticVector v;
+        v.from = from;
+        v.to = to;
+        net.vectors.push_back(v);
+    };
+    addVector(3, 2);  // S001 -> S003: reaches S003 (a)
+    addVector(1, 3);  // S002 -> S001
+    addVector(1, 2);  // S002 -> S003: reaches S003 (b)
+    net.simulate(2);
+    RunResult result = run(net);
+    const std::string styled = result.styledReport();
+    EXPECT_NE(styled.find("( site S003)"), std::string::npos) << styled;
+    EXPECT_NE(styled.find("<9,3,0,1>Try to resolve matrix singularity\n "), std::string::npos)
+        << styled;
+    EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "), std::string::npos);
+    EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
+    // The retry sends the adjustment's polls again from 32 on.
+    std::vector<int> stages = result.stages();
+    EXPECT_EQ(std::count(stages.begin(), stages.end(), 32), 2);
+}
+
+TEST_F(AdjustmentRun, UndeterminableBiasParametersFailWithoutRetry) {
+    // Every vector has zero length, so the free rotations and scale appear in no equation.
+    SyntheticNetwork net;
+    net.referenceLatitude = 30;
+    net.referenceLongitude = 20;
+    for (const char* name : {"AAAA", "BBBB", "CCCC", "DDDD"}) {
+        SyntheticSite s;
+        s.name = name;
+        s.latitude = 30;
+        s.longitude = 20;
+        s.height = 10;
+        net.sites.push_back(s);
+    }
+    fixSite(net.sites[0]);
+    fixSite(net.sites[1]);
+    fixSite(net.sites[2]);
+    for (int k = 0; k < 3; ++k) {
+        SyntheticVector v;
+        v.from = k;
+        v.to = 3;
+        net.vectors.push_back(v);
+    }
+    net.simulate(4, 0.0);
+    RunResult result = run(net);
+    const std::string styled = result.styledReport();
+    EXPECT_NE(styled.find("<9,1,0,0>Error: There is no equation for unknown   4\n <9,3,0,0>"),
+              std::string::npos)
+        << styled;
+    EXPECT_EQ(styled.find("( site"), std::string::npos);
+    EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);
+    EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "), std::string::npos);
+    EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
+}
+
+TEST_F(AdjustmentRun, StoredResidualsAreObservedMinusAdjustedVectors) {
+    SyntheticNetwork net = minimalRing();
+    RunResult result = run(net);
+    ASSERT_EQ(adjusted.adjustmentSucceeded(), 1);
+    int checked = 0;
+    for (bool more = adjusted.firstVector(); more; more = adjusted.nextVector()) {
+        double d[3], local[3], results[12];
+        ASSERT_EQ(adjusted.getAdjustedVector(d[0], d[1], d[2], local[0], local[1], local[2]), 1);
+        ASSERT_TRUE(adjusted.getVectorTestResults(results));
+        double observed[3];
+        std::int32_t divisor;
+        adjusted.getVectorComponents(observed[0], observed[1], observed[2], divisor);
+        for (int c = 0; c < 3; ++c) {
+            double residual = d[c] - observed[c];
+            EXPECT_NEAR(results[c], std::fabs(residual) < 1e-6 ? 0.0 : residual, 2e-6);
+        }
+        double sigmas[6];
+        ASSERT_TRUE(adjusted.getAdjustedLocalSigmas(sigmas[0], sigmas[1], sigmas[2], sigmas[3],
+                                                    sigmas[4], sigmas[5]));
+        EXPECT_GT(sigmas[0], 0.0);
+        ++checked;
+    }
+    EXPECT_EQ(checked, int(net.vectors.size()));
+}
+
+}  // namespace
+}  // namespace torvek::testing

@@ -1,0 +1,164 @@
+// The job sequence around the adjustment, end to end: the closing parameter report, the input
+// that is never changed, the refusal of one file named twice, aborts between the stages.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "dataset/adjusted_data_set.h"
+#include "geodesy/datum_bias.h"
+#include "support/synthetic_network.h"
+#include "support/test_front_end.h"
+
+namespace torvek::testing {
+namespace {
+
+void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
+
+std::string format(const char* pattern, double a, double b = 0) {
+    char text[256];
+    std::snprintf(text, sizeof text, pattern, a, b);
+    return text;
+}
+
+class JobSequence : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = makeTempDirectory();
+        input = dir + "/in.dat";
+        output = dir + "/out.dat";
+    }
+    RunResult run(const SyntheticNetwork& net, FrontEndScript script = {}) {
+        net.writeTo(input);
+        inputBytes = readFileBytes(input);
+        script.workingDirectory = dir;
+        RunResult result = runTorvek({input, output}, script);
+        EXPECT_EQ(readFileBytes(input), inputBytes) << "the input data set changed";
+        adjusted = AdjustedDataSet();
+        adjusted.readFile(output);
+        return result;
+    }
+    // The closing report as the front end sees it, from its first line to the end.
+    static std::string closingReport(const RunResult& result) {
+        std::string styled = result.styledReport();
+        std::size_t at = styled.find("<9,3,1,0>Reference Ellipsoid Parameters");
+        return at == std::string::npos ? std::string() : styled.substr(at);
+    }
+    std::string dir, input, output, inputBytes;
+    AdjustedDataSet adjusted;
+};
+
+TEST_F(JobSequence, MinimallyConstrainedRunPrintsEveryLineAsFixedWithAprioriValues) {
+    SyntheticNetwork net = ringNetwork(5, 48.1, 11.6, 1500);
+    fixSite(net.sites[0]);
+    const double apriori[8] = {1.5, 0, -0.75, 0, 0.25, 0, 2.0, 0};
+    std::copy(apriori, apriori + 8, net.biasApriori);
+    net.simulate(9);
+    RunResult result = run(net);
+    ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
+    double bias[14];
+    ASSERT_TRUE(getBiasResults(adjusted, bias));
+    const std::string expected =
+        "<9,3,1,0>Reference Ellipsoid Parameters\n "
+        "<9,3,0,1>Equatorial radius (semi-major axis): 6378137.000\n "
+        "<9,3,0,1>Reciprocal of flattening: 298.257223563\n "
+        "<9,3,1,0>\n Adjusted Datum Bias Parameters\n "
+        "<9,3,2,1>Bias Parameters In Geocentric Cartesian System\n "
+        "<9,3,0,1>Rotation angle (seconds)   Value    Sigma\n " +
+        format("<9,3,0,1>  X                      %7.3f    fixed\n ", bias[6]) +
+        format("<9,3,0,1>  Y                      %7.3f    fixed\n ", bias[8]) +
+        format("<9,3,0,1>  Z                      %7.3f    fixed\n ", bias[10]) +
+        "<9,3,0,1>Scale correction (ppm)     2.000    fixed\n "
+        "<9,3,2,1>Bias Parameters In Mapping Plane Horizontal System\n "
+        "<9,3,0,1>Rotation angle (seconds)   Value    Sigma\n "
+        "<9,3,0,1>  Northing                 1.500    fixed\n "
+        "<9,3,0,1>  Easting                 -0.750    fixed\n "
+        "<9,3,0,1>  Height                   0.250    fixed\n "
+        "<9,3,0,1>Scale correction (ppm)     2.000    fixed\n "
+        "\n <9,3,0,0>";
+    EXPECT_EQ(closingReport(result), expected);
+    // The held rotations were applied: the adjusted values are the a-priori ones (0.0001 added).
+    EXPECT_NEAR(bias[0], 1.5 + 0.0001, 1e-3);
+    EXPECT_NEAR(bias[2], -0.75 + 0.0001, 1e-3);
+}
+
+TEST_F(JobSequence, AllRotationsFixedWithFreeScalePrintsScaleValueAndSigma) {
+    SyntheticNetwork net = ringNetwork(9, -41.3, 174.8, 3000);
+    for (int k : {0, 3, 6})
+        fixSite(net.sites[k]);
+    const double apriori[8] = {0.2, 0.001, 0.1, 0.001, -0.3, 0.001, 0, 0};
+    std::copy(apriori, apriori + 8, net.biasApriori);
+    net.simulate(12);
+    RunResult result = run(net);
+    ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
+    double bias[14];
+    ASSERT_TRUE(getBiasResults(adjusted, bias));
+    const std::string report = closingReport(result);
+    EXPECT_NE(report.find(format("<9,3,0,1>  X                      %7.3f    fixed\n ", bias[6])),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("<9,3,0,1>  Northing                 0.200    fixed\n "),
+              std::string::npos);
+    EXPECT_NE(report.find("<9,3,0,1>  Height                  -0.300    fixed\n "),
+              std::string::npos);
+    const std::string scale =
+        format("<9,3,0,1>Scale correction (ppm)   %7.3f  %7.3f\n ", bias[12], bias[13]);
+    std::size_t first = report.find(scale);
+    ASSERT_NE(first, std::string::npos) << report;
+    EXPECT_NE(report.find(scale, first + 1), std::string::npos);  // in both tables
+    EXPECT_NE(bias[13], 0.0);
+}
+
+TEST_F(JobSequence, OneFileNamedTwiceIsRefusedBeforeAnyFileIsTouched) {
+    SyntheticNetwork net = ringNetwork(4, 10, 10, 1000);
+    fixSite(net.sites[0]);
+    net.simulate(1);
+    net.writeTo(input);
+    const std::string bytes = readFileBytes(input);
+    ASSERT_EQ(::link(input.c_str(), (dir + "/hard.dat").c_str()), 0);
+    ASSERT_EQ(::symlink(input.c_str(), (dir + "/soft.dat").c_str()), 0);
+    for (const std::string& second :
+         {input, dir + "/./in.dat", dir + "/x/../in.dat", dir + "/hard.dat", dir + "/soft.dat"}) {
+        RunResult result = runTorvek({input, second});
+        EXPECT_EQ(result.exitCode, 1) << second;
+        EXPECT_EQ(readFileBytes(input), bytes) << second;
+        EXPECT_NE(
+            result.styledReport().find("<9,1,0,0>Error: The input and the output data set are "
+                                       "the same file"),
+            std::string::npos)
+            << second;
+        EXPECT_EQ(result.stages(), std::vector<int>{0});
+        EXPECT_EQ(result.frames.back().message, 1028u);
+    }
+}
+
+TEST_F(JobSequence, AbortBeforeTheAdjustmentSkipsTrailerButNotTheClosingReport) {
+    SyntheticNetwork net = ringNetwork(4, 10, 10, 1000);
+    fixSite(net.sites[0]);
+    net.simulate(1);
+    FrontEndScript script;
+    script.abortAtStages = {29};
+    RunResult result = run(net, script);
+    const std::string styled = result.styledReport();
+    std::size_t aborted = styled.find("<10,1,0,0>Adjustment aborted by user\n <9,3,1,0>Reference");
+    EXPECT_NE(aborted, std::string::npos) << styled;
+    EXPECT_EQ(result.stages(), (std::vector<int>{0, 13, 26, 29}));
+    EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
+    EXPECT_FALSE(fileExists(dir + "/torvek.tmp"));
+}
+
+TEST_F(JobSequence, AbortAtStageZeroLeavesAnEmptyOutputDataSet) {
+    SyntheticNetwork net = ringNetwork(4, 10, 10, 1000);
+    fixSite(net.sites[0]);
+    net.simulate(1);
+    testing::writeFileBytes(output, "previous content");
+    FrontEndScript script;
+    script.abortAtStages = {0};
+    run(net, script);
+    EXPECT_EQ(readFileBytes(output).size(), 340u);
+}
+
+}  // namespace
+}  // namespace torvek::testing
