@@ -137,7 +137,7 @@ std::string vectorsSection(const NetworkResults& r) {
 std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
                            const NetworkResults& results, const std::string& notes) {
     std::string out =
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" +
         escapeHtml(title) + "</title>\n<style>\n" + pageStyle() +
         "</style>\n</head>\n<body>\n<h1>" + escapeHtml(title) + "</h1>\n";
     if (!results.title.empty()) {

@@ -40,6 +40,13 @@ std::string lengthText(double metres) {
     return text;
 }
 
+// A round factor in plain digits ("20000", "0.5"), never in exponent form.
+std::string factorText(double factor) {
+    char text[48];
+    std::snprintf(text, sizeof text, factor >= 1.0 ? "%.0f" : "%.6g", factor);
+    return text;
+}
+
 }  // namespace
 
 double horizontalConfidenceFactor(double confidencePercent) {
@@ -211,10 +218,10 @@ std::string renderNetworkSvg(const NetworkResults& r) {
         append(out,
                "<g class=\"ellipse-scale\"><line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" "
                "stroke=\"#2ca02c\" stroke-width=\"3\"/><text x=\"%.1f\" y=\"%.1f\" "
-               "fill=\"#1d6b1d\">%s on the ellipses (%.1f %% confidence, enlarged %g times)"
+               "fill=\"#1d6b1d\">%s on the ellipses (%.1f %% confidence, enlarged %s times)"
                "</text></g>\n",
                left, legendTop, left + pixels, legendTop, left, legendTop - 6,
-               lengthText(ellipseBar).c_str(), r.confidenceLevel, enlargement);
+               lengthText(ellipseBar).c_str(), r.confidenceLevel, factorText(enlargement).c_str());
     }
     const double keyTop = legendTop + 28;
     append(out,

@@ -7,6 +7,7 @@
 //   exit:N:CODE     polls 0..N, then exits with CODE without the exit notice
 //   box             asks the warning box and reports the answer it got
 //   oversized       sends a frame announcing a payload of 2 GiB, then runs as "box"
+//   stall           polls stage 0 once, then sleeps for a minute without a word
 // In every mode the input file is first copied onto the output path, and "chatter" written to
 // standard error shows up in the front end's notes.
 #include <fcntl.h>
@@ -123,11 +124,30 @@ int main(int argc, char** argv) {
     const char* modeText = std::getenv("TORVEK_FAKE_MODE");
     const std::string mode = modeText != nullptr ? modeText : "slow";
 
-    // The class query: the report goes out only to a RICHEDIT.
-    send(reportFd, 65536, 0, "");
+    // The class query: the report goes out only to a RICHEDIT. The answer's name follows its
+    // length and is read too, so that later answers stay in step.
+    const std::int32_t nameLength = send(reportFd, 65536, 0, "");
+    char name[64];
+    if (nameLength > 0 && nameLength < 64) {
+        std::size_t got = 0;
+        while (got < static_cast<std::size_t>(nameLength)) {
+            const ssize_t n =
+                ::read(reportFd, name + got, static_cast<std::size_t>(nameLength) - got);
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+    }
 
     if (mode == "box") {
         return askBox();
+    }
+    if (mode == "stall") {
+        poll(0);
+        ::sleep(60);
+        exitNotice();
+        return 0;
     }
     if (mode == "oversized") {
         std::string head;
