@@ -2,7 +2,7 @@
 """Generates the example GPS network projects in examples/.
 
 The network is simulated from "true" coordinates: sixteen sites in hilly country at mid-latitude,
-observed in ten sessions of four receivers; each session yields the three vectors from its base
+observed in twelve sessions of four receivers (every site in at least two); each session yields the three vectors from its base
 receiver to the others. Every vector is the true Cartesian difference plus noise drawn with the
 precision that its sigmas state (a few millimetres horizontally plus 0.5 ppm, about twice that
 vertically plus 1 ppm), rotated from the local north/east/up frame of the vector's start into
@@ -73,6 +73,8 @@ SESSIONS = [
     ["WALD", "AUEN", "KAPF", "SAGE"],
     ["LIND", "SAGE", "HOHB", "EICH"],
     ["SPIT", "TANN", "RIED", "FELS"],
+    ["WEID", "MOOS", "HANG", "EICH"],
+    ["ZELG", "AUEN", "WALD", "RIED"],
 ]
 
 # Precision of a vector: constant part (m) and part proportional to its length (ppm).
@@ -276,7 +278,7 @@ def main():
     print("independent 3-D check: chi-square %.2f with %d degrees of freedom" % (chi2, dof))
 
     approx = approximate_sites(rng)
-    clean = make_project("Example network: 16 sites, 10 sessions, 3 fixed control sites",
+    clean = make_project("Example network: 16 sites, 12 sessions, 3 fixed control sites",
                          vectors, approx)
     blundered = json.loads(json.dumps(vectors))
     v = blundered[blunder_index]

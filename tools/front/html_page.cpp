@@ -31,7 +31,7 @@ std::string pageStyle() {
            "background:#f7f7f5}\nh1{font-size:1.5em}h2{font-size:1.2em;margin-top:1.6em}\n"
            "table{border-collapse:collapse;background:#fff;font-size:0.9em}\n"
            "th,td{border:1px solid #ccc;padding:0.2em 0.6em}th{background:#eef}\n"
-           "td.num{text-align:right;font-family:'Courier New',monospace}\n"
+           "td.num{text-align:right;font-family:'Courier New',monospace;white-space:nowrap}\n"
            "tr.flagged td{background:#fde2e2;color:#a00}\n.passed{color:#080;font-weight:bold}\n"
            ".failed{color:#c00;font-weight:bold}\n.notes{background:#fff3cd;border:1px solid "
            "#e0c36a;padding:0.6em;white-space:pre-wrap}\n.plot{background:#fff;border:1px solid "
@@ -73,16 +73,7 @@ std::string sitesSection(const NetworkResults& r) {
         "<th>Elevation (m)</th><th>sN (mm)</th><th>sE (mm)</th><th>sU (mm)</th>"
         "<th>Control</th></tr>\n";
     for (const SiteResult& s : r.sites) {
-        std::string control;
-        if (s.latitudeFixed || s.longitudeFixed) {
-            control += "fixed horizontally";
-        }
-        if (s.elevationFixed) {
-            control += control.empty() ? "fixed in height" : ", in height";
-        }
-        if (s.constrained) {
-            control += control.empty() ? "constrained" : "; constrained";
-        }
+        const std::string control = controlDescription(s);
         out += "<tr>" + cell(escapeHtml(s.name));
         if (!s.adjusted) {
             out += "<td colspan=\"8\">not adjusted</td>" + cell(control) + "</tr>\n";

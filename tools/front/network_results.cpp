@@ -18,6 +18,24 @@ int NetworkResults::flaggedCount() const {
     return count;
 }
 
+std::string controlDescription(const SiteResult& s) {
+    std::string text;
+    if (s.latitudeFixed && s.longitudeFixed && s.elevationFixed) {
+        text = "fixed";
+    } else {
+        if (s.latitudeFixed || s.longitudeFixed) {
+            text = "fixed horizontally";
+        }
+        if (s.elevationFixed) {
+            text += text.empty() ? "fixed in height" : ", in height";
+        }
+    }
+    if (s.constrained) {
+        text += text.empty() ? "constrained" : "; constrained";
+    }
+    return text;
+}
+
 std::string formatSexagesimal(double degrees, const char* letters, int decimals) {
     if (!std::isfinite(degrees)) {
         return "-";

@@ -69,6 +69,10 @@ struct NetworkResults {
 // (north, east or up) exceeds the tau critical value; nothing is flagged after a failed run.
 NetworkResults collectResults(const AdjustedDataSet& output);
 
+// How a site is held: "fixed", "fixed horizontally", "fixed in height", "constrained" and their
+// combinations; empty for a free site.
+std::string controlDescription(const SiteResult& site);
+
 // Degrees as sexagesimal text with `decimals` decimals of the seconds and a hemisphere letter:
 // 46 57 03.12345 N with latitudeLetters "NS", longitudes with "EW".
 std::string formatSexagesimal(double degrees, const char* letters, int decimals);

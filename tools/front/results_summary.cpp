@@ -17,23 +17,6 @@ void append(std::string& out, const char* format, ...) {
     out += line;
 }
 
-std::string fixedText(const SiteResult& s) {
-    if (s.latitudeFixed && s.longitudeFixed && s.elevationFixed) {
-        return "fixed";
-    }
-    std::string text;
-    if (s.latitudeFixed || s.longitudeFixed) {
-        text = "fixed horizontally";
-    }
-    if (s.elevationFixed) {
-        text += text.empty() ? "fixed in height" : ", in height";
-    }
-    if (s.constrained) {
-        text += text.empty() ? "constrained" : "; constrained";
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string formatResultsSummary(const NetworkResults& r) {
@@ -41,7 +24,7 @@ std::string formatResultsSummary(const NetworkResults& r) {
     if (!r.hasAdjustmentRecord || !r.succeeded) {
         out +=
             "  The adjustment did not succeed: the output data set holds no adjusted "
-            "coordinates.\n  The report above says why.\n";
+            "coordinates.\n  The report says why.\n";
         return out;
     }
     append(out, "  %s adjustment, %d iteration%s\n",
@@ -67,7 +50,7 @@ std::string formatResultsSummary(const NetworkResults& r) {
                formatSexagesimal(s.adjustedLatitude, "NS", 5).c_str(),
                formatSexagesimal(s.adjustedLongitude, "EW", 5).c_str(), s.adjustedElevation,
                s.sigmaNorth * kMillimetresPerMetre, s.sigmaEast * kMillimetresPerMetre,
-               s.sigmaUp * kMillimetresPerMetre, fixedText(s).c_str());
+               s.sigmaUp * kMillimetresPerMetre, controlDescription(s).c_str());
     }
 
     append(out, "\nVectors whose normalized residuals exceed the tau critical value %.3f\n",
