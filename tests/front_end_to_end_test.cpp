@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
@@ -108,11 +110,31 @@ TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
     EXPECT_TRUE(results.chiSquarePassed());
     EXPECT_FALSE(results.minimallyConstrained);
     EXPECT_EQ(results.iterations, 2);
-    EXPECT_EQ(results.observations, 90);  // 30 vectors, three components each
+    EXPECT_EQ(results.observations, 108);  // 36 vectors, three components each
+    EXPECT_EQ(results.unknowns, 13 * 3 + 4);  // free sites, then the datum bias parameters
     EXPECT_EQ(results.flaggedCount(), 0);
+    // The example was simulated from these true positions (tools/make_example.py); the
+    // adjustment must land within four standard deviations of them.
+    const std::map<std::string, std::array<double, 3>> truth = {
+        {"BIRK", {47.0412, 8.2208, 612.4}},  {"EICH", {47.0675, 8.2754, 745.9}},
+        {"FELS", {47.0931, 8.3317, 1021.3}}, {"HANG", {47.1148, 8.2486, 823.7}},
+        {"KAPF", {47.0539, 8.3692, 904.2}},  {"LIND", {47.0216, 8.3051, 455.8}},
+        {"MOOS", {47.0810, 8.2034, 531.6}},  {"RIED", {47.1103, 8.3905, 688.0}},
+        {"SAGE", {47.0068, 8.3724, 437.5}},  {"SPIT", {47.1321, 8.3188, 1102.9}},
+        {"TANN", {47.0995, 8.2812, 956.1}},  {"WALD", {47.0357, 8.4211, 811.4}},
+        {"WEID", {47.0621, 8.1893, 498.3}},  {"ZELG", {47.1245, 8.4329, 742.6}},
+        {"HOHB", {46.9952, 8.2517, 579.0}},  {"AUEN", {47.0731, 8.4405, 463.2}}};
+    constexpr double kMetresPerDegree = 111200.0;  // of latitude, near enough for a bound
     for (const SiteResult& s : results.sites) {
         EXPECT_TRUE(s.adjusted) << s.name;
         EXPECT_LT(s.sigmaUp, 0.02) << s.name;
+        const auto& t = truth.at(s.name);
+        const double north = (s.adjustedLatitude - t[0]) * kMetresPerDegree;
+        const double east =
+            (s.adjustedLongitude - t[1]) * kMetresPerDegree * std::cos(t[0] * M_PI / 180);
+        EXPECT_LE(std::fabs(north), 4 * s.sigmaNorth + 1e-4) << s.name;
+        EXPECT_LE(std::fabs(east), 4 * s.sigmaEast + 1e-4) << s.name;
+        EXPECT_LE(std::fabs(s.adjustedElevation - t[2]), 4 * s.sigmaUp + 1e-4) << s.name;
     }
     EXPECT_TRUE(fileExists(dir + "/example.input.dat"));
 

@@ -604,3 +604,24 @@ TEST(FrontProjectCommands, NothingIsWrittenOnError) {
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+TEST(FrontProjectDocumentation, TheCommentedExampleImports) {
+    std::string doc, error;
+    ASSERT_TRUE(readWholeFile(std::string(TORVEK_SOURCE_DIR) + "/docs/project-format.md", 1 << 20,
+                              doc, error))
+        << error;
+    const std::size_t start = doc.find("```jsonc\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = doc.find("\n```", start + 9);
+    ImportReport report;
+    AdjustedDataSet ds = importOrFail(doc.substr(start + 9, end - start - 9), report);
+    EXPECT_EQ(ds.siteCount(), 2);
+    EXPECT_EQ(ds.vectorCount(), 1);
+    EXPECT_EQ(ds.sites()[1].elevationSigma, 0.05);
+}
+
+}  // namespace
+}  // namespace torvek::front
