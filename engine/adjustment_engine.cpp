@@ -161,8 +161,7 @@ bool AdjustmentEngine::storeResults() {
             v[2 * (k - 1) + 1] = s.solutionSigma[s.biasUnknown(g, k)] + kBiasStorageOffset;
         }
         setBiasResults(output_, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                       s.referenceLatitude * kDegreesPerRadian,
-                       s.referenceLongitude * kDegreesPerRadian);
+                       s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
     }
     for (int site = 1; site <= s.loadedSiteCount; ++site) {
         const SiteState& st = s.sites[site];

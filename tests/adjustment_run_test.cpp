@@ -5,32 +5,13 @@
 #include <cmath>
 
 #include "dataset/adjusted_data_set.h"
-#include "support/synthetic_network.h"
-#include "support/test_front_end.h"
+#include "support/network_run.h"
 
 namespace torvek::testing {
 namespace {
 
-void fixSite(SyntheticSite& site) {
-    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
-}
-
-class AdjustmentRun : public ::testing::Test {
+class AdjustmentRun : public NetworkRun {
   protected:
-    void SetUp() override {
-        dir = makeTempDirectory();
-        input = dir + "/in.dat";
-        output = dir + "/out.dat";
-    }
-    RunResult run(const SyntheticNetwork& net, FrontEndScript script = {}) {
-        net.writeTo(input);
-        script.workingDirectory = dir;
-        RunResult result = runTorvek({input, output}, script);
-        EXPECT_EQ(result.exitCode, 0);
-        EXPECT_FALSE(result.timedOut);
-        EXPECT_TRUE(adjusted.readFile(output));
-        return result;
-    }
     static SyntheticNetwork minimalRing() {
         SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
         fixSite(net.sites[0]);
@@ -50,8 +31,6 @@ class AdjustmentRun : public ::testing::Test {
         net.simulate(5);
         return net;
     }
-    std::string dir, input, output;
-    AdjustedDataSet adjusted;
 };
 
 TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {

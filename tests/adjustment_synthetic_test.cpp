@@ -5,8 +5,7 @@
 #include <cmath>
 
 #include "dataset/adjusted_data_set.h"
-#include "support/synthetic_network.h"
-#include "support/test_front_end.h"
+#include "support/network_run.h"
 
 namespace torvek::testing {
 namespace {
@@ -18,19 +17,8 @@ struct AdjustedSite {
     int inUse;
 };
 
-class SyntheticAdjustment : public ::testing::Test {
+class SyntheticAdjustment : public NetworkRun {
   protected:
-    void SetUp() override {
-        dir = makeTempDirectory();
-        input = dir + "/in.dat";
-        output = dir + "/out.dat";
-    }
-    RunResult run(const SyntheticNetwork& net, FrontEndScript script = {}) {
-        net.writeTo(input);
-        RunResult result = runTorvek({input, output}, script);
-        EXPECT_TRUE(adjusted.readFile(output));
-        return result;
-    }
     AdjustedSite site(const std::string& name) {
         AdjustedSite s{};
         EXPECT_TRUE(adjusted.seekSite(name.c_str())) << name;
@@ -45,13 +33,7 @@ class SyntheticAdjustment : public ::testing::Test {
     }
     ReferenceSolution compareWithReference(const SyntheticNetwork& net, const double biasSigma[4],
                                            int expectedIterations);
-    std::string dir, input, output;
-    AdjustedDataSet adjusted;
 };
-
-void fixSite(SyntheticSite& site) {
-    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
-}
 
 TEST_F(SyntheticAdjustment, MinimallyConstrainedRingMatchesIndependentSolution) {
     SyntheticNetwork net = ringNetwork(8, 47.5, 8.5, 3000);

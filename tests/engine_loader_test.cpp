@@ -13,10 +13,6 @@ namespace {
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
-void fixSite(SyntheticSite& site) {
-    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
-}
-
 // An engine on an in-memory data set, with a recording front end.
 struct EngineHarness {
     explicit EngineHarness(const ProjectDataSet& data, bool minimal = false) : input(data) {

@@ -7,15 +7,10 @@
 
 #include "dataset/adjusted_data_set.h"
 #include "geodesy/datum_bias.h"
-#include "support/synthetic_network.h"
-#include "support/test_front_end.h"
+#include "support/network_run.h"
 
 namespace torvek::testing {
 namespace {
-
-void fixSite(SyntheticSite& site) {
-    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
-}
 
 std::string format(const char* pattern, double a, double b = 0) {
     char text[256];
@@ -23,31 +18,14 @@ std::string format(const char* pattern, double a, double b = 0) {
     return text;
 }
 
-class JobSequence : public ::testing::Test {
+class JobSequence : public NetworkRun {
   protected:
-    void SetUp() override {
-        dir = makeTempDirectory();
-        input = dir + "/in.dat";
-        output = dir + "/out.dat";
-    }
-    RunResult run(const SyntheticNetwork& net, FrontEndScript script = {}) {
-        net.writeTo(input);
-        inputBytes = readFileBytes(input);
-        script.workingDirectory = dir;
-        RunResult result = runTorvek({input, output}, script);
-        EXPECT_EQ(readFileBytes(input), inputBytes) << "the input data set changed";
-        adjusted = AdjustedDataSet();
-        adjusted.readFile(output);
-        return result;
-    }
     // The closing report as the front end sees it, from its first line to the end.
     static std::string closingReport(const RunResult& result) {
         std::string styled = result.styledReport();
         std::size_t at = styled.find("<9,3,1,0>Reference Ellipsoid Parameters");
         return at == std::string::npos ? std::string() : styled.substr(at);
     }
-    std::string dir, input, output, inputBytes;
-    AdjustedDataSet adjusted;
 };
 
 TEST_F(JobSequence, MinimallyConstrainedRunPrintsEveryLineAsFixedWithAprioriValues) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/link_frame.h"
+
 namespace torvek::testing {
 namespace {
 
@@ -16,78 +18,6 @@ constexpr std::uint32_t kAbortPoll = 1033;
 constexpr std::uint32_t kClassQuery = 65536;
 constexpr std::uint32_t kMessageBox = 65537;
 constexpr const char* kClassName = "RICHEDIT";
-// A frame longer than this is not something the program sends; the peer gives up on it.
-constexpr std::uint32_t kLargestPayload = 64u << 20;
-
-std::uint32_t uint32At(const unsigned char* at) {
-    return std::uint32_t(at[0]) | (std::uint32_t(at[1]) << 8) | (std::uint32_t(at[2]) << 16) |
-           (std::uint32_t(at[3]) << 24);
-}
-
-bool readAll(int fd, void* buffer, std::size_t size) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        ssize_t got = ::read(fd, out, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-void writeAll(int fd, const void* buffer, std::size_t size) {
-    const auto* in = static_cast<const unsigned char*>(buffer);
-    while (size > 0) {
-        ssize_t put = ::send(fd, in, size, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        in += put;
-        size -= static_cast<std::size_t>(put);
-    }
-}
-
-void answerInt(int fd, std::int32_t value) {
-    unsigned char bytes[4];
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
-    writeAll(fd, bytes, sizeof bytes);
-}
-
-bool readFrame(int fd, Frame& frame) {
-    unsigned char head[16];
-    if (!readAll(fd, head, sizeof head))
-        return false;
-    frame.message = uint32At(head);
-    frame.wParam = uint32At(head + 4);
-    frame.lParam = uint32At(head + 8);
-    const std::uint32_t length = uint32At(head + 12);
-    if (length > kLargestPayload)
-        return false;
-    frame.payload.resize(length);
-    if (length > 0 && !readAll(fd, frame.payload.data(), length))
-        return false;
-    const std::string raw(reinterpret_cast<const char*>(frame.payload.data()), length);
-    if (frame.message == kCopyData && length >= 8) {
-        frame.dataWord = uint32At(frame.payload.data());
-        frame.byteCount = uint32At(frame.payload.data() + 4);
-        const std::string text = raw.substr(8);
-        frame.text = text.substr(0, text.find('\0'));
-    }
-    if (frame.message == kMessageBox) {
-        const std::size_t zero = raw.find('\0');
-        frame.boxText = raw.substr(0, zero);
-        if (zero != std::string::npos) {
-            const std::string rest = raw.substr(zero + 1);
-            frame.boxCaption = rest.substr(0, rest.find('\0'));
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -192,7 +122,7 @@ bool InProcessFrontEnd::serveOne(int fd, Endpoint endpoint) {
     if (frame.message == kClassQuery) {
         const std::int32_t length = static_cast<std::int32_t>(std::strlen(kClassName));
         answerInt(fd, length);
-        writeAll(fd, kClassName, std::strlen(kClassName));
+        platform::writeFully(fd, kClassName, std::strlen(kClassName));
     } else {
         answerInt(fd, answer);
     }

@@ -32,6 +32,11 @@ struct SyntheticVector {
     Triple observed{0, 0, 0};     // dX, dY, dZ after simulate()
 };
 
+/// Fixes all three components of a site.
+inline void fixSite(SyntheticSite& site) {
+    site.fixed[0] = site.fixed[1] = site.fixed[2] = true;
+}
+
 struct SyntheticNetwork {
     double semiMajorAxis = 6378137.0;
     double inverseFlattening = 298.257223563;

@@ -16,6 +16,8 @@
 #include <map>
 #include <sstream>
 
+#include "platform/link_frame.h"
+
 namespace torvek::testing {
 namespace {
 
@@ -25,70 +27,28 @@ std::uint32_t getUint32(const unsigned char* at) {
 }
 
 bool readAll(int fd, void* buffer, std::size_t size) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        ssize_t got = ::read(fd, out, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return platform::readFully(fd, buffer, size);
 }
 
 void writeAll(int fd, const void* buffer, std::size_t size) {
-    const auto* in = static_cast<const unsigned char*>(buffer);
-    while (size > 0) {
-        ssize_t put = ::send(fd, in, size, MSG_NOSIGNAL);
+    platform::writeFully(fd, buffer, size);
+}
+
+void writeToPipe(int fd, const std::string& bytes) {
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
-            return;
-        in += put;
-        size -= static_cast<std::size_t>(put);
+            break;
+        done += static_cast<std::size_t>(put);
     }
-}
-
-void answerInt(int fd, std::int32_t value) {
-    unsigned char bytes[4];
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
-    writeAll(fd, bytes, 4);
-}
-
-// Reads one frame; false when the peer closed the socket.
-bool readFrame(int fd, Frame& frame) {
-    unsigned char head[16];
-    if (!readAll(fd, head, sizeof head))
-        return false;
-    frame.message = getUint32(head);
-    frame.wParam = getUint32(head + 4);
-    frame.lParam = getUint32(head + 8);
-    std::uint32_t length = getUint32(head + 12);
-    if (length > (64u << 20))
-        return false;
-    frame.payload.resize(length);
-    if (length > 0 && !readAll(fd, frame.payload.data(), length))
-        return false;
-    if (frame.message == 74 && length >= 8) {
-        frame.dataWord = getUint32(frame.payload.data());
-        frame.byteCount = getUint32(frame.payload.data() + 4);
-        std::size_t textBytes = length - 8;
-        std::string raw(reinterpret_cast<const char*>(frame.payload.data() + 8), textBytes);
-        frame.text = raw.substr(0, raw.find('\0'));
-    }
-    if (frame.message == 65537) {
-        std::string raw(reinterpret_cast<const char*>(frame.payload.data()), length);
-        std::size_t zero = raw.find('\0');
-        frame.boxText = raw.substr(0, zero);
-        if (zero != std::string::npos) {
-            std::string rest = raw.substr(zero + 1);
-            frame.boxCaption = rest.substr(0, rest.find('\0'));
-        }
-    }
-    return true;
+    ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
 void answerFrame(int fd, const Frame& frame, const FrontEndScript& script,
@@ -137,6 +97,46 @@ std::string slurp(int fd) {
 }
 
 }  // namespace
+
+void answerInt(int fd, std::int32_t value) {
+    unsigned char bytes[4];
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
+    writeAll(fd, bytes, 4);
+}
+
+// Reads one frame; false when the peer closed the socket.
+bool readFrame(int fd, Frame& frame) {
+    unsigned char head[16];
+    if (!readAll(fd, head, sizeof head))
+        return false;
+    frame.message = getUint32(head);
+    frame.wParam = getUint32(head + 4);
+    frame.lParam = getUint32(head + 8);
+    std::uint32_t length = getUint32(head + 12);
+    if (length > (64u << 20))
+        return false;
+    frame.payload.resize(length);
+    if (length > 0 && !readAll(fd, frame.payload.data(), length))
+        return false;
+    if (frame.message == 74 && length >= 8) {
+        frame.dataWord = getUint32(frame.payload.data());
+        frame.byteCount = getUint32(frame.payload.data() + 4);
+        std::size_t textBytes = length - 8;
+        std::string raw(reinterpret_cast<const char*>(frame.payload.data() + 8), textBytes);
+        frame.text = raw.substr(0, raw.find('\0'));
+    }
+    if (frame.message == 65537) {
+        std::string raw(reinterpret_cast<const char*>(frame.payload.data()), length);
+        std::size_t zero = raw.find('\0');
+        frame.boxText = raw.substr(0, zero);
+        if (zero != std::string::npos) {
+            std::string rest = raw.substr(zero + 1);
+            frame.boxCaption = rest.substr(0, rest.find('\0'));
+        }
+    }
+    return true;
+}
 
 std::vector<Frame> RunResult::framesOf(Endpoint endpoint) const {
     std::vector<Frame> out;
@@ -229,8 +229,10 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     int errFd = ::mkstemp(errName);
     ::unlink(outName);
     ::unlink(errName);
+    // Close-on-exec, so the child does not hold the write end itself and does see end of input
+    // (dup2 onto descriptor 0 clears the flag there).
     int stdinPipe[2];
-    ::pipe(stdinPipe);
+    ::pipe2(stdinPipe, O_CLOEXEC);
 
     std::vector<std::string> args;
     bool placeholder = false;
@@ -271,7 +273,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     ::close(progress[1]);
     ::close(report[1]);
     ::close(stdinPipe[0]);
-    writeAll(stdinPipe[1], script.standardInput.data(), script.standardInput.size());
+    // A pipe, not a socket: plain write(), since send() refuses it. A child that has already
+    // exited just loses the rest.
+    writeToPipe(stdinPipe[1], script.standardInput);
     ::close(stdinPipe[1]);
 
     int fds[2] = {progress[0], report[0]};

@@ -62,6 +62,12 @@ struct RunResult {
     int countMessage(std::uint32_t message) const;
 };
 
+/// Reads one frame from the front end's end of a socket, decoding report pieces and message boxes;
+/// false when the program closed its end (or sent a frame longer than 64 MiB).
+bool readFrame(int fd, Frame& frame);
+/// Sends one int32 answer.
+void answerInt(int fd, std::int32_t value);
+
 /// Runs `program` with `arguments` (after argv[0]). "{P}" and "{R}" in an argument are replaced by
 /// the child's progress and report descriptor numbers; with `script.giveEndpoints` and no
 /// placeholder in the arguments, the two numbers are appended. Gives up after `timeoutSeconds`.
