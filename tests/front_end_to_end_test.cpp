@@ -110,7 +110,7 @@ TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
     EXPECT_TRUE(results.chiSquarePassed());
     EXPECT_FALSE(results.minimallyConstrained);
     EXPECT_EQ(results.iterations, 2);
-    EXPECT_EQ(results.observations, 108);  // 36 vectors, three components each
+    EXPECT_EQ(results.observations, 108);     // 36 vectors, three components each
     EXPECT_EQ(results.unknowns, 13 * 3 + 4);  // free sites, then the datum bias parameters
     EXPECT_EQ(results.flaggedCount(), 0);
     // The example was simulated from these true positions (tools/make_example.py); the

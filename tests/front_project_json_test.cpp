@@ -625,3 +625,48 @@ TEST(FrontProjectDocumentation, TheCommentedExampleImports) {
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+// Damaged projects (bytes changed, cut short, spliced) are refused or read, never a crash or an
+// escaping exception; a refusal always says where.
+TEST(FrontProjectRobustness, DamagedProjectsAreHandled) {
+    std::string text, error;
+    ASSERT_TRUE(readWholeFile(std::string(TORVEK_SOURCE_DIR) + "/examples/example-network.json",
+                              kMaximumProjectSize, text, error));
+    std::mt19937 random(11);
+    const std::string alphabet = "{}[]\":,.-+eE0123456789 \ntrufalsnNA\\/*";
+    int refused = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        std::string damaged = text;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = random() % damaged.size();
+            switch (random() % 3) {
+                case 0:
+                    damaged[at] = alphabet[random() % alphabet.size()];
+                    break;
+                case 1:
+                    damaged.erase(at, 1 + random() % 20);
+                    break;
+                default:
+                    damaged.insert(at, damaged.substr(random() % damaged.size(), 30));
+                    break;
+            }
+        }
+        AdjustedDataSet ds;
+        ImportReport report;
+        bool ok = false;
+        EXPECT_NO_THROW(ok = importProject(damaged, "d.json", ImportOptions{}, ds, report));
+        if (!ok) {
+            ++refused;
+            EXPECT_EQ(report.error.rfind("d.json: ", 0), 0u) << report.error;
+            EXPECT_GT(report.error.size(), 10u);
+        }
+    }
+    EXPECT_GT(refused, 200);
+}
+
+}  // namespace
+}  // namespace torvek::front

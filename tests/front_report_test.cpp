@@ -2,6 +2,7 @@
 // as one RTF document and as HTML.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "report/rtf_fragments.h"
@@ -211,6 +212,40 @@ TEST(FrontReportHtml, TextIsEscapedAndStyled) {
     EXPECT_EQ(escapeHtml("a\x01"
                          "b\xe9"),
               "ab\xc3\xa9");  // Latin-1 byte to UTF-8
+}
+
+}  // namespace
+}  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+TEST(FrontReportDocument, RandomPiecesNeverBreakTheRenderers) {
+    std::mt19937 random(5);
+    ReportDocument d;
+    for (int i = 0; i < 300; ++i) {
+        std::string piece(random() % 200, '\0');
+        for (char& c : piece) {
+            static const char pool[] = "{}\\'abcfsplainpardtabqcu0123456789 \n\t\x01\xff";
+            c = pool[random() % (sizeof pool - 1)];
+        }
+        d.addPiece(random() % 4, piece);
+    }
+    const std::string rtf = renderRtf(d);
+    int depth = 0;
+    for (std::size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') {
+            ++i;
+        } else if (rtf[i] == '{') {
+            ++depth;
+        } else if (rtf[i] == '}') {
+            ASSERT_GE(--depth, 0);
+        }
+    }
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(renderTerminal(d, true).find('\x01'), std::string::npos);
+    const std::string html = renderReportHtml(d);
+    EXPECT_EQ(html.find("\x01"), std::string::npos);
 }
 
 }  // namespace
