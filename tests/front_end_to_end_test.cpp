@@ -211,7 +211,10 @@ TEST(FrontEndToEnd, CtrlCAbortsAtTheNextPoll) {
     const std::string dir = makeTempDirectory();
     ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
     CommandOptions options;
-    options.interruptAfterMs = 600;  // the whole process group, as a terminal sends it
+    // To the whole process group, as a terminal sends it, once the child has started (its first
+    // act is to write the output file) and made a few polls.
+    options.interruptAfterMs = 600;
+    options.interruptWhenExists = dir + "/out.dat";
     const CommandResult run =
         frontWithFake("slow", {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"}, options);
     EXPECT_EQ(run.exitCode, 2) << run.standardError;
@@ -229,6 +232,7 @@ TEST(FrontEndToEnd, SecondCtrlCKillsAChildThatNoLongerPolls) {
     CommandOptions options;
     options.interruptAfterMs = 400;
     options.interruptRepeatMs = 400;
+    options.interruptWhenExists = dir + "/out.dat";
     options.timeoutSeconds = 30;
     const CommandResult run =
         frontWithFake("stall", {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"}, options);

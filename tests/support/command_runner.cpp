@@ -78,6 +78,7 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
 
     const auto start = std::chrono::steady_clock::now();
     int interruptsSent = 0;
+    long firstInterrupt = 0;
     int status = 0;
     for (;;) {
         const pid_t done = ::waitpid(child, &status, WNOHANG);
@@ -87,13 +88,16 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
-        if (options.interruptAfterMs >= 0 && interruptsSent == 0 &&
+        const bool ready = options.interruptWhenExists.empty() ||
+                           ::access(options.interruptWhenExists.c_str(), F_OK) == 0;
+        if (options.interruptAfterMs >= 0 && interruptsSent == 0 && ready &&
             elapsed >= options.interruptAfterMs) {
             ::kill(-child, SIGINT);
             interruptsSent = 1;
+            firstInterrupt = elapsed;
         }
         if (options.interruptRepeatMs >= 0 && interruptsSent == 1 &&
-            elapsed >= options.interruptAfterMs + options.interruptRepeatMs) {
+            elapsed >= firstInterrupt + options.interruptRepeatMs) {
             ::kill(-child, SIGINT);
             interruptsSent = 2;
         }

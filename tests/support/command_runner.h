@@ -12,6 +12,9 @@ struct CommandOptions {
     std::string standardInput;                                     // then end of input
     int interruptAfterMs = -1;   // send SIGINT to the process group after this many ms
     int interruptRepeatMs = -1;  // and again this many ms later
+    // When not empty, the first interrupt waits (besides interruptAfterMs) until this file
+    // exists: a sign that the program is ready for it, however slow the machine.
+    std::string interruptWhenExists;
     int timeoutSeconds = 120;
     std::string workingDirectory;  // empty: ours
 };

@@ -103,7 +103,8 @@ std::string sgr(const TextFormat& format) {
         code += ";4";
     }
     if (format.colour != kBodyColour && format.colour != kBlack) {
-        code += ";" + std::to_string(ansiForeground(format.colour));
+        code += ';';
+        code += std::to_string(ansiForeground(format.colour));
     }
     return code + "m";
 }
@@ -241,9 +242,10 @@ std::string renderRtf(const ReportDocument& document) {
 
 std::string reportStyleSheet() {
     std::string css =
-        ".report{font-family:'Courier New',Courier,monospace;white-space:pre;tab-size:8;"
-        "-moz-tab-size:8;background:#fff;border:1px solid #ccc;padding:0.8em;overflow-x:auto}\n"
-        ".report .line{min-height:1.15em}\n.report .centred{text-align:center}\n"
+        ".report{font-family:'Courier New',Courier,monospace;tab-size:8;-moz-tab-size:8;"
+        "background:#fff;border:1px solid #ccc;padding:0.8em;overflow-x:auto}\n"
+        // Only the lines keep their blanks: the line feeds between the line elements are markup.
+        ".report .line{white-space:pre;min-height:1.15em}\n.report .centred{text-align:center}\n"
         ".report .b{font-weight:bold}\n.report .i{font-style:italic}\n"
         ".report .u{text-decoration:underline}\n";
     for (int i = 0; i < 16; ++i) {
@@ -266,7 +268,8 @@ std::string renderReportHtml(const ReportDocument& document) {
         out += line.centred ? "<div class=\"line centred\">" : "<div class=\"line\">";
         for (const TextRun& run : line.runs) {
             const TextFormat& f = run.format;
-            std::string classes = "c" + std::to_string(f.colour);
+            std::string classes = "c";
+            classes += std::to_string(f.colour);
             if (f.bold) {
                 classes += " b";
             }
