@@ -386,6 +386,14 @@ TEST(FrontEndToEnd, ShortSiteNamesAdjustOnceTheyArePadded) {
     ASSERT_TRUE(padded.writeFile(dir + "/raw.dat"));
     const auto raw = torvek::testing::runTorvek({dir + "/raw.dat", dir + "/raw-out.dat"});
     EXPECT_TRUE(contains(raw.reportText(), "lack of redundancy")) << raw.reportText();
+    // Given such a data set, the front end says why before it runs; export and import repair it.
+    const CommandResult warned = front({"adjust", dir + "/raw.dat", "--no-report"});
+    EXPECT_EQ(warned.exitCode, 2);
+    EXPECT_TRUE(contains(warned.standardError,
+                         "warning: site \"A\" has fewer than four characters in the data set"))
+        << warned.standardError;
+    ASSERT_EQ(front({"export", dir + "/raw.dat", "-o", dir + "/raw.json"}).exitCode, 0);
+    ASSERT_EQ(front({"adjust", dir + "/raw.json", "--no-report"}).exitCode, 0);
 }
 
 TEST(FrontEndToEnd, EveryReportPieceIsKeptInOrder) {

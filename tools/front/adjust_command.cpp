@@ -21,6 +21,7 @@
 #include "tools/front/report_document.h"
 #include "tools/front/report_rendering.h"
 #include "tools/front/results_summary.h"
+#include "tools/front/site_name_mapping.h"
 
 namespace torvek::front {
 namespace {
@@ -208,6 +209,13 @@ int runAdjust(const AdjustOptions& options) {
         if (!readDataSetFile(options.input, probe)) {
             say("torvek-front: " + options.input + ": cannot be read as a data set\n");
             return kExitBadInput;
+        }
+        // A data set from elsewhere may hold names that the program cannot match to their
+        // vectors; it runs as given, but the person learns why vectors go missing.
+        for (const std::string& name : shortSiteNames(probe.sites)) {
+            say("warning: site \"" + terminalSafe(name) +
+                "\" has fewer than four characters in the data set: torvek will not find its "
+                "vectors (export the data set and import it again to pad such names)\n");
         }
     }
     if (sameFile(input, output)) {

@@ -28,6 +28,17 @@ std::string projectSiteName(const char* fourBytes) {
     return name;
 }
 
+std::vector<std::string> shortSiteNames(const std::vector<SiteRecord>& sites) {
+    std::vector<std::string> names;
+    for (const SiteRecord& site : sites) {
+        const std::string name = site.name.toString();
+        if (name.size() < kSiteNameSize) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
 bool SiteNameMapping::add(const std::string& name, std::string& problem,
                           std::vector<std::string>& notes) {
     if (name.empty()) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "dataset/site_record.h"
+
 namespace torvek::front {
 
 // How a project's site names become the four-byte names of the data set.
@@ -38,6 +40,10 @@ std::string storedSiteName(const std::string& name);
 // A stored name as the project shows it: the four bytes up to the first NUL, trailing blanks
 // removed (the padding added on import).
 std::string projectSiteName(const char* fourBytes);
+
+// Names of the sites of a data set that are shorter than four characters (NUL-padded): the
+// program cannot find the vectors of such a site. Printable form, in list order.
+std::vector<std::string> shortSiteNames(const std::vector<SiteRecord>& sites);
 
 // The letters A to Z folded onto a to z, nothing else changed.
 std::string foldAsciiCase(const std::string& text);
