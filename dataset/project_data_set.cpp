@@ -186,9 +186,11 @@ bool ProjectDataSet::seekVector(const char* label1, const char* label2) {
     }
     for (vectorCursor_ = 0; vectorCursor_ < contents_.vectors.size(); ++vectorCursor_) {
         const VectorRecord& vector = contents_.vectors[vectorCursor_];
-        if (compareSiteNames(vector.fromSite.data(), label1, false) == 0 &&
-            compareSiteNames(vector.toSite.data(), label2, false) == 0 &&
-            vector.recordNumber >= wanted) {
+        // The number is tested first: it is the cheapest of the three conditions and, with
+        // vectors numbered in list order, rules out every vector before the wanted one.
+        if (vector.recordNumber >= wanted &&
+            compareSiteNames(vector.fromSite.data(), label1, false) == 0 &&
+            compareSiteNames(vector.toSite.data(), label2, false) == 0) {
             if (vector.recordNumber == wanted) {
                 return true;
             }

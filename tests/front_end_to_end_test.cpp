@@ -1,0 +1,433 @@
+// torvek-front as a person uses it: adjusting the example, aborting, answering the warning box,
+// and children that crash or end early. Runs build/torvek-front against build/torvek and against
+// a stand-in child that misbehaves on request.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dataset/adjusted_data_set.h"
+#include "support/command_runner.h"
+#include "support/test_front_end.h"
+#include "tools/front/file_output.h"
+#include "tools/front/network_results.h"
+#include "tools/front/project_json.h"
+#include "tools/front/report_document.h"
+#include "tools/front/site_name_mapping.h"
+
+#if defined(TORVEK_FRONT_BINARY)
+
+namespace torvek::front {
+namespace {
+
+using torvek::testing::CommandOptions;
+using torvek::testing::CommandResult;
+using torvek::testing::fileExists;
+using torvek::testing::makeTempDirectory;
+using torvek::testing::readFileBytes;
+using torvek::testing::runCommand;
+using torvek::testing::writeFileBytes;
+
+const std::string kExample = std::string(TORVEK_SOURCE_DIR) + "/examples/example-network.json";
+const std::string kBlunder = std::string(TORVEK_SOURCE_DIR) + "/examples/example-blunder.json";
+
+CommandResult front(const std::vector<std::string>& args, CommandOptions options = {}) {
+    // The adjustment program is found next to torvek-front, as after a build.
+    options.environment.emplace_back("TORVEK_BINARY", "");
+    return runCommand(TORVEK_FRONT_BINARY, args, options);
+}
+
+CommandResult frontWithFake(const std::string& mode, const std::vector<std::string>& args,
+                            CommandOptions options = {}) {
+    options.environment.emplace_back("TORVEK_FAKE_MODE", mode);
+    std::vector<std::string> all = args;
+    all.push_back("--program");
+    all.push_back(TORVEK_FAKE_CHILD_BINARY);
+    return runCommand(TORVEK_FRONT_BINARY, all, options);
+}
+
+bool contains(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
+
+AdjustedDataSet readOutput(const std::string& path) {
+    AdjustedDataSet ds;
+    EXPECT_TRUE(ds.readFile(path)) << path;
+    return ds;
+}
+
+// The example network with two more sites joined only to each other, far from the rest: the
+// network falls apart into two pieces and the program asks whether to go on with the larger.
+std::string disconnectedProject(const std::string& dir) {
+    std::string text, error;
+    EXPECT_TRUE(readWholeFile(kExample, kMaximumProjectSize, text, error)) << error;
+    Json project = Json::parse(text);
+    project["sites"].push_back({{"name", "ISLA"},
+                                {"latitude", 47.3},
+                                {"longitude", 8.6},
+                                {"elevation", 400.0},
+                                {"geoidHeight", 48.0}});
+    project["sites"].push_back({{"name", "ISLB"},
+                                {"latitude", 47.31},
+                                {"longitude", 8.61},
+                                {"elevation", 410.0},
+                                {"geoidHeight", 48.0}});
+    project["vectors"].push_back({{"from", "ISLA"},
+                                  {"to", "ISLB"},
+                                  {"dX", -880.0},
+                                  {"dY", 680.5},
+                                  {"dZ", 760.25},
+                                  {"sigmas", {{"x", 0.004}, {"y", 0.004}, {"z", 0.006}}}});
+    const std::string path = dir + "/split.json";
+    writeFileBytes(path, project.dump(2));
+    return path;
+}
+
+TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
+    const std::string dir = makeTempDirectory();
+    const std::string output = dir + "/example.dat";
+    const CommandResult run = front({"adjust", kExample, "-o", output});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError << run.standardOutput;
+    // Not a terminal: no progress bar, no colours.
+    EXPECT_FALSE(contains(run.standardError, "\r"));
+    EXPECT_FALSE(contains(run.standardOutput, "\x1b["));
+    // The report first, then the summary.
+    const std::size_t report = run.standardOutput.find("Adjustment Tests");
+    const std::size_t summary = run.standardOutput.find("Chi-square test at 95.0 %: passed");
+    ASSERT_NE(report, std::string::npos) << run.standardOutput;
+    ASSERT_NE(summary, std::string::npos) << run.standardOutput;
+    EXPECT_LT(report, summary);
+    EXPECT_TRUE(contains(run.standardOutput, "Adjusted coordinates"));
+    EXPECT_TRUE(contains(run.standardOutput, "EICH  47 04 0"));
+
+    const AdjustedDataSet adjusted = readOutput(output);
+    const NetworkResults results = collectResults(adjusted);
+    EXPECT_TRUE(results.succeeded);
+    EXPECT_TRUE(results.chiSquarePassed());
+    EXPECT_FALSE(results.minimallyConstrained);
+    EXPECT_EQ(results.iterations, 2);
+    EXPECT_EQ(results.observations, 108);     // 36 vectors, three components each
+    EXPECT_EQ(results.unknowns, 13 * 3 + 4);  // free sites, then the datum bias parameters
+    EXPECT_EQ(results.flaggedCount(), 0);
+    // The example was simulated from these true positions (tools/make_example.py); the
+    // adjustment must land within four standard deviations of them.
+    const std::map<std::string, std::array<double, 3>> truth = {
+        {"BIRK", {47.0412, 8.2208, 612.4}},  {"EICH", {47.0675, 8.2754, 745.9}},
+        {"FELS", {47.0931, 8.3317, 1021.3}}, {"HANG", {47.1148, 8.2486, 823.7}},
+        {"KAPF", {47.0539, 8.3692, 904.2}},  {"LIND", {47.0216, 8.3051, 455.8}},
+        {"MOOS", {47.0810, 8.2034, 531.6}},  {"RIED", {47.1103, 8.3905, 688.0}},
+        {"SAGE", {47.0068, 8.3724, 437.5}},  {"SPIT", {47.1321, 8.3188, 1102.9}},
+        {"TANN", {47.0995, 8.2812, 956.1}},  {"WALD", {47.0357, 8.4211, 811.4}},
+        {"WEID", {47.0621, 8.1893, 498.3}},  {"ZELG", {47.1245, 8.4329, 742.6}},
+        {"HOHB", {46.9952, 8.2517, 579.0}},  {"AUEN", {47.0731, 8.4405, 463.2}}};
+    constexpr double kMetresPerDegree = 111200.0;  // of latitude, near enough for a bound
+    for (const SiteResult& s : results.sites) {
+        EXPECT_TRUE(s.adjusted) << s.name;
+        EXPECT_LT(s.sigmaUp, 0.02) << s.name;
+        const auto& t = truth.at(s.name);
+        const double north = (s.adjustedLatitude - t[0]) * kMetresPerDegree;
+        const double east =
+            (s.adjustedLongitude - t[1]) * kMetresPerDegree * std::cos(t[0] * M_PI / 180);
+        EXPECT_LE(std::fabs(north), 4 * s.sigmaNorth + 1e-4) << s.name;
+        EXPECT_LE(std::fabs(east), 4 * s.sigmaEast + 1e-4) << s.name;
+        EXPECT_LE(std::fabs(s.adjustedElevation - t[2]), 4 * s.sigmaUp + 1e-4) << s.name;
+    }
+    EXPECT_TRUE(fileExists(dir + "/example.input.dat"));
+
+    // The RTF document and the HTML page beside the output data set.
+    const std::string rtf = readFileBytes(dir + "/example.rtf");
+    EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+    EXPECT_TRUE(contains(rtf, "Adjustment Tests"));
+    int depth = 0;
+    bool neverNegative = true;
+    for (std::size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') {
+            ++i;
+        } else if (rtf[i] == '{') {
+            ++depth;
+        } else if (rtf[i] == '}') {
+            neverNegative = neverNegative && --depth >= 0;
+        }
+    }
+    EXPECT_TRUE(neverNegative);
+    EXPECT_EQ(depth, 0);
+    const std::string html = readFileBytes(dir + "/example.html");
+    EXPECT_TRUE(contains(html, "Adjustment Tests"));
+    EXPECT_TRUE(contains(html, "Critical value for Tau-test"));
+    EXPECT_TRUE(contains(html, "<table class=\"sites\">"));
+    EXPECT_TRUE(contains(html, "<table class=\"vectors\">"));
+    EXPECT_TRUE(contains(html, "<svg"));
+    EXPECT_TRUE(contains(html, "<span class=\"passed\">passed</span>"));
+
+    // Every result of the real run survives export and import.
+    const CommandResult exported = front({"export", output, "-o", dir + "/all.json"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.standardError;
+    ASSERT_EQ(front({"import", dir + "/all.json", dir + "/back.dat", "--with-results"}).exitCode,
+              0);
+    EXPECT_EQ(readFileBytes(dir + "/back.dat"), readFileBytes(output));
+}
+
+TEST(FrontEndToEnd, BlunderIsFlaggedByTheTauTest) {
+    const std::string dir = makeTempDirectory();
+    const CommandResult run =
+        front({"adjust", kBlunder, "-o", dir + "/blunder.dat", "--no-report"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_FALSE(contains(run.standardOutput, "Adjustment Tests"));  // --no-report
+    EXPECT_TRUE(contains(run.standardOutput, "Chi-square test at 95.0 %: FAILED"))
+        << run.standardOutput;
+    EXPECT_TRUE(contains(run.standardOutput, "TANN-SPIT")) << run.standardOutput;
+    const NetworkResults results = collectResults(readOutput(dir + "/blunder.dat"));
+    ASSERT_GE(results.flaggedCount(), 1);
+    // The largest normalized residual is the blundered vector's.
+    const VectorResult* worst = nullptr;
+    for (const VectorResult& v : results.vectors) {
+        if (worst == nullptr || v.largestNormalized > worst->largestNormalized) {
+            worst = &v;
+        }
+    }
+    EXPECT_EQ(worst->from + "-" + worst->to, "TANN-SPIT");
+    EXPECT_TRUE(worst->flagged);
+    EXPECT_TRUE(contains(readFileBytes(dir + "/blunder.html"), "<tr class=\"flagged\">"));
+}
+
+TEST(FrontEndToEnd, AbortAtAStageEndsTheRunWithoutResults) {
+    const std::string dir = makeTempDirectory();
+    const CommandResult run =
+        front({"adjust", kExample, "-o", dir + "/a.dat", "--abort-at-stage", "49"});
+    EXPECT_EQ(run.exitCode, 2) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "Aborting the adjustment at stage 49"));
+    EXPECT_TRUE(contains(run.standardError, "The adjustment was aborted at stage 49."));
+    EXPECT_TRUE(contains(run.standardOutput, "Adjustment aborted by user"));
+    EXPECT_TRUE(contains(run.standardOutput, "did not succeed"));
+    EXPECT_FALSE(collectResults(readOutput(dir + "/a.dat")).succeeded);
+    EXPECT_TRUE(contains(readFileBytes(dir + "/a.rtf"), "Adjustment aborted by user"));
+}
+
+TEST(FrontEndToEnd, CtrlCAbortsAtTheNextPoll) {
+    const std::string dir = makeTempDirectory();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    CommandOptions options;
+    // To the whole process group, as a terminal sends it, once the child has started (its first
+    // act is to write the output file) and made a few polls.
+    options.interruptAfterMs = 600;
+    options.interruptWhenExists = dir + "/out.dat";
+    const CommandResult run =
+        frontWithFake("slow", {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"}, options);
+    EXPECT_EQ(run.exitCode, 2) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "at your request")) << run.standardError;
+    // The child ignored the signal and stopped through the link, after some polls.
+    EXPECT_TRUE(contains(run.standardError, "aborted at stage ")) << run.standardError;
+    EXPECT_FALSE(contains(run.standardError, "aborted at stage 0\n"));
+    EXPECT_TRUE(contains(run.standardOutput, "Adjustment aborted by user"));
+    EXPECT_FALSE(contains(run.standardOutput, "stage 99"));
+}
+
+TEST(FrontEndToEnd, SecondCtrlCKillsAChildThatNoLongerPolls) {
+    const std::string dir = makeTempDirectory();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    CommandOptions options;
+    options.interruptAfterMs = 400;
+    options.interruptRepeatMs = 400;
+    options.interruptWhenExists = dir + "/out.dat";
+    options.timeoutSeconds = 30;
+    const CommandResult run =
+        frontWithFake("stall", {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"}, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 3) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "press Ctrl-C again"));
+    EXPECT_TRUE(contains(run.standardError, "stopped at your request")) << run.standardError;
+}
+
+TEST(FrontEndToEnd, WarningBoxCancelAndOk) {
+    const std::string dir = makeTempDirectory();
+    const std::string project = disconnectedProject(dir);
+
+    const CommandResult cancelled =
+        front({"adjust", project, "-o", dir + "/c.dat", "--warning-answer", "cancel"});
+    EXPECT_EQ(cancelled.exitCode, 2) << cancelled.standardError;
+    EXPECT_TRUE(contains(cancelled.standardError, "*** The network connectivity test ***"));
+    EXPECT_TRUE(contains(cancelled.standardError, "Do you want to continue with the adjustment?"));
+    EXPECT_TRUE(contains(cancelled.standardError, "cancelled at the connectivity warning"));
+    EXPECT_TRUE(contains(cancelled.standardOutput,
+                         "Adjustment aborted due to Network connectivity test failure."));
+    EXPECT_FALSE(collectResults(readOutput(dir + "/c.dat")).succeeded);
+
+    const CommandResult accepted =
+        front({"adjust", project, "-o", dir + "/o.dat", "--warning-answer", "ok"});
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.standardError;
+    EXPECT_TRUE(contains(accepted.standardOutput, "ISLA  not adjusted")) << accepted.standardOutput;
+    const NetworkResults results = collectResults(readOutput(dir + "/o.dat"));
+    EXPECT_TRUE(results.succeeded);
+    EXPECT_TRUE(results.chiSquarePassed());
+    EXPECT_FALSE(results.sites.back().adjusted);
+    EXPECT_TRUE(results.sites.front().adjusted);
+}
+
+TEST(FrontEndToEnd, WarningBoxAskedOnStandardInput) {
+    const std::string dir = makeTempDirectory();
+    const std::string project = disconnectedProject(dir);
+    struct Case {
+        std::string typed;
+        int exitCode;
+        std::string echo;
+    };
+    for (const Case& c : {Case{"ok\n", 0, "OK"}, Case{"\n", 0, "OK"}, Case{"YES\n", 0, "OK"},
+                          Case{"no\n", 2, "Cancel"}, Case{"", 2, "No answer: Cancel"}}) {
+        CommandOptions options;
+        options.standardInput = c.typed;
+        const CommandResult run =
+            front({"adjust", project, "-o", dir + "/s.dat", "--no-report"}, options);
+        EXPECT_EQ(run.exitCode, c.exitCode) << "typed " << c.typed << run.standardError;
+        EXPECT_TRUE(contains(run.standardError, "[OK/cancel] "));
+        EXPECT_TRUE(contains(run.standardError, c.echo + "\n")) << run.standardError;
+    }
+}
+
+TEST(FrontEndToEnd, ChildrenThatCrashOrEndEarlyAreReportedWithTheirStatus) {
+    const std::string dir = makeTempDirectory();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    const std::vector<std::string> adjust = {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"};
+
+    CommandResult run = frontWithFake("crash:5", adjust);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(contains(run.standardError,
+                         "torvek was killed by signal 11 (Segmentation fault) before finishing "
+                         "its run"))
+        << run.standardError;
+    // What it did send is still shown and kept.
+    EXPECT_TRUE(contains(run.standardOutput, "stage 5")) << run.standardOutput;
+    EXPECT_TRUE(contains(readFileBytes(dir + "/out.html"), "killed by signal 11"));
+
+    run = frontWithFake("exit:3:7", adjust);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(contains(run.standardError, "torvek exited with status 7 before finishing its run"))
+        << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "chatter from the fake child"));
+
+    run = front({"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--program", "/bin/false"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(contains(run.standardError, "torvek exited with status 1 before finishing its run"))
+        << run.standardError;
+
+    run = front(
+        {"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--program", dir + "/no-such-program"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(contains(run.standardError, "could not be started"));
+    EXPECT_TRUE(contains(run.standardError, "No such file or directory"));
+
+    // A frame too long to be real closes that endpoint; the run goes on over the other.
+    run = frontWithFake("oversized", adjust);
+    EXPECT_EQ(run.exitCode, 2) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "a frame longer than")) << run.standardError;
+}
+
+TEST(FrontEndToEnd, BadInputStopsBeforeAnythingRuns) {
+    const std::string dir = makeTempDirectory();
+    writeFileBytes(dir + "/bad.json", "{\"sites\": [}");
+    CommandResult run = front({"adjust", dir + "/bad.json", "-o", dir + "/out.dat"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.standardError, dir + "/bad.json: line 1, column 12"))
+        << run.standardError;
+    EXPECT_FALSE(fileExists(dir + "/out.dat"));
+    EXPECT_FALSE(fileExists(dir + "/out.input.dat"));
+
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    run = front({"adjust", dir + "/in.dat", "-o", dir + "/./in.dat"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.standardError, "is the input file itself"));
+
+    run = front({"adjust", dir + "/missing.dat"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(front({"frobnicate"}).exitCode, 1);
+    EXPECT_EQ(front({"adjust", kExample, "--abort-at-stage"}).exitCode, 1);
+    EXPECT_EQ(front({"help"}).exitCode, 0);
+}
+
+TEST(FrontEndToEnd, ShortSiteNamesAdjustOnceTheyArePadded) {
+    const std::string dir = makeTempDirectory();
+    std::string text, error;
+    ASSERT_TRUE(readWholeFile(kExample, kMaximumProjectSize, text, error)) << error;
+    // Rename every site to one or two letters (and the vector ends with them).
+    Json project = Json::parse(text);
+    std::map<std::string, std::string> renamed;
+    for (Json& site : project["sites"]) {
+        const std::string name =
+            std::string(1, char('A' + renamed.size() % 26)) + (renamed.size() >= 26 ? "2" : "");
+        renamed[site["name"]] = name;
+        site["name"] = name;
+    }
+    for (Json& vector : project["vectors"]) {
+        vector["from"] = renamed[vector["from"]];
+        vector["to"] = renamed[vector["to"]];
+    }
+    writeFileBytes(dir + "/short.json", project.dump(2));
+    const CommandResult run = front({"adjust", dir + "/short.json", "-o", dir + "/short.dat"});
+    EXPECT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "note: site \"A\" is stored as \"A   \""));
+    const NetworkResults results = collectResults(readOutput(dir + "/short.dat"));
+    EXPECT_TRUE(results.succeeded);
+    EXPECT_TRUE(results.chiSquarePassed());
+
+    // The same data set with the names as typed (NUL-padded) loses every vector: their labels
+    // right-align the names and no longer match, and the run ends for lack of redundancy.
+    AdjustedDataSet padded = readOutput(dir + "/short.input.dat");
+    for (bool more = padded.firstSite(); more; more = padded.nextSite()) {
+        padded.currentSite()->name = SiteName(projectSiteName(padded.siteName()).c_str());
+    }
+    for (bool more = padded.firstVector(); more; more = padded.nextVector()) {
+        VectorRecord& v = *padded.currentVector();
+        v.fromSite = SiteName(projectSiteName(v.fromSite.data()).c_str());
+        v.toSite = SiteName(projectSiteName(v.toSite.data()).c_str());
+    }
+    ASSERT_TRUE(padded.writeFile(dir + "/raw.dat"));
+    const auto raw = torvek::testing::runTorvek({dir + "/raw.dat", dir + "/raw-out.dat"});
+    EXPECT_TRUE(contains(raw.reportText(), "lack of redundancy")) << raw.reportText();
+    // Given such a data set, the front end says why before it runs; export and import repair it.
+    const CommandResult warned = front({"adjust", dir + "/raw.dat", "--no-report"});
+    EXPECT_EQ(warned.exitCode, 2);
+    EXPECT_TRUE(contains(warned.standardError,
+                         "warning: site \"A\" has fewer than four characters in the data set"))
+        << warned.standardError;
+    ASSERT_EQ(front({"export", dir + "/raw.dat", "-o", dir + "/raw.json"}).exitCode, 0);
+    ASSERT_EQ(front({"adjust", dir + "/raw.json", "--no-report"}).exitCode, 0);
+}
+
+TEST(FrontEndToEnd, EveryReportPieceIsKeptInOrder) {
+    const std::string dir = makeTempDirectory();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    const auto run = torvek::testing::runTorvek({dir + "/in.dat", dir + "/out.dat"});
+    ReportDocument document;
+    std::vector<std::string> plainPieces;
+    for (const auto& frame : run.frames) {
+        if (frame.message == 74) {
+            document.addPiece(frame.dataWord, frame.text);
+            if (frame.dataWord == 2) {
+                plainPieces.push_back(frame.text);
+            }
+        }
+    }
+    ASSERT_GT(plainPieces.size(), 20u);
+    const std::string text = document.plainText();
+    std::size_t at = 0;
+    for (const std::string& piece : plainPieces) {
+        // Line feeds separate lines in the document, so compare piece by piece line.
+        std::size_t start = 0;
+        while (start <= piece.size()) {
+            const std::size_t end = std::min(piece.find('\n', start), piece.size());
+            const std::string part = piece.substr(start, end - start);
+            const std::size_t found = text.find(part, at);
+            ASSERT_NE(found, std::string::npos) << "missing: \"" << part << "\"";
+            at = found + part.size();
+            start = end + 1;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace torvek::front
+
+#endif  // TORVEK_FRONT_BINARY

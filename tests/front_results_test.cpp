@@ -1,0 +1,285 @@
+// Results as the front end shows them: read from the output data set, summarised, plotted and
+// put on the HTML page.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "dataset/adjusted_data_set.h"
+#include "tools/front/html_page.h"
+#include "tools/front/network_plot.h"
+#include "tools/front/network_results.h"
+#include "tools/front/report_document.h"
+#include "tools/front/results_summary.h"
+
+namespace torvek::front {
+namespace {
+
+TEST(FrontPlotScales, ConfidenceFactorMatchesTheChiSquareTable) {
+    // Square roots of the chi-square quantiles with two degrees of freedom (5.991 at 95 %,
+    // 9.210 at 99 %, 4.605 at 90 %), from the printed tables.
+    EXPECT_NEAR(horizontalConfidenceFactor(95.0), std::sqrt(5.9915), 1e-4);
+    EXPECT_NEAR(horizontalConfidenceFactor(99.0), std::sqrt(9.2103), 1e-4);
+    EXPECT_NEAR(horizontalConfidenceFactor(90.0), std::sqrt(4.6052), 1e-4);
+    // The standard ellipse holds 39.35 %.
+    EXPECT_NEAR(horizontalConfidenceFactor(100.0 * (1.0 - std::exp(-0.5))), 1.0, 1e-12);
+    EXPECT_EQ(horizontalConfidenceFactor(0.0), 1.0);
+    EXPECT_EQ(horizontalConfidenceFactor(100.0), 1.0);
+    EXPECT_EQ(horizontalConfidenceFactor(std::nan("")), 1.0);
+}
+
+TEST(FrontPlotScales, RoundNumbers) {
+    EXPECT_DOUBLE_EQ(roundDown125(0.0734), 0.05);
+    EXPECT_DOUBLE_EQ(roundDown125(7.0), 5.0);
+    EXPECT_DOUBLE_EQ(roundDown125(1.0), 1.0);
+    EXPECT_DOUBLE_EQ(roundDown125(19.9), 10.0);
+    EXPECT_DOUBLE_EQ(roundDown125(20.0), 20.0);
+    EXPECT_DOUBLE_EQ(roundDown125(4321.0), 2000.0);
+    EXPECT_EQ(roundDown125(0.0), 1.0);
+    EXPECT_EQ(roundDown125(-3.0), 1.0);
+}
+
+TEST(FrontResultsFormat, Sexagesimal) {
+    EXPECT_EQ(formatSexagesimal(47.0412, "NS", 5), "47 02 28.32000 N");
+    EXPECT_EQ(formatSexagesimal(-0.5, "EW", 2), "0 30 00.00 W");
+    EXPECT_EQ(formatSexagesimal(8.2208, "EW", 5), "8 13 14.88000 E");
+    // Seconds that round up carry into the minutes and degrees instead of showing 60.
+    EXPECT_EQ(formatSexagesimal(10.999999999999, "NS", 5), "11 00 00.00000 N");
+    EXPECT_EQ(formatSexagesimal(std::nan(""), "NS", 5), "-");
+}
+
+// WGS 84 constants, written out here so that the test does not lean on the code under test.
+constexpr double kA = 6378137.0;
+constexpr double kRf = 298.257223563;
+
+std::array<double, 3> cartesian(double latDeg, double lonDeg, double h) {
+    const double e2 = 2 / kRf - 1 / (kRf * kRf);
+    const double lat = latDeg * M_PI / 180, lon = lonDeg * M_PI / 180;
+    const double n = kA / std::sqrt(1 - e2 * std::sin(lat) * std::sin(lat));
+    return {(n + h) * std::cos(lat) * std::cos(lon), (n + h) * std::cos(lat) * std::sin(lon),
+            ((1 - e2) * n + h) * std::sin(lat)};
+}
+
+// A three-site output data set: two adjusted sites and one fixed, with statistics.
+AdjustedDataSet resultDataSet(bool succeeded) {
+    AdjustedDataSet ds;
+    ds.setReferencePoint(47.0, 8.0);
+    ds.addSite("BASE");
+    ds.setSitePosition(47.0, 8.0, 500.0, 49.0);
+    ds.setSiteFixed(1, 1, 1);
+    ds.setAdjustedSite(47.0, 8.0, 500.0, 0, 0, 0);
+    ds.addSite("NORD");
+    ds.setSitePosition(47.01, 8.0, 600.0, 49.0);
+    ds.setAdjustedSite(47.0100001, 8.0000002, 600.012, 0.002, 0.003, 0.006);
+    ds.addSite("OST");
+    ds.setSitePosition(47.0, 8.02, 550.0, 49.0);
+    ds.setAdjustedSite(47.0, 8.02, 550.0, 0.004, 0.0015, 0.008);
+    ds.setSiteSigmas(0.01, 0.01, 0);  // constrained control
+    ds.addVector("BASE", "NORD");
+    ds.setVectorComponents(1, 2, 3, 2);
+    const double flagged[12] = {0, 0, 0, 0, 0, 0, 0.011, -0.004, 0.02, 3.6, -1.2, 2.0};
+    ds.setVectorTestResults(flagged);
+    ds.addVector("BASE", "OST");
+    const double quiet[12] = {0, 0, 0, 0, 0, 0, 0.001, 0.002, -0.003, 0.3, -3.2, 0.9};
+    ds.setVectorTestResults(quiet);
+    ds.addVector("NORD", "OST");
+    ds.setVectorInUse(0);
+    const double unused[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 9.0, 9.0, 9.0};
+    ds.setVectorTestResults(unused);
+    ds.setAdjustmentCounts(9, 10, 4, 2);
+    ds.setChiSquareTest(5.5, 0.48, 11.1);
+    ds.setTauCriticalValue(3.25);
+    ds.setUnitWeightStandardError(1.17);
+    ds.setAdjustmentSettings(0, 95.0, 1.0);
+    ds.setAdjustmentSucceeded(succeeded ? 1 : 0);
+    ds.setHeaderText("Test <network>");
+    return ds;
+}
+
+TEST(FrontResults, ReadsTheOutputAndFlagsVectorsAboveTau) {
+    const NetworkResults r = collectResults(resultDataSet(true));
+    EXPECT_TRUE(r.succeeded);
+    EXPECT_TRUE(r.chiSquarePassed());
+    ASSERT_EQ(r.sites.size(), 3u);
+    EXPECT_TRUE(r.sites[0].fixedAny());
+    EXPECT_TRUE(r.sites[2].control());
+    EXPECT_FALSE(r.sites[2].fixedAny());
+    EXPECT_FALSE(r.sites[1].control());
+    EXPECT_EQ(r.sites[1].sigmaEast, 0.003);
+    ASSERT_EQ(r.vectors.size(), 3u);
+    EXPECT_TRUE(r.vectors[0].flagged);   // 3.6 > 3.25
+    EXPECT_FALSE(r.vectors[1].flagged);  // 3.2 is not above 3.25
+    EXPECT_FALSE(r.vectors[2].flagged);  // not in use: no results
+    EXPECT_DOUBLE_EQ(r.vectors[0].largestNormalized, 3.6);
+    EXPECT_EQ(r.vectors[0].fromIndex, 0);
+    EXPECT_EQ(r.vectors[0].toIndex, 1);
+    EXPECT_EQ(r.flaggedCount(), 1);
+
+    // Local positions: the Cartesian difference from the reference point projected on its
+    // north and east directions, computed here independently.
+    const auto origin = cartesian(47.0, 8.0, 0.0);
+    const auto nord = cartesian(47.0100001, 8.0000002, 600.012 + 49.0);
+    const double lat = 47.0 * M_PI / 180, lon = 8.0 * M_PI / 180;
+    const double north[3] = {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon),
+                             std::cos(lat)};
+    const double east[3] = {-std::sin(lon), std::cos(lon), 0.0};
+    double n = 0, e = 0;
+    for (int i = 0; i < 3; ++i) {
+        n += north[i] * (nord[i] - origin[i]);
+        e += east[i] * (nord[i] - origin[i]);
+    }
+    EXPECT_NEAR(r.sites[1].north, n, 1e-6);
+    EXPECT_NEAR(r.sites[1].east, e, 1e-6);
+    EXPECT_NEAR(r.sites[1].north, 1111.0, 5.0);  // about 1.1 km per 0.01 degree
+
+    const NetworkResults failed = collectResults(resultDataSet(false));
+    EXPECT_FALSE(failed.succeeded);
+    EXPECT_EQ(failed.flaggedCount(), 0);
+    EXPECT_FALSE(failed.sites[1].adjusted);
+}
+
+TEST(FrontResults, SummaryShowsStatisticsCoordinatesAndFlaggedVectors) {
+    const std::string summary = formatResultsSummary(collectResults(resultDataSet(true)));
+    EXPECT_NE(summary.find("Over constrained adjustment, 2 iterations"), std::string::npos);
+    EXPECT_NE(summary.find("Chi-square test at 95.0 %: passed (5.500; limits 0.480 to 11.100)"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("Tau critical value: 3.250"), std::string::npos);
+    EXPECT_NE(summary.find("NORD  47 00 36.00036 N"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("600.0120      2.0     3.0     6.0"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("BASE-NORD       1      3.60    -1.20     2.00"), std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("BASE-OST "), std::string::npos);
+
+    const std::string failed = formatResultsSummary(collectResults(resultDataSet(false)));
+    EXPECT_NE(failed.find("did not succeed"), std::string::npos);
+    EXPECT_EQ(failed.find("NORD"), std::string::npos);
+}
+
+// Checks that every element is closed in order (the SVG must be well-formed XML) and counts the
+// elements by name.
+bool wellFormed(const std::string& xml, std::map<std::string, int>& counts, std::string& problem) {
+    std::vector<std::string> open;
+    std::size_t at = 0;
+    while ((at = xml.find('<', at)) != std::string::npos) {
+        const std::size_t end = xml.find('>', at);
+        if (end == std::string::npos) {
+            problem = "unterminated tag";
+            return false;
+        }
+        std::string tag = xml.substr(at + 1, end - at - 1);
+        at = end + 1;
+        if (tag.empty() || tag[0] == '!' || tag[0] == '?') {
+            continue;
+        }
+        if (tag[0] == '/') {
+            if (open.empty() || open.back() != tag.substr(1)) {
+                problem =
+                    "</" + tag.substr(1) + "> closes " + (open.empty() ? "nothing" : open.back());
+                return false;
+            }
+            open.pop_back();
+            continue;
+        }
+        const bool selfClosing = tag.back() == '/';
+        const std::string name = tag.substr(0, tag.find_first_of(" /"));
+        ++counts[name];
+        if (!selfClosing) {
+            open.push_back(name);
+        }
+    }
+    if (!open.empty()) {
+        problem = "<" + open.back() + "> is never closed";
+        return false;
+    }
+    if (xml.find('&') != std::string::npos) {
+        // Every ampersand starts an entity.
+        std::regex bare("&(?!(amp|lt|gt|quot|middot|#39|#215);)");
+        if (std::regex_search(xml, bare)) {
+            problem = "a bare ampersand";
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(FrontPlot, SvgShowsSitesVectorsAndScaledEllipses) {
+    AdjustedDataSet ds = resultDataSet(true);
+    ds.seekSite("OST");
+    ds.currentSite()->name = SiteName("O&<");  // names are escaped
+    for (bool more = ds.firstVector(); more; more = ds.nextVector()) {
+        if (ds.currentVector()->toSite.toString() == "OST") {
+            ds.currentVector()->toSite = SiteName("O&<");
+        }
+    }
+    const NetworkResults r = collectResults(ds);
+    const std::string svg = renderNetworkSvg(r);
+    std::map<std::string, int> counts;
+    std::string problem;
+    ASSERT_TRUE(wellFormed(svg, counts, problem)) << problem << "\n" << svg;
+    EXPECT_EQ(counts["svg"], 1);
+    EXPECT_EQ(counts["line"], 3 + 2 + 2);  // vectors, scale bars, legend
+    EXPECT_EQ(counts["polygon"], 2 + 2);   // fixed and constrained control, legend
+    EXPECT_EQ(counts["circle"], 1 + 1);    // the free site, legend
+    EXPECT_EQ(counts["ellipse"], 2);       // the fixed site has none
+    EXPECT_NE(svg.find("O&amp;&lt;"), std::string::npos);
+
+    // The flagged vector stands out and carries its largest normalized residual.
+    EXPECT_NE(svg.find("class=\"vector flagged\""), std::string::npos);
+    EXPECT_NE(svg.find("BASE-NORD w=3.6"), std::string::npos);
+    EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);  // the vector out of use
+
+    // Ellipse axes keep the ratio of the east and north sigmas (NORD: 3 mm east, 2 mm north),
+    // and their labels give the 95 % semi-axes in millimetres.
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_search(svg, m,
+                          std::regex("<ellipse class=\"ellipse\" cx=\"[-0-9.]+\" cy=\"[-0-9.]+\" "
+                                     "rx=\"([0-9.]+)\" ry=\"([0-9.]+)\"")));
+    EXPECT_NEAR(std::stod(m[1]) / std::stod(m[2]), 1.5, 0.01);
+    const double k = std::sqrt(5.9915);
+    char label[64];
+    std::snprintf(label, sizeof label, "%.1f&#215;%.1f mm", 3 * k, 2 * k);
+    EXPECT_NE(svg.find(label), std::string::npos) << label;
+    EXPECT_TRUE(std::regex_search(svg, std::regex("95.0 % confidence, enlarged [0-9]+ times")));
+}
+
+TEST(FrontPlot, DegenerateNetworksStillGiveAPicture) {
+    AdjustedDataSet empty;
+    std::map<std::string, int> counts;
+    std::string problem;
+    EXPECT_TRUE(wellFormed(renderNetworkSvg(collectResults(empty)), counts, problem)) << problem;
+    AdjustedDataSet one;
+    one.addSite("ONLY");
+    one.setSitePosition(std::nan(""), 8.0, 0, 0);
+    counts.clear();
+    EXPECT_TRUE(wellFormed(renderNetworkSvg(collectResults(one)), counts, problem)) << problem;
+}
+
+TEST(FrontHtmlPage, HoldsReportTablesAndPlot) {
+    ReportDocument report;
+    report.addPiece(2, "Chi-square test: passed <ok>\n ");
+    const std::string page =
+        renderHtmlPage("Run of a & b", report, collectResults(resultDataSet(true)),
+                       "torvek was killed by signal 11");
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_NE(page.find("<title>Run of a &amp; b</title>"), std::string::npos);
+    EXPECT_NE(page.find("Test &lt;network&gt;"), std::string::npos);
+    EXPECT_NE(page.find("Chi-square test: passed &lt;ok&gt;"), std::string::npos);
+    EXPECT_NE(page.find("<table class=\"statistics\">"), std::string::npos);
+    EXPECT_NE(page.find("<table class=\"sites\">"), std::string::npos);
+    EXPECT_NE(page.find("<table class=\"vectors\">"), std::string::npos);
+    EXPECT_NE(page.find("<tr class=\"flagged\">"), std::string::npos);
+    EXPECT_NE(page.find("<svg"), std::string::npos);
+    EXPECT_NE(page.find("killed by signal 11"), std::string::npos);
+    std::map<std::string, int> counts;
+    std::string problem;
+    EXPECT_TRUE(wellFormed(page.substr(page.find("<html")), counts, problem)) << problem;
+    EXPECT_EQ(counts["table"], 3);
+}
+
+}  // namespace
+}  // namespace torvek::front

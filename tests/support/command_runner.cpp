@@ -1,0 +1,120 @@
+#include "support/command_runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace torvek::testing {
+namespace {
+
+std::string slurp(int fd) {
+    std::string all;
+    char buffer[4096];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        all.append(buffer, static_cast<std::size_t>(got));
+    }
+    return all;
+}
+
+}  // namespace
+
+CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
+                         const CommandOptions& options) {
+    CommandResult result;
+    char outName[] = "/tmp/torvek-cmd-out-XXXXXX";
+    char errName[] = "/tmp/torvek-cmd-err-XXXXXX";
+    const int outFd = ::mkstemp(outName);
+    const int errFd = ::mkstemp(errName);
+    ::unlink(outName);
+    ::unlink(errName);
+    int input[2];
+    if (::pipe(input) != 0) {
+        return result;
+    }
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Its own process group, like a job a shell starts, so that Ctrl-C can reach it all.
+        ::setpgid(0, 0);
+        for (const auto& [name, value] : options.environment) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        ::dup2(input[0], 0);
+        ::dup2(outFd, 1);
+        ::dup2(errFd, 2);
+        ::close(input[1]);
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::signal(SIGINT, SIG_DFL);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::setpgid(child, child);
+    ::close(input[0]);
+    std::size_t done = 0;
+    while (done < options.standardInput.size()) {
+        const ssize_t put = ::write(input[1], options.standardInput.data() + done,
+                                    options.standardInput.size() - done);
+        if (put <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    ::close(input[1]);
+
+    const auto start = std::chrono::steady_clock::now();
+    int interruptsSent = 0;
+    long firstInterrupt = 0;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            break;
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        const bool ready = options.interruptWhenExists.empty() ||
+                           ::access(options.interruptWhenExists.c_str(), F_OK) == 0;
+        if (options.interruptAfterMs >= 0 && interruptsSent == 0 && ready &&
+            elapsed >= options.interruptAfterMs) {
+            ::kill(-child, SIGINT);
+            interruptsSent = 1;
+            firstInterrupt = elapsed;
+        }
+        if (options.interruptRepeatMs >= 0 && interruptsSent == 1 &&
+            elapsed >= firstInterrupt + options.interruptRepeatMs) {
+            ::kill(-child, SIGINT);
+            interruptsSent = 2;
+        }
+        if (elapsed > options.timeoutSeconds * 1000L) {
+            result.timedOut = true;
+            ::kill(-child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.standardOutput = slurp(outFd);
+    result.standardError = slurp(errFd);
+    ::close(outFd);
+    ::close(errFd);
+    return result;
+}
+
+}  // namespace torvek::testing

@@ -1,0 +1,32 @@
+#pragma once
+// Runs a command-line program for the tests as a person at a terminal would: arguments, extra
+// environment, typed input, and Ctrl-C sent to its whole process group after a while.
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace torvek::testing {
+
+struct CommandOptions {
+    std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
+    std::string standardInput;                                     // then end of input
+    int interruptAfterMs = -1;   // send SIGINT to the process group after this many ms
+    int interruptRepeatMs = -1;  // and again this many ms later
+    // When not empty, the first interrupt waits (besides interruptAfterMs) until this file
+    // exists: a sign that the program is ready for it, however slow the machine.
+    std::string interruptWhenExists;
+    int timeoutSeconds = 120;
+    std::string workingDirectory;  // empty: ours
+};
+
+struct CommandResult {
+    int exitCode = -1;  // exit status, or 128 + signal
+    bool timedOut = false;
+    std::string standardOutput;
+    std::string standardError;
+};
+
+CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
+                         const CommandOptions& options = {});
+
+}  // namespace torvek::testing

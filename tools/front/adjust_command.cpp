@@ -1,0 +1,373 @@
+#include "tools/front/adjust_command.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dataset/adjusted_data_set.h"
+#include "tools/front/file_output.h"
+#include "tools/front/html_page.h"
+#include "tools/front/link_server.h"
+#include "tools/front/network_results.h"
+#include "tools/front/progress_bar.h"
+#include "tools/front/project_json.h"
+#include "tools/front/report_document.h"
+#include "tools/front/report_rendering.h"
+#include "tools/front/results_summary.h"
+#include "tools/front/site_name_mapping.h"
+
+namespace torvek::front {
+namespace {
+
+// Ctrl-C presses since the child started: the first asks the program to stop at its next poll,
+// the second kills it (for a program that no longer polls).
+volatile sig_atomic_t interruptCount = 0;
+
+void onInterrupt(int) {
+    interruptCount = interruptCount + 1;
+}
+
+// Installs the Ctrl-C handler for the lifetime of the run and restores the previous one after.
+// Without SA_RESTART, so that a read waiting at the warning-box prompt returns at once.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        interruptCount = 0;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        ::sigaction(SIGINT, &action, &previous_);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    ~InterruptGuard() { ::sigaction(SIGINT, &previous_, nullptr); }
+
+  private:
+    struct sigaction previous_ {};
+};
+
+void say(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+bool endsWithJson(const std::string& path) {
+    if (path.size() < 5) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 5);
+    for (char& c : tail) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tail == ".json";
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Creates the directories above `path` that are missing.
+bool makeParentDirectories(const std::string& path, std::string& error) {
+    std::size_t at = path.find('/', 1);
+    while (at != std::string::npos) {
+        const std::string dir = path.substr(0, at);
+        if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+            error = dir + ": cannot be created (" + std::strerror(errno) + ")";
+            return false;
+        }
+        at = path.find('/', at + 1);
+    }
+    return true;
+}
+
+// One line from standard input, read byte by byte so that nothing after it is consumed. False on
+// end of input, a read error or Ctrl-C.
+bool readAnswerLine(std::string& line) {
+    line.clear();
+    for (;;) {
+        char c = 0;
+        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+        if (got < 0) {
+            return false;  // EINTR from Ctrl-C counts as no answer
+        }
+        if (got == 0) {
+            return !line.empty();
+        }
+        if (c == '\n') {
+            return true;
+        }
+        if (line.size() < 256) {
+            line += c;
+        }
+    }
+}
+
+// The answers the program itself takes on its terminal for OK: empty, ok, o, y, yes.
+bool isOkAnswer(std::string answer) {
+    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) {
+        answer.pop_back();
+    }
+    while (!answer.empty() && answer.front() == ' ') {
+        answer.erase(answer.begin());
+    }
+    for (char& c : answer) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return answer.empty() || answer == "ok" || answer == "o" || answer == "y" || answer == "yes";
+}
+
+int terminalWidth(int fd) {
+    winsize size{};
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+// Text from outside (the child's output, names) shown on the terminal: control characters other
+// than line feed and tab become '?'.
+std::string terminalSafe(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7f) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string locateProgram(const std::string& explicitProgram) {
+    if (!explicitProgram.empty()) {
+        return explicitProgram;
+    }
+    if (const char* fromEnvironment = std::getenv("TORVEK_BINARY")) {
+        if (*fromEnvironment != '\0') {
+            return fromEnvironment;
+        }
+    }
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        std::string path(self, static_cast<std::size_t>(length));
+        const std::size_t slash = path.find_last_of('/');
+        if (slash != std::string::npos) {
+            return path.substr(0, slash + 1) + "torvek";
+        }
+    }
+    return "torvek";
+}
+
+int runAdjust(const AdjustOptions& options) {
+    const std::string output = options.output.empty()
+                                   ? replaceExtension(options.input, "") + "-adjusted.dat"
+                                   : options.output;
+    std::string error;
+    if (!makeParentDirectories(output, error)) {
+        say("torvek-front: " + error + "\n");
+        return kExitBadInput;
+    }
+
+    // The input data set: the given file, or one built from the project beside the output.
+    std::string input = options.input;
+    if (endsWithJson(options.input)) {
+        std::string text;
+        if (!readWholeFile(options.input, kMaximumProjectSize, text, error)) {
+            say("torvek-front: " + error + "\n");
+            return kExitBadInput;
+        }
+        AdjustedDataSet project;
+        ImportReport report;
+        if (!importProject(text, options.input, ImportOptions{}, project, report)) {
+            say("torvek-front: " + report.error + "\n");
+            return kExitBadInput;
+        }
+        for (const std::string& note : report.notes) {
+            say("note: " + note + "\n");
+        }
+        input = replaceExtension(output, "") + ".input.dat";
+        const std::vector<std::uint8_t> image = project.writeImage();
+        if (!writeFileAtomically(
+                input, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
+                error)) {
+            say("torvek-front: " + error + "\n");
+            return kExitBadInput;
+        }
+    } else {
+        DataSetContents probe;
+        if (!readDataSetFile(options.input, probe)) {
+            say("torvek-front: " + options.input + ": cannot be read as a data set\n");
+            return kExitBadInput;
+        }
+        // A data set from elsewhere may hold names that the program cannot match to their
+        // vectors; it runs as given, but the person learns why vectors go missing.
+        for (const std::string& name : shortSiteNames(probe.sites)) {
+            say("warning: site \"" + terminalSafe(name) +
+                "\" has fewer than four characters in the data set: torvek will not find its "
+                "vectors (export the data set and import it again to pad such names)\n");
+        }
+    }
+    if (sameFile(input, output)) {
+        say("torvek-front: the output data set " + output +
+            " is the input file itself; name another output with -o\n");
+        return kExitBadInput;
+    }
+
+    const std::string program = locateProgram(options.program);
+    const bool stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
+    ProgressBar bar(STDERR_FILENO, stderrIsTerminal);
+    ReportDocument document;
+    bool abortSent = false;
+    int abortStage = -1;
+    bool interruptAnnounced = false;
+    bool warningShown = false;
+    bool warningAccepted = false;
+
+    LinkHandlers handlers;
+    handlers.pollAbort = [&](int stage) {
+        bar.show(stage);
+        if (stage == 100) {
+            return false;  // the answer to the last poll is ignored
+        }
+        if (abortSent) {
+            return true;
+        }
+        const bool userAsked = interruptCount > 0;
+        if (userAsked || stage == options.abortAtStage) {
+            abortSent = true;
+            abortStage = stage;
+            bar.clear();
+            say(std::string("Aborting the adjustment at stage ") + std::to_string(stage) + " (" +
+                stageDescription(stage) + ")" +
+                (userAsked ? " at your request" : " as asked by --abort-at-stage") + "\n");
+            return true;
+        }
+        return false;
+    };
+    handlers.reportPiece = [&](std::uint32_t dataWord, std::string_view text) {
+        document.addPiece(dataWord, text);
+        return true;
+    };
+    handlers.warningBox = [&](const std::string& text, const std::string& caption) {
+        warningShown = true;
+        bar.clear();
+        say("\n*** " + terminalSafe(caption) + " ***\n" + terminalSafe(text) + "\n");
+        if (options.warningAnswer != WarningAnswer::kAsk) {
+            warningAccepted = options.warningAnswer == WarningAnswer::kOk;
+            say(warningAccepted ? "Answered OK (--warning-answer ok)\n"
+                                : "Answered Cancel (--warning-answer cancel)\n");
+        } else if (interruptCount > 0) {
+            warningAccepted = false;
+            say("Answered Cancel (Ctrl-C)\n");
+        } else {
+            say("Continue with the adjustment? [OK/cancel] ");
+            std::string line;
+            const bool answered = readAnswerLine(line);
+            warningAccepted = answered && isOkAnswer(line);
+            say(answered ? (warningAccepted ? "OK\n" : "Cancel\n") : "\nNo answer: Cancel\n");
+        }
+        bar.redraw();
+        return warningAccepted;
+    };
+    handlers.killRequested = [&]() {
+        if (interruptCount > 0 && !interruptAnnounced) {
+            interruptAnnounced = true;
+            bar.clear();
+            say("Ctrl-C: the adjustment stops at its next progress poll (press Ctrl-C again to "
+                "kill torvek)\n");
+            bar.redraw();
+        }
+        return interruptCount > 1;
+    };
+
+    ChildOutcome outcome;
+    {
+        InterruptGuard guard;
+        outcome = runLinkedChild(program, {input, output}, handlers);
+    }
+    bar.clear();
+    if (!outcome.started) {
+        say("torvek-front: " + outcome.describe("torvek") +
+            "\n(build it, give its path with --program, or set TORVEK_BINARY)\n");
+        return kExitChildFailed;
+    }
+
+    std::string notes;
+    if (!outcome.completed()) {
+        notes += outcome.describe("torvek") + ".\n";
+    }
+    for (const std::string& problem : outcome.protocolErrors) {
+        notes += "Link: " + problem + ".\n";
+    }
+    if (!outcome.childOutput.empty()) {
+        notes += "torvek wrote:\n" + outcome.childOutput;
+        if (notes.back() != '\n') {
+            notes += '\n';
+        }
+    }
+
+    const bool stdoutIsTerminal = ::isatty(STDOUT_FILENO) != 0;
+    const bool colours = options.colour == ColourChoice::kAlways ||
+                         (options.colour == ColourChoice::kAuto && stdoutIsTerminal);
+    if (options.showReport) {
+        std::fputs(renderTerminal(document, colours, terminalWidth(STDOUT_FILENO)).c_str(), stdout);
+        std::fputs("\n", stdout);
+    }
+
+    AdjustedDataSet results;
+    if (!results.readFile(output)) {
+        notes += "The output data set " + output + " could not be read.\n";
+    }
+    const NetworkResults summary = collectResults(results);
+
+    const std::string rtfPath = replaceExtension(output, ".rtf");
+    const std::string htmlPath = replaceExtension(output, ".html");
+    bool written = writeFileAtomically(rtfPath, renderRtf(document), error);
+    if (!written) {
+        say("torvek-front: " + error + "\n");
+    }
+    const std::string title = "torvek adjustment of " + baseName(options.input);
+    if (!writeFileAtomically(htmlPath, renderHtmlPage(title, document, summary, notes), error)) {
+        say("torvek-front: " + error + "\n");
+        written = false;
+    }
+
+    std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
+    std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
+    if (written) {
+        std::fprintf(stdout, "Report: %s and %s\n", rtfPath.c_str(), htmlPath.c_str());
+    }
+    std::fflush(stdout);
+
+    if (!notes.empty()) {
+        say("torvek-front: " + terminalSafe(notes));
+    }
+    if (!outcome.completed()) {
+        return kExitChildFailed;
+    }
+    if (abortSent) {
+        say("The adjustment was aborted at stage " + std::to_string(abortStage) + ".\n");
+        return kExitNotAdjusted;
+    }
+    if (warningShown && !warningAccepted) {
+        say("The adjustment was cancelled at the connectivity warning.\n");
+        return kExitNotAdjusted;
+    }
+    if (!summary.succeeded) {
+        return kExitNotAdjusted;
+    }
+    return kExitSucceeded;
+}
+
+}  // namespace torvek::front

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "dataset/adjusted_data_set.h"
+
+namespace torvek::front {
+
+// The data set as comma-separated values for a spreadsheet: three tables one after another, each
+// led by a line "# sites", "# vectors" or "# adjustment" and a header row, separated by an empty
+// line. Every field the program reads or writes is a column (the adjustment table has one row of
+// name and value per field). Numbers carry 17 significant digits so that they read back exactly;
+// names and texts are quoted where they hold a comma, a quote or a line end.
+std::string exportCsv(const AdjustedDataSet& dataSet);
+
+}  // namespace torvek::front

@@ -1,0 +1,111 @@
+#include "tools/front/file_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace torvek::front {
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+    std::string scratch = path + ".XXXXXX";
+    std::vector<char> name(scratch.begin(), scratch.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        error = path + ": cannot be written (" + std::strerror(errno) + ")";
+        return false;
+    }
+    scratch = name.data();
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            error = path + ": writing failed (" + std::strerror(errno) + ")";
+            ::close(fd);
+            ::unlink(scratch.c_str());
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    // mkstemp creates the file for its owner only; a result file is as readable as any other.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    if (::close(fd) != 0) {
+        error = path + ": writing failed (" + std::strerror(errno) + ")";
+        ::unlink(scratch.c_str());
+        return false;
+    }
+    if (::rename(scratch.c_str(), path.c_str()) != 0) {
+        error = path + ": cannot be written (" + std::strerror(errno) + ")";
+        ::unlink(scratch.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool readWholeFile(const std::string& path, std::size_t limit, std::string& contents,
+                   std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot be opened (" + std::strerror(errno) + ")";
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        error = path + ": is a directory";
+        return false;
+    }
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = path + ": cannot be read (" + std::strerror(errno) + ")";
+            ::close(fd);
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (data.size() + static_cast<std::size_t>(got) > limit) {
+            error = path + ": is larger than " + std::to_string(limit) + " bytes";
+            ::close(fd);
+            return false;
+        }
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    contents = std::move(data);
+    return true;
+}
+
+std::string replaceExtension(const std::string& path, const std::string& extension) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? path.substr(0, dot) : path) + extension;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
+        return false;
+    }
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace torvek::front

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvek::front {
+
+// Message numbers of the link (docs/frontend-link.md).
+inline constexpr std::uint32_t kMessageAbortPoll = 1033;
+inline constexpr std::uint32_t kMessageExitNotice = 1028;
+inline constexpr std::uint32_t kMessageReportPiece = 74;
+inline constexpr std::uint32_t kMessageClassQuery = 65536;
+inline constexpr std::uint32_t kMessageWarningBox = 65537;
+// The class name that makes the program send its report.
+inline constexpr std::string_view kReportClassName = "RICHEDIT";
+// Answers to the warning box.
+inline constexpr std::int32_t kAnswerOk = 1;
+inline constexpr std::int32_t kAnswerCancel = 2;
+// The largest frame payload taken, in bytes. Report pieces stay below 4.2 kB; a larger length can
+// only come from a broken peer, and reading it would let that peer make us allocate at will.
+inline constexpr std::uint32_t kMaximumPayload = 1u << 20;
+
+// What the front end does with each frame. Every handler is optional.
+struct LinkHandlers {
+    // Abort poll with its stage code (0 to 100): true to abort.
+    std::function<bool(int stage)> pollAbort;
+    // A report piece: data word and text (without its zero byte). True when taken.
+    std::function<bool(std::uint32_t dataWord, std::string_view text)> reportPiece;
+    // The warning box: text and caption. True for OK, false for Cancel.
+    std::function<bool(const std::string& text, const std::string& caption)> warningBox;
+    // The exit notice, the last frame of a run.
+    std::function<void()> exitNotice;
+    // Asked about five times a second while serving: true to kill the child at once (the user
+    // insisted, or the child stalls).
+    std::function<bool()> killRequested;
+};
+
+// How the child ended and what the link saw.
+struct ChildOutcome {
+    bool started = false;
+    std::string startError;  // why it could not be started
+    bool exited = false;     // ended normally, with exitCode
+    int exitCode = -1;
+    bool signalled = false;  // ended by a signal
+    int signal = 0;
+    bool killed = false;  // we killed it on request
+    bool exitNoticeReceived = false;
+    int framesServed = 0;
+    std::vector<std::string> protocolErrors;  // frames that broke the rules
+    std::string childOutput;  // what the child wrote on its standard output and error
+
+    // True when the child ran to its end as the link describes: exit notice, then exit code 0.
+    bool completed() const {
+        return started && exited && exitCode == 0 && exitNoticeReceived && !killed;
+    }
+    // A sentence for people on how the child ended, e.g. "torvek was killed by signal 11
+    // (Segmentation fault)" or "torvek exited with status 3 before finishing its run".
+    std::string describe(const std::string& programName) const;
+};
+
+// Starts `program` with `arguments` (after argv[0]) followed by the two descriptor numbers of its
+// ends of two fresh socket pairs (progress, then report), serves both endpoints until the child
+// has ended, and reaps it. The child's standard input is /dev/null; its standard output and error
+// are collected; it ignores SIGINT so that Ctrl-C on the terminal reaches only the front end,
+// which answers the next poll with an abort instead.
+ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::string>& arguments,
+                            const LinkHandlers& handlers);
+
+}  // namespace torvek::front

@@ -1,0 +1,174 @@
+// torvek-front: the command-line front end. `torvek-front help` lists the commands.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/front/adjust_command.h"
+#include "tools/front/convert_commands.h"
+
+namespace {
+
+using namespace torvek::front;
+
+const char* const kUsage =
+    "usage:\n"
+    "  torvek-front adjust PROJECT.json|DATA-SET [-o OUTPUT.dat] [options]\n"
+    "      Runs the adjustment: builds the input data set from a project, starts torvek, shows\n"
+    "      progress, the report and a results summary, and writes OUTPUT.dat, OUTPUT.rtf and\n"
+    "      OUTPUT.html (default OUTPUT: the input's name with -adjusted.dat).\n"
+    "      --warning-answer ok|cancel   answer the connectivity warning without asking\n"
+    "      --no-report                  do not print the report (the files still hold it)\n"
+    "      --colour auto|always|never   colours on the terminal (default: when it is one)\n"
+    "      --program PATH               the adjustment program (default: $TORVEK_BINARY, or\n"
+    "                                   torvek next to torvek-front)\n"
+    "      --abort-at-stage N           abort at the first progress poll of stage N, as Ctrl-C\n"
+    "                                   does (for tests and demonstrations)\n"
+    "  torvek-front import PROJECT.json DATA-SET [--with-results]\n"
+    "      Builds a data set from a project; --with-results also reads the results sections of\n"
+    "      an exported file.\n"
+    "  torvek-front export DATA-SET [--json|--csv] [-o FILE]\n"
+    "      Writes every field of a data set, results included (default JSON, to standard output).\n"
+    "\n"
+    "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
+    "cancelled); 3 torvek could not be started, crashed or exited before finishing its run.\n"
+    "Ctrl-C during a run asks torvek to stop at its next progress poll; a second Ctrl-C kills "
+    "it.\n";
+
+int usageError(const std::string& what) {
+    std::fprintf(stderr, "torvek-front: %s\n%s", what.c_str(), kUsage);
+    return kExitBadInput;
+}
+
+bool parseInt(const std::string& text, int& value) {
+    char* end = nullptr;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed < 0 || parsed > 1000) {
+        return false;
+    }
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+int adjustCommand(const std::vector<std::string>& args) {
+    AdjustOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "-o" || a == "--output") {
+            if (!hasValue)
+                return usageError(a + " needs a file name");
+            options.output = args[++i];
+        } else if (a == "--program") {
+            if (!hasValue)
+                return usageError(a + " needs a path");
+            options.program = args[++i];
+        } else if (a == "--abort-at-stage") {
+            if (!hasValue || !parseInt(args[i + 1], options.abortAtStage)) {
+                return usageError(a + " needs a stage code (0 to 100)");
+            }
+            ++i;
+        } else if (a == "--warning-answer") {
+            const std::string value = hasValue ? args[++i] : "";
+            if (value == "ok") {
+                options.warningAnswer = WarningAnswer::kOk;
+            } else if (value == "cancel") {
+                options.warningAnswer = WarningAnswer::kCancel;
+            } else {
+                return usageError("--warning-answer takes ok or cancel");
+            }
+        } else if (a == "--colour" || a == "--color") {
+            const std::string value = hasValue ? args[++i] : "";
+            if (value == "auto") {
+                options.colour = ColourChoice::kAuto;
+            } else if (value == "always") {
+                options.colour = ColourChoice::kAlways;
+            } else if (value == "never") {
+                options.colour = ColourChoice::kNever;
+            } else {
+                return usageError(a + " takes auto, always or never");
+            }
+        } else if (a == "--no-report") {
+            options.showReport = false;
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            return usageError("unknown option " + a);
+        } else if (options.input.empty()) {
+            options.input = a;
+        } else {
+            return usageError("one input only (a project or a data set)");
+        }
+    }
+    if (options.input.empty()) {
+        return usageError("adjust needs a project or a data set");
+    }
+    return runAdjust(options);
+}
+
+int importCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    bool withResults = false;
+    for (const std::string& a : args) {
+        if (a == "--with-results") {
+            withResults = true;
+        } else if (!a.empty() && a[0] == '-') {
+            return usageError("unknown option " + a);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 2) {
+        return usageError("import needs a project and a data set file");
+    }
+    return runImport(files[0], files[1], withResults);
+}
+
+int exportCommand(const std::vector<std::string>& args) {
+    std::string input, output;
+    ExportFormat format = ExportFormat::kJson;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--json") {
+            format = ExportFormat::kJson;
+        } else if (a == "--csv") {
+            format = ExportFormat::kCsv;
+        } else if (a == "-o" || a == "--output") {
+            if (i + 1 >= args.size())
+                return usageError(a + " needs a file name");
+            output = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return usageError("unknown option " + a);
+        } else if (input.empty()) {
+            input = a;
+        } else {
+            return usageError("export takes one data set");
+        }
+    }
+    if (input.empty()) {
+        return usageError("export needs a data set file");
+    }
+    return runExport(input, format, output);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return usageError("a command is needed");
+    }
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "adjust") {
+        return adjustCommand(args);
+    }
+    if (command == "import") {
+        return importCommand(args);
+    }
+    if (command == "export") {
+        return exportCommand(args);
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return usageError("unknown command " + command);
+}

@@ -1,0 +1,1202 @@
+#include "tools/front/project_json.h"
+
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <limits>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "dataset/vector_label.h"
+#include "tools/front/site_name_mapping.h"
+
+namespace torvek::front {
+
+const std::vector<NamedEllipsoid>& namedEllipsoids() {
+    // Defining constants of the two ellipsoids that GPS work meets: WGS 84 (the datum of the
+    // broadcast orbits) and GRS 80 (of the continental frames such as ETRS89 and NAD83).
+    static const std::vector<NamedEllipsoid> kEllipsoids = {
+        {"WGS84", 6378137.0, 298.257223563},
+        {"GRS80", 6378137.0, 298.257222101},
+    };
+    return kEllipsoids;
+}
+
+namespace {
+
+// Vector labels print the record number with "%05d": more digits would not fit.
+constexpr std::int64_t kLargestVectorRecordNumber = 99999;
+// Earth ellipsoids lie well inside these bounds; values outside them are a unit or typing slip.
+constexpr double kSemiMajorAxisMin = 6.0e6;
+constexpr double kSemiMajorAxisMax = 7.0e6;
+constexpr double kInverseFlatteningMin = 250.0;
+constexpr double kInverseFlatteningMax = 350.0;
+// No GPS vector between points on the Earth is longer than its diameter (about 12 760 km).
+constexpr double kLongestVector = 2.0e7;
+// Elevations and geoid heights beyond these bounds (metres) cannot be terrestrial.
+constexpr double kLargestElevation = 100000.0;
+constexpr double kLargestGeoidHeight = 1000.0;
+
+// The error of an import: where and what. Thrown inside this file only.
+struct ImportError {
+    std::string where;
+    std::string what;
+};
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+    throw ImportError{where, what};
+}
+
+std::string describe(const Json& value) {
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (text.size() > 40) {
+        text = text.substr(0, 37) + "...";
+    }
+    return text;
+}
+
+std::string formatNumber(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+std::string member(const std::string& path, const char* key) {
+    return path.empty() ? std::string(key) : path + "." + key;
+}
+
+const Json* find(const Json& object, const char* key) {
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+void requireObject(const Json& value, const std::string& path) {
+    if (!value.is_object()) {
+        fail(path, "must be an object {...}, not " + describe(value));
+    }
+}
+
+// Refuses keys other than those allowed, so that a misspelt field is not silently ignored.
+void checkKeys(const Json& object, const std::string& path,
+               std::initializer_list<const char*> allowed) {
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        bool known = false;
+        for (const char* key : allowed) {
+            known = known || it.key() == key;
+        }
+        if (!known) {
+            std::string list;
+            for (const char* key : allowed) {
+                list += list.empty() ? "" : ", ";
+                list += key;
+            }
+            fail(member(path, it.key().c_str()), "unknown field (known here: " + list + ")");
+        }
+    }
+}
+
+struct Range {
+    double low = -std::numeric_limits<double>::max();
+    double high = std::numeric_limits<double>::max();
+    bool allowNonFinite = false;  // results may hold NaN or infinities, written as strings
+};
+
+double toNumber(const Json& value, const std::string& path, const Range& range) {
+    double number = 0.0;
+    if (value.is_number()) {
+        number = value.get<double>();
+    } else if (range.allowNonFinite && value.is_string() &&
+               (value == "NaN" || value == "Infinity" || value == "-Infinity")) {
+        const std::string text = value.get<std::string>();
+        return text == "NaN"        ? std::numeric_limits<double>::quiet_NaN()
+               : text == "Infinity" ? std::numeric_limits<double>::infinity()
+                                    : -std::numeric_limits<double>::infinity();
+    } else {
+        fail(path, "must be a number, not " + describe(value));
+    }
+    if (!std::isfinite(number)) {
+        fail(path, "must be a finite number");
+    }
+    if (number < range.low || number > range.high) {
+        fail(path, "must lie between " + formatNumber(range.low) + " and " +
+                       formatNumber(range.high) + ", not " + formatNumber(number));
+    }
+    return number;
+}
+
+double requiredNumber(const Json& object, const std::string& path, const char* key,
+                      const Range& range) {
+    const Json* value = find(object, key);
+    if (value == nullptr) {
+        fail(member(path, key), "is missing");
+    }
+    return toNumber(*value, member(path, key), range);
+}
+
+double optionalNumber(const Json& object, const std::string& path, const char* key, double fallback,
+                      const Range& range) {
+    const Json* value = find(object, key);
+    return value == nullptr ? fallback : toNumber(*value, member(path, key), range);
+}
+
+std::int64_t toInteger(const Json& value, const std::string& path, std::int64_t low,
+                       std::int64_t high) {
+    if (!value.is_number_integer()) {
+        fail(path, "must be a whole number, not " + describe(value));
+    }
+    std::int64_t number = 0;
+    if (value.is_number_unsigned()) {
+        const std::uint64_t u = value.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(high)) {
+            fail(path, "must lie between " + std::to_string(low) + " and " + std::to_string(high));
+        }
+        number = static_cast<std::int64_t>(u);
+    } else {
+        number = value.get<std::int64_t>();
+    }
+    if (number < low || number > high) {
+        fail(path, "must lie between " + std::to_string(low) + " and " + std::to_string(high) +
+                       ", not " + std::to_string(number));
+    }
+    return number;
+}
+
+std::int64_t optionalInteger(const Json& object, const std::string& path, const char* key,
+                             std::int64_t fallback, std::int64_t low, std::int64_t high) {
+    const Json* value = find(object, key);
+    return value == nullptr ? fallback : toInteger(*value, member(path, key), low, high);
+}
+
+bool optionalBool(const Json& object, const std::string& path, const char* key, bool fallback) {
+    const Json* value = find(object, key);
+    if (value == nullptr) {
+        return fallback;
+    }
+    if (!value->is_boolean()) {
+        fail(member(path, key), "must be true or false, not " + describe(*value));
+    }
+    return value->get<bool>();
+}
+
+std::string requiredString(const Json& object, const std::string& path, const char* key) {
+    const Json* value = find(object, key);
+    if (value == nullptr) {
+        fail(member(path, key), "is missing");
+    }
+    if (!value->is_string()) {
+        fail(member(path, key), "must be a text in quotes, not " + describe(*value));
+    }
+    return value->get<std::string>();
+}
+
+// A fixed number of bytes written as hexadecimal digits (the preserved blocks).
+template <std::size_t N>
+void readHex(const Json& object, const std::string& path, const char* key,
+             std::array<std::uint8_t, N>& bytes) {
+    const Json* value = find(object, key);
+    if (value == nullptr) {
+        return;
+    }
+    const std::string where = member(path, key);
+    if (!value->is_string() || value->get<std::string>().size() != 2 * N) {
+        fail(where, "must be a text of " + std::to_string(2 * N) + " hexadecimal digits");
+    }
+    const std::string text = value->get<std::string>();
+    for (std::size_t i = 0; i < N; ++i) {
+        unsigned byte = 0;
+        for (std::size_t j = 0; j < 2; ++j) {
+            const char c = text[2 * i + j];
+            unsigned digit = 0;
+            if (c >= '0' && c <= '9') {
+                digit = static_cast<unsigned>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            } else {
+                fail(where, "must hold hexadecimal digits only");
+            }
+            byte = byte * 16 + digit;
+        }
+        bytes[i] = static_cast<std::uint8_t>(byte);
+    }
+}
+
+template <std::size_t N>
+std::string hexText(const std::array<std::uint8_t, N>& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
+}
+
+template <std::size_t N>
+bool allZero(const std::array<std::uint8_t, N>& bytes) {
+    for (std::uint8_t b : bytes) {
+        if (b != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Three numbers under three keys, e.g. {"latitude": .., "longitude": .., "elevation": ..}.
+void readTriple(const Json& parent, const std::string& path, const char* key,
+                const char* const names[3], double* out[3], const Range& range) {
+    const Json* object = find(parent, key);
+    if (object == nullptr) {
+        return;
+    }
+    const std::string where = member(path, key);
+    requireObject(*object, where);
+    checkKeys(*object, where, {names[0], names[1], names[2]});
+    for (int i = 0; i < 3; ++i) {
+        *out[i] = optionalNumber(*object, where, names[i], *out[i], range);
+    }
+}
+
+void readArray3(const Json& parent, const std::string& path, const char* key,
+                std::array<double, 3>& out, const Range& range) {
+    const Json* value = find(parent, key);
+    if (value == nullptr) {
+        return;
+    }
+    const std::string where = member(path, key);
+    if (!value->is_array() || value->size() != 3) {
+        fail(where, "must be a list of three numbers");
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        out[i] = toNumber((*value)[i], where + "[" + std::to_string(i) + "]", range);
+    }
+}
+
+const char* const kLatLonElev[3] = {"latitude", "longitude", "elevation"};
+const char* const kXyz[3] = {"x", "y", "z"};
+const char* const kCorrelationKeys[3] = {"xy", "xz", "yz"};
+const char* const kNeu[3] = {"north", "east", "up"};
+const char* const kBiasNames[4] = {"rotationNorth", "rotationEast", "rotationUp", "scale"};
+const char* const kBiasResultNames[7] = {"rotationNorth", "rotationEast", "rotationUp", "scale",
+                                         "rotationX",     "rotationY",    "rotationZ"};
+
+const Range kAnyNumber{};
+const Range kResultNumber{-std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
+                          true};
+const Range kNonNegative{0.0, std::numeric_limits<double>::max()};
+
+// ---- Reading -----------------------------------------------------------------------------------
+
+struct Reader {
+    const ImportOptions& options;
+    ImportReport& report;
+    SiteNameMapping names;
+    bool resultsNoted = false;
+
+    void noteIgnoredResults() {
+        if (!resultsNoted) {
+            report.notes.push_back(
+                "the \"results\" sections are not read: they come from an earlier run (import "
+                "with --with-results to keep them)");
+            resultsNoted = true;
+        }
+    }
+
+    void readEllipsoid(const Json& settings, const std::string& path, AdjustedDataSet& ds) {
+        const Json* value = find(settings, "ellipsoid");
+        if (value == nullptr) {
+            return;  // a fresh header carries WGS 84
+        }
+        const std::string where = member(path, "ellipsoid");
+        if (value->is_string()) {
+            for (const NamedEllipsoid& e : namedEllipsoids()) {
+                if (foldAsciiCase(e.name) == foldAsciiCase(value->get<std::string>())) {
+                    ds.setEllipsoid(e.semiMajorAxis, e.inverseFlattening);
+                    return;
+                }
+            }
+            std::string known;
+            for (const NamedEllipsoid& e : namedEllipsoids()) {
+                known += known.empty() ? "" : ", ";
+                known += e.name;
+            }
+            fail(where, "unknown ellipsoid " + describe(*value) + " (known: " + known +
+                            "; or give {\"semiMajorAxis\": .., \"inverseFlattening\": ..})");
+        }
+        requireObject(*value, where);
+        checkKeys(*value, where, {"semiMajorAxis", "inverseFlattening"});
+        const double a =
+            requiredNumber(*value, where, "semiMajorAxis", {kSemiMajorAxisMin, kSemiMajorAxisMax});
+        const double rf = requiredNumber(*value, where, "inverseFlattening",
+                                         {kInverseFlatteningMin, kInverseFlatteningMax});
+        ds.setEllipsoid(a, rf);
+    }
+
+    void readDatumBias(const Json& settings, const std::string& path, AdjustedDataSet& ds) {
+        double pairs[kBiasAprioriCount] = {};
+        const Json* bias = find(settings, "datumBias");
+        if (bias != nullptr) {
+            const std::string where = member(path, "datumBias");
+            requireObject(*bias, where);
+            checkKeys(*bias, where, {kBiasNames[0], kBiasNames[1], kBiasNames[2], kBiasNames[3]});
+            for (int k = 0; k < 4; ++k) {
+                const Json* parameter = find(*bias, kBiasNames[k]);
+                if (parameter == nullptr) {
+                    continue;
+                }
+                const std::string at = member(where, kBiasNames[k]);
+                requireObject(*parameter, at);
+                checkKeys(*parameter, at, {"value", "sigma"});
+                pairs[2 * k] = optionalNumber(*parameter, at, "value", 0.0, kAnyNumber);
+                pairs[2 * k + 1] = optionalNumber(*parameter, at, "sigma", 0.0, kNonNegative);
+                if (pairs[2 * k + 1] > 0.0 && pairs[2 * k + 1] <= kMinimumSigma) {
+                    report.notes.push_back(at +
+                                           ": a sigma of 0.001 or less holds the parameter "
+                                           "fixed at its value");
+                }
+            }
+        }
+        ds.setBiasApriori(pairs);
+    }
+
+    void readSettings(const Json& root, AdjustedDataSet& ds, bool& referenceGiven) {
+        const Json* settings = find(root, "settings");
+        std::uint8_t minimallyConstrained = 0;
+        double confidence = kDefaultConfidenceLevel;
+        double scale = 1.0;
+        referenceGiven = false;
+        if (settings != nullptr) {
+            const std::string path = "settings";
+            requireObject(*settings, path);
+            checkKeys(*settings, path,
+                      {"ellipsoid", "referencePoint", "confidenceLevel", "vectorSigmaScale",
+                       "minimallyConstrained", "datumBias"});
+            readEllipsoid(*settings, path, ds);
+            if (const Json* reference = find(*settings, "referencePoint")) {
+                const std::string where = member(path, "referencePoint");
+                requireObject(*reference, where);
+                checkKeys(*reference, where, {"latitude", "longitude"});
+                ds.setReferencePoint(
+                    requiredNumber(*reference, where, "latitude", {-90.0, 90.0}),
+                    requiredNumber(*reference, where, "longitude", {-180.0, 360.0}));
+                referenceGiven = true;
+            }
+            // Open bounds: 0 % and 100 % give no test limits.
+            confidence =
+                optionalNumber(*settings, path, "confidenceLevel", confidence, {0.001, 99.999});
+            scale = optionalNumber(*settings, path, "vectorSigmaScale", scale, {1e-6, 1e6});
+            minimallyConstrained =
+                optionalBool(*settings, path, "minimallyConstrained", false) ? 1 : 0;
+            readDatumBias(*settings, path, ds);
+        } else {
+            double pairs[kBiasAprioriCount] = {};
+            ds.setBiasApriori(pairs);
+        }
+        ds.setAdjustmentSettings(minimallyConstrained, confidence, scale);
+    }
+
+    void readSiteResults(const Json& site, const std::string& path, SiteRecord& record) {
+        const Json* results = find(site, "results");
+        if (results == nullptr) {
+            return;
+        }
+        if (!options.withResults) {
+            noteIgnoredResults();
+            return;
+        }
+        const std::string where = member(path, "results");
+        requireObject(*results, where);
+        checkKeys(*results, where,
+                  {"adjusted", "sigmas", "lastCorrection", "constraintResiduals",
+                   "normalizedConstraintResiduals"});
+        double* adjusted[3] = {&record.adjustedLatitude, &record.adjustedLongitude,
+                               &record.adjustedElevation};
+        readTriple(*results, where, "adjusted", kLatLonElev, adjusted, kResultNumber);
+        double* sigmas[3] = {&record.adjustedLatitudeSigma, &record.adjustedLongitudeSigma,
+                             &record.adjustedElevationSigma};
+        readTriple(*results, where, "sigmas", kLatLonElev, sigmas, kResultNumber);
+        double* corrections[3] = {&record.lastCorrection[0], &record.lastCorrection[1],
+                                  &record.lastCorrection[2]};
+        readTriple(*results, where, "lastCorrection", kLatLonElev, corrections, kResultNumber);
+        double* residuals[3] = {&record.constraintResidual[0], &record.constraintResidual[1],
+                                &record.constraintResidual[2]};
+        readTriple(*results, where, "constraintResiduals", kLatLonElev, residuals, kResultNumber);
+        double* normalized[3] = {&record.normalizedConstraintResidual[0],
+                                 &record.normalizedConstraintResidual[1],
+                                 &record.normalizedConstraintResidual[2]};
+        readTriple(*results, where, "normalizedConstraintResiduals", kLatLonElev, normalized,
+                   kResultNumber);
+    }
+
+    void readSite(const Json& site, std::size_t index, bool numbered, AdjustedDataSet& ds) {
+        std::string path = "sites[" + std::to_string(index) + "]";
+        requireObject(site, path);
+        const std::string name = requiredString(site, path, "name");
+        path += " (\"" + name + "\")";
+        checkKeys(site, path,
+                  {"name", "record", "latitude", "longitude", "elevation", "geoidHeight", "sigmas",
+                   "fixed", "inUse", "spare", "results"});
+        std::string problem;
+        if (!names.add(name, problem, report.notes)) {
+            fail(member(path, "name"), problem);
+        }
+        std::string stored;
+        names.find(name, stored);
+        ds.addSite(stored.c_str());
+        SiteRecord& record = *ds.currentSite();
+        if (numbered != (find(site, "record") != nullptr)) {
+            fail(member(path, "record"), "record numbers must be given for every site or for none");
+        }
+        // The program does not read site record numbers; any int32 is kept.
+        record.recordNumber = static_cast<std::int32_t>(optionalInteger(
+            site, path, "record", record.recordNumber, std::numeric_limits<std::int32_t>::min(),
+            std::numeric_limits<std::int32_t>::max()));
+        record.recordSpare = static_cast<std::int32_t>(
+            optionalInteger(site, path, "spare", 0, std::numeric_limits<std::int32_t>::min(),
+                            std::numeric_limits<std::int32_t>::max()));
+        record.latitude = requiredNumber(site, path, "latitude", {-90.0, 90.0});
+        record.longitude = requiredNumber(site, path, "longitude", {-180.0, 360.0});
+        record.elevation =
+            requiredNumber(site, path, "elevation", {-kLargestElevation, kLargestElevation});
+        record.geoidHeight = optionalNumber(site, path, "geoidHeight", 0.0,
+                                            {-kLargestGeoidHeight, kLargestGeoidHeight});
+        double* sigmas[3] = {&record.latitudeSigma, &record.longitudeSigma, &record.elevationSigma};
+        readTriple(site, path, "sigmas", kLatLonElev, sigmas, kNonNegative);
+        if (const Json* fixed = find(site, "fixed")) {
+            const std::string where = member(path, "fixed");
+            if (fixed->is_boolean()) {
+                const std::uint8_t all = fixed->get<bool>() ? 1 : 0;
+                record.latitudeFixed = record.longitudeFixed = record.elevationFixed = all;
+            } else {
+                requireObject(*fixed, where);
+                checkKeys(*fixed, where, {"latitude", "longitude", "elevation"});
+                record.latitudeFixed = optionalBool(*fixed, where, "latitude", false) ? 1 : 0;
+                record.longitudeFixed = optionalBool(*fixed, where, "longitude", false) ? 1 : 0;
+                record.elevationFixed = optionalBool(*fixed, where, "elevation", false) ? 1 : 0;
+            }
+        }
+        record.inUse = optionalBool(site, path, "inUse", true) ? 1 : 0;
+        readSiteResults(site, path, record);
+    }
+
+    void readVectorResults(const Json& vector, const std::string& path, VectorRecord& record) {
+        const Json* results = find(vector, "results");
+        if (results == nullptr) {
+            return;
+        }
+        if (!options.withResults) {
+            noteIgnoredResults();
+            return;
+        }
+        const std::string where = member(path, "results");
+        requireObject(*results, where);
+        checkKeys(*results, where,
+                  {"localSigmas", "localCorrelations", "adjusted", "residuals",
+                   "normalizedResiduals", "adjustedLocalSigmas", "adjustedLocalCorrelations",
+                   "adjustedSigmas", "adjustedCorrelations"});
+        double* local[3] = {&record.localSigmaNorth, &record.localSigmaEast, &record.localSigmaUp};
+        readTriple(*results, where, "localSigmas", kNeu, local, kResultNumber);
+        readArray3(*results, where, "localCorrelations", record.localCorrelation, kResultNumber);
+        if (const Json* adjusted = find(*results, "adjusted")) {
+            const std::string at = member(where, "adjusted");
+            requireObject(*adjusted, at);
+            checkKeys(*adjusted, at, {"dX", "dY", "dZ", "north", "east", "up"});
+            double* values[6] = {&record.adjustedDeltaX, &record.adjustedDeltaY,
+                                 &record.adjustedDeltaZ, &record.adjustedNorth,
+                                 &record.adjustedEast,   &record.adjustedUp};
+            const char* keys[6] = {"dX", "dY", "dZ", "north", "east", "up"};
+            for (int i = 0; i < 6; ++i) {
+                *values[i] = optionalNumber(*adjusted, at, keys[i], *values[i], kResultNumber);
+            }
+        }
+        // vectorTestResults: residuals X, Y, Z, normalized X, Y, Z, residuals N, E, U,
+        // normalized N, E, U.
+        for (int normalized = 0; normalized < 2; ++normalized) {
+            const char* key = normalized ? "normalizedResiduals" : "residuals";
+            const Json* block = find(*results, key);
+            if (block == nullptr) {
+                continue;
+            }
+            const std::string at = member(where, key);
+            requireObject(*block, at);
+            checkKeys(*block, at, {"x", "y", "z", "north", "east", "up"});
+            const char* keys[6] = {"x", "y", "z", "north", "east", "up"};
+            for (int i = 0; i < 6; ++i) {
+                const std::size_t slot = (i < 3 ? 0 : 6) + (normalized ? 3 : 0) + (i % 3);
+                record.vectorTestResults[slot] = optionalNumber(
+                    *block, at, keys[i], record.vectorTestResults[slot], kResultNumber);
+            }
+        }
+        double* adjustedLocal[3] = {&record.adjustedLocalSigmaNorth, &record.adjustedLocalSigmaEast,
+                                    &record.adjustedLocalSigmaUp};
+        readTriple(*results, where, "adjustedLocalSigmas", kNeu, adjustedLocal, kResultNumber);
+        readArray3(*results, where, "adjustedLocalCorrelations", record.adjustedLocalCorrelation,
+                   kResultNumber);
+        double* adjustedSigmas[3] = {&record.adjustedSigmaX, &record.adjustedSigmaY,
+                                     &record.adjustedSigmaZ};
+        readTriple(*results, where, "adjustedSigmas", kXyz, adjustedSigmas, kResultNumber);
+        double* adjustedCorrelations[3] = {&record.adjustedCorrelationXY,
+                                           &record.adjustedCorrelationXZ,
+                                           &record.adjustedCorrelationYZ};
+        readTriple(*results, where, "adjustedCorrelations", kCorrelationKeys, adjustedCorrelations,
+                   kResultNumber);
+    }
+
+    void readVector(const Json& vector, std::size_t index, bool numbered, AdjustedDataSet& ds) {
+        std::string path = "vectors[" + std::to_string(index) + "]";
+        requireObject(vector, path);
+        const std::string from = requiredString(vector, path, "from");
+        const std::string to = requiredString(vector, path, "to");
+        path += " (\"" + from + "\" to \"" + to + "\")";
+        checkKeys(vector, path,
+                  {"from", "to", "record", "dX", "dY", "dZ", "sigmas", "correlations",
+                   "covariances", "weightDivisor", "inUse", "spare", "results"});
+        std::string storedFrom, storedTo;
+        if (!names.find(from, storedFrom)) {
+            fail(member(path, "from"), "no site is named \"" + from + "\"");
+        }
+        if (!names.find(to, storedTo)) {
+            fail(member(path, "to"), "no site is named \"" + to + "\"");
+        }
+        if (foldAsciiCase(storedFrom) == foldAsciiCase(storedTo)) {
+            fail(path, "a vector must join two different sites");
+        }
+        ds.addVector(storedFrom.c_str(), storedTo.c_str());
+        VectorRecord& record = *ds.currentVector();
+        if (numbered != (find(vector, "record") != nullptr)) {
+            fail(member(path, "record"),
+                 "record numbers must be given for every vector or for none");
+        }
+        record.recordNumber = static_cast<std::int32_t>(optionalInteger(
+            vector, path, "record", record.recordNumber, 0, kLargestVectorRecordNumber));
+        if (record.recordNumber > kLargestVectorRecordNumber) {
+            fail(path, "more than " + std::to_string(kLargestVectorRecordNumber) +
+                           " vectors: their record numbers would not fit the program's labels");
+        }
+        record.recordSpare = static_cast<std::int32_t>(
+            optionalInteger(vector, path, "spare", 0, std::numeric_limits<std::int32_t>::min(),
+                            std::numeric_limits<std::int32_t>::max()));
+        record.deltaX = requiredNumber(vector, path, "dX", {-kLongestVector, kLongestVector});
+        record.deltaY = requiredNumber(vector, path, "dY", {-kLongestVector, kLongestVector});
+        record.deltaZ = requiredNumber(vector, path, "dZ", {-kLongestVector, kLongestVector});
+
+        const Json* sigmas = find(vector, "sigmas");
+        if (sigmas == nullptr) {
+            fail(member(path, "sigmas"),
+                 "is missing (give {\"x\": .., \"y\": .., \"z\": ..} in "
+                 "metres)");
+        }
+        const std::string sigmaPath = member(path, "sigmas");
+        requireObject(*sigmas, sigmaPath);
+        checkKeys(*sigmas, sigmaPath, {"x", "y", "z"});
+        record.sigmaX = requiredNumber(*sigmas, sigmaPath, "x", kNonNegative);
+        record.sigmaY = requiredNumber(*sigmas, sigmaPath, "y", kNonNegative);
+        record.sigmaZ = requiredNumber(*sigmas, sigmaPath, "z", kNonNegative);
+        for (double s : {record.sigmaX, record.sigmaY, record.sigmaZ}) {
+            if (s < kMinimumSigma || s > kMaximumVectorSigma) {
+                report.notes.push_back(sigmaPath +
+                                       ": the program holds vector sigmas between 0.001 and 100 m");
+                break;
+            }
+        }
+
+        const Json* correlations = find(vector, "correlations");
+        const Json* covariances = find(vector, "covariances");
+        if (correlations != nullptr && covariances != nullptr) {
+            fail(path, "give either \"correlations\" or \"covariances\", not both");
+        }
+        // The data set holds either correlation coefficients or, when any value lies outside
+        // [-1, 1], covariances in square metres; the two keys keep the meanings apart.
+        double* values[3] = {&record.correlationXY, &record.correlationXZ, &record.correlationYZ};
+        if (correlations != nullptr) {
+            readTriple(vector, path, "correlations", kCorrelationKeys, values, {-1.0, 1.0});
+        } else if (covariances != nullptr) {
+            readTriple(vector, path, "covariances", kCorrelationKeys, values, kAnyNumber);
+            bool outside = false;
+            for (double* v : values) {
+                outside = outside || std::fabs(*v) > 1.0;
+            }
+            if (!outside) {
+                fail(member(path, "covariances"),
+                     "the program reads values within [-1, 1] as correlations; give them as "
+                     "\"correlations\" instead");
+            }
+        }
+        record.weightDivisor = static_cast<std::int32_t>(
+            optionalInteger(vector, path, "weightDivisor", kNeutralWeightDivisor, 1,
+                            std::numeric_limits<std::int32_t>::max()));
+        if (record.weightDivisor < kNeutralWeightDivisor) {
+            report.notes.push_back(member(path, "weightDivisor") +
+                                   ": a divisor below 2 counts as 2 (weights unchanged)");
+        }
+        record.inUse = optionalBool(vector, path, "inUse", true) ? 1 : 0;
+        readVectorResults(vector, path, record);
+    }
+
+    // Each vector is found again by the first vector between the same sites whose record number
+    // is at least its own, so numbers must rise along the list for each pair of sites.
+    void checkVectorNumbers(const AdjustedDataSet& ds) {
+        std::map<std::pair<std::string, std::string>, std::pair<std::int32_t, std::size_t>> last;
+        for (std::size_t i = 0; i < ds.vectors().size(); ++i) {
+            const VectorRecord& v = ds.vectors()[i];
+            auto key = std::make_pair(std::string(v.fromSite.data(), kSiteNameSize),
+                                      std::string(v.toSite.data(), kSiteNameSize));
+            auto it = last.find(key);
+            if (it != last.end() && it->second.first >= v.recordNumber) {
+                fail("vectors[" + std::to_string(i) + "].record",
+                     "record " + std::to_string(v.recordNumber) + " does not follow record " +
+                         std::to_string(it->second.first) + " of vectors[" +
+                         std::to_string(it->second.second) +
+                         "] between the same sites: the program could not find this vector");
+            }
+            last[key] = {v.recordNumber, i};
+        }
+    }
+
+    void readRunResults(const Json& root, AdjustedDataSet& ds) {
+        const Json* results = find(root, "results");
+        if (results == nullptr) {
+            return;
+        }
+        if (!options.withResults) {
+            noteIgnoredResults();
+            return;
+        }
+        const std::string path = "results";
+        requireObject(*results, path);
+        checkKeys(*results, path,
+                  {"succeeded", "observations", "unknowns", "degreesOfFreedom", "iterations",
+                   "chiSquare", "chiSquareLower", "chiSquareUpper", "tauCriticalValue",
+                   "unitWeightStandardError", "datumBias"});
+        AdjustmentRecord& r = *ds.currentAdjustmentRecord();
+        constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+        constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+        r.adjustmentSucceeded = optionalBool(*results, path, "succeeded", false) ? 1 : 0;
+        r.observationCount = static_cast<std::int32_t>(
+            optionalInteger(*results, path, "observations", r.observationCount, kMin, kMax));
+        r.unknownCount = static_cast<std::int32_t>(
+            optionalInteger(*results, path, "unknowns", r.unknownCount, kMin, kMax));
+        r.degreesOfFreedom = static_cast<std::int32_t>(
+            optionalInteger(*results, path, "degreesOfFreedom", r.degreesOfFreedom, kMin, kMax));
+        r.iterationCount = static_cast<std::int32_t>(
+            optionalInteger(*results, path, "iterations", r.iterationCount, kMin, kMax));
+        r.chiSquare = optionalNumber(*results, path, "chiSquare", r.chiSquare, kResultNumber);
+        r.chiSquareLower =
+            optionalNumber(*results, path, "chiSquareLower", r.chiSquareLower, kResultNumber);
+        r.chiSquareUpper =
+            optionalNumber(*results, path, "chiSquareUpper", r.chiSquareUpper, kResultNumber);
+        r.tauCriticalValue =
+            optionalNumber(*results, path, "tauCriticalValue", r.tauCriticalValue, kResultNumber);
+        r.unitWeightStandardError = optionalNumber(*results, path, "unitWeightStandardError",
+                                                   r.unitWeightStandardError, kResultNumber);
+        if (const Json* bias = find(*results, "datumBias")) {
+            const std::string where = member(path, "datumBias");
+            requireObject(*bias, where);
+            checkKeys(
+                *bias, where,
+                {kBiasResultNames[0], kBiasResultNames[1], kBiasResultNames[2], kBiasResultNames[3],
+                 kBiasResultNames[4], kBiasResultNames[5], kBiasResultNames[6]});
+            for (int k = 0; k < 7; ++k) {
+                const Json* parameter = find(*bias, kBiasResultNames[k]);
+                if (parameter == nullptr) {
+                    continue;
+                }
+                const std::string at = member(where, kBiasResultNames[k]);
+                requireObject(*parameter, at);
+                checkKeys(*parameter, at, {"value", "sigma"});
+                r.biasResults[2 * k] =
+                    optionalNumber(*parameter, at, "value", r.biasResults[2 * k], kResultNumber);
+                r.biasResults[2 * k + 1] = optionalNumber(*parameter, at, "sigma",
+                                                          r.biasResults[2 * k + 1], kResultNumber);
+            }
+        }
+    }
+
+    void readPreserved(const Json& root, AdjustedDataSet& ds) {
+        const Json* preserved = find(root, "preserved");
+        if (preserved == nullptr) {
+            return;
+        }
+        const std::string path = "preserved";
+        requireObject(*preserved, path);
+        checkKeys(
+            *preserved, path,
+            {"headerReserved", "headerOptions", "headerPadding", "headerValues", "adjustmentRecord",
+             "adjustmentReserved", "flagPadding", "reservedValues", "trailingPadding"});
+        DataSetHeader& header = ds.headerRecord();
+        readHex(*preserved, path, "headerReserved", header.headerReserved);
+        readHex(*preserved, path, "headerPadding", header.headerPadding);
+        for (const char* key : {"headerOptions", "headerValues"}) {
+            const Json* pair = find(*preserved, key);
+            if (pair == nullptr) {
+                continue;
+            }
+            const std::string where = member(path, key);
+            if (!pair->is_array() || pair->size() != 2) {
+                fail(where, "must be a list of two whole numbers");
+            }
+            const bool options = std::string(key) == "headerOptions";
+            const std::int64_t low = options ? 0 : std::numeric_limits<std::int32_t>::min();
+            const std::int64_t high = options ? 255 : std::numeric_limits<std::int32_t>::max();
+            const std::int64_t first = toInteger((*pair)[0], where + "[0]", low, high);
+            const std::int64_t second = toInteger((*pair)[1], where + "[1]", low, high);
+            if (options) {
+                header.headerOption1 = static_cast<std::uint8_t>(first);
+                header.headerOption2 = static_cast<std::uint8_t>(second);
+            } else {
+                header.headerValue1 = static_cast<std::int32_t>(first);
+                header.headerValue2 = static_cast<std::int32_t>(second);
+            }
+        }
+        AdjustmentRecord& r = *ds.currentAdjustmentRecord();
+        r.recordNumber = static_cast<std::int32_t>(optionalInteger(
+            *preserved, path, "adjustmentRecord", r.recordNumber,
+            std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+        readHex(*preserved, path, "adjustmentReserved", r.headerReserved);
+        readHex(*preserved, path, "flagPadding", r.flagPadding);
+        readHex(*preserved, path, "trailingPadding", r.trailingPadding);
+        if (const Json* values = find(*preserved, "reservedValues")) {
+            const std::string where = member(path, "reservedValues");
+            if (!values->is_array() || values->size() != r.reserved.size()) {
+                fail(where, "must be a list of six numbers");
+            }
+            for (std::size_t i = 0; i < r.reserved.size(); ++i) {
+                r.reserved[i] =
+                    toNumber((*values)[i], where + "[" + std::to_string(i) + "]", kResultNumber);
+            }
+        }
+    }
+
+    // The reference point of the local frame defaults to the middle of the sites in use, so that
+    // the frame's north and up lie close to every site's own.
+    void defaultReferencePoint(AdjustedDataSet& ds) {
+        double latitudeSum = 0.0, longitudeOffsetSum = 0.0;
+        double firstLongitude = 0.0;
+        int count = 0;
+        for (const SiteRecord& s : ds.sites()) {
+            if (!s.inUse) {
+                continue;
+            }
+            if (count == 0) {
+                firstLongitude = s.longitude;
+            }
+            // Longitudes are taken relative to the first site so that a network across the
+            // 180th meridian does not average to the far side of the Earth.
+            double offset = std::remainder(s.longitude - firstLongitude, 360.0);
+            latitudeSum += s.latitude;
+            longitudeOffsetSum += offset;
+            ++count;
+        }
+        if (count == 0) {
+            return;
+        }
+        const double latitude = latitudeSum / count;
+        double longitude = firstLongitude + longitudeOffsetSum / count;
+        if (longitude > 180.0) {
+            longitude -= 360.0;
+        } else if (longitude < -180.0) {
+            longitude += 360.0;
+        }
+        ds.setReferencePoint(latitude, longitude);
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "settings.referencePoint is not given: the middle of the sites in use is "
+                      "taken (latitude %.6f, longitude %.6f)",
+                      latitude, longitude);
+        report.notes.push_back(text);
+    }
+
+    void read(const Json& root, AdjustedDataSet& ds) {
+        requireObject(root, "the document");
+        checkKeys(
+            root, "",
+            {"format", "version", "title", "settings", "sites", "vectors", "results", "preserved"});
+        if (const Json* format = find(root, "format")) {
+            if (*format != "torvek-project") {
+                fail("format", "must be \"torvek-project\", not " + describe(*format));
+            }
+        }
+        if (const Json* version = find(root, "version")) {
+            if (toInteger(*version, "version", 1, 1000) != 1) {
+                fail("version", "this front end reads version 1");
+            }
+        }
+        if (const Json* title = find(root, "title")) {
+            if (!title->is_string()) {
+                fail("title", "must be a text in quotes, not " + describe(*title));
+            }
+            const std::string text = title->get<std::string>();
+            if (text.size() > kHeaderTextSize || text.find('\0') != std::string::npos) {
+                fail("title", "must be at most " + std::to_string(kHeaderTextSize) +
+                                  " bytes without NUL characters");
+            }
+            ds.setHeaderText(text.c_str());
+        }
+        bool referenceGiven = false;
+        readSettings(root, ds, referenceGiven);
+
+        const Json* sites = find(root, "sites");
+        if (sites == nullptr || !sites->is_array()) {
+            fail("sites", sites == nullptr ? "is missing" : "must be a list [...]");
+        }
+        const bool sitesNumbered =
+            !sites->empty() && (*sites)[0].is_object() && find((*sites)[0], "record") != nullptr;
+        for (std::size_t i = 0; i < sites->size(); ++i) {
+            readSite((*sites)[i], i, sitesNumbered, ds);
+        }
+        const Json* vectors = find(root, "vectors");
+        if (vectors == nullptr || !vectors->is_array()) {
+            fail("vectors", vectors == nullptr ? "is missing" : "must be a list [...]");
+        }
+        if (vectors->size() > static_cast<std::size_t>(kLargestVectorRecordNumber)) {
+            fail("vectors", "more than " + std::to_string(kLargestVectorRecordNumber) +
+                                " vectors: their record numbers would not fit the program's "
+                                "labels");
+        }
+        const bool vectorsNumbered = !vectors->empty() && (*vectors)[0].is_object() &&
+                                     find((*vectors)[0], "record") != nullptr;
+        for (std::size_t i = 0; i < vectors->size(); ++i) {
+            readVector((*vectors)[i], i, vectorsNumbered, ds);
+        }
+        checkVectorNumbers(ds);
+        readRunResults(root, ds);
+        readPreserved(root, ds);
+        if (!referenceGiven) {
+            defaultReferencePoint(ds);
+        }
+    }
+};
+
+// Line and column (both from 1) of a byte offset in the text.
+std::string lineAndColumn(const std::string& text, std::size_t offset) {
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// ---- Writing -----------------------------------------------------------------------------------
+
+Json number(double value) {
+    if (std::isnan(value)) {
+        return "NaN";
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "Infinity" : "-Infinity";
+    }
+    return value;
+}
+
+Json triple(const char* const names[3], double a, double b, double c) {
+    Json object = Json::object();
+    object[names[0]] = number(a);
+    object[names[1]] = number(b);
+    object[names[2]] = number(c);
+    return object;
+}
+
+Json array3(const std::array<double, 3>& values) {
+    return Json::array({number(values[0]), number(values[1]), number(values[2])});
+}
+
+Json siteJson(const SiteRecord& s) {
+    Json site = Json::object();
+    site["name"] = projectSiteName(s.name.data());
+    site["record"] = s.recordNumber;
+    if (s.recordSpare != 0) {
+        site["spare"] = s.recordSpare;
+    }
+    site["latitude"] = number(s.latitude);
+    site["longitude"] = number(s.longitude);
+    site["elevation"] = number(s.elevation);
+    site["geoidHeight"] = number(s.geoidHeight);
+    site["sigmas"] = triple(kLatLonElev, s.latitudeSigma, s.longitudeSigma, s.elevationSigma);
+    site["fixed"] = {{"latitude", s.latitudeFixed != 0},
+                     {"longitude", s.longitudeFixed != 0},
+                     {"elevation", s.elevationFixed != 0}};
+    site["inUse"] = s.inUse != 0;
+    Json results = Json::object();
+    results["adjusted"] =
+        triple(kLatLonElev, s.adjustedLatitude, s.adjustedLongitude, s.adjustedElevation);
+    results["sigmas"] = triple(kLatLonElev, s.adjustedLatitudeSigma, s.adjustedLongitudeSigma,
+                               s.adjustedElevationSigma);
+    results["lastCorrection"] =
+        triple(kLatLonElev, s.lastCorrection[0], s.lastCorrection[1], s.lastCorrection[2]);
+    results["constraintResiduals"] = triple(kLatLonElev, s.constraintResidual[0],
+                                            s.constraintResidual[1], s.constraintResidual[2]);
+    results["normalizedConstraintResiduals"] =
+        triple(kLatLonElev, s.normalizedConstraintResidual[0], s.normalizedConstraintResidual[1],
+               s.normalizedConstraintResidual[2]);
+    site["results"] = results;
+    return site;
+}
+
+Json vectorJson(const VectorRecord& v) {
+    Json vector = Json::object();
+    vector["from"] = projectSiteName(v.fromSite.data());
+    vector["to"] = projectSiteName(v.toSite.data());
+    vector["record"] = v.recordNumber;
+    if (v.recordSpare != 0) {
+        vector["spare"] = v.recordSpare;
+    }
+    vector["dX"] = number(v.deltaX);
+    vector["dY"] = number(v.deltaY);
+    vector["dZ"] = number(v.deltaZ);
+    vector["sigmas"] = triple(kXyz, v.sigmaX, v.sigmaY, v.sigmaZ);
+    const bool covariances = std::fabs(v.correlationXY) > 1.0 || std::fabs(v.correlationXZ) > 1.0 ||
+                             std::fabs(v.correlationYZ) > 1.0;
+    vector[covariances ? "covariances" : "correlations"] =
+        triple(kCorrelationKeys, v.correlationXY, v.correlationXZ, v.correlationYZ);
+    vector["weightDivisor"] = v.weightDivisor;
+    vector["inUse"] = v.inUse != 0;
+    Json results = Json::object();
+    results["localSigmas"] = triple(kNeu, v.localSigmaNorth, v.localSigmaEast, v.localSigmaUp);
+    results["localCorrelations"] = array3(v.localCorrelation);
+    results["adjusted"] = {{"dX", number(v.adjustedDeltaX)}, {"dY", number(v.adjustedDeltaY)},
+                           {"dZ", number(v.adjustedDeltaZ)}, {"north", number(v.adjustedNorth)},
+                           {"east", number(v.adjustedEast)}, {"up", number(v.adjustedUp)}};
+    const auto& t = v.vectorTestResults;
+    results["residuals"] = {{"x", number(t[0])},     {"y", number(t[1])},    {"z", number(t[2])},
+                            {"north", number(t[6])}, {"east", number(t[7])}, {"up", number(t[8])}};
+    results["normalizedResiduals"] = {{"x", number(t[3])},     {"y", number(t[4])},
+                                      {"z", number(t[5])},     {"north", number(t[9])},
+                                      {"east", number(t[10])}, {"up", number(t[11])}};
+    results["adjustedLocalSigmas"] =
+        triple(kNeu, v.adjustedLocalSigmaNorth, v.adjustedLocalSigmaEast, v.adjustedLocalSigmaUp);
+    results["adjustedLocalCorrelations"] = array3(v.adjustedLocalCorrelation);
+    results["adjustedSigmas"] = triple(kXyz, v.adjustedSigmaX, v.adjustedSigmaY, v.adjustedSigmaZ);
+    results["adjustedCorrelations"] = triple(kCorrelationKeys, v.adjustedCorrelationXY,
+                                             v.adjustedCorrelationXZ, v.adjustedCorrelationYZ);
+    vector["results"] = results;
+    return vector;
+}
+
+Json ellipsoidJson(const DataSetHeader& header) {
+    for (const NamedEllipsoid& e : namedEllipsoids()) {
+        if (e.semiMajorAxis == header.semiMajorAxis &&
+            e.inverseFlattening == header.inverseFlattening) {
+            return e.name;
+        }
+    }
+    return {{"semiMajorAxis", number(header.semiMajorAxis)},
+            {"inverseFlattening", number(header.inverseFlattening)}};
+}
+
+// The bytes that the program keeps without reading them, when they differ from what an import
+// writes: a fresh header and one adjustment record numbered 1.
+Json preservedJson(const DataSetHeader& header, const AdjustmentRecord* record) {
+    Json preserved = Json::object();
+    const DataSetHeader fresh;
+    if (!allZero(header.headerReserved)) {
+        preserved["headerReserved"] = hexText(header.headerReserved);
+    }
+    if (header.headerOption1 != fresh.headerOption1 ||
+        header.headerOption2 != fresh.headerOption2) {
+        preserved["headerOptions"] = {header.headerOption1, header.headerOption2};
+    }
+    if (!allZero(header.headerPadding)) {
+        preserved["headerPadding"] = hexText(header.headerPadding);
+    }
+    if (header.headerValue1 != 0 || header.headerValue2 != 0) {
+        preserved["headerValues"] = {header.headerValue1, header.headerValue2};
+    }
+    if (record != nullptr) {
+        if (record->recordNumber != 1) {
+            preserved["adjustmentRecord"] = record->recordNumber;
+        }
+        if (!allZero(record->headerReserved)) {
+            preserved["adjustmentReserved"] = hexText(record->headerReserved);
+        }
+        if (!allZero(record->flagPadding)) {
+            preserved["flagPadding"] = hexText(record->flagPadding);
+        }
+        bool reservedZero = true;
+        for (double v : record->reserved) {
+            reservedZero = reservedZero && v == 0.0 && !std::signbit(v);
+        }
+        if (!reservedZero) {
+            Json values = Json::array();
+            for (double v : record->reserved) {
+                values.push_back(number(v));
+            }
+            preserved["reservedValues"] = values;
+        }
+        if (!allZero(record->trailingPadding)) {
+            preserved["trailingPadding"] = hexText(record->trailingPadding);
+        }
+    }
+    return preserved;
+}
+
+}  // namespace
+
+bool importProject(const std::string& text, const std::string& sourceName,
+                   const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report) {
+    report = ImportReport{};
+    if (text.size() > kMaximumProjectSize) {
+        report.error = sourceName + ": the file is larger than " +
+                       std::to_string(kMaximumProjectSize >> 20) + " MiB";
+        return false;
+    }
+    Json root;
+    try {
+        root = Json::parse(text, nullptr, true, true);
+    } catch (const Json::parse_error& e) {
+        std::string what = e.what();
+        // The library's message starts with its own tags and position; ours gives the position.
+        const std::size_t colon = what.find(": ");
+        if (colon != std::string::npos) {
+            what = what.substr(colon + 2);
+        }
+        const std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
+        report.error = sourceName + ": " + lineAndColumn(text, offset) + ": " + what;
+        return false;
+    }
+    AdjustedDataSet built;
+    built.setFileName(dataSet.fileName().c_str());
+    Reader reader{options, report, {}};
+    try {
+        reader.read(root, built);
+    } catch (const ImportError& e) {
+        report.error = sourceName + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what;
+        return false;
+    } catch (const Json::exception& e) {
+        report.error = sourceName + ": " + e.what();
+        return false;
+    }
+    dataSet = std::move(built);
+    return true;
+}
+
+Json exportProject(const AdjustedDataSet& dataSet) {
+    const DataSetHeader& header = dataSet.headerRecord();
+    const AdjustmentRecord* record =
+        dataSet.adjustmentRecords().empty() ? nullptr : &dataSet.adjustmentRecords().back();
+    Json root = Json::object();
+    root["format"] = "torvek-project";
+    root["version"] = 1;
+    root["title"] = dataSet.headerText();
+
+    Json settings = Json::object();
+    settings["ellipsoid"] = ellipsoidJson(header);
+    settings["referencePoint"] = {{"latitude", number(header.referenceLatitude)},
+                                  {"longitude", number(header.referenceLongitude)}};
+    settings["confidenceLevel"] = number(header.confidenceLevel);
+    settings["vectorSigmaScale"] = number(header.vectorSigmaScale);
+    settings["minimallyConstrained"] = record != nullptr && record->minimallyConstrained != 0;
+    Json bias = Json::object();
+    for (int k = 0; k < 4; ++k) {
+        const double value = record != nullptr ? record->aprioriBias[2 * k] : 0.0;
+        const double sigma = record != nullptr ? record->aprioriBias[2 * k + 1] : 0.0;
+        bias[kBiasNames[k]] = {{"value", number(value)}, {"sigma", number(sigma)}};
+    }
+    settings["datumBias"] = bias;
+    root["settings"] = settings;
+
+    Json sites = Json::array();
+    for (const SiteRecord& s : dataSet.sites()) {
+        sites.push_back(siteJson(s));
+    }
+    root["sites"] = sites;
+    Json vectors = Json::array();
+    for (const VectorRecord& v : dataSet.vectors()) {
+        vectors.push_back(vectorJson(v));
+    }
+    root["vectors"] = vectors;
+
+    if (record != nullptr) {
+        Json results = Json::object();
+        results["succeeded"] = record->adjustmentSucceeded != 0;
+        results["observations"] = record->observationCount;
+        results["unknowns"] = record->unknownCount;
+        results["degreesOfFreedom"] = record->degreesOfFreedom;
+        results["iterations"] = record->iterationCount;
+        results["chiSquare"] = number(record->chiSquare);
+        results["chiSquareLower"] = number(record->chiSquareLower);
+        results["chiSquareUpper"] = number(record->chiSquareUpper);
+        results["tauCriticalValue"] = number(record->tauCriticalValue);
+        results["unitWeightStandardError"] = number(record->unitWeightStandardError);
+        Json biasResults = Json::object();
+        for (int k = 0; k < 7; ++k) {
+            biasResults[kBiasResultNames[k]] = {{"value", number(record->biasResults[2 * k])},
+                                                {"sigma", number(record->biasResults[2 * k + 1])}};
+        }
+        results["datumBias"] = biasResults;
+        root["results"] = results;
+    }
+    Json preserved = preservedJson(header, record);
+    if (!preserved.empty()) {
+        root["preserved"] = preserved;
+    }
+    return root;
+}
+
+namespace {
+
+// Lines of the exported text stay within this width where they can: small objects and lists are
+// written on one line, so that a site or a vector reads as a short block.
+constexpr std::size_t kLineWidth = 100;
+
+std::string scalarText(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string inlineText(const Json& value) {
+    if (value.is_object()) {
+        std::string out = "{";
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            out += (it == value.begin() ? "" : ", ") + scalarText(Json(it.key())) + ": " +
+                   inlineText(it.value());
+        }
+        return out + "}";
+    }
+    if (value.is_array()) {
+        std::string out = "[";
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            out += (i ? ", " : "") + inlineText(value[i]);
+        }
+        return out + "]";
+    }
+    return scalarText(value);
+}
+
+void writeValue(std::string& out, const Json& value, std::size_t indent, std::size_t column) {
+    const std::string flat = inlineText(value);
+    if (!value.is_structured() || value.empty() || column + flat.size() <= kLineWidth) {
+        out += flat;
+        return;
+    }
+    const std::string inner(indent + 2, ' ');
+    out += value.is_object() ? "{\n" : "[\n";
+    std::size_t i = 0;
+    for (auto it = value.begin(); it != value.end(); ++it, ++i) {
+        out += inner;
+        std::size_t used = inner.size();
+        if (value.is_object()) {
+            const std::string key = scalarText(Json(it.key())) + ": ";
+            out += key;
+            used += key.size();
+        }
+        writeValue(out, it.value(), indent + 2, used);
+        out += i + 1 < value.size() ? ",\n" : "\n";
+    }
+    out += std::string(indent, ' ') + (value.is_object() ? "}" : "]");
+}
+
+}  // namespace
+
+std::string exportProjectText(const AdjustedDataSet& dataSet) {
+    std::string out;
+    writeValue(out, exportProject(dataSet), 0, 0);
+    return out + "\n";
+}
+
+}  // namespace torvek::front

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "dataset/adjusted_data_set.h"
+
+namespace torvek::front {
+
+// The readable project format (docs/project-format.md): settings, sites and vectors as JSON, and,
+// in exported files, every result a run stores. JSON objects keep their key order so that an
+// exported file reads in the order of the documentation.
+using Json = nlohmann::ordered_json;
+
+struct ImportOptions {
+    // Read the "results" sections too (they come from a run). Off for preparing a run, so that
+    // stale results of an edited export never reach the program; on to turn an exported file back
+    // into the data set it came from.
+    bool withResults = false;
+};
+
+// What an import says besides its result.
+struct ImportReport {
+    // Things the import changed or assumed (padded or cut names, a reference point computed from
+    // the sites, sigmas the program will hold within its limits). One line each.
+    std::vector<std::string> notes;
+    // The first error: "<source>: <line:column or field path>: <what is wrong>". Empty on success.
+    std::string error;
+};
+
+// Builds a data set from the project text. `sourceName` names the file in messages. On success
+// `dataSet` is replaced (its file name is kept) and true is returned; on any error `dataSet` is
+// left as it was and `report.error` says what is wrong and where. Comments (// and /* */) are
+// allowed in the text. Texts longer than kMaximumProjectSize bytes are refused.
+bool importProject(const std::string& text, const std::string& sourceName,
+                   const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report);
+
+// The largest project text read, in bytes: far above any network the program can adjust (500
+// sites), small enough that a wrong file cannot exhaust memory.
+inline constexpr std::size_t kMaximumProjectSize = 64u << 20;
+
+// Every field of the data set that the program reads or writes, as a project document: settings,
+// sites and vectors with their results, the adjustment statistics and, when they are not the
+// values an import writes, the bytes the program preserves without reading them. Numbers that are
+// not finite are written as the strings "NaN", "Infinity" and "-Infinity".
+Json exportProject(const AdjustedDataSet& dataSet);
+
+// exportProject as text, indented by two blanks, with a final line feed. Bytes of names and texts
+// that are not UTF-8 are replaced by U+FFFD.
+std::string exportProjectText(const AdjustedDataSet& dataSet);
+
+// Known ellipsoids by name: WGS84 and GRS80 (semi-major axis in metres, reciprocal flattening).
+struct NamedEllipsoid {
+    const char* name;
+    double semiMajorAxis;
+    double inverseFlattening;
+};
+const std::vector<NamedEllipsoid>& namedEllipsoids();
+
+}  // namespace torvek::front

@@ -1,0 +1,293 @@
+#include "tools/front/report_rendering.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace torvek::front {
+namespace {
+
+constexpr int kTabWidth = 8;
+// The report's body colour (dark blue) and black: left to the terminal's foreground.
+constexpr int kBodyColour = 3;
+constexpr int kBlack = 0;
+
+// The characters of a text: UTF-8 sequences decoded, other bytes taken as Latin-1.
+std::vector<char32_t> decodeCharacters(const std::string& text) {
+    std::vector<char32_t> out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        int length = 0;
+        char32_t code = 0;
+        if (c >= 0xc2 && c <= 0xdf) {
+            length = 2;
+            code = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            length = 3;
+            code = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            length = 4;
+            code = c & 0x07;
+        }
+        bool valid = length > 0 && i + length <= text.size();
+        for (int k = 1; valid && k < length; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            valid = (d & 0xc0) == 0x80;
+            code = (code << 6) | (d & 0x3f);
+        }
+        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
+        if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+                      (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff)) {
+            valid = false;
+        }
+        if (valid) {
+            out.push_back(code);
+            i += static_cast<std::size_t>(length);
+        } else {
+            out.push_back(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xc0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xe0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else {
+        out += static_cast<char>(0xf0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    }
+}
+
+bool isControl(char32_t code) {
+    return code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0);
+}
+
+// Columns a line takes on the terminal, tabs advancing to the next multiple of kTabWidth.
+int visibleWidth(const ReportLine& line) {
+    int column = 0;
+    for (const TextRun& run : line.runs) {
+        for (char32_t code : decodeCharacters(run.text)) {
+            column = code == '\t' ? (column / kTabWidth + 1) * kTabWidth : column + 1;
+        }
+    }
+    return column;
+}
+
+// The ANSI foreground of a report colour: the nearest of the sixteen terminal colours.
+int ansiForeground(int colour) {
+    static const int kAnsi[16] = {39, 31, 33, 39, 35, 32, 90, 37, 91, 36, 93, 94, 95, 92, 97, 96};
+    return (colour >= 0 && colour < 16) ? kAnsi[colour] : 39;
+}
+
+std::string sgr(const TextFormat& format) {
+    std::string code = "\x1b[0";
+    if (format.bold) {
+        code += ";1";
+    }
+    if (format.italic) {
+        code += ";3";
+    }
+    if (format.underline) {
+        code += ";4";
+    }
+    if (format.colour != kBodyColour && format.colour != kBlack) {
+        code += ';';
+        code += std::to_string(ansiForeground(format.colour));
+    }
+    return code + "m";
+}
+
+}  // namespace
+
+std::string escapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t code : decodeCharacters(text)) {
+        switch (code) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                if (code == '\t' || code == '\n' || !isControl(code)) {
+                    appendUtf8(out, code);
+                }
+        }
+    }
+    return out;
+}
+
+std::string renderTerminal(const ReportDocument& document, bool colours, int width) {
+    std::string out;
+    const std::vector<ReportLine>& lines = document.lines();
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const ReportLine& line = lines[n];
+        // The last line is open: it ends without a line feed unless it holds text.
+        if (n + 1 == lines.size() && line.runs.empty()) {
+            break;
+        }
+        if (line.centred) {
+            const int pad = (width - visibleWidth(line)) / 2;
+            if (pad > 0) {
+                out.append(static_cast<std::size_t>(pad), ' ');
+            }
+        }
+        for (const TextRun& run : line.runs) {
+            if (colours) {
+                out += sgr(run.format);
+            }
+            for (char32_t code : decodeCharacters(run.text)) {
+                if (code == '\t' || !isControl(code)) {
+                    appendUtf8(out, code);
+                } else {
+                    out += '?';
+                }
+            }
+        }
+        if (colours && !line.runs.empty()) {
+            out += "\x1b[0m";
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string renderRtf(const ReportDocument& document) {
+    // One header: the fonts and the colour table of the report's fragments, so that colour
+    // numbers mean the same here as in the program's styles.
+    std::string out =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720\\uc1"
+        "{\\fonttbl{\\f0\\fnil MS Sans Serif;}{\\f1\\froman\\fcharset2 Symbol;}"
+        "{\\f2\\fmodern Courier New;}{\\f3\\froman Times New Roman;}}\n{\\colortbl";
+    for (int i = 0; i < 16; ++i) {
+        const std::uint32_t rgb = reportColour(i);
+        char entry[48];
+        std::snprintf(entry, sizeof entry, "\\red%u\\green%u\\blue%u;", (rgb >> 16) & 0xffu,
+                      (rgb >> 8) & 0xffu, rgb & 0xffu);
+        out += entry;
+    }
+    out += "}\n\\deflang1033\n";
+    const std::vector<ReportLine>& lines = document.lines();
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const ReportLine& line = lines[n];
+        const bool last = n + 1 == lines.size();
+        if (last && line.runs.empty()) {
+            break;
+        }
+        out += line.centred ? "\\pard\\qc" : "\\pard";
+        for (const TextRun& run : line.runs) {
+            const TextFormat& f = run.format;
+            out += "\\plain\\f2\\fs" + std::to_string(f.halfPoints) + "\\cf" +
+                   std::to_string(f.colour);
+            if (f.bold) {
+                out += "\\b";
+            }
+            if (f.italic) {
+                out += "\\i";
+            }
+            if (f.underline) {
+                out += "\\ul";
+            }
+            out += ' ';
+            for (char32_t code : decodeCharacters(run.text)) {
+                if (code == '\\' || code == '{' || code == '}') {
+                    out += '\\';
+                    out += static_cast<char>(code);
+                } else if (code == '\t') {
+                    out += "\\tab ";
+                } else if (isControl(code)) {
+                    continue;
+                } else if (code < 0x80) {
+                    out += static_cast<char>(code);
+                } else if (code < 0x10000) {
+                    // \u takes a signed 16-bit number; '?' stands in for readers without Unicode.
+                    const int value = code > 0x7fff ? int(code) - 0x10000 : int(code);
+                    out += "\\u" + std::to_string(value) + "?";
+                } else {
+                    const char32_t v = code - 0x10000;
+                    const int high = int(0xd800 + (v >> 10)) - 0x10000;
+                    const int low = int(0xdc00 + (v & 0x3ff)) - 0x10000;
+                    out += "\\u" + std::to_string(high) + "?\\u" + std::to_string(low) + "?";
+                }
+            }
+        }
+        out += "\\par\n";
+    }
+    out += "}\n";
+    return out;
+}
+
+std::string reportStyleSheet() {
+    std::string css =
+        ".report{font-family:'Courier New',Courier,monospace;tab-size:8;-moz-tab-size:8;"
+        "background:#fff;border:1px solid #ccc;padding:0.8em;overflow-x:auto}\n"
+        // Only the lines keep their blanks: the line feeds between the line elements are markup.
+        ".report .line{white-space:pre;min-height:1.15em}\n.report .centred{text-align:center}\n"
+        ".report .b{font-weight:bold}\n.report .i{font-style:italic}\n"
+        ".report .u{text-decoration:underline}\n";
+    for (int i = 0; i < 16; ++i) {
+        char rule[48];
+        std::snprintf(rule, sizeof rule, ".report .c%d{color:#%06x}\n", i,
+                      static_cast<unsigned>(reportColour(i)));
+        css += rule;
+    }
+    return css;
+}
+
+std::string renderReportHtml(const ReportDocument& document) {
+    std::string out = "<div class=\"report\">";
+    const std::vector<ReportLine>& lines = document.lines();
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const ReportLine& line = lines[n];
+        if (n + 1 == lines.size() && line.runs.empty()) {
+            break;
+        }
+        out += line.centred ? "<div class=\"line centred\">" : "<div class=\"line\">";
+        for (const TextRun& run : line.runs) {
+            const TextFormat& f = run.format;
+            std::string classes = "c";
+            classes += std::to_string(f.colour);
+            if (f.bold) {
+                classes += " b";
+            }
+            if (f.italic) {
+                classes += " i";
+            }
+            if (f.underline) {
+                classes += " u";
+            }
+            char size[32];
+            std::snprintf(size, sizeof size, "%g", f.halfPoints / 2.0);
+            out += "<span class=\"" + classes + "\" style=\"font-size:" + size + "pt\">" +
+                   escapeHtml(run.text) + "</span>";
+        }
+        out += "</div>\n";
+    }
+    out += "</div>\n";
+    return out;
+}
+
+}  // namespace torvek::front
