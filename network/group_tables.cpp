@@ -1,5 +1,9 @@
 #include "network/group_tables.h"
 
+#include <algorithm>
+#include <unordered_map>
+#include <vector>
+
 namespace torvek {
 namespace {
 
@@ -7,9 +11,14 @@ std::uint8_t flag(std::uint8_t byte) {
     return byte != 0 ? 1 : 0;
 }
 
-// A label names its site by the name "%4.4s" printed in its first four characters.
-bool labelNamesSite(const char* label, const SiteName& name) {
-    return compareSiteNames(label, name.data(), false) == 0;
+// A label names its site by the name printed in its first four characters, compared as names
+// are: case-sensitively, at most four bytes, up to the first zero byte. Two texts name the same
+// site exactly when their keys are equal.
+std::uint32_t nameKey(const char* text) {
+    std::uint32_t key = 0;
+    for (int i = 0; i < 4 && text[i] != '\0'; ++i)
+        key |= std::uint32_t(static_cast<unsigned char>(text[i])) << (8 * i);
+    return key;
 }
 
 }  // namespace
@@ -41,29 +50,42 @@ void readGroupTables(ProjectDataSet& dataSet, GroupTables& tables) {
 }
 
 void matchVectorEnds(GroupTables& tables) {
-    const std::int32_t siteCount = static_cast<std::int32_t>(tables.sites.size());
+    // The ends are found as a scan of the sites in table order would find them (the scan stops
+    // once both ends are known, and a later site of the same name overwrites an end found
+    // earlier), but from an index of the sites in use by name: a scan per vector costs sites x
+    // vectors, which a damaged file with many records turns into minutes.
+    std::unordered_map<std::uint32_t, std::vector<std::int32_t>> sitesByName;
+    for (std::int32_t m = 0; m < static_cast<std::int32_t>(tables.sites.size()); ++m)
+        if (tables.sites[m].inUse)
+            sitesByName[nameKey(tables.sites[m].name.data())].push_back(m);
+    static const std::vector<std::int32_t> kNone;
+    auto sitesNamed = [&](const char* label) -> const std::vector<std::int32_t>& {
+        auto found = sitesByName.find(nameKey(label));
+        return found == sitesByName.end() ? kNone : found->second;
+    };
     for (GroupVector& vector : tables.vectors) {
         if (!vector.inUse)
             continue;
-        vector.fromIndex = -1;
-        vector.toIndex = -1;
-        for (std::int32_t m = 0; m < siteCount; ++m) {
-            const GroupSite& site = tables.sites[m];
-            if (!site.inUse)
-                continue;
-            if (labelNamesSite(vector.label.from.data(), site.name)) {
-                vector.fromIndex = m;
-                if (vector.toIndex >= 0)
-                    break;
-            }
-            if (labelNamesSite(vector.label.to.data(), site.name)) {
-                vector.toIndex = m;
-                if (vector.fromIndex >= 0)
-                    break;
-            }
-        }
-        if (vector.fromIndex < 0 || vector.toIndex < 0)
+        const std::vector<std::int32_t>& from = sitesNamed(vector.label.from.data());
+        const std::vector<std::int32_t>& to = sitesNamed(vector.label.to.data());
+        if (from.empty() || to.empty()) {
+            // The scan runs to the end: each end found is the last site of its name.
+            vector.fromIndex = from.empty() ? -1 : from.back();
+            vector.toIndex = to.empty() ? -1 : to.back();
             vector.inUse = 0;
+            continue;
+        }
+        if (from.front() <= to.front()) {
+            // The scan stops at the first site of the end's name, after checking it as a start.
+            const std::int32_t stop = to.front();
+            vector.toIndex = stop;
+            vector.fromIndex = *(std::upper_bound(from.begin(), from.end(), stop) - 1);
+        } else {
+            // The scan stops at the first site of the start's name, before checking it as an end.
+            const std::int32_t stop = from.front();
+            vector.fromIndex = stop;
+            vector.toIndex = *(std::lower_bound(to.begin(), to.end(), stop) - 1);
+        }
     }
 }
 

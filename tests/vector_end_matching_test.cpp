@@ -1,0 +1,89 @@
+// The ends of vectors are found from an index of site names; the result must be what a scan of
+// the site table in order gives, with duplicate names, names differing in case or in length,
+// sites out of use and vectors from a site to itself.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "network/group_tables.h"
+
+namespace torvek {
+namespace {
+
+// The scan the index stands for: sites in table order, the start checked before the end at each
+// site, stopping once both are known.
+void scanVectorEnds(GroupTables& tables) {
+    for (GroupVector& vector : tables.vectors) {
+        if (!vector.inUse)
+            continue;
+        vector.fromIndex = vector.toIndex = -1;
+        for (std::int32_t m = 0; m < std::int32_t(tables.sites.size()); ++m) {
+            const GroupSite& site = tables.sites[m];
+            if (!site.inUse)
+                continue;
+            if (compareSiteNames(vector.label.from.data(), site.name.data(), false) == 0) {
+                vector.fromIndex = m;
+                if (vector.toIndex >= 0)
+                    break;
+            }
+            if (compareSiteNames(vector.label.to.data(), site.name.data(), false) == 0) {
+                vector.toIndex = m;
+                if (vector.fromIndex >= 0)
+                    break;
+            }
+        }
+        if (vector.fromIndex < 0 || vector.toIndex < 0)
+            vector.inUse = 0;
+    }
+}
+
+TEST(VectorEndMatching, IndexFindsWhatTheOrderedScanFinds) {
+    // A small alphabet of names so that duplicates, case variants and short names are common.
+    const char* const kNames[] = {"AAAA", "aaaa", "AAA", "BBBB", "BB", "CCCC", "AB", "A"};
+    std::mt19937 random(17);
+    for (int network = 0; network < 500; ++network) {
+        GroupTables tables;
+        const int sites = 1 + int(random() % 12);
+        const int vectors = int(random() % 15);
+        for (int k = 0; k < sites; ++k) {
+            GroupSite site;
+            site.name = SiteName(kNames[random() % 8]);
+            site.inUse = random() % 5 != 0;
+            tables.sites.push_back(site);
+        }
+        for (int k = 0; k < vectors; ++k) {
+            GroupVector vector;
+            VectorRecord record;
+            record.fromSite = SiteName(kNames[random() % 8]);
+            record.toSite = SiteName(kNames[random() % 8]);
+            record.recordNumber = k + 1;
+            formatVectorLabel(record, vector.label.from.data(), vector.label.to.data());
+            // Labels print names right-aligned; some are written by hand left-aligned, as a name
+            // of four characters would print.
+            if (random() % 2) {
+                std::snprintf(vector.label.from.data(), kVectorLabelSize, "%-4.4s",
+                              kNames[random() % 8]);
+                std::snprintf(vector.label.to.data(), kVectorLabelSize, "%-4.4s     %05d",
+                              kNames[random() % 8], k + 1);
+            }
+            vector.inUse = random() % 6 != 0;
+            tables.vectors.push_back(vector);
+        }
+        GroupTables expected = tables;
+        scanVectorEnds(expected);
+        matchVectorEnds(tables);
+        for (std::size_t v = 0; v < tables.vectors.size(); ++v) {
+            EXPECT_EQ(tables.vectors[v].inUse, expected.vectors[v].inUse) << network << "/" << v;
+            if (!expected.vectors[v].inUse)
+                continue;
+            EXPECT_EQ(tables.vectors[v].fromIndex, expected.vectors[v].fromIndex)
+                << network << "/" << v;
+            EXPECT_EQ(tables.vectors[v].toIndex, expected.vectors[v].toIndex)
+                << network << "/" << v;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace torvek
