@@ -27,6 +27,8 @@ std::string scratchDirectory() {
 }
 
 // Runs the program once without endpoints; returns its peak resident set in kilobytes, or -1.
+// The figure counts the pages the child shares with this process between fork and exec, so it is
+// an upper bound; run this benchmark alone (--benchmark_filter=wholeRun) to keep it tight.
 long runProgram(const std::string& input, const std::string& output) {
     pid_t child = ::fork();
     if (child == 0) {
