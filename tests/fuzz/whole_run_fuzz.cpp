@@ -22,9 +22,9 @@ namespace {
 // directory: the fuzzer names its corpus relative to the one it was started in.)
 std::string input, output;
 
-// The connectivity test compares every vector with every site, so a data set of a hundred
-// thousand records takes many seconds; such counts say nothing new about bad input, and the
-// target skips them to keep each run short.
+// Lookups by name grow with the square of the records, so a data set of a hundred thousand
+// records is slow; such counts say nothing new about bad input, and the target skips them to
+// keep each run short.
 constexpr std::int32_t kLargestCount = 2000;
 
 std::int32_t countAt(const std::uint8_t* data, std::size_t size, std::size_t offset) {
