@@ -164,10 +164,11 @@ TEST(TextbookNetwork, AdjustedCoordinatesAgreeWithThePublishedSolution) {
         double lat, lon, elevation, s1, s2, s3;
         ASSERT_EQ(out.getAdjustedSite(lat, lon, elevation, s1, s2, s3), 1);
         Triple xyz = geodeticToCartesian(lat, lon, elevation, a, rf);
-        EXPECT_NEAR(xyz[0], p.x, 1.2e-3) << p.name;
-        EXPECT_NEAR(xyz[1], p.y, 1.2e-3) << p.name;
-        EXPECT_NEAR(xyz[2], p.z, 1.2e-3) << p.name;
-        // The published standard deviations are 2.7 to 6.1 mm per coordinate.
+        EXPECT_NEAR(xyz[0], p.x, 0.8e-3) << p.name;
+        EXPECT_NEAR(xyz[1], p.y, 0.8e-3) << p.name;
+        EXPECT_NEAR(xyz[2], p.z, 0.8e-3) << p.name;
+        // The published standard deviations are 2.7 to 6.1 mm per coordinate; the largest
+        // difference from the published coordinates measured here is 0.47 mm (Z of station D).
         EXPECT_GT(s1, 0.001);
         EXPECT_LT(s1, 0.01);
     }
