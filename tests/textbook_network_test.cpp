@@ -168,7 +168,7 @@ TEST(TextbookNetwork, AdjustedCoordinatesAgreeWithThePublishedSolution) {
         EXPECT_NEAR(xyz[1], p.y, 0.8e-3) << p.name;
         EXPECT_NEAR(xyz[2], p.z, 0.8e-3) << p.name;
         // The published standard deviations are 2.7 to 6.1 mm per coordinate; the largest
-        // difference from the published coordinates measured here is 0.47 mm (Z of station D).
+        // difference from the published coordinates measured here is 0.47 mm (Z of station E).
         EXPECT_GT(s1, 0.001);
         EXPECT_LT(s1, 0.01);
     }
