@@ -339,3 +339,28 @@ TEST(ObservationEquations, ControlMisclosureInTheSecondIterationIsTheFirstCorrec
 
 }  // namespace
 }  // namespace torvek::testing
+
+namespace torvek::testing {
+namespace {
+
+TEST(AdjustmentDriver, TooFewObservationsStopBeforeAnySolution) {
+    // A site in use that no vector reaches (the connectivity test would have taken it out of use)
+    // brings three unknowns and no observation.
+    SyntheticNetwork net = ringNetwork(3, 20, 20, 800);
+    fixSite(net.sites[0]);
+    net.vectors.resize(1);  // S001 -> S002 only; S003 stays in use without a vector
+    net.simulate(12);
+    EngineHarness h(net.toDataSet());
+    EXPECT_FALSE(h.engine.adjust());
+    EXPECT_NE(h.frontEnd.styledReport().find(
+                  "<9,1,0,0>Error: 7 obs. not enough to determine 10 unknowns\n <9,3,0,0>"),
+              std::string::npos)
+        << h.frontEnd.styledReport();
+    const std::vector<int> stages = h.frontEnd.stages();
+    EXPECT_EQ(stages, (std::vector<int>{32, 36, 42}));
+    std::int32_t obs, unknowns, dof, iterations;
+    EXPECT_FALSE(h.output.getAdjustmentCounts(obs, unknowns, dof, iterations) && iterations > 0);
+}
+
+}  // namespace
+}  // namespace torvek::testing
