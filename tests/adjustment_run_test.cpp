@@ -98,24 +98,7 @@ TEST_F(AdjustmentRun, ZeroDegreesOfFreedomAdjustsWithNeutralStatistics) {
 }
 
 TEST_F(AdjustmentRun, SiteWithoutEquationsIsRetriedWithBiasConstraints) {
-    // Two sites of one name. The connectivity test joins a vector end to the last site of that
-    // name it meets before the other end is found, so vectors reach both; the engine finds every
-    // vector end at the first, so the other has no equation.
-    SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
-    net.sites[0].name = "S003";  // site order: S003 (b), S002, S003 (a), S004 renamed S001 below
-    net.sites[3].name = "S001";
-    fixSite(net.sites[3]);
-    net.vectors.clear();
-    auto addVector = [&](int from, int to) {
-        SyntheticVector v;
-        v.from = from;
-        v.to = to;
-        net.vectors.push_back(v);
-    };
-    addVector(3, 2);  // S001 -> S003: reaches S003 (a)
-    addVector(1, 3);  // S002 -> S001
-    addVector(1, 2);  // S002 -> S003: reaches S003 (b)
-    net.simulate(2);
+    SyntheticNetwork net = duplicateNameNetwork();
     RunResult result = run(net);
     const std::string styled = result.styledReport();
     EXPECT_NE(styled.find("( site S003)"), std::string::npos) << styled;

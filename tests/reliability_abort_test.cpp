@@ -84,18 +84,7 @@ TEST_F(AbortEverywhere, EveryPollOfARetry) {
     // The first attempt meets a site without equations and is retried with bias constraints
     // (which meet it again): two sites of one name, the engine joining every vector end to the
     // first of them.
-    SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
-    net.sites[0].name = "S003";
-    net.sites[3].name = "S001";
-    fixSite(net.sites[3]);
-    net.vectors.clear();
-    for (auto [from, to] : {std::pair{3, 2}, {1, 3}, {1, 2}}) {
-        SyntheticVector v;
-        v.from = from;
-        v.to = to;
-        net.vectors.push_back(v);
-    }
-    net.simulate(2);
+    SyntheticNetwork net = duplicateNameNetwork();
     net.writeTo(input);
     const RunResult plain = runInput();
     ASSERT_NE(plain.reportText().find("Try to resolve matrix singularity"), std::string::npos)

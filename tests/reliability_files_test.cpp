@@ -52,21 +52,7 @@ class FileFaults : public ::testing::Test {
     }
     // A network that fails its first attempt with a site-related singularity, so a retry would
     // follow: two sites of one name, the second of which no vector reaches in the engine.
-    static SyntheticNetwork singularNetwork() {
-        SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
-        net.sites[0].name = "S003";
-        net.sites[3].name = "S001";
-        fixSite(net.sites[3]);
-        net.vectors.clear();
-        for (auto [from, to] : {std::pair{3, 2}, {1, 3}, {1, 2}}) {
-            SyntheticVector v;
-            v.from = from;
-            v.to = to;
-            net.vectors.push_back(v);
-        }
-        net.simulate(2);
-        return net;
-    }
+    static SyntheticNetwork singularNetwork() { return duplicateNameNetwork(); }
     std::string dir, input, output, inputBytes;
 };
 

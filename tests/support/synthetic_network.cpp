@@ -183,6 +183,23 @@ SyntheticNetwork ringNetwork(int count, double latitude, double longitude, doubl
     return net;
 }
 
+SyntheticNetwork duplicateNameNetwork() {
+    SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
+    net.sites[0].name = "S003";
+    net.sites[3].name = "S001";
+    fixSite(net.sites[3]);
+    net.vectors.clear();
+    // S001 -> S003 reaches S003 (a); S002 -> S001; S002 -> S003 reaches S003 (b).
+    for (auto [from, to] : {std::pair{3, 2}, {1, 3}, {1, 2}}) {
+        SyntheticVector v;
+        v.from = from;
+        v.to = to;
+        net.vectors.push_back(v);
+    }
+    net.simulate(2);
+    return net;
+}
+
 ReferenceSolution solveReference(const SyntheticNetwork& net, const double biasSigma[4]) {
     const int siteCount = int(net.sites.size());
     double f = 1 / net.inverseFlattening;

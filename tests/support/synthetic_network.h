@@ -69,6 +69,12 @@ Triple geodeticToCartesian(double latitudeDegrees, double longitudeDegrees, doub
 /// "S001", "S002", ...; every site joined to the next two, so every site has four vectors.
 SyntheticNetwork ringNetwork(int count, double latitude, double longitude, double radiusMetres);
 
+/// A network whose adjustment meets a site without equations, so that a retry follows: two sites
+/// of one name ("S003"). The connectivity test joins a vector end to the last site of that name it
+/// meets before the other end is found, so vectors reach both; the engine finds every vector end
+/// at the first, so the other has no equation. Site order: S003 (b), S002, S003 (a), S001 (fixed).
+SyntheticNetwork duplicateNameNetwork();
+
 /// An independent double-precision least-squares solution of the same model, iterated to
 /// convergence with geodetic coordinates and the four bias parameters as unknowns.
 struct ReferenceSolution {
