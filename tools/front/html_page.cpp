@@ -1,25 +1,14 @@
 #include "tools/front/html_page.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 #include "tools/front/network_plot.h"
 #include "tools/front/report_rendering.h"
+#include "tools/front/text_format.h"
 
 namespace torvek::front {
 namespace {
-
-constexpr double kMillimetresPerMetre = 1000.0;
-
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
 
 std::string cell(const std::string& text, const char* cls = nullptr) {
     return cls ? "<td class=\"" + std::string(cls) + "\">" + text + "</td>"
@@ -52,13 +41,13 @@ std::string statisticsSection(const NetworkResults& r) {
         row("Observations", std::to_string(r.observations));
         row("Unknowns", std::to_string(r.unknowns));
         row("Degrees of freedom", std::to_string(r.degreesOfFreedom));
-        row("Confidence level", format("%.1f %%", r.confidenceLevel));
+        row("Confidence level", formatText("%.1f %%", r.confidenceLevel));
         row("Chi-square test", r.chiSquarePassed() ? "<span class=\"passed\">passed</span>"
                                                    : "<span class=\"failed\">failed</span>");
-        row("Chi-square", format("%.3f", r.chiSquare));
-        row("Limits", format("%.3f to %.3f", r.chiSquareLower, r.chiSquareUpper));
-        row("Standard error of unit weight", format("%.3f", r.unitWeightStandardError));
-        row("Tau critical value", format("%.3f", r.tauCriticalValue));
+        row("Chi-square", formatText("%.3f", r.chiSquare));
+        row("Limits", formatText("%.3f to %.3f", r.chiSquareLower, r.chiSquareUpper));
+        row("Standard error of unit weight", formatText("%.3f", r.unitWeightStandardError));
+        row("Tau critical value", formatText("%.3f", r.tauCriticalValue));
         row("Vectors above tau", std::to_string(r.flaggedCount()));
     }
     out += "</table>\n";
@@ -81,12 +70,12 @@ std::string sitesSection(const NetworkResults& r) {
         }
         out += cell(formatSexagesimal(s.adjustedLatitude, "NS", 5), "num") +
                cell(formatSexagesimal(s.adjustedLongitude, "EW", 5), "num") +
-               cell(format("%.9f", s.adjustedLatitude), "num") +
-               cell(format("%.9f", s.adjustedLongitude), "num") +
-               cell(format("%.4f", s.adjustedElevation), "num") +
-               cell(format("%.1f", s.sigmaNorth * kMillimetresPerMetre), "num") +
-               cell(format("%.1f", s.sigmaEast * kMillimetresPerMetre), "num") +
-               cell(format("%.1f", s.sigmaUp * kMillimetresPerMetre), "num") + cell(control) +
+               cell(formatText("%.9f", s.adjustedLatitude), "num") +
+               cell(formatText("%.9f", s.adjustedLongitude), "num") +
+               cell(formatText("%.4f", s.adjustedElevation), "num") +
+               cell(formatText("%.1f", s.sigmaNorth * kMillimetresPerMetre), "num") +
+               cell(formatText("%.1f", s.sigmaEast * kMillimetresPerMetre), "num") +
+               cell(formatText("%.1f", s.sigmaUp * kMillimetresPerMetre), "num") + cell(control) +
                "</tr>\n";
     }
     out += "</table>\n";
@@ -94,7 +83,7 @@ std::string sitesSection(const NetworkResults& r) {
 }
 
 std::string vectorsSection(const NetworkResults& r) {
-    std::string out = format(
+    std::string out = formatText(
         "<h2 id=\"vectors\">Vectors</h2>\n<p>Normalized residuals are the residuals divided by "
         "their a-priori standard deviations; rows above the tau critical value %.3f are "
         "marked.</p>\n",
@@ -106,16 +95,16 @@ std::string vectorsSection(const NetworkResults& r) {
     for (const VectorResult& v : r.vectors) {
         out += v.flagged ? "<tr class=\"flagged\">" : "<tr>";
         out += cell(escapeHtml(v.from)) + cell(escapeHtml(v.to)) +
-               cell(std::to_string(v.record), "num") + cell(format("%.3f", v.length), "num");
+               cell(std::to_string(v.record), "num") + cell(formatText("%.3f", v.length), "num");
         if (!v.adjusted) {
             out += "<td colspan=\"6\">not adjusted</td><td></td></tr>\n";
             continue;
         }
         for (double residual : v.residual) {
-            out += cell(format("%.1f", residual * kMillimetresPerMetre), "num");
+            out += cell(formatText("%.1f", residual * kMillimetresPerMetre), "num");
         }
         for (double w : v.normalized) {
-            out += cell(format("%.2f", w), "num");
+            out += cell(formatText("%.2f", w), "num");
         }
         out += cell(v.flagged ? "above tau" : "") + "</tr>\n";
     }

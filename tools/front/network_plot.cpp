@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <limits>
 
 #include "tools/front/report_rendering.h"
+#include "tools/front/text_format.h"
 
 namespace torvek::front {
 namespace {
@@ -17,16 +17,6 @@ constexpr double kMargin = 70.0;
 constexpr double kLegendHeight = 70.0;
 // The largest ellipse is drawn about this share of the smaller side of the plot.
 constexpr double kEllipseShare = 0.06;
-constexpr double kMillimetresPerMetre = 1000.0;
-
-void append(std::string& out, const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    out += text;
-}
 
 std::string lengthText(double metres) {
     char text[32];

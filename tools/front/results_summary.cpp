@@ -1,23 +1,11 @@
 #include "tools/front/results_summary.h"
 
-#include <cstdarg>
 #include <cstdio>
 
+#include "tools/front/text_format.h"
+
 namespace torvek::front {
-namespace {
-
-constexpr double kMillimetresPerMetre = 1000.0;
-
-void append(std::string& out, const char* format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    out += line;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string formatResultsSummary(const NetworkResults& r) {
     std::string out = "Results\n";

@@ -1,0 +1,16 @@
+#pragma once
+// printf-style text for the front end's reports, tables and plots.
+#include <string>
+
+namespace torvek::front {
+
+/// Results are stored in metres and shown in millimetres.
+inline constexpr double kMillimetresPerMetre = 1000.0;
+
+/// The formatted text; anything beyond 1023 characters is cut.
+std::string formatText(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
+/// Appends the formatted text to `out`, cut like formatText.
+void append(std::string& out, const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace torvek::front
