@@ -13,11 +13,11 @@
 #include "dataset/adjusted_data_set.h"
 #include "support/command_runner.h"
 #include "support/test_front_end.h"
-#include "tools/front/file_output.h"
-#include "tools/front/network_results.h"
-#include "tools/front/project_json.h"
-#include "tools/front/report_document.h"
-#include "tools/front/site_name_mapping.h"
+#include "front/file_output.h"
+#include "front/network_results.h"
+#include "front/project_json.h"
+#include "front/report_document.h"
+#include "front/site_name_mapping.h"
 
 #if defined(TORVEK_FRONT_BINARY)
 

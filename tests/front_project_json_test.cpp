@@ -9,11 +9,11 @@
 #include <random>
 
 #include "support/test_front_end.h"
-#include "tools/front/convert_commands.h"
-#include "tools/front/csv_export.h"
-#include "tools/front/file_output.h"
-#include "tools/front/project_json.h"
-#include "tools/front/site_name_mapping.h"
+#include "front/convert_commands.h"
+#include "front/csv_export.h"
+#include "front/file_output.h"
+#include "front/project_json.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 namespace {

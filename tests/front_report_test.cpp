@@ -6,8 +6,8 @@
 #include <string>
 
 #include "report/rtf_fragments.h"
-#include "tools/front/report_document.h"
-#include "tools/front/report_rendering.h"
+#include "front/report_document.h"
+#include "front/report_rendering.h"
 
 namespace torvek::front {
 namespace {

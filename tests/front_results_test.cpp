@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "tools/front/html_page.h"
-#include "tools/front/network_plot.h"
-#include "tools/front/network_results.h"
-#include "tools/front/report_document.h"
-#include "tools/front/results_summary.h"
+#include "front/html_page.h"
+#include "front/network_plot.h"
+#include "front/network_results.h"
+#include "front/report_document.h"
+#include "front/results_summary.h"
 
 namespace torvek::front {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/front/adjust_command.h"
-#include "tools/front/convert_commands.h"
+#include "front/adjust_command.h"
+#include "front/convert_commands.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "tools/front/network_plot.h"
+#include "front/network_plot.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-#include "tools/front/report_rendering.h"
-#include "tools/front/text_format.h"
+#include "front/report_rendering.h"
+#include "front/text_format.h"
 
 namespace torvek::front {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/front/progress_bar.h"
+#include "front/progress_bar.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "tools/front/network_results.h"
+#include "front/network_results.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/local_frame.h"
-#include "tools/front/site_name_mapping.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 

@@ -1,4 +1,4 @@
-#include "tools/front/link_server.h"
+#include "front/link_server.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "tools/front/project_json.h"
+#include "front/project_json.h"
 
 #include <cmath>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "dataset/vector_label.h"
-#include "tools/front/site_name_mapping.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 

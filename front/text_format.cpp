@@ -1,4 +1,4 @@
-#include "tools/front/text_format.h"
+#include "front/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>

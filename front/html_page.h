@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "tools/front/network_results.h"
-#include "tools/front/report_document.h"
+#include "front/network_results.h"
+#include "front/report_document.h"
 
 namespace torvek::front {
 

@@ -1,10 +1,10 @@
-#include "tools/front/csv_export.h"
+#include "front/csv_export.h"
 
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-#include "tools/front/site_name_mapping.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 namespace {

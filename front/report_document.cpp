@@ -1,4 +1,4 @@
-#include "tools/front/report_document.h"
+#include "front/report_document.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/front/file_output.h"
+#include "front/file_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "tools/front/report_rendering.h"
+#include "front/report_rendering.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,11 +1,11 @@
-#include "tools/front/html_page.h"
+#include "front/html_page.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "tools/front/network_plot.h"
-#include "tools/front/report_rendering.h"
-#include "tools/front/text_format.h"
+#include "front/network_plot.h"
+#include "front/report_rendering.h"
+#include "front/text_format.h"
 
 namespace torvek::front {
 namespace {

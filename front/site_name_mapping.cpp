@@ -1,4 +1,4 @@
-#include "tools/front/site_name_mapping.h"
+#include "front/site_name_mapping.h"
 
 #include "dataset/site_name.h"
 

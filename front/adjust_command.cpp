@@ -1,4 +1,4 @@
-#include "tools/front/adjust_command.h"
+#include "front/adjust_command.h"
 
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -12,16 +12,16 @@
 #include <cstring>
 
 #include "dataset/adjusted_data_set.h"
-#include "tools/front/file_output.h"
-#include "tools/front/html_page.h"
-#include "tools/front/link_server.h"
-#include "tools/front/network_results.h"
-#include "tools/front/progress_bar.h"
-#include "tools/front/project_json.h"
-#include "tools/front/report_document.h"
-#include "tools/front/report_rendering.h"
-#include "tools/front/results_summary.h"
-#include "tools/front/site_name_mapping.h"
+#include "front/file_output.h"
+#include "front/html_page.h"
+#include "front/link_server.h"
+#include "front/network_results.h"
+#include "front/progress_bar.h"
+#include "front/project_json.h"
+#include "front/report_document.h"
+#include "front/report_rendering.h"
+#include "front/results_summary.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 namespace {

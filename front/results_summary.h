@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/front/network_results.h"
+#include "front/network_results.h"
 
 namespace torvek::front {
 

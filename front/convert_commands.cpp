@@ -1,12 +1,12 @@
-#include "tools/front/convert_commands.h"
+#include "front/convert_commands.h"
 
 #include <cstdio>
 
 #include "dataset/adjusted_data_set.h"
-#include "tools/front/adjust_command.h"
-#include "tools/front/csv_export.h"
-#include "tools/front/file_output.h"
-#include "tools/front/project_json.h"
+#include "front/adjust_command.h"
+#include "front/csv_export.h"
+#include "front/file_output.h"
+#include "front/project_json.h"
 
 namespace torvek::front {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/front/report_document.h"
+#include "front/report_document.h"
 
 namespace torvek::front {
 

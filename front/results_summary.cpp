@@ -1,8 +1,8 @@
-#include "tools/front/results_summary.h"
+#include "front/results_summary.h"
 
 #include <cstdio>
 
-#include "tools/front/text_format.h"
+#include "front/text_format.h"
 
 namespace torvek::front {
 namespace {}  // namespace
