@@ -34,9 +34,9 @@ void AdjustmentJob::saveOutputDataSet() {
 }
 
 void AdjustmentJob::printError(const char* format, const char* argument) {
-    report_.setStyle(9, 1, 0, 0);
+    report_.setStyle(style::kError);
     report_.print(format, argument);
-    report_.setStyle(9, 3, 0, 0);
+    report_.setStyle(style::kBody);
 }
 
 bool AdjustmentJob::refuseUnsafePaths() {
@@ -138,20 +138,20 @@ void AdjustmentJob::retryAdjustment() {
         // ends here, where it would otherwise end without a word.
         printError("Error: Cannot write the scratch copy %s in the current directory\n",
                    kScratchCopyName);
-        report_.setStyle(9, 1, 0, 0);
+        report_.setStyle(style::kError);
         report_.print("Error: Adjustment was not sucessful\n");
         return;
     }
     // The solver records a singularity before its next poll, so an abort answered there must
     // not be followed by a whole second attempt: nothing is retried after an abort.
     if (settings_.singularityRetry && !progress_.abortAnswered()) {
-        report_.setStyle(9, 3, 0, 1);
+        report_.setStyle(style::kIndented);
         report_.print("Try to resolve matrix singularity\n");
         settings_.forceBiasConstraints = true;
         if (runAdjustment())
             return;
     }
-    report_.setStyle(9, 1, 0, 0);
+    report_.setStyle(style::kError);
     report_.print("Error: Adjustment was not sucessful\n");
 }
 
@@ -165,28 +165,28 @@ void AdjustmentJob::printClosingReport() {
         settings_.biasFixed[0] && settings_.biasFixed[1] && settings_.biasFixed[2];
     const double* apriori = settings_.biasApriori;
 
-    report_.setStyle(9, 3, 1, 0);
+    report_.setStyle(style::kHeading);
     report_.print("Reference Ellipsoid Parameters\n");
-    report_.setStyle(9, 3, 0, 1);
+    report_.setStyle(style::kIndented);
     report_.print("Equatorial radius (semi-major axis): %11.3f\n", a);
-    report_.setStyle(9, 3, 0, 1);
+    report_.setStyle(style::kIndented);
     report_.print("Reciprocal of flattening: %13.9f\n", rf);
-    report_.setStyle(9, 3, 1, 0);
+    report_.setStyle(style::kHeading);
     report_.print("\n");
     report_.print("Adjusted Datum Bias Parameters\n");
 
     const bool scaleFixed = minimal || settings_.biasFixed[3];
     auto scaleLine = [&] {
-        report_.setStyle(9, 3, 0, 1);
+        report_.setStyle(style::kIndented);
         if (scaleFixed)
             report_.print("Scale correction (ppm)   %7.3f    fixed\n", apriori[3]);
         else
             report_.print("Scale correction (ppm)   %7.3f  %7.3f\n", bias[12], bias[13]);
     };
 
-    report_.setStyle(9, 3, 2, 1);
+    report_.setStyle(style::kSubheading);
     report_.print("Bias Parameters In Geocentric Cartesian System\n");
-    report_.setStyle(9, 3, 0, 1);
+    report_.setStyle(style::kIndented);
     report_.print("Rotation angle (seconds)   Value    Sigma\n");
     // The geocentric rotations print the adjusted values in both forms.
     static const char* const kAxisFixed[3] = {"  X                      %7.3f    fixed\n",
@@ -196,7 +196,7 @@ void AdjustmentJob::printClosingReport() {
                                              "  Y                      %7.3f  %7.3f\n",
                                              "  Z                      %7.3f  %7.3f\n"};
     for (int k = 0; k < 3; ++k) {
-        report_.setStyle(9, 3, 0, 1);
+        report_.setStyle(style::kIndented);
         if (minimal || allRotationsFixed)
             report_.print(kAxisFixed[k], bias[6 + 2 * k]);
         else
@@ -204,9 +204,9 @@ void AdjustmentJob::printClosingReport() {
     }
     scaleLine();
 
-    report_.setStyle(9, 3, 2, 1);
+    report_.setStyle(style::kSubheading);
     report_.print("Bias Parameters In Mapping Plane Horizontal System\n");
-    report_.setStyle(9, 3, 0, 1);
+    report_.setStyle(style::kIndented);
     report_.print("Rotation angle (seconds)   Value    Sigma\n");
     // Held parameters print their a-priori value.
     static const char* const kLocalFixed[3] = {"  Northing               %7.3f    fixed\n",
@@ -216,7 +216,7 @@ void AdjustmentJob::printClosingReport() {
                                               "  Easting                %7.3f  %7.3f\n",
                                               "  Height                 %7.3f  %7.3f\n"};
     for (int k = 0; k < 3; ++k) {
-        report_.setStyle(9, 3, 0, 1);
+        report_.setStyle(style::kIndented);
         if (minimal || settings_.biasFixed[k])
             report_.print(kLocalFixed[k], apriori[k]);
         else
@@ -224,7 +224,7 @@ void AdjustmentJob::printClosingReport() {
     }
     scaleLine();
     report_.print("\n");
-    report_.setStyle(9, 3, 0, 0);
+    report_.setStyle(style::kBody);
 }
 
 }  // namespace torvek

@@ -32,9 +32,9 @@ int runJob(const torvek::CommandLine& line) {
         if (job->refusedSameFile())
             return 1;
         if (!job->connectivityAccepted()) {
-            job->report().setStyle(9, 3, 1, 0);
+            job->report().setStyle(torvek::style::kHeading);
             job->report().print("\nAdjustment aborted due to Network connectivity test failure.\n");
-            job->report().setStyle(9, 3, 0, 0);
+            job->report().setStyle(torvek::style::kBody);
             return 0;
         }
         job->printClosingReport();

@@ -26,12 +26,12 @@ AdjustmentEngine::~AdjustmentEngine() {
 }
 
 bool AdjustmentEngine::reportError(const char* format, ...) {
-    report_.setStyle(9, 1, 0, 0);
+    report_.setStyle(style::kError);
     std::va_list arguments;
     va_start(arguments, format);
     report_.printArgs(format, arguments);
     va_end(arguments);
-    report_.setStyle(9, 3, 0, 0);
+    report_.setStyle(style::kBody);
     return false;
 }
 

@@ -83,7 +83,7 @@ bool AdjustmentEngine::solveNormals(int mode) {
     for (int u = 1; u <= n; ++u) {
         if (normalMatrix_.at(u, u) != 0.0f)
             continue;
-        report_.setStyle(9, 1, 0, 0);
+        report_.setStyle(style::kError);
         if (u <= s.coordinateUnknownCount) {
             report_.print("Error: There is no equation for unknown %3d ( site %4.4s)\n", u,
                           s.unknownSite[u].name);
@@ -91,7 +91,7 @@ bool AdjustmentEngine::solveNormals(int mode) {
         } else {
             report_.print("Error: There is no equation for unknown %3d\n", u);
         }
-        report_.setStyle(9, 3, 0, 0);
+        report_.setStyle(style::kBody);
         s.sigmaScale = kNoEquationMark;
     }
     if (progress_.pollAbort(stage::kEquationsChecked))

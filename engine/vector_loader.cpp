@@ -84,10 +84,10 @@ bool AdjustmentEngine::loadVectors() {
             constrainIfFree(bias.sigma, 1);  // rotation about east
         }
         if (!settings_.minimallyConstrained) {
-            report_.setStyle(9, 3, 0, 0);
+            report_.setStyle(style::kBody);
             report_.print("Note: Bias constraint(s) applied by the program.\n");
             report_.print("See issue \"Adjusted Datum Bias Parameters\".\n\n");
-            report_.setStyle(9, 3, 0, 0);
+            report_.setStyle(style::kBody);
         }
     }
     for (int k = 0; k < kBiasParameterCount; ++k) {

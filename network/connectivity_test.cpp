@@ -21,24 +21,24 @@ constexpr const char* kWarningCaption = "The network connectivity test";
 constexpr std::int64_t kDatumFixCount = 3;
 
 void plainStyle(ReportWriter& report) {
-    report.setStyle(9, 3, 0, 0);
+    report.setStyle(style::kBody);
 }
 
 void printLackOfRedundancy(ReportWriter& report) {
-    report.setStyle(9, 1, 1, 0);
+    report.setStyle(style::kErrorHeading);
     report.print("\nNo adjustment could be performed due to lack of redundancy.\n");
     plainStyle(report);
     report.print("\n");
 }
 
 void printVerdict(ReportWriter& report, std::int32_t groupCount) {
-    report.setStyle(9, 3, 1, 0);
+    report.setStyle(style::kHeading);
     report.print("\nNetwork connectivity test: ");
     if (groupCount > 1) {
-        report.setStyle(9, 8, 0, 1);
+        report.setStyle(style::kFailed);
         report.print("failed\n");
     } else {
-        report.setStyle(9, 5, 0, 1);
+        report.setStyle(style::kPassed);
         report.print("passed\n");
     }
     plainStyle(report);
@@ -57,7 +57,7 @@ void printDecomposition(ReportWriter& report, const GroupTables& tables,
         const std::int32_t group = static_cast<std::int32_t>(k);
         plainStyle(report);
         report.print("Group #%d\n", static_cast<int>(group));
-        report.setStyle(9, 3, 2, 1);
+        report.setStyle(style::kSubheading);
         report.print("Sites: ");
         plainStyle(report);
         for (const GroupSite& site : tables.sites)
@@ -65,7 +65,7 @@ void printDecomposition(ReportWriter& report, const GroupTables& tables,
                 report.print("%4.4s ", site.name.data());
         plainStyle(report);
         report.print("\n");
-        report.setStyle(9, 3, 2, 1);
+        report.setStyle(style::kSubheading);
         report.print("Vectors: ");
         plainStyle(report);
         for (const GroupVector& vector : tables.vectors)
@@ -93,7 +93,7 @@ void decideAdjustmentType(ProjectDataSet& input, const GroupTally& tally,
 }
 
 void printControlSites(ReportWriter& report, const GroupTables& tables, bool minimallyConstrained) {
-    report.setStyle(9, 3, 1, 0);
+    report.setStyle(style::kHeading);
     report.print(minimallyConstrained ? "\nAdjustment type:    Minimally constrained\n"
                                       : "\nAdjustment type:    Over constrained\n");
     plainStyle(report);

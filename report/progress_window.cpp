@@ -14,7 +14,7 @@ bool ProgressWindow::pollAbort(int stageCode) {
     if (answer == 0)
         return false;
     abortAnswered_ = true;
-    report_.setStyle(10, 1, 0, 0);
+    report_.setStyle(style::kAbortNotice);
     report_.print("Adjustment aborted by user\n");
     return true;
 }

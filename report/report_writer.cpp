@@ -32,8 +32,8 @@ bool ReportWriter::print(const char* format, ...) {
     return result;
 }
 
-int ReportWriter::setStyle(int size, int colour, int attribute, int tabs) {
-    std::string fragment = styleFragment(size, colour, attribute, tabs);
+int ReportWriter::setStyle(const ReportStyle& look) {
+    std::string fragment = styleFragment(look);
     return channel_.sendText(fragment.c_str(), true, true);
 }
 
@@ -57,16 +57,16 @@ void ReportWriter::printBanner(std::time_t now) {
     channel_.sendText(banner.c_str(), true, true);
     char date[32];
     formatBannerDate(now != 0 ? now : std::time(nullptr), date);
-    setStyle(9, 3, 0, 0);
+    setStyle(style::kBody);
     print("\n");
     // The date is the format itself; it holds no '%'.
     print("%s", date);
 }
 
 void ReportWriter::printTrailer() {
-    setStyle(9, 3, 0, 0);
+    setStyle(style::kBody);
     print("\n");
-    setStyle(9, 0, 0, 0);
+    setStyle(style::kClosed);
 }
 
 }  // namespace torvek

@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <ctime>
 
+#include "report/report_styles.h"
 #include "report/rich_edit_channel.h"
 
 namespace torvek {
@@ -24,9 +25,9 @@ class ReportWriter {
     bool print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool printArgs(const char* format, std::va_list arguments);
 
-    /// Sets the look of what follows: size in points, colour index 0..15, attribute (0 none, 1
-    /// bold, 2 italic, 3 underline), number of leading tabs. Returns the channel's answer.
-    int setStyle(int size, int colour, int attribute, int tabs);
+    /// Sets the look of what follows, one of the named styles (report_styles.h). Returns the
+    /// channel's answer: the fragment's length, or 0 when nothing was delivered.
+    int setStyle(const ReportStyle& look);
 
     /// Opens the report: banner, then the local date and time of `now` (the current time when 0).
     void printBanner(std::time_t now = 0);

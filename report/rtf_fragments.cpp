@@ -21,30 +21,33 @@ constexpr const char* kStyleTemplate =
 
 const char* attributeCode(int attribute) {
     switch (attribute) {
-        case 1:
+        case report_attribute::kBold:
             return "\\b";
-        case 2:
+        case report_attribute::kItalic:
             return "\\i";
-        case 3:
+        case report_attribute::kUnderline:
             return "\\ul";
         default:
             return "";
     }
 }
 
+// Leading tabs beyond any sensible indent are cut, so a fragment stays within its paragraph buffer.
+constexpr int kMostTabs = 64;
+
 // The second banner line; its wording is ours.
 constexpr const char* kBannerSubtitle = "Least-squares adjustment of GPS baseline vectors";
 
 }  // namespace
 
-std::string styleFragment(int size, int colour, int attribute, int tabs) {
+std::string styleFragment(const ReportStyle& look) {
     std::string tabText;
     // A tab count beyond any sensible indent is cut, so a bad caller cannot grow the fragment.
-    for (int i = 0; i < tabs && i < 64; ++i)
+    for (int i = 0; i < look.tabs && i < kMostTabs; ++i)
         tabText += "\\tab ";
     char paragraph[512];
-    std::snprintf(paragraph, sizeof paragraph, kStyleTemplate, 2 * size, colour,
-                  attributeCode(attribute), tabText.c_str());
+    std::snprintf(paragraph, sizeof paragraph, kStyleTemplate, 2 * look.size, look.colour,
+                  attributeCode(look.attribute), tabText.c_str());
     return std::string(kRtfHeader) + paragraph;
 }
 

@@ -25,41 +25,41 @@ AdjustmentTestResult evaluateAdjustmentTests(double chiSquare, int observationCo
 
 void printAdjustmentTests(ReportWriter& report, const AdjustmentTestResult& result,
                           double confidenceLevel, double vectorSigmaScale) {
-    report.setStyle(9, 3, 1, 0);
+    report.setStyle(style::kHeading);
     report.print("Adjustment Tests\n");
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Confidence level: %3.1f%%\n", confidenceLevel);
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Number of\n");
-    report.setStyle(9, 3, 0, 2);
+    report.setStyle(style::kDoublyIndented);
     report.print("obs. equations %d\n", result.observationCount);
-    report.setStyle(9, 3, 0, 2);
+    report.setStyle(style::kDoublyIndented);
     report.print("unknowns %d\n", result.unknownCount);
-    report.setStyle(9, 3, 0, 2);
+    report.setStyle(style::kDoublyIndented);
     report.print("degrees of freedom %d\n", result.degreesOfFreedom);
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Chi-square test: ");
     if (result.passed) {
-        report.setStyle(9, 5, 0, 1);
+        report.setStyle(style::kPassed);
         report.print("passed\n");
     } else {
-        report.setStyle(9, 8, 0, 1);
+        report.setStyle(style::kFailed);
         report.print("failed\n");
     }
-    report.setStyle(9, 3, 0, 2);
+    report.setStyle(style::kDoublyIndented);
     report.print("Lower limit: %f\n", result.lowerLimit);
-    report.setStyle(9, 3, 0, 2);
+    report.setStyle(style::kDoublyIndented);
     report.print("Upper limit: %f\n", result.upperLimit);
-    report.setStyle(9, 3, 0, 2);
+    report.setStyle(style::kDoublyIndented);
     report.print("Chi-square: %f\n", result.chiSquare);
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Variance of Unit Weight: %f\n",
                  result.unitWeightStandardError * result.unitWeightStandardError);
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Standard Error of Unit Weight: %f\n", result.unitWeightStandardError);
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Critical value for Tau-test: %f\n", result.tauCriticalValue);
-    report.setStyle(9, 3, 0, 1);
+    report.setStyle(style::kIndented);
     report.print("Scale factor for a-priori vector sigmas: %6.2f\n", vectorSigmaScale);
 }
 

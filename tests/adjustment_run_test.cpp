@@ -6,6 +6,7 @@
 
 #include "dataset/adjusted_data_set.h"
 #include "support/network_run.h"
+#include "support/report_markers.h"
 
 namespace torvek::testing {
 namespace {
@@ -58,8 +59,8 @@ TEST_F(AdjustmentRun, AbortInTheSecondIterationKeepsTheFirstCorrections) {
     SyntheticNetwork net = overConstrainedRing();
     RunResult result = run(net, script);
     const std::string styled = result.styledReport();
-    const std::string expected =
-        "<10,1,0,0>Adjustment aborted by user\n <9,1,0,0>Error: Adjustment was not sucessful\n ";
+    const std::string expected = inStyle(style::kAbortNotice, "Adjustment aborted by user\n ") +
+                                 inStyle(style::kError, "Error: Adjustment was not sucessful\n ");
     EXPECT_NE(styled.find(expected), std::string::npos) << styled;
     EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);
     EXPECT_NE(styled.find("Reference Ellipsoid Parameters"), std::string::npos);  // closing report
@@ -102,9 +103,11 @@ TEST_F(AdjustmentRun, SiteWithoutEquationsIsRetriedWithBiasConstraints) {
     RunResult result = run(net);
     const std::string styled = result.styledReport();
     EXPECT_NE(styled.find("( site S003)"), std::string::npos) << styled;
-    EXPECT_NE(styled.find("<9,3,0,1>Try to resolve matrix singularity\n "), std::string::npos)
+    EXPECT_NE(styled.find(inStyle(style::kIndented, "Try to resolve matrix singularity\n ")),
+              std::string::npos)
         << styled;
-    EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "), std::string::npos);
+    EXPECT_NE(styled.find(inStyle(style::kError, "Error: Adjustment was not sucessful\n ")),
+              std::string::npos);
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
     // The retry sends the adjustment's polls again from 32 on.
     std::vector<int> stages = result.stages();
@@ -136,12 +139,14 @@ TEST_F(AdjustmentRun, UndeterminableBiasParametersFailWithoutRetry) {
     net.simulate(4, 0.0);
     RunResult result = run(net);
     const std::string styled = result.styledReport();
-    EXPECT_NE(styled.find("<9,1,0,0>Error: There is no equation for unknown   4\n <9,3,0,0>"),
+    EXPECT_NE(styled.find(inStyle(style::kError, "Error: There is no equation for unknown   4\n ") +
+                          marker(style::kBody)),
               std::string::npos)
         << styled;
     EXPECT_EQ(styled.find("( site"), std::string::npos);
     EXPECT_EQ(styled.find("Try to resolve"), std::string::npos);
-    EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "), std::string::npos);
+    EXPECT_NE(styled.find(inStyle(style::kError, "Error: Adjustment was not sucessful\n ")),
+              std::string::npos);
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
 }
 

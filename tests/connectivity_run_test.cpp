@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dataset/adjusted_data_set.h"
+#include "support/report_markers.h"
 #include "support/synthetic_network.h"
 #include "support/test_front_end.h"
 
@@ -15,8 +16,9 @@ const char* const kWarningText =
     "The network connectivity test fails.\nOnly one of the subnetworks will be adjusted.\n"
     "Do you want to continue with the adjustment?";
 const char* const kWarningCaption = "The network connectivity test";
-const char* const kRefusalLine =
-    "<9,3,1,0>\nAdjustment aborted due to Network connectivity test failure.\n <9,3,0,0>";
+const std::string kRefusalLine =
+    inStyle(style::kHeading, "\nAdjustment aborted due to Network connectivity test failure.\n ") +
+    marker(style::kBody);
 
 // A ring of six sites held at its first site, and, far from it, two free sites joined by one
 // vector that comes first in the data set, so the ring is group 2.
@@ -88,9 +90,12 @@ TEST_F(ConnectivityRun, OkOnTheProgressWindowAdjustsTheRingAlone) {
         EXPECT_EQ(frame.boxCaption, kWarningCaption);
     }
     const std::string report = result.styledReport();
-    EXPECT_NE(report.find("<9,8,0,1>failed\n "), std::string::npos);
-    EXPECT_NE(report.find("Group #1\n <9,3,2,1>Sites:  <9,3,0,0>FARA  FARB  "), std::string::npos);
-    EXPECT_NE(report.find("<9,3,0,0>Group #2 has been selected\n "), std::string::npos);
+    EXPECT_NE(report.find(inStyle(style::kFailed, "failed\n ")), std::string::npos);
+    EXPECT_NE(report.find(std::string("Group #1\n ") + inStyle(style::kSubheading, "Sites:  ") +
+                          inStyle(style::kBody, "FARA  FARB  ")),
+              std::string::npos);
+    EXPECT_NE(report.find(inStyle(style::kBody, "Group #2 has been selected\n ")),
+              std::string::npos);
     EXPECT_NE(report.find("S001                Latitude  Longitude Elevation \n "),
               std::string::npos);
     EXPECT_EQ(report.find(kRefusalLine), std::string::npos);
@@ -116,7 +121,7 @@ TEST_F(ConnectivityRun, CancelOnTheProgressWindowEndsWithTheRefusalLineOnly) {
 
     EXPECT_EQ(result.countMessage(65537), 1);
     const std::string report = result.styledReport();
-    const std::string tail = "<9,3,0,0>Group #2 has been selected\n " + std::string(kRefusalLine);
+    const std::string tail = inStyle(style::kBody, "Group #2 has been selected\n ") + kRefusalLine;
     ASSERT_GE(report.size(), tail.size());
     EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
     EXPECT_EQ(report.find("Reference Ellipsoid Parameters"), std::string::npos);

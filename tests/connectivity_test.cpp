@@ -9,11 +9,14 @@
 #include <string>
 
 #include "support/in_process_front_end.h"
+#include "support/report_markers.h"
 
 namespace torvek {
 namespace {
 
 using testing::InProcessFrontEnd;
+using testing::inStyle;
+using testing::marker;
 
 struct SiteSpec {
     const char* name;
@@ -43,16 +46,21 @@ std::string flagsOf(const ProjectDataSet& dataSet) {
 }
 
 // Report pieces that recur. Every print carries its appended blank.
-const std::string kPlain = "<9,3,0,0>";
-const std::string kPassed = "<9,3,1,0>\nNetwork connectivity test:  <9,5,0,1>passed\n " + kPlain;
-const std::string kFailed = "<9,3,1,0>\nNetwork connectivity test:  <9,8,0,1>failed\n " + kPlain;
-const std::string kMinimal = "<9,3,1,0>\nAdjustment type:    Minimally constrained\n " + kPlain +
-                             "Control sites    Constraints \n ";
-const std::string kOver = "<9,3,1,0>\nAdjustment type:    Over constrained\n " + kPlain +
-                          "Control sites    Constraints \n ";
+const std::string kPlain = marker(style::kBody);
+const std::string kPassed = inStyle(style::kHeading, "\nNetwork connectivity test:  ") +
+                            inStyle(style::kPassed, "passed\n ") + kPlain;
+const std::string kFailed = inStyle(style::kHeading, "\nNetwork connectivity test:  ") +
+                            inStyle(style::kFailed, "failed\n ") + kPlain;
+const std::string kMinimal =
+    inStyle(style::kHeading, "\nAdjustment type:    Minimally constrained\n ") + kPlain +
+    "Control sites    Constraints \n ";
+const std::string kOver = inStyle(style::kHeading, "\nAdjustment type:    Over constrained\n ") +
+                          kPlain + "Control sites    Constraints \n ";
 const std::string kLackOfRedundancy =
-    "<9,1,1,0>\nNo adjustment could be performed due to lack of redundancy.\n " + kPlain + "\n ";
-const std::string kAborted = "<10,1,0,0>Adjustment aborted by user\n ";
+    inStyle(style::kErrorHeading,
+            "\nNo adjustment could be performed due to lack of redundancy.\n ") +
+    kPlain + "\n ";
+const std::string kAborted = inStyle(style::kAbortNotice, "Adjustment aborted by user\n ");
 const std::string kBlank9 = "         ";
 // The closing line feeds of the control listing and of the group report.
 const std::string kListingEnd = kPlain + "\n " + kPlain + "\n ";
@@ -70,10 +78,11 @@ std::string counts(int sites, int vectors) {
 
 std::string groupReport(int group, std::initializer_list<const char*> sites,
                         std::initializer_list<const char*> vectors) {
-    std::string out = kPlain + "Group #" + std::to_string(group) + "\n <9,3,2,1>Sites:  " + kPlain;
+    std::string out = kPlain + "Group #" + std::to_string(group) + "\n " +
+                      inStyle(style::kSubheading, "Sites:  ") + kPlain;
     for (const char* site : sites)
         out += std::string(site) + "  ";
-    out += kPlain + "\n <9,3,2,1>Vectors:  " + kPlain;
+    out += kPlain + "\n " + inStyle(style::kSubheading, "Vectors:  ") + kPlain;
     for (const char* vector : vectors)
         out += std::string(vector) + "  ";
     out += kPlain + "\n " + counts(int(sites.size()), int(vectors.size()));

@@ -6,6 +6,7 @@
 
 #include "engine/adjustment_engine.h"
 #include "support/in_process_front_end.h"
+#include "support/report_markers.h"
 #include "support/synthetic_network.h"
 
 namespace torvek::testing {
@@ -353,7 +354,8 @@ TEST(AdjustmentDriver, TooFewObservationsStopBeforeAnySolution) {
     EngineHarness h(net.toDataSet());
     EXPECT_FALSE(h.engine.adjust());
     EXPECT_NE(h.frontEnd.styledReport().find(
-                  "<9,1,0,0>Error: 7 obs. not enough to determine 10 unknowns\n <9,3,0,0>"),
+                  inStyle(style::kError, "Error: 7 obs. not enough to determine 10 unknowns\n ") +
+                  marker(style::kBody)),
               std::string::npos)
         << h.frontEnd.styledReport();
     const std::vector<int> stages = h.frontEnd.stages();

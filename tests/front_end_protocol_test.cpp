@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "support/report_markers.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -61,7 +62,7 @@ TEST_F(FrontEndProtocol, AbortAtStageZeroEndsAtOnceAndExitNoticeIsLast) {
     EXPECT_EQ(run.exitCode, 0);
     ASSERT_FALSE(run.frames.empty());
     EXPECT_EQ(run.stages(), std::vector<int>{0});
-    EXPECT_EQ(run.styledReport(), "<10,1,0,0>Adjustment aborted by user\n ");
+    EXPECT_EQ(run.styledReport(), inStyle(style::kAbortNotice, "Adjustment aborted by user\n "));
     EXPECT_EQ(run.frames.back().message, 1028u);
     EXPECT_EQ(run.frames.back().endpoint, Endpoint::kProgress);
     EXPECT_EQ(run.countMessage(1028), 1);

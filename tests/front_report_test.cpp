@@ -5,9 +5,9 @@
 #include <random>
 #include <string>
 
-#include "report/rtf_fragments.h"
 #include "front/report_document.h"
 #include "front/report_rendering.h"
+#include "report/rtf_fragments.h"
 
 namespace torvek::front {
 namespace {
@@ -32,23 +32,23 @@ ReportDocument sampleReport() {
     ReportDocument d;
     d.addPiece(kPlain, "\n ");
     d.addPiece(kRtf, bannerFragment());
-    d.addPiece(kRtf, styleFragment(9, 3, 0, 0));
+    d.addPiece(kRtf, styleFragment(style::kBody));
     d.addPiece(kPlain, "\n ");
     d.addPiece(kPlain, "Mon Dec 07 08:41:11 2026\n ");
-    d.addPiece(kRtf, styleFragment(9, 3, 1, 0));
+    d.addPiece(kRtf, styleFragment(style::kHeading));
     d.addPiece(kPlain, "Adjustment Tests\n ");
-    d.addPiece(kRtf, styleFragment(9, 3, 0, 1));
+    d.addPiece(kRtf, styleFragment(style::kIndented));
     d.addPiece(kPlain, "Chi-square test:  ");
-    d.addPiece(kRtf, styleFragment(9, 5, 0, 1));
+    d.addPiece(kRtf, styleFragment(style::kPassed));
     d.addPiece(kPlain, "passed\n ");
-    d.addPiece(kRtf, styleFragment(9, 1, 0, 0));
+    d.addPiece(kRtf, styleFragment(style::kError));
     d.addPiece(kPlain, "Error: path C:\\data\\{net}\n ");
     return d;
 }
 
 TEST(FrontReportDocument, PlainTextTakesTheLookOfThePrecedingStyle) {
     ReportDocument d;
-    d.addPiece(kRtf, styleFragment(9, 3, 1, 0));
+    d.addPiece(kRtf, styleFragment(style::kHeading));
     d.addPiece(kPlain, "Adjustment Tests\n ");
     ASSERT_EQ(d.lines().size(), 2u);
     // The fragment's own blank and the text are one bold 9-point dark-blue run.
@@ -58,7 +58,7 @@ TEST(FrontReportDocument, PlainTextTakesTheLookOfThePrecedingStyle) {
     EXPECT_EQ(d.lines()[1].runs[0].text, " ");
 
     // Tabs of the fragment lead the line; two-digit colours are read whole.
-    d.addPiece(kRtf, styleFragment(9, 12, 2, 2));
+    d.addPiece(kRtf, styleFragment({9, report_colour::kMagenta, report_attribute::kItalic, 2}));
     d.addPiece(kPlain, "x\n");
     const ReportLine& line = d.lines()[1];
     ASSERT_EQ(line.runs.size(), 2u);

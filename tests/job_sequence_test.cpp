@@ -8,6 +8,7 @@
 #include "dataset/adjusted_data_set.h"
 #include "geodesy/datum_bias.h"
 #include "support/network_run.h"
+#include "support/report_markers.h"
 
 namespace torvek::testing {
 namespace {
@@ -23,7 +24,7 @@ class JobSequence : public NetworkRun {
     // The closing report as the front end sees it, from its first line to the end.
     static std::string closingReport(const RunResult& result) {
         std::string styled = result.styledReport();
-        std::size_t at = styled.find("<9,3,1,0>Reference Ellipsoid Parameters");
+        std::size_t at = styled.find(inStyle(style::kHeading, "Reference Ellipsoid Parameters"));
         return at == std::string::npos ? std::string() : styled.substr(at);
     }
 };
@@ -39,23 +40,23 @@ TEST_F(JobSequence, MinimallyConstrainedRunPrintsEveryLineAsFixedWithAprioriValu
     double bias[14];
     ASSERT_TRUE(getBiasResults(adjusted, bias));
     const std::string expected =
-        "<9,3,1,0>Reference Ellipsoid Parameters\n "
-        "<9,3,0,1>Equatorial radius (semi-major axis): 6378137.000\n "
-        "<9,3,0,1>Reciprocal of flattening: 298.257223563\n "
-        "<9,3,1,0>\n Adjusted Datum Bias Parameters\n "
-        "<9,3,2,1>Bias Parameters In Geocentric Cartesian System\n "
-        "<9,3,0,1>Rotation angle (seconds)   Value    Sigma\n " +
-        format("<9,3,0,1>  X                      %7.3f    fixed\n ", bias[6]) +
-        format("<9,3,0,1>  Y                      %7.3f    fixed\n ", bias[8]) +
-        format("<9,3,0,1>  Z                      %7.3f    fixed\n ", bias[10]) +
-        "<9,3,0,1>Scale correction (ppm)     2.000    fixed\n "
-        "<9,3,2,1>Bias Parameters In Mapping Plane Horizontal System\n "
-        "<9,3,0,1>Rotation angle (seconds)   Value    Sigma\n "
-        "<9,3,0,1>  Northing                 1.500    fixed\n "
-        "<9,3,0,1>  Easting                 -0.750    fixed\n "
-        "<9,3,0,1>  Height                   0.250    fixed\n "
-        "<9,3,0,1>Scale correction (ppm)     2.000    fixed\n "
-        "\n <9,3,0,0>";
+        inStyle(style::kHeading, "Reference Ellipsoid Parameters\n ") +
+        inStyle(style::kIndented, "Equatorial radius (semi-major axis): 6378137.000\n ") +
+        inStyle(style::kIndented, "Reciprocal of flattening: 298.257223563\n ") +
+        inStyle(style::kHeading, "\n Adjusted Datum Bias Parameters\n ") +
+        inStyle(style::kSubheading, "Bias Parameters In Geocentric Cartesian System\n ") +
+        inStyle(style::kIndented, "Rotation angle (seconds)   Value    Sigma\n ") +
+        marker(style::kIndented) + format("  X                      %7.3f    fixed\n ", bias[6]) +
+        marker(style::kIndented) + format("  Y                      %7.3f    fixed\n ", bias[8]) +
+        marker(style::kIndented) + format("  Z                      %7.3f    fixed\n ", bias[10]) +
+        inStyle(style::kIndented, "Scale correction (ppm)     2.000    fixed\n ") +
+        inStyle(style::kSubheading, "Bias Parameters In Mapping Plane Horizontal System\n ") +
+        inStyle(style::kIndented, "Rotation angle (seconds)   Value    Sigma\n ") +
+        inStyle(style::kIndented, "  Northing                 1.500    fixed\n ") +
+        inStyle(style::kIndented, "  Easting                 -0.750    fixed\n ") +
+        inStyle(style::kIndented, "  Height                   0.250    fixed\n ") +
+        inStyle(style::kIndented, "Scale correction (ppm)     2.000    fixed\n ") + "\n " +
+        marker(style::kBody);
     EXPECT_EQ(closingReport(result), expected);
     // The held rotations were applied: the adjusted values are the a-priori ones (0.0001 added).
     EXPECT_NEAR(bias[0], 1.5 + 0.0001, 1e-3);
@@ -74,15 +75,19 @@ TEST_F(JobSequence, AllRotationsFixedWithFreeScalePrintsScaleValueAndSigma) {
     double bias[14];
     ASSERT_TRUE(getBiasResults(adjusted, bias));
     const std::string report = closingReport(result);
-    EXPECT_NE(report.find(format("<9,3,0,1>  X                      %7.3f    fixed\n ", bias[6])),
+    EXPECT_NE(report.find(marker(style::kIndented) +
+                          format("  X                      %7.3f    fixed\n ", bias[6])),
               std::string::npos)
         << report;
-    EXPECT_NE(report.find("<9,3,0,1>  Northing                 0.200    fixed\n "),
-              std::string::npos);
-    EXPECT_NE(report.find("<9,3,0,1>  Height                  -0.300    fixed\n "),
-              std::string::npos);
+    EXPECT_NE(
+        report.find(inStyle(style::kIndented, "  Northing                 0.200    fixed\n ")),
+        std::string::npos);
+    EXPECT_NE(
+        report.find(inStyle(style::kIndented, "  Height                  -0.300    fixed\n ")),
+        std::string::npos);
     const std::string scale =
-        format("<9,3,0,1>Scale correction (ppm)   %7.3f  %7.3f\n ", bias[12], bias[13]);
+        marker(style::kIndented) +
+        format("Scale correction (ppm)   %7.3f  %7.3f\n ", bias[12], bias[13]);
     std::size_t first = report.find(scale);
     ASSERT_NE(first, std::string::npos) << report;
     EXPECT_NE(report.find(scale, first + 1), std::string::npos);  // in both tables
@@ -102,10 +107,9 @@ TEST_F(JobSequence, OneFileNamedTwiceIsRefusedBeforeAnyFileIsTouched) {
         RunResult result = runTorvek({input, second});
         EXPECT_EQ(result.exitCode, 1) << second;
         EXPECT_EQ(readFileBytes(input), bytes) << second;
-        EXPECT_NE(
-            result.styledReport().find("<9,1,0,0>Error: The input and the output data set are "
-                                       "the same file"),
-            std::string::npos)
+        EXPECT_NE(result.styledReport().find(inStyle(
+                      style::kError, "Error: The input and the output data set are the same file")),
+                  std::string::npos)
             << second;
         EXPECT_EQ(result.stages(), std::vector<int>{0});
         EXPECT_EQ(result.frames.back().message, 1028u);
@@ -120,7 +124,9 @@ TEST_F(JobSequence, AbortBeforeTheAdjustmentSkipsTrailerButNotTheClosingReport) 
     script.abortAtStages = {29};
     RunResult result = run(net, script);
     const std::string styled = result.styledReport();
-    std::size_t aborted = styled.find("<10,1,0,0>Adjustment aborted by user\n <9,3,1,0>Reference");
+    std::size_t aborted =
+        styled.find(inStyle(style::kAbortNotice, "Adjustment aborted by user\n ") +
+                    inStyle(style::kHeading, "Reference"));
     EXPECT_NE(aborted, std::string::npos) << styled;
     EXPECT_EQ(result.stages(), (std::vector<int>{0, 13, 26, 29}));
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);

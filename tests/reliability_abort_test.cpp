@@ -5,6 +5,7 @@
 #include <map>
 
 #include "support/network_run.h"
+#include "support/report_markers.h"
 #include "support/result_fields.h"
 
 namespace torvek::testing {
@@ -36,7 +37,8 @@ class AbortEverywhere : public NetworkRun {
                          bool retried) {
         const int stage = polls[at];
         const std::string styled = result.styledReport();
-        EXPECT_NE(styled.find("<10,1,0,0>Adjustment aborted by user\n "), std::string::npos)
+        EXPECT_NE(styled.find(inStyle(style::kAbortNotice, "Adjustment aborted by user\n ")),
+                  std::string::npos)
             << styled;
         // Nothing is polled after the abort (at 100 the run has nothing left to poll).
         EXPECT_EQ(result.stages(), std::vector<int>(polls.begin(), polls.begin() + at + 1));
@@ -55,7 +57,7 @@ class AbortEverywhere : public NetworkRun {
             EXPECT_EQ(styled.find("Error: Adjustment was not sucessful"), std::string::npos);
         } else if (inAttempt) {
             EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
-            EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n "),
+            EXPECT_NE(styled.find(inStyle(style::kError, "Error: Adjustment was not sucessful\n ")),
                       std::string::npos);
             EXPECT_EQ(readFileBytes(dir + "/torvek.tmp"), readFileBytes(input));
         } else {

@@ -10,6 +10,7 @@
 
 #include "engine/adjustment_engine.h"
 #include "support/in_process_front_end.h"
+#include "support/report_markers.h"
 #include "support/synthetic_network.h"
 #include "support/test_front_end.h"
 
@@ -17,7 +18,7 @@ namespace torvek::testing {
 namespace {
 
 std::string errorLine(const std::string& text) {
-    return "<9,1,0,0>Error: " + text + "\n ";
+    return inStyle(style::kError, "Error: ") + text + "\n ";
 }
 
 class FileFaults : public ::testing::Test {
@@ -149,7 +150,7 @@ TEST_F(FileFaults, ScratchCopyThatCannotBeWrittenEndsTheAttemptWithItsReason) {
     inputBytes = readFileBytes(input);
     const std::string expected =
         errorLine("Cannot write the scratch copy torvek.tmp in the current directory") +
-        "<9,3,0,0><9,1,0,0>Error: Adjustment was not sucessful\n ";
+        marker(style::kBody) + inStyle(style::kError, "Error: Adjustment was not sucessful\n ");
 
     // As root: a directory of that name cannot be replaced by a file.
     ASSERT_EQ(::mkdir((dir + "/torvek.tmp").c_str(), 0755), 0);

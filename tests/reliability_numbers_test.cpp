@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "support/network_run.h"
+#include "support/report_markers.h"
 #include "support/result_fields.h"
 
 namespace torvek::testing {
@@ -42,9 +43,10 @@ AdjustmentRecord& settingsRecord(ProjectDataSet& ds) {
                : (ds.setBiasApriori(std::array<double, 8>{}.data()), *ds.currentAdjustmentRecord());
 }
 
-const std::string kSiteError = "<9,1,0,0>Error: Site S002 has an invalid position or sigma\n";
+const std::string kSiteError =
+    inStyle(style::kError, "Error: Site S002 has an invalid position or sigma\n");
 const std::string kVectorError =
-    "<9,1,0,0>Error: The vector #00003:S002-S003 has invalid components or sigmas\n";
+    inStyle(style::kError, "Error: The vector #00003:S002-S003 has invalid components or sigmas\n");
 
 class DamagedNumbers : public NetworkRun {
   protected:
@@ -76,7 +78,8 @@ class DamagedNumbers : public NetworkRun {
         EXPECT_NE(styled.find(damage.expectedError), std::string::npos) << styled;
         // The attempt ends as a failed adjustment, reported as such, and the run goes on to
         // its trailer and closing report.
-        EXPECT_NE(styled.find("<9,1,0,0>Error: Adjustment was not sucessful\n"), std::string::npos);
+        EXPECT_NE(styled.find(inStyle(style::kError, "Error: Adjustment was not sucessful\n")),
+                  std::string::npos);
         EXPECT_NE(styled.find("Reference Ellipsoid Parameters"), std::string::npos);
         EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
         std::string where;
@@ -137,9 +140,9 @@ TEST_F(DamagedNumbers, VectorComponentsSigmasAndCorrelationsAreRefusedByName) {
 }
 
 TEST_F(DamagedNumbers, EllipsoidReferencePointAndConfidenceLevelAreRefused) {
-    const std::string ellipsoid = "<9,1,0,0>Error: Invalid reference ellipsoid: ";
-    const std::string reference = "<9,1,0,0>Error: Invalid reference point: ";
-    const std::string confidence = "<9,1,0,0>Error: Invalid confidence level: ";
+    const std::string ellipsoid = inStyle(style::kError, "Error: Invalid reference ellipsoid: ");
+    const std::string reference = inStyle(style::kError, "Error: Invalid reference point: ");
+    const std::string confidence = inStyle(style::kError, "Error: Invalid confidence level: ");
     const Damage damages[] = {
         {"reciprocal flattening 0",
          [](ProjectDataSet& ds) { ds.headerRecord().inverseFlattening = 0; }, ellipsoid},
@@ -172,16 +175,16 @@ TEST_F(DamagedNumbers, AprioriBiasValuesAreRefusedOrCaughtBeforeTheyBecomeResult
     const Damage damages[] = {
         {"NaN a-priori rotation",
          [](ProjectDataSet& ds) { settingsRecord(ds).aprioriBias[0] = kNaN; },
-         "<9,1,0,0>Error: Invalid a-priori datum bias parameter 1\n"},
+         inStyle(style::kError, "Error: Invalid a-priori datum bias parameter 1\n")},
         {"infinite a-priori scale sigma",
          [](ProjectDataSet& ds) { settingsRecord(ds).aprioriBias[7] = kInfinity; },
-         "<9,1,0,0>Error: Invalid a-priori datum bias parameter 4\n"},
+         inStyle(style::kError, "Error: Invalid a-priori datum bias parameter 4\n")},
         // Finite, so no loader refuses it, but its constraint overflows the solution: the guard
         // on the corrections stops it before anything is stored; the overflow spreads through the
         // whole solution, so it shows at the first bias parameter.
         {"absurd a-priori rotation",
          [](ProjectDataSet& ds) { settingsRecord(ds).aprioriBias[2] = 1e300; },
-         "<9,1,0,0>Error: Datum bias parameter 1 has no finite adjusted value\n"},
+         inStyle(style::kError, "Error: Datum bias parameter 1 has no finite adjusted value\n")},
     };
     for (const Damage& damage : damages)
         expectFailedWithoutNonFiniteResults(overConstrainedRing(), damage);

@@ -11,6 +11,7 @@
 
 #include "dataset/vector_label.h"
 #include "support/network_run.h"
+#include "support/report_markers.h"
 #include "support/result_fields.h"
 
 namespace torvek::testing {
@@ -212,9 +213,9 @@ TEST_F(TextRun, PathsUpToTheLimitWorkAndLongerOnesAreRefusedUntouched) {
         ::unlink(fitsOut.c_str());
         result = runTorvek({in, out}, {});
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_NE(result.styledReport().find(
-                      "<9,1,0,0>Error: A data set path is empty or longer than the program "
-                      "accepts\n"),
+        EXPECT_NE(result.styledReport().find(inStyle(
+                      style::kError,
+                      "Error: A data set path is empty or longer than the program accepts\n")),
                   std::string::npos)
             << result.styledReport();
         EXPECT_FALSE(fileExists(out));

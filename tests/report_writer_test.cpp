@@ -89,38 +89,40 @@ const std::string kTemplateTail = "\\plain\\f2\\fs20\\cf0 }";
 
 TEST(RtfFragments, HeaderAndStyleTemplateHaveTheirFixedLengths) {
     EXPECT_EQ(std::strlen(kRtfHeader), 528u);
-    std::string plain = styleFragment(9, 3, 0, 0);
+    std::string plain = styleFragment(style::kBody);
     EXPECT_EQ(plain.substr(528), "\\pard\\plain\\f2\\fs18\\cf3  " + kTemplateTail);
     EXPECT_NE(std::string(kRtfHeader).find("\\red255\\green0\\blue255;"), std::string::npos);
 }
 
 TEST(RtfFragments, StyleFragmentsAreByteExactForEveryStyleInUse) {
     struct Case {
-        int size, colour, attribute, tabs;
+        ReportStyle look;
         const char* tail;
     } cases[] = {
-        {9, 3, 0, 0, "\\pard\\plain\\f2\\fs18\\cf3  "},
-        {9, 3, 1, 0, "\\pard\\plain\\f2\\fs18\\cf3\\b  "},
-        {9, 3, 0, 1, "\\pard\\plain\\f2\\fs18\\cf3 \\tab  "},
-        {9, 3, 0, 2, "\\pard\\plain\\f2\\fs18\\cf3 \\tab \\tab  "},
-        {9, 3, 2, 1, "\\pard\\plain\\f2\\fs18\\cf3\\i \\tab  "},
-        {9, 1, 0, 0, "\\pard\\plain\\f2\\fs18\\cf1  "},
-        {9, 1, 1, 0, "\\pard\\plain\\f2\\fs18\\cf1\\b  "},
-        {9, 5, 0, 1, "\\pard\\plain\\f2\\fs18\\cf5 \\tab  "},
-        {9, 8, 0, 1, "\\pard\\plain\\f2\\fs18\\cf8 \\tab  "},
-        {10, 1, 0, 0, "\\pard\\plain\\f2\\fs20\\cf1  "},
-        {9, 0, 0, 0, "\\pard\\plain\\f2\\fs18\\cf0  "},
-        {9, 15, 3, 0, "\\pard\\plain\\f2\\fs18\\cf15\\ul  "},
-        {12, 10, 7, 0, "\\pard\\plain\\f2\\fs24\\cf10  "},
+        {style::kBody, "\\pard\\plain\\f2\\fs18\\cf3  "},
+        {style::kHeading, "\\pard\\plain\\f2\\fs18\\cf3\\b  "},
+        {style::kIndented, "\\pard\\plain\\f2\\fs18\\cf3 \\tab  "},
+        {style::kDoublyIndented, "\\pard\\plain\\f2\\fs18\\cf3 \\tab \\tab  "},
+        {style::kSubheading, "\\pard\\plain\\f2\\fs18\\cf3\\i \\tab  "},
+        {style::kError, "\\pard\\plain\\f2\\fs18\\cf1  "},
+        {style::kErrorHeading, "\\pard\\plain\\f2\\fs18\\cf1\\b  "},
+        {style::kPassed, "\\pard\\plain\\f2\\fs18\\cf5 \\tab  "},
+        {style::kFailed, "\\pard\\plain\\f2\\fs18\\cf8 \\tab  "},
+        {style::kAbortNotice, "\\pard\\plain\\f2\\fs20\\cf1  "},
+        {style::kClosed, "\\pard\\plain\\f2\\fs18\\cf0  "},
+        // Looks no report uses: two-digit colours, underline, an unknown attribute.
+        {{9, report_colour::kCyan, report_attribute::kUnderline, 0},
+         "\\pard\\plain\\f2\\fs18\\cf15\\ul  "},
+        {{12, report_colour::kYellow, 7, 0}, "\\pard\\plain\\f2\\fs24\\cf10  "},
     };
     for (const Case& c : cases) {
-        std::string fragment = styleFragment(c.size, c.colour, c.attribute, c.tabs);
+        std::string fragment = styleFragment(c.look);
         EXPECT_EQ(fragment.substr(0, 528), kRtfHeader);
         EXPECT_EQ(fragment.substr(528), std::string(c.tail) + kTemplateTail)
-            << c.size << "," << c.colour << "," << c.attribute << "," << c.tabs;
+            << c.look.size << "," << c.look.colour << "," << c.look.attribute << "," << c.look.tabs;
     }
     // The 580-character template with "18", "3" and two empty texts in its four fields.
-    EXPECT_EQ(styleFragment(9, 3, 0, 0).size(), 580u - 10u + 3u);
+    EXPECT_EQ(styleFragment(style::kBody).size(), 580u - 10u + 3u);
 }
 
 TEST(RtfFragments, BannerIsCentredTitleSubtitleAndEmptyLine) {
@@ -154,7 +156,7 @@ TEST(ReportWriter, PrintAppendsABlankAndSendsPlainPieces) {
     EXPECT_TRUE(writer.print("Number of sites: %d\n", 12));
     EXPECT_TRUE(writer.print("%s", ""));
     EXPECT_FALSE(writer.print(nullptr));
-    EXPECT_GT(writer.setStyle(9, 3, 2, 1), 0);
+    EXPECT_GT(writer.setStyle(style::kSubheading), 0);
     std::string longText(5000, 'x');
     EXPECT_TRUE(writer.print("%s", longText.c_str()));
     std::vector<Piece> pieces = peer.pieces();
@@ -181,12 +183,12 @@ TEST(ReportWriter, BannerIsOnePieceBetweenTheFixedPlainPieces) {
     EXPECT_EQ(pieces[1].text, "\n ");
     EXPECT_EQ(pieces[2].dataWord, 3u);
     EXPECT_EQ(pieces[2].text, bannerFragment());
-    EXPECT_EQ(pieces[3].text, styleFragment(9, 3, 0, 0));
+    EXPECT_EQ(pieces[3].text, styleFragment(style::kBody));
     EXPECT_EQ(pieces[4].text, "\n ");
     EXPECT_EQ(pieces[5].text.size(), 26u);  // 24 characters, the line end and the blank
-    EXPECT_EQ(pieces[6].text, styleFragment(9, 3, 0, 0));
+    EXPECT_EQ(pieces[6].text, styleFragment(style::kBody));
     EXPECT_EQ(pieces[7].text, "\n ");
-    EXPECT_EQ(pieces[8].text, styleFragment(9, 0, 0, 0));
+    EXPECT_EQ(pieces[8].text, styleFragment(style::kClosed));
 }
 
 TEST(RichEditChannel, OnlyTheExactClassNameOpensTheChannel) {

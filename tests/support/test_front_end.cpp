@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "platform/link_frame.h"
+#include "support/report_markers.h"
 
 namespace torvek::testing {
 namespace {
@@ -173,10 +174,9 @@ std::string RunResult::styledReport() const {
             out += f.text;
             continue;
         }
-        int size, colour, attribute, tabs;
-        if (decodeStyleFragment(f.text, size, colour, attribute, tabs)) {
-            out += "<" + std::to_string(size) + "," + std::to_string(colour) + "," +
-                   std::to_string(attribute) + "," + std::to_string(tabs) + ">";
+        ReportStyle look;
+        if (decodeStyleFragment(f.text, look.size, look.colour, look.attribute, look.tabs)) {
+            out += marker(look);
         } else {
             out += "<banner>";
         }
