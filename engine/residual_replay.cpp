@@ -5,7 +5,8 @@
 
 #include "engine/adjustment_engine.h"
 #include "geodesy/local_frame.h"
-#include "stats/adjustment_test_report.h"
+#include "report/adjustment_tests_section.h"
+#include "stats/adjustment_tests.h"
 
 namespace torvek {
 namespace {
@@ -36,6 +37,23 @@ int componentOfLabel(const char* label) {
     if (std::strcmp(label, "H   ") == 0)
         return 2;
     return 3;  // refused by the setter: nothing is stored
+}
+
+AdjustmentTestsSection testsSection(const AdjustmentTestResult& result,
+                                    const AdjustmentSettings& settings) {
+    AdjustmentTestsSection section;
+    section.confidenceLevel = settings.confidenceLevel;
+    section.observationCount = result.observationCount;
+    section.unknownCount = result.unknownCount;
+    section.degreesOfFreedom = result.degreesOfFreedom;
+    section.chiSquarePassed = result.passed;
+    section.lowerLimit = result.lowerLimit;
+    section.upperLimit = result.upperLimit;
+    section.chiSquare = result.chiSquare;
+    section.unitWeightStandardError = result.unitWeightStandardError;
+    section.tauCriticalValue = result.tauCriticalValue;
+    section.vectorSigmaScale = settings.vectorSigmaScale;
+    return section;
 }
 
 }  // namespace
@@ -121,7 +139,7 @@ bool AdjustmentEngine::runAdjustmentTests() {
     output_.setUnitWeightStandardError(result.unitWeightStandardError);
     output_.setChiSquareTest(result.chiSquare, result.lowerLimit, result.upperLimit);
     output_.setTauCriticalValue(result.tauCriticalValue);
-    printAdjustmentTests(report_, result, settings_.confidenceLevel, settings_.vectorSigmaScale);
+    printAdjustmentTests(report_, testsSection(result, settings_));
     return true;
 }
 

@@ -1,5 +1,4 @@
 #pragma once
-#include "report/report_writer.h"
 
 namespace torvek {
 
@@ -21,9 +20,5 @@ struct AdjustmentTestResult {
 /// confidence level in percent, (0, 100).
 AdjustmentTestResult evaluateAdjustmentTests(double chiSquare, int observationCount,
                                              int unknownCount, double confidenceLevel);
-
-/// Prints the report's "Adjustment Tests" section; leaves the one-tab style in force.
-void printAdjustmentTests(ReportWriter& report, const AdjustmentTestResult& result,
-                          double confidenceLevel, double vectorSigmaScale);
 
 }  // namespace torvek
