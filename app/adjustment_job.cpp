@@ -7,8 +7,34 @@
 #include "network/connectivity_test.h"
 #include "platform/file_copy.h"
 #include "platform/full_path.h"
+#include "report/closing_report.h"
 
 namespace torvek {
+namespace {
+
+// The closing report's values: the ellipsoid of the input, the bias results of the output and
+// what the adjustment held.
+ClosingReport closingReportOf(const ProjectDataSet& input, const AdjustedDataSet& output,
+                              const AdjustmentSettings& settings) {
+    ClosingReport closing;
+    input.getEllipsoid(closing.semiMajorAxis, closing.reciprocalFlattening);
+    double bias[kBiasReportValueCount];
+    getBiasResults(output, bias);
+    // getBiasResults gives value and sigma pairs: north, east, up, then X, Y, Z, then the scale.
+    for (int k = 0; k < 3; ++k) {
+        closing.localRotations[k] = {bias[2 * k], bias[2 * k + 1]};
+        closing.geocentricRotations[k] = {bias[6 + 2 * k], bias[7 + 2 * k]};
+        closing.aprioriLocalRotations[k] = settings.biasApriori[k];
+        closing.localRotationFixed[k] = settings.biasFixed[k];
+    }
+    closing.scale = {bias[12], bias[13]};
+    closing.aprioriScale = settings.biasApriori[3];
+    closing.scaleFixed = settings.biasFixed[3];
+    closing.minimallyConstrained = settings.minimallyConstrained;
+    return closing;
+}
+
+}  // namespace
 
 AdjustmentJob::AdjustmentJob(const char* inputArgument, const char* outputArgument,
                              std::int32_t progressWindow, std::int32_t reportWindow)
@@ -156,75 +182,7 @@ void AdjustmentJob::retryAdjustment() {
 }
 
 void AdjustmentJob::printClosingReport() {
-    double a = 0, rf = 0;
-    inputDataSet_.getEllipsoid(a, rf);
-    double bias[14];
-    getBiasResults(outputDataSet_, bias);
-    const bool minimal = settings_.minimallyConstrained;
-    const bool allRotationsFixed =
-        settings_.biasFixed[0] && settings_.biasFixed[1] && settings_.biasFixed[2];
-    const double* apriori = settings_.biasApriori;
-
-    report_.setStyle(style::kHeading);
-    report_.print("Reference Ellipsoid Parameters\n");
-    report_.setStyle(style::kIndented);
-    report_.print("Equatorial radius (semi-major axis): %11.3f\n", a);
-    report_.setStyle(style::kIndented);
-    report_.print("Reciprocal of flattening: %13.9f\n", rf);
-    report_.setStyle(style::kHeading);
-    report_.print("\n");
-    report_.print("Adjusted Datum Bias Parameters\n");
-
-    const bool scaleFixed = minimal || settings_.biasFixed[3];
-    auto scaleLine = [&] {
-        report_.setStyle(style::kIndented);
-        if (scaleFixed)
-            report_.print("Scale correction (ppm)   %7.3f    fixed\n", apriori[3]);
-        else
-            report_.print("Scale correction (ppm)   %7.3f  %7.3f\n", bias[12], bias[13]);
-    };
-
-    report_.setStyle(style::kSubheading);
-    report_.print("Bias Parameters In Geocentric Cartesian System\n");
-    report_.setStyle(style::kIndented);
-    report_.print("Rotation angle (seconds)   Value    Sigma\n");
-    // The geocentric rotations print the adjusted values in both forms.
-    static const char* const kAxisFixed[3] = {"  X                      %7.3f    fixed\n",
-                                              "  Y                      %7.3f    fixed\n",
-                                              "  Z                      %7.3f    fixed\n"};
-    static const char* const kAxisFree[3] = {"  X                      %7.3f  %7.3f\n",
-                                             "  Y                      %7.3f  %7.3f\n",
-                                             "  Z                      %7.3f  %7.3f\n"};
-    for (int k = 0; k < 3; ++k) {
-        report_.setStyle(style::kIndented);
-        if (minimal || allRotationsFixed)
-            report_.print(kAxisFixed[k], bias[6 + 2 * k]);
-        else
-            report_.print(kAxisFree[k], bias[6 + 2 * k], bias[7 + 2 * k]);
-    }
-    scaleLine();
-
-    report_.setStyle(style::kSubheading);
-    report_.print("Bias Parameters In Mapping Plane Horizontal System\n");
-    report_.setStyle(style::kIndented);
-    report_.print("Rotation angle (seconds)   Value    Sigma\n");
-    // Held parameters print their a-priori value.
-    static const char* const kLocalFixed[3] = {"  Northing               %7.3f    fixed\n",
-                                               "  Easting                %7.3f    fixed\n",
-                                               "  Height                 %7.3f    fixed\n"};
-    static const char* const kLocalFree[3] = {"  Northing               %7.3f  %7.3f\n",
-                                              "  Easting                %7.3f  %7.3f\n",
-                                              "  Height                 %7.3f  %7.3f\n"};
-    for (int k = 0; k < 3; ++k) {
-        report_.setStyle(style::kIndented);
-        if (minimal || settings_.biasFixed[k])
-            report_.print(kLocalFixed[k], apriori[k]);
-        else
-            report_.print(kLocalFree[k], bias[2 * k], bias[2 * k + 1]);
-    }
-    scaleLine();
-    report_.print("\n");
-    report_.setStyle(style::kBody);
+    torvek::printClosingReport(report_, closingReportOf(inputDataSet_, outputDataSet_, settings_));
 }
 
 }  // namespace torvek
