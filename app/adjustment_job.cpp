@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/connectivity_check.h"
 #include "geodesy/datum_bias.h"
-#include "network/connectivity_test.h"
 #include "platform/file_copy.h"
 #include "platform/full_path.h"
 #include "report/closing_report.h"

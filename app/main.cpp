@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "platform/exit_routine.h"
 #include "platform/link_frame.h"
+#include "report/connectivity_section.h"
 #include "report/progress_window.h"
 
 namespace {
@@ -32,9 +33,7 @@ int runJob(const torvek::CommandLine& line) {
         if (job->refusedSameFile())
             return 1;
         if (!job->connectivityAccepted()) {
-            job->report().setStyle(torvek::style::kHeading);
-            job->report().print("\nAdjustment aborted due to Network connectivity test failure.\n");
-            job->report().setStyle(torvek::style::kBody);
+            torvek::printConnectivityRefusal(job->report());
             return 0;
         }
         job->printClosingReport();

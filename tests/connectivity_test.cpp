@@ -1,13 +1,12 @@
 // The connectivity test on data sets built in memory, with the report and the polls served by an
 // in-process front end. Report texts are compared piece by piece with their styles.
-#include "network/connectivity_test.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <initializer_list>
 #include <string>
 
+#include "app/connectivity_check.h"
 #include "support/in_process_front_end.h"
 #include "support/report_markers.h"
 
