@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "report/report_styles.h"
+
 namespace torvek::front {
 namespace {
 
@@ -11,7 +13,7 @@ namespace {
 constexpr std::size_t kMaximumReportBytes = 64u << 20;
 // RTF's default font size when \plain resets the character format: 12 points.
 constexpr int kPlainHalfPoints = 24;
-constexpr int kColourCount = 16;
+constexpr int kColourCount = report_colour::kCount;
 
 bool isLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -58,11 +60,7 @@ std::string ReportLine::plainText() const {
 }
 
 std::uint32_t reportColour(int index) {
-    // The report's colour table, in the order of its \colortbl.
-    static const std::uint32_t kTable[kColourCount] = {
-        0x000000, 0x800000, 0x808000, 0x000080, 0x800080, 0x008000, 0x808080, 0xc0c0c0,
-        0xff0000, 0x008080, 0xffff00, 0x0000ff, 0xff00ff, 0x00ff00, 0xffffff, 0x00ffff};
-    return (index >= 0 && index < kColourCount) ? kTable[index] : 0;
+    return (index >= 0 && index < kColourCount) ? report_colour::kRgb[index] : 0;
 }
 
 std::string ReportDocument::plainText() const {

@@ -3,13 +3,17 @@
 #include <cstdio>
 #include <vector>
 
+#include "report/report_styles.h"
+
 namespace torvek::front {
 namespace {
 
 constexpr int kTabWidth = 8;
-// The report's body colour (dark blue) and black: left to the terminal's foreground.
-constexpr int kBodyColour = 3;
-constexpr int kBlack = 0;
+// The ANSI foreground code that selects the terminal's own text colour.
+constexpr int kAnsiDefault = 39;
+// The report's body colour and black: left to the terminal's foreground.
+constexpr int kBodyColour = report_colour::kDarkBlue;
+constexpr int kBlack = report_colour::kBlack;
 
 // The characters of a text: UTF-8 sequences decoded, other bytes taken as Latin-1.
 std::vector<char32_t> decodeCharacters(const std::string& text) {
@@ -87,8 +91,9 @@ int visibleWidth(const ReportLine& line) {
 
 // The ANSI foreground of a report colour: the nearest of the sixteen terminal colours.
 int ansiForeground(int colour) {
-    static const int kAnsi[16] = {39, 31, 33, 39, 35, 32, 90, 37, 91, 36, 93, 94, 95, 92, 97, 96};
-    return (colour >= 0 && colour < 16) ? kAnsi[colour] : 39;
+    static const int kAnsi[report_colour::kCount] = {39, 31, 33, 39, 35, 32, 90, 37,
+                                                     91, 36, 93, 94, 95, 92, 97, 96};
+    return (colour >= 0 && colour < report_colour::kCount) ? kAnsi[colour] : kAnsiDefault;
 }
 
 std::string sgr(const TextFormat& format) {
@@ -182,7 +187,7 @@ std::string renderRtf(const ReportDocument& document) {
         "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720\\uc1"
         "{\\fonttbl{\\f0\\fnil MS Sans Serif;}{\\f1\\froman\\fcharset2 Symbol;}"
         "{\\f2\\fmodern Courier New;}{\\f3\\froman Times New Roman;}}\n{\\colortbl";
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < report_colour::kCount; ++i) {
         const std::uint32_t rgb = reportColour(i);
         char entry[48];
         std::snprintf(entry, sizeof entry, "\\red%u\\green%u\\blue%u;", (rgb >> 16) & 0xffu,
@@ -248,7 +253,7 @@ std::string reportStyleSheet() {
         ".report .line{white-space:pre;min-height:1.15em}\n.report .centred{text-align:center}\n"
         ".report .b{font-weight:bold}\n.report .i{font-style:italic}\n"
         ".report .u{text-decoration:underline}\n";
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < report_colour::kCount; ++i) {
         char rule[48];
         std::snprintf(rule, sizeof rule, ".report .c%d{color:#%06x}\n", i,
                       static_cast<unsigned>(reportColour(i)));

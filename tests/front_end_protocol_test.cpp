@@ -83,9 +83,10 @@ TEST_F(FrontEndProtocol, ReportOpensWithTheBannerPieces) {
     EXPECT_NE(report[2].text.find("TORVEK - Brenlow Network Adjustment Package\\par "),
               std::string::npos);
     EXPECT_EQ(report[2].text.rfind("{\\rtf1", 0), 0u);
-    int size, colour, attribute, tabs;
-    ASSERT_TRUE(decodeStyleFragment(report[3].text, size, colour, attribute, tabs));
-    EXPECT_EQ(std::vector<int>({size, colour, attribute, tabs}), std::vector<int>({9, 3, 0, 0}));
+    ReportStyle look;
+    ASSERT_TRUE(
+        decodeStyleFragment(report[3].text, look.size, look.colour, look.attribute, look.tabs));
+    EXPECT_EQ(marker(look), marker(style::kBody));
     EXPECT_EQ(report[4].text, "\n ");
     EXPECT_EQ(report[5].dataWord, 2u);
     EXPECT_TRUE(std::regex_match(

@@ -54,7 +54,7 @@ TEST(FrontReportDocument, PlainTextTakesTheLookOfThePrecedingStyle) {
     // The fragment's own blank and the text are one bold 9-point dark-blue run.
     ASSERT_EQ(d.lines()[0].runs.size(), 1u);
     EXPECT_EQ(d.lines()[0].runs[0].text, " Adjustment Tests");
-    EXPECT_EQ(d.lines()[0].runs[0].format, format(18, 3, true));
+    EXPECT_EQ(d.lines()[0].runs[0].format, format(18, report_colour::kDarkBlue, true));
     EXPECT_EQ(d.lines()[1].runs[0].text, " ");
 
     // Tabs of the fragment lead the line; two-digit colours are read whole.
@@ -63,7 +63,7 @@ TEST(FrontReportDocument, PlainTextTakesTheLookOfThePrecedingStyle) {
     const ReportLine& line = d.lines()[1];
     ASSERT_EQ(line.runs.size(), 2u);
     EXPECT_EQ(line.runs[1].text, "\t\t x");
-    EXPECT_EQ(line.runs[1].format, format(18, 12, false, true));
+    EXPECT_EQ(line.runs[1].format, format(18, report_colour::kMagenta, false, true));
     EXPECT_EQ(d.pieceCount(), 4u);
 }
 
@@ -74,7 +74,7 @@ TEST(FrontReportDocument, BannerIsCentredAndTheFollowingTextIsNot) {
     EXPECT_FALSE(lines[0].centred);
     EXPECT_TRUE(lines[1].centred);
     EXPECT_EQ(lines[1].plainText(), " TORVEK - Brenlow Network Adjustment Package");
-    EXPECT_EQ(lines[1].runs.back().format, format(20, 3, true, false, true));
+    EXPECT_EQ(lines[1].runs.back().format, format(20, report_colour::kDarkBlue, true, false, true));
     EXPECT_TRUE(lines[2].centred);
     EXPECT_EQ(lines[2].runs[0].format.halfPoints, 16);
     EXPECT_FALSE(lines[3].centred);

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <regex>
 #include <thread>
+#include <vector>
 
 #include "report/rich_edit_channel.h"
 #include "report/rtf_fragments.h"
@@ -92,6 +94,28 @@ TEST(RtfFragments, HeaderAndStyleTemplateHaveTheirFixedLengths) {
     std::string plain = styleFragment(style::kBody);
     EXPECT_EQ(plain.substr(528), "\\pard\\plain\\f2\\fs18\\cf3  " + kTemplateTail);
     EXPECT_NE(std::string(kRtfHeader).find("\\red255\\green0\\blue255;"), std::string::npos);
+}
+
+TEST(RtfFragments, HeaderColourTableIsTheNamedColourTable) {
+    // Front ends draw colours from report_colour::kRgb; the header is what the program sends.
+    const std::string header = kRtfHeader;
+    const std::size_t table = header.find("{\\colortbl");
+    ASSERT_NE(table, std::string::npos);
+    const std::string entries = header.substr(table, header.find('}', table) - table);
+    const std::regex entry("\\\\red(\\d+)\\\\green(\\d+)\\\\blue(\\d+);");
+    std::vector<std::uint32_t> colours;
+    for (std::sregex_iterator m(entries.begin(), entries.end(), entry), end; m != end; ++m)
+        colours.push_back(std::stoul((*m)[1]) << 16 | std::stoul((*m)[2]) << 8 |
+                          std::stoul((*m)[3]));
+    ASSERT_EQ(colours.size(), std::size_t(report_colour::kCount));
+    for (int k = 0; k < report_colour::kCount; ++k)
+        EXPECT_EQ(colours[k], report_colour::kRgb[k]) << "colour " << k;
+    // The names say what the report's looks are drawn in.
+    EXPECT_EQ(colours[report_colour::kBlack], 0x000000u);
+    EXPECT_EQ(colours[report_colour::kDarkRed], 0x800000u);
+    EXPECT_EQ(colours[report_colour::kDarkBlue], 0x000080u);
+    EXPECT_EQ(colours[report_colour::kGreen], 0x008000u);
+    EXPECT_EQ(colours[report_colour::kRed], 0xff0000u);
 }
 
 TEST(RtfFragments, StyleFragmentsAreByteExactForEveryStyleInUse) {
