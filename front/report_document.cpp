@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/messages.h"
+
 namespace torvek::front {
 namespace {
 
@@ -119,10 +121,10 @@ void ReportDocument::addPiece(std::uint32_t dataWord, std::string_view text) {
     }
     total_ += text.size();
     ++pieceCount_;
-    if ((dataWord & 2u) == 0) {
+    if ((dataWord & link::kDataWordAtSelection) == 0) {
         clear();
     }
-    if (dataWord & 1u) {
+    if ((dataWord & link::kDataWordRtf) != 0) {
         addRtf(text);
     } else {
         insertText(text, insertionFormat_);
