@@ -62,13 +62,13 @@ TEST(LinkBytes, ProgramSideCallsSendTheDocumentsFrames) {
          [](int fd) { return platform::sendMessage(fd, link::Message::kAbortPoll, 29); }},
         {"abort poll", 100, 7, 7,
          [](int fd) { return platform::sendMessage(fd, link::Message::kAbortPoll, 100); }},
-        {"exit notification", 0, 0, 0,
+        {"exit notice", 0, 0, 0,
          [](int fd) { return platform::sendMessage(fd, link::Message::kExitNotice, 0); }},
-        {"message box", 0x31, 1, 1,
+        {"warning box", 0x31, 1, 1,
          [&](int fd) {
              return platform::messageBox(fd, text.c_str(), caption.c_str(), link::kWarningBoxStyle);
          }},
-        {"message box", 0x31, 3, 2,  // any answer but OK is Cancel
+        {"warning box", 0x31, 3, 2,  // any answer but OK is Cancel
          [&](int fd) {
              return platform::messageBox(fd, text.c_str(), caption.c_str(), link::kWarningBoxStyle);
          }},
@@ -82,7 +82,7 @@ TEST(LinkBytes, ProgramSideCallsSendTheDocumentsFrames) {
         ASSERT_EQ(frames.size(), 1u) << c.kind;
         EXPECT_EQ(frames[0].kind, c.kind);
         EXPECT_EQ(frames[0].wParam, c.wParam) << c.kind;
-        if (frames[0].kind == "message box") {
+        if (frames[0].kind == "warning box") {
             EXPECT_EQ(frames[0].boxText, text);
             EXPECT_EQ(frames[0].boxCaption, caption);
         } else {
@@ -113,11 +113,9 @@ TEST(LinkBytes, ReportChannelQueriesTheClassThenSendsPieces) {
 
 TEST(LinkBytes, FrontEndSideReadsTheDocumentsFramesAndAnswers) {
     const std::pair<link::Message, const char*> names[] = {
-        {link::Message::kAbortPoll, "abort poll"},
-        {link::Message::kExitNotice, "exit notification"},
-        {link::Message::kReportPiece, "report piece"},
-        {link::Message::kClassQuery, "class query"},
-        {link::Message::kWarningBox, "message box"},
+        {link::Message::kAbortPoll, "abort poll"},     {link::Message::kExitNotice, "exit notice"},
+        {link::Message::kReportPiece, "report piece"}, {link::Message::kClassQuery, "class query"},
+        {link::Message::kWarningBox, "warning box"},
     };
     for (const auto& [message, kind] : names)
         EXPECT_EQ(static_cast<std::uint32_t>(message), testing::oracle::numberOf(kind)) << kind;
@@ -127,7 +125,7 @@ TEST(LinkBytes, FrontEndSideReadsTheDocumentsFramesAndAnswers) {
     const std::string box("Text\0Caption\0", 13);
     pair.write(pair.program(), testing::oracle::frameBytes("abort poll", 58, "") +
                                    testing::oracle::frameBytes("report piece", 0, piece) +
-                                   testing::oracle::frameBytes("message box", 0x31, box));
+                                   testing::oracle::frameBytes("warning box", 0x31, box));
     ::shutdown(pair.program(), SHUT_WR);
     link::Frame frame;
     ASSERT_EQ(link::readFrame(pair.frontEnd(), 64, frame), link::ReadResult::kFrame);
@@ -163,7 +161,7 @@ TEST(LinkRules, BrokenPeersFailWithoutAllocatingOrHanging) {
              std::string("\0\0\0\x80", 4),
          link::ReadResult::kTooLong},
         {"head cut short", std::string(15, '\0'), link::ReadResult::kClosed},
-        {"payload cut short", testing::oracle::frameBytes("message box", 0, "abc").substr(0, 18),
+        {"payload cut short", testing::oracle::frameBytes("warning box", 0, "abc").substr(0, 18),
          link::ReadResult::kClosed},
     };
     for (const Case& c : reads) {

@@ -9,10 +9,10 @@ struct Row {
     std::uint32_t number;
 };
 constexpr Row kTable[] = {{"abort poll", 1033},
-                          {"exit notification", 1028},
+                          {"exit notice", 1028},
                           {"report piece", 74},
                           {"class query", 65536},
-                          {"message box", 65537}};
+                          {"warning box", 65537}};
 
 std::uint32_t littleEndian(std::string_view bytes, std::size_t at) {
     std::uint32_t value = 0;
@@ -28,7 +28,7 @@ std::string kindOf(std::uint32_t number) {
     return "unknown";
 }
 
-// Checks and splits the payload of a report piece or a message box.
+// Checks and splits the payload of a report piece or a warning box.
 std::string decodePayload(Frame& frame) {
     const std::string& p = frame.payload;
     if (frame.kind == "report piece") {
@@ -40,10 +40,10 @@ std::string decodePayload(Frame& frame) {
             return "report piece whose byte count does not end at its terminator";
         frame.text = p.substr(8, frame.byteCount - 1);
     }
-    if (frame.kind == "message box") {
+    if (frame.kind == "warning box") {
         const std::size_t first = p.find('\0');
         if (first == std::string::npos || p.back() != '\0' || first == p.size() - 1)
-            return "message box without text, zero, caption, zero";
+            return "warning box without text, zero, caption, zero";
         frame.boxText = p.substr(0, first);
         frame.boxCaption = p.substr(first + 1, p.size() - first - 2);
     }

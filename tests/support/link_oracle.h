@@ -17,7 +17,7 @@ struct Frame {
     std::string payload;
     std::uint32_t dataWord = 0, byteCount = 0;  // report piece
     std::string text;                           // report piece, without its terminating zero
-    std::string boxText, boxCaption;            // message box
+    std::string boxText, boxCaption;            // warning box
 };
 
 /// The number the document gives to the message `kind`; 0 for a kind it does not name.
@@ -25,7 +25,7 @@ std::uint32_t numberOf(std::string_view kind);
 
 /// Splits everything the program wrote on one endpoint into frames. Returns what breaks the
 /// document (a frame cut short, lParam not 0, a report piece whose byte count or terminator is
-/// wrong, a message box without its two zero bytes); empty when nothing does.
+/// wrong, a warning box without its two zero bytes); empty when nothing does.
 std::string decodeStream(std::string_view bytes, std::vector<Frame>& frames);
 
 /// A frame as the document lays it out, built field by field.
