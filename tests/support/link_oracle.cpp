@@ -101,13 +101,4 @@ std::string classAnswerBytes(std::string_view name) {
     return answerBytes(static_cast<std::int32_t>(name.size())) + std::string(name);
 }
 
-bool decodeAnswers(std::string_view bytes, std::size_t count, std::vector<std::int32_t>& answers) {
-    answers.clear();
-    if (bytes.size() != 4 * count)
-        return false;
-    for (std::size_t i = 0; i < count; ++i)
-        answers.push_back(static_cast<std::int32_t>(littleEndian(bytes, 4 * i)));
-    return true;
-}
-
 }  // namespace torvek::testing::oracle

@@ -33,7 +33,5 @@ std::string frameBytes(std::string_view kind, std::uint32_t wParam, std::string_
 /// An int32 answer, and the class query's answer (length, then the name without terminator).
 std::string answerBytes(std::int32_t value);
 std::string classAnswerBytes(std::string_view name);
-/// Reads `count` int32 answers from `bytes`; false when there are not exactly that many.
-bool decodeAnswers(std::string_view bytes, std::size_t count, std::vector<std::int32_t>& answers);
 
 }  // namespace torvek::testing::oracle
