@@ -2,6 +2,7 @@
 // The blocking exchanges of the link on its UNIX stream sockets, with the link's failure rules: a
 // send to no endpoint, to a descriptor that is not a socket or to a peer that has gone away fails
 // quietly and never raises SIGPIPE; every loop retries after a signal.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,6 +1,7 @@
 #pragma once
 // The bytes of the link without any I/O: frames, the payloads of report pieces and warning boxes,
 // and the answers. Every integer is a little-endian 32-bit word.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
