@@ -37,10 +37,10 @@ ClosingReport closingReportOf(const ProjectDataSet& input, const AdjustedDataSet
 }  // namespace
 
 AdjustmentJob::AdjustmentJob(const char* inputArgument, const char* outputArgument,
-                             std::int32_t progressWindow, std::int32_t reportWindow)
-    : channel_(reportWindow),
+                             std::int32_t progressEndpoint, std::int32_t reportEndpoint)
+    : channel_(reportEndpoint),
       report_(channel_),
-      progress_(progressWindow, report_),
+      progress_(progressEndpoint, report_),
       engine_(inputDataSet_, outputDataSet_, report_, progress_, settings_) {
     platform::fullPath(inputArgument, inputPath_, sizeof inputPath_);
     platform::fullPath(outputArgument, outputPath_, sizeof outputPath_);

@@ -21,9 +21,9 @@ class AdjustmentJob {
     static constexpr const char* kScratchCopyName = "torvek.tmp";
 
     /// `inputArgument`, `outputArgument`: the two file arguments as given (relative or absolute);
-    /// `progressWindow`, `reportWindow`: the endpoints from the command line, 0 when absent.
+    /// `progressEndpoint`, `reportEndpoint`: the endpoints from the command line, 0 when absent.
     AdjustmentJob(const char* inputArgument, const char* outputArgument,
-                  std::int32_t progressWindow, std::int32_t reportWindow);
+                  std::int32_t progressEndpoint, std::int32_t reportEndpoint);
     /// Writes the output data set first, whatever the run did (unless the run was refused before
     /// any file was touched).
     virtual ~AdjustmentJob();

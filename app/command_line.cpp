@@ -5,7 +5,7 @@
 
 namespace torvek {
 
-std::int32_t parseWindowNumber(const char* text) {
+std::int32_t parseEndpointNumber(const char* text) {
     if (text == nullptr)
         return 0;
     while (std::isspace(static_cast<unsigned char>(*text)))
@@ -35,8 +35,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     line.inputPath = argv[1];
     line.outputPath = argv[2];
     if (argc == 5) {
-        line.progressWindow = parseWindowNumber(argv[3]);
-        line.reportWindow = parseWindowNumber(argv[4]);
+        line.progressEndpoint = parseEndpointNumber(argv[3]);
+        line.reportEndpoint = parseEndpointNumber(argv[4]);
     }
     return line;
 }

@@ -4,21 +4,22 @@
 
 #include "app/adjustment_job.h"
 #include "app/command_line.h"
+#include "link/messages.h"
 #include "platform/exit_routine.h"
-#include "platform/link_frame.h"
+#include "platform/send_message.h"
 #include "report/connectivity_section.h"
 #include "report/progress_window.h"
 
 namespace {
 
 // The progress endpoint as main took it; the exit routine reads it after main has returned.
-std::int32_t progressWindow = 0;
+std::int32_t progressEndpoint = 0;
 
 // The front end learns that the process is ending: the last message of every run.
 void onExit() {
-    if (progressWindow != 0) {
-        torvek::platform::sendMessage(progressWindow, torvek::platform::kMessageExitNotice, 0);
-        progressWindow = 0;
+    if (progressEndpoint != 0) {
+        torvek::platform::sendMessage(progressEndpoint, torvek::link::Message::kExitNotice, 0);
+        progressEndpoint = 0;
     }
 }
 
@@ -26,7 +27,7 @@ int runJob(const torvek::CommandLine& line) {
     std::unique_ptr<torvek::AdjustmentJob> job;
     try {
         job = std::make_unique<torvek::AdjustmentJob>(line.inputPath, line.outputPath,
-                                                      line.progressWindow, line.reportWindow);
+                                                      line.progressEndpoint, line.reportEndpoint);
         if (job->pollAbort(torvek::stage::kStart))
             return 0;
         job->run();
@@ -51,6 +52,6 @@ int main(int argc, char** argv) {
     torvek::CommandLine line = torvek::parseCommandLine(argc, argv);
     if (!line.valid)
         return 1;
-    progressWindow = line.progressWindow;
+    progressEndpoint = line.progressEndpoint;
     return runJob(line);
 }

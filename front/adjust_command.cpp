@@ -30,6 +30,9 @@ namespace {
 // the second kills it (for a program that no longer polls).
 volatile sig_atomic_t interruptCount = 0;
 
+// The stage code of the poll after a successful adjustment; the program ignores its answer.
+constexpr int kFinalStage = 100;
+
 void onInterrupt(int) {
     interruptCount = interruptCount + 1;
 }
@@ -146,6 +149,241 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
+// The input data set of the run, built beside the output from the project `projectPath`. False,
+// after saying why, when the project cannot be read, imported or written as a data set.
+bool importProjectInput(const std::string& projectPath, const std::string& output,
+                        std::string& input) {
+    std::string text;
+    std::string error;
+    if (!readWholeFile(projectPath, kMaximumProjectSize, text, error)) {
+        say("torvek-front: " + error + "\n");
+        return false;
+    }
+    AdjustedDataSet project;
+    ImportReport report;
+    if (!importProject(text, projectPath, ImportOptions{}, project, report)) {
+        say("torvek-front: " + report.error + "\n");
+        return false;
+    }
+    for (const std::string& note : report.notes) {
+        say("note: " + note + "\n");
+    }
+    input = replaceExtension(output, "") + ".input.dat";
+    const std::vector<std::uint8_t> image = project.writeImage();
+    if (!writeFileAtomically(
+            input, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
+            error)) {
+        say("torvek-front: " + error + "\n");
+        return false;
+    }
+    return true;
+}
+
+// Checks a data set given as the input; false, after saying why, when it cannot be read.
+bool checkDataSetInput(const std::string& path) {
+    DataSetContents probe;
+    if (!readDataSetFile(path, probe)) {
+        say("torvek-front: " + path + ": cannot be read as a data set\n");
+        return false;
+    }
+    // A data set from elsewhere may hold names that the program cannot match to their vectors; it
+    // runs as given, but the person learns why vectors go missing.
+    for (const std::string& name : shortSiteNames(probe.sites)) {
+        say("warning: site \"" + terminalSafe(name) +
+            "\" has fewer than four characters in the data set: torvek will not find its "
+            "vectors (export the data set and import it again to pad such names)\n");
+    }
+    return true;
+}
+
+// Makes the folders of `output` and finds the input data set: the given file, or one built from
+// the project beside the output. False, after saying why, when there is nothing to run.
+bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input) {
+    std::string error;
+    if (!makeParentDirectories(output, error)) {
+        say("torvek-front: " + error + "\n");
+        return false;
+    }
+    input = options.input;
+    const bool ready = endsWithJson(options.input)
+                           ? importProjectInput(options.input, output, input)
+                           : checkDataSetInput(options.input);
+    if (!ready) {
+        return false;
+    }
+    if (sameFile(input, output)) {
+        say("torvek-front: the output data set " + output +
+            " is the input file itself; name another output with -o\n");
+        return false;
+    }
+    return true;
+}
+
+// What the front end saw and answered while the program ran.
+struct RunState {
+    ReportDocument document;
+    bool abortSent = false;
+    int abortStage = -1;  // the stage code of the poll answered with the abort
+    bool interruptAnnounced = false;
+    bool warningShown = false;
+    bool warningAccepted = false;
+};
+
+// Answers an abort poll: true once the person pressed Ctrl-C or `--abort-at-stage` is reached.
+bool answerPoll(int stage, const AdjustOptions& options, ProgressBar& bar, RunState& state) {
+    bar.show(stage);
+    if (stage == kFinalStage) {
+        return false;  // the answer to the last poll is ignored
+    }
+    if (state.abortSent) {
+        return true;
+    }
+    const bool userAsked = interruptCount > 0;
+    if (!userAsked && stage != options.abortAtStage) {
+        return false;
+    }
+    state.abortSent = true;
+    state.abortStage = stage;
+    bar.clear();
+    say(std::string("Aborting the adjustment at stage ") + std::to_string(stage) + " (" +
+        stageDescription(stage) + ")" +
+        (userAsked ? " at your request" : " as asked by --abort-at-stage") + "\n");
+    return true;
+}
+
+// Shows the warning box and takes its answer from the options, Ctrl-C or the terminal.
+bool answerWarningBox(const std::string& text, const std::string& caption,
+                      const AdjustOptions& options, ProgressBar& bar, RunState& state) {
+    state.warningShown = true;
+    bar.clear();
+    say("\n*** " + terminalSafe(caption) + " ***\n" + terminalSafe(text) + "\n");
+    if (options.warningAnswer != WarningAnswer::kAsk) {
+        state.warningAccepted = options.warningAnswer == WarningAnswer::kOk;
+        say(state.warningAccepted ? "Answered OK (--warning-answer ok)\n"
+                                  : "Answered Cancel (--warning-answer cancel)\n");
+    } else if (interruptCount > 0) {
+        state.warningAccepted = false;
+        say("Answered Cancel (Ctrl-C)\n");
+    } else {
+        say("Continue with the adjustment? [OK/cancel] ");
+        std::string line;
+        const bool answered = readAnswerLine(line);
+        state.warningAccepted = answered && isOkAnswer(line);
+        say(answered ? (state.warningAccepted ? "OK\n" : "Cancel\n") : "\nNo answer: Cancel\n");
+    }
+    bar.redraw();
+    return state.warningAccepted;
+}
+
+// True once Ctrl-C was pressed twice; the first press is announced once.
+bool killRequested(ProgressBar& bar, RunState& state) {
+    if (interruptCount > 0 && !state.interruptAnnounced) {
+        state.interruptAnnounced = true;
+        bar.clear();
+        say("Ctrl-C: the adjustment stops at its next progress poll (press Ctrl-C again to "
+            "kill torvek)\n");
+        bar.redraw();
+    }
+    return interruptCount > 1;
+}
+
+LinkHandlers makeHandlers(const AdjustOptions& options, ProgressBar& bar, RunState& state) {
+    LinkHandlers handlers;
+    handlers.pollAbort = [&](int stage) { return answerPoll(stage, options, bar, state); };
+    handlers.reportPiece = [&state](std::uint32_t dataWord, std::string_view text) {
+        state.document.addPiece(dataWord, text);
+        return true;
+    };
+    handlers.warningBox = [&](const std::string& text, const std::string& caption) {
+        return answerWarningBox(text, caption, options, bar, state);
+    };
+    handlers.killRequested = [&]() { return killRequested(bar, state); };
+    return handlers;
+}
+
+// Runs the program on `input` and `output` with Ctrl-C taken by the front end.
+ChildOutcome runChild(const std::string& program, const std::string& input,
+                      const std::string& output, const LinkHandlers& handlers) {
+    InterruptGuard guard;
+    return runLinkedChild(program, {input, output}, handlers);
+}
+
+// What the person should know about how the program ended, the link and what it printed; empty
+// after a clean run.
+std::string notesOn(const ChildOutcome& outcome) {
+    std::string notes;
+    if (!outcome.completed()) {
+        notes += outcome.describe("torvek") + ".\n";
+    }
+    for (const std::string& problem : outcome.protocolErrors) {
+        notes += "Link: " + problem + ".\n";
+    }
+    if (!outcome.childOutput.empty()) {
+        notes += "torvek wrote:\n" + outcome.childOutput;
+        if (notes.back() != '\n') {
+            notes += '\n';
+        }
+    }
+    return notes;
+}
+
+void showReport(const ReportDocument& document, ColourChoice colour) {
+    const bool colours = colour == ColourChoice::kAlways ||
+                         (colour == ColourChoice::kAuto && ::isatty(STDOUT_FILENO) != 0);
+    std::fputs(renderTerminal(document, colours, terminalWidth(STDOUT_FILENO)).c_str(), stdout);
+    std::fputs("\n", stdout);
+}
+
+// The report files beside the output data set.
+struct ReportFiles {
+    std::string rtfPath;
+    std::string htmlPath;
+    bool written = false;  // both were written
+};
+
+ReportFiles writeReportFiles(const std::string& output, const std::string& title,
+                             const ReportDocument& document, const NetworkResults& summary,
+                             const std::string& notes) {
+    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"), true};
+    std::string error;
+    if (!writeFileAtomically(files.rtfPath, renderRtf(document), error)) {
+        say("torvek-front: " + error + "\n");
+        files.written = false;
+    }
+    if (!writeFileAtomically(files.htmlPath, renderHtmlPage(title, document, summary, notes),
+                             error)) {
+        say("torvek-front: " + error + "\n");
+        files.written = false;
+    }
+    return files;
+}
+
+void printSummary(const NetworkResults& summary, const std::string& output,
+                  const ReportFiles& files) {
+    std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
+    std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
+    if (files.written) {
+        std::fprintf(stdout, "Report: %s and %s\n", files.rtfPath.c_str(), files.htmlPath.c_str());
+    }
+    std::fflush(stdout);
+}
+
+// The exit code of the run, with a line on why the adjustment was not made when it was stopped.
+int exitCodeFor(const ChildOutcome& outcome, const RunState& state, const NetworkResults& summary) {
+    if (!outcome.completed()) {
+        return kExitChildFailed;
+    }
+    if (state.abortSent) {
+        say("The adjustment was aborted at stage " + std::to_string(state.abortStage) + ".\n");
+        return kExitNotAdjusted;
+    }
+    if (state.warningShown && !state.warningAccepted) {
+        say("The adjustment was cancelled at the connectivity warning.\n");
+        return kExitNotAdjusted;
+    }
+    return summary.succeeded ? kExitSucceeded : kExitNotAdjusted;
+}
+
 }  // namespace
 
 std::string locateProgram(const std::string& explicitProgram) {
@@ -173,129 +411,15 @@ int runAdjust(const AdjustOptions& options) {
     const std::string output = options.output.empty()
                                    ? replaceExtension(options.input, "") + "-adjusted.dat"
                                    : options.output;
-    std::string error;
-    if (!makeParentDirectories(output, error)) {
-        say("torvek-front: " + error + "\n");
+    std::string input;
+    if (!prepareInput(options, output, input)) {
         return kExitBadInput;
     }
 
-    // The input data set: the given file, or one built from the project beside the output.
-    std::string input = options.input;
-    if (endsWithJson(options.input)) {
-        std::string text;
-        if (!readWholeFile(options.input, kMaximumProjectSize, text, error)) {
-            say("torvek-front: " + error + "\n");
-            return kExitBadInput;
-        }
-        AdjustedDataSet project;
-        ImportReport report;
-        if (!importProject(text, options.input, ImportOptions{}, project, report)) {
-            say("torvek-front: " + report.error + "\n");
-            return kExitBadInput;
-        }
-        for (const std::string& note : report.notes) {
-            say("note: " + note + "\n");
-        }
-        input = replaceExtension(output, "") + ".input.dat";
-        const std::vector<std::uint8_t> image = project.writeImage();
-        if (!writeFileAtomically(
-                input, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
-                error)) {
-            say("torvek-front: " + error + "\n");
-            return kExitBadInput;
-        }
-    } else {
-        DataSetContents probe;
-        if (!readDataSetFile(options.input, probe)) {
-            say("torvek-front: " + options.input + ": cannot be read as a data set\n");
-            return kExitBadInput;
-        }
-        // A data set from elsewhere may hold names that the program cannot match to their
-        // vectors; it runs as given, but the person learns why vectors go missing.
-        for (const std::string& name : shortSiteNames(probe.sites)) {
-            say("warning: site \"" + terminalSafe(name) +
-                "\" has fewer than four characters in the data set: torvek will not find its "
-                "vectors (export the data set and import it again to pad such names)\n");
-        }
-    }
-    if (sameFile(input, output)) {
-        say("torvek-front: the output data set " + output +
-            " is the input file itself; name another output with -o\n");
-        return kExitBadInput;
-    }
-
-    const std::string program = locateProgram(options.program);
-    const bool stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
-    ProgressBar bar(STDERR_FILENO, stderrIsTerminal);
-    ReportDocument document;
-    bool abortSent = false;
-    int abortStage = -1;
-    bool interruptAnnounced = false;
-    bool warningShown = false;
-    bool warningAccepted = false;
-
-    LinkHandlers handlers;
-    handlers.pollAbort = [&](int stage) {
-        bar.show(stage);
-        if (stage == 100) {
-            return false;  // the answer to the last poll is ignored
-        }
-        if (abortSent) {
-            return true;
-        }
-        const bool userAsked = interruptCount > 0;
-        if (userAsked || stage == options.abortAtStage) {
-            abortSent = true;
-            abortStage = stage;
-            bar.clear();
-            say(std::string("Aborting the adjustment at stage ") + std::to_string(stage) + " (" +
-                stageDescription(stage) + ")" +
-                (userAsked ? " at your request" : " as asked by --abort-at-stage") + "\n");
-            return true;
-        }
-        return false;
-    };
-    handlers.reportPiece = [&](std::uint32_t dataWord, std::string_view text) {
-        document.addPiece(dataWord, text);
-        return true;
-    };
-    handlers.warningBox = [&](const std::string& text, const std::string& caption) {
-        warningShown = true;
-        bar.clear();
-        say("\n*** " + terminalSafe(caption) + " ***\n" + terminalSafe(text) + "\n");
-        if (options.warningAnswer != WarningAnswer::kAsk) {
-            warningAccepted = options.warningAnswer == WarningAnswer::kOk;
-            say(warningAccepted ? "Answered OK (--warning-answer ok)\n"
-                                : "Answered Cancel (--warning-answer cancel)\n");
-        } else if (interruptCount > 0) {
-            warningAccepted = false;
-            say("Answered Cancel (Ctrl-C)\n");
-        } else {
-            say("Continue with the adjustment? [OK/cancel] ");
-            std::string line;
-            const bool answered = readAnswerLine(line);
-            warningAccepted = answered && isOkAnswer(line);
-            say(answered ? (warningAccepted ? "OK\n" : "Cancel\n") : "\nNo answer: Cancel\n");
-        }
-        bar.redraw();
-        return warningAccepted;
-    };
-    handlers.killRequested = [&]() {
-        if (interruptCount > 0 && !interruptAnnounced) {
-            interruptAnnounced = true;
-            bar.clear();
-            say("Ctrl-C: the adjustment stops at its next progress poll (press Ctrl-C again to "
-                "kill torvek)\n");
-            bar.redraw();
-        }
-        return interruptCount > 1;
-    };
-
-    ChildOutcome outcome;
-    {
-        InterruptGuard guard;
-        outcome = runLinkedChild(program, {input, output}, handlers);
-    }
+    ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
+    RunState state;
+    const ChildOutcome outcome =
+        runChild(locateProgram(options.program), input, output, makeHandlers(options, bar, state));
     bar.clear();
     if (!outcome.started) {
         say("torvek-front: " + outcome.describe("torvek") +
@@ -303,71 +427,22 @@ int runAdjust(const AdjustOptions& options) {
         return kExitChildFailed;
     }
 
-    std::string notes;
-    if (!outcome.completed()) {
-        notes += outcome.describe("torvek") + ".\n";
-    }
-    for (const std::string& problem : outcome.protocolErrors) {
-        notes += "Link: " + problem + ".\n";
-    }
-    if (!outcome.childOutput.empty()) {
-        notes += "torvek wrote:\n" + outcome.childOutput;
-        if (notes.back() != '\n') {
-            notes += '\n';
-        }
-    }
-
-    const bool stdoutIsTerminal = ::isatty(STDOUT_FILENO) != 0;
-    const bool colours = options.colour == ColourChoice::kAlways ||
-                         (options.colour == ColourChoice::kAuto && stdoutIsTerminal);
+    std::string notes = notesOn(outcome);
     if (options.showReport) {
-        std::fputs(renderTerminal(document, colours, terminalWidth(STDOUT_FILENO)).c_str(), stdout);
-        std::fputs("\n", stdout);
+        showReport(state.document, options.colour);
     }
-
     AdjustedDataSet results;
     if (!results.readFile(output)) {
         notes += "The output data set " + output + " could not be read.\n";
     }
     const NetworkResults summary = collectResults(results);
-
-    const std::string rtfPath = replaceExtension(output, ".rtf");
-    const std::string htmlPath = replaceExtension(output, ".html");
-    bool written = writeFileAtomically(rtfPath, renderRtf(document), error);
-    if (!written) {
-        say("torvek-front: " + error + "\n");
-    }
-    const std::string title = "torvek adjustment of " + baseName(options.input);
-    if (!writeFileAtomically(htmlPath, renderHtmlPage(title, document, summary, notes), error)) {
-        say("torvek-front: " + error + "\n");
-        written = false;
-    }
-
-    std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
-    std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
-    if (written) {
-        std::fprintf(stdout, "Report: %s and %s\n", rtfPath.c_str(), htmlPath.c_str());
-    }
-    std::fflush(stdout);
-
+    const ReportFiles files = writeReportFiles(
+        output, "torvek adjustment of " + baseName(options.input), state.document, summary, notes);
+    printSummary(summary, output, files);
     if (!notes.empty()) {
         say("torvek-front: " + terminalSafe(notes));
     }
-    if (!outcome.completed()) {
-        return kExitChildFailed;
-    }
-    if (abortSent) {
-        say("The adjustment was aborted at stage " + std::to_string(abortStage) + ".\n");
-        return kExitNotAdjusted;
-    }
-    if (warningShown && !warningAccepted) {
-        say("The adjustment was cancelled at the connectivity warning.\n");
-        return kExitNotAdjusted;
-    }
-    if (!summary.succeeded) {
-        return kExitNotAdjusted;
-    }
-    return kExitSucceeded;
+    return exitCodeFor(outcome, state, summary);
 }
 
 }  // namespace torvek::front

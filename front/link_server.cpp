@@ -10,6 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/endpoint_io.h"
+#include "link/frame_codec.h"
+#include "link/messages.h"
+
 namespace torvek::front {
 namespace {
 
@@ -19,56 +23,6 @@ constexpr std::size_t kMaximumChildOutput = 1u << 20;
 // How long one wait for the child's frames lasts before the kill request is asked again.
 constexpr int kServeIntervalMs = 200;
 
-std::uint32_t getUint32(const unsigned char* at) {
-    return std::uint32_t(at[0]) | (std::uint32_t(at[1]) << 8) | (std::uint32_t(at[2]) << 16) |
-           (std::uint32_t(at[3]) << 24);
-}
-
-bool readAll(int fd, void* buffer, std::size_t size) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, out, size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        out += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const void* buffer, std::size_t size) {
-    const auto* in = static_cast<const unsigned char*>(buffer);
-    while (size > 0) {
-        const ssize_t put = ::send(fd, in, size, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        in += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-void putInt32(std::string& out, std::int32_t value) {
-    const auto u = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) {
-        out += static_cast<char>((u >> (8 * i)) & 0xffu);
-    }
-}
-
-bool answer(int fd, std::int32_t value) {
-    std::string bytes;
-    putInt32(bytes, value);
-    return writeAll(fd, bytes.data(), bytes.size());
-}
-
 void closeFd(int& fd) {
     if (fd >= 0) {
         ::close(fd);
@@ -76,88 +30,54 @@ void closeFd(int& fd) {
     }
 }
 
-struct Frame {
-    std::uint32_t message = 0;
-    std::uint32_t wParam = 0;
-    std::vector<unsigned char> payload;
-};
-
-enum class ReadResult { kFrame, kClosed, kTooLong };
-
-ReadResult readFrame(int fd, Frame& frame) {
-    unsigned char head[16];
-    if (!readAll(fd, head, sizeof head)) {
-        return ReadResult::kClosed;
+// Hands one report piece over and answers it; false when the answer could not be sent.
+bool answerReportPiece(int fd, std::string_view payload, const LinkHandlers& handlers,
+                       ChildOutcome& outcome) {
+    link::ReportPiece piece;
+    if (!link::decodeReportPiece(payload, piece)) {
+        outcome.protocolErrors.push_back("a report piece shorter than its two words");
+        return link::writeAnswer(fd, link::kAnswerNone);
     }
-    frame.message = getUint32(head);
-    frame.wParam = getUint32(head + 4);
-    const std::uint32_t length = getUint32(head + 12);
-    if (length > kMaximumPayload) {
-        return ReadResult::kTooLong;
+    if (piece.countExceedsPayload) {
+        outcome.protocolErrors.push_back("a report piece that announces more bytes than it holds");
     }
-    frame.payload.assign(length, 0);
-    if (length > 0 && !readAll(fd, frame.payload.data(), length)) {
-        return ReadResult::kClosed;
-    }
-    return ReadResult::kFrame;
+    const bool taken =
+        handlers.reportPiece ? handlers.reportPiece(piece.dataWord, piece.text) : true;
+    return link::writeAnswer(fd, taken ? link::kAnswerDelivered : link::kAnswerNone);
 }
 
 // Serves one frame and answers it; false when the answer could not be sent.
-bool serveFrame(int fd, const Frame& frame, const LinkHandlers& handlers, ChildOutcome& outcome) {
+bool serveFrame(int fd, const link::Frame& frame, const LinkHandlers& handlers,
+                ChildOutcome& outcome) {
     ++outcome.framesServed;
-    switch (frame.message) {
-        case kMessageAbortPoll: {
-            const bool abort = handlers.pollAbort && handlers.pollAbort(int(frame.wParam));
-            return answer(fd, abort ? 1 : 0);
+    switch (frame.head.message) {
+        case link::Message::kAbortPoll: {
+            const bool abort =
+                handlers.pollAbort && handlers.pollAbort(static_cast<int>(frame.head.wParam));
+            return link::writeAnswer(fd, abort ? link::kAnswerAbort : link::kAnswerNone);
         }
-        case kMessageReportPiece: {
-            bool taken = false;
-            if (frame.payload.size() < 8) {
-                outcome.protocolErrors.push_back("a report piece shorter than its two words");
-            } else {
-                const std::uint32_t dataWord = getUint32(frame.payload.data());
-                const std::uint32_t byteCount = getUint32(frame.payload.data() + 4);
-                const std::size_t available = frame.payload.size() - 8;
-                if (byteCount > available) {
-                    outcome.protocolErrors.push_back(
-                        "a report piece that announces more bytes than it holds");
-                }
-                std::string_view text(reinterpret_cast<const char*>(frame.payload.data() + 8),
-                                      std::min<std::size_t>(byteCount, available));
-                text = text.substr(0, text.find('\0'));
-                taken = handlers.reportPiece ? handlers.reportPiece(dataWord, text) : true;
-            }
-            return answer(fd, taken ? 1 : 0);
+        case link::Message::kReportPiece:
+            return answerReportPiece(fd, frame.payload, handlers, outcome);
+        case link::Message::kClassQuery:
+            return link::writeFully(
+                fd,
+                link::encodeClassAnswer(static_cast<std::int32_t>(link::kReportClassName.size()),
+                                        link::kReportClassName));
+        case link::Message::kWarningBox: {
+            const link::WarningBox box = link::decodeWarningBox(frame.payload);
+            const bool ok = handlers.warningBox && handlers.warningBox(box.text, box.caption);
+            return link::writeAnswer(fd, ok ? link::kButtonOk : link::kButtonCancel);
         }
-        case kMessageClassQuery: {
-            std::string bytes;
-            putInt32(bytes, static_cast<std::int32_t>(kReportClassName.size()));
-            bytes += kReportClassName;
-            return writeAll(fd, bytes.data(), bytes.size());
-        }
-        case kMessageWarningBox: {
-            const std::string raw(reinterpret_cast<const char*>(frame.payload.data()),
-                                  frame.payload.size());
-            const std::size_t zero = raw.find('\0');
-            const std::string text = raw.substr(0, zero);
-            std::string caption;
-            if (zero != std::string::npos) {
-                caption = raw.substr(zero + 1);
-                caption = caption.substr(0, caption.find('\0'));
-            }
-            const bool ok = handlers.warningBox && handlers.warningBox(text, caption);
-            return answer(fd, ok ? kAnswerOk : kAnswerCancel);
-        }
-        case kMessageExitNotice:
+        case link::Message::kExitNotice:
             outcome.exitNoticeReceived = true;
             if (handlers.exitNotice) {
                 handlers.exitNotice();
             }
-            return answer(fd, 0);
-        default:
-            outcome.protocolErrors.push_back("an unknown message " + std::to_string(frame.message));
-            return answer(fd, 0);
+            return link::writeAnswer(fd, link::kAnswerNone);
     }
+    outcome.protocolErrors.push_back(
+        "an unknown message " + std::to_string(static_cast<std::uint32_t>(frame.head.message)));
+    return link::writeAnswer(fd, link::kAnswerNone);
 }
 
 void recordStatus(int status, ChildOutcome& outcome) {
@@ -307,14 +227,14 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
             if (fds[i] < 0 || (watch[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                 continue;
             }
-            Frame frame;
-            const ReadResult result = readFrame(fds[i], frame);
-            if (result == ReadResult::kTooLong) {
+            link::Frame frame;
+            const link::ReadResult result = link::readFrame(fds[i], kMaximumPayload, frame);
+            if (result == link::ReadResult::kTooLong) {
                 outcome.protocolErrors.push_back("a frame longer than " +
                                                  std::to_string(kMaximumPayload) +
                                                  " bytes; the endpoint was closed");
                 closeFd(fds[i]);
-            } else if (result == ReadResult::kClosed) {
+            } else if (result == link::ReadResult::kClosed) {
                 closeFd(fds[i]);
             } else if (!serveFrame(fds[i], frame, handlers, outcome)) {
                 closeFd(fds[i]);

@@ -8,17 +8,6 @@
 
 namespace torvek::front {
 
-// Message numbers of the link (docs/frontend-link.md).
-inline constexpr std::uint32_t kMessageAbortPoll = 1033;
-inline constexpr std::uint32_t kMessageExitNotice = 1028;
-inline constexpr std::uint32_t kMessageReportPiece = 74;
-inline constexpr std::uint32_t kMessageClassQuery = 65536;
-inline constexpr std::uint32_t kMessageWarningBox = 65537;
-// The class name that makes the program send its report.
-inline constexpr std::string_view kReportClassName = "RICHEDIT";
-// Answers to the warning box.
-inline constexpr std::int32_t kAnswerOk = 1;
-inline constexpr std::int32_t kAnswerCancel = 2;
 // The largest frame payload taken, in bytes. Report pieces stay below 4.2 kB; a larger length can
 // only come from a broken peer, and reading it would let that peer make us allocate at will.
 inline constexpr std::uint32_t kMaximumPayload = 1u << 20;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/messages.h"
 #include "report/report_styles.h"
 
 namespace torvek::front {
@@ -117,10 +118,10 @@ void ReportDocument::addPiece(std::uint32_t dataWord, std::string_view text) {
     }
     total_ += text.size();
     ++pieceCount_;
-    if ((dataWord & 2u) == 0) {
+    if ((dataWord & link::kDataWordAtSelection) == 0) {
         clear();
     }
-    if (dataWord & 1u) {
+    if ((dataWord & link::kDataWordRtf) != 0) {
         addRtf(text);
     } else {
         insertText(text, insertionFormat_);

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/link_frame.h"
+#include "link/frame_codec.h"
+#include "platform/send_message.h"
 
 namespace torvek::platform {
 namespace {
@@ -31,12 +32,12 @@ int askOnConsole(const char* text, const char* caption, std::FILE* answers, std:
             line.push_back(static_cast<char>(c));
     }
     if (!gotLine)
-        return kButtonCancel;  // end of input: nobody answered
+        return link::kButtonCancel;  // end of input: nobody answered
     while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
         line.pop_back();
     while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front())))
         line.erase(line.begin());
-    return isOkAnswer(line) ? kButtonOk : kButtonCancel;
+    return isOkAnswer(line) ? link::kButtonOk : link::kButtonCancel;
 }
 
 }  // namespace
@@ -49,13 +50,9 @@ int messageBox(std::int32_t owner, const char* text, const char* caption, std::u
         caption = "";
     if (owner == 0)
         return askOnConsole(text, caption, answers, prompt);
-    std::string payload(text);
-    payload.push_back('\0');
-    payload.append(caption);
-    payload.push_back('\0');
-    std::int32_t button = sendMessage(owner, kMessageBox, style, payload.data(),
-                                      static_cast<std::uint32_t>(payload.size()));
-    return button == kButtonOk ? kButtonOk : kButtonCancel;
+    const std::int32_t button = sendMessage(owner, link::Message::kWarningBox, style,
+                                            link::encodeWarningBox(text, caption));
+    return button == link::kButtonOk ? link::kButtonOk : link::kButtonCancel;
 }
 
 }  // namespace torvek::platform

@@ -1,17 +1,18 @@
 #include "report/progress_window.h"
 
-#include "platform/link_frame.h"
+#include "link/messages.h"
 #include "platform/message_box.h"
+#include "platform/send_message.h"
 
 namespace torvek {
 
-ProgressWindow::ProgressWindow(std::int32_t window, ReportWriter& report)
-    : window_(window), report_(report) {}
+ProgressWindow::ProgressWindow(std::int32_t endpoint, ReportWriter& report)
+    : endpoint_(endpoint), report_(report) {}
 
 bool ProgressWindow::pollAbort(int stageCode) {
-    std::int32_t answer = platform::sendMessage(window_, platform::kMessageAbortPoll,
-                                                static_cast<std::uint32_t>(stageCode));
-    if (answer == 0)
+    const std::int32_t answer = platform::sendMessage(endpoint_, link::Message::kAbortPoll,
+                                                      static_cast<std::uint32_t>(stageCode));
+    if (answer == link::kAnswerNone)
         return false;
     abortAnswered_ = true;
     report_.setStyle(style::kAbortNotice);
@@ -20,8 +21,8 @@ bool ProgressWindow::pollAbort(int stageCode) {
 }
 
 bool ProgressWindow::confirm(const char* text, const char* caption) {
-    return platform::messageBox(window_, text, caption, platform::kStyleOkCancelWarning) ==
-           platform::kButtonOk;
+    return platform::messageBox(endpoint_, text, caption, link::kWarningBoxStyle) ==
+           link::kButtonOk;
 }
 
 }  // namespace torvek

@@ -22,12 +22,13 @@ inline constexpr int kInverseFormed = 86;
 inline constexpr int kFinished = 100;  // answer ignored
 }  // namespace stage
 
-/// The front end's progress window: it answers the abort polls, owns the warning box and receives
-/// the exit notification. 0 means there is none (polls then always continue).
+/// The front end's progress window, reached through its endpoint: it answers the abort polls, owns
+/// the warning box and receives the exit notification. Endpoint 0 means there is none (polls then
+/// always continue).
 class ProgressWindow {
   public:
-    /// `window`: the progress endpoint from the command line, 0 when absent.
-    ProgressWindow(std::int32_t window, ReportWriter& report);
+    /// `endpoint`: the progress endpoint from the command line, 0 when absent.
+    ProgressWindow(std::int32_t endpoint, ReportWriter& report);
     virtual ~ProgressWindow() = default;
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
@@ -40,12 +41,12 @@ class ProgressWindow {
     /// True when the user answered OK.
     bool confirm(const char* text, const char* caption);
 
-    std::int32_t window() const { return window_; }
+    std::int32_t endpoint() const { return endpoint_; }
     /// True once any poll has been answered with an abort in this run.
     bool abortAnswered() const { return abortAnswered_; }
 
   private:
-    std::int32_t window_;
+    std::int32_t endpoint_;
     ReportWriter& report_;
     bool abortAnswered_ = false;
 };

@@ -39,7 +39,7 @@ TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {
     EXPECT_EQ(minimal.stages(),
               (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 86, 100}));
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 1);
-    EXPECT_EQ(minimal.frames.back().message, 1028u);
+    EXPECT_EQ(minimal.frames.back().message, link::Message::kExitNotice);
     std::int32_t obs, unknowns, dof, iterations;
     ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
     EXPECT_EQ(iterations, 1);
@@ -50,7 +50,7 @@ TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {
     ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
     EXPECT_EQ(iterations, 2);
     EXPECT_NE(over.reportText().find("Adjustment type:    Over constrained"), std::string::npos);
-    EXPECT_EQ(over.countMessage(1028), 1);
+    EXPECT_EQ(over.countMessage(link::Message::kExitNotice), 1);
 }
 
 TEST_F(AdjustmentRun, AbortInTheSecondIterationKeepsTheFirstCorrections) {

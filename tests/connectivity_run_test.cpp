@@ -80,9 +80,9 @@ TEST_F(ConnectivityRun, OkOnTheProgressWindowAdjustsTheRingAlone) {
     script.messageBoxButton = 1;
     RunResult result = run(script);
 
-    ASSERT_EQ(result.countMessage(65537), 1);
+    ASSERT_EQ(result.countMessage(link::Message::kWarningBox), 1);
     for (const Frame& frame : result.frames) {
-        if (frame.message != 65537)
+        if (frame.message != link::Message::kWarningBox)
             continue;
         EXPECT_EQ(frame.endpoint, Endpoint::kProgress);
         EXPECT_EQ(frame.wParam, 0x31u);
@@ -119,7 +119,7 @@ TEST_F(ConnectivityRun, CancelOnTheProgressWindowEndsWithTheRefusalLineOnly) {
     script.messageBoxButton = 2;
     RunResult result = run(script);
 
-    EXPECT_EQ(result.countMessage(65537), 1);
+    EXPECT_EQ(result.countMessage(link::Message::kWarningBox), 1);
     const std::string report = result.styledReport();
     const std::string tail = inStyle(style::kBody, "Group #2 has been selected\n ") + kRefusalLine;
     ASSERT_GE(report.size(), tail.size());

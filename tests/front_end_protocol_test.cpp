@@ -63,9 +63,9 @@ TEST_F(FrontEndProtocol, AbortAtStageZeroEndsAtOnceAndExitNoticeIsLast) {
     ASSERT_FALSE(run.frames.empty());
     EXPECT_EQ(run.stages(), std::vector<int>{0});
     EXPECT_EQ(run.styledReport(), inStyle(style::kAbortNotice, "Adjustment aborted by user\n "));
-    EXPECT_EQ(run.frames.back().message, 1028u);
+    EXPECT_EQ(run.frames.back().message, link::Message::kExitNotice);
     EXPECT_EQ(run.frames.back().endpoint, Endpoint::kProgress);
-    EXPECT_EQ(run.countMessage(1028), 1);
+    EXPECT_EQ(run.countMessage(link::Message::kExitNotice), 1);
     EXPECT_TRUE(run.standardOutput.empty());
     EXPECT_TRUE(run.standardError.empty());
 }
@@ -76,7 +76,7 @@ TEST_F(FrontEndProtocol, ReportOpensWithTheBannerPieces) {
     RunResult run = runTorvek({input, output}, script);
     std::vector<Frame> report = run.framesOf(Endpoint::kReport);
     ASSERT_GE(report.size(), 7u);
-    EXPECT_EQ(report[0].message, 65536u);  // the class query comes first
+    EXPECT_EQ(report[0].message, link::Message::kClassQuery);  // the class query comes first
     EXPECT_EQ(report[1].dataWord, 2u);
     EXPECT_EQ(report[1].text, "\n ");
     EXPECT_EQ(report[2].dataWord, 3u);
@@ -95,7 +95,7 @@ TEST_F(FrontEndProtocol, ReportOpensWithTheBannerPieces) {
                                    "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n ")))
         << report[5].text;
     for (const Frame& f : report) {
-        if (f.message != 74)
+        if (f.message != link::Message::kReportPiece)
             continue;
         EXPECT_EQ(f.byteCount, f.text.size() + 1);  // the terminator is counted
         EXPECT_EQ(f.payload.size(), 8 + f.byteCount);
@@ -105,20 +105,20 @@ TEST_F(FrontEndProtocol, ReportOpensWithTheBannerPieces) {
             EXPECT_EQ(f.text.back(), ' ');
         }
     }
-    EXPECT_EQ(run.frames.back().message, 1028u);
-    EXPECT_EQ(run.countMessage(1028), 1);
+    EXPECT_EQ(run.frames.back().message, link::Message::kExitNotice);
+    EXPECT_EQ(run.countMessage(link::Message::kExitNotice), 1);
 }
 
-TEST_F(FrontEndProtocol, ReportWindowOfAnotherClassReceivesOnlyTheQuery) {
+TEST_F(FrontEndProtocol, ReportEndpointOfAnotherClassReceivesOnlyTheQuery) {
     for (const char* name : {"richedit", "RICHEDIT20A", "RICHEDI", "Edit"}) {
         FrontEndScript script;
         script.className = name;
         RunResult run = runTorvek({input, output}, script);
         std::vector<Frame> report = run.framesOf(Endpoint::kReport);
         ASSERT_EQ(report.size(), 1u) << name;
-        EXPECT_EQ(report[0].message, 65536u);
+        EXPECT_EQ(report[0].message, link::Message::kClassQuery);
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.frames.back().message, 1028u);
+        EXPECT_EQ(run.frames.back().message, link::Message::kExitNotice);
     }
 }
 
@@ -139,7 +139,7 @@ TEST_F(FrontEndProtocol, DeadEndpointsNeverStopTheRun) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.framesOf(Endpoint::kReport).size(), 3u);
-    EXPECT_EQ(run.frames.back().message, 1028u);
+    EXPECT_EQ(run.frames.back().message, link::Message::kExitNotice);
     EXPECT_TRUE(fileExists(output));
 
     FrontEndScript closedProgress;

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "support/command_runner.h"
-#include "support/test_front_end.h"
 #include "front/file_output.h"
 #include "front/network_results.h"
 #include "front/project_json.h"
 #include "front/report_document.h"
 #include "front/site_name_mapping.h"
+#include "support/command_runner.h"
+#include "support/test_front_end.h"
 
 #if defined(TORVEK_FRONT_BINARY)
 
@@ -403,9 +403,9 @@ TEST(FrontEndToEnd, EveryReportPieceIsKeptInOrder) {
     ReportDocument document;
     std::vector<std::string> plainPieces;
     for (const auto& frame : run.frames) {
-        if (frame.message == 74) {
+        if (frame.message == link::Message::kReportPiece) {
             document.addPiece(frame.dataWord, frame.text);
-            if (frame.dataWord == 2) {
+            if (frame.dataWord == link::kDataWordAtSelection) {
                 plainPieces.push_back(frame.text);
             }
         }

@@ -112,7 +112,7 @@ TEST_F(JobSequence, OneFileNamedTwiceIsRefusedBeforeAnyFileIsTouched) {
                   std::string::npos)
             << second;
         EXPECT_EQ(result.stages(), std::vector<int>{0});
-        EXPECT_EQ(result.frames.back().message, 1028u);
+        EXPECT_EQ(result.frames.back().message, link::Message::kExitNotice);
     }
 }
 

@@ -1,4 +1,4 @@
-// The POSIX stand-ins: window numbers, paths, file copy, console message box, dead sockets.
+// The POSIX stand-ins: endpoint numbers, paths, file copy, console message box, dead sockets.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -6,36 +6,37 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "link/messages.h"
 #include "platform/file_copy.h"
 #include "platform/full_path.h"
-#include "platform/link_frame.h"
 #include "platform/message_box.h"
+#include "platform/send_message.h"
 #include "support/test_front_end.h"
 
 namespace torvek {
 namespace {
 
-TEST(CommandLine, WindowNumbersFollowDecimalConversion) {
-    EXPECT_EQ(parseWindowNumber("17"), 17);
-    EXPECT_EQ(parseWindowNumber("  +8x"), 8);
-    EXPECT_EQ(parseWindowNumber("-3"), -3);
-    EXPECT_EQ(parseWindowNumber("abc"), 0);
-    EXPECT_EQ(parseWindowNumber(""), 0);
-    EXPECT_EQ(parseWindowNumber("99999999999999999999"), 2147483647);
-    EXPECT_EQ(parseWindowNumber("-99999999999999999999"), -2147483647 - 1);
+TEST(CommandLine, EndpointNumbersFollowDecimalConversion) {
+    EXPECT_EQ(parseEndpointNumber("17"), 17);
+    EXPECT_EQ(parseEndpointNumber("  +8x"), 8);
+    EXPECT_EQ(parseEndpointNumber("-3"), -3);
+    EXPECT_EQ(parseEndpointNumber("abc"), 0);
+    EXPECT_EQ(parseEndpointNumber(""), 0);
+    EXPECT_EQ(parseEndpointNumber("99999999999999999999"), 2147483647);
+    EXPECT_EQ(parseEndpointNumber("-99999999999999999999"), -2147483647 - 1);
 }
 
 TEST(CommandLine, EndpointsOnlyWithExactlyTwoNumbers) {
     const char* five[] = {"torvek", "a", "b", "5", "6"};
     CommandLine line = parseCommandLine(5, five);
     EXPECT_TRUE(line.valid);
-    EXPECT_EQ(line.progressWindow, 5);
-    EXPECT_EQ(line.reportWindow, 6);
+    EXPECT_EQ(line.progressEndpoint, 5);
+    EXPECT_EQ(line.reportEndpoint, 6);
     const char* six[] = {"torvek", "a", "b", "5", "6", "7"};
     line = parseCommandLine(6, six);
     EXPECT_TRUE(line.valid);
-    EXPECT_EQ(line.progressWindow, 0);
-    EXPECT_EQ(line.reportWindow, 0);
+    EXPECT_EQ(line.progressEndpoint, 0);
+    EXPECT_EQ(line.reportEndpoint, 0);
     EXPECT_FALSE(parseCommandLine(2, five).valid);
 }
 
@@ -84,7 +85,9 @@ TEST(MessageBox, ConsoleAnswersWithoutOwner) {
         char* shown = nullptr;
         std::size_t shownSize = 0;
         FILE* prompt = open_memstream(&shown, &shownSize);
-        EXPECT_EQ(platform::messageBox(0, "Text", "Caption", 0x31, answers, prompt), c.button)
+        EXPECT_EQ(
+            platform::messageBox(0, "Text", "Caption", link::kWarningBoxStyle, answers, prompt),
+            c.button)
             << c.input;
         std::fclose(prompt);
         EXPECT_NE(std::string(shown).find("Text"), std::string::npos);
@@ -94,21 +97,23 @@ TEST(MessageBox, ConsoleAnswersWithoutOwner) {
     }
 }
 
-TEST(LinkFrame, SendsToDeadOrForeignDescriptorsAnswerZero) {
+TEST(SendMessage, SendsToDeadOrForeignDescriptorsAnswerZero) {
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     ::close(pair[1]);
-    EXPECT_EQ(platform::sendMessage(pair[0], 1033, 5), 0);  // peer gone: no SIGPIPE, answer 0
+    // Peer gone: no SIGPIPE, answer 0.
+    EXPECT_EQ(platform::sendMessage(pair[0], link::Message::kAbortPoll, 5), 0);
     ::close(pair[0]);
-    EXPECT_EQ(platform::sendMessage(pair[0], 1033, 5), 0);  // closed descriptor
+    EXPECT_EQ(platform::sendMessage(pair[0], link::Message::kAbortPoll, 5), 0);  // closed
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    EXPECT_EQ(platform::sendMessage(pipeFds[1], 1033, 5), 0);  // not a socket: nothing written
+    // Not a socket: nothing written.
+    EXPECT_EQ(platform::sendMessage(pipeFds[1], link::Message::kAbortPoll, 5), 0);
     ::close(pipeFds[1]);
     char byte;
     EXPECT_EQ(::read(pipeFds[0], &byte, 1), 0);
     ::close(pipeFds[0]);
-    EXPECT_EQ(platform::messageBox(-4, "t", "c", 0x31), platform::kButtonCancel);
+    EXPECT_EQ(platform::messageBox(-4, "t", "c", link::kWarningBoxStyle), link::kButtonCancel);
 }
 
 }  // namespace

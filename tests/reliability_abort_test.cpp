@@ -42,7 +42,8 @@ class AbortEverywhere : public NetworkRun {
             << styled;
         // Nothing is polled after the abort (at 100 the run has nothing left to poll).
         EXPECT_EQ(result.stages(), std::vector<int>(polls.begin(), polls.begin() + at + 1));
-        EXPECT_EQ(result.frames.back().message, 1028u);  // the exit notice still comes last
+        // The exit notice still comes last.
+        EXPECT_EQ(result.frames.back().message, link::Message::kExitNotice);
         std::string where;
         EXPECT_TRUE(resultFieldsAreFinite(adjusted, where)) << where;
         if (stage == 0) {

@@ -57,7 +57,7 @@ TEST_F(FrontEndFaults, ReportEndpointClosedAtEveryStage) {
         EXPECT_EQ(int(result.framesOf(Endpoint::kReport).size()), std::max(frames, 1));
         // The polls all still arrive, and the exit notice last.
         EXPECT_EQ(result.stages().back(), 100);
-        EXPECT_EQ(result.frames.back().message, 1028u);
+        EXPECT_EQ(result.frames.back().message, link::Message::kExitNotice);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/endpoint_io.h"
 #include "report/rich_edit_channel.h"
 #include "report/rtf_fragments.h"
 
@@ -18,11 +19,14 @@ namespace torvek {
 namespace {
 
 struct Piece {
-    std::uint32_t message = 0, dataWord = 0, byteCount = 0;
+    std::uint32_t dataWord = 0, byteCount = 0;
     std::string text;
 };
 
-// Plays the report window on one end of a socket pair: answers the class query with `className`
+// Far beyond the longest piece the writer sends.
+constexpr std::uint32_t kMaximumPiece = 1u << 20;
+
+// Plays the report endpoint on one end of a socket pair: answers the class query with `className`
 // and every piece with `pieceAnswer`, recording the pieces.
 class ReportPeer {
   public:
@@ -46,36 +50,18 @@ class ReportPeer {
     }
 
   private:
-    static bool readAll(int fd, void* p, std::size_t n) {
-        auto* c = static_cast<char*>(p);
-        while (n > 0) {
-            ssize_t got = ::read(fd, c, n);
-            if (got <= 0)
-                return false;
-            c += got;
-            n -= std::size_t(got);
-        }
-        return true;
-    }
     void serve() {
-        for (;;) {
-            std::uint32_t head[4];
-            if (!readAll(fds_[1], head, sizeof head))
-                return;
-            std::string payload(head[3], '\0');
-            if (head[3] && !readAll(fds_[1], payload.data(), head[3]))
-                return;
+        link::Frame frame;
+        while (link::readFrame(fds_[1], kMaximumPiece, frame) == link::ReadResult::kFrame) {
             Piece piece;
-            piece.message = head[0];
-            if (head[0] == 65536) {
-                std::int32_t n = std::int32_t(className_.size());
-                ::send(fds_[1], &n, 4, MSG_NOSIGNAL);
-                ::send(fds_[1], className_.data(), className_.size(), MSG_NOSIGNAL);
+            if (frame.head.message == link::Message::kClassQuery) {
+                link::writeFully(
+                    fds_[1], link::encodeClassAnswer(std::int32_t(className_.size()), className_));
             } else {
-                std::memcpy(&piece.dataWord, payload.data(), 4);
-                std::memcpy(&piece.byteCount, payload.data() + 4, 4);
-                piece.text = payload.substr(8, piece.byteCount - 1);
-                ::send(fds_[1], &pieceAnswer_, 4, MSG_NOSIGNAL);
+                link::ReportPiece decoded;
+                link::decodeReportPiece(frame.payload, decoded);
+                piece = {decoded.dataWord, decoded.byteCount, std::string(decoded.text)};
+                link::writeAnswer(fds_[1], pieceAnswer_);
             }
             pieces_.push_back(piece);
         }
@@ -175,7 +161,7 @@ TEST(BannerDate, HasTwentyFourCharactersWithZeroPaddedDay) {
 TEST(ReportWriter, PrintAppendsABlankAndSendsPlainPieces) {
     ReportPeer peer("RICHEDIT");
     RichEditChannel channel(peer.programEnd());
-    ASSERT_EQ(channel.window(), peer.programEnd());
+    ASSERT_EQ(channel.endpoint(), peer.programEnd());
     ReportWriter writer(channel);
     EXPECT_TRUE(writer.print("Number of sites: %d\n", 12));
     EXPECT_TRUE(writer.print("%s", ""));
@@ -219,7 +205,7 @@ TEST(RichEditChannel, OnlyTheExactClassNameOpensTheChannel) {
     for (const char* name : {"richedit", "RICHEDIT20W", "RichEdit", ""}) {
         ReportPeer peer(name);
         RichEditChannel channel(peer.programEnd());
-        EXPECT_EQ(channel.window(), 0) << name;
+        EXPECT_EQ(channel.endpoint(), 0) << name;
         EXPECT_EQ(channel.sendText("x", false, true), 0);
         EXPECT_EQ(peer.pieces().size(), 1u);  // the query only
     }

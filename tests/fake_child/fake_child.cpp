@@ -12,7 +12,6 @@
 // standard error shows up in the front end's notes.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -20,70 +19,42 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "link/endpoint_io.h"
+#include "link/frame_codec.h"
+#include "link/messages.h"
 
 namespace {
+
+namespace link = torvek::link;
+
+// The payload length the "oversized" mode announces: 2 GiB, far beyond any real frame.
+constexpr std::uint32_t kOversizedLength = 0x80000000u;
 
 int progressFd = -1;
 int reportFd = -1;
 
-void putUint32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xffu);
-    }
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// Sends one frame and reads the int32 answer (0 when there is none).
-std::int32_t send(int fd, std::uint32_t message, std::uint32_t wParam, const std::string& payload) {
-    std::string frame;
-    putUint32(frame, message);
-    putUint32(frame, wParam);
-    putUint32(frame, 0);
-    putUint32(frame, static_cast<std::uint32_t>(payload.size()));
-    frame += payload;
-    if (fd < 0 || !writeAll(fd, frame)) {
-        return 0;
-    }
-    unsigned char answer[4];
-    std::size_t got = 0;
-    while (got < 4) {
-        const ssize_t n = ::read(fd, answer + got, 4 - got);
-        if (n <= 0) {
-            return 0;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int32_t>(std::uint32_t(answer[0]) | (std::uint32_t(answer[1]) << 8) |
-                                     (std::uint32_t(answer[2]) << 16) |
-                                     (std::uint32_t(answer[3]) << 24));
+// Sends one frame and returns the answer (0 when there is none).
+std::int32_t send(int endpoint, link::Message message, std::uint32_t wParam,
+                  std::string_view payload = {}) {
+    std::int32_t answer = link::kAnswerNone;
+    link::exchangeFrame(endpoint, message, wParam, payload, answer);
+    return answer;
 }
 
 void reportLine(const std::string& text) {
-    std::string payload;
-    putUint32(payload, 2);
-    putUint32(payload, static_cast<std::uint32_t>(text.size() + 2));
-    payload += text + " ";
-    payload += '\0';
-    send(reportFd, 74, 0, payload);
+    send(reportFd, link::Message::kReportPiece, 0,
+         link::encodeReportPiece(link::kDataWordAtSelection, text + " "));
 }
 
 bool poll(int stage) {
-    return send(progressFd, 1033, static_cast<std::uint32_t>(stage), "") != 0;
+    return send(progressFd, link::Message::kAbortPoll, static_cast<std::uint32_t>(stage)) !=
+           link::kAnswerNone;
 }
 
 void exitNotice() {
-    send(progressFd, 1028, 0, "");
+    send(progressFd, link::Message::kExitNotice, 0);
 }
 
 void copyFile(const char* from, const char* to) {
@@ -100,11 +71,9 @@ void copyFile(const char* from, const char* to) {
 }
 
 int askBox() {
-    std::string payload = "Only one part will be adjusted.";
-    payload += '\0';
-    payload += "The network connectivity test";
-    payload += '\0';
-    const std::int32_t answer = send(progressFd, 65537, 0x31, payload);
+    const std::int32_t answer = send(
+        progressFd, link::Message::kWarningBox, link::kWarningBoxStyle,
+        link::encodeWarningBox("Only one part will be adjusted.", "The network connectivity test"));
     reportLine("warning box answer: " + std::to_string(answer) + "\n");
     exitNotice();
     return 0;
@@ -124,21 +93,10 @@ int main(int argc, char** argv) {
     const char* modeText = std::getenv("TORVEK_FAKE_MODE");
     const std::string mode = modeText != nullptr ? modeText : "slow";
 
-    // The class query: the report goes out only to a RICHEDIT. The answer's name follows its
-    // length and is read too, so that later answers stay in step.
-    const std::int32_t nameLength = send(reportFd, 65536, 0, "");
-    char name[64];
-    if (nameLength > 0 && nameLength < 64) {
-        std::size_t got = 0;
-        while (got < static_cast<std::size_t>(nameLength)) {
-            const ssize_t n =
-                ::read(reportFd, name + got, static_cast<std::size_t>(nameLength) - got);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-    }
+    // The class query: the report goes out only to a RICHEDIT. The answer's name is read too, so
+    // that later answers stay in step.
+    std::string className;
+    link::queryClassName(reportFd, className);
 
     if (mode == "box") {
         return askBox();
@@ -150,12 +108,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "oversized") {
-        std::string head;
-        putUint32(head, 74);
-        putUint32(head, 0);
-        putUint32(head, 0);
-        putUint32(head, 0x80000000u);
-        writeAll(reportFd, head);
+        link::writeFully(reportFd,
+                         link::encodeFrameHead(link::Message::kReportPiece, 0, kOversizedLength));
         return askBox();
     }
     int lastStage = 99;

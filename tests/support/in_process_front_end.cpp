@@ -8,19 +8,11 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/link_frame.h"
+#include "link/endpoint_io.h"
+#include "link/frame_codec.h"
+#include "link/messages.h"
 
 namespace torvek::testing {
-namespace {
-
-constexpr std::uint32_t kCopyData = 74;
-constexpr std::uint32_t kAbortPoll = 1033;
-constexpr std::uint32_t kClassQuery = 65536;
-constexpr std::uint32_t kMessageBox = 65537;
-constexpr const char* kClassName = "RICHEDIT";
-
-}  // namespace
-
 InProcessFrontEnd::InProcessFrontEnd(std::set<int> abortAtStages, int messageBoxButton)
     : abortAtStages_(std::move(abortAtStages)), messageBoxButton_(messageBoxButton) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, progressPair_) != 0 ||
@@ -77,7 +69,7 @@ RunResult InProcessFrontEnd::result() const {
 std::vector<Frame> InProcessFrontEnd::messageBoxes() const {
     std::vector<Frame> boxes;
     for (const Frame& frame : frames())
-        if (frame.message == kMessageBox)
+        if (frame.message == link::Message::kWarningBox)
             boxes.push_back(frame);
     return boxes;
 }
@@ -106,25 +98,25 @@ bool InProcessFrontEnd::serveOne(int fd, Endpoint endpoint) {
     frame.endpoint = endpoint;
     if (!readFrame(fd, frame))
         return false;
-    std::int32_t answer = 0;
+    std::int32_t answer = link::kAnswerNone;
     {
         // Recorded before the answer goes out: once the program has its answer, the frame is
         // visible to the test.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (frame.message == kAbortPoll)
-            answer = abortAtStages_.count(int(frame.wParam)) ? 1 : 0;
-        if (frame.message == kCopyData)
-            answer = 1;
-        if (frame.message == kMessageBox)
+        if (frame.message == link::Message::kAbortPoll && abortAtStages_.count(int(frame.wParam)))
+            answer = link::kAnswerAbort;
+        if (frame.message == link::Message::kReportPiece)
+            answer = link::kAnswerDelivered;
+        if (frame.message == link::Message::kWarningBox)
             answer = messageBoxButton_;
         frames_.push_back(frame);
     }
-    if (frame.message == kClassQuery) {
-        const std::int32_t length = static_cast<std::int32_t>(std::strlen(kClassName));
-        answerInt(fd, length);
-        platform::writeFully(fd, kClassName, std::strlen(kClassName));
+    if (frame.message == link::Message::kClassQuery) {
+        link::writeFully(
+            fd, link::encodeClassAnswer(static_cast<std::int32_t>(link::kReportClassName.size()),
+                                        link::kReportClassName));
     } else {
-        answerInt(fd, answer);
+        link::writeAnswer(fd, answer);
     }
     return true;
 }

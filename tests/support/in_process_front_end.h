@@ -1,6 +1,6 @@
 #pragma once
-// A front end served inside the test process: the report window and the progress window are the
-// far ends of two socket pairs, answered by a background thread from a small script. Code under
+// A front end served inside the test process: the report endpoint and the progress endpoint are
+// the far ends of two socket pairs, answered by a background thread from a small script. Code under
 // test gets a RichEditChannel, a ReportWriter and a ProgressWindow wired to them, exactly as the
 // job wires its own, and the test reads back every frame in the order it was sent.
 #include <cstdint>
@@ -21,9 +21,10 @@ namespace torvek::testing {
 class InProcessFrontEnd {
   public:
     /// Polls whose stage code is in `abortAtStages` are answered "abort"; message boxes are
-    /// answered with `messageBoxButton` (1 OK, 2 Cancel). The class query gets "RICHEDIT" and
-    /// every report piece gets 1.
-    explicit InProcessFrontEnd(std::set<int> abortAtStages = {}, int messageBoxButton = 1);
+    /// answered with `messageBoxButton` (link::kButtonOk or link::kButtonCancel). The class query
+    /// gets the report class name and every report piece is delivered.
+    explicit InProcessFrontEnd(std::set<int> abortAtStages = {},
+                               int messageBoxButton = link::kButtonOk);
     ~InProcessFrontEnd();
     InProcessFrontEnd(const InProcessFrontEnd&) = delete;
     InProcessFrontEnd& operator=(const InProcessFrontEnd&) = delete;

@@ -18,24 +18,24 @@
 #include <map>
 #include <sstream>
 
-#include "platform/link_frame.h"
+#include "link/endpoint_io.h"
+#include "link/frame_codec.h"
 #include "support/report_markers.h"
+
+namespace torvek::link {
+
+void PrintTo(Message message, std::ostream* out) {
+    *out << static_cast<std::uint32_t>(message);
+}
+
+}  // namespace torvek::link
 
 namespace torvek::testing {
 namespace {
 
-std::uint32_t getUint32(const unsigned char* at) {
-    return std::uint32_t(at[0]) | (std::uint32_t(at[1]) << 8) | (std::uint32_t(at[2]) << 16) |
-           (std::uint32_t(at[3]) << 24);
-}
-
-bool readAll(int fd, void* buffer, std::size_t size) {
-    return platform::readFully(fd, buffer, size);
-}
-
-void writeAll(int fd, const void* buffer, std::size_t size) {
-    platform::writeFully(fd, buffer, size);
-}
+// The largest frame the test front ends take, in bytes: far beyond any real piece, and small
+// enough that a broken frame cannot exhaust the test machine.
+constexpr std::uint32_t kMaximumTestPayload = 64u << 20;
 
 void writeToPipe(int fd, const std::string& bytes) {
     struct sigaction ignore {
@@ -57,37 +57,36 @@ void writeToPipe(int fd, const std::string& bytes) {
 void answerFrame(int fd, const Frame& frame, const FrontEndScript& script,
                  std::map<int, int>& seen) {
     if (script.garbageAnswers) {
-        unsigned char odd[2] = {0xff, 0x7f};  // a short reply, then nothing
-        writeAll(fd, odd, sizeof odd);
+        const char odd[2] = {'\xff', '\x7f'};  // a short reply, then nothing
+        link::writeFully(fd, std::string_view(odd, sizeof odd));
         return;
     }
     switch (frame.message) {
-        case 1033: {
-            int stage = int(frame.wParam);
-            int occurrence = ++seen[stage];
-            bool abort = script.abortAtStages.count(stage) ||
-                         script.abortAtOccurrence.count({stage, occurrence});
-            answerInt(fd, abort ? 1 : 0);
-            break;
+        case link::Message::kAbortPoll: {
+            const int stage = int(frame.wParam);
+            const int occurrence = ++seen[stage];
+            const bool abort = script.abortAtStages.count(stage) ||
+                               script.abortAtOccurrence.count({stage, occurrence});
+            link::writeAnswer(fd, abort ? link::kAnswerAbort : link::kAnswerNone);
+            return;
         }
-        case 74:
-            answerInt(fd, script.refusePieces ? 0 : 1);
-            break;
-        case 65536: {
-            std::int32_t length = script.classNameLength != FrontEndScript::kRealLength
-                                      ? script.classNameLength
-                                      : std::int32_t(script.className.size());
-            answerInt(fd, length);
-            writeAll(fd, script.className.data(), script.className.size());
-            break;
+        case link::Message::kReportPiece:
+            link::writeAnswer(fd, script.refusePieces ? link::kAnswerNone : link::kAnswerDelivered);
+            return;
+        case link::Message::kClassQuery: {
+            const std::int32_t length = script.classNameLength != FrontEndScript::kRealLength
+                                            ? script.classNameLength
+                                            : std::int32_t(script.className.size());
+            link::writeFully(fd, link::encodeClassAnswer(length, script.className));
+            return;
         }
-        case 65537:
-            answerInt(fd, script.messageBoxButton);
-            break;
-        default:
-            answerInt(fd, 0);
+        case link::Message::kWarningBox:
+            link::writeAnswer(fd, script.messageBoxButton);
+            return;
+        case link::Message::kExitNotice:
             break;
     }
+    link::writeAnswer(fd, link::kAnswerNone);
 }
 
 std::string slurp(int fd) {
@@ -101,42 +100,26 @@ std::string slurp(int fd) {
 
 }  // namespace
 
-void answerInt(int fd, std::int32_t value) {
-    unsigned char bytes[4];
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
-    writeAll(fd, bytes, 4);
-}
-
 // Reads one frame; false when the peer closed the socket.
 bool readFrame(int fd, Frame& frame) {
-    unsigned char head[16];
-    if (!readAll(fd, head, sizeof head))
+    link::Frame raw;
+    if (link::readFrame(fd, kMaximumTestPayload, raw) != link::ReadResult::kFrame)
         return false;
-    frame.message = getUint32(head);
-    frame.wParam = getUint32(head + 4);
-    frame.lParam = getUint32(head + 8);
-    std::uint32_t length = getUint32(head + 12);
-    if (length > (64u << 20))
-        return false;
-    frame.payload.resize(length);
-    if (length > 0 && !readAll(fd, frame.payload.data(), length))
-        return false;
-    if (frame.message == 74 && length >= 8) {
-        frame.dataWord = getUint32(frame.payload.data());
-        frame.byteCount = getUint32(frame.payload.data() + 4);
-        std::size_t textBytes = length - 8;
-        std::string raw(reinterpret_cast<const char*>(frame.payload.data() + 8), textBytes);
-        frame.text = raw.substr(0, raw.find('\0'));
+    frame.message = raw.head.message;
+    frame.wParam = raw.head.wParam;
+    frame.lParam = raw.head.lParam;
+    frame.payload = std::move(raw.payload);
+    link::ReportPiece piece;
+    if (frame.message == link::Message::kReportPiece &&
+        link::decodeReportPiece(frame.payload, piece)) {
+        frame.dataWord = piece.dataWord;
+        frame.byteCount = piece.byteCount;
+        frame.text = std::string(piece.text);
     }
-    if (frame.message == 65537) {
-        std::string raw(reinterpret_cast<const char*>(frame.payload.data()), length);
-        std::size_t zero = raw.find('\0');
-        frame.boxText = raw.substr(0, zero);
-        if (zero != std::string::npos) {
-            std::string rest = raw.substr(zero + 1);
-            frame.boxCaption = rest.substr(0, rest.find('\0'));
-        }
+    if (frame.message == link::Message::kWarningBox) {
+        link::WarningBox box = link::decodeWarningBox(frame.payload);
+        frame.boxText = std::move(box.text);
+        frame.boxCaption = std::move(box.caption);
     }
     return true;
 }
@@ -152,7 +135,7 @@ std::vector<Frame> RunResult::framesOf(Endpoint endpoint) const {
 std::vector<int> RunResult::stages() const {
     std::vector<int> out;
     for (const Frame& f : frames)
-        if (f.message == 1033)
+        if (f.message == link::Message::kAbortPoll)
             out.push_back(int(f.wParam));
     return out;
 }
@@ -160,7 +143,7 @@ std::vector<int> RunResult::stages() const {
 std::string RunResult::reportText() const {
     std::string out;
     for (const Frame& f : frames)
-        if (f.message == 74 && f.dataWord == 2)
+        if (f.message == link::Message::kReportPiece && f.dataWord == link::kDataWordAtSelection)
             out += f.text;
     return out;
 }
@@ -168,9 +151,9 @@ std::string RunResult::reportText() const {
 std::string RunResult::styledReport() const {
     std::string out;
     for (const Frame& f : frames) {
-        if (f.message != 74)
+        if (f.message != link::Message::kReportPiece)
             continue;
-        if (f.dataWord == 2) {
+        if (f.dataWord == link::kDataWordAtSelection) {
             out += f.text;
             continue;
         }
@@ -184,7 +167,7 @@ std::string RunResult::styledReport() const {
     return out;
 }
 
-int RunResult::countMessage(std::uint32_t message) const {
+int RunResult::countMessage(link::Message message) const {
     int n = 0;
     for (const Frame& f : frames)
         n += f.message == message;

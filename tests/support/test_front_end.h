@@ -2,9 +2,17 @@
 // A front end for the tests: it starts the program as a child with two socket pairs, serves both
 // endpoints exactly as a real front end would, answers from a script and records every frame.
 #include <cstdint>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "link/messages.h"
+
+namespace torvek::link {
+/// Shows a message as its number in test failures.
+void PrintTo(Message message, std::ostream* out);
+}  // namespace torvek::link
 
 namespace torvek::testing {
 
@@ -13,15 +21,15 @@ enum class Endpoint { kProgress, kReport };
 /// One frame the program sent, in the order received over both endpoints.
 struct Frame {
     Endpoint endpoint = Endpoint::kProgress;
-    std::uint32_t message = 0;
+    link::Message message = link::Message::kAbortPoll;
     std::uint32_t wParam = 0;
     std::uint32_t lParam = 0;
-    std::vector<unsigned char> payload;
-    // Report pieces (message 74) decoded:
+    std::string payload;
+    // Report pieces decoded:
     std::uint32_t dataWord = 0;
     std::uint32_t byteCount = 0;
     std::string text;  // without the terminating zero
-    // Message box (65537) decoded:
+    // Warning boxes decoded:
     std::string boxText, boxCaption;
 };
 
@@ -29,12 +37,12 @@ struct Frame {
 struct FrontEndScript {
     std::set<int> abortAtStages;  // polls with these stage codes are answered 1
     std::set<std::pair<int, int>>
-        abortAtOccurrence;               // (stage, n): only its n-th poll is answered 1
-    std::string className = "RICHEDIT";  // answered to the class query
+        abortAtOccurrence;                          // (stage, n): only its n-th poll is answered 1
+    std::string className{link::kReportClassName};  // answered to the class query
     static constexpr int kRealLength = -2147483647 - 1;
-    int classNameLength = kRealLength;  // otherwise sent as the length instead of the real one
-    int messageBoxButton = 1;           // 1 OK, 2 Cancel
-    bool refusePieces = false;          // answer 0 to report pieces
+    int classNameLength = kRealLength;       // otherwise sent as the length instead of the real one
+    int messageBoxButton = link::kButtonOk;  // or link::kButtonCancel, or any other answer
+    bool refusePieces = false;               // answer 0 to report pieces
     int closeProgressAfterFrames = -1;  // close the progress socket after this many frames on it
     int closeReportAfterFrames = -1;    // close the report socket after this many frames on it
     bool garbageAnswers = false;        // answer every frame with a short, odd reply
@@ -67,15 +75,13 @@ struct RunResult {
     std::string reportText() const;
     /// The report with style markers: each style fragment becomes "<size,colour,attr,tabs>".
     std::string styledReport() const;
-    /// How many frames carried this message number.
-    int countMessage(std::uint32_t message) const;
+    /// How many frames carried this message.
+    int countMessage(link::Message message) const;
 };
 
 /// Reads one frame from the front end's end of a socket, decoding report pieces and message boxes;
 /// false when the program closed its end (or sent a frame longer than 64 MiB).
 bool readFrame(int fd, Frame& frame);
-/// Sends one int32 answer.
-void answerInt(int fd, std::int32_t value);
 
 /// Runs `program` with `arguments` (after argv[0]). "{P}" and "{R}" in an argument are replaced by
 /// the child's progress and report descriptor numbers; with `script.giveEndpoints` and no
