@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -12,10 +13,11 @@ namespace {
 class FrontEndProtocol : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = makeTempDirectory();
+        dir = folder.path();
         input = dir + "/in.dat";
         output = dir + "/out.dat";
     }
+    TempDirectory folder;
     std::string dir, input, output;
 };
 

@@ -10,6 +10,7 @@
 #include "platform/full_path.h"
 #include "platform/link_frame.h"
 #include "platform/message_box.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek {
@@ -55,7 +56,8 @@ TEST(FullPath, ResolvesRelativePathsAndDotComponents) {
 }
 
 TEST(FileCopy, ReplacesTargetAndRefusesACopyOntoItself) {
-    std::string dir = testing::makeTempDirectory();
+    const testing::TempDirectory folder;
+    const std::string& dir = folder.path();
     std::string a = dir + "/a", b = dir + "/b";
     testing::writeFileBytes(a, std::string("\0\1\2data", 7));
     testing::writeFileBytes(b, "old content that is longer");
