@@ -31,8 +31,9 @@ std::string pattern(const std::string& stem) {
 void unlockFolders(const fs::path& root) {
     std::error_code ignored;
     fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
-    for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
-         it.increment(ignored)) {
+    std::error_code walk;
+    for (fs::recursive_directory_iterator it(root, walk), end; !walk && it != end;
+         it.increment(walk)) {
         if (it->is_directory(ignored) && !it->is_symlink(ignored))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
