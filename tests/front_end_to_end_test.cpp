@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "support/command_runner.h"
-#include "support/temp_directory.h"
-#include "support/test_front_end.h"
 #include "front/file_output.h"
 #include "front/network_results.h"
 #include "front/project_json.h"
 #include "front/report_document.h"
 #include "front/site_name_mapping.h"
+#include "support/command_runner.h"
+#include "support/temp_directory.h"
+#include "support/test_front_end.h"
 
 #if defined(TORVEK_FRONT_BINARY)
 

@@ -8,13 +8,13 @@
 #include <limits>
 #include <random>
 
-#include "support/temp_directory.h"
-#include "support/test_front_end.h"
 #include "front/convert_commands.h"
 #include "front/csv_export.h"
 #include "front/file_output.h"
 #include "front/project_json.h"
 #include "front/site_name_mapping.h"
+#include "support/temp_directory.h"
+#include "support/test_front_end.h"
 
 namespace torvek::front {
 namespace {
