@@ -39,10 +39,14 @@ void requireObject(const Json& value, const std::string& path) {
 }
 
 void checkKeys(const Json& object, const std::string& path,
-               std::initializer_list<const char*> allowed) {
+               std::initializer_list<const char*> allowed,
+               std::initializer_list<const char*> unlisted) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         bool known = false;
         for (const char* key : allowed) {
+            known = known || it.key() == key;
+        }
+        for (const char* key : unlisted) {
             known = known || it.key() == key;
         }
         if (!known) {

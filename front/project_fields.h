@@ -37,9 +37,12 @@ const Json* find(const Json& object, const char* key);
 
 void requireObject(const Json& value, const std::string& path);
 
-// Refuses keys other than those allowed, so that a misspelt field is not silently ignored.
+// Refuses keys other than those allowed, so that a misspelt field is not silently ignored. The
+// message lists the `allowed` keys a person writes; `unlisted` ones (written by the export only)
+// are accepted without being offered.
 void checkKeys(const Json& object, const std::string& path,
-               std::initializer_list<const char*> allowed);
+               std::initializer_list<const char*> allowed,
+               std::initializer_list<const char*> unlisted = {});
 
 // The closed interval a number must lie in.
 struct Range {

@@ -9,6 +9,7 @@
 #include "dataset/vector_label.h"
 #include "front/project_fields.h"
 #include "front/project_json.h"
+#include "front/project_reading.h"
 #include "front/site_name_mapping.h"
 
 namespace torvek::front {
@@ -37,14 +38,14 @@ constexpr double kInverseFlatteningMax = 350.0;
 // No GPS vector between points on the Earth is longer than its diameter (about 12 760 km).
 constexpr double kLongestVector = 2.0e7;
 // Elevations and geoid heights beyond these bounds (metres) cannot be terrestrial.
-constexpr double kLargestElevation = 100000.0;
-constexpr double kLargestGeoidHeight = 1000.0;
 
 struct Reader {
     const ImportOptions& options;
     ImportReport& report;
-    SiteNameMapping names;
+    SiteNameMapping names{};
     bool resultsNoted = false;
+    PositionForms positionForms{};
+    PrecisionTally precision{};
 
     void noteIgnoredResults() {
         if (!resultsNoted) {
@@ -187,8 +188,9 @@ struct Reader {
         const std::string name = requiredString(site, path, "name");
         path += " (\"" + name + "\")";
         checkKeys(site, path,
-                  {"name", "record", "latitude", "longitude", "elevation", "geoidHeight", "sigmas",
-                   "fixed", "inUse", "spare", "results"});
+                  {"name", "record", "latitude", "longitude", "elevation", "ellipsoidalHeight", "x",
+                   "y", "z", "geoidHeight", "sigmas", "fixed", "inUse"},
+                  {"spare", "results"});
         std::string problem;
         if (!names.add(name, problem, report.notes)) {
             fail(member(path, "name"), problem);
@@ -207,14 +209,9 @@ struct Reader {
         record.recordSpare = static_cast<std::int32_t>(
             optionalInteger(site, path, "spare", 0, std::numeric_limits<std::int32_t>::min(),
                             std::numeric_limits<std::int32_t>::max()));
-        record.latitude = requiredNumber(site, path, "latitude", {-90.0, 90.0});
-        record.longitude = requiredNumber(site, path, "longitude", {-180.0, 360.0});
-        record.elevation =
-            requiredNumber(site, path, "elevation", {-kLargestElevation, kLargestElevation});
-        record.geoidHeight = optionalNumber(site, path, "geoidHeight", 0.0,
-                                            {-kLargestGeoidHeight, kLargestGeoidHeight});
-        double* sigmas[3] = {&record.latitudeSigma, &record.longitudeSigma, &record.elevationSigma};
-        readTriple(site, path, "sigmas", kLatLonElev, sigmas, kNonNegative);
+        ProjectEllipsoid ellipsoid;
+        ds.getEllipsoid(ellipsoid.semiMajorAxis, ellipsoid.inverseFlattening);
+        readSitePosition(site, path, ellipsoid, record, positionForms);
         if (const Json* fixed = find(site, "fixed")) {
             const std::string where = member(path, "fixed");
             if (fixed->is_boolean()) {
@@ -303,7 +300,8 @@ struct Reader {
         path += " (\"" + from + "\" to \"" + to + "\")";
         checkKeys(vector, path,
                   {"from", "to", "record", "dX", "dY", "dZ", "sigmas", "correlations",
-                   "covariances", "weightDivisor", "inUse", "spare", "results"});
+                   "covariances", "covariance", "weightDivisor", "inUse"},
+                  {"spare", "results"});
         std::string storedFrom, storedTo;
         if (!names.find(from, storedFrom)) {
             fail(member(path, "from"), "no site is named \"" + from + "\"");
@@ -333,48 +331,7 @@ struct Reader {
         record.deltaY = requiredNumber(vector, path, "dY", {-kLongestVector, kLongestVector});
         record.deltaZ = requiredNumber(vector, path, "dZ", {-kLongestVector, kLongestVector});
 
-        const Json* sigmas = find(vector, "sigmas");
-        if (sigmas == nullptr) {
-            fail(member(path, "sigmas"),
-                 "is missing (give {\"x\": .., \"y\": .., \"z\": ..} in "
-                 "metres)");
-        }
-        const std::string sigmaPath = member(path, "sigmas");
-        requireObject(*sigmas, sigmaPath);
-        checkKeys(*sigmas, sigmaPath, {"x", "y", "z"});
-        record.sigmaX = requiredNumber(*sigmas, sigmaPath, "x", kNonNegative);
-        record.sigmaY = requiredNumber(*sigmas, sigmaPath, "y", kNonNegative);
-        record.sigmaZ = requiredNumber(*sigmas, sigmaPath, "z", kNonNegative);
-        for (double s : {record.sigmaX, record.sigmaY, record.sigmaZ}) {
-            if (s < kMinimumSigma || s > kMaximumVectorSigma) {
-                report.notes.push_back(sigmaPath +
-                                       ": the program holds vector sigmas between 0.001 and 100 m");
-                break;
-            }
-        }
-
-        const Json* correlations = find(vector, "correlations");
-        const Json* covariances = find(vector, "covariances");
-        if (correlations != nullptr && covariances != nullptr) {
-            fail(path, "give either \"correlations\" or \"covariances\", not both");
-        }
-        // The data set holds either correlation coefficients or, when any value lies outside
-        // [-1, 1], covariances in square metres; the two keys keep the meanings apart.
-        double* values[3] = {&record.correlationXY, &record.correlationXZ, &record.correlationYZ};
-        if (correlations != nullptr) {
-            readTriple(vector, path, "correlations", kCorrelationKeys, values, {-1.0, 1.0});
-        } else if (covariances != nullptr) {
-            readTriple(vector, path, "covariances", kCorrelationKeys, values, kAnyNumber);
-            bool outside = false;
-            for (double* v : values) {
-                outside = outside || std::fabs(*v) > 1.0;
-            }
-            if (!outside) {
-                fail(member(path, "covariances"),
-                     "the program reads values within [-1, 1] as correlations; give them as "
-                     "\"correlations\" instead");
-            }
-        }
+        readVectorPrecision(vector, path, record, precision, report.notes);
         record.weightDivisor = static_cast<std::int32_t>(
             optionalInteger(vector, path, "weightDivisor", kNeutralWeightDivisor, 1,
                             std::numeric_limits<std::int32_t>::max()));
@@ -561,9 +518,8 @@ struct Reader {
 
     void read(const Json& root, AdjustedDataSet& ds) {
         requireObject(root, "the document");
-        checkKeys(
-            root, "",
-            {"format", "version", "title", "settings", "sites", "vectors", "results", "preserved"});
+        checkKeys(root, "", {"format", "version", "title", "settings", "sites", "vectors"},
+                  {"results", "preserved"});
         if (const Json* format = find(root, "format")) {
             if (*format != "torvek-project") {
                 fail("format", "must be \"torvek-project\", not " + describe(*format));
@@ -608,9 +564,16 @@ struct Reader {
         }
         const bool vectorsNumbered = !vectors->empty() && (*vectors)[0].is_object() &&
                                      find((*vectors)[0], "record") != nullptr;
+        for (const std::string& note : positionNotes(positionForms)) {
+            report.notes.push_back(note);
+        }
         for (std::size_t i = 0; i < vectors->size(); ++i) {
             readVector((*vectors)[i], i, vectorsNumbered, ds);
         }
+        for (const std::string& note : precisionNotes(precision)) {
+            report.notes.push_back(note);
+        }
+        report.warnings = precisionWarnings(precision);
         checkVectorNumbers(ds);
         readRunResults(root, ds);
         readPreserved(root, ds);
@@ -644,9 +607,16 @@ bool importProject(const std::string& text, const std::string& sourceName,
         report.error = sourceName + ": " + lineAndColumn(text, offset) + ": " + what;
         return false;
     }
+    return importProjectDocument(root, sourceName, options, dataSet, report);
+}
+
+bool importProjectDocument(const Json& root, const std::string& sourceName,
+                           const ImportOptions& options, AdjustedDataSet& dataSet,
+                           ImportReport& report) {
+    report = ImportReport{};
     AdjustedDataSet built;
     built.setFileName(dataSet.fileName().c_str());
-    Reader reader{options, report, {}};
+    Reader reader{options, report};
     try {
         reader.read(root, built);
     } catch (const fields::FieldError& e) {

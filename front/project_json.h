@@ -25,6 +25,8 @@ struct ImportReport {
     // Things the import changed or assumed (padded or cut names, a reference point computed from
     // the sites, sigmas the program will hold within its limits). One line each.
     std::vector<std::string> notes;
+    // Things that look wrong but may be right (sigmas of an implausible size). One line each.
+    std::vector<std::string> warnings;
     // The first error: "<source>: <line:column or field path>: <what is wrong>". Empty on success.
     std::string error;
 };
@@ -35,6 +37,11 @@ struct ImportReport {
 // allowed in the text. Texts longer than kMaximumProjectSize bytes are refused.
 bool importProject(const std::string& text, const std::string& sourceName,
                    const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report);
+
+// importProject for a document already parsed (the importers of survey files build one).
+bool importProjectDocument(const Json& document, const std::string& sourceName,
+                           const ImportOptions& options, AdjustedDataSet& dataSet,
+                           ImportReport& report);
 
 // The largest project text read, in bytes: far above any network the program can adjust (500
 // sites), small enough that a wrong file cannot exhaust memory.
