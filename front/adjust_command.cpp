@@ -22,6 +22,7 @@
 #include "front/report_rendering.h"
 #include "front/results_summary.h"
 #include "front/site_name_mapping.h"
+#include "front/survey_input.h"
 
 namespace torvek::front {
 namespace {
@@ -57,17 +58,6 @@ class InterruptGuard {
 void say(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
-}
-
-bool endsWithJson(const std::string& path) {
-    if (path.size() < 5) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 5);
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return tail == ".json";
 }
 
 std::string baseName(const std::string& path) {
@@ -179,24 +169,30 @@ int runAdjust(const AdjustOptions& options) {
         return kExitBadInput;
     }
 
-    // The input data set: the given file, or one built from the project beside the output.
+    // The input data set: the given file, or one built from the project or survey files beside
+    // the output. No output may replace an input.
+    std::vector<std::string> inputs{options.input};
+    if (!options.secondInput.empty()) {
+        inputs.push_back(options.secondInput);
+    }
+    const std::string built = replaceExtension(output, "") + ".input.dat";
+    const std::string clash = outputNamingAnInput(
+        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html")},
+        inputs);
+    if (!clash.empty()) {
+        say("torvek-front: " +
+            (clash == output ? "the output data set " + output + " is the input file itself"
+                             : clash + ", written beside the output, would replace an input") +
+            "; name another output with -o\n");
+        return kExitBadInput;
+    }
     std::string input = options.input;
-    if (endsWithJson(options.input)) {
-        std::string text;
-        if (!readWholeFile(options.input, kMaximumProjectSize, text, error)) {
-            say("torvek-front: " + error + "\n");
-            return kExitBadInput;
-        }
+    if (!isDataSetInput(inputs)) {
         AdjustedDataSet project;
-        ImportReport report;
-        if (!importProject(text, options.input, ImportOptions{}, project, report)) {
-            say("torvek-front: " + report.error + "\n");
+        if (!buildInputDataSet(inputs, options.survey, ImportOptions{}, project)) {
             return kExitBadInput;
         }
-        for (const std::string& note : report.notes) {
-            say("note: " + note + "\n");
-        }
-        input = replaceExtension(output, "") + ".input.dat";
+        input = built;
         const std::vector<std::uint8_t> image = project.writeImage();
         if (!writeFileAtomically(
                 input, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
@@ -205,6 +201,12 @@ int runAdjust(const AdjustOptions& options) {
             return kExitBadInput;
         }
     } else {
+        if (options.survey.covarianceUnit) {
+            say("torvek-front: " + options.input +
+                ": a data set holds its covariances in m2; --covariance-unit is for survey "
+                "files\n");
+            return kExitBadInput;
+        }
         DataSetContents probe;
         if (!readDataSetFile(options.input, probe)) {
             say("torvek-front: " + options.input + ": cannot be read as a data set\n");

@@ -573,7 +573,6 @@ struct Reader {
         for (const std::string& note : precisionNotes(precision)) {
             report.notes.push_back(note);
         }
-        report.warnings = precisionWarnings(precision);
         checkVectorNumbers(ds);
         readRunResults(root, ds);
         readPreserved(root, ds);
@@ -585,17 +584,15 @@ struct Reader {
 
 }  // namespace
 
-bool importProject(const std::string& text, const std::string& sourceName,
-                   const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report) {
-    report = ImportReport{};
+bool parseProjectText(const std::string& text, const std::string& sourceName, Json& document,
+                      std::string& error) {
     if (text.size() > kMaximumProjectSize) {
-        report.error = sourceName + ": the file is larger than " +
-                       std::to_string(kMaximumProjectSize >> 20) + " MiB";
+        error = sourceName + ": the file is larger than " +
+                std::to_string(kMaximumProjectSize >> 20) + " MiB";
         return false;
     }
-    Json root;
     try {
-        root = Json::parse(text, nullptr, true, true);
+        document = Json::parse(text, nullptr, true, true);
     } catch (const Json::parse_error& e) {
         std::string what = e.what();
         // The library's message starts with its own tags and position; ours gives the position.
@@ -604,7 +601,17 @@ bool importProject(const std::string& text, const std::string& sourceName,
             what = what.substr(colon + 2);
         }
         const std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
-        report.error = sourceName + ": " + lineAndColumn(text, offset) + ": " + what;
+        error = sourceName + ": " + lineAndColumn(text, offset) + ": " + what;
+        return false;
+    }
+    return true;
+}
+
+bool importProject(const std::string& text, const std::string& sourceName,
+                   const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report) {
+    report = ImportReport{};
+    Json root;
+    if (!parseProjectText(text, sourceName, root, report.error)) {
         return false;
     }
     return importProjectDocument(root, sourceName, options, dataSet, report);

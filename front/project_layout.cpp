@@ -56,6 +56,12 @@ void writeValue(std::string& out, const Json& value, std::size_t indent, std::si
 
 }  // namespace
 
+std::string projectText(const Json& document) {
+    std::string out;
+    writeValue(out, document, 0, 0);
+    return out + "\n";
+}
+
 std::string exportProjectText(const AdjustedDataSet& dataSet) {
     std::string out;
     writeValue(out, exportProject(dataSet), 0, 0);

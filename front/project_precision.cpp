@@ -13,15 +13,9 @@ namespace {
 
 using namespace fields;
 
-// Sigmas of GNSS vectors outside these bounds (metres) are far more likely a unit slip (m^2 read
-// as mm^2 or the other way round) than a measurement: the sharpest carrier-phase baselines reach
-// a few tenths of a millimetre, and a vector worse than a metre is no geodetic measurement.
-constexpr double kPlausibleSigmaLow = 1.0e-4;
-constexpr double kPlausibleSigmaHigh = 1.0;
 // Relative difference up to which the two halves of a full matrix count as equal: values written
 // with fifteen digits or fewer agree to this.
 constexpr double kSymmetryTolerance = 1.0e-9;
-constexpr double kMillimetresPerMetre = 1000.0;
 
 std::string shortNumber(double value) {
     char text[32];
@@ -81,8 +75,7 @@ Matrix3 readMatrix(const Json& covariance, const std::string& path) {
     return m;
 }
 
-void readFullCovariance(const Json& vector, const std::string& path, VectorRecord& record,
-                        PrecisionTally& tally) {
+void readFullCovariance(const Json& vector, const std::string& path, VectorRecord& record) {
     for (const char* other : {"sigmas", "correlations", "covariances"}) {
         if (find(vector, other) != nullptr) {
             fail(path, std::string("give either \"covariance\" or \"") + other + "\", not both");
@@ -114,16 +107,6 @@ void readFullCovariance(const Json& vector, const std::string& path, VectorRecor
     record.correlationXY = split.correlations[0];
     record.correlationXZ = split.correlations[1];
     record.correlationYZ = split.correlations[2];
-    for (double s : split.sigmas) {
-        if (s < kPlausibleSigmaLow || s > kPlausibleSigmaHigh) {
-            if (tally.implausible == 0) {
-                tally.firstImplausible =
-                    path + ": " + shortNumber(s * kMillimetresPerMetre) + " mm";
-            }
-            ++tally.implausible;
-            break;
-        }
-    }
 }
 
 void readSigmas(const Json& vector, const std::string& path, VectorRecord& record,
@@ -201,7 +184,7 @@ void readSigmas(const Json& vector, const std::string& path, VectorRecord& recor
 void readVectorPrecision(const Json& vector, const std::string& path, VectorRecord& record,
                          PrecisionTally& tally, std::vector<std::string>& notes) {
     if (find(vector, "covariance") != nullptr) {
-        readFullCovariance(vector, path, record, tally);
+        readFullCovariance(vector, path, record);
         // Survey files hold thousands of such vectors: one closing note counts them.
         for (double s : {record.sigmaX, record.sigmaY, record.sigmaZ}) {
             if (s < kMinimumSigma || s > kMaximumVectorSigma) {
@@ -225,18 +208,6 @@ std::vector<std::string> precisionNotes(const PrecisionTally& tally) {
             " a standard deviation outside 0.001 to 100 m, which the program holds within those "
             "bounds (first: " +
             tally.firstHeld + ")"};
-}
-
-std::vector<std::string> precisionWarnings(const PrecisionTally& tally) {
-    if (tally.implausible == 0) {
-        return {};
-    }
-    return {std::to_string(tally.implausible) +
-            (tally.implausible == 1 ? " vector has" : " vectors have") +
-            " a standard deviation below 0.1 mm or above 1 m, which no GNSS vector has (first: " +
-            tally.firstImplausible +
-            "): are the covariances in the unit the file says? (import and adjust take "
-            "--covariance-unit m2|mm2)"};
 }
 
 }  // namespace torvek::front

@@ -51,9 +51,7 @@ struct PrecisionTally {
 void readVectorPrecision(const Json& vector, const std::string& path, VectorRecord& record,
                          PrecisionTally& tally, std::vector<std::string>& notes);
 
-// The closing note about sigmas held to the program's bounds and the closing warning about
-// implausible sigmas (each empty when there is nothing to say).
+// The closing note about sigmas held to the program's bounds (empty when there is none).
 std::vector<std::string> precisionNotes(const PrecisionTally& tally);
-std::vector<std::string> precisionWarnings(const PrecisionTally& tally);
 
 }  // namespace torvek::front
