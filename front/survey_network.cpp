@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "dataset/data_set_header.h"
+#include "dataset/project_data_set.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 
@@ -310,9 +311,14 @@ Json surveyProject(SurveyNetwork& network) {
     if (network.confidenceLevel) {
         settings["confidenceLevel"] = *network.confidenceLevel;
     }
-    if (!settings.empty()) {
-        project["settings"] = settings;
+    // The survey formats know no datum bias parameters: held at zero (a sigma of kMinimumSigma
+    // holds a parameter), the adjustment is theirs.
+    Json bias = Json::object();
+    for (const char* parameter : {"rotationNorth", "rotationEast", "rotationUp", "scale"}) {
+        bias[parameter] = {{"value", 0.0}, {"sigma", kMinimumSigma}};
     }
+    settings["datumBias"] = bias;
+    project["settings"] = settings;
     project["sites"] = sites;
     Json vectors = Json::array();
     for (const SurveyVector& v : network.vectors) {

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "geodesy/ellipsoid.h"
-
 namespace torvek::front {
+namespace {
+
+// Jacobi sweeps at most; a 3 x 3 matrix needs four or five.
+constexpr int kJacobiSweeps = 20;
+
+}  // namespace
 
 const char* covarianceUnitName(CovarianceUnit unit) {
     return unit == CovarianceUnit::kSquareMetres ? "m2" : "mm2";
@@ -45,30 +49,45 @@ bool isPositiveDefinite(const Matrix3& m) {
 }
 
 std::array<double, 3> symmetricEigenvalues(const Matrix3& m) {
-    const double a00 = element(m, 0, 0), a11 = element(m, 1, 1), a22 = element(m, 2, 2);
-    const double a01 = element(m, 0, 1), a02 = element(m, 0, 2), a12 = element(m, 1, 2);
-    const double offDiagonal = a01 * a01 + a02 * a02 + a12 * a12;
-    std::array<double, 3> values{a00, a11, a22};
-    if (offDiagonal == 0.0) {
-        std::sort(values.begin(), values.end());
-        return values;
+    // Cyclic Jacobi rotations (Golub and Van Loan, Matrix Computations, 8.5): each zeroes one
+    // off-diagonal element; convergence is quadratic, so a handful of sweeps reach rounding level
+    // even for repeated eigenvalues, where the closed-form cubic loses half the digits.
+    double a[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            a[i][j] = element(m, std::min(i, j), std::max(i, j));
+        }
     }
-    // The trigonometric solution of the characteristic cubic (O. K. Smith, Comm. ACM 4(4), 1961):
-    // with q the mean of the diagonal and B = (A - q I) / p, the eigenvalues are
-    // q + 2 p cos(phi + 2 pi k / 3), phi = acos(det(B) / 2) / 3.
-    const double q = (a00 + a11 + a22) / 3.0;
-    const double p2 =
-        (a00 - q) * (a00 - q) + (a11 - q) * (a11 - q) + (a22 - q) * (a22 - q) + 2.0 * offDiagonal;
-    const double p = std::sqrt(p2 / 6.0);
-    const double b00 = (a00 - q) / p, b11 = (a11 - q) / p, b22 = (a22 - q) / p;
-    const double b01 = a01 / p, b02 = a02 / p, b12 = a12 / p;
-    const double det = b00 * (b11 * b22 - b12 * b12) - b01 * (b01 * b22 - b12 * b02) +
-                       b02 * (b01 * b12 - b11 * b02);
-    const double r = std::clamp(det / 2.0, -1.0, 1.0);
-    const double phi = std::acos(r) / 3.0;
-    const double largest = q + 2.0 * p * std::cos(phi);
-    const double smallest = q + 2.0 * p * std::cos(phi + 2.0 * kPi / 3.0);
-    return {smallest, 3.0 * q - largest - smallest, largest};
+    for (int sweep = 0; sweep < kJacobiSweeps; ++sweep) {
+        const double off = a[0][1] * a[0][1] + a[0][2] * a[0][2] + a[1][2] * a[1][2];
+        if (!(off > 0.0)) {
+            break;
+        }
+        for (int p = 0; p < 2; ++p) {
+            for (int q = p + 1; q < 3; ++q) {
+                if (a[p][q] == 0.0) {
+                    continue;
+                }
+                const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
+                const double t = (theta >= 0.0 ? 1.0 : -1.0) /
+                                 (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+                const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
+                for (int k = 0; k < 3; ++k) {
+                    const double akp = a[k][p], akq = a[k][q];
+                    a[k][p] = c * akp - s * akq;
+                    a[k][q] = s * akp + c * akq;
+                }
+                for (int k = 0; k < 3; ++k) {
+                    const double apk = a[p][k], aqk = a[q][k];
+                    a[p][k] = c * apk - s * aqk;
+                    a[q][k] = s * apk + c * aqk;
+                }
+            }
+        }
+    }
+    std::array<double, 3> values{a[0][0], a[1][1], a[2][2]};
+    std::sort(values.begin(), values.end());
+    return values;
 }
 
 SigmasAndCorrelations sigmasAndCorrelations(const Matrix3& covariance) {

@@ -28,7 +28,7 @@ double squareMetresPer(CovarianceUnit unit);
 bool isPositiveDefinite(const Matrix3& m);
 
 // The eigenvalues of the symmetric matrix `m` (upper triangle read), ascending, in the units of
-// `m`. Closed form; good to about 1e-15 of the largest eigenvalue.
+// `m`; good to a few units of rounding of the largest one.
 std::array<double, 3> symmetricEigenvalues(const Matrix3& m);
 
 // Standard deviations (square roots of the diagonal) and the correlations xy, xz, yz of a
