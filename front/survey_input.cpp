@@ -177,6 +177,10 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
             error = path + ": cannot be opened (" + std::strerror(errno) + ")";
             return false;
         }
+        if (!isRegularFile(path) && !endsWithJson(path)) {
+            error = path + ": is not a regular file";
+            return false;
+        }
         formats.push_back(recogniseFile(path));
         if (formats.back() == InputFormat::kUnrecognised) {
             error = path +
