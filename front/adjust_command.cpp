@@ -22,6 +22,7 @@
 #include "front/report_rendering.h"
 #include "front/results_summary.h"
 #include "front/site_name_mapping.h"
+#include "front/survey_input.h"
 
 namespace torvek::front {
 namespace {
@@ -60,17 +61,6 @@ class InterruptGuard {
 void say(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
-}
-
-bool endsWithJson(const std::string& path) {
-    if (path.size() < 5) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 5);
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return tail == ".json";
 }
 
 std::string baseName(const std::string& path) {
@@ -149,29 +139,18 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input data set of the run, built beside the output from the project `projectPath`. False,
-// after saying why, when the project cannot be read, imported or written as a data set.
-bool importProjectInput(const std::string& projectPath, const std::string& output,
-                        std::string& input) {
-    std::string text;
-    std::string error;
-    if (!readWholeFile(projectPath, kMaximumProjectSize, text, error)) {
-        say("torvek-front: " + error + "\n");
-        return false;
-    }
+// The input data set of the run, built as `built` from the project or survey files `inputs`.
+// False, after saying why, when they cannot be read, imported or written as a data set.
+bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
+                const std::string& built) {
     AdjustedDataSet project;
-    ImportReport report;
-    if (!importProject(text, projectPath, ImportOptions{}, project, report)) {
-        say("torvek-front: " + report.error + "\n");
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project)) {
         return false;
     }
-    for (const std::string& note : report.notes) {
-        say("note: " + note + "\n");
-    }
-    input = replaceExtension(output, "") + ".input.dat";
     const std::vector<std::uint8_t> image = project.writeImage();
+    std::string error;
     if (!writeFileAtomically(
-            input, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
+            built, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
             error)) {
         say("torvek-front: " + error + "\n");
         return false;
@@ -180,7 +159,12 @@ bool importProjectInput(const std::string& projectPath, const std::string& outpu
 }
 
 // Checks a data set given as the input; false, after saying why, when it cannot be read.
-bool checkDataSetInput(const std::string& path) {
+bool checkDataSetInput(const std::string& path, const SurveyOptions& survey) {
+    if (survey.covarianceUnit) {
+        say("torvek-front: " + path +
+            ": a data set holds its covariances in m2; --covariance-unit is for survey files\n");
+        return false;
+    }
     DataSetContents probe;
     if (!readDataSetFile(path, probe)) {
         say("torvek-front: " + path + ": cannot be read as a data set\n");
@@ -197,19 +181,39 @@ bool checkDataSetInput(const std::string& path) {
 }
 
 // Makes the folders of `output` and finds the input data set: the given file, or one built from
-// the project beside the output. False, after saying why, when there is nothing to run.
+// the project or survey files beside the output. No output, derived ones included, may replace an
+// input. False, after saying why, when there is nothing to run.
 bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input) {
+    std::vector<std::string> inputs{options.input};
+    if (!options.secondInput.empty()) {
+        inputs.push_back(options.secondInput);
+    }
+    const std::string built = replaceExtension(output, "") + ".input.dat";
+    const std::string clash = outputNamingAnInput(
+        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html")},
+        inputs);
+    if (!clash.empty()) {
+        say("torvek-front: " +
+            (clash == output ? "the output data set " + output + " is the input file itself"
+                             : clash + ", written beside the output, would replace an input") +
+            "; name another output with -o\n");
+        return false;
+    }
     std::string error;
     if (!makeParentDirectories(output, error)) {
         say("torvek-front: " + error + "\n");
         return false;
     }
     input = options.input;
-    const bool ready = endsWithJson(options.input)
-                           ? importProjectInput(options.input, output, input)
-                           : checkDataSetInput(options.input);
-    if (!ready) {
-        return false;
+    if (isDataSetInput(inputs)) {
+        if (!checkDataSetInput(options.input, options.survey)) {
+            return false;
+        }
+    } else {
+        if (!buildInput(inputs, options.survey, built)) {
+            return false;
+        }
+        input = built;
     }
     if (sameFile(input, output)) {
         say("torvek-front: the output data set " + output +
