@@ -6,6 +6,7 @@
 
 #include "front/adjust_command.h"
 #include "front/convert_commands.h"
+#include "front/serve/serve_command.h"
 
 namespace {
 
@@ -36,6 +37,11 @@ const char* const kUsage =
     "      Builds a data set from a project.\n"
     "  torvek-front export DATA-SET [--json|--csv] [-o FILE]\n"
     "      Writes every field of a data set, results included (default JSON, to standard output).\n"
+    "  torvek-front serve [INPUT...] [--port N] [--program PATH] [--covariance-unit m2|mm2]\n"
+    "      The browser workspace: serves a page on this machine's loopback address (port N, or\n"
+    "      a free one) and prints its address with an access token; open it in a browser.\n"
+    "      INPUT, as for adjust, is opened at start. Ctrl-C stops the server; runs still going\n"
+    "      are aborted first.\n"
     "\n"
     "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
     "cancelled); 3 torvek could not be started, crashed or exited before finishing its run.\n"
@@ -215,6 +221,9 @@ int main(int argc, char** argv) {
     }
     if (command == "export") {
         return exportCommand(args);
+    }
+    if (command == "serve") {
+        return runServeCommand(args);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         std::fputs(kUsage, stdout);
