@@ -148,6 +148,10 @@ void WorkspaceServer::stop() {
     }
     // The runs end first, so that their last events still reach the pages that follow them.
     workspace_.shutdown(kShutdownGrace);
+    const auto deadline = std::chrono::steady_clock::now() + kStreamDrainTime;
+    while (openStreams_ > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     server_->stop();
     if (thread_.joinable()) {
         thread_.join();
@@ -392,11 +396,13 @@ void WorkspaceServer::addRoutes() {
                 if (!out.empty() && !sink.write(out.data(), out.size())) {
                     return false;
                 }
-                if (closed || stopping_) {
+                if (closed) {
                     sink.done();
                 }
                 return true;
-            });
+            },
+            [this](bool) { --openStreams_; });
+        ++openStreams_;
     });
 }
 

@@ -24,6 +24,9 @@ inline constexpr std::size_t kServerThreads = 24;
 // How long runs get to end by themselves after the server is told to stop, before their
 // programs are killed.
 inline constexpr std::chrono::milliseconds kShutdownGrace{5000};
+// How long the event streams get to carry the runs' last events to the pages once the runs have
+// ended, before the server closes its connections.
+inline constexpr std::chrono::milliseconds kStreamDrainTime{2000};
 
 class WorkspaceServer {
   public:
@@ -54,6 +57,7 @@ class WorkspaceServer {
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> openStreams_{0};
     int port_ = 0;
 };
 

@@ -497,6 +497,7 @@ function followRun(id) {
               d.summary.outcome === 'adjusted' && passed ? 'pass' : 'fail');
     if (state.project && d.summary.projectSerial === state.project.serial) {
       state.shown = d;
+      render(false);
     }
     refresh();
   });
