@@ -1,5 +1,7 @@
 #include "app/adjustment_job.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -71,13 +73,20 @@ void AdjustmentJob::run() {
     if (refuseUnsafePaths())
         return;
     outputDataSet_.resetFile();
-    if (!inputDataSet_.load())
+    const bool inputLoaded = inputDataSet_.load();
+    if (!inputLoaded)
         printError("Error: Cannot read the input data set %s\n", inputPath_);
     if (!platform::copyFile(inputDataSet_.fileName().c_str(), outputDataSet_.fileName().c_str())) {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
     }
-    outputDataSet_.load();
+    // The copy holds the bytes the input was read from. When the input could not be read, its
+    // error line is out and the run goes on with what the data sets hold; a copy that cannot be
+    // read back after a good input would leave the results nowhere to go, so the run ends.
+    if (!outputDataSet_.load() && inputLoaded) {
+        printError("Error: Cannot read the copy of the input data set at %s\n", outputPath_);
+        return;
+    }
 
     ConnectivityResult connectivity =
         checkConnectivity(inputDataSet_, outputDataSet_, report_, progress_, true);
@@ -99,12 +108,11 @@ void AdjustmentJob::run() {
 }
 
 bool AdjustmentJob::runAdjustment() {
-    std::uint8_t minimallyConstrained = 0;
-    inputDataSet_.getAdjustmentSettings(minimallyConstrained, settings_.confidenceLevel,
-                                        settings_.vectorSigmaScale);
-    settings_.minimallyConstrained = minimallyConstrained != 0;
-    outputDataSet_.setAdjustmentSettings(minimallyConstrained, settings_.confidenceLevel,
-                                         settings_.vectorSigmaScale);
+    const DataSetSettings stored = inputDataSet_.adjustmentSettings();
+    settings_.confidenceLevel = stored.confidenceLevel;
+    settings_.vectorSigmaScale = stored.vectorSigmaScale;
+    settings_.minimallyConstrained = stored.minimallyConstrained != 0;
+    outputDataSet_.setAdjustmentSettings(stored);
     if (!engine_.adjust() || !statisticsAreFinite()) {
         outputDataSet_.setAdjustmentSucceeded(0);
         return false;
@@ -118,7 +126,8 @@ bool AdjustmentJob::statisticsAreFinite() {
     // The engine checks every value as it stores it; this last look at the statistics and bias
     // results that every successful attempt writes keeps a NaN from ever being marked a success.
     double values[kBiasResultCount + 5];
-    outputDataSet_.getBiasResultBlock(values);
+    const std::array<double, kBiasResultCount> bias = outputDataSet_.biasResultBlock();
+    std::copy(bias.begin(), bias.end(), values);
     double* statistics = values + kBiasResultCount;
     outputDataSet_.getChiSquareTest(statistics[0], statistics[1], statistics[2]);
     statistics[3] = outputDataSet_.tauCriticalValue();
@@ -156,10 +165,8 @@ void AdjustmentJob::retryAdjustment() {
 }
 
 void AdjustmentJob::printClosingReport() {
-    double a = 0, rf = 0;
-    inputDataSet_.getEllipsoid(a, rf);
-    double bias[14];
-    getBiasResults(outputDataSet_, bias);
+    const auto [a, rf] = inputDataSet_.ellipsoid();
+    const BiasValues bias = biasReportValues(outputDataSet_.biasResultBlock());
     const bool minimal = settings_.minimallyConstrained;
     const bool allRotationsFixed =
         settings_.biasFixed[0] && settings_.biasFixed[1] && settings_.biasFixed[2];

@@ -394,7 +394,7 @@ struct Reader {
             double pairs[kBiasAprioriCount] = {};
             ds.setBiasApriori(pairs);
         }
-        ds.setAdjustmentSettings(minimallyConstrained, confidence, scale);
+        ds.setAdjustmentSettings({minimallyConstrained, confidence, scale});
     }
 
     void readSiteResults(const Json& site, const std::string& path, SiteRecord& record) {
@@ -444,7 +444,9 @@ struct Reader {
         }
         std::string stored;
         names.find(name, stored);
-        ds.addSite(stored.c_str());
+        if (!ds.addSite(stored.c_str())) {
+            fail(path, "no room for another site");
+        }
         SiteRecord& record = *ds.currentSite();
         if (numbered != (find(site, "record") != nullptr)) {
             fail(member(path, "record"), "record numbers must be given for every site or for none");
@@ -563,7 +565,9 @@ struct Reader {
         if (foldAsciiCase(storedFrom) == foldAsciiCase(storedTo)) {
             fail(path, "a vector must join two different sites");
         }
-        ds.addVector(storedFrom.c_str(), storedTo.c_str());
+        if (!ds.addVector(storedFrom.c_str(), storedTo.c_str())) {
+            fail(path, "no room for another vector");
+        }
         VectorRecord& record = *ds.currentVector();
         if (numbered != (find(vector, "record") != nullptr)) {
             fail(member(path, "record"),

@@ -82,13 +82,14 @@ void printDecomposition(ReportWriter& report, const GroupTables& tables,
 // Raises the data set's own setting when the fixes give no redundancy; never lowers it.
 void decideAdjustmentType(ProjectDataSet& input, const GroupTally& tally,
                           ConnectivityResult& result) {
-    std::uint8_t minimallyConstrained = 0;
-    input.getAdjustmentSettings(minimallyConstrained, result.confidenceLevel,
-                                result.vectorSigmaScale);
-    result.minimallyConstrained = minimallyConstrained != 0 || tally.fixSum() <= kDatumFixCount;
+    DataSetSettings settings = input.adjustmentSettings();
+    result.confidenceLevel = settings.confidenceLevel;
+    result.vectorSigmaScale = settings.vectorSigmaScale;
+    result.minimallyConstrained =
+        settings.minimallyConstrained != 0 || tally.fixSum() <= kDatumFixCount;
     result.overConstrained = !result.minimallyConstrained;
-    input.setAdjustmentSettings(result.minimallyConstrained ? 1 : 0, result.confidenceLevel,
-                                result.vectorSigmaScale);
+    settings.minimallyConstrained = result.minimallyConstrained ? 1 : 0;
+    input.setAdjustmentSettings(settings);
     result.typeDecided = true;
 }
 

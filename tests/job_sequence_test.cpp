@@ -36,8 +36,7 @@ TEST_F(JobSequence, MinimallyConstrainedRunPrintsEveryLineAsFixedWithAprioriValu
     net.simulate(9);
     RunResult result = run(net);
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
-    double bias[14];
-    ASSERT_TRUE(getBiasResults(adjusted, bias));
+    const BiasValues bias = biasReportValues(adjusted.biasResultBlock());
     const std::string expected =
         "<9,3,1,0>Reference Ellipsoid Parameters\n "
         "<9,3,0,1>Equatorial radius (semi-major axis): 6378137.000\n "
@@ -71,8 +70,7 @@ TEST_F(JobSequence, AllRotationsFixedWithFreeScalePrintsScaleValueAndSigma) {
     net.simulate(12);
     RunResult result = run(net);
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
-    double bias[14];
-    ASSERT_TRUE(getBiasResults(adjusted, bias));
+    const BiasValues bias = biasReportValues(adjusted.biasResultBlock());
     const std::string report = closingReport(result);
     EXPECT_NE(report.find(format("<9,3,0,1>  X                      %7.3f    fixed\n ", bias[6])),
               std::string::npos)
