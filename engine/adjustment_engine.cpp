@@ -173,9 +173,10 @@ bool AdjustmentEngine::storeResults() {
     s.degreesOfFreedom = s.observationCount - s.unknownCount;
     output_.setAdjustmentCounts(
         {s.observationCount, s.unknownCount, s.degreesOfFreedom, s.iterationCount});
-    // The output data set defines its adjusted bias values and sigmas as 0.0001 larger than
-    // computed, and front ends subtract it when they read them. With it an adjusted sigma of 0 (a
-    // parameter held fixed) is stored as the fixed sigma 0.001, not as 0, which reads as free.
+    // The file format defines the adjusted bias fields as 0.0001 larger than computed
+    // (docs/data-set-format.md), and readers of output data sets take them so. The offset also
+    // keeps an adjusted sigma of 0 (a parameter held fixed) from being stored as 0, which the
+    // data set reads as a free parameter: 0.0001 passes the sigma rule as the fixed sigma 0.001.
     constexpr double kBiasStorageOffset = 0.0001;
     for (int g = 1; g <= s.biasGroupCount; ++g) {
         auto stored = [&](int k) {
