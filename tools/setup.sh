@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the front end need, when it is missing.
+# Installs what the build, the tests and the front end need, when it is missing. The browser
+# workspace's tests drive Debian's chromium from Node (tests/browser installs its own driver).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libpugixml-dev)
+          nlohmann-json3-dev libpugixml-dev pkg-config libcpp-httplib-dev chromium nodejs)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -12,4 +13,10 @@ if ((${#missing[@]})); then
     if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" </dev/null
+fi
+if ! command -v npm >/dev/null 2>&1; then
+    echo "installing: npm"
+    if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq npm </dev/null
 fi

@@ -336,11 +336,12 @@ bool Workspace::edit(const Json& request, std::string& error) {
     }
     const std::string op = request.is_object() ? stringField(request, "op") : "";
     const auto indexField = request.is_object() ? request.find("index") : request.end();
-    if (indexField == request.end() || !indexField->is_number_unsigned()) {
+    if (indexField == request.end() || !indexField->is_number_integer() ||
+        indexField->get<std::int64_t>() < 0) {
         error = "the edit needs the index of a site or vector";
         return false;
     }
-    const std::size_t index = indexField->get<std::size_t>();
+    const auto index = static_cast<std::size_t>(indexField->get<std::int64_t>());
     const char* listName = op == "vectorUse" ? "vectors" : "sites";
     auto list = document_.find(listName);
     if (list == document_.end() || !list->is_array() || index >= list->size() ||

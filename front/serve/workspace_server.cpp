@@ -140,6 +140,12 @@ bool WorkspaceServer::bind(int port, std::string& error) {
 
 void WorkspaceServer::start() {
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A stop() that came before the server's loop began would not reach it: the loop would then
+    // wait on a closed socket for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void WorkspaceServer::stop() {
@@ -382,7 +388,8 @@ void WorkspaceServer::addRoutes() {
         }
         auto waits = std::make_shared<int>(0);
         res.set_chunked_content_provider(
-            "text/event-stream", [this, run, next, waits](std::size_t, httplib::DataSink& sink) {
+            "text/event-stream",
+            [this, run, next, waits](std::size_t, httplib::DataSink& sink) {
                 bool closed = false;
                 std::string out;
                 for (const RunEvent& event : run->events().read(*next, kStreamWait, closed)) {
