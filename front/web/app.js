@@ -3,6 +3,8 @@
 import { NetworkPlot } from './plot.js';
 
 const $ = id => document.getElementById(id);
+// Rows drawn in one table: a national network's thousands of vectors stay quick to show.
+const MAX_ROWS = 1500;
 const state = {
   project: null,        // the project view from the server
   runs: [],             // the run history
@@ -252,7 +254,7 @@ function renderTable(name) {
   }
   head.appendChild(headRow);
   const body = document.createElement('tbody');
-  for (const r of rows) {
+  for (const r of rows.slice(0, MAX_ROWS)) {
     const tr = document.createElement('tr');
     tr.className = spec.rowClass ? spec.rowClass(r) : '';
     const index = spec.kind === 'run' ? r.id : r.index;
@@ -279,11 +281,21 @@ function renderTable(name) {
     });
     body.appendChild(tr);
   }
+  if (rows.length > MAX_ROWS) {
+    const tr = document.createElement('tr');
+    const td = document.createElement('td');
+    td.colSpan = spec.columns.length;
+    td.className = 'muted';
+    td.textContent = `${MAX_ROWS} of ${rows.length} rows shown: sort or filter to see the others`;
+    tr.appendChild(td);
+    body.appendChild(tr);
+  }
   table.replaceChildren(head, body);
 }
 
+// Only the table in front is drawn; the others are drawn when their tab is chosen.
 function renderTables() {
-  for (const name of Object.keys(TABLES)) renderTable(name);
+  renderTable(state.tab);
 }
 
 function showTab(name) {
@@ -294,6 +306,7 @@ function showTab(name) {
   for (const table of document.querySelectorAll('.table-box table')) {
     table.hidden = table.dataset.tab !== name;
   }
+  renderTable(name);
 }
 
 // ---- selection: the tables and the plot show the same site or vector --------------------------
@@ -305,7 +318,8 @@ function select(selection, from) {
     const tab = selection.kind === 'site' ? 'sites' : (state.tab === 'outliers' ? 'outliers' : 'vectors');
     showTab(tab);
   }
-  for (const name of Object.keys(TABLES)) {
+  {
+    const name = state.tab;
     const spec = TABLES[name];
     for (const tr of $(`${name}-table`).querySelectorAll('tbody tr')) {
       const chosen = spec.kind === selection.kind && Number(tr.dataset.index) === selection.index;
@@ -495,10 +509,10 @@ function followRun(id) {
     const passed = s && s.hasResults && s.chiSquarePassed;
     setStatus(`Run ${id}: ${d.summary.outcome}` + (s && s.hasResults ? `, chi-square ${passed ? 'passed' : 'failed'}` : ''),
               d.summary.outcome === 'adjusted' && passed ? 'pass' : 'fail');
-    if (state.project && d.summary.projectSerial === state.project.serial) {
-      state.shown = d;
-      render(false);
-    }
+    const known = state.runs.findIndex(r => r.id === id);
+    if (known >= 0) state.runs[known] = d.summary; else state.runs.push(d.summary);
+    if (state.project && d.summary.projectSerial === state.project.serial) state.shown = d;
+    render(false);
     refresh();
   });
   source.onerror = () => {

@@ -122,7 +122,9 @@ test('adjusts the example: progress to 100, the chi-square, the report and the o
   const page = await newPage(server);
   assert.equal(new URL(page.url()).search, '', 'the token leaves the address bar');
   await openProject(page, EXAMPLE, 16);
+  await page.click('#tabs button[data-tab=vectors]');
   assert.equal(await page.locator('#vectors-table tbody tr').count(), 36);
+  await page.click('#tabs button[data-tab=sites]');
   assert.equal(await page.locator('#plot .site').count(), 16);
   assert.equal(await page.locator('#plot .vector').count(), 36);
   await shot(page, '1-project-opened');
@@ -210,6 +212,7 @@ test('switching out the blunder from the outlier list makes the chi-square test 
   assert.equal(await page.locator('#plot line.out').count(), 1);
 
   await page.click('#tabs button[data-tab=history]');
+  await page.waitForFunction(() => !document.getElementById('history-table').textContent.includes('running'), null, WAIT);
   const history = await page.$$eval('#history-table tbody tr', trs => trs.map(tr => tr.textContent));
   assert.equal(history.length, 2);
   assert.match(history[0], /^2adjusted.*passed.*vector TANN to SPIT \(no\. 10\) out of use/);
