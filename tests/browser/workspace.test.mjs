@@ -188,6 +188,34 @@ test('adjusts the example: progress to 100, the chi-square, the report and the o
   await page.close();
 });
 
+test('imports survey files by upload and by path, a DynaML pair as two files', async () => {
+  const server = await startServer();
+  const page = await newPage(server);
+  const data = name => path.join(ROOT, 'tests/data', name);
+  await page.setInputFiles('#upload-input', [data('textbook-network.stations.xml'), data('textbook-network.measurements.xml')]);
+  await page.click('#upload-button');
+  await page.waitForFunction(() => document.querySelectorAll('#sites-table tbody tr').length === 6, null, WAIT);
+  assert.match(await page.textContent('#project-source'), /textbook-network\.stations\.xml and textbook-network\.measurements\.xml/);
+  assert.equal(await page.inputValue('#save-path'), '', 'an upload has no file here to save over');
+  await page.setInputFiles('#upload-input', [data('textbook-network.gps.txt')]);
+  await page.click('#upload-button');
+  await page.waitForFunction(() => /gps\.txt/.test(document.getElementById('project-source').textContent), null, WAIT);
+  await openProject(page, data('textbook-network.gama-local.xml'), 6);
+  // A file of no known format is named in the message, and the open project stays.
+  await page.fill('#open-path', data('../../README.md'));
+  await page.click('#open-button');
+  await page.waitForSelector('#message:not([hidden])', WAIT);
+  assert.match(await page.textContent('#message'), /is not a format read here/);
+  assert.match(await page.textContent('#project-source'), /gama-local\.xml/);
+  // Saved where the person says, as a project that opens again.
+  const saved = path.join(scratch, 'textbook.json');
+  await page.fill('#save-path', saved);
+  await page.click('#save-button');
+  await page.waitForFunction(() => /^Saved/.test(document.getElementById('run-status').textContent), null, WAIT);
+  assert.equal(JSON.parse(fs.readFileSync(saved, 'utf8')).sites.length, 6);
+  await page.close();
+});
+
 test('switching out the blunder from the outlier list makes the chi-square test pass', async () => {
   const server = await startServer([BLUNDER]);
   const page = await newPage(server);
