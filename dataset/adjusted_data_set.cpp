@@ -29,7 +29,7 @@ double dropImpossibleCorrelation(double value) {
 // ---- Sites ----------------------------------------------------------------------------------
 
 bool AdjustedDataSet::setSiteCorrections(double latitude, double longitude, double elevation) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -52,7 +52,7 @@ bool AdjustedDataSet::getSiteCorrections(double& latitude, double& longitude,
 bool AdjustedDataSet::setAdjustedSite(double latitude, double longitude, double elevation,
                                       double latitudeSigma, double longitudeSigma,
                                       double elevationSigma) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -84,7 +84,7 @@ std::uint8_t AdjustedDataSet::getAdjustedSite(double& latitude, double& longitud
 
 bool AdjustedDataSet::setConstraintResidual(std::int32_t component, double residual,
                                             double normalizedResidual) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr || !isConstraintComponent(component)) {
         return false;
     }
@@ -108,7 +108,7 @@ bool AdjustedDataSet::getConstraintResidual(std::int32_t component, double& resi
 
 bool AdjustedDataSet::setAdjustedVector(double deltaX, double deltaY, double deltaZ, double north,
                                         double east, double up) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -137,7 +137,7 @@ std::uint8_t AdjustedDataSet::getAdjustedVector(double& deltaX, double& deltaY, 
 }
 
 bool AdjustedDataSet::setVectorTestResults(const double values[kVectorTestResultCount]) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -161,7 +161,7 @@ bool AdjustedDataSet::getVectorTestResults(double values[kVectorTestResultCount]
 bool AdjustedDataSet::setAdjustedLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp,
                                              double correlation1, double correlation2,
                                              double correlation3) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -193,7 +193,7 @@ bool AdjustedDataSet::getAdjustedLocalSigmas(double& sigmaNorth, double& sigmaEa
 bool AdjustedDataSet::setAdjustedVectorSigmas(double sigmaX, double sigmaY, double sigmaZ,
                                               double correlationXY, double correlationXZ,
                                               double correlationYZ) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }

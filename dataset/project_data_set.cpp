@@ -95,6 +95,8 @@ void ProjectDataSet::clear() {
     siteCursor_ = 0;
     vectorCursor_ = 0;
     adjustmentCursor_ = 0;
+    siteIndex_.invalidate();
+    vectorIndex_.invalidate();
 }
 
 bool ProjectDataSet::readFile(const std::string& path) {
@@ -121,6 +123,8 @@ void ProjectDataSet::placeCursorsOnLastRecords() {
     siteCursor_ = lastRecordCursor(contents_.sites);
     vectorCursor_ = lastRecordCursor(contents_.vectors);
     adjustmentCursor_ = lastRecordCursor(contents_.adjustmentRecords);
+    siteIndex_.invalidate();
+    vectorIndex_.invalidate();
 }
 
 // ---- Adding records --------------------------------------------------------------------------
@@ -128,14 +132,22 @@ void ProjectDataSet::placeCursorsOnLastRecords() {
 bool ProjectDataSet::addSite(const char* name) {
     SiteRecord site;
     site.name.assign(name);
-    return appendRecord(contents_.sites, contents_.siteCount, siteCursor_, std::move(site));
+    if (!appendRecord(contents_.sites, contents_.siteCount, siteCursor_, std::move(site))) {
+        return false;
+    }
+    siteIndex_.invalidate();
+    return true;
 }
 
 bool ProjectDataSet::addVector(const char* fromName, const char* toName) {
     VectorRecord vector;
     vector.fromSite.assign(fromName);
     vector.toSite.assign(toName);
-    return appendRecord(contents_.vectors, contents_.vectorCount, vectorCursor_, std::move(vector));
+    if (!appendRecord(contents_.vectors, contents_.vectorCount, vectorCursor_, std::move(vector))) {
+        return false;
+    }
+    vectorIndex_.invalidate();
+    return true;
 }
 
 bool ProjectDataSet::addAdjustmentRecord() {
@@ -158,13 +170,8 @@ bool ProjectDataSet::nextSite() {
 }
 
 bool ProjectDataSet::seekSite(const char* name) {
-    const SiteName key(name);
-    for (siteCursor_ = 0; siteCursor_ < contents_.sites.size(); ++siteCursor_) {
-        if (sameSiteNameIgnoringCase(contents_.sites[siteCursor_].name, key)) {
-            return true;
-        }
-    }
-    return false;
+    siteCursor_ = siteIndex_.find(contents_.sites, name);
+    return siteCursor_ < contents_.sites.size();
 }
 
 bool ProjectDataSet::firstVector() {
@@ -184,22 +191,14 @@ bool ProjectDataSet::seekVector(const char* label1, const char* label2) {
     if (wanted < 0) {
         return false;
     }
-    for (vectorCursor_ = 0; vectorCursor_ < contents_.vectors.size(); ++vectorCursor_) {
-        const VectorRecord& vector = contents_.vectors[vectorCursor_];
-        // The number is tested first: it is the cheapest of the three conditions and, with
-        // vectors numbered in list order, rules out every vector before the wanted one.
-        if (vector.recordNumber >= wanted &&
-            compareSiteNames(vector.fromSite.data(), label1, false) == 0 &&
-            compareSiteNames(vector.toSite.data(), label2, false) == 0) {
-            if (vector.recordNumber == wanted) {
-                return true;
-            }
-            // The first candidate decides: a later vector with the wanted number is not looked
-            // for, so the lookup ends at the end position.
-            vectorCursor_ = contents_.vectors.size();
-            return false;
-        }
+    // The first candidate decides: a later vector with the wanted number is not looked for, so
+    // a candidate with a larger number ends the lookup at the end position.
+    vectorCursor_ = vectorIndex_.findFirstAtLeast(contents_.vectors, label1, label2, wanted);
+    if (vectorCursor_ < contents_.vectors.size() &&
+        contents_.vectors[vectorCursor_].recordNumber == wanted) {
+        return true;
     }
+    vectorCursor_ = contents_.vectors.size();
     return false;
 }
 
@@ -220,6 +219,11 @@ const SiteRecord* ProjectDataSet::currentSite() const {
     return recordAt(contents_.sites, siteCursor_);
 }
 SiteRecord* ProjectDataSet::currentSite() {
+    siteIndex_.distrust();
+    return recordAt(contents_.sites, siteCursor_);
+}
+
+SiteRecord* ProjectDataSet::siteForUpdate() {
     return recordAt(contents_.sites, siteCursor_);
 }
 
@@ -227,6 +231,11 @@ const VectorRecord* ProjectDataSet::currentVector() const {
     return recordAt(contents_.vectors, vectorCursor_);
 }
 VectorRecord* ProjectDataSet::currentVector() {
+    vectorIndex_.distrust();
+    return recordAt(contents_.vectors, vectorCursor_);
+}
+
+VectorRecord* ProjectDataSet::vectorForUpdate() {
     return recordAt(contents_.vectors, vectorCursor_);
 }
 
@@ -261,7 +270,7 @@ bool ProjectDataSet::getSitePosition(double& latitude, double& longitude, double
 
 bool ProjectDataSet::setSitePosition(double latitude, double longitude, double elevation,
                                      double geoidHeight) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -286,7 +295,7 @@ bool ProjectDataSet::getSiteSigmas(double& latitudeSigma, double& longitudeSigma
 
 bool ProjectDataSet::setSiteSigmas(double latitudeSigma, double longitudeSigma,
                                    double elevationSigma) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -310,7 +319,7 @@ bool ProjectDataSet::getSiteFixed(std::uint8_t& latitudeFixed, std::uint8_t& lon
 
 bool ProjectDataSet::setSiteFixed(std::uint8_t latitudeFixed, std::uint8_t longitudeFixed,
                                   std::uint8_t elevationFixed) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -331,7 +340,7 @@ std::uint8_t ProjectDataSet::siteInUse() const {
 }
 
 bool ProjectDataSet::setSiteInUse(std::uint8_t inUse) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -356,7 +365,7 @@ bool ProjectDataSet::getVectorComponents(double& deltaX, double& deltaY, double&
 
 bool ProjectDataSet::setVectorComponents(double deltaX, double deltaY, double deltaZ,
                                          std::int32_t weightDivisor) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -422,7 +431,7 @@ bool ProjectDataSet::getVectorCovariance(double& sigmaX, double& sigmaY, double&
 bool ProjectDataSet::setVectorCovariance(double sigmaX, double sigmaY, double sigmaZ,
                                          double correlationXY, double correlationXZ,
                                          double correlationYZ) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -436,7 +445,7 @@ bool ProjectDataSet::setVectorCovariance(double sigmaX, double sigmaY, double si
 }
 
 bool ProjectDataSet::setVectorLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -465,7 +474,7 @@ std::int32_t ProjectDataSet::weightDivisor() const {
 }
 
 bool ProjectDataSet::setWeightDivisor(std::int32_t weightDivisor) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -479,7 +488,7 @@ std::uint8_t ProjectDataSet::vectorInUse() const {
 }
 
 bool ProjectDataSet::setVectorInUse(std::uint8_t inUse) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
