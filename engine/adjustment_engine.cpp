@@ -53,14 +53,13 @@ void AdjustmentEngine::endAttempt() {
 bool AdjustmentEngine::beginAttempt() {
     endAttempt();
     state_ = std::make_unique<AdjustmentState>();
-    if (!normalMatrix_.allocate())
-        return reportError("Error: Not enough memory for request\n");
+    siteSlotIndex_.clear();
+    // The normal matrix is allocated by the first solve, for the unknowns then in use.
     if (progress_.pollAbort(stage::kMatrixAllocated))
         return false;
     AdjustmentState& s = *state_;
     s.sigmaScale = s.posteriorSigmaScale = 0;
     s.horizontalControlCount = s.verticalControlCount = 0;
-    normalMatrix_.clearAll();
     if (!scratch_.openAll()) {
         // The reason went to the standard error stream; the report must say it too, or the
         // front end would see an attempt that failed without a word.

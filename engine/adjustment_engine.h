@@ -1,5 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "dataset/adjusted_data_set.h"
 #include "dataset/project_data_set.h"
@@ -31,9 +34,10 @@ class AdjustmentEngine {
     // The stages of an attempt, in order. They are public so that each can be examined on its
     // own; adjust() is the only caller in a run.
 
-    /// Allocates the normal matrix, opens the scratch files and sets the ellipsoid and reference
-    /// frame constants (copying them into the output data set). False, after a report line, when
-    /// memory or a scratch file is lacking or the ellipsoid or reference point is unusable.
+    /// Opens the scratch files and sets the ellipsoid and reference frame constants (copying them
+    /// into the output data set). False, after a report line, when a scratch file is lacking or
+    /// the ellipsoid or reference point is unusable. The normal matrix is allocated by the first
+    /// solve, when the number of unknowns is known.
     bool beginAttempt();
     /// Releases the normal matrix and closes (deletes) the scratch files.
     void endAttempt();
@@ -58,12 +62,14 @@ class AdjustmentEngine {
     void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast,
                       double& sigmaUp) const;
     /// 1-based slot of the first loaded site whose name slot starts with the same four
-    /// characters as `name` (case-sensitive), or 0.
+    /// characters as `name` (case-sensitive, up to a NUL), or 0. Found through an index of the
+    /// slots that loadSites builds once it has loaded every site.
     int findSite(const char* name) const;
 
     /// Reads the equations back and accumulates the normal matrix and the right-hand side (the
-    /// first phase of a mode 0 solve).
-    void accumulateNormals();
+    /// first phase of a mode 0 solve), allocating the matrix for the unknowns in use. False, after
+    /// the memory error line, when it cannot be allocated.
+    bool accumulateNormals();
     /// Element (i, j) of the packed normal matrix, 1-based, either order.
     float normalElement(int i, int j) const;
 
@@ -72,6 +78,8 @@ class AdjustmentEngine {
     ScratchFiles& scratch() { return scratch_; }
 
   private:
+    /// Builds siteSlotIndex_ from the loaded sites.
+    void indexSiteSlots();
     bool runAttempt();
     bool iterate();
     void rescaleSigmas();
@@ -92,6 +100,9 @@ class AdjustmentEngine {
     ProgressWindow& progress_;
     AdjustmentSettings& settings_;
     std::unique_ptr<AdjustmentState> state_;
+    /// The loaded sites' name keys (siteNameKey, case-sensitive) with their slots, by key then
+    /// slot; empty until loadSites has loaded every site of the attempt.
+    std::vector<std::pair<std::uint32_t, int>> siteSlotIndex_;
     NormalMatrix normalMatrix_;
     ScratchFiles scratch_;
 };

@@ -30,9 +30,11 @@ int mergeAndSortTerms(EquationTerm* terms, int count) {
 
 }  // namespace
 
-void AdjustmentEngine::accumulateNormals() {
+bool AdjustmentEngine::accumulateNormals() {
     AdjustmentState& s = *state_;
     const int n = s.unknownCount;
+    if (!normalMatrix_.allocate(n))
+        return reportError("Error: Not enough memory for request\n");
     for (int u = 1; u <= n; ++u)
         s.solution[u] = s.solutionSigma[u] = 0;
     normalMatrix_.setOrder(n);
@@ -64,6 +66,7 @@ void AdjustmentEngine::accumulateNormals() {
             s.solution[ur] -= cr * (p * equation.misclosure);
         }
     }
+    return true;
 }
 
 bool AdjustmentEngine::solveNormals(int mode) {
@@ -71,15 +74,20 @@ bool AdjustmentEngine::solveNormals(int mode) {
     settings_.singularityRetry = false;
     scratch_.equationScratch.rewind();
     const int n = s.unknownCount;
-    normalMatrix_.setOrder(n);
-    float* matrix = normalMatrix_.data();
 
     if (mode == 2) {
-        formFullInverse(matrix, n);
+        // The inverse factor of the last mode 0 solve is in the matrix; without one there is
+        // nothing to invert.
+        if (!normalMatrix_.isAllocated() || normalMatrix_.capacity() < n)
+            return false;
+        normalMatrix_.setOrder(n);
+        formFullInverse(normalMatrix_.data(), n);
         return !progress_.pollAbort(stage::kInverseFormed);
     }
 
-    accumulateNormals();
+    if (!accumulateNormals())
+        return false;
+    float* matrix = normalMatrix_.data();
     for (int u = 1; u <= n; ++u) {
         if (normalMatrix_.at(u, u) != 0.0f)
             continue;

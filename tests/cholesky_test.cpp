@@ -117,11 +117,13 @@ TEST(NormalMatrix, PackedIndexWalksTheUpperTriangleRowByRow) {
         }
         EXPECT_EQ(packedTriangleSize(n), expected);
     }
-    EXPECT_EQ(NormalMatrix::kCapacity, 1131761u);
+    EXPECT_EQ(packedTriangleSize(NormalMatrix::kMaxOrder), 1131760u);
 
     NormalMatrix m;
-    ASSERT_TRUE(m.allocate());
-    m.clearAll();
+    ASSERT_TRUE(m.allocate(4));
+    EXPECT_EQ(m.capacity(), 4);
+    m.setOrder(4);
+    m.clear();
     m.setOrder(3);
     m.at(1, 3) = 5.0f;
     m.at(2, 2) = 7.0f;
@@ -132,8 +134,20 @@ TEST(NormalMatrix, PackedIndexWalksTheUpperTriangleRowByRow) {
     m.clear();
     EXPECT_EQ(m.at(1, 3), 0.0f);
     EXPECT_EQ(m.data()[6], 9.0f);
+    // A smaller order keeps the buffer; a larger one replaces it; beyond the limit none is had.
+    const float* buffer = m.data();
+    ASSERT_TRUE(m.allocate(2));
+    EXPECT_EQ(m.data(), buffer);
+    EXPECT_EQ(m.order(), 0);
+    ASSERT_TRUE(m.allocate(NormalMatrix::kMaxOrder));
+    EXPECT_EQ(m.capacity(), NormalMatrix::kMaxOrder);
+    EXPECT_FALSE(m.allocate(NormalMatrix::kMaxOrder + 1));
+    EXPECT_FALSE(m.isAllocated());
+    ASSERT_TRUE(m.allocate(0));
+    EXPECT_TRUE(m.isAllocated());
     m.release();
     EXPECT_FALSE(m.isAllocated());
+    EXPECT_EQ(m.capacity(), 0);
 }
 
 TEST(CholeskySolve, EmptySystemIsLeftAlone) {
