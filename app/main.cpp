@@ -4,6 +4,7 @@
 
 #include "app/adjustment_job.h"
 #include "app/command_line.h"
+#include "engine/float_environment.h"
 #include "platform/exit_routine.h"
 #include "platform/link_frame.h"
 #include "report/progress_window.h"
@@ -47,6 +48,7 @@ int runJob(const torvek::CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    torvek::flushSubnormalsToZero();
     torvek::platform::registerExitRoutine(onExit);
     torvek::platform::ignoreBrokenPipes();
     torvek::CommandLine line = torvek::parseCommandLine(argc, argv);
