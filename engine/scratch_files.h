@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace torvek {
 
@@ -14,39 +15,53 @@ using TemporaryFileOpener = std::FILE* (*)();
 /// Installs `opener` for every scratch file opened from now on; null restores tmpfile.
 void setTemporaryFileOpener(TemporaryFileOpener opener);
 
+/// Bytes a scratch file holds in memory before it moves its content to its temporary file:
+/// room for the equations of some 20000 vectors.
+inline constexpr std::size_t kDefaultScratchMemoryLimit = 8 * 1024 * 1024;
+/// Sets that limit for every scratch file opened from now on (0: every byte goes to the file,
+/// which tests use to reach the file's faults); kDefaultScratchMemoryLimit restores it.
+void setScratchMemoryLimit(std::size_t bytes);
+
 /// One anonymous temporary file of an adjustment attempt, read and written as packed
-/// little-endian fields; it is deleted when closed. Fields pass through a block of kBlockSize bytes
-/// held here, and the file is read and written a block at a time: a vector's records are some
-/// forty fields, and one library call per field cost more than everything else in a run.
+/// little-endian fields; it is deleted when closed.
+///
+/// The content is held in memory, in chunks of kChunkSize bytes, as long as it stays within the
+/// memory limit; beyond it, or when memory is short, it moves to the temporary file, which is then
+/// read and written a block of kChunkSize bytes at a time. A vector's records are some forty
+/// fields, and one library call per field, or even one pass through the system's file cache per
+/// iteration, cost more than everything else in a run. What is read back is the same either way.
 class ScratchFile {
   public:
-    /// Bytes read or written per call of the standard library, and held per open file.
-    static constexpr std::size_t kBlockSize = 64 * 1024;
+    /// Bytes per chunk of memory, and per read or write of the file.
+    static constexpr std::size_t kChunkSize = 64 * 1024;
 
     ScratchFile() = default;
     ~ScratchFile() { close(); }
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    /// False when the file or its block cannot be had.
+    /// Opens the temporary file (it is there from the start, so that a missing one is reported
+    /// at once); false when it cannot be had.
     bool open();
     void close();
     bool isOpen() const { return file_ != nullptr; }
-    /// Writes out what is buffered, then goes back to the start. A failure to write is kept
-    /// (see failed) rather than cleared as the standard library's rewind would clear it.
+    /// Goes back to the start, writing out to the file what is buffered for it. A failure to
+    /// write is kept (see failed) rather than cleared as the standard library's rewind would.
     void rewind();
     /// True once a write, a flush, a seek or a read other than at the end of the file has failed
     /// since the file was opened (a full disk, say): what is read back is then not what the
     /// engine wrote.
     bool failed() const;
-    /// Writes out what is buffered; false when the file has failed.
+    /// Writes out to the file what is buffered for it; false when the file has failed.
     bool flush();
     /// Byte position of the next field read or written, for patching a field written earlier.
     long position() const;
-    /// Goes to a byte position [0, file size] (seek) or to the end (seekEnd), writing out what is
-    /// buffered first; false, and the file failed, when that is impossible.
+    /// Goes to a byte position (seek) or to the end (seekEnd). False, and the file failed, when
+    /// the file cannot; a position past the end reads as the end and writes leave zeros between.
     bool seek(long position);
     bool seekEnd();
+    /// Whether the content has moved to the temporary file.
+    bool onFile() const { return onFile_; }
 
     bool putInt32(std::int32_t value) {
         unsigned char b[4];
@@ -63,9 +78,9 @@ class ScratchFile {
         return putBytes(b, 8);
     }
     bool putBytes(const void* bytes, std::size_t size) {
-        if (mode_ == Mode::kWriting && size <= kBlockSize - used_) {
-            std::memcpy(block_.get() + used_, bytes, size);
-            used_ += size;
+        if (mode_ == Mode::kWriting && size <= limit_ - next_) {
+            std::memcpy(window_ + next_, bytes, size);
+            next_ += size;
             return true;
         }
         return putBytesSlowly(bytes, size);
@@ -90,32 +105,59 @@ class ScratchFile {
         return ok;
     }
     bool getBytes(void* bytes, std::size_t size) {
-        if (mode_ == Mode::kReading && size <= used_ - next_) {
-            std::memcpy(bytes, block_.get() + next_, size);
+        if (mode_ == Mode::kReading && size <= limit_ - next_) {
+            std::memcpy(bytes, window_ + next_, size);
             next_ += size;
             return true;
         }
         return getBytesSlowly(bytes, size);
     }
+    /// Reads up to `size` bytes, fewer only where the file ends; returns how many. The bytes not
+    /// read are zero.
+    std::size_t readBytes(void* bytes, std::size_t size) {
+        if (mode_ == Mode::kReading && size <= limit_ - next_) {
+            std::memcpy(bytes, window_ + next_, size);
+            next_ += size;
+            return size;
+        }
+        return readBytesSlowly(bytes, size);
+    }
 
   private:
-    // What the block holds: nothing, fields not yet written to the file, or bytes read ahead of
-    // the fields handed out.
+    // The window is the run of bytes that fields are copied to or from: a chunk of memory, or the
+    // block that stands for a piece of the file. It is idle, taking fields written, or holding
+    // bytes to be read.
     enum class Mode { kIdle, kWriting, kReading };
 
     bool putBytesSlowly(const void* bytes, std::size_t size);
     bool getBytesSlowly(void* bytes, std::size_t size);
-    /// Writes the buffered fields to the file; false (and failed) when they cannot be.
-    bool writeBlock();
-    /// Ends the current mode with the file at the position of the next field.
-    bool settle();
+    std::size_t readBytesSlowly(void* bytes, std::size_t size);
+    // Opens the window at the current position; false when there is nothing to read (reading)
+    // or no room can be had (writing, with the file failed).
+    bool openWriteWindow();
+    bool openReadWindow();
+    // Closes the window, leaving the current position after the last field handed over and,
+    // on the file, the written fields in it. False (and failed) when they cannot be written.
+    bool closeWindow();
+    // Moves the content in memory to the temporary file at the same position.
+    void moveToFile();
+    void releaseMemory();
 
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    std::size_t memoryLimit_ = 0;
+    bool onFile_ = false;
+    // In memory: the content, kChunkSize bytes per chunk, size_ bytes long.
+    std::vector<std::unique_ptr<unsigned char[]>> chunks_;
+    std::size_t size_ = 0;
+    // On the file: the block through which it is read and written.
     std::unique_ptr<unsigned char[]> block_;
+    // The current position when the window is idle; in memory also where the window starts.
+    std::size_t position_ = 0;
     Mode mode_ = Mode::kIdle;
-    std::size_t used_ = 0;  // bytes in the block: written fields, or bytes read
-    std::size_t next_ = 0;  // reading: the first byte not yet handed out
+    unsigned char* window_ = nullptr;
+    std::size_t next_ = 0;   // the next byte of the window to write or read
+    std::size_t limit_ = 0;  // the end of the window: its room, or the bytes there to read
 };
 
 /// The four scratch files of an attempt, in the order they are opened.

@@ -242,8 +242,13 @@ struct EngineOnFailingFiles {
         static_cast<ProjectDataSet&>(output) = input;
         settings.minimallyConstrained = true;
         setTemporaryFileOpener(opener);
+        // Every byte goes to the files, which a network this small would otherwise never reach.
+        setScratchMemoryLimit(0);
     }
-    ~EngineOnFailingFiles() { setTemporaryFileOpener(nullptr); }
+    ~EngineOnFailingFiles() {
+        setTemporaryFileOpener(nullptr);
+        setScratchMemoryLimit(kDefaultScratchMemoryLimit);
+    }
     InProcessFrontEnd frontEnd;
     ProjectDataSet input;
     AdjustedDataSet output;
