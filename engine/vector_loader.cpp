@@ -114,8 +114,8 @@ bool AdjustmentEngine::loadVectors() {
             continue;
         VectorObservationRecord vector;
         input_.vectorLabels(vector.label1, vector.label2);
-        const RecordNumberText number(std::as_const(input_).currentVector());
         if (!output_.seekVector(vector.label1, vector.label2)) {
+            const RecordNumberText number(std::as_const(input_).currentVector());
             report_.print("Error: The vector #%s:%4.4s-%4.4s not found\n", number.text,
                           vector.label1, vector.label2);
             return false;
@@ -139,6 +139,7 @@ bool AdjustmentEngine::loadVectors() {
             continue;
         }
         if (!measurementIsUsable(*std::as_const(input_).currentVector())) {
+            const RecordNumberText number(std::as_const(input_).currentVector());
             return reportError(
                 "Error: The vector #%s:%4.4s-%4.4s has invalid components or sigmas\n", number.text,
                 vector.label1, vector.label2);
