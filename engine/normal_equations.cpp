@@ -1,6 +1,6 @@
 // Accumulating the normal equations from the equation records and solving them.
-#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "engine/adjustment_engine.h"
 #include "engine/cholesky.h"
@@ -10,13 +10,20 @@ namespace {
 
 // Adds the coefficients of an unknown named more than once (a vector whose two ends are the same
 // site names each of its unknowns twice) and orders the terms by unknown number, so that every
-// product lands in the upper triangle once. A fixed number of passes over a short list: it ends
-// whatever the numbers are, equal ones included.
+// product lands in the upper triangle once. The sort is stable (terms of equal numbers keep their
+// order, so repeated coefficients are added in the order written) and ends whatever the numbers
+// are; the terms of a vector equation come as two ascending runs of site unknowns and an
+// ascending run of bias unknowns, which insertion orders in a few steps.
 int mergeAndSortTerms(EquationTerm* terms, int count) {
-    for (int pass = 0; pass < count; ++pass)
-        for (int k = 0; k + 1 < count - pass; ++k)
-            if (terms[k].unknown > terms[k + 1].unknown)
-                std::swap(terms[k], terms[k + 1]);
+    for (int k = 1; k < count; ++k) {
+        const EquationTerm term = terms[k];
+        int at = k;
+        while (at > 0 && terms[at - 1].unknown > term.unknown) {
+            terms[at] = terms[at - 1];
+            --at;
+        }
+        terms[at] = term;
+    }
     int kept = 0;
     for (int k = 0; k < count; ++k) {
         if (kept > 0 && terms[k].unknown != 0 && terms[kept - 1].unknown == terms[k].unknown) {
@@ -50,20 +57,30 @@ bool AdjustmentEngine::accumulateNormals() {
         const double p = equation.weight;
         if (p == 0)
             continue;
+        // The terms of this solve's unknowns, in order; a fixed coordinate (0), or a number that
+        // is not an unknown of this solve, adds nothing.
+        int unknown[kVectorEquationTerms];
+        double coefficient[kVectorEquationTerms];
+        int used = 0;
         for (int r = 0; r < count; ++r) {
-            const int ur = equation.terms[r].unknown;
-            if (ur < 1 || ur > n)
-                continue;  // fixed coordinate (0), or not an unknown of this solve
-            const double cr = equation.terms[r].coefficient;
-            for (int c = r; c < count; ++c) {
-                const int uc = equation.terms[c].unknown;
-                if (uc < 1 || uc > n)
-                    continue;
-                float& element = normalMatrix_.at(ur, uc);
-                // The product is formed in double precision; the sum is stored as a float.
-                element = static_cast<float>(element + cr * equation.terms[c].coefficient * p);
+            if (equation.terms[r].unknown >= 1 && equation.terms[r].unknown <= n) {
+                unknown[used] = equation.terms[r].unknown;
+                coefficient[used] = equation.terms[r].coefficient;
+                ++used;
             }
-            s.solution[ur] -= cr * (p * equation.misclosure);
+        }
+        float* const packed = normalMatrix_.data();
+        for (int r = 0; r < used; ++r) {
+            // Element (ur, uc) of row ur is at rowStart + uc.
+            const std::ptrdiff_t rowStart =
+                static_cast<std::ptrdiff_t>(packedIndex(unknown[r], unknown[r], n)) - unknown[r];
+            const double cr = coefficient[r];
+            for (int c = r; c < used; ++c) {
+                float& element = packed[rowStart + unknown[c]];
+                // The product is formed in double precision; the sum is stored as a float.
+                element = static_cast<float>(element + cr * coefficient[c] * p);
+            }
+            s.solution[unknown[r]] -= cr * (p * equation.misclosure);
         }
     }
     return true;
