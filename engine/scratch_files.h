@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "dataset/little_endian.h"
+
 namespace torvek {
 
 /// Opens the anonymous temporary file behind a ScratchFile: the standard library's tmpfile
@@ -64,17 +66,13 @@ class ScratchFile {
     bool onFile() const { return onFile_; }
 
     bool putInt32(std::int32_t value) {
-        unsigned char b[4];
-        for (int i = 0; i < 4; ++i)
-            b[i] = static_cast<unsigned char>(std::uint32_t(value) >> (8 * i));
+        std::uint8_t b[4];
+        storeInt32(b, value);
         return putBytes(b, 4);
     }
     bool putDouble(double value) {
-        std::uint64_t raw;
-        std::memcpy(&raw, &value, 8);
-        unsigned char b[8];
-        for (int i = 0; i < 8; ++i)
-            b[i] = static_cast<unsigned char>(raw >> (8 * i));
+        std::uint8_t b[8];
+        storeDouble(b, value);
         return putBytes(b, 8);
     }
     bool putBytes(const void* bytes, std::size_t size) {
@@ -87,21 +85,15 @@ class ScratchFile {
     }
     /// The readers leave the value 0 (or the bytes zero) when the file ends early.
     bool getInt32(std::int32_t& value) {
-        unsigned char b[4];
+        std::uint8_t b[4];
         const bool ok = getBytes(b, 4);
-        std::uint32_t raw = 0;
-        for (int i = 0; i < 4; ++i)
-            raw |= std::uint32_t(b[i]) << (8 * i);
-        value = static_cast<std::int32_t>(raw);
+        value = loadInt32(b);
         return ok;
     }
     bool getDouble(double& value) {
-        unsigned char b[8];
+        std::uint8_t b[8];
         const bool ok = getBytes(b, 8);
-        std::uint64_t raw = 0;
-        for (int i = 0; i < 8; ++i)
-            raw |= std::uint64_t(b[i]) << (8 * i);
-        std::memcpy(&value, &raw, 8);
+        value = loadDouble(b);
         return ok;
     }
     bool getBytes(void* bytes, std::size_t size) {
@@ -111,6 +103,16 @@ class ScratchFile {
             return true;
         }
         return getBytesSlowly(bytes, size);
+    }
+    /// The next `size` bytes, consumed, where they lie together in the window; null, with nothing
+    /// consumed, where they do not (then readBytes). The pointer stays valid until the next call.
+    const std::uint8_t* takeBytes(std::size_t size) {
+        if (mode_ == Mode::kReading && size <= limit_ - next_) {
+            const std::uint8_t* bytes = window_ + next_;
+            next_ += size;
+            return bytes;
+        }
+        return nullptr;
     }
     /// Reads up to `size` bytes, fewer only where the file ends; returns how many. The bytes not
     /// read are zero.

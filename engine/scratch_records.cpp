@@ -39,8 +39,15 @@ class Packer {
 // reads as 0 (or zero bytes), as the field-by-field reads of a short file gave.
 class Unpacker {
   public:
+    // Read in place where the record lies whole in the file's window, else copied here.
     Unpacker(ScratchFile& file, std::size_t size) : size_(size) {
-        valid_ = file.readBytes(bytes_, size);
+        bytes_ = file.takeBytes(size);
+        if (bytes_ != nullptr) {
+            valid_ = size;
+        } else {
+            valid_ = file.readBytes(copy_, size);
+            bytes_ = copy_;
+        }
     }
     bool complete() const { return valid_ == size_; }
     void int32(std::int32_t& value) {
@@ -62,7 +69,8 @@ class Unpacker {
   private:
     bool holds(std::size_t width) const { return at_ + width <= valid_; }
 
-    std::uint8_t bytes_[kLargestRecord];
+    const std::uint8_t* bytes_;
+    std::uint8_t copy_[kLargestRecord];
     std::size_t size_;
     std::size_t valid_ = 0;
     std::size_t at_ = 0;
@@ -181,26 +189,33 @@ bool writeEquation(ScratchFile& f, const EquationRecord& r, bool control) {
 }
 
 bool readEquation(ScratchFile& f, EquationRecord& r, bool control) {
-    r = EquationRecord{};
-    if (!f.getInt32(r.termCount) || r.termCount < 1 || r.termCount > kVectorEquationTerms) {
-        r.termCount = 0;
+    std::int32_t count = 0;
+    if (!f.getInt32(count) || count < 1 || count > kVectorEquationTerms) {
+        r = EquationRecord{};
         return false;
     }
-    Unpacker u(f,
-               r.termCount * kTermBytes + kEquationTailBytes + (control ? kControlTailBytes : 0));
-    for (int i = 0; i < r.termCount; ++i) {
+    // Every field is set below, each only once: a run reads some fifty thousand equations.
+    r.termCount = count;
+    Unpacker u(f, count * kTermBytes + kEquationTailBytes + (control ? kControlTailBytes : 0));
+    for (int i = 0; i < count; ++i) {
         u.int32(r.terms[i].unknown);
         u.real(r.terms[i].coefficient);
     }
+    for (int i = count; i < kVectorEquationTerms; ++i)
+        r.terms[i] = EquationTerm{};
     u.real(r.misclosure);
     u.real(r.weight);
     if (control) {
         u.int32(r.siteIndex);
         u.text(r.label, sizeof r.label);
         u.text(r.nameSlot, kNameSlotSize);
+        r.label[sizeof r.label - 1] = '\0';
+        r.nameSlot[kNameSlotSize - 1] = '\0';
+    } else {
+        r.siteIndex = 0;
+        std::memset(r.label, 0, sizeof r.label);
+        std::memset(r.nameSlot, 0, kNameSlotSize);
     }
-    r.label[sizeof r.label - 1] = '\0';
-    r.nameSlot[kNameSlotSize - 1] = '\0';
     return u.complete();
 }
 
