@@ -1,4 +1,5 @@
 // Accumulating the normal equations from the equation records and solving them.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -35,6 +36,72 @@ int mergeAndSortTerms(EquationTerm* terms, int count) {
     return kept;
 }
 
+// Equations that name the same unknowns, accumulated together: a vector's three equations (north,
+// east, up) do. Each element of the normal matrix then receives the products of the equations one
+// after the other, in the order the equations were written, exactly as when each equation is
+// accumulated in turn; only the matrix is visited once instead of three times.
+struct EquationGroup {
+    static constexpr int kMaxEquations = 3;
+    int equations = 0;
+    // The unknowns of this solve that the equations name, in ascending order; a fixed
+    // coordinate (0), or a number that is not an unknown of this solve, adds nothing.
+    int terms = 0;
+    int unknown[kVectorEquationTerms];
+    double coefficient[kMaxEquations][kVectorEquationTerms];
+    double weight[kMaxEquations];
+    double misclosure[kMaxEquations];
+
+    // Adds the equation if it fits: same unknowns, room left. False, having changed nothing,
+    // otherwise.
+    bool add(const EquationRecord& equation, int count, int n) {
+        if (equations == kMaxEquations)
+            return false;
+        int kept[kVectorEquationTerms];
+        double values[kVectorEquationTerms];
+        int used = 0;
+        for (int r = 0; r < count; ++r) {
+            if (equation.terms[r].unknown >= 1 && equation.terms[r].unknown <= n) {
+                kept[used] = equation.terms[r].unknown;
+                values[used] = equation.terms[r].coefficient;
+                ++used;
+            }
+        }
+        if (equations == 0) {
+            terms = used;
+            std::copy(kept, kept + used, unknown);
+        } else if (used != terms || !std::equal(kept, kept + used, unknown)) {
+            return false;
+        }
+        std::copy(values, values + used, coefficient[equations]);
+        weight[equations] = equation.weight;
+        misclosure[equations] = equation.misclosure;
+        ++equations;
+        return true;
+    }
+
+    // Adds the group to the packed matrix of order n and to the right-hand side u, then empties
+    // the group.
+    void accumulateInto(float* packed, int n, std::vector<double>& u) {
+        for (int r = 0; r < terms; ++r) {
+            // Element (ur, uc) of row ur is at rowStart + uc.
+            const std::ptrdiff_t rowStart =
+                static_cast<std::ptrdiff_t>(packedIndex(unknown[r], unknown[r], n)) - unknown[r];
+            for (int c = r; c < terms; ++c) {
+                float element = packed[rowStart + unknown[c]];
+                for (int e = 0; e < equations; ++e) {
+                    // The product is formed in double precision; the sum is stored as a float.
+                    element = static_cast<float>(element +
+                                                 coefficient[e][r] * coefficient[e][c] * weight[e]);
+                }
+                packed[rowStart + unknown[c]] = element;
+            }
+            for (int e = 0; e < equations; ++e)
+                u[unknown[r]] -= coefficient[e][r] * (weight[e] * misclosure[e]);
+        }
+        equations = 0;
+    }
+};
+
 }  // namespace
 
 bool AdjustmentEngine::accumulateNormals() {
@@ -46,7 +113,9 @@ bool AdjustmentEngine::accumulateNormals() {
         s.solution[u] = s.solutionSigma[u] = 0;
     normalMatrix_.setOrder(n);
     normalMatrix_.clear();
+    float* const packed = normalMatrix_.data();
     scratch_.equationScratch.rewind();
+    EquationGroup group;
     for (int record = 0; record < s.observationCount; ++record) {
         EquationRecord equation;
         if (!readEquation(scratch_.equationScratch, equation, record < s.controlConstraintCount))
@@ -54,35 +123,14 @@ bool AdjustmentEngine::accumulateNormals() {
         int count = equation.termCount;
         if (count != 1)
             count = mergeAndSortTerms(equation.terms, count);
-        const double p = equation.weight;
-        if (p == 0)
-            continue;
-        // The terms of this solve's unknowns, in order; a fixed coordinate (0), or a number that
-        // is not an unknown of this solve, adds nothing.
-        int unknown[kVectorEquationTerms];
-        double coefficient[kVectorEquationTerms];
-        int used = 0;
-        for (int r = 0; r < count; ++r) {
-            if (equation.terms[r].unknown >= 1 && equation.terms[r].unknown <= n) {
-                unknown[used] = equation.terms[r].unknown;
-                coefficient[used] = equation.terms[r].coefficient;
-                ++used;
-            }
-        }
-        float* const packed = normalMatrix_.data();
-        for (int r = 0; r < used; ++r) {
-            // Element (ur, uc) of row ur is at rowStart + uc.
-            const std::ptrdiff_t rowStart =
-                static_cast<std::ptrdiff_t>(packedIndex(unknown[r], unknown[r], n)) - unknown[r];
-            const double cr = coefficient[r];
-            for (int c = r; c < used; ++c) {
-                float& element = packed[rowStart + unknown[c]];
-                // The product is formed in double precision; the sum is stored as a float.
-                element = static_cast<float>(element + cr * coefficient[c] * p);
-            }
-            s.solution[unknown[r]] -= cr * (p * equation.misclosure);
+        if (equation.weight == 0)
+            continue;  // adds nothing
+        if (!group.add(equation, count, n)) {
+            group.accumulateInto(packed, n, s.solution);
+            group.add(equation, count, n);
         }
     }
+    group.accumulateInto(packed, n, s.solution);
     return true;
 }
 
