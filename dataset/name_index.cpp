@@ -85,6 +85,7 @@ std::size_t bucketSlot(std::uint64_t key, std::size_t mask) {
 }  // namespace
 
 void VectorNameIndex::invalidate() {
+    ascending_ = false;
     entries_.clear();
     buckets_.clear();
     built_ = false;
@@ -97,7 +98,7 @@ const VectorNameIndex::Bucket* VectorNameIndex::bucketOf(std::uint64_t key) cons
         const Bucket& bucket = buckets_[slot];
         if (bucket.count == 0)
             return nullptr;
-        if (bucket.key == key)
+        if (entries_[bucket.first].key == key)
             return &bucket;
     }
 }
@@ -105,13 +106,24 @@ const VectorNameIndex::Bucket* VectorNameIndex::bucketOf(std::uint64_t key) cons
 bool VectorNameIndex::build(const std::vector<VectorRecord>& vectors) {
     if (!fitsIndex(vectors.size()))
         return false;
+    ascending_ = true;
+    for (std::size_t k = 1; k < vectors.size() && ascending_; ++k)
+        ascending_ = vectors[k].recordNumber > vectors[k - 1].recordNumber;
+    if (ascending_) {
+        built_ = true;
+        return true;
+    }
+    return buildByName(vectors);
+}
+
+bool VectorNameIndex::buildByName(const std::vector<VectorRecord>& vectors) {
     // Twice the vectors, rounded up to a power of two: at most half the buckets are used.
     std::size_t bucketCount = 2;
     while (bucketCount < 2 * vectors.size())
         bucketCount *= 2;
     try {
         entries_.resize(vectors.size());
-        buckets_.assign(bucketCount, Bucket{0, 0, 0});
+        buckets_.assign(bucketCount, Bucket{0, 0});
     } catch (const std::bad_alloc&) {
         entries_.clear();
         buckets_.clear();
@@ -139,33 +151,53 @@ bool VectorNameIndex::build(const std::vector<VectorRecord>& vectors) {
         std::size_t end = k + 1;
         while (end < entries_.size() && entries_[end].key == entries_[k].key)
             ++end;
-        buckets_[slot] = {entries_[k].key, std::uint32_t(k), std::uint32_t(end - k)};
+        buckets_[slot] = {std::uint32_t(k), std::uint32_t(end - k)};
     }
     built_ = true;
     return true;
 }
 
-std::size_t VectorNameIndex::findFirstAtLeast(const std::vector<VectorRecord>& vectors,
-                                              const char* from, const char* to,
-                                              std::int32_t wanted) {
+std::size_t VectorNameIndex::find(const std::vector<VectorRecord>& vectors, const char* from,
+                                  const char* to, std::int32_t wanted) {
+    std::size_t found = vectors.size();
     if (!trusted_ || (!built_ && !build(vectors))) {
         for (std::size_t k = 0; k < vectors.size(); ++k) {
             const VectorRecord& v = vectors[k];
             // The number is tested first: it is the cheapest of the three conditions.
             if (v.recordNumber >= wanted && compareSiteNames(v.fromSite.data(), from, false) == 0 &&
-                compareSiteNames(v.toSite.data(), to, false) == 0)
-                return k;
+                compareSiteNames(v.toSite.data(), to, false) == 0) {
+                found = k;
+                break;
+            }
         }
-        return vectors.size();
+    } else if (ascending_) {
+        // The vector numbered `wanted`, looked for first where the usual numbering puts it.
+        const std::size_t usual = static_cast<std::size_t>(wanted) - 1;
+        if (wanted >= 1 && usual < vectors.size() && vectors[usual].recordNumber == wanted) {
+            found = usual;
+        } else {
+            const auto first = std::partition_point(
+                vectors.begin(), vectors.end(),
+                [wanted](const VectorRecord& v) { return v.recordNumber < wanted; });
+            found = static_cast<std::size_t>(first - vectors.begin());
+        }
+        if (found < vectors.size() &&
+            (compareSiteNames(vectors[found].fromSite.data(), from, false) != 0 ||
+             compareSiteNames(vectors[found].toSite.data(), to, false) != 0))
+            found = vectors.size();
+    } else {
+        const Bucket* bucket =
+            bucketOf(vectorKey(siteNameKey(from, false), siteNameKey(to, false)));
+        if (bucket != nullptr) {
+            const auto first = entries_.begin() + bucket->first;
+            const auto last = first + bucket->count;
+            const auto entry = std::partition_point(
+                first, last, [wanted](const Entry& e) { return e.largestNumber < wanted; });
+            if (entry != last)
+                found = entry->position;
+        }
     }
-    const Bucket* bucket = bucketOf(vectorKey(siteNameKey(from, false), siteNameKey(to, false)));
-    if (bucket == nullptr)
-        return vectors.size();
-    const auto first = entries_.begin() + bucket->first;
-    const auto last = first + bucket->count;
-    const auto found = std::partition_point(
-        first, last, [wanted](const Entry& e) { return e.largestNumber < wanted; });
-    return found != last ? found->position : vectors.size();
+    return found < vectors.size() && vectors[found].recordNumber == wanted ? found : vectors.size();
 }
 
 }  // namespace torvek

@@ -61,11 +61,13 @@ class VectorNameIndex {
         return *this;
     }
 
-    // Position in `vectors` of the first vector in list order whose start and end names equal
-    // the first four characters of `from` and `to` (compareSiteNames, case-sensitive) and whose
-    // record number is at least `wanted`; vectors.size() when there is none.
-    std::size_t findFirstAtLeast(const std::vector<VectorRecord>& vectors, const char* from,
-                                 const char* to, std::int32_t wanted);
+    // What the ordered scan of seekVector finds, `wanted` >= 0: the first vector in list order
+    // whose start and end names equal the first four characters of `from` and `to`
+    // (compareSiteNames, case-sensitive) and whose record number is at least `wanted` decides.
+    // Its position when its number is `wanted`; vectors.size() when it has a larger number or
+    // there is no such vector.
+    std::size_t find(const std::vector<VectorRecord>& vectors, const char* from, const char* to,
+                     std::int32_t wanted);
     void invalidate();
     void distrust() { trusted_ = false; }
 
@@ -80,13 +82,17 @@ class VectorNameIndex {
     };
     // Where the entries of one key lie in entries_: [first, first + count).
     struct Bucket {
-        std::uint64_t key;
         std::uint32_t first;
         std::uint32_t count;  // 0: an empty bucket
     };
     bool build(const std::vector<VectorRecord>& vectors);
+    bool buildByName(const std::vector<VectorRecord>& vectors);
     const Bucket* bucketOf(std::uint64_t key) const;
 
+    // Record numbers that rise along the list (as the data set gives them, 1, 2, 3, ...) need no
+    // name index: the only vector that can be found for a number is the one that has it, since
+    // every vector before it has a smaller number.
+    bool ascending_ = false;
     std::vector<Entry> entries_;  // by key, then by position
     // Open addressing on the keys, a power of two in size and at most half full, so that a
     // lookup costs a probe or two whatever the number of vectors.

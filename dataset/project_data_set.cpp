@@ -193,13 +193,8 @@ bool ProjectDataSet::seekVector(const char* label1, const char* label2) {
     }
     // The first candidate decides: a later vector with the wanted number is not looked for, so
     // a candidate with a larger number ends the lookup at the end position.
-    vectorCursor_ = vectorIndex_.findFirstAtLeast(contents_.vectors, label1, label2, wanted);
-    if (vectorCursor_ < contents_.vectors.size() &&
-        contents_.vectors[vectorCursor_].recordNumber == wanted) {
-        return true;
-    }
-    vectorCursor_ = contents_.vectors.size();
-    return false;
+    vectorCursor_ = vectorIndex_.find(contents_.vectors, label1, label2, wanted);
+    return vectorCursor_ < contents_.vectors.size();
 }
 
 bool ProjectDataSet::vectorLabels(char* label1, char* label2) const {
