@@ -9,32 +9,74 @@
 namespace torvek {
 namespace {
 
-// Adds the coefficients of an unknown named more than once (a vector whose two ends are the same
-// site names each of its unknowns twice) and orders the terms by unknown number, so that every
-// product lands in the upper triangle once. The sort is stable (terms of equal numbers keep their
-// order, so repeated coefficients are added in the order written) and ends whatever the numbers
-// are; the terms of a vector equation come as two ascending runs of site unknowns and an
-// ascending run of bias unknowns, which insertion orders in a few steps.
-int mergeAndSortTerms(EquationTerm* terms, int count) {
-    for (int k = 1; k < count; ++k) {
-        const EquationTerm term = terms[k];
-        int at = k;
-        while (at > 0 && terms[at - 1].unknown > term.unknown) {
-            terms[at] = terms[at - 1];
-            --at;
-        }
-        terms[at] = term;
-    }
+// How the terms of an equation become the terms it adds to the normal equations: coefficients of
+// an unknown named more than once (a vector whose two ends are the same site names each of its
+// unknowns twice) added up in the order written, the unknowns ordered by number so that every
+// product lands in the upper triangle once, and fixed coordinates (0) and numbers that are not
+// unknowns of this solve left out. The plan depends only on the unknown numbers as written, so the
+// three equations of a vector share one.
+struct TermPlan {
+    // The unknown numbers it was made for, as written; count -1: made for none yet.
+    int count = -1;
+    int named[kVectorEquationTerms];
+    // The unknowns of this solve, ascending; the coefficient of unknown[k] is the sum of the
+    // written terms source[first[k]] .. source[first[k + 1] - 1], in that order.
     int kept = 0;
-    for (int k = 0; k < count; ++k) {
-        if (kept > 0 && terms[k].unknown != 0 && terms[kept - 1].unknown == terms[k].unknown) {
-            terms[kept - 1].coefficient += terms[k].coefficient;
-        } else {
-            terms[kept++] = terms[k];
+    int unknown[kVectorEquationTerms];
+    int first[kVectorEquationTerms + 1];
+    int source[kVectorEquationTerms];
+
+    bool fits(const EquationRecord& equation) const {
+        if (equation.termCount != count)
+            return false;
+        for (int k = 0; k < count; ++k)
+            if (equation.terms[k].unknown != named[k])
+                return false;
+        return true;
+    }
+
+    void make(const EquationRecord& equation, int n) {
+        count = equation.termCount;
+        int order[kVectorEquationTerms];
+        for (int k = 0; k < count; ++k) {
+            named[k] = equation.terms[k].unknown;
+            // A stable insertion: the terms of a vector equation come as two ascending runs of
+            // site unknowns and an ascending run of bias unknowns, ordered in a few steps.
+            int at = k;
+            while (at > 0 && named[order[at - 1]] > named[k]) {
+                order[at] = order[at - 1];
+                --at;
+            }
+            order[at] = k;
+        }
+        kept = 0;
+        int sources = 0;
+        for (int k = 0; k < count;) {
+            const int u = named[order[k]];
+            int end = k + 1;
+            while (u != 0 && end < count && named[order[end]] == u)
+                ++end;
+            if (u >= 1 && u <= n) {
+                unknown[kept] = u;
+                first[kept] = sources;
+                for (int j = k; j < end; ++j)
+                    source[sources++] = order[j];
+                ++kept;
+            }
+            k = end;
+        }
+        first[kept] = sources;
+    }
+
+    void coefficients(const EquationRecord& equation, double* out) const {
+        for (int k = 0; k < kept; ++k) {
+            double sum = equation.terms[source[first[k]]].coefficient;
+            for (int j = first[k] + 1; j < first[k + 1]; ++j)
+                sum += equation.terms[source[j]].coefficient;
+            out[k] = sum;
         }
     }
-    return kept;
-}
+};
 
 // Equations that name the same unknowns, accumulated together: a vector's three equations (north,
 // east, up) do. Each element of the normal matrix then receives the products of the equations one
@@ -43,8 +85,6 @@ int mergeAndSortTerms(EquationTerm* terms, int count) {
 struct EquationGroup {
     static constexpr int kMaxEquations = 3;
     int equations = 0;
-    // The unknowns of this solve that the equations name, in ascending order; a fixed
-    // coordinate (0), or a number that is not an unknown of this solve, adds nothing.
     int terms = 0;
     int unknown[kVectorEquationTerms];
     double coefficient[kMaxEquations][kVectorEquationTerms];
@@ -53,26 +93,16 @@ struct EquationGroup {
 
     // Adds the equation if it fits: same unknowns, room left. False, having changed nothing,
     // otherwise.
-    bool add(const EquationRecord& equation, int count, int n) {
+    bool add(const EquationRecord& equation, const TermPlan& plan) {
         if (equations == kMaxEquations)
             return false;
-        int kept[kVectorEquationTerms];
-        double values[kVectorEquationTerms];
-        int used = 0;
-        for (int r = 0; r < count; ++r) {
-            if (equation.terms[r].unknown >= 1 && equation.terms[r].unknown <= n) {
-                kept[used] = equation.terms[r].unknown;
-                values[used] = equation.terms[r].coefficient;
-                ++used;
-            }
-        }
         if (equations == 0) {
-            terms = used;
-            std::copy(kept, kept + used, unknown);
-        } else if (used != terms || !std::equal(kept, kept + used, unknown)) {
+            terms = plan.kept;
+            std::copy(plan.unknown, plan.unknown + plan.kept, unknown);
+        } else if (plan.kept != terms || !std::equal(unknown, unknown + terms, plan.unknown)) {
             return false;
         }
-        std::copy(values, values + used, coefficient[equations]);
+        plan.coefficients(equation, coefficient[equations]);
         weight[equations] = equation.weight;
         misclosure[equations] = equation.misclosure;
         ++equations;
@@ -115,19 +145,19 @@ bool AdjustmentEngine::accumulateNormals() {
     normalMatrix_.clear();
     float* const packed = normalMatrix_.data();
     scratch_.equationScratch.rewind();
+    TermPlan plan;
     EquationGroup group;
     for (int record = 0; record < s.observationCount; ++record) {
         EquationRecord equation;
         if (!readEquation(scratch_.equationScratch, equation, record < s.controlConstraintCount))
             break;
-        int count = equation.termCount;
-        if (count != 1)
-            count = mergeAndSortTerms(equation.terms, count);
         if (equation.weight == 0)
             continue;  // adds nothing
-        if (!group.add(equation, count, n)) {
+        if (!plan.fits(equation))
+            plan.make(equation, n);
+        if (!group.add(equation, plan)) {
             group.accumulateInto(packed, n, s.solution);
-            group.add(equation, count, n);
+            group.add(equation, plan);
         }
     }
     group.accumulateInto(packed, n, s.solution);
