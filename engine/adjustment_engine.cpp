@@ -116,6 +116,9 @@ bool AdjustmentEngine::runAttempt() {
         return false;
     if (!runAdjustmentTests() || !scratchFilesHealthy())
         return false;
+    // The tests were the equations' last reader: their memory, the largest the engine holds,
+    // is given back before the inverse and the precisions are formed.
+    scratch_.equationScratch.close();
     rescaleSigmas();
     return storeResults();
 }
