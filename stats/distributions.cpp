@@ -221,7 +221,9 @@ double chiSquareTail(double x, int df, const std::vector<double>& logSums) {
     }
     double e = even ? 1.0 : kInverseSqrtPi / std::sqrt(a);
     double c = 0.0;
-    while (z <= xl) {
+    // Once the terms, which shrink by a / z, have fallen to zero every later one is zero and
+    // adds nothing: the sum is complete, long before z reaches xl for a large df.
+    while (z <= xl && e != 0.0) {
         e = e * a / z;
         c = c + e;
         z = z + 1.0;
