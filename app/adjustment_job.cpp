@@ -71,13 +71,17 @@ void AdjustmentJob::run() {
     if (refuseUnsafePaths())
         return;
     outputDataSet_.resetFile();
-    if (!inputDataSet_.load())
+    const bool inputRead = inputDataSet_.load();
+    if (!inputRead)
         printError("Error: Cannot read the input data set %s\n", inputPath_);
     if (!platform::copyFile(inputDataSet_.fileName().c_str(), outputDataSet_.fileName().c_str())) {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
     }
-    outputDataSet_.load();
+    // The copy holds the bytes just read: its content is taken from memory rather than read and
+    // decoded a second time.
+    if (!inputRead || !outputDataSet_.readContents(inputDataSet_))
+        outputDataSet_.load();
 
     ConnectivityResult connectivity =
         checkConnectivity(inputDataSet_, outputDataSet_, report_, progress_, true);

@@ -115,6 +115,21 @@ bool ProjectDataSet::readImage(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+bool ProjectDataSet::readContents(const ProjectDataSet& source) {
+    if (&source == this) {
+        placeCursorsOnLastRecords();
+        return true;
+    }
+    try {
+        DataSetContents copy = source.contents_;
+        contents_ = std::move(copy);
+    } catch (const std::exception&) {
+        return false;
+    }
+    placeCursorsOnLastRecords();
+    return true;
+}
+
 bool ProjectDataSet::writeFile(const std::string& path) const {
     return writeDataSetFile(path, contents_);
 }

@@ -75,6 +75,10 @@ class ProjectDataSet {
     bool writeFile(const std::string& path) const;
     // readFile and writeFile on a file image held in memory (decodeDataSet, encodeDataSet).
     bool readImage(std::span<const std::uint8_t> bytes);
+    // Replaces the content with that of `source` (counts, header, lists) as readFile would with
+    // a copy of the file `source` was read from; the file name stays. On failure (no storage)
+    // nothing changes.
+    bool readContents(const ProjectDataSet& source);
     std::vector<std::uint8_t> writeImage() const { return encodeDataSet(contents_); }
 
     // ---- Adding records ------------------------------------------------------------------------
