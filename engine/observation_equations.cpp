@@ -1,7 +1,9 @@
 // The linearised observation equations of one iteration: control constraints, bias constraints
 // and three equations per vector along the reference point's north, east and up axes.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "engine/adjustment_engine.h"
 #include "geodesy/ellipsoid.h"
@@ -81,23 +83,27 @@ bool AdjustmentEngine::formEquations() {
         }
         const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
         const double rho = kArcsecondsPerRadian;
+        // frames[k][b][a]: cosine between the reference axis a and site k's axis b. It depends on
+        // the site's current position only, so it is formed once per site rather than once per
+        // vector end (slot 0, a site not loaded, included).
+        const int sites = std::min(s.loadedSiteCount, kMaxSites);
+        std::vector<Matrix3> frames(static_cast<std::size_t>(sites) + 1);
+        for (int k = 0; k <= sites; ++k) {
+            const SiteState& site = s.sites[k];
+            frames[k] =
+                transposeProduct(r0, localFrameMatrix(site.sinLatitude, site.cosLatitude,
+                                                      site.sinLongitude, site.cosLongitude));
+        }
         for (int v = 0; v < vectors; ++v) {
             VectorObservationRecord vector;
             if (!readRecord(scratch_.vectorScratch, vector))
                 break;
-            const int i =
-                vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
-            const int j =
-                vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
+            const int i = vector.fromSite >= 1 && vector.fromSite <= sites ? vector.fromSite : 0;
+            const int j = vector.toSite >= 1 && vector.toSite <= sites ? vector.toSite : 0;
             const SiteState& from = s.sites[i];
             const SiteState& to = s.sites[j];
-            const Matrix3 ri = localFrameMatrix(from.sinLatitude, from.cosLatitude,
-                                                from.sinLongitude, from.cosLongitude);
-            const Matrix3 rj =
-                localFrameMatrix(to.sinLatitude, to.cosLatitude, to.sinLongitude, to.cosLongitude);
-            // fi[b][a]: cosine between the reference axis a and site i's axis b.
-            const Matrix3 fi = transposeProduct(r0, ri);
-            const Matrix3 fj = transposeProduct(r0, rj);
+            const Matrix3& fi = frames[i];
+            const Matrix3& fj = frames[j];
             const Vector3 t = localFromCartesian(r0, {vector.dX, vector.dY, vector.dZ});
             const Vector3 w = {to.x - from.x - vector.dX, to.y - from.y - vector.dY,
                                to.z - from.z - vector.dZ};
