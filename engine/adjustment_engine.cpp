@@ -46,6 +46,7 @@ bool AdjustmentEngine::adjust() {
 }
 
 void AdjustmentEngine::endAttempt() {
+    normalsFormed_ = false;
     normalMatrix_.release();
     scratch_.closeAll();
 }

@@ -47,6 +47,8 @@ class AdjustmentEngine {
     /// Settles the bias constraints and loads the vectors in use with their weights.
     bool loadVectors();
     /// Writes the observation equations of the current coordinates to the equation scratch file.
+    /// Within the limits it also adds them to the normal equations as the next mode 0 solve
+    /// would, sparing it the reading back.
     bool formEquations();
     /// Mode 0: accumulate, check, factorise, solve, invert the factor, corrections and sigmas.
     /// Mode 2: turns the inverted factor into the full inverse of the normal matrix.
@@ -80,6 +82,9 @@ class AdjustmentEngine {
   private:
     /// Builds siteSlotIndex_ from the loaded sites.
     void indexSiteSlots();
+    /// Allocates the normal matrix for order n and clears it and the right-hand side, the start
+    /// of an accumulation; false when it cannot be allocated.
+    bool startNormals(int n);
     bool runAttempt();
     bool iterate();
     void rescaleSigmas();
@@ -103,6 +108,9 @@ class AdjustmentEngine {
     /// The loaded sites' name keys (siteNameKey, case-sensitive) with their slots, by key then
     /// slot; empty until loadSites has loaded every site of the attempt.
     std::vector<std::pair<std::uint32_t, int>> siteSlotIndex_;
+    /// formEquations added this iteration's equations to the normal matrix and the right-hand
+    /// side as it wrote them, so the next mode 0 solve need not read them back.
+    bool normalsFormed_ = false;
     NormalMatrix normalMatrix_;
     ScratchFiles scratch_;
 };

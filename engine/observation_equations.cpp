@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "engine/adjustment_engine.h"
+#include "engine/normal_accumulation.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/local_frame.h"
 
@@ -28,6 +30,19 @@ EquationRecord singleTermEquation(int unknown, double misclosure, double weight)
 
 bool AdjustmentEngine::formEquations() {
     AdjustmentState& s = *state_;
+    // The equations are added to the normal equations as they are written, when their number
+    // is within the limits (the driver refuses it otherwise) and the matrix can be had (the solve
+    // reports it otherwise).
+    normalsFormed_ = false;
+    const int n = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
+    std::optional<NormalAccumulator> accumulator;
+    if (s.loadedSiteCount <= kMaxSites && n <= kMaxUnknowns && startNormals(n))
+        accumulator.emplace(normalMatrix_.data(), n, s.solution.data());
+    const auto write = [&](const EquationRecord& equation, bool control) {
+        writeEquation(scratch_.equationScratch, equation, control);
+        if (accumulator)
+            accumulator->add(equation);
+    };
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();
     scratch_.controlScratch.rewind();
@@ -64,7 +79,7 @@ bool AdjustmentEngine::formEquations() {
         equation.siteIndex = control.siteIndex;
         std::memcpy(equation.label, control.label, sizeof equation.label);
         std::memcpy(equation.nameSlot, site.nameSlot, kNameSlotSize);
-        writeEquation(scratch_.equationScratch, equation, true);
+        write(equation, true);
     }
 
     for (int g = 1; g <= s.biasGroupCount; ++g) {
@@ -76,8 +91,7 @@ bool AdjustmentEngine::formEquations() {
             if (sigma == 0)
                 continue;
             ++s.biasConstraintCount;
-            writeEquation(
-                scratch_.equationScratch,
+            write(
                 singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
                 false);
         }
@@ -126,12 +140,16 @@ bool AdjustmentEngine::formEquations() {
                     equation.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
                 equation.misclosure = l[a];
                 equation.weight = weights[a];
-                writeEquation(scratch_.equationScratch, equation, false);
+                write(equation, false);
             }
         }
     }
-    s.unknownCount = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
+    s.unknownCount = n;
     s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
+    if (accumulator) {
+        accumulator->finish();
+        normalsFormed_ = true;
+    }
     return true;
 }
 
