@@ -108,8 +108,7 @@ bool ScratchFile::openWriteWindow() {
         const std::size_t chunk = position_ / kChunkSize;
         bool inMemory = (chunk + 1) * kChunkSize <= memoryLimit_;
         while (inMemory && chunks_.size() <= chunk) {
-            // Zeroed, so that bytes skipped by a seek past the end read as zeros.
-            std::unique_ptr<unsigned char[]> fresh(new (std::nothrow) unsigned char[kChunkSize]());
+            std::unique_ptr<unsigned char[]> fresh(new (std::nothrow) unsigned char[kChunkSize]);
             try {
                 if (fresh != nullptr)
                     chunks_.push_back(std::move(fresh));
@@ -120,6 +119,12 @@ bool ScratchFile::openWriteWindow() {
             }
         }
         if (inMemory) {
+            // Bytes skipped by a seek past the end read as zeros, as in a file.
+            for (std::size_t at = size_; at < position_;) {
+                const std::size_t end = std::min(position_, (at / kChunkSize + 1) * kChunkSize);
+                std::memset(chunks_[at / kChunkSize].get() + at % kChunkSize, 0, end - at);
+                at = end;
+            }
             window_ = chunks_[chunk].get();
             next_ = position_ - chunk * kChunkSize;
             position_ = chunk * kChunkSize;

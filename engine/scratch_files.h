@@ -83,6 +83,16 @@ class ScratchFile {
         }
         return putBytesSlowly(bytes, size);
     }
+    /// Room for the next `size` bytes where the window has it, to be filled by the caller before
+    /// any other call; null, with nothing written, where it has not (then putBytes).
+    std::uint8_t* reserveBytes(std::size_t size) {
+        if (mode_ == Mode::kWriting && size <= limit_ - next_) {
+            std::uint8_t* bytes = window_ + next_;
+            next_ += size;
+            return bytes;
+        }
+        return nullptr;
+    }
     /// The readers leave the value 0 (or the bytes zero) when the file ends early.
     bool getInt32(std::int32_t& value) {
         std::uint8_t b[4];

@@ -1,5 +1,6 @@
 #include "engine/scratch_records.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dataset/little_endian.h"
@@ -13,26 +14,35 @@ namespace {
 // The largest record: an equation with ten terms and the control fields.
 constexpr std::size_t kLargestRecord = 4 + kVectorEquationTerms * 12 + 16 + 4 + 5 + kNameSlotSize;
 
-// Fields one after the other, little-endian, packed without padding.
+// Fields one after the other, little-endian, packed without padding: straight into the file's
+// window where the record fits there, else here and then handed over.
 class Packer {
   public:
+    Packer(ScratchFile& file, std::size_t size) : file_(file), size_(size) {
+        out_ = file.reserveBytes(size);
+        if (out_ == nullptr)
+            out_ = copy_;
+    }
     void int32(std::int32_t value) {
-        storeInt32(bytes_ + size_, value);
-        size_ += 4;
+        storeInt32(out_ + at_, value);
+        at_ += 4;
     }
     void real(double value) {
-        storeDouble(bytes_ + size_, value);
-        size_ += 8;
+        storeDouble(out_ + at_, value);
+        at_ += 8;
     }
     void text(const char* text, std::size_t size) {
-        std::memcpy(bytes_ + size_, text, size);
-        size_ += size;
+        std::memcpy(out_ + at_, text, size);
+        at_ += size;
     }
-    bool writeTo(ScratchFile& file) const { return file.putBytes(bytes_, size_); }
+    bool finish() const { return out_ != copy_ || file_.putBytes(copy_, size_); }
 
   private:
-    std::uint8_t bytes_[kLargestRecord];
-    std::size_t size_ = 0;
+    ScratchFile& file_;
+    std::size_t size_;
+    std::uint8_t* out_;
+    std::size_t at_ = 0;
+    std::uint8_t copy_[kLargestRecord];
 };
 
 // The same fields read back from `size` bytes of the file. A field the file ends in or before
@@ -87,14 +97,14 @@ constexpr std::size_t kControlTailBytes = 4 + 5 + kNameSlotSize;
 }  // namespace
 
 bool writeRecord(ScratchFile& f, const ControlConstraintRecord& r) {
-    Packer p;
+    Packer p(f, kControlConstraintBytes);
     p.int32(r.siteIndex);
     p.int32(r.component);
     p.int32(r.unknown);
     p.real(r.sigma);
     p.text(r.label, sizeof r.label);
     p.real(r.value);
-    return p.writeTo(f);
+    return p.finish();
 }
 
 bool readRecord(ScratchFile& f, ControlConstraintRecord& r) {
@@ -110,13 +120,13 @@ bool readRecord(ScratchFile& f, ControlConstraintRecord& r) {
 }
 
 bool writeRecord(ScratchFile& f, const BiasGroupRecord& r) {
-    Packer p;
+    Packer p(f, kBiasGroupBytes);
     p.int32(r.vectorCount);
     for (int k = 0; k < kBiasParameterCount; ++k) {
         p.real(r.value[k]);
         p.real(r.sigma[k]);
     }
-    return p.writeTo(f);
+    return p.finish();
 }
 
 bool readRecord(ScratchFile& f, BiasGroupRecord& r) {
@@ -130,14 +140,14 @@ bool readRecord(ScratchFile& f, BiasGroupRecord& r) {
 }
 
 bool writeRecord(ScratchFile& f, const VectorObservationRecord& r) {
-    Packer p;
+    Packer p(f, kVectorObservationBytes);
     p.int32(r.fromSite);
     p.int32(r.toSite);
     for (double value : {r.dX, r.dY, r.dZ, r.pN, r.pE, r.pU, r.length})
         p.real(value);
     p.text(r.label1, kNameSlotSize);
     p.text(r.label2, kNameSlotSize);
-    return p.writeTo(f);
+    return p.finish();
 }
 
 bool readRecord(ScratchFile& f, VectorObservationRecord& r) {
@@ -153,12 +163,12 @@ bool readRecord(ScratchFile& f, VectorObservationRecord& r) {
 }
 
 bool writeRecord(ScratchFile& f, const VectorNameRecord& r) {
-    Packer p;
+    Packer p(f, kVectorNameBytes);
     p.int32(r.fromSite);
     p.int32(r.toSite);
     p.text(r.label1, kNameSlotSize);
     p.text(r.label2, kNameSlotSize);
-    return p.writeTo(f);
+    return p.finish();
 }
 
 bool readRecord(ScratchFile& f, VectorNameRecord& r) {
@@ -172,9 +182,10 @@ bool readRecord(ScratchFile& f, VectorNameRecord& r) {
 }
 
 bool writeEquation(ScratchFile& f, const EquationRecord& r, bool control) {
-    Packer p;
+    const int terms = std::clamp(r.termCount, 0, kVectorEquationTerms);
+    Packer p(f, 4 + terms * kTermBytes + kEquationTailBytes + (control ? kControlTailBytes : 0));
     p.int32(r.termCount);
-    for (int i = 0; i < r.termCount && i < kVectorEquationTerms; ++i) {
+    for (int i = 0; i < terms; ++i) {
         p.int32(r.terms[i].unknown);
         p.real(r.terms[i].coefficient);
     }
@@ -185,7 +196,7 @@ bool writeEquation(ScratchFile& f, const EquationRecord& r, bool control) {
         p.text(r.label, sizeof r.label);
         p.text(r.nameSlot, kNameSlotSize);
     }
-    return p.writeTo(f);
+    return p.finish();
 }
 
 bool readEquation(ScratchFile& f, EquationRecord& r, bool control) {

@@ -123,6 +123,36 @@ TEST(ScratchFile, RewritingFromTheStartKeepsTheLengthAndLaterBytes) {
     }
 }
 
+TEST(ScratchFile, WritingPastTheEndLeavesZerosBetween) {
+    for (const LimitCase& c : kLimits) {
+        SCOPED_TRACE(c.name);
+        ScratchSetting setting(c.limit);
+        ScratchFile file;
+        ASSERT_TRUE(file.open());
+        // Some garbage in memory first, written over and given back, so that fresh chunks may
+        // reuse it.
+        for (int k = 0; k < 30000; ++k)
+            ASSERT_TRUE(file.putDouble(-1.0));
+        file.close();
+        ASSERT_TRUE(file.open());
+        ASSERT_TRUE(file.putInt32(7));
+        const long gapEnd = 3 * long(ScratchFile::kChunkSize) + 5;
+        ASSERT_TRUE(file.seek(gapEnd));
+        ASSERT_TRUE(file.putInt32(9));
+        file.rewind();
+        std::int32_t value = 0;
+        ASSERT_TRUE(file.getInt32(value));
+        EXPECT_EQ(value, 7);
+        for (long at = 4; at < gapEnd; ++at) {
+            char byte = 1;
+            ASSERT_TRUE(file.getBytes(&byte, 1)) << at;
+            ASSERT_EQ(byte, 0) << at;
+        }
+        ASSERT_TRUE(file.getInt32(value));
+        EXPECT_EQ(value, 9);
+    }
+}
+
 TEST(ScratchFile, AFullDiskIsSeenOnceTheContentReachesTheFile) {
     const std::size_t limits[] = {0, ScratchFile::kChunkSize};
     for (std::size_t limit : limits) {
