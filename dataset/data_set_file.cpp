@@ -87,9 +87,8 @@ bool readRecordList(Source& source, std::int32_t count, std::vector<Record>& lis
     std::array<std::uint8_t, Size> buffer{};
     for (std::uint64_t i = 0; i < wanted; ++i) {
         const std::size_t got = source.read(buffer.data(), Size);
-        Record record;
-        decode(std::span<const std::uint8_t>(buffer.data(), got), record);
-        list.push_back(std::move(record));
+        // Decoded in place: a copy of every record would cost as much again.
+        decode(std::span<const std::uint8_t>(buffer.data(), got), list.emplace_back());
     }
     return !source.failed();
 }
