@@ -60,6 +60,10 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
                            sites[k].longitude + (k ? 3e-7 * normal(random) : 0),
                            sites[k].height + (k ? 0.05 * normal(random) : 0), 0.0);
     }
+    if (shape.siteSigma > 0) {
+        for (bool more = ds.firstSite(); more; more = ds.nextSite())
+            ds.setSiteSigmas(shape.siteSigma, shape.siteSigma, shape.siteSigma);
+    }
     ds.firstSite();
     ds.setSiteFixed(1, 1, 1);
     if (shape.overConstrained) {
