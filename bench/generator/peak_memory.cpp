@@ -1,5 +1,6 @@
-// Runs one command and prints its peak resident memory in kilobytes on standard output:
-// torvek-peak-memory COMMAND [ARGUMENTS...]. The command's own standard output goes to /dev/null.
+// Runs one command and prints its peak resident memory in kilobytes and its wall time in
+// nanoseconds, "KILOBYTES NANOSECONDS", on standard output: torvek-peak-memory COMMAND
+// [ARGUMENTS...]. The command's own standard output goes to /dev/null.
 // Exit status: the command's, 127 when it could not be started, 128 + signal when a signal ended
 // it.
 //
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -28,6 +30,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s COMMAND [ARGUMENTS...]\n", argv[0]);
         return 2;
     }
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
     const pid_t child = ::fork();
     if (child < 0) {
         std::perror("fork");
@@ -46,7 +50,11 @@ int main(int argc, char** argv) {
         std::perror("wait4");
         return kNotStarted;
     }
-    std::printf("%ld\n", usage.ru_maxrss);
+    timespec end{};
+    ::clock_gettime(CLOCK_MONOTONIC, &end);
+    const long long nanoseconds =
+        (end.tv_sec - start.tv_sec) * 1000000000LL + (end.tv_nsec - start.tv_nsec);
+    std::printf("%ld %lld\n", usage.ru_maxrss, nanoseconds);
     if (WIFSIGNALED(status))
         return kSignalBase + WTERMSIG(status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : kNotStarted;
