@@ -53,8 +53,8 @@ bool runProgram(const std::string& input, const std::string& output, RunFigures&
     ::close(report[1]);
     char text[64] = {};
     std::size_t got = 0;
-    for (ssize_t n; got + 1 < sizeof text &&
-                    (n = ::read(report[0], text + got, sizeof text - 1 - got)) > 0;)
+    for (ssize_t n;
+         got + 1 < sizeof text && (n = ::read(report[0], text + got, sizeof text - 1 - got)) > 0;)
         got += static_cast<std::size_t>(n);
     ::close(report[0]);
     int status = 0;
@@ -103,9 +103,8 @@ void wholeRun(benchmark::State& state) {
     shape.overConstrained = state.range(2) != 0;
     shape.siteSigma = double(state.range(3)) * 1e-4;
     const std::string input = scratchDirectory() + "/network-" + std::to_string(shape.sites) + "-" +
-                              std::to_string(shape.vectors) + "-" +
-                              std::to_string(state.range(2)) + "-" +
-                              std::to_string(state.range(3)) + ".dat";
+                              std::to_string(shape.vectors) + "-" + std::to_string(state.range(2)) +
+                              "-" + std::to_string(state.range(3)) + ".dat";
     if (!bench::makeGridNetwork(shape).writeFile(input)) {
         state.SkipWithError("cannot write the network");
         return;
