@@ -4,6 +4,8 @@
 // lookups. The scans here are written from the lookup rules, not taken from the code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -202,6 +204,46 @@ TEST(NameIndex, LabelsAreThePrintedFormats) {
         formatVectorLabel(vector, label[0], label[1]);
         ASSERT_EQ(std::memcmp(label, expected, sizeof label), 0)
             << vector.recordNumber << " '" << label[0] << "' '" << label[1] << "'";
+    }
+}
+
+// The number a label names, by its rule: from the fifth character, blanks skipped, a sign, digits;
+// never past the terminator or the fifteenth byte; held within the int32 range.
+std::int64_t ruleNumber(const char* label) {
+    std::size_t end = 0;
+    while (end < kVectorLabelSize && label[end] != '\0')
+        ++end;
+    std::size_t i = 4;
+    while (i < end && std::strchr(" \t\n\v\f\r", label[i]) != nullptr)
+        ++i;
+    bool negative = false;
+    if (i < end && (label[i] == '+' || label[i] == '-'))
+        negative = label[i++] == '-';
+    std::int64_t value = 0;
+    while (i < end && label[i] >= '0' && label[i] <= '9')
+        value = value * 10 + (label[i++] - '0');
+    return std::clamp<std::int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX);
+}
+
+TEST(NameIndex, LabelNumbersFollowTheirRule) {
+    std::mt19937 random(5);
+    static const char kBytes[] = {' ', '0', '7', '9', '-', '+', 'A', '\0', '\t'};
+    for (int k = 0; k < 50000; ++k) {
+        char label[kVectorLabelSize];
+        if (k % 2 == 0) {
+            VectorRecord vector;
+            vector.toSite = SiteName(randomName(random).c_str());
+            vector.recordNumber = randomNumber(random);
+            char unused[kVectorLabelSize];
+            formatVectorLabel(vector, unused, label);
+        } else {
+            for (char& c : label)
+                c = kBytes[random() % sizeof kBytes];
+        }
+        // One byte changed, now and then, in a label of the usual form.
+        if (k % 7 == 0)
+            label[random() % kVectorLabelSize] = kBytes[random() % sizeof kBytes];
+        ASSERT_EQ(vectorLabelNumber(label), ruleNumber(label)) << std::string(label, 15);
     }
 }
 
