@@ -108,8 +108,12 @@ bool AdjustmentEngine::formEquations() {
                 transposeProduct(r0, localFrameMatrix(site.sinLatitude, site.cosLatitude,
                                                       site.sinLongitude, site.cosLongitude));
         }
+        // One record of each kind serves every vector: each read or written sets every field the
+        // vector equations use, and clearing them anew for each would cost as much as forming them.
+        VectorObservationRecord vector;
+        EquationRecord equation;
+        equation.termCount = kVectorEquationTerms;
         for (int v = 0; v < vectors; ++v) {
-            VectorObservationRecord vector;
             if (!readRecord(scratch_.vectorScratch, vector))
                 break;
             const int i = vector.fromSite >= 1 && vector.fromSite <= sites ? vector.fromSite : 0;
@@ -130,8 +134,6 @@ bool AdjustmentEngine::formEquations() {
             };
             const double weights[3] = {vector.pN, vector.pE, vector.pU};
             for (int a = 0; a < 3; ++a) {
-                EquationRecord equation;
-                equation.termCount = kVectorEquationTerms;
                 for (int b = 0; b < 3; ++b) {
                     equation.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
                     equation.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
