@@ -182,8 +182,8 @@ std::size_t VectorNameIndex::find(const std::vector<VectorRecord>& vectors, cons
             found = static_cast<std::size_t>(first - vectors.begin());
         }
         if (found < vectors.size() &&
-            (compareSiteNames(vectors[found].fromSite.data(), from, false) != 0 ||
-             compareSiteNames(vectors[found].toSite.data(), to, false) != 0))
+            (siteNameKey(vectors[found].fromSite.data(), false) != siteNameKey(from, false) ||
+             siteNameKey(vectors[found].toSite.data(), false) != siteNameKey(to, false)))
             found = vectors.size();
     } else {
         const Bucket* bucket =
