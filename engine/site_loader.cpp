@@ -1,9 +1,12 @@
 // Loading the sites in use: control classification, unknown numbering, constraints, start
 // coordinates.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "dataset/name_index.h"
 #include "dataset/site_record.h"
 #include "engine/adjustment_engine.h"
 #include "geodesy/ellipsoid.h"
@@ -33,16 +36,58 @@ bool positionIsUsable(const SiteRecord& site) {
 
 }  // namespace
 
+namespace {
+
+// Where a name key starts its probe in the site slot table (a power of two in size, mask = size
+// - 1): Fibonacci hashing, the key times 2^32 / golden ratio, high bits.
+std::size_t siteSlotTableSlot(std::uint32_t key, std::size_t mask) {
+    return static_cast<std::size_t>((key * 0x9E3779B1u) >> 8) & mask;
+}
+
+}  // namespace
+
 int AdjustmentEngine::findSite(const char* name) const {
     if (name == nullptr)
         return 0;
     const AdjustmentState& s = *state_;
-    // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so the scan
-    // stops at the loaded ones.
-    for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
-        if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
-            return i;
+    if (siteSlotIndex_.empty()) {
+        // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so
+        // the scan stops at the loaded ones.
+        for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
+            if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
+                return i;
+        return 0;
+    }
+    const std::uint32_t key = siteNameKey(name, false);
+    const std::size_t mask = siteSlotIndex_.size() - 1;
+    for (std::size_t at = siteSlotTableSlot(key, mask); siteSlotIndex_[at].second != 0;
+         at = (at + 1) & mask) {
+        if (siteSlotIndex_[at].first == key)
+            return siteSlotIndex_[at].second;
+    }
     return 0;
+}
+
+void AdjustmentEngine::indexSiteSlots() {
+    const AdjustmentState& s = *state_;
+    const int sites = std::min(s.loadedSiteCount, kMaxSites);
+    siteSlotIndex_.clear();
+    if (sites < 1)
+        return;
+    // Open addressing, at most half full; slot 0 marks an empty entry. The sites go in in slot
+    // order and a name already there keeps its first slot, as the scan finds it.
+    std::size_t size = 2;
+    while (size < 2 * static_cast<std::size_t>(sites))
+        size *= 2;
+    siteSlotIndex_.assign(size, {0, 0});
+    for (int i = 1; i <= sites; ++i) {
+        const std::uint32_t key = siteNameKey(s.sites[i].nameSlot, false);
+        std::size_t at = siteSlotTableSlot(key, size - 1);
+        while (siteSlotIndex_[at].second != 0 && siteSlotIndex_[at].first != key)
+            at = (at + 1) & (size - 1);
+        if (siteSlotIndex_[at].second == 0)
+            siteSlotIndex_[at] = {key, i};
+    }
 }
 
 bool AdjustmentEngine::loadSites() {
@@ -50,6 +95,7 @@ bool AdjustmentEngine::loadSites() {
     s.loadedSiteCount = 0;
     s.coordinateUnknownCount = 0;
     s.controlConstraintCount = 0;
+    siteSlotIndex_.clear();
     int sitesWithGeoid = 0;
 
     bool found = input_.firstSite();
@@ -85,7 +131,7 @@ bool AdjustmentEngine::loadSites() {
             report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
             return false;
         }
-        if (!positionIsUsable(*input_.currentSite())) {
+        if (!positionIsUsable(*std::as_const(input_).currentSite())) {
             return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
         }
         const int index = s.loadedSiteCount;
@@ -137,6 +183,8 @@ bool AdjustmentEngine::loadSites() {
             }
         }
     }
+
+    indexSiteSlots();
 
     if (s.verticalControlCount == 2) {
         // Two height controls fix the tilt across the line joining them only; the tilt along the
