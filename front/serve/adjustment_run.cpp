@@ -86,7 +86,7 @@ Json reportLinesJson(const ReportDocument& document, std::size_t first) {
 Json resultsJson(const NetworkResults& r) {
     Json statistics{
         {"succeeded", r.succeeded},
-        {"hasResults", r.hasAdjustmentRecord},
+        {"hasResults", r.hasAdjustmentRecord && r.succeeded},
         {"minimallyConstrained", r.minimallyConstrained},
         {"observations", r.observations},
         {"unknowns", r.unknowns},
@@ -313,7 +313,8 @@ Json AdjustmentRun::summary() const {
            {"finished", finished_.load()},
            {"stage", lastStage_},
            {"changes", request_.changes}};
-    if (results_ && results_->hasAdjustmentRecord) {
+    // An aborted or failed run leaves the input's statistics in its output: they are no result.
+    if (results_ && results_->hasAdjustmentRecord && results_->succeeded) {
         const NetworkResults& r = *results_;
         s["succeeded"] = r.succeeded;
         s["chiSquare"] = finiteOrNull(r.chiSquare);

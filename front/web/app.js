@@ -620,4 +620,12 @@ $('plot-names').addEventListener('change', e => $('plot').classList.toggle('hide
 // The token came in the address; the server keeps it in a cookie now, so the address bar (and
 // the history) lose it.
 if (location.search.includes('token=')) history.replaceState(null, '', '/');
-refresh();
+
+// A page opened on a workspace that has run already shows the project's last run.
+async function start() {
+  await refresh();
+  const p = state.project;
+  const runs = p ? state.runs.filter(r => r.projectSerial === p.serial) : [];
+  if (runs.length) followRun(runs[runs.length - 1].id);
+}
+start();
