@@ -405,7 +405,7 @@ void WorkspaceServer::addRoutes() {
         auto waits = std::make_shared<int>(0);
         res.set_chunked_content_provider(
             "text/event-stream",
-            [this, run, next, waits](std::size_t, httplib::DataSink& sink) {
+            [run, next, waits](std::size_t, httplib::DataSink& sink) {
                 bool closed = false;
                 std::string out;
                 for (const RunEvent& event : run->events().read(*next, kStreamWait, closed)) {
