@@ -131,6 +131,9 @@ WorkspaceServer::WorkspaceServer(std::string token, WorkspaceOptions options)
     server_->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     server_->set_payload_max_length(kMaximumRequestBody);
     server_->set_default_headers(kSecurityHeaders);
+    // Headers and body go out in separate writes: without this each response may wait for the
+    // delayed acknowledgement of the one before.
+    server_->set_tcp_nodelay(true);
     addRoutes();
 }
 
