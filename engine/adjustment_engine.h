@@ -60,7 +60,7 @@ class AdjustmentEngine {
     /// Writes the observation equations of the current coordinates to the equation scratch file.
     /// Within the limits it also adds them to the normal equations as the next kCorrections solve
     /// would, sparing it the reading back.
-    [[nodiscard]] bool formEquations();
+    void formEquations();
     /// One step of the solution (SolveStep). False, after a report line where there is one, on
     /// a missing equation, a singular matrix or an abort.
     [[nodiscard]] bool solveNormals(SolveStep step);
