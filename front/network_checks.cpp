@@ -288,6 +288,15 @@ class Checker {
         return list;
     }
 
+    // "a", "a and b", "a, b and c".
+    static std::string wordList(const std::vector<std::string>& words) {
+        std::string list;
+        for (std::size_t k = 0; k < words.size(); ++k) {
+            list += (k == 0 ? "" : k + 1 == words.size() ? " and " : ", ") + words[k];
+        }
+        return list;
+    }
+
     // Findings of one kind: the first kListed one by one, then how many more.
     static void listed(std::vector<std::string>& out, const std::vector<std::string>& items,
                        const std::string& rest) {
@@ -363,16 +372,20 @@ class Checker {
             } else if (plan_.minimal) {
                 minimal.push_back(i);
             } else {
-                std::string held;
+                std::vector<std::string> held;
                 for (std::size_t k = 0; k < 3; ++k) {
                     if (sigmas[k] > 0.0 && plan_.fixed[i][k]) {
-                        held += std::string(held.empty() ? "" : " and ") + kCoordinateNames[k];
+                        held.push_back(kCoordinateNames[k]);
                     }
                 }
-                if (!held.empty()) {
-                    single.push_back("the " + held + " sigma of " + site(i) +
-                                     " is not used: that coordinate is held fixed (give it "
-                                     "free to weight it)");
+                if (held.size() == 1) {
+                    single.push_back("the " + held[0] + " sigma of " + site(i) +
+                                     " is not used: the " + held[0] +
+                                     " is held fixed (leave it free to weight it)");
+                } else if (!held.empty()) {
+                    single.push_back("the " + wordList(held) + " sigmas of " + site(i) +
+                                     " are not used: those coordinates are held fixed (leave "
+                                     "them free to weight them)");
                 }
             }
         }
