@@ -433,9 +433,9 @@ class Checker {
     }
 
     void vectorMisfits() {
-        double a = 0.0, rf = 0.0;
-        ds_.getEllipsoid(a, rf);
-        const double e2 = eccentricitySquared(rf);
+        const EllipsoidParameters ellipsoid = ds_.ellipsoid();
+        const double a = ellipsoid.semiMajorAxis;
+        const double e2 = eccentricitySquared(ellipsoid.inverseFlattening);
         std::vector<Vector3> position;
         for (const SiteRecord& s : ds_.sites()) {
             position.push_back(cartesianFromGeodeticAt(a, e2, radiansFromDegrees(s.latitude),
