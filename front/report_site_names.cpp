@@ -69,12 +69,12 @@ class LineMapper {
             return out;
         }
         inControlTable_ = false;
-        if (const std::size_t first = listStart(body, kSitesLead, kListedSite)) {
-            for (std::size_t at = first; at + kListedSite <= body.size(); at += kListedSite) {
+        if (const std::size_t sites = listStart(body, kSitesLead, kListedSite)) {
+            for (std::size_t at = sites; at + kListedSite <= body.size(); at += kListedSite) {
                 replaceCode(body, start, at, out);
             }
-        } else if (const std::size_t first = listStart(body, kVectorsLead, kListedVector)) {
-            for (std::size_t at = first; at + kListedVector <= body.size(); at += kListedVector) {
+        } else if (const std::size_t vectors = listStart(body, kVectorsLead, kListedVector)) {
+            for (std::size_t at = vectors; at + kListedVector <= body.size(); at += kListedVector) {
                 replaceCode(body, start, at, out);
                 replaceCode(body, start, at + kSiteNameSize + 1, out);
             }

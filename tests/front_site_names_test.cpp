@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "front/csv_export.h"
 #include "front/project_json.h"
 #include "front/report_site_names.h"
 #include "front/site_name_mapping.h"
@@ -178,6 +179,11 @@ TEST(FrontReportNames, ImportedCodesRoundTrip) {
     EXPECT_EQ(exported["sites"][1]["code"], "Hoh0");
     EXPECT_EQ(exported["vectors"][0]["from"], "Hohe Warte 2");
     EXPECT_FALSE(exportProject(first)["sites"][1].contains("code"));
+    const std::string csv = exportCsv(first, &report.siteNames);
+    EXPECT_NE(csv.find("record,name,code,latitude"), std::string::npos);
+    EXPECT_NE(csv.find(",Hohe Warte 1,Hoh0,"), std::string::npos);
+    EXPECT_NE(csv.find("record,from,fromCode,to,toCode,dX"), std::string::npos);
+    EXPECT_NE(csv.find(",Hohe Warte 2,Hohe,Hohe Warte 1,Hoh0,"), std::string::npos);
 
     // Reordered, the exported project keeps its codes.
     Json reordered = exported;
