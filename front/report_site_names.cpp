@@ -10,9 +10,10 @@
 namespace torvek::front {
 namespace {
 
-// The report's layout, as the program prints it. Its report writer appends one blank to every
-// print, and each change of style adds one more, so that a list printed as "%4.4s " items reads
-// "CODE  CODE  " and a line may start with blanks.
+// The report's layout, as the program prints it (report/connectivity_section.cpp for the control
+// sites and the decomposition, the engine's loaders and solver for the error lines). Its report
+// writer appends one blank to every print, and each change of style adds one more, so that a list
+// printed as "%4.4s " items reads "CODE  CODE  " and a line may start with blanks.
 constexpr std::string_view kControlHeading = "Control sites    Constraints";
 constexpr std::size_t kControlNameColumns = 20;  // "%4.4s" and 16 blanks
 constexpr std::size_t kConstraintColumns = 9;    // "Latitude ", "Longitude", "Elevation"
@@ -49,7 +50,8 @@ class LineMapper {
   public:
     explicit LineMapper(const SiteNameTable& names) : names_(names) {}
 
-    // The edits that name the sites of one line; `inControlTable` is kept from line to line.
+    // The edits that name the sites of one line; whether the control sites are being listed is
+    // kept from line to line.
     std::vector<Edit> edits(std::string_view line) {
         const std::size_t start = indentation(line);
         const std::string_view body = line.substr(start);
