@@ -253,7 +253,10 @@ void NationalNetwork::importAndCompare(NetworkFile file, const std::string& inpu
     std::map<std::string, int> index;
     for (std::size_t k = 0; k < file.points.size(); ++k)
         index.emplace(file.points[k].id, int(k));
-    ASSERT_TRUE(completeStartPositions(file, index));
+    // The sites and vectors in file order, with start values for the points without one.
+    SyntheticNetwork net;
+    std::string problem;
+    ASSERT_TRUE(buildNationalNetwork(file, net, problem)) << problem;
 
     CommandOptions options;
     options.environment.emplace_back("TORVEK_BINARY", TORVEK_BINARY);
@@ -269,34 +272,20 @@ void NationalNetwork::importAndCompare(NetworkFile file, const std::string& inpu
     const front::Json out = front::Json::parse(readFileBytes(dir + "/net.json"));
     ASSERT_EQ(out["sites"].size(), file.points.size());
 
-    SyntheticNetwork net;
     net.referenceLatitude = out["settings"]["referencePoint"]["latitude"];
     net.referenceLongitude = out["settings"]["referencePoint"]["longitude"];
-    for (const NetworkPoint& p : file.points) {
-        SyntheticSite s;
-        Triple g = cartesianToGeodetic(p.xyz, net.semiMajorAxis, net.inverseFlattening);
-        s.latitude = g[0];
-        s.longitude = g[1];
-        s.height = g[2];
-        if (p.fixed)
-            fixSite(s);
-        net.sites.push_back(s);
-    }
     auto axes = localAxes(net.referenceLatitude, net.referenceLongitude);
-    for (const NetworkVector& v : file.vectors) {
-        SyntheticVector sv;
-        sv.from = index[v.from];
-        sv.to = index[v.to];
-        sv.observed = v.delta;
+    ASSERT_EQ(net.vectors.size(), file.vectors.size());
+    for (std::size_t v = 0; v < file.vectors.size(); ++v) {
         for (int c = 0; c < 3; ++c) {
             double variance = 0;
             for (int r = 0; r < 3; ++r) {
-                const double sigma = std::clamp(std::sqrt(v.variance[r]), kMinimumSigma, 100.0);
+                const double sigma =
+                    std::clamp(std::sqrt(file.vectors[v].variance[r]), kMinimumSigma, 100.0);
                 variance += axes[r][c] * axes[r][c] * sigma * sigma;
             }
-            sv.localSigma[c] = std::sqrt(variance);
+            net.vectors[v].localSigma[c] = std::sqrt(variance);
         }
-        net.vectors.push_back(sv);
     }
     const double heldBias[4] = {kMinimumSigma, kMinimumSigma, kMinimumSigma, kMinimumSigma};
     const ReferenceSolution reference = solveReference(net, heldBias);
@@ -375,7 +364,7 @@ TEST_F(NationalNetwork, WholeNetworkImportedAgreesWithIndependentSolution) {
                      << " is not beside the project";
     NetworkFile file;
     std::string problem;
-    ASSERT_TRUE(parseNetwork(*text, file, problem)) << problem;
+    ASSERT_TRUE(parseNetworkFile(*text, file, problem)) << problem;
     // The file gives m^2 where its format's unit is mm^2.
     importAndCompare(file, kNetworkFile, {"--covariance-unit", "m2"});
 }
