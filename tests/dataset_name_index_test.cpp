@@ -151,9 +151,14 @@ TEST(NameIndex, FindsWhatTheOrderedScansFind) {
             if (numbering >= 2)
                 dataSet.currentVector()->recordNumber = randomNumber(random, crowded);
         }
-        // The numbers were set by hand, so this data set scans; a copy builds its indexes.
-        ProjectDataSet indexed = dataSet;
+        // The numbers were set by hand, so this data set scans, and so does a copy; the same
+        // data set read from its bytes builds its indexes.
+        ProjectDataSet indexed;
+        ASSERT_TRUE(indexed.readImage(dataSet.writeImage()));
         checkLookups(indexed, random, 150, crowded);
+        ProjectDataSet moved = std::move(dataSet);
+        checkLookups(moved, random, 20, crowded);
+        dataSet = std::move(moved);
 
         // Renamed and renumbered by hand, then added to: the lookups follow every change.
         if (!indexed.vectors().empty()) {
