@@ -6,7 +6,12 @@
 #include "front/adjust_command.h"
 #include "front/csv_export.h"
 #include "front/file_output.h"
+#include "front/gis_export.h"
+#include "front/grid_coordinates.h"
+#include "front/network_results.h"
 #include "front/project_json.h"
+#include "front/results_document.h"
+#include "front/site_coordinates.h"
 
 namespace torvek::front {
 
@@ -92,20 +97,67 @@ int runImport(const std::string& projectPath, const std::string& dataSetPath, bo
 }
 
 int runExport(const std::string& dataSetPath, ExportFormat format, const std::string& outputPath) {
-    AdjustedDataSet dataSet;
-    if (!dataSet.readFile(dataSetPath)) {
-        std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
-                     dataSetPath.c_str());
+    ExportRequest request;
+    request.dataSet = dataSetPath;
+    request.format = format;
+    request.output = outputPath;
+    return runExportRequest(request);
+}
+
+int runExportRequest(const ExportRequest& request) {
+    std::vector<std::string> outputs;
+    for (const std::string* path : {&request.output, &request.geoJson, &request.kml}) {
+        if (path->empty()) {
+            continue;
+        }
+        for (const std::string& other : outputs) {
+            if (other == *path || sameFile(other, *path)) {
+                std::fprintf(stderr, "torvek-front: %s is named for two outputs\n", path->c_str());
+                return kExitBadInput;
+            }
+        }
+        outputs.push_back(*path);
+    }
+    const std::string clash = outputNamingAnInput(outputs, {request.dataSet});
+    if (!clash.empty()) {
+        std::fprintf(stderr, "torvek-front: %s is the data set itself; name another output\n",
+                     clash.c_str());
         return kExitBadInput;
     }
+    AdjustedDataSet dataSet;
+    if (!dataSet.readFile(request.dataSet)) {
+        std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
+                     request.dataSet.c_str());
+        return kExitBadInput;
+    }
+    std::string error;
+    if (!request.geoJson.empty() || !request.kml.empty()) {
+        NetworkResults results = collectResults(dataSet);
+        GridSystem grid;
+        if (!request.crs.empty() && !grid.open(request.crs, networkPlace(results), error)) {
+            std::fprintf(stderr, "torvek-front: --crs: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+        const std::string title = results.title.empty() ? request.dataSet : results.title;
+        const ResultsView view = makeResultsView(std::move(results), DocumentHeader{}, &grid);
+        if ((!request.geoJson.empty() &&
+             !writeFileAtomically(request.geoJson, renderGeoJson(title, view), error)) ||
+            (!request.kml.empty() &&
+             !writeFileAtomically(request.kml, renderKml(title, view), error))) {
+            std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+    }
+    if (!request.writeProject) {
+        return 0;
+    }
     const std::string text =
-        format == ExportFormat::kCsv ? exportCsv(dataSet) : exportProjectText(dataSet);
-    if (outputPath.empty()) {
+        request.format == ExportFormat::kCsv ? exportCsv(dataSet) : exportProjectText(dataSet);
+    if (request.output.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kExitBadInput;
     }
-    std::string error;
-    if (!writeFileAtomically(outputPath, text, error)) {
+    if (!writeFileAtomically(request.output, text, error)) {
         std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
         return kExitBadInput;
     }

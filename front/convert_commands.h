@@ -31,4 +31,19 @@ enum class ExportFormat { kJson, kCsv };
 // included, to FILE or, when `outputPath` is empty, to the standard output.
 int runExport(const std::string& dataSetPath, ExportFormat format, const std::string& outputPath);
 
+// `export DATA-SET [--json|--csv] [-o FILE] [--geojson FILE] [--kml FILE] [--crs SYSTEM]`: the
+// project as above (unless only GIS files are asked for), and the results as GeoJSON and KML
+// (gis_export.h), with grid coordinates in SYSTEM when given. Nothing replaces the data set, and
+// two outputs may not name one file. Returns 0, or kExitBadInput after saying what is wrong.
+struct ExportRequest {
+    std::string dataSet;
+    ExportFormat format = ExportFormat::kJson;
+    bool writeProject = true;  // the JSON or CSV export, to `output` or the standard output
+    std::string output;
+    std::string geoJson;  // empty: none
+    std::string kml;      // empty: none
+    std::string crs;      // empty: no grid coordinates
+};
+int runExportRequest(const ExportRequest& request);
+
 }  // namespace torvek::front

@@ -253,7 +253,7 @@ bool isDataSetInput(const std::vector<std::string>& paths) {
 }
 
 bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
-                       const ImportOptions& importOptions, AdjustedDataSet& dataSet) {
+                       const ImportOptions& importOptions, AdjustedDataSet& dataSet, Json* built) {
     Json document;
     std::string sourceName;
     ImportReport report;
@@ -269,6 +269,9 @@ bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOption
     }
     print("note: ", report.notes);
     print("warning: ", report.warnings);
+    if (built != nullptr) {
+        *built = std::move(document);
+    }
     return true;
 }
 

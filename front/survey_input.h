@@ -55,8 +55,10 @@ bool isDataSetInput(const std::vector<std::string>& paths);
 
 // Builds the data set of project or survey inputs, printing notes and warnings to the standard
 // error stream ("note: ...", "warning: ..."), and errors as "torvek-front: ...". False on error.
+// `document`, when given, receives the project document the data set was built from.
 bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
-                       const ImportOptions& importOptions, AdjustedDataSet& dataSet);
+                       const ImportOptions& importOptions, AdjustedDataSet& dataSet,
+                       Json* document = nullptr);
 
 // True when `path` is an existing regular file of a project or survey format: something a person
 // keeps, which an output named by mistake must not replace.
