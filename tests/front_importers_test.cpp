@@ -13,15 +13,15 @@
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "support/command_runner.h"
-#include "support/temp_directory.h"
 #include "support/test_front_end.h"
+#include "support/temp_directory.h"
 
 namespace torvek::front {
 namespace {
 
 using torvek::testing::fileExists;
-using torvek::testing::readFileBytes;
 using torvek::testing::TempDirectory;
+using torvek::testing::readFileBytes;
 using torvek::testing::writeFileBytes;
 
 const std::string kData = std::string(TORVEK_SOURCE_DIR) + "/tests/data/";
