@@ -146,7 +146,7 @@ struct Reader {
             double pairs[kBiasAprioriCount] = {};
             ds.setBiasApriori(pairs);
         }
-        ds.setAdjustmentSettings(minimallyConstrained, confidence, scale);
+        ds.setAdjustmentSettings({minimallyConstrained, confidence, scale});
     }
 
     void readSiteResults(const Json& site, const std::string& path, SiteRecord& record) {
@@ -197,7 +197,9 @@ struct Reader {
         }
         std::string stored;
         names.find(name, stored);
-        ds.addSite(stored.c_str());
+        if (!ds.addSite(stored.c_str())) {
+            fail(path, "no room for another site");
+        }
         SiteRecord& record = *ds.currentSite();
         if (numbered != (find(site, "record") != nullptr)) {
             fail(member(path, "record"), "record numbers must be given for every site or for none");
@@ -209,8 +211,8 @@ struct Reader {
         record.recordSpare = static_cast<std::int32_t>(
             optionalInteger(site, path, "spare", 0, std::numeric_limits<std::int32_t>::min(),
                             std::numeric_limits<std::int32_t>::max()));
-        ProjectEllipsoid ellipsoid;
-        ds.getEllipsoid(ellipsoid.semiMajorAxis, ellipsoid.inverseFlattening);
+        const EllipsoidParameters shape = ds.ellipsoid();
+        const ProjectEllipsoid ellipsoid{shape.semiMajorAxis, shape.inverseFlattening};
         readSitePosition(site, path, ellipsoid, record, positionForms);
         if (const Json* fixed = find(site, "fixed")) {
             const std::string where = member(path, "fixed");
@@ -312,7 +314,9 @@ struct Reader {
         if (foldAsciiCase(storedFrom) == foldAsciiCase(storedTo)) {
             fail(path, "a vector must join two different sites");
         }
-        ds.addVector(storedFrom.c_str(), storedTo.c_str());
+        if (!ds.addVector(storedFrom.c_str(), storedTo.c_str())) {
+            fail(path, "no room for another vector");
+        }
         VectorRecord& record = *ds.currentVector();
         if (numbered != (find(vector, "record") != nullptr)) {
             fail(member(path, "record"),

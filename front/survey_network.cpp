@@ -205,7 +205,7 @@ CovarianceUnit effectiveUnit(std::optional<CovarianceUnit> override, CovarianceU
 }
 
 Json surveyProject(SurveyNetwork& network) {
-    double a = kDefaultSemiMajorAxis, rf = kDefaultInverseFlattening;
+    double a = kWgs84SemiMajorAxis, rf = kWgs84InverseFlattening;
     for (const NamedEllipsoid& e : namedEllipsoids()) {
         if (e.name == network.ellipsoidName) {
             a = e.semiMajorAxis;

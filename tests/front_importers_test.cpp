@@ -121,11 +121,12 @@ TEST(FrontImporters, AdjustingTheTextFileGivesThePublishedSolution) {
     ASSERT_TRUE(out.readFile(dir + "/out.dat"));
     // Published adjusted station C (X, Y, Z in metres); 0.8 mm as in the textbook network test.
     ASSERT_TRUE(out.seekSite("C   "));
-    double lat = 0, lon = 0, h = 0, s1 = 0, s2 = 0, s3 = 0;
-    ASSERT_EQ(out.getAdjustedSite(lat, lon, h, s1, s2, s3), 1);
-    const double e2 = eccentricitySquared(kDefaultInverseFlattening);
-    const Vector3 xyz = cartesianFromGeodeticAt(kDefaultSemiMajorAxis, e2, radiansFromDegrees(lat),
-                                                radiansFromDegrees(lon), h);
+    AdjustedSite site;
+    ASSERT_EQ(out.getAdjustedSite(site), 1);
+    const double e2 = eccentricitySquared(kWgs84InverseFlattening);
+    const Vector3 xyz =
+        cartesianFromGeodeticAt(kWgs84SemiMajorAxis, e2, radiansFromDegrees(site.latitude),
+                                radiansFromDegrees(site.longitude), site.elevation);
     EXPECT_NEAR(xyz[0], 12046.5808, 0.8e-3);
     EXPECT_NEAR(xyz[1], -4649394.0826, 0.8e-3);
     EXPECT_NEAR(xyz[2], 4353160.0644, 0.8e-3);
