@@ -9,6 +9,7 @@
 #include "front/gis_export.h"
 #include "front/grid_coordinates.h"
 #include "front/network_results.h"
+#include "front/project_fields.h"
 #include "front/project_json.h"
 #include "front/results_document.h"
 #include "front/site_coordinates.h"
@@ -29,6 +30,23 @@ bool writeDataSet(const std::string& path, const AdjustedDataSet& dataSet) {
     std::fprintf(stderr, "%s: %d sites, %d vectors\n", path.c_str(), dataSet.siteCount(),
                  dataSet.vectorCount());
     return true;
+}
+
+// The data set has no room for the texts of the result documents' header: a person who keeps
+// the data set instead of the project learns that they stay behind.
+void noteDocumentFields(const Json& document) {
+    std::string given;
+    for (const char* key : fields::kDocumentFields) {
+        if (document.is_object() && document.contains(key)) {
+            given += std::string(given.empty() ? "" : ", ") + "\"" + key + "\"";
+        }
+    }
+    if (!given.empty()) {
+        std::fprintf(stderr,
+                     "note: the data set does not keep %s: they head the result documents when "
+                     "adjust runs the project itself\n",
+                     given.c_str());
+    }
 }
 
 // The project document goes out as it converts; whether it becomes a data set is checked after,
@@ -86,9 +104,11 @@ int runImportRequest(const ImportRequest& request) {
     AdjustedDataSet dataSet;
     ImportOptions options;
     options.withResults = request.withResults;
-    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet)) {
+    Json document;
+    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet, &document)) {
         return kExitBadInput;
     }
+    noteDocumentFields(document);
     return writeDataSet(request.output, dataSet) ? 0 : kExitBadInput;
 }
 

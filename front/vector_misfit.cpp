@@ -4,6 +4,7 @@
 
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
+#include "geodesy/vector_precision.h"
 
 namespace torvek::front {
 namespace {
@@ -21,15 +22,11 @@ DatumBias adjustedBias(const AdjustmentRecord& record) {
 
 // The a-priori standard deviations of the vector under the cursor along the reference axes, as
 // the program weights it.
-Vector3 aprioriLocalSigmas(const AdjustedDataSet& dataSet, const Matrix3& referenceFrame) {
-    double s1 = 0, s2 = 0, s3 = 0, c12 = 0, c13 = 0, c23 = 0;
-    dataSet.getVectorCovariance(s1, s2, s3, c12, c13, c23);
-    const Matrix3 covariance{
-        s1 * s1,       c12 * s1 * s2, c13 * s1 * s3,  // X row
-        c12 * s1 * s2, s2 * s2,       c23 * s2 * s3,  // Y row
-        c13 * s1 * s3, c23 * s2 * s3, s3 * s3,        // Z row
-    };
-    return localSigmasFromCartesianCovariance(referenceFrame, covariance);
+Vector3 aprioriLocalSigmas(const AdjustedDataSet& dataSet, const ReferencePoint& reference) {
+    ComponentPrecision stored;
+    dataSet.getVectorCovariance(stored);
+    return localVectorSigmas(stored.sigma, vectorCorrelations(stored.sigma, stored.correlation),
+                             reference.latitude, reference.longitude);
 }
 
 }  // namespace
@@ -89,7 +86,8 @@ std::vector<VectorMisfit> vectorMisfits(const AdjustedDataSet& output) {
         VectorMisfit& m = misfits[index];
         m.misfit = vectorMisfit(frame, positions[from], positions[to],
                                 {v.deltaX, v.deltaY, v.deltaZ}, bias);
-        const Vector3 sigmas = aprioriLocalSigmas(walker, frame);
+        const Vector3 sigmas =
+            aprioriLocalSigmas(walker, {h.referenceLatitude, h.referenceLongitude});
         // Weights are (2 / divisor) / sigma^2; a divisor below 2 counts as 2.
         const double divisor = std::max(v.weightDivisor, kNeutralWeightDivisor);
         const double root = std::sqrt(double(kNeutralWeightDivisor) / divisor);

@@ -17,6 +17,7 @@
 #include "front/report_document.h"
 #include "front/result_reading.h"
 #include "front/results_document.h"
+#include "front/results_rtf.h"
 #include "front/results_summary.h"
 
 namespace torvek::front {
@@ -284,6 +285,10 @@ TEST(FrontHtmlPage, HoldsReportTablesAndPlot) {
     EXPECT_TRUE(wellFormed(page.substr(page.find("<html")), counts, problem)) << problem;
     // The document header, statistics, geodetic, precision, geocentric, residuals, left out.
     EXPECT_EQ(counts["table"], 7);
+    // On paper: A4, every results section on a page of its own, heading rows repeated.
+    EXPECT_NE(page.find("@page{size:A4"), std::string::npos);
+    EXPECT_NE(page.find("section.results{break-before:page"), std::string::npos);
+    EXPECT_EQ(counts["thead"], 6);
     // The report comes first, then the results.
     EXPECT_LT(page.find("Chi-square test: passed &lt;ok&gt;"), page.find("id=\"statistics\""));
 }
@@ -377,6 +382,55 @@ TEST(FrontResultsDocument, HeaderResidualsBySizeWithSignsAndMisfitsOfVectorsLeft
     }
 }
 
+// The RTF document: one well-formed document on A4 with the header, the report and then every
+// table on its page, read back in order by the report's own RTF reader.
+TEST(FrontResultsRtf, HeaderThenReportThenEveryTableOnItsPage) {
+    DocumentHeader header;
+    header.client = "Office {north} \\ east";
+    ReportDocument report;
+    report.addPiece(2, "Adjustment Tests\n");
+    const ResultsDocument d = buildResultsDocument(
+        "Run", makeResultsView(collectResults(resultDataSet(true)), header, nullptr));
+    const std::string rtf = renderRtfDocument(d, report, "torvek was killed");
+    int depth = 0;
+    for (std::size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') {
+            ++i;
+        } else {
+            depth += rtf[i] == '{' ? 1 : rtf[i] == '}' ? -1 : 0;
+            ASSERT_GE(depth, 0);
+        }
+    }
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+    EXPECT_NE(rtf.find("\\paperw11906\\paperh16838"), std::string::npos);  // A4 in twips
+    EXPECT_NE(rtf.find("Office \\{north\\} \\\\ east"), std::string::npos);
+    std::size_t pages = 0, headings = 0;
+    for (std::size_t at = rtf.find("\\page\n"); at != std::string::npos;
+         at = rtf.find("\\page\n", at + 1)) {
+        ++pages;
+    }
+    for (std::size_t at = rtf.find("\\trhdr"); at != std::string::npos;
+         at = rtf.find("\\trhdr", at + 1)) {
+        ++headings;
+    }
+    EXPECT_EQ(pages, 1 + d.tables.size());  // after the header page, then before every table
+    EXPECT_EQ(headings, d.tables.size());
+    ReportDocument back;
+    back.addPiece(1, rtf);
+    const std::string text = back.plainText();
+    const std::size_t client = text.find("Office {north} \\ east");
+    const std::size_t killed = text.find("torvek was killed");
+    const std::size_t tests = text.find("Adjustment Tests");
+    const std::size_t geodetic = text.find("Geodetic coordinates");
+    const std::size_t residuals = text.find("Residuals by normalized residual");
+    ASSERT_NE(residuals, std::string::npos) << text;
+    EXPECT_LT(client, killed);
+    EXPECT_LT(killed, tests);
+    EXPECT_LT(tests, geodetic);
+    EXPECT_LT(geodetic, residuals);
+}
+
 TEST(FrontPlot, EllipseEnlargementComparesBetweenRunsAndTheUserMayFixIt) {
     // Two runs of one network (same scale), ellipses of 5 mm and 9 mm: one factor, a round one.
     const double scale = 0.0345, side = 450;  // pixels per metre; pixels
@@ -406,16 +460,16 @@ TEST(FrontPlot, EllipseEnlargementComparesBetweenRunsAndTheUserMayFixIt) {
 TEST(FrontPlot, SiteLabelGoesWhereNoVectorLineRuns) {
     AdjustedDataSet ds;
     ds.setReferencePoint(47.0, 8.0);
-    ds.addSite("CENT");
-    ds.setAdjustedSite(47.0, 8.0, 500.0, 0, 0, 0);
+    EXPECT_TRUE(ds.addSite("CENT"));
+    ds.setAdjustedSite({47.0, 8.0, 500.0, 0, 0, 0});
     const double step = 0.01;  // degrees of latitude; longitude steps a little wider
     const double around[7][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}};
     for (int i = 0; i < 7; ++i) {
         const std::string name = "P" + std::to_string(i);
-        ds.addSite(name.c_str());
-        ds.setAdjustedSite(47.0 + around[i][0] * step, 8.0 + around[i][1] * step * 1.47, 500.0, 0,
-                           0, 0);
-        ds.addVector("CENT", name.c_str());
+        EXPECT_TRUE(ds.addSite(name.c_str()));
+        ds.setAdjustedSite(
+            {47.0 + around[i][0] * step, 8.0 + around[i][1] * step * 1.47, 500.0, 0, 0, 0});
+        EXPECT_TRUE(ds.addVector("CENT", name.c_str()));
     }
     ds.setAdjustmentSucceeded(1);
     const std::string svg = renderNetworkSvg(collectResults(ds));
