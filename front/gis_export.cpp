@@ -188,12 +188,17 @@ std::string renderGeoJson(const std::string& title, const ResultsView& v) {
         feature["properties"] = vectorProperties(vr);
         features.push_back(std::move(feature));
     }
-    Json collection = Json::object();
-    collection["type"] = "FeatureCollection";
-    collection["name"] = title;
-    collection["features"] = std::move(features);
-    // Bytes of names that are not UTF-8 become U+FFFD rather than stopping the export.
-    return collection.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
+    // One feature a line: compact for large networks, yet a person can read and compare it. Bytes
+    // of names that are not UTF-8 become U+FFFD rather than stopping the export.
+    auto text = [](const Json& value) {
+        return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    std::string out =
+        "{\"type\": \"FeatureCollection\", \"name\": " + text(title) + ", \"features\": [";
+    for (std::size_t i = 0; i < features.size(); ++i) {
+        out += (i == 0 ? "\n" : ",\n") + text(features[i]);
+    }
+    return out + "\n]}\n";
 }
 
 std::string renderKml(const std::string& title, const ResultsView& v) {

@@ -1,5 +1,4 @@
 // torvek-front: the command-line front end. `torvek-front help` lists the commands.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -61,11 +60,13 @@ bool endsWithJson(const std::string& path) {
     return path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
 }
 
-// A positive, finite factor.
+// A positive factor of the plot's ellipses, at most kLargestEnlargement.
 bool parseFactor(const std::string& text, double& value) {
+    // Beyond any plot: a centimetre drawn a thousand kilometres long.
+    constexpr double kLargestEnlargement = 1e11;
     char* end = nullptr;
     const double parsed = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(parsed > 0.0) || !std::isfinite(parsed)) {
+    if (text.empty() || *end != '\0' || !(parsed > 0.0) || !(parsed <= kLargestEnlargement)) {
         return false;
     }
     value = parsed;
@@ -128,7 +129,7 @@ int adjustCommand(const std::vector<std::string>& args) {
             options.crs = args[++i];
         } else if (a == "--ellipse-scale") {
             if (!hasValue || !parseFactor(args[i + 1], options.plot.ellipseEnlargement)) {
-                return usageError(a + " needs a positive factor");
+                return usageError(a + " needs a positive factor (at most 1e11)");
             }
             ++i;
         } else if (a == "--covariance-unit") {
