@@ -4,6 +4,7 @@
 
 #include "app/adjustment_job.h"
 #include "app/command_line.h"
+#include "engine/float_environment.h"
 #include "link/messages.h"
 #include "platform/exit_routine.h"
 #include "platform/send_message.h"
@@ -47,6 +48,7 @@ int runJob(const torvek::CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    torvek::flushSubnormalsToZero();
     torvek::platform::registerExitRoutine(onExit);
     torvek::platform::ignoreBrokenPipes();
     torvek::CommandLine line = torvek::parseCommandLine(argc, argv);

@@ -248,8 +248,13 @@ ProjectDataSet smallRing() {
 struct EngineOnFailingFiles : EngineOn<InProcessFrontEnd> {
     explicit EngineOnFailingFiles(TemporaryFileOpener opener) : EngineOn(smallRing(), true) {
         setTemporaryFileOpener(opener);
+        // Every byte goes to the files, which a network this small would otherwise never reach.
+        setScratchMemoryLimit(0);
     }
-    ~EngineOnFailingFiles() { setTemporaryFileOpener(nullptr); }
+    ~EngineOnFailingFiles() {
+        setTemporaryFileOpener(nullptr);
+        setScratchMemoryLimit(kDefaultScratchMemoryLimit);
+    }
 };
 
 TEST(ScratchFileFaults, FullTemporaryFilesFailTheAttemptBeforeAnyResult) {
