@@ -13,8 +13,8 @@ constexpr int kConvergenceDecimals = 2;
 
 void appendGrid(std::string& out, const ResultsView& v) {
     const GridSystemDescription& g = v.grid;
-    append(out, "\nGrid coordinates in %s%s%s\n", g.code.c_str(), g.code.empty() ? "" : ", ",
-           g.name.c_str());
+    append(out, "\nGrid coordinates in %s%s%s%s\n", g.code.c_str(), g.code.empty() ? "" : ", ",
+           g.name.c_str(), g.chosenZone ? " (the UTM zone of the network's middle)" : "");
     if (!g.datumTransformation.empty()) {
         out += wrapText("from WGS 84 by \"" + g.datumTransformation + "\"" +
                             (g.transformationAccuracy >= 0

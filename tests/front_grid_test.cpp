@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_from_cartesian.h"
 #include "support/command_runner.h"
+#include "support/national_network.h"
 
 namespace torvek::front {
 namespace {
@@ -108,12 +110,33 @@ TEST(FrontGrid, NationalNetworkAgreesWithAnIndependentTransformation) {
     }
 }
 
-// Every point of the extract, in the zone "utm" chooses, against cs2cs run now (installed with
+// Every point with a position of the whole national network, when its file is beside the
+// project (else of the extract).
+std::vector<Point> wholeNetworkPoints() {
+    std::ifstream in(std::string(TORVEK_SOURCE_DIR) + "/" + torvek::testing::kNationalNetworkFile);
+    if (!in) {
+        return extractPoints();
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    torvek::testing::NetworkFile file;
+    std::string problem;
+    EXPECT_TRUE(torvek::testing::parseNetworkFile(text, file, problem)) << problem;
+    std::vector<Point> points;
+    for (const auto& p : file.points) {
+        if (p.hasPosition) {
+            points.push_back({p.id, p.xyz[0], p.xyz[1], p.xyz[2]});
+        }
+    }
+    return points;
+}
+
+// Every point of the network, in the zone "utm" chooses, against cs2cs run now (installed with
 // the front end's tools).
 TEST(FrontGrid, ChosenUtmZoneAgreesWithCs2csOnEveryPoint) {
     const std::string cs2cs = torvek::testing::programOnPath("cs2cs");
     ASSERT_FALSE(cs2cs.empty()) << "cs2cs (proj-bin) is missing: run tools/setup.sh";
-    const std::vector<Point> points = extractPoints();
+    const std::vector<Point> points = wholeNetworkPoints();
+    ASSERT_GE(points.size(), 20u);
     GridSystem grid;
     std::string error;
     ASSERT_TRUE(grid.open(kUtmRequest, bohemia(), error)) << error;
