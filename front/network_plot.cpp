@@ -101,11 +101,11 @@ struct Point {
     double x = 0, y = 0;
 };
 
-// The distance from a point to the nearest point of a box (0 inside it).
-double distance(const Point& p, const Box& b) {
+// The square of the distance from a point to the nearest point of a box (0 inside it).
+double squaredDistance(const Point& p, const Box& b) {
     const double dx = std::max({b.left - p.x, 0.0, p.x - b.right});
     const double dy = std::max({b.top - p.y, 0.0, p.y - b.bottom});
-    return std::hypot(dx, dy);
+    return dx * dx + dy * dy;
 }
 
 bool overlaps(const Box& a, const Box& b) {
@@ -153,7 +153,12 @@ class LabelPlacer {
         : frame_(frame),
           lines_(std::move(lines)),
           sites_(std::move(sites)),
-          ellipses_(std::move(ellipses)) {}
+          ellipses_(std::move(ellipses)) {
+        for (const Segment& l : lines_) {
+            lineBounds_.push_back({std::min(l.x1, l.x2), std::min(l.y1, l.y2), std::max(l.x1, l.x2),
+                                   std::max(l.y1, l.y2)});
+        }
+    }
 
     // The cheapest of `candidates` (listed best first), which then counts as taken. `owner`:
     // the position in the site list of the site the label names, or -1 for a label of no site.
@@ -161,7 +166,8 @@ class LabelPlacer {
         std::size_t best = 0;
         double bestCost = std::numeric_limits<double>::max();
         for (std::size_t i = 0; i < candidates.size(); ++i) {
-            const double c = cost(candidates[i], owner) + kPreferenceCost * static_cast<double>(i);
+            const double preference = kPreferenceCost * static_cast<double>(i);
+            const double c = cost(candidates[i], owner, bestCost - preference) + preference;
             if (c < bestCost) {
                 bestCost = c;
                 best = i;
@@ -172,24 +178,30 @@ class LabelPlacer {
     }
 
   private:
-    double cost(const Box& box, int owner) const {
+    // What the box hides; the count stops once it reaches `enough` (a better place is known).
+    double cost(const Box& box, int owner, double enough) const {
         double c = inside(box, frame_) ? 0.0 : kOutsideCost;
         for (const Box& other : placed_) {
             c += overlaps(box, other) ? kLabelOverlapCost : 0.0;
         }
         // A label read as another site's is worse than one that hides a line.
-        const double own = owner >= 0 ? distance(sites_[static_cast<std::size_t>(owner)], box)
-                                      : std::numeric_limits<double>::max();
-        for (std::size_t i = 0; i < sites_.size(); ++i) {
+        const double own = owner >= 0
+                               ? squaredDistance(sites_[static_cast<std::size_t>(owner)], box)
+                               : std::numeric_limits<double>::max();
+        for (std::size_t i = 0; i < sites_.size() && c < enough; ++i) {
             const Box marker{sites_[i].x - kMarkerHalfSize, sites_[i].y - kMarkerHalfSize,
                              sites_[i].x + kMarkerHalfSize, sites_[i].y + kMarkerHalfSize};
             c += overlaps(box, marker) ? kMarkerOverlapCost : 0.0;
-            if (static_cast<int>(i) != owner && distance(sites_[i], box) < own) {
+            if (static_cast<int>(i) != owner && squaredDistance(sites_[i], box) < own) {
                 c += kNearOtherCost;
             }
         }
-        for (const Segment& line : lines_) {
-            c += crosses(line, box) ? kCrossingCost : 0.0;
+        for (std::size_t i = 0; i < lines_.size() && c < enough; ++i) {
+            // Most lines lie far off: their bounds tell at once.
+            if (overlaps(lineBounds_[i], box) || lineBounds_[i].left == lineBounds_[i].right ||
+                lineBounds_[i].top == lineBounds_[i].bottom) {
+                c += crosses(lines_[i], box) ? kCrossingCost : 0.0;
+            }
         }
         for (const Box& ellipse : ellipses_) {
             c += overlaps(box, ellipse) ? kEllipseOverlapCost : 0.0;
@@ -199,6 +211,7 @@ class LabelPlacer {
 
     Box frame_;
     std::vector<Segment> lines_;
+    std::vector<Box> lineBounds_;
     std::vector<Point> sites_;  // centres of the site symbols; a site without position is far off
     std::vector<Box> ellipses_;
     std::vector<Box> placed_;

@@ -130,8 +130,9 @@ void tableRow(std::string& out, const std::vector<std::string>& cells,
         } else if (style == RowStyle::kFlagged) {
             out += "\\clcbpat" + std::to_string(colourNumber(kFlaggedFill));
         }
-        out += "\\clbrdrt" + rule + "\\clbrdrl" + rule + "\\clbrdrb" + rule + "\\clbrdrr" + rule +
-               "\\cellx" + std::to_string(edge);
+        // Rules between the rows only, as tables in print have them; the heading is boxed.
+        out += (heading ? "\\clbrdrt" + rule : std::string()) + "\\clbrdrb" + rule + "\\cellx" +
+               std::to_string(edge);
     }
     out += "\n";
     for (std::size_t i = 0; i < cells.size(); ++i) {
