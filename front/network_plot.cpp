@@ -53,6 +53,10 @@ constexpr double kCrossingCost = 10.0;       // a vector line runs through it
 constexpr double kEllipseOverlapCost = 1.0;  // covers part of an ellipse
 constexpr double kPreferenceCost = 0.01;     // per step down the list of candidate positions
 
+// Beyond this many comparisons of label places with what they could hide (labels times sites
+// and lines), a plot far larger than the program adjusts gets its labels at their first place.
+constexpr double kPlacementBudget = 5e7;
+
 constexpr double kSiteLabelGap = 9.0;  // from a site's centre to its label
 constexpr double kMarkerHalfSize = 8.0;
 
@@ -163,6 +167,11 @@ class LabelPlacer {
     // The cheapest of `candidates` (listed best first), which then counts as taken. `owner`:
     // the position in the site list of the site the label names, or -1 for a label of no site.
     Box place(const std::vector<Box>& candidates, int owner = -1) {
+        const double work =
+            static_cast<double>(sites_.size()) * static_cast<double>(sites_.size() + lines_.size());
+        if (work > kPlacementBudget) {
+            return candidates.front();
+        }
         std::size_t best = 0;
         double bestCost = std::numeric_limits<double>::max();
         for (std::size_t i = 0; i < candidates.size(); ++i) {

@@ -1,7 +1,10 @@
 #include "front/vector_misfit.h"
 
 #include <cmath>
+#include <string>
+#include <unordered_map>
 
+#include "front/site_name_mapping.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/vector_precision.h"
@@ -59,7 +62,11 @@ std::vector<VectorMisfit> vectorMisfits(const AdjustedDataSet& output) {
 
     std::vector<Vector3> positions;
     std::vector<bool> adjusted;
+    // Vector ends find their sites as the program's site lookups do: the first site whose name
+    // matches, ignoring case.
+    std::unordered_map<std::string, int> firstSite;
     for (const SiteRecord& s : output.sites()) {
+        firstSite.emplace(foldAsciiCase(s.name.toString()), static_cast<int>(positions.size()));
         adjusted.push_back(s.inUse != 0);
         positions.push_back(cartesianFromGeodeticAt(
             h.semiMajorAxis, e2, radiansFromDegrees(s.adjustedLatitude),
@@ -70,16 +77,10 @@ std::vector<VectorMisfit> vectorMisfits(const AdjustedDataSet& output) {
     std::size_t index = 0;
     for (bool more = walker.firstVector(); more; more = walker.nextVector(), ++index) {
         const VectorRecord& v = *walker.currentVector();
-        int from = -1, to = -1;
-        for (std::size_t i = 0; i < output.sites().size(); ++i) {
-            const SiteName& name = output.sites()[i].name;
-            if (from < 0 && sameSiteNameIgnoringCase(name, v.fromSite)) {
-                from = static_cast<int>(i);
-            }
-            if (to < 0 && sameSiteNameIgnoringCase(name, v.toSite)) {
-                to = static_cast<int>(i);
-            }
-        }
+        const auto fromSite = firstSite.find(foldAsciiCase(v.fromSite.toString()));
+        const auto toSite = firstSite.find(foldAsciiCase(v.toSite.toString()));
+        const int from = fromSite != firstSite.end() ? fromSite->second : -1;
+        const int to = toSite != firstSite.end() ? toSite->second : -1;
         if (from < 0 || to < 0 || !adjusted[from] || !adjusted[to]) {
             continue;
         }
