@@ -53,10 +53,14 @@ using ContextPointer = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
 using ObjectPointer = std::unique_ptr<PJ, ObjectDeleter>;
 using ListPointer = std::unique_ptr<PJ_OBJ_LIST, ListDeleter>;
 
+// PROJ's reason for the last failure as " (reason)", or nothing when it gives none worth showing.
 std::string lastError(PJ_CONTEXT* context) {
     const int code = proj_context_errno(context);
     const char* text = code != 0 ? proj_context_errno_string(context, code) : nullptr;
-    return text != nullptr ? text : "unknown to PROJ";
+    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) {
+        return "";
+    }
+    return std::string(" (") + text + ")";
 }
 
 // Control characters have no place in a system's name or definition; refusing them keeps them
@@ -257,8 +261,8 @@ bool GridSystem::open(const std::string& request, const NetworkPlace& place, std
 
     ObjectPointer crs(proj_create(context, definition.c_str()));
     if (!crs) {
-        error = "PROJ does not know the coordinate system \"" + shortened(definition) + "\" (" +
-                lastError(context) + ")";
+        error = "PROJ does not know the coordinate system \"" + shortened(definition) + "\"" +
+                lastError(context);
         return false;
     }
     // A projected system bound to WGS 84 by a +towgs84 carries its transformation along.
@@ -295,7 +299,7 @@ bool GridSystem::open(const std::string& request, const NetworkPlace& place, std
     }
     if (!state->toGrid) {
         error = "PROJ has no way from the network's positions to \"" + shortened(definition) +
-                "\" (" + lastError(context) + ")";
+                "\"" + lastError(context);
         return false;
     }
 
