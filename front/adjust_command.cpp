@@ -13,6 +13,8 @@
 
 #include "dataset/adjusted_data_set.h"
 #include "front/file_output.h"
+#include "front/gis_export.h"
+#include "front/grid_coordinates.h"
 #include "front/html_page.h"
 #include "front/link_server.h"
 #include "front/network_results.h"
@@ -21,6 +23,8 @@
 #include "front/report_document.h"
 #include "front/report_rendering.h"
 #include "front/report_site_names.h"
+#include "front/results_document.h"
+#include "front/results_rtf.h"
 #include "front/results_summary.h"
 #include "front/site_name_mapping.h"
 #include "front/survey_input.h"
@@ -144,11 +148,13 @@ std::string terminalSafe(const std::string& text) {
 // and the full names of its sites. False, after saying why, when they cannot be read, imported or
 // written as a data set.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                const std::string& built, SiteNameTable& names) {
+                const std::string& built, SiteNameTable& names, DocumentHeader& header) {
     AdjustedDataSet project;
-    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project, names)) {
+    Json document;
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project, names, &document)) {
         return false;
     }
+    header = readDocumentHeader(document);
     const std::vector<std::uint8_t> image = project.writeImage();
     std::string error;
     if (!writeFileAtomically(
@@ -197,14 +203,15 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
 // the project or survey files beside the output. No output, derived ones included, may replace an
 // input. False, after saying why, when there is nothing to run.
 bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input,
-                  SiteNameTable& names) {
+                  SiteNameTable& names, DocumentHeader& header) {
     std::vector<std::string> inputs{options.input};
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
     }
     const std::string built = replaceExtension(output, "") + ".input.dat";
     const std::string clash = outputNamingAnInput(
-        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html")},
+        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
+         replaceExtension(output, ".geojson"), replaceExtension(output, ".kml")},
         inputs);
     if (!clash.empty()) {
         say("torvek-front: " +
@@ -229,7 +236,7 @@ bool prepareInput(const AdjustOptions& options, const std::string& output, std::
                 "its sites itself\n");
             return false;
         }
-        if (!buildInput(inputs, options.survey, built, names)) {
+        if (!buildInput(inputs, options.survey, built, names, header)) {
             return false;
         }
         input = built;
@@ -357,38 +364,65 @@ void showReport(const ReportDocument& document, ColourChoice colour) {
     std::fputs("\n", stdout);
 }
 
-// The report files beside the output data set.
+// The report and result files beside the output data set.
 struct ReportFiles {
     std::string rtfPath;
     std::string htmlPath;
-    bool written = false;  // both were written
+    std::string geoJsonPath;
+    std::string kmlPath;
+    bool reportWritten = false;  // the RTF and the HTML file
+    bool gisWritten = false;     // the GeoJSON and the KML file
 };
 
-ReportFiles writeReportFiles(const std::string& output, const std::string& title,
-                             const ReportDocument& document, const NetworkResults& summary,
-                             const std::string& notes) {
-    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"), true};
+bool writeOutput(const std::string& path, const std::string& text) {
     std::string error;
-    if (!writeFileAtomically(files.rtfPath, renderRtf(document), error)) {
+    if (!writeFileAtomically(path, text, error)) {
         say("torvek-front: " + error + "\n");
-        files.written = false;
+        return false;
     }
-    if (!writeFileAtomically(files.htmlPath, renderHtmlPage(title, document, summary, notes),
-                             error)) {
-        say("torvek-front: " + error + "\n");
-        files.written = false;
-    }
+    return true;
+}
+
+ReportFiles writeReportFiles(const std::string& output, const std::string& title,
+                             const ReportDocument& document, const ResultsView& view,
+                             const std::string& notes) {
+    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
+                      replaceExtension(output, ".geojson"), replaceExtension(output, ".kml")};
+    const bool rtf = writeOutput(
+        files.rtfPath, renderRtfDocument(buildResultsDocument(title, view), document, notes));
+    const bool html = writeOutput(files.htmlPath, renderHtmlPage(title, document, view, notes));
+    files.reportWritten = rtf && html;
+    const bool geoJson = writeOutput(files.geoJsonPath, renderGeoJson(title, view));
+    const bool kml = writeOutput(files.kmlPath, renderKml(title, view));
+    files.gisWritten = geoJson && kml;
     return files;
 }
 
-void printSummary(const NetworkResults& summary, const std::string& output,
-                  const ReportFiles& files) {
-    std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
+void printSummary(const ResultsView& view, const std::string& output, const ReportFiles& files) {
+    std::fputs(terminalSafe(formatResultsSummary(view)).c_str(), stdout);
     std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
-    if (files.written) {
+    if (files.reportWritten) {
         std::fprintf(stdout, "Report: %s and %s\n", files.rtfPath.c_str(), files.htmlPath.c_str());
     }
+    if (files.gisWritten) {
+        std::fprintf(stdout, "For a GIS: %s and %s\n", files.geoJsonPath.c_str(),
+                     files.kmlPath.c_str());
+    }
     std::fflush(stdout);
+}
+
+// Opens the grid system asked for, choosing a UTM zone from the input's positions; false, after
+// saying why, when PROJ cannot provide it.
+bool openGridSystem(const std::string& crs, const std::string& input, GridSystem& grid) {
+    AdjustedDataSet data;
+    std::string error;
+    if (!data.readFile(input)) {
+        error = input + ": cannot be read as a data set";
+    } else if (grid.open(crs, networkPlace(collectResults(data)), error)) {
+        return true;
+    }
+    say("torvek-front: --crs: " + error + "\n");
+    return false;
 }
 
 // The exit code of the run, with a line on why the adjustment was not made when it was stopped.
@@ -436,7 +470,12 @@ int runAdjust(const AdjustOptions& options) {
                                    : options.output;
     std::string input;
     SiteNameTable names;
-    if (!prepareInput(options, output, input, names)) {
+    DocumentHeader header;
+    if (!prepareInput(options, output, input, names, header)) {
+        return kExitBadInput;
+    }
+    GridSystem grid;
+    if (!options.crs.empty() && !openGridSystem(options.crs, input, grid)) {
         return kExitBadInput;
     }
 
@@ -460,14 +499,15 @@ int runAdjust(const AdjustOptions& options) {
     if (!results.readFile(output)) {
         notes += "The output data set " + output + " could not be read.\n";
     }
-    const NetworkResults summary = collectResults(results, names);
+    const ResultsView view =
+        makeResultsView(collectResults(results, names), header, &grid, options.plot);
     const ReportFiles files = writeReportFiles(
-        output, "torvek adjustment of " + baseName(options.input), state.document, summary, notes);
-    printSummary(summary, output, files);
+        output, "torvek adjustment of " + baseName(options.input), state.document, view, notes);
+    printSummary(view, output, files);
     if (!notes.empty()) {
         say("torvek-front: " + terminalSafe(notes));
     }
-    return exitCodeFor(outcome, state, summary);
+    return exitCodeFor(outcome, state, view.results);
 }
 
 }  // namespace torvek::front

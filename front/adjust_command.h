@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "front/network_plot.h"
 #include "front/survey_input.h"
 
 namespace torvek::front {
@@ -32,12 +33,16 @@ struct AdjustOptions {
     WarningAnswer warningAnswer = WarningAnswer::kAsk;
     bool showReport = true;
     ColourChoice colour = ColourChoice::kAuto;
+    // The grid system of the grid coordinates (see GridSystem::open: "EPSG:25832", "utm", ...);
+    // empty for none.
+    std::string crs;
+    PlotOptions plot;
 };
 
 // The adjust command: prepares the input data set (from JSON when given one), runs the program
 // as a linked child and serves it (progress bar, Ctrl-C, warning box, report), shows the report,
-// writes it as RTF and HTML beside the output data set, and prints the results summary. Returns
-// one of the exit codes above.
+// writes the report with the results as RTF and HTML and the results as GeoJSON and KML beside
+// the output data set, and prints the results summary. Returns one of the exit codes above.
 int runAdjust(const AdjustOptions& options);
 
 // Where the adjustment program is: `explicitProgram` when given, else $TORVEK_BINARY when set,

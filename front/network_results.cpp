@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "front/site_name_mapping.h"
+#include "front/vector_misfit.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/local_frame.h"
@@ -145,12 +146,24 @@ NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable
         for (int k = 0; k < 3; ++k) {
             vector.residual[k] = v.vectorTestResults[6 + k];
             vector.normalized[k] = v.vectorTestResults[9 + k];
-            vector.largestNormalized =
-                std::max(vector.largestNormalized, std::fabs(vector.normalized[k]));
+            if (std::fabs(vector.normalized[k]) > vector.largestNormalized) {
+                vector.largestNormalized = std::fabs(vector.normalized[k]);
+                vector.signedLargestNormalized = vector.normalized[k];
+            }
         }
         vector.flagged = vector.adjusted && r.tauCriticalValue > 0 &&
                          vector.largestNormalized > r.tauCriticalValue;
+        vector.excluded = r.succeeded && v.inUse == 0;
         r.vectors.push_back(vector);
+    }
+    const std::vector<VectorMisfit> misfits = vectorMisfits(output);
+    for (std::size_t i = 0; i < r.vectors.size(); ++i) {
+        VectorResult& vector = r.vectors[i];
+        if (vector.excluded && misfits[i].available) {
+            vector.hasMisfit = true;
+            vector.misfit = misfits[i].misfit;
+            vector.normalizedMisfit = misfits[i].normalized;
+        }
     }
     return r;
 }

@@ -38,7 +38,16 @@ struct VectorResult {
     std::array<double, 3> residual{};    // north, east, up, metres
     std::array<double, 3> normalized{};  // north, east, up, residual / a-priori sigma
     double largestNormalized = 0;        // largest magnitude of the three
+    double signedLargestNormalized = 0;  // the same component with its sign
     bool flagged = false;                // largestNormalized above the tau critical value
+    // A vector the run left out (not in use in the output of a run that succeeded) has no
+    // residuals; its misfit against the adjusted positions of its sites takes their place when
+    // both were adjusted: north, east, up along the reference point's axes, metres, and each
+    // divided by its a-priori standard deviation.
+    bool excluded = false;
+    bool hasMisfit = false;
+    std::array<double, 3> misfit{};
+    std::array<double, 3> normalizedMisfit{};
 };
 
 // The results of a run, read from its output data set.

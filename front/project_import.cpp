@@ -552,7 +552,9 @@ struct Reader {
 
     void read(const Json& root, AdjustedDataSet& ds) {
         requireObject(root, "the document");
-        checkKeys(root, "", {"format", "version", "title", "settings", "sites", "vectors"},
+        checkKeys(root, "",
+                  {"format", "version", "title", "client", "surveyor", "datum", "epoch", "settings",
+                   "sites", "vectors"},
                   {"results", "preserved"});
         if (const Json* format = find(root, "format")) {
             if (*format != "torvek-project") {
@@ -574,6 +576,16 @@ struct Reader {
                                   " bytes without NUL characters");
             }
             ds.setHeaderText(text.c_str());
+        }
+        // Texts for the header of the result documents; the data set has no room for them.
+        for (const char* key : kDocumentFields) {
+            if (const Json* value = find(root, key)) {
+                if (!value->is_string() || value->get<std::string>().size() > kHeaderTextSize) {
+                    fail(key, "must be a text in quotes of at most " +
+                                  std::to_string(kHeaderTextSize) + " bytes, not " +
+                                  describe(*value));
+                }
+            }
         }
         bool referenceGiven = false;
         readSettings(root, ds, referenceGiven);

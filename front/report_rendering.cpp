@@ -118,21 +118,56 @@ std::string renderTerminal(const ReportDocument& document, bool colours, int wid
     return out;
 }
 
-std::string renderRtf(const ReportDocument& document) {
+std::string rtfText(const std::string& text) {
+    std::string out;
+    for (char32_t code : decodeCharacters(text)) {
+        if (code == '\\' || code == '{' || code == '}') {
+            out += '\\';
+            out += static_cast<char>(code);
+        } else if (code == '\t') {
+            out += "\\tab ";
+        } else if (isControlCharacter(code)) {
+            continue;
+        } else if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x10000) {
+            // \u takes a signed 16-bit number; '?' stands in for readers without Unicode.
+            const int value = code > 0x7fff ? int(code) - 0x10000 : int(code);
+            out += "\\u" + std::to_string(value) + "?";
+        } else {
+            const char32_t v = code - 0x10000;
+            const int high = int(0xd800 + (v >> 10)) - 0x10000;
+            const int low = int(0xdc00 + (v & 0x3ff)) - 0x10000;
+            out += "\\u" + std::to_string(high) + "?\\u" + std::to_string(low) + "?";
+        }
+    }
+    return out;
+}
+
+std::string rtfHeader(const std::vector<std::uint32_t>& extraColours) {
     // One header: the fonts and the colour table of the report's fragments, so that colour
-    // numbers mean the same here as in the program's styles.
+    // numbers mean the same here as in the program's styles; the extra colours follow them.
     std::string out =
         "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720\\uc1"
         "{\\fonttbl{\\f0\\fnil MS Sans Serif;}{\\f1\\froman\\fcharset2 Symbol;}"
-        "{\\f2\\fmodern Courier New;}{\\f3\\froman Times New Roman;}}\n{\\colortbl";
+        "{\\f2\\fmodern Courier New;}{\\f3\\froman Times New Roman;}{\\f4\\fswiss Arial;}}\n"
+        "{\\colortbl";
+    std::vector<std::uint32_t> colours;
     for (int i = 0; i < report_colour::kCount; ++i) {
-        const std::uint32_t rgb = reportColour(i);
+        colours.push_back(reportColour(i));
+    }
+    colours.insert(colours.end(), extraColours.begin(), extraColours.end());
+    for (const std::uint32_t rgb : colours) {
         char entry[48];
         std::snprintf(entry, sizeof entry, "\\red%u\\green%u\\blue%u;", (rgb >> 16) & 0xffu,
                       (rgb >> 8) & 0xffu, rgb & 0xffu);
         out += entry;
     }
     out += "}\n\\deflang1033\n";
+    return out;
+}
+
+void appendRtfReportLines(std::string& out, const ReportDocument& document) {
     const std::vector<ReportLine>& lines = document.lines();
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const ReportLine& line = lines[n];
@@ -155,30 +190,15 @@ std::string renderRtf(const ReportDocument& document) {
                 out += "\\ul";
             }
             out += ' ';
-            for (char32_t code : decodeCharacters(run.text)) {
-                if (code == '\\' || code == '{' || code == '}') {
-                    out += '\\';
-                    out += static_cast<char>(code);
-                } else if (code == '\t') {
-                    out += "\\tab ";
-                } else if (isControlCharacter(code)) {
-                    continue;
-                } else if (code < 0x80) {
-                    out += static_cast<char>(code);
-                } else if (code < 0x10000) {
-                    // \u takes a signed 16-bit number; '?' stands in for readers without Unicode.
-                    const int value = code > 0x7fff ? int(code) - 0x10000 : int(code);
-                    out += "\\u" + std::to_string(value) + "?";
-                } else {
-                    const char32_t v = code - 0x10000;
-                    const int high = int(0xd800 + (v >> 10)) - 0x10000;
-                    const int low = int(0xdc00 + (v & 0x3ff)) - 0x10000;
-                    out += "\\u" + std::to_string(high) + "?\\u" + std::to_string(low) + "?";
-                }
-            }
+            out += rtfText(run.text);
         }
         out += "\\par\n";
     }
+}
+
+std::string renderRtf(const ReportDocument& document) {
+    std::string out = rtfHeader({});
+    appendRtfReportLines(out, document);
     out += "}\n";
     return out;
 }

@@ -255,7 +255,7 @@ bool isDataSetInput(const std::vector<std::string>& paths) {
 
 bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
                        const ImportOptions& importOptions, AdjustedDataSet& dataSet,
-                       SiteNameTable& names) {
+                       SiteNameTable& names, Json* built) {
     Json document;
     std::string sourceName;
     ImportReport report;
@@ -273,6 +273,9 @@ bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOption
     print("warning: ", report.warnings);
     names = report.siteNames;
     printNetworkFindings(dataSet, names);
+    if (built != nullptr) {
+        *built = std::move(document);
+    }
     return true;
 }
 

@@ -56,9 +56,10 @@ bool isDataSetInput(const std::vector<std::string>& paths);
 // Builds the data set of project or survey inputs and the full names of its sites, printing
 // notes and warnings to the standard error stream ("note: ...", "warning: ..."), the findings of
 // the checks before a run among them, and errors as "torvek-front: ...". False on error.
+// `document`, when given, receives the project document the data set was built from.
 bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
                        const ImportOptions& importOptions, AdjustedDataSet& dataSet,
-                       SiteNameTable& names);
+                       SiteNameTable& names, Json* document = nullptr);
 
 // The full names of the sites of a data set built from `paths` (a project or survey files, as
 // for buildInputDataSet), without printing its notes. False with `error` set when they cannot be
