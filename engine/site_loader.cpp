@@ -43,7 +43,7 @@ int AdjustmentEngine::findSite(const char* name) const {
     if (siteSlotIndex_.empty()) {
         // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so
         // the scan stops at the loaded ones.
-        for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
+        for (int i = 1; i <= s.loadedSiteCount && i < static_cast<int>(s.sites.size()); ++i)
             if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
                 return i;
         return 0;
@@ -57,7 +57,7 @@ int AdjustmentEngine::findSite(const char* name) const {
 void AdjustmentEngine::indexSiteSlots() {
     const AdjustmentState& s = *state_;
     siteSlotIndex_.clear();
-    for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
+    for (int i = 1; i <= s.loadedSiteCount && i < static_cast<int>(s.sites.size()); ++i)
         siteSlotIndex_.emplace_back(siteNameKey(s.sites[i].nameSlot, false), i);
     std::sort(siteSlotIndex_.begin(), siteSlotIndex_.end());
 }
@@ -99,10 +99,12 @@ bool AdjustmentEngine::loadSites() {
             if (s.verticalControlCount == 1)
                 fixed[2] = 0;
         }
-        if (++s.loadedSiteCount > kMaxSites) {
+        if (++s.loadedSiteCount > siteLimit()) {
             report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
             return false;
         }
+        s.reserveSites(s.loadedSiteCount);
+        s.reserveUnknowns(s.coordinateUnknownCount + 3 + kBiasParameterCount * kBiasGroupSlots);
         if (!positionIsUsable(*std::as_const(input_).currentSite())) {
             return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
         }
