@@ -12,10 +12,10 @@
 namespace torvek {
 namespace {
 
-// Entries gathered before they are summed into the matrix: bounded so that the assembly of a
-// large network holds a few hundred megabytes of pending products at most, and at least the
-// matrix's own size so that the summing stays a small share of the assembly.
-constexpr std::size_t kMinPendingEntries = std::size_t{1} << 22;
+// Products gathered before they are summed into the matrix: at least a quarter million (6 MB), so
+// that each summing pass is worth its fixed cost, and at most the matrix's own size, so that the
+// pending products never hold more memory than the matrix and summing stays linear overall.
+constexpr std::size_t kMinPendingEntries = std::size_t{1} << 18;
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
