@@ -105,7 +105,12 @@ bool AdjustmentEngine::solveWithSolver(SolveStep step) {
     }
     if (progress_.pollAbort(stage::kFactorised))
         return false;
-    if (!solver.solve(s.solution.data()))
+    // Only the last iteration's standard deviations are stored: the selected inverse, the
+    // costliest step of a large network, is formed for it alone, and earlier iterations leave
+    // their sigmas 0.
+    const int iterations = settings_.overConstrained ? 2 : 1;
+    const bool lastIteration = s.iterationCount + 1 >= iterations;
+    if (!solver.solve(s.solution.data(), lastIteration))
         return reportError("Error: Not enough memory for request\n");
     if (s.iterationCount == 0) {
         char size[160];
@@ -116,7 +121,8 @@ bool AdjustmentEngine::solveWithSolver(SolveStep step) {
         return false;
     s.sigmaScale = 1.0;
     for (int u = 1; u <= n; ++u)
-        s.solutionSigma[u] = std::sqrt(std::max(solver.inverse(u, u), 0.0)) * s.sigmaScale;
+        s.solutionSigma[u] =
+            lastIteration ? std::sqrt(std::max(solver.inverse(u, u), 0.0)) * s.sigmaScale : 0.0;
     return true;
 }
 

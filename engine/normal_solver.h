@@ -38,10 +38,10 @@ class NormalSolver {
     virtual double diagonal(int u) const = 0;
     /// Orders and factorises N.
     virtual Factorisation factorise() = 0;
-    /// Solves N x = u into x (1-based, x[0] unused, n + 1 elements) and stores the inverse
-    /// elements the results need (selected inverse on the factor's pattern). False when memory is
-    /// short.
-    virtual bool solve(double* x) = 0;
+    /// Solves N x = u into x (1-based, x[0] unused, n + 1 elements) and, when `invert`, stores
+    /// the inverse elements the results need (selected inverse on the factor's pattern); without
+    /// it inverse() gives 0. False when memory is short.
+    virtual bool solve(double* x, bool invert) = 0;
     /// Element (i, j) of N^-1, 1-based, either order; 0 where the selected inverse holds none
     /// (never for a diagonal element or for two unknowns that share an equation).
     virtual double inverse(int i, int j) const = 0;

@@ -69,6 +69,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s PROGRAM INPUT OUTPUT\n", argv[0]);
         return 2;
     }
+    // Each phase shows as it ends, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     Clock::time_point last = start;

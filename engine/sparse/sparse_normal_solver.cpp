@@ -169,7 +169,7 @@ class SparseNormalSolver final : public NormalSolver {
         return result;
     }
 
-    bool solve(double* x) override {
+    bool solve(double* x, bool invert) override {
         if (n_ == 0)
             return true;
         auto start = std::chrono::steady_clock::now();
@@ -185,6 +185,9 @@ class SparseNormalSolver final : public NormalSolver {
         std::copy(values, values + n_, x + 1);
         cholmod_l_free_dense(&solution, &common_);
         times_.solve = secondsSince(start);
+        std::vector<double>().swap(inverse_);
+        if (!invert)
+            return true;
         start = std::chrono::steady_clock::now();
         const bool inverted = selectedInverse();
         times_.selectedInverse = secondsSince(start);
