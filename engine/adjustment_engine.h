@@ -62,7 +62,7 @@ class AdjustmentEngine {
     /// Writes the observation equations of the current coordinates to the equation scratch file.
     /// Within the limits it also adds them to the normal equations as the next kCorrections solve
     /// would, sparing it the reading back.
-    [[nodiscard]] bool formEquations();
+    void formEquations();
     /// One step of the solution (SolveStep). False, after a report line where there is one, on
     /// a missing equation, a singular matrix or an abort.
     [[nodiscard]] bool solveNormals(SolveStep step);
@@ -132,8 +132,9 @@ class AdjustmentEngine {
     ProgressWindow& progress_;
     AdjustmentSettings& settings_;
     std::unique_ptr<AdjustmentState> state_;
-    /// The loaded sites' name keys (siteNameKey, case-sensitive) with their slots, by key then
-    /// slot; empty until loadSites has loaded every site of the attempt.
+    /// The loaded sites' name keys (siteNameKey, case-sensitive) with the first slot of each, in
+    /// an open-address table (slot 0: empty entry); empty until loadSites has loaded every site
+    /// of the attempt.
     std::vector<std::pair<std::uint32_t, int>> siteSlotIndex_;
     /// formEquations added this iteration's equations to the normal matrix and the right-hand
     /// side as it wrote them, so the next mode 0 solve need not read them back.

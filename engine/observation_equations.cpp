@@ -28,7 +28,7 @@ EquationRecord singleTermEquation(int unknown, double misclosure, double weight)
 
 }  // namespace
 
-bool AdjustmentEngine::formEquations() {
+void AdjustmentEngine::formEquations() {
     AdjustmentState& s = *state_;
     // The equations are added to the normal equations as they are written, when their number
     // is within the limits (the driver refuses it otherwise) and the matrix can be had (the solve
@@ -152,7 +152,6 @@ bool AdjustmentEngine::formEquations() {
         accumulator->finish();
         normalsFormed_ = true;
     }
-    return true;
 }
 
 }  // namespace torvek
