@@ -39,6 +39,8 @@ def compare(dense, sparse, name):
             leaf = path.rsplit(".", 1)[-1].lower()
             if "sigma" in path.lower():
                 tolerance = SIGMA_TOLERANCE * abs(a) + 1e-7
+            elif "residual" in path.lower():
+                tolerance = max(COORDINATE_TOLERANCE, SIGMA_TOLERANCE * abs(a))
             elif "correction" in path.lower():
                 tolerance = COORDINATE_TOLERANCE
             elif leaf in ("latitude", "longitude"):

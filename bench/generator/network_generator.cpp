@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <random>
 #include <vector>
@@ -32,7 +33,9 @@ constexpr int kSitesPerControl = 2000;
 // Four-character name of site k (0-based): "%04d" below 9999, base 36 above.
 void sessionSiteName(int k, char name[5]) {
     if (k + 1 <= 9999) {
-        std::snprintf(name, 5, "%04d", k + 1);
+        char decimal[16];
+        std::snprintf(decimal, sizeof decimal, "%04d", k + 1);
+        std::memcpy(name, decimal, 5);
         return;
     }
     static const char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
