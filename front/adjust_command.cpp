@@ -20,6 +20,7 @@
 #include "front/project_json.h"
 #include "front/report_document.h"
 #include "front/report_rendering.h"
+#include "front/report_site_names.h"
 #include "front/results_summary.h"
 #include "front/site_name_mapping.h"
 #include "front/survey_input.h"
@@ -139,12 +140,13 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input data set of the run, built as `built` from the project or survey files `inputs`.
-// False, after saying why, when they cannot be read, imported or written as a data set.
+// The input data set of the run, built as `built` from the project or survey files `inputs`,
+// and the full names of its sites. False, after saying why, when they cannot be read, imported or
+// written as a data set.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                const std::string& built) {
+                const std::string& built, SiteNameTable& names) {
     AdjustedDataSet project;
-    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project)) {
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project, names)) {
         return false;
     }
     const std::vector<std::uint8_t> image = project.writeImage();
@@ -158,9 +160,16 @@ bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& sur
     return true;
 }
 
-// Checks a data set given as the input; false, after saying why, when it cannot be read.
-bool checkDataSetInput(const std::string& path, const SurveyOptions& survey) {
-    if (survey.covarianceUnit) {
+// Checks a data set given as the input and reads the full names of its sites from `namesFrom`
+// (none: its codes); false, after saying why, when it cannot be read.
+bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
+                       const std::vector<std::string>& namesFrom, SiteNameTable& names) {
+    std::string error;
+    if (!namesFrom.empty() && !readSiteNames(namesFrom, survey, names, error)) {
+        say("torvek-front: --names: " + error + "\n");
+        return false;
+    }
+    if (survey.covarianceUnit && namesFrom.empty()) {
         say("torvek-front: " + path +
             ": a data set holds its covariances in m2; --covariance-unit is for survey files\n");
         return false;
@@ -177,13 +186,18 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey) {
             "\" has fewer than four characters in the data set: torvek will not find its "
             "vectors (export the data set and import it again to pad such names)\n");
     }
+    AdjustedDataSet dataSet;
+    if (dataSet.readFile(path)) {
+        printNetworkFindings(dataSet, names);
+    }
     return true;
 }
 
 // Makes the folders of `output` and finds the input data set: the given file, or one built from
 // the project or survey files beside the output. No output, derived ones included, may replace an
 // input. False, after saying why, when there is nothing to run.
-bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input) {
+bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input,
+                  SiteNameTable& names) {
     std::vector<std::string> inputs{options.input};
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
@@ -206,11 +220,16 @@ bool prepareInput(const AdjustOptions& options, const std::string& output, std::
     }
     input = options.input;
     if (isDataSetInput(inputs)) {
-        if (!checkDataSetInput(options.input, options.survey)) {
+        if (!checkDataSetInput(options.input, options.survey, options.names, names)) {
             return false;
         }
     } else {
-        if (!buildInput(inputs, options.survey, built)) {
+        if (!options.names.empty()) {
+            say("torvek-front: --names is for a data set input; a project or survey file names "
+                "its sites itself\n");
+            return false;
+        }
+        if (!buildInput(inputs, options.survey, built, names)) {
             return false;
         }
         input = built;
@@ -451,7 +470,8 @@ int runAdjust(const AdjustOptions& options) {
                                    ? replaceExtension(options.input, "") + "-adjusted.dat"
                                    : options.output;
     std::string input;
-    if (!prepareInput(options, output, input)) {
+    SiteNameTable names;
+    if (!prepareInput(options, output, input, names)) {
         return kExitBadInput;
     }
 
@@ -479,6 +499,7 @@ int runAdjust(const AdjustOptions& options) {
     }
 
     std::string notes = notesOn(outcome);
+    showFullSiteNames(state.document, names);
     if (options.showReport) {
         showReport(state.document, options.colour);
     }
@@ -486,7 +507,7 @@ int runAdjust(const AdjustOptions& options) {
     if (!results.readFile(output)) {
         notes += "The output data set " + output + " could not be read.\n";
     }
-    const NetworkResults summary = collectResults(results);
+    const NetworkResults summary = collectResults(results, names);
     const ReportFiles files = writeReportFiles(
         output, "torvek adjustment of " + baseName(options.input), state.document, summary, notes);
     printSummary(summary, output, files);

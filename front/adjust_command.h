@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "front/survey_input.h"
 
@@ -28,8 +29,10 @@ struct AdjustOptions {
     std::string input;        // a data set, a project or a survey file (recognised by content)
     std::string secondInput;  // the other file of a DynaML station and measurement pair
     SurveyOptions survey;     // the covariance unit of survey files
-    std::string output;       // the output data set; empty: beside the input, "-adjusted.dat"
-    std::string program;      // the adjustment program; empty: $TORVEK_BINARY or next to us
+    // For a data set input: the project or survey files whose full site names it shows.
+    std::vector<std::string> names;
+    std::string output;   // the output data set; empty: beside the input, "-adjusted.dat"
+    std::string program;  // the adjustment program; empty: $TORVEK_BINARY or next to us
     EngineChoice engine = EngineChoice::kAuto;
     // Answer the first abort poll with this stage code with an abort, as Ctrl-C would (for
     // tests and demonstrations); -1 for none.

@@ -61,6 +61,8 @@ int writeProject(const ImportRequest& request) {
         std::fprintf(stderr,
                      "warning: the project is written but does not yet become a data set: %s\n",
                      report.error.c_str());
+    } else {
+        printNetworkFindings(check, report.siteNames);
     }
     std::fprintf(stderr, "%s: %zu sites, %zu vectors\n", request.output.c_str(),
                  document["sites"].size(), document["vectors"].size());
@@ -81,7 +83,8 @@ int runImportRequest(const ImportRequest& request) {
     AdjustedDataSet dataSet;
     ImportOptions options;
     options.withResults = request.withResults;
-    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet)) {
+    SiteNameTable names;
+    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet, names)) {
         return kExitBadInput;
     }
     return writeDataSet(request.output, dataSet) ? 0 : kExitBadInput;
@@ -91,20 +94,36 @@ int runImport(const std::string& projectPath, const std::string& dataSetPath, bo
     return runImportRequest({{projectPath}, dataSetPath, false, withResults, {}});
 }
 
-int runExport(const std::string& dataSetPath, ExportFormat format, const std::string& outputPath) {
+int runExport(const ExportRequest& request) {
+    const std::string& dataSetPath = request.dataSet;
+    const std::string& outputPath = request.output;
     AdjustedDataSet dataSet;
     if (!dataSet.readFile(dataSetPath)) {
         std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
                      dataSetPath.c_str());
         return kExitBadInput;
     }
-    const std::string text =
-        format == ExportFormat::kCsv ? exportCsv(dataSet) : exportProjectText(dataSet);
+    std::vector<std::string> inputs = request.names;
+    inputs.push_back(dataSetPath);
+    const std::string clash = outputPath.empty() ? "" : outputNamingAnInput({outputPath}, inputs);
+    if (!clash.empty()) {
+        std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
+        return kExitBadInput;
+    }
+    SiteNameTable names;
+    std::string error;
+    if (!request.names.empty() && !readSiteNames(request.names, request.survey, names, error)) {
+        std::fprintf(stderr, "torvek-front: --names: %s\n", error.c_str());
+        return kExitBadInput;
+    }
+    const SiteNameTable* shown = request.names.empty() ? nullptr : &names;
+    const std::string text = request.format == ExportFormat::kCsv
+                                 ? exportCsv(dataSet, shown)
+                                 : exportProjectText(dataSet, names);
     if (outputPath.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kExitBadInput;
     }
-    std::string error;
     if (!writeFileAtomically(outputPath, text, error)) {
         std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
         return kExitBadInput;

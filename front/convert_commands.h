@@ -27,8 +27,17 @@ int runImportRequest(const ImportRequest& request);
 
 enum class ExportFormat { kJson, kCsv };
 
-// `export DATA-SET [--json|--csv] [-o FILE]`: writes every field of the data set, results
-// included, to FILE or, when `outputPath` is empty, to the standard output.
-int runExport(const std::string& dataSetPath, ExportFormat format, const std::string& outputPath);
+// `export DATA-SET [--json|--csv] [-o FILE] [--names FILE...]`: writes every field of the data
+// set, results included, to FILE or, when `output` is empty, to the standard output. With `names`
+// (the project or survey files the data set was built from) the sites are named in full, with
+// their codes beside the names. Nothing is written over an input.
+struct ExportRequest {
+    std::string dataSet;
+    ExportFormat format = ExportFormat::kJson;
+    std::string output;
+    std::vector<std::string> names;
+    SurveyOptions survey;  // how survey files among `names` are read
+};
+int runExport(const ExportRequest& request);
 
 }  // namespace torvek::front

@@ -30,14 +30,19 @@ const char* const kUsage =
     "                                   does (for tests and demonstrations)\n"
     "      --covariance-unit m2|mm2     the unit of a survey file's covariances, over the\n"
     "                                   format's own (m2 for GPS text and DynaML, mm2 for gama)\n"
+    "      --names FILE                 for a data set input: name its sites in full as the\n"
+    "                                   project or survey file FILE does (twice for DynaML)\n"
     "  torvek-front import INPUT... -o OUTPUT [--covariance-unit m2|mm2] [--with-results]\n"
     "      Converts a project or survey files (as for adjust) into a project (OUTPUT ending in\n"
     "      .json) or a data set; --with-results also reads the results sections of an exported\n"
     "      project.\n"
     "  torvek-front import PROJECT.json DATA-SET [--with-results]\n"
     "      Builds a data set from a project.\n"
-    "  torvek-front export DATA-SET [--json|--csv] [-o FILE]\n"
+    "  torvek-front export DATA-SET [--json|--csv] [-o FILE] [--names FILE...]\n"
     "      Writes every field of a data set, results included (default JSON, to standard output).\n"
+    "      --names FILE names the sites in full as the project or survey file FILE (that the\n"
+    "      data set was built from) does; give it twice for a DynaML station and measurement\n"
+    "      file, and --covariance-unit as for import.\n"
     "\n"
     "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
     "cancelled); 3 torvek could not be started, crashed or exited before finishing its run.\n"
@@ -114,6 +119,10 @@ int adjustCommand(const std::vector<std::string>& args) {
             }
         } else if (a == "--no-report") {
             options.showReport = false;
+        } else if (a == "--names") {
+            if (!hasValue)
+                return usageError(a + " needs the project or survey file the data set came from");
+            options.names.push_back(args[++i]);
         } else if (a == "--covariance-unit") {
             options.survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
             if (!options.survey.covarianceUnit) {
@@ -186,30 +195,39 @@ int importCommand(const std::vector<std::string>& args) {
 }
 
 int exportCommand(const std::vector<std::string>& args) {
-    std::string input, output;
-    ExportFormat format = ExportFormat::kJson;
+    ExportRequest request;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
         if (a == "--json") {
-            format = ExportFormat::kJson;
+            request.format = ExportFormat::kJson;
         } else if (a == "--csv") {
-            format = ExportFormat::kCsv;
+            request.format = ExportFormat::kCsv;
         } else if (a == "-o" || a == "--output") {
-            if (i + 1 >= args.size())
+            if (!hasValue)
                 return usageError(a + " needs a file name");
-            output = args[++i];
+            request.output = args[++i];
+        } else if (a == "--names") {
+            if (!hasValue)
+                return usageError(a + " needs the project or survey file the data set came from");
+            request.names.push_back(args[++i]);
+        } else if (a == "--covariance-unit") {
+            request.survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
+            if (!request.survey.covarianceUnit) {
+                return usageError("--covariance-unit takes m2 or mm2");
+            }
         } else if (!a.empty() && a[0] == '-') {
             return usageError("unknown option " + a);
-        } else if (input.empty()) {
-            input = a;
+        } else if (request.dataSet.empty()) {
+            request.dataSet = a;
         } else {
             return usageError("export takes one data set");
         }
     }
-    if (input.empty()) {
+    if (request.dataSet.empty()) {
         return usageError("export needs a data set file");
     }
-    return runExport(input, format, output);
+    return runExport(request);
 }
 
 }  // namespace

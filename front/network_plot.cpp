@@ -127,11 +127,13 @@ std::string renderNetworkSvg(const NetworkResults& r) {
         }
         const SiteResult& a = r.sites[static_cast<std::size_t>(v.fromIndex)];
         const SiteResult& b = r.sites[static_cast<std::size_t>(v.toIndex)];
+        // Names go in whole, outside the formatted part, however long they are.
         append(out,
                "<text class=\"flag-label\" x=\"%.2f\" y=\"%.2f\" fill=\"#d62728\" "
-               "font-size=\"11\" text-anchor=\"middle\">%s-%s w=%.1f</text>\n",
-               (x(a.east) + x(b.east)) / 2, (y(a.north) + y(b.north)) / 2 - 4,
-               escapeHtml(v.from).c_str(), escapeHtml(v.to).c_str(), v.largestNormalized);
+               "font-size=\"11\" text-anchor=\"middle\">",
+               (x(a.east) + x(b.east)) / 2, (y(a.north) + y(b.north)) / 2 - 4);
+        out += escapeHtml(v.from) + "-" + escapeHtml(v.to);
+        append(out, " w=%.1f</text>\n", v.largestNormalized);
     }
     out += "</g>\n";
 
@@ -187,8 +189,9 @@ std::string renderNetworkSvg(const NetworkResults& r) {
         }
         append(out,
                "<text class=\"site-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" "
-               "font-weight=\"bold\">%s</text>\n",
-               cx + 8, cy - 7, colour, escapeHtml(s.name).c_str());
+               "font-weight=\"bold\">",
+               cx + 8, cy - 7, colour);
+        out += escapeHtml(s.name) + "</text>\n";
     }
     out += "</g>\n";
 

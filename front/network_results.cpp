@@ -59,7 +59,7 @@ std::string formatSexagesimal(double degrees, const char* letters, int decimals)
     return text;
 }
 
-NetworkResults collectResults(const AdjustedDataSet& output) {
+NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable& names) {
     NetworkResults r;
     const DataSetHeader& h = output.headerRecord();
     r.title = output.headerText();
@@ -98,7 +98,7 @@ NetworkResults collectResults(const AdjustedDataSet& output) {
 
     for (const SiteRecord& s : output.sites()) {
         SiteResult site;
-        site.name = projectSiteName(s.name.data());
+        site.name = names.nameOf(s.name.data());
         site.adjusted = r.succeeded && s.inUse != 0;
         site.latitudeFixed = s.latitudeFixed != 0;
         site.longitudeFixed = s.longitudeFixed != 0;
@@ -128,8 +128,8 @@ NetworkResults collectResults(const AdjustedDataSet& output) {
 
     for (const VectorRecord& v : output.vectors()) {
         VectorResult vector;
-        vector.from = projectSiteName(v.fromSite.data());
-        vector.to = projectSiteName(v.toSite.data());
+        vector.from = names.nameOf(v.fromSite.data());
+        vector.to = names.nameOf(v.toSite.data());
         vector.record = v.recordNumber;
         for (std::size_t i = 0; i < output.sites().size(); ++i) {
             const SiteName& name = output.sites()[i].name;

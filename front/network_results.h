@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 
 // One site as the results show it.
 struct SiteResult {
-    std::string name;
+    std::string name;       // in full
     bool adjusted = false;  // the run stored results for it (in use in the output data set)
     bool latitudeFixed = false, longitudeFixed = false, elevationFixed = false;
     bool constrained = false;  // has a constraint sigma in any component
@@ -29,7 +30,7 @@ struct SiteResult {
 
 // One vector as the results show it.
 struct VectorResult {
-    std::string from, to;
+    std::string from, to;  // full site names
     int record = 0;
     int fromIndex = -1, toIndex = -1;    // positions in NetworkResults::sites; -1 when unknown
     bool adjusted = false;               // the run stored its test results
@@ -65,9 +66,10 @@ struct NetworkResults {
     int flaggedCount() const;
 };
 
-// Reads the results of a run. Flags the adjusted vectors whose largest normalized residual
-// (north, east or up) exceeds the tau critical value; nothing is flagged after a failed run.
-NetworkResults collectResults(const AdjustedDataSet& output);
+// Reads the results of a run, naming the sites by `names` (by their codes when it has none).
+// Flags the adjusted vectors whose largest normalized residual (north, east or up) exceeds the tau
+// critical value; nothing is flagged after a failed run.
+NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable& names = {});
 
 // How a site is held: "fixed", "fixed horizontally", "fixed in height", "constrained" and their
 // combinations; empty for a free site.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "front/unicode_text.h"
 #include "report/report_styles.h"
 
 namespace torvek::front {
@@ -14,69 +15,6 @@ constexpr int kAnsiDefault = 39;
 // The report's body colour and black: left to the terminal's foreground.
 constexpr int kBodyColour = report_colour::kDarkBlue;
 constexpr int kBlack = report_colour::kBlack;
-
-// The characters of a text: UTF-8 sequences decoded, other bytes taken as Latin-1.
-std::vector<char32_t> decodeCharacters(const std::string& text) {
-    std::vector<char32_t> out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        int length = 0;
-        char32_t code = 0;
-        if (c >= 0xc2 && c <= 0xdf) {
-            length = 2;
-            code = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            length = 3;
-            code = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            length = 4;
-            code = c & 0x07;
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const unsigned char d = static_cast<unsigned char>(text[i + k]);
-            valid = (d & 0xc0) == 0x80;
-            code = (code << 6) | (d & 0x3f);
-        }
-        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-        if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-                      (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff)) {
-            valid = false;
-        }
-        if (valid) {
-            out.push_back(code);
-            i += static_cast<std::size_t>(length);
-        } else {
-            out.push_back(c);
-            ++i;
-        }
-    }
-    return out;
-}
-
-void appendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xc0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xe0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    }
-}
-
-bool isControl(char32_t code) {
-    return code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0);
-}
 
 // Columns a line takes on the terminal, tabs advancing to the next multiple of kTabWidth.
 int visibleWidth(const ReportLine& line) {
@@ -137,7 +75,7 @@ std::string escapeHtml(const std::string& text) {
                 out += "&#39;";
                 break;
             default:
-                if (code == '\t' || code == '\n' || !isControl(code)) {
+                if (code == '\t' || code == '\n' || !isControlCharacter(code)) {
                     appendUtf8(out, code);
                 }
         }
@@ -165,7 +103,7 @@ std::string renderTerminal(const ReportDocument& document, bool colours, int wid
                 out += sgr(run.format);
             }
             for (char32_t code : decodeCharacters(run.text)) {
-                if (code == '\t' || !isControl(code)) {
+                if (code == '\t' || !isControlCharacter(code)) {
                     appendUtf8(out, code);
                 } else {
                     out += '?';
@@ -223,7 +161,7 @@ std::string renderRtf(const ReportDocument& document) {
                     out += static_cast<char>(code);
                 } else if (code == '\t') {
                     out += "\\tab ";
-                } else if (isControl(code)) {
+                } else if (isControlCharacter(code)) {
                     continue;
                 } else if (code < 0x80) {
                     out += static_cast<char>(code);

@@ -1,11 +1,23 @@
 #include "front/results_summary.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "front/text_format.h"
+#include "front/unicode_text.h"
 
 namespace torvek::front {
-namespace {}  // namespace
+namespace {
+
+// The narrowest site and vector columns: as wide as their headings and four-character names.
+constexpr std::size_t kSiteColumn = 4;
+constexpr std::size_t kVectorColumn = 9;
+
+std::string vectorName(const VectorResult& v) {
+    return v.from + "-" + v.to;
+}
+
+}  // namespace
 
 std::string formatResultsSummary(const NetworkResults& r) {
     std::string out = "Results\n";
@@ -26,15 +38,23 @@ std::string formatResultsSummary(const NetworkResults& r) {
     append(out, "  Standard error of unit weight: %.3f\n", r.unitWeightStandardError);
     append(out, "  Tau critical value: %.3f\n", r.tauCriticalValue);
 
-    out += "\nAdjusted coordinates (standard deviations in mm)\n";
-    append(out, "  %-4s  %-19s  %-20s  %11s  %7s %7s %7s\n", "Site", "Latitude", "Longitude",
-           "Elevation", "sN", "sE", "sU");
+    // Full names widen their column to the longest; the names go in outside the formatted
+    // parts, whatever their length.
+    std::size_t siteWidth = kSiteColumn;
     for (const SiteResult& s : r.sites) {
+        siteWidth = std::max(siteWidth, displayWidth(s.name));
+    }
+    out += "\nAdjusted coordinates (standard deviations in mm)\n";
+    out += "  " + padToWidth("Site", siteWidth);
+    append(out, "  %-19s  %-20s  %11s  %7s %7s %7s\n", "Latitude", "Longitude", "Elevation", "sN",
+           "sE", "sU");
+    for (const SiteResult& s : r.sites) {
+        out += "  " + padToWidth(s.name, siteWidth);
         if (!s.adjusted) {
-            append(out, "  %-4s  not adjusted (not in use)\n", s.name.c_str());
+            out += "  not adjusted (not in use)\n";
             continue;
         }
-        append(out, "  %-4s  %-19s  %-20s  %11.4f  %7.1f %7.1f %7.1f  %s\n", s.name.c_str(),
+        append(out, "  %-19s  %-20s  %11.4f  %7.1f %7.1f %7.1f  %s\n",
                formatSexagesimal(s.adjustedLatitude, "NS", 5).c_str(),
                formatSexagesimal(s.adjustedLongitude, "EW", 5).c_str(), s.adjustedElevation,
                s.sigmaNorth * kMillimetresPerMetre, s.sigmaEast * kMillimetresPerMetre,
@@ -47,17 +67,23 @@ std::string formatResultsSummary(const NetworkResults& r) {
         out += "  none\n";
         return out;
     }
-    append(out, "  %-9s  %6s  %8s %8s %8s   %8s %8s %8s\n", "Vector", "record", "wN", "wE", "wU",
-           "vN mm", "vE mm", "vU mm");
+    std::size_t vectorWidth = kVectorColumn;
+    for (const VectorResult& v : r.vectors) {
+        if (v.flagged) {
+            vectorWidth = std::max(vectorWidth, displayWidth(vectorName(v)));
+        }
+    }
+    out += "  " + padToWidth("Vector", vectorWidth);
+    append(out, "  %6s  %8s %8s %8s   %8s %8s %8s\n", "record", "wN", "wE", "wU", "vN mm", "vE mm",
+           "vU mm");
     for (const VectorResult& v : r.vectors) {
         if (!v.flagged) {
             continue;
         }
-        const std::string name = v.from + "-" + v.to;
-        append(out, "  %-9s  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", name.c_str(), v.record,
-               v.normalized[0], v.normalized[1], v.normalized[2],
-               v.residual[0] * kMillimetresPerMetre, v.residual[1] * kMillimetresPerMetre,
-               v.residual[2] * kMillimetresPerMetre);
+        out += "  " + padToWidth(vectorName(v), vectorWidth);
+        append(out, "  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", v.record, v.normalized[0],
+               v.normalized[1], v.normalized[2], v.residual[0] * kMillimetresPerMetre,
+               v.residual[1] * kMillimetresPerMetre, v.residual[2] * kMillimetresPerMetre);
     }
     return out;
 }

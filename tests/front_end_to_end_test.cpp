@@ -379,7 +379,11 @@ TEST(FrontEndToEnd, ShortSiteNamesAdjustOnceTheyArePadded) {
     writeFileBytes(dir + "/short.json", project.dump(2));
     const CommandResult run = front({"adjust", dir + "/short.json", "-o", dir + "/short.dat"});
     EXPECT_EQ(run.exitCode, 0) << run.standardError;
-    EXPECT_TRUE(contains(run.standardError, "note: site \"A\" is stored as \"A   \""));
+    EXPECT_TRUE(contains(run.standardError,
+                         "padded with blanks to four characters in the data "
+                         "set, so that the program finds their vectors: "
+                         "\"A\" as \"A   \""))
+        << run.standardError;
     const NetworkResults results = collectResults(readOutput(dir + "/short.dat"));
     EXPECT_TRUE(results.succeeded);
     EXPECT_TRUE(results.chiSquarePassed());
