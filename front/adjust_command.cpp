@@ -443,11 +443,16 @@ int exitCodeFor(const ChildOutcome& outcome, const RunState& state, const Networ
 
 }  // namespace
 
-std::string locateProgram(const std::string& explicitProgram) {
+namespace {
+
+// `explicitProgram` when given, else the environment variable `variable` when set, else `name`
+// beside the running executable.
+std::string locateNamedProgram(const std::string& explicitProgram, const char* variable,
+                               const std::string& name) {
     if (!explicitProgram.empty()) {
         return explicitProgram;
     }
-    if (const char* fromEnvironment = std::getenv("TORVEK_BINARY")) {
+    if (const char* fromEnvironment = std::getenv(variable)) {
         if (*fromEnvironment != '\0') {
             return fromEnvironment;
         }
@@ -458,10 +463,40 @@ std::string locateProgram(const std::string& explicitProgram) {
         std::string path(self, static_cast<std::size_t>(length));
         const std::size_t slash = path.find_last_of('/');
         if (slash != std::string::npos) {
-            return path.substr(0, slash + 1) + "torvek";
+            return path.substr(0, slash + 1) + name;
         }
     }
-    return "torvek";
+    return name;
+}
+
+// Sites in use in the data set at `path`; 0 when it cannot be read (the program then says why).
+int sitesInUse(const std::string& path) {
+    DataSetContents contents;
+    if (!readDataSetFile(path, contents)) {
+        return 0;
+    }
+    int count = 0;
+    for (const SiteRecord& site : contents.sites) {
+        count += site.inUse != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string locateProgram(const std::string& explicitProgram) {
+    return locateNamedProgram(explicitProgram, "TORVEK_BINARY", "torvek");
+}
+
+std::string locateLargeProgram(const std::string& explicitProgram) {
+    return locateNamedProgram(explicitProgram, "TORVEK_LARGE_BINARY", "torvek-large");
+}
+
+EngineChoice chooseEngine(EngineChoice choice, int sitesInUse) {
+    if (choice != EngineChoice::kAuto) {
+        return choice;
+    }
+    return sitesInUse > kStandardEngineSiteLimit ? EngineChoice::kLarge : EngineChoice::kStandard;
 }
 
 int runAdjust(const AdjustOptions& options) {
@@ -479,14 +514,26 @@ int runAdjust(const AdjustOptions& options) {
         return kExitBadInput;
     }
 
+    const int sites = options.engine == EngineChoice::kAuto ? sitesInUse(input) : 0;
+    const bool large = chooseEngine(options.engine, sites) == EngineChoice::kLarge;
+    if (large) {
+        say(options.engine == EngineChoice::kLarge
+                ? "torvek-front: running torvek-large, the sparse engine (--engine large)\n"
+                : "torvek-front: " + std::to_string(sites) + " sites in use, more than torvek's " +
+                      std::to_string(kStandardEngineSiteLimit) +
+                      ": running torvek-large, the sparse engine\n");
+    }
+    const std::string programName = large ? "torvek-large" : "torvek";
     ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
     RunState state;
     const ChildOutcome outcome =
-        runChild(locateProgram(options.program), input, output, makeHandlers(options, bar, state));
+        runChild(large ? locateLargeProgram(options.program) : locateProgram(options.program),
+                 input, output, makeHandlers(options, bar, state));
     bar.clear();
     if (!outcome.started) {
-        say("torvek-front: " + outcome.describe("torvek") +
-            "\n(build it, give its path with --program, or set TORVEK_BINARY)\n");
+        say("torvek-front: " + outcome.describe(programName) +
+            (large ? "\n(build it, give its path with --program, or set TORVEK_LARGE_BINARY)\n"
+                   : "\n(build it, give its path with --program, or set TORVEK_BINARY)\n"));
         return kExitChildFailed;
     }
 

@@ -17,6 +17,13 @@ inline constexpr int kExitChildFailed = 3;  // torvek could not be started, cras
                                             // before finishing its run
 
 enum class WarningAnswer { kAsk, kOk, kCancel };
+// Which adjustment program runs: torvek within its limits and torvek-large beyond (kAuto), or the
+// one named.
+enum class EngineChoice { kAuto, kStandard, kLarge };
+
+// Most sites in use that torvek adjusts: its dense normal matrix holds 500 sites (engine/
+// engine_limits.h); beyond them the front end runs torvek-large.
+inline constexpr int kStandardEngineSiteLimit = 500;
 enum class ColourChoice { kAuto, kAlways, kNever };
 
 struct AdjustOptions {
@@ -27,6 +34,7 @@ struct AdjustOptions {
     std::vector<std::string> names;
     std::string output;   // the output data set; empty: beside the input, "-adjusted.dat"
     std::string program;  // the adjustment program; empty: $TORVEK_BINARY or next to us
+    EngineChoice engine = EngineChoice::kAuto;
     // Answer the first abort poll with this stage code with an abort, as Ctrl-C would (for
     // tests and demonstrations); -1 for none.
     int abortAtStage = -1;
@@ -48,5 +56,10 @@ int runAdjust(const AdjustOptions& options);
 // Where the adjustment program is: `explicitProgram` when given, else $TORVEK_BINARY when set,
 // else "torvek" in the directory of the running executable.
 std::string locateProgram(const std::string& explicitProgram);
+// The same for torvek-large: `explicitProgram`, else $TORVEK_LARGE_BINARY, else "torvek-large"
+// beside the running executable.
+std::string locateLargeProgram(const std::string& explicitProgram);
+// The engine to run for a data set with `sitesInUse` sites in use (>= 0) when `choice` is given.
+EngineChoice chooseEngine(EngineChoice choice, int sitesInUse);
 
 }  // namespace torvek::front

@@ -30,6 +30,8 @@ const char* const kUsage =
     "      --colour auto|always|never   colours on the terminal (default: when it is one)\n"
     "      --program PATH               the adjustment program (default: $TORVEK_BINARY, or\n"
     "                                   torvek next to torvek-front)\n"
+    "      --engine auto|standard|large  torvek, or torvek-large (sparse, no site limit);\n"
+    "                                   auto (default): torvek-large above 500 sites in use\n"
     "      --abort-at-stage N           abort at the first progress poll of stage N, as Ctrl-C\n"
     "                                   does (for tests and demonstrations)\n"
     "      --covariance-unit m2|mm2     the unit of a survey file's covariances, over the\n"
@@ -101,6 +103,17 @@ int adjustCommand(const std::vector<std::string>& args) {
             if (!hasValue)
                 return usageError(a + " needs a path");
             options.program = args[++i];
+        } else if (a == "--engine") {
+            const std::string value = hasValue ? args[++i] : "";
+            if (value == "auto") {
+                options.engine = EngineChoice::kAuto;
+            } else if (value == "standard") {
+                options.engine = EngineChoice::kStandard;
+            } else if (value == "large") {
+                options.engine = EngineChoice::kLarge;
+            } else {
+                return usageError("--engine takes auto, standard or large");
+            }
         } else if (a == "--abort-at-stage") {
             if (!hasValue || !parseInt(args[i + 1], options.abortAtStage)) {
                 return usageError(a + " needs a stage code (0 to 100)");

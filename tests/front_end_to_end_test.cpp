@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/adjust_command.h"
 #include "front/file_output.h"
 #include "front/network_results.h"
 #include "front/project_json.h"
@@ -606,6 +607,39 @@ TEST(FrontEndToEnd, ExportWritesGisFilesWithoutReplacingTheDataSet) {
     EXPECT_TRUE(contains(run.standardError, "the data set does not keep \"epoch\""))
         << run.standardError;
 }
+
+TEST(FrontEndToEnd, EngineChosenBySitesInUseUnlessNamed) {
+    struct Case {
+        EngineChoice asked;
+        int sites;
+        EngineChoice runs;
+    } cases[] = {
+        {EngineChoice::kAuto, 2, EngineChoice::kStandard},
+        {EngineChoice::kAuto, kStandardEngineSiteLimit, EngineChoice::kStandard},
+        {EngineChoice::kAuto, kStandardEngineSiteLimit + 1, EngineChoice::kLarge},
+        {EngineChoice::kStandard, 100000, EngineChoice::kStandard},
+        {EngineChoice::kLarge, 2, EngineChoice::kLarge},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(chooseEngine(c.asked, c.sites), c.runs) << c.sites;
+}
+
+#if defined(TORVEK_LARGE_BINARY)
+TEST(FrontEndToEnd, EngineLargeRunsTheSparseEngineAndSaysSo) {
+    TempDirectory folder;
+    const std::string output = folder.path() + "/large.dat";
+    CommandOptions options;
+    options.environment.emplace_back("TORVEK_LARGE_BINARY", "");
+    const CommandResult result = front(
+        {"adjust", kExample, "-o", output, "--engine", "large", "--colour", "never"}, options);
+    EXPECT_EQ(result.exitCode, kExitSucceeded) << result.standardError;
+    EXPECT_TRUE(contains(result.standardError + result.standardOutput, "running torvek-large"));
+    EXPECT_TRUE(contains(result.standardOutput + result.standardError, "Engine: sparse;"));
+    EXPECT_EQ(readOutput(output).adjustmentSucceeded(), 1);
+    EXPECT_EQ(front({"adjust", kExample, "-o", output, "--engine", "huge"}).exitCode,
+              kExitBadInput);
+}
+#endif
 
 }  // namespace
 }  // namespace torvek::front

@@ -559,9 +559,13 @@ TEST(FrontProjectCommands, NothingIsWrittenOnError) {
     EXPECT_EQ(ds.siteCount(), 2);
     EXPECT_EQ(ds.vectorCount(), 1);
 
-    EXPECT_EQ(runExport({dir + "/missing.dat", ExportFormat::kJson, dir + "/x.json", {}, {}}), 1);
+    EXPECT_EQ(runExport({.dataSet = dir + "/missing.dat",
+                         .format = ExportFormat::kJson,
+                         .output = dir + "/x.json"}),
+              1);
     EXPECT_FALSE(fileExists(dir + "/x.json"));
-    EXPECT_EQ(runExport({target, ExportFormat::kCsv, dir + "/x.csv", {}, {}}), 0);
+    EXPECT_EQ(
+        runExport({.dataSet = target, .format = ExportFormat::kCsv, .output = dir + "/x.csv"}), 0);
     EXPECT_NE(torvek::testing::readFileBytes(dir + "/x.csv").find("AAAA"), std::string::npos);
 }
 

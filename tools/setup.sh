@@ -3,8 +3,10 @@
 set -euo pipefail
 # The front end's grid coordinates need PROJ (libproj-dev); its tests check them with cs2cs
 # (proj-bin), open its GIS files with ogrinfo (gdal-bin) and its RTF in LibreOffice, reading the
-# PDF back with pdftotext (libreoffice-writer-nogui, poppler-utils).
+# PDF back with pdftotext (libreoffice-writer-nogui, poppler-utils). torvek-large factorises with
+# SuiteSparse's CHOLMOD (libsuitesparse-dev).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libsuitesparse-dev
           nlohmann-json3-dev libpugixml-dev libproj-dev proj-bin gdal-bin libreoffice-writer-nogui
           poppler-utils)
 missing=()
