@@ -559,13 +559,15 @@ TEST(FrontProjectCommands, NothingIsWrittenOnError) {
     EXPECT_EQ(ds.siteCount(), 2);
     EXPECT_EQ(ds.vectorCount(), 1);
 
-    EXPECT_EQ(runExport({.dataSet = dir + "/missing.dat",
-                         .format = ExportFormat::kJson,
-                         .output = dir + "/x.json"}),
-              1);
+    ExportRequest request;
+    request.dataSet = dir + "/missing.dat";
+    request.output = dir + "/x.json";
+    EXPECT_EQ(runExport(request), 1);
     EXPECT_FALSE(fileExists(dir + "/x.json"));
-    EXPECT_EQ(
-        runExport({.dataSet = target, .format = ExportFormat::kCsv, .output = dir + "/x.csv"}), 0);
+    request.dataSet = target;
+    request.format = ExportFormat::kCsv;
+    request.output = dir + "/x.csv";
+    EXPECT_EQ(runExport(request), 0);
     EXPECT_NE(torvek::testing::readFileBytes(dir + "/x.csv").find("AAAA"), std::string::npos);
 }
 
