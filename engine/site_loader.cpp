@@ -53,7 +53,7 @@ int AdjustmentEngine::findSite(const char* name) const {
     if (siteSlotIndex_.empty()) {
         // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so
         // the scan stops at the loaded ones.
-        for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
+        for (int i = 1; i <= s.loadedSiteCount && i < static_cast<int>(s.sites.size()); ++i)
             if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
                 return i;
         return 0;
@@ -70,7 +70,7 @@ int AdjustmentEngine::findSite(const char* name) const {
 
 void AdjustmentEngine::indexSiteSlots() {
     const AdjustmentState& s = *state_;
-    const int sites = std::min(s.loadedSiteCount, kMaxSites);
+    const int sites = std::min(s.loadedSiteCount, static_cast<int>(s.sites.size()) - 1);
     siteSlotIndex_.clear();
     if (sites < 1)
         return;
@@ -127,10 +127,12 @@ bool AdjustmentEngine::loadSites() {
             if (s.verticalControlCount == 1)
                 fixed[2] = 0;
         }
-        if (++s.loadedSiteCount > kMaxSites) {
+        if (++s.loadedSiteCount > siteLimit()) {
             report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
             return false;
         }
+        s.reserveSites(s.loadedSiteCount);
+        s.reserveUnknowns(s.coordinateUnknownCount + 3 + kBiasParameterCount * kBiasGroupSlots);
         if (!positionIsUsable(*std::as_const(input_).currentSite())) {
             return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
         }

@@ -13,6 +13,8 @@
 
 #include "dataset/adjusted_data_set.h"
 #include "front/file_output.h"
+#include "front/gis_export.h"
+#include "front/grid_coordinates.h"
 #include "front/html_page.h"
 #include "front/link_server.h"
 #include "front/network_results.h"
@@ -20,6 +22,9 @@
 #include "front/project_json.h"
 #include "front/report_document.h"
 #include "front/report_rendering.h"
+#include "front/report_site_names.h"
+#include "front/results_document.h"
+#include "front/results_rtf.h"
 #include "front/results_summary.h"
 #include "front/site_name_mapping.h"
 #include "front/survey_input.h"
@@ -139,14 +144,17 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input data set of the run, built as `built` from the project or survey files `inputs`.
-// False, after saying why, when they cannot be read, imported or written as a data set.
+// The input data set of the run, built as `built` from the project or survey files `inputs`,
+// and the full names of its sites. False, after saying why, when they cannot be read, imported or
+// written as a data set.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                const std::string& built) {
+                const std::string& built, SiteNameTable& names, DocumentHeader& header) {
     AdjustedDataSet project;
-    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project)) {
+    Json document;
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project, names, &document)) {
         return false;
     }
+    header = readDocumentHeader(document);
     const std::vector<std::uint8_t> image = project.writeImage();
     std::string error;
     if (!writeFileAtomically(
@@ -158,9 +166,16 @@ bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& sur
     return true;
 }
 
-// Checks a data set given as the input; false, after saying why, when it cannot be read.
-bool checkDataSetInput(const std::string& path, const SurveyOptions& survey) {
-    if (survey.covarianceUnit) {
+// Checks a data set given as the input and reads the full names of its sites from `namesFrom`
+// (none: its codes); false, after saying why, when it cannot be read.
+bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
+                       const std::vector<std::string>& namesFrom, SiteNameTable& names) {
+    std::string error;
+    if (!namesFrom.empty() && !readSiteNames(namesFrom, survey, names, error)) {
+        say("torvek-front: --names: " + error + "\n");
+        return false;
+    }
+    if (survey.covarianceUnit && namesFrom.empty()) {
         say("torvek-front: " + path +
             ": a data set holds its covariances in m2; --covariance-unit is for survey files\n");
         return false;
@@ -177,20 +192,26 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey) {
             "\" has fewer than four characters in the data set: torvek will not find its "
             "vectors (export the data set and import it again to pad such names)\n");
     }
+    AdjustedDataSet dataSet;
+    if (dataSet.readFile(path)) {
+        printNetworkFindings(dataSet, names);
+    }
     return true;
 }
 
 // Makes the folders of `output` and finds the input data set: the given file, or one built from
 // the project or survey files beside the output. No output, derived ones included, may replace an
 // input. False, after saying why, when there is nothing to run.
-bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input) {
+bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input,
+                  SiteNameTable& names, DocumentHeader& header) {
     std::vector<std::string> inputs{options.input};
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
     }
     const std::string built = replaceExtension(output, "") + ".input.dat";
     const std::string clash = outputNamingAnInput(
-        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html")},
+        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
+         replaceExtension(output, ".geojson"), replaceExtension(output, ".kml")},
         inputs);
     if (!clash.empty()) {
         say("torvek-front: " +
@@ -206,11 +227,16 @@ bool prepareInput(const AdjustOptions& options, const std::string& output, std::
     }
     input = options.input;
     if (isDataSetInput(inputs)) {
-        if (!checkDataSetInput(options.input, options.survey)) {
+        if (!checkDataSetInput(options.input, options.survey, options.names, names)) {
             return false;
         }
     } else {
-        if (!buildInput(inputs, options.survey, built)) {
+        if (!options.names.empty()) {
+            say("torvek-front: --names is for a data set input; a project or survey file names "
+                "its sites itself\n");
+            return false;
+        }
+        if (!buildInput(inputs, options.survey, built, names, header)) {
             return false;
         }
         input = built;
@@ -338,38 +364,65 @@ void showReport(const ReportDocument& document, ColourChoice colour) {
     std::fputs("\n", stdout);
 }
 
-// The report files beside the output data set.
+// The report and result files beside the output data set.
 struct ReportFiles {
     std::string rtfPath;
     std::string htmlPath;
-    bool written = false;  // both were written
+    std::string geoJsonPath;
+    std::string kmlPath;
+    bool reportWritten = false;  // the RTF and the HTML file
+    bool gisWritten = false;     // the GeoJSON and the KML file
 };
 
-ReportFiles writeReportFiles(const std::string& output, const std::string& title,
-                             const ReportDocument& document, const NetworkResults& summary,
-                             const std::string& notes) {
-    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"), true};
+bool writeOutput(const std::string& path, const std::string& text) {
     std::string error;
-    if (!writeFileAtomically(files.rtfPath, renderRtf(document), error)) {
+    if (!writeFileAtomically(path, text, error)) {
         say("torvek-front: " + error + "\n");
-        files.written = false;
+        return false;
     }
-    if (!writeFileAtomically(files.htmlPath, renderHtmlPage(title, document, summary, notes),
-                             error)) {
-        say("torvek-front: " + error + "\n");
-        files.written = false;
-    }
+    return true;
+}
+
+ReportFiles writeReportFiles(const std::string& output, const std::string& title,
+                             const ReportDocument& document, const ResultsView& view,
+                             const std::string& notes) {
+    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
+                      replaceExtension(output, ".geojson"), replaceExtension(output, ".kml")};
+    const bool rtf = writeOutput(
+        files.rtfPath, renderRtfDocument(buildResultsDocument(title, view), document, notes));
+    const bool html = writeOutput(files.htmlPath, renderHtmlPage(title, document, view, notes));
+    files.reportWritten = rtf && html;
+    const bool geoJson = writeOutput(files.geoJsonPath, renderGeoJson(title, view));
+    const bool kml = writeOutput(files.kmlPath, renderKml(title, view));
+    files.gisWritten = geoJson && kml;
     return files;
 }
 
-void printSummary(const NetworkResults& summary, const std::string& output,
-                  const ReportFiles& files) {
-    std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
+void printSummary(const ResultsView& view, const std::string& output, const ReportFiles& files) {
+    std::fputs(terminalSafe(formatResultsSummary(view)).c_str(), stdout);
     std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
-    if (files.written) {
+    if (files.reportWritten) {
         std::fprintf(stdout, "Report: %s and %s\n", files.rtfPath.c_str(), files.htmlPath.c_str());
     }
+    if (files.gisWritten) {
+        std::fprintf(stdout, "For a GIS: %s and %s\n", files.geoJsonPath.c_str(),
+                     files.kmlPath.c_str());
+    }
     std::fflush(stdout);
+}
+
+// Opens the grid system asked for, choosing a UTM zone from the input's positions; false, after
+// saying why, when PROJ cannot provide it.
+bool openGridSystem(const std::string& crs, const std::string& input, GridSystem& grid) {
+    AdjustedDataSet data;
+    std::string error;
+    if (!data.readFile(input)) {
+        error = input + ": cannot be read as a data set";
+    } else if (grid.open(crs, networkPlace(collectResults(data)), error)) {
+        return true;
+    }
+    say("torvek-front: --crs: " + error + "\n");
+    return false;
 }
 
 // The exit code of the run, with a line on why the adjustment was not made when it was stopped.
@@ -390,11 +443,16 @@ int exitCodeFor(const ChildOutcome& outcome, const RunState& state, const Networ
 
 }  // namespace
 
-std::string locateProgram(const std::string& explicitProgram) {
+namespace {
+
+// `explicitProgram` when given, else the environment variable `variable` when set, else `name`
+// beside the running executable.
+std::string locateNamedProgram(const std::string& explicitProgram, const char* variable,
+                               const std::string& name) {
     if (!explicitProgram.empty()) {
         return explicitProgram;
     }
-    if (const char* fromEnvironment = std::getenv("TORVEK_BINARY")) {
+    if (const char* fromEnvironment = std::getenv(variable)) {
         if (*fromEnvironment != '\0') {
             return fromEnvironment;
         }
@@ -405,10 +463,40 @@ std::string locateProgram(const std::string& explicitProgram) {
         std::string path(self, static_cast<std::size_t>(length));
         const std::size_t slash = path.find_last_of('/');
         if (slash != std::string::npos) {
-            return path.substr(0, slash + 1) + "torvek";
+            return path.substr(0, slash + 1) + name;
         }
     }
-    return "torvek";
+    return name;
+}
+
+// Sites in use in the data set at `path`; 0 when it cannot be read (the program then says why).
+int sitesInUse(const std::string& path) {
+    DataSetContents contents;
+    if (!readDataSetFile(path, contents)) {
+        return 0;
+    }
+    int count = 0;
+    for (const SiteRecord& site : contents.sites) {
+        count += site.inUse != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string locateProgram(const std::string& explicitProgram) {
+    return locateNamedProgram(explicitProgram, "TORVEK_BINARY", "torvek");
+}
+
+std::string locateLargeProgram(const std::string& explicitProgram) {
+    return locateNamedProgram(explicitProgram, "TORVEK_LARGE_BINARY", "torvek-large");
+}
+
+EngineChoice chooseEngine(EngineChoice choice, int sitesInUse) {
+    if (choice != EngineChoice::kAuto) {
+        return choice;
+    }
+    return sitesInUse > kStandardEngineSiteLimit ? EngineChoice::kLarge : EngineChoice::kStandard;
 }
 
 int runAdjust(const AdjustOptions& options) {
@@ -416,22 +504,41 @@ int runAdjust(const AdjustOptions& options) {
                                    ? replaceExtension(options.input, "") + "-adjusted.dat"
                                    : options.output;
     std::string input;
-    if (!prepareInput(options, output, input)) {
+    SiteNameTable names;
+    DocumentHeader header;
+    if (!prepareInput(options, output, input, names, header)) {
+        return kExitBadInput;
+    }
+    GridSystem grid;
+    if (!options.crs.empty() && !openGridSystem(options.crs, input, grid)) {
         return kExitBadInput;
     }
 
+    const int sites = options.engine == EngineChoice::kAuto ? sitesInUse(input) : 0;
+    const bool large = chooseEngine(options.engine, sites) == EngineChoice::kLarge;
+    if (large) {
+        say(options.engine == EngineChoice::kLarge
+                ? "torvek-front: running torvek-large, the sparse engine (--engine large)\n"
+                : "torvek-front: " + std::to_string(sites) + " sites in use, more than torvek's " +
+                      std::to_string(kStandardEngineSiteLimit) +
+                      ": running torvek-large, the sparse engine\n");
+    }
+    const std::string programName = large ? "torvek-large" : "torvek";
     ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
     RunState state;
     const ChildOutcome outcome =
-        runChild(locateProgram(options.program), input, output, makeHandlers(options, bar, state));
+        runChild(large ? locateLargeProgram(options.program) : locateProgram(options.program),
+                 input, output, makeHandlers(options, bar, state));
     bar.clear();
     if (!outcome.started) {
-        say("torvek-front: " + outcome.describe("torvek") +
-            "\n(build it, give its path with --program, or set TORVEK_BINARY)\n");
+        say("torvek-front: " + outcome.describe(programName) +
+            (large ? "\n(build it, give its path with --program, or set TORVEK_LARGE_BINARY)\n"
+                   : "\n(build it, give its path with --program, or set TORVEK_BINARY)\n"));
         return kExitChildFailed;
     }
 
     std::string notes = notesOn(outcome);
+    showFullSiteNames(state.document, names);
     if (options.showReport) {
         showReport(state.document, options.colour);
     }
@@ -439,14 +546,15 @@ int runAdjust(const AdjustOptions& options) {
     if (!results.readFile(output)) {
         notes += "The output data set " + output + " could not be read.\n";
     }
-    const NetworkResults summary = collectResults(results);
+    const ResultsView view =
+        makeResultsView(collectResults(results, names), header, &grid, options.plot);
     const ReportFiles files = writeReportFiles(
-        output, "torvek adjustment of " + baseName(options.input), state.document, summary, notes);
-    printSummary(summary, output, files);
+        output, "torvek adjustment of " + baseName(options.input), state.document, view, notes);
+    printSummary(view, output, files);
     if (!notes.empty()) {
         say("torvek-front: " + terminalSafe(notes));
     }
-    return exitCodeFor(outcome, state, summary);
+    return exitCodeFor(outcome, state, view.results);
 }
 
 }  // namespace torvek::front

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 
@@ -10,7 +11,9 @@ namespace torvek::front {
 // led by a line "# sites", "# vectors" or "# adjustment" and a header row, separated by an empty
 // line. Every field the program reads or writes is a column (the adjustment table has one row of
 // name and value per field). Numbers carry 17 significant digits so that they read back exactly;
-// names and texts are quoted where they hold a comma, a quote or a line end.
-std::string exportCsv(const AdjustedDataSet& dataSet);
+// names and texts are quoted where they hold a comma, a quote or a line end. With `names`, sites
+// are named in full and their codes follow in columns "code" (sites), "fromCode" and "toCode"
+// (vectors).
+std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names = nullptr);
 
 }  // namespace torvek::front

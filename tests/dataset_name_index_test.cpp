@@ -139,12 +139,12 @@ TEST(NameIndex, FindsWhatTheOrderedScansFind) {
         ProjectDataSet dataSet;
         const int sites = int(random() % 40);
         for (int k = 0; k < sites; ++k)
-            dataSet.addSite(randomName(random, crowded).c_str());
+            ASSERT_TRUE(dataSet.addSite(randomName(random, crowded).c_str()));
         const int vectors = int(random() % 120);
         std::int32_t number = 0;
         for (int k = 0; k < vectors; ++k) {
-            dataSet.addVector(randomName(random, crowded).c_str(),
-                              randomName(random, crowded).c_str());
+            ASSERT_TRUE(dataSet.addVector(randomName(random, crowded).c_str(),
+                                          randomName(random, crowded).c_str()));
             number += 1 + std::int32_t(random() % 3);
             if (numbering == 1)
                 dataSet.currentVector()->recordNumber = number;
@@ -169,8 +169,9 @@ TEST(NameIndex, FindsWhatTheOrderedScansFind) {
         if (indexed.firstSite())
             indexed.currentSite()->name = SiteName(randomName(random, crowded).c_str());
         checkLookups(indexed, random, 50, crowded);
-        indexed.addSite(randomName(random, crowded).c_str());
-        indexed.addVector(randomName(random, crowded).c_str(), randomName(random, crowded).c_str());
+        ASSERT_TRUE(indexed.addSite(randomName(random, crowded).c_str()));
+        ASSERT_TRUE(indexed.addVector(randomName(random, crowded).c_str(),
+                                      randomName(random, crowded).c_str()));
         checkLookups(indexed, random, 50, crowded);
 
         // The data set filled by hand scans and answers the same.

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the front end need, when it is missing. The browser
-# workspace's tests drive Debian's chromium from Node (tests/browser installs its own driver).
+# Installs what the build, the tests and the front end need, when it is missing.
 set -euo pipefail
+# The front end's grid coordinates need PROJ (libproj-dev); its tests check them with cs2cs
+# (proj-bin), open its GIS files with ogrinfo (gdal-bin) and its RTF in LibreOffice, reading the
+# PDF back with pdftotext (libreoffice-writer-nogui, poppler-utils). torvek-large factorises with
+# SuiteSparse's CHOLMOD (libsuitesparse-dev). The browser workspace serves with cpp-httplib
+# (libcpp-httplib-dev, found through pkg-config); its tests drive chromium from Node (nodejs, npm;
+# tests/browser installs its own driver).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libpugixml-dev pkg-config libcpp-httplib-dev chromium nodejs)
+          libsuitesparse-dev
+          nlohmann-json3-dev libpugixml-dev libproj-dev proj-bin gdal-bin libreoffice-writer-nogui
+          poppler-utils pkg-config libcpp-httplib-dev chromium nodejs)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
