@@ -7,13 +7,10 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <thread>
 
-#include "front/file_output.h"
 #include "front/serve/workspace_server.h"
 #include "front/survey_input.h"
 
@@ -26,23 +23,6 @@ const std::string kNationalNetwork =
     std::string(TORVEK_SOURCE_DIR) + "/../shared/realdata/sjtsk05-dopnul.gama-g3.xml";
 const std::string kToken(64, 'b');
 
-// Four-character names, unique ignoring case, for a project whose names read alike in their first
-// four characters (the data set keeps four): the server's work does not depend on the names.
-void giveShortUniqueNames(Json& project) {
-    std::map<std::string, std::string> renamed;
-    int next = 0;
-    for (Json& site : project["sites"]) {
-        char name[16];
-        std::snprintf(name, sizeof name, "N%03d", next++);
-        renamed[site["name"].get<std::string>()] = name;
-        site["name"] = name;
-    }
-    for (Json& vector : project["vectors"]) {
-        vector["from"] = renamed[vector["from"].get<std::string>()];
-        vector["to"] = renamed[vector["to"].get<std::string>()];
-    }
-}
-
 // A server with the national network open, made once for all benchmarks.
 struct NationalServer {
     std::string folder;
@@ -52,23 +32,12 @@ struct NationalServer {
     NationalServer() {
         char pattern[] = "/tmp/torvek-serve-bench-XXXXXX";
         folder = ::mkdtemp(pattern) ? pattern : "/tmp";
-        Json project;
-        std::string source;
-        front::ImportReport report;
         front::SurveyOptions survey;
         survey.covarianceUnit = front::CovarianceUnit::kSquareMetres;  // as the file's README says
-        if (!front::readInputDocument({kNationalNetwork}, survey, project, source, report)) {
-            error = report.error;
-            return;
-        }
-        giveShortUniqueNames(project);
-        const std::string path = folder + "/national.json";
-        if (!front::writeFileAtomically(path, front::projectText(project), error)) {
-            return;
-        }
         server = std::make_unique<front::serve::WorkspaceServer>(
             kToken, front::serve::WorkspaceOptions{TORVEK_BINARY, folder});
-        if (!server->bind(0, error) || !server->workspace().open({path}, {}, error)) {
+        if (!server->bind(0, error) ||
+            !server->workspace().open({kNationalNetwork}, survey, error)) {
             server.reset();
             return;
         }
