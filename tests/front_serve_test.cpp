@@ -175,6 +175,9 @@ TEST_F(ServeServer, EditsReachTheSavedProjectAndTheNextRunsChanges) {
         EXPECT_FALSE(ws.edit(bad, error)) << bad.dump();
     }
     EXPECT_FALSE(ws.save(folder_.file("project.txt"), error));
+    const std::string someoneElses = folder_.file("other.json");
+    ASSERT_TRUE(writeFileAtomically(someoneElses, "{}", error));
+    EXPECT_FALSE(ws.save(someoneElses, error)) << "another project is not replaced";
     const std::string saved = folder_.file("edited.json");
     ASSERT_TRUE(ws.save(saved, error)) << error;
     std::string text;
@@ -187,6 +190,7 @@ TEST_F(ServeServer, EditsReachTheSavedProjectAndTheNextRunsChanges) {
     EXPECT_EQ(state["project"]["changes"], (Json{"vector TANN to SPIT (no. 10) out of use",
                                                  "site EICH fixed in latitude, longitude"}));
     EXPECT_EQ(state["project"]["unsaved"], false);
+    EXPECT_TRUE(ws.save(saved, error)) << "its own file is saved again: " << error;
 }
 
 }  // namespace

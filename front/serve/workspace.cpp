@@ -178,6 +178,7 @@ bool Workspace::open(const std::vector<std::string>& paths, const SurveyOptions&
     sourceName_ = source;
     const bool project = paths.size() == 1 && recogniseFile(paths[0]) == InputFormat::kProject;
     savePath_ = project ? paths[0] : replaceExtension(paths[0], ".json");
+    ownProjectFile_ = project ? paths[0] : std::string();
     importNotes_.clear();
     for (const std::string& note : report.notes) {
         importNotes_.push_back("note: " + note);
@@ -228,6 +229,7 @@ bool Workspace::openUploaded(const std::vector<UploadedFile>& files, const Surve
     std::lock_guard<std::mutex> lock(mutex_);
     sourceName_ = names;
     savePath_.clear();  // an upload has no file here; the person names one
+    ownProjectFile_.clear();
     unsaved_ = true;
     for (std::string& note : importNotes_) {
         note = replaceAll(note, folder + "/", "");
@@ -402,13 +404,7 @@ bool Workspace::save(const std::string& path, std::string& error) {
         error = "a project is saved as a file ending in .json";
         return false;
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 &&
-        (!S_ISREG(info.st_mode) || recogniseFile(path) != InputFormat::kProject)) {
-        error = path + " is not a project file: it is not replaced";
-        return false;
-    }
-    std::string text;
+    std::string text, own;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (projectSerial_ == 0) {
@@ -416,12 +412,29 @@ bool Workspace::save(const std::string& path, std::string& error) {
             return false;
         }
         text = projectText(document_);
+        own = ownProjectFile_;
+    }
+    // An existing file is replaced only when it is this project's own: the project file that was
+    // opened, or the one saved to before. Any other is the person's, and stays.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode) || recogniseFile(path) != InputFormat::kProject) {
+            error = path + " is not a project file: it is not replaced";
+            return false;
+        }
+        if (own.empty() || !sameFile(path, own)) {
+            error = path +
+                    " exists and is another project: it is not replaced (save under a new "
+                    "name)";
+            return false;
+        }
     }
     if (!writeFileAtomically(path, text, error)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     savePath_ = path;
+    ownProjectFile_ = path;
     unsaved_ = false;
     view_["savePath"] = savePath_;
     view_["unsaved"] = false;

@@ -57,8 +57,9 @@ class Workspace {
     // False with `error` set when it does not apply to the open project.
     bool edit(const Json& request, std::string& error);
 
-    // Writes the project document to `path`, which must end in ".json" and may replace only a
-    // project file (never a survey file or a data set). False with `error` set.
+    // Writes the project document to `path`, which must end in ".json". An existing file is
+    // replaced only when it is the project file that was opened or saved to before (never a survey
+    // file, a data set or another project). False with `error` set.
     bool save(const std::string& path, std::string& error);
     // The project document as text, and a file name for it.
     bool projectDownload(std::string& text, std::string& fileName) const;
@@ -82,8 +83,9 @@ class Workspace {
     bool shutDown_ = false;
     int projectSerial_ = 0;  // 0 while nothing is open
     Json document_;
-    std::string sourceName_;  // names the project in the page and in downloads
-    std::string savePath_;    // where Save writes by default: the opened project file
+    std::string sourceName_;      // names the project in the page and in downloads
+    std::string savePath_;        // where Save writes by default: the opened project file
+    std::string ownProjectFile_;  // the project file that Save may replace (opened or saved)
     std::vector<std::string> importNotes_;
     std::vector<std::string> changes_;  // since the last run was started
     bool unsaved_ = false;
