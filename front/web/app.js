@@ -217,20 +217,20 @@ function compare(a, b) {
 }
 
 function renderTable(name) {
-  const spec = TABLES[name];
+  const columnsOf = TABLES[name];
   const table = $(`${name}-table`);
-  const sort = state.sort[name] || spec.defaultSort || null;
+  const sort = state.sort[name] || columnsOf.defaultSort || null;
   const filter = $('filter').value.trim().toLowerCase();
-  let rows = spec.rows();
+  let rows = columnsOf.rows();
   const text = (col, r) => {
     const v = col.value(r);
     return col.format ? col.format(v) : (v === null || v === undefined ? '' : String(v));
   };
   if (filter) {
-    rows = rows.filter(r => spec.columns.some(c => text(c, r).toLowerCase().includes(filter)));
+    rows = rows.filter(r => columnsOf.columns.some(c => text(c, r).toLowerCase().includes(filter)));
   }
   if (sort) {
-    const col = spec.columns.find(c => c.key === sort.key);
+    const col = columnsOf.columns.find(c => c.key === sort.key);
     if (col) {
       rows = rows.slice().sort((a, b) => {
         const order = compare(col.value(a), col.value(b));
@@ -240,7 +240,7 @@ function renderTable(name) {
   }
   const head = document.createElement('thead');
   const headRow = document.createElement('tr');
-  for (const col of spec.columns) {
+  for (const col of columnsOf.columns) {
     const th = document.createElement('th');
     th.textContent = col.label;
     th.dataset.key = col.key;
@@ -256,13 +256,13 @@ function renderTable(name) {
   const body = document.createElement('tbody');
   for (const r of rows.slice(0, MAX_ROWS)) {
     const tr = document.createElement('tr');
-    tr.className = spec.rowClass ? spec.rowClass(r) : '';
-    const index = spec.kind === 'run' ? r.id : r.index;
+    tr.className = columnsOf.rowClass ? columnsOf.rowClass(r) : '';
+    const index = columnsOf.kind === 'run' ? r.id : r.index;
     tr.dataset.index = index;
-    if (state.selection && state.selection.kind === spec.kind && state.selection.index === index) {
+    if (state.selection && state.selection.kind === columnsOf.kind && state.selection.index === index) {
       tr.classList.add('selected');
     }
-    for (const col of spec.columns) {
+    for (const col of columnsOf.columns) {
       const td = document.createElement('td');
       if (col.num) td.className = 'num';
       if (col.cls) td.classList.add(col.cls);
@@ -276,15 +276,15 @@ function renderTable(name) {
       tr.appendChild(td);
     }
     tr.addEventListener('click', () => {
-      if (spec.kind === 'run') showRun(r.id);
-      else select({ kind: spec.kind, index }, 'table');
+      if (columnsOf.kind === 'run') showRun(r.id);
+      else select({ kind: columnsOf.kind, index }, 'table');
     });
     body.appendChild(tr);
   }
   if (rows.length > MAX_ROWS) {
     const tr = document.createElement('tr');
     const td = document.createElement('td');
-    td.colSpan = spec.columns.length;
+    td.colSpan = columnsOf.columns.length;
     td.className = 'muted';
     td.textContent = `${MAX_ROWS} of ${rows.length} rows shown: sort or filter to see the others`;
     tr.appendChild(td);
@@ -320,9 +320,9 @@ function select(selection, from) {
   }
   {
     const name = state.tab;
-    const spec = TABLES[name];
+    const columnsOf = TABLES[name];
     for (const tr of $(`${name}-table`).querySelectorAll('tbody tr')) {
-      const chosen = spec.kind === selection.kind && Number(tr.dataset.index) === selection.index;
+      const chosen = columnsOf.kind === selection.kind && Number(tr.dataset.index) === selection.index;
       tr.classList.toggle('selected', chosen);
       if (chosen && from === 'plot' && !$(`${name}-table`).hidden) tr.scrollIntoView({ block: 'nearest' });
     }
