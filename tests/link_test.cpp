@@ -181,9 +181,11 @@ TEST(LinkRules, BrokenFramesAreRefusedWithoutAllocatingOrHanging) {
     }
 
     // Pieces: too short for the two words, or announcing more than they hold.
+    // The piece's text points into the payload, so the payload must outlive it.
     link::ReportPiece piece;
     EXPECT_FALSE(link::decodeReportPiece(std::string(7, '\0'), piece));
-    ASSERT_TRUE(link::decodeReportPiece(std::string("\x02\0\0\0\xff\0\0\0abc", 11), piece));
+    const std::string overlong("\x02\0\0\0\xff\0\0\0abc", 11);
+    ASSERT_TRUE(link::decodeReportPiece(overlong, piece));
     EXPECT_TRUE(piece.countExceedsPayload);
     EXPECT_EQ(piece.text, "abc");
 }
