@@ -1,6 +1,7 @@
 // Entry point of the adjustment program: `torvek INPUT OUTPUT [PROGRESS REPORT]`.
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "app/adjustment_job.h"
 #include "app/command_line.h"
@@ -38,6 +39,10 @@ int runJob(const torvek::CommandLine& line) {
             return 0;
         }
         job->printClosingReport();
+    } catch (const std::bad_alloc&) {
+        // Unwinding has given back what the run held, enough for one report line.
+        if (job)
+            job->printOutOfMemory();
     } catch (...) {
         // Whatever escaped, the job is destroyed on the way out and writes the output data set.
     }
@@ -49,6 +54,7 @@ int runJob(const torvek::CommandLine& line) {
 int main(int argc, char** argv) {
     torvek::platform::registerExitRoutine(onExit);
     torvek::platform::ignoreBrokenPipes();
+    torvek::platform::ignoreFileSizeLimit();
     torvek::CommandLine line = torvek::parseCommandLine(argc, argv);
     if (!line.valid)
         return 1;

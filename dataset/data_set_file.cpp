@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "dataset/little_endian.h"
@@ -120,8 +122,10 @@ bool decodeFrom(Source& source, DataSetContents& contents) {
         }
         contents = std::move(result);
         return true;
+    } catch (const std::bad_alloc&) {
+        // The data set stays as it was rather than half replaced; the caller says why.
+        throw;
     } catch (const std::exception&) {
-        // Out of storage: the data set stays as it was rather than half replaced.
         return false;
     }
 }
@@ -198,20 +202,45 @@ bool readDataSetFile(const std::string& path, DataSetContents& contents) {
 }
 
 bool writeDataSetFile(const std::string& path, const DataSetContents& contents) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    // Renaming over a device or a folder would replace it rather than write to it.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return false;
+    }
+    // The image goes to a new file in the same folder, which replaces `path` in one rename: a
+    // process killed or a disk filled while writing leaves the old file or none, never a short
+    // one that the reader would take with blank records.
+    std::string temporary = path + kSaveTemporarySuffix;
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
         return false;
     }
     bool ok = true;
     encodeTo(contents, [&](std::span<const std::uint8_t> piece) {
-        if (ok && std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
-            ok = false;
+        std::size_t done = 0;
+        while (ok && done < piece.size()) {
+            const ssize_t put = ::write(fd, piece.data() + done, piece.size() - done);
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                ok = false;
+            } else {
+                done += static_cast<std::size_t>(put);
+            }
         }
     });
-    if (std::fclose(file) != 0) {
-        ok = false;
+    // mkstemp makes the file private to its owner; a data set is as readable as one that fopen
+    // would have created.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ok = ::fchmod(fd, 0666 & ~mask) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
+        return true;
     }
-    return ok;
+    ::unlink(temporary.c_str());
+    return false;
 }
 
 }  // namespace torvek
