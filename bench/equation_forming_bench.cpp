@@ -3,28 +3,20 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/generator/network_generator.h"
-#include "engine/adjustment_engine.h"
+#include "tests/support/engine_harness.h"
 
 namespace torvek {
 namespace {
 
-struct Prepared {
-    explicit Prepared(int vectors) {
-        bench::NetworkShape shape;
-        shape.sites = 500;
-        shape.vectors = vectors;
-        input = bench::makeGridNetwork(shape);
-        static_cast<ProjectDataSet&>(output) = input;
-        settings.overConstrained = true;
-        ok = engine.beginAttempt() && engine.loadSites() && engine.loadVectors();
-    }
-    ProjectDataSet input;
-    AdjustedDataSet output;
-    RichEditChannel channel{0};
-    ReportWriter report{channel};
-    ProgressWindow progress{0, report};
-    AdjustmentSettings settings;
-    AdjustmentEngine engine{input, output, report, progress, settings};
+ProjectDataSet gridNetwork(int vectors) {
+    bench::NetworkShape shape;
+    shape.sites = 500;
+    shape.vectors = vectors;
+    return bench::makeGridNetwork(shape);
+}
+
+struct Prepared : testing::QuietEngine {
+    explicit Prepared(int vectors) : testing::QuietEngine(gridNetwork(vectors)) { ok = loadAll(); }
     bool ok = false;
 };
 

@@ -7,6 +7,7 @@
 #include "dataset/adjusted_data_set.h"
 #include "support/report_markers.h"
 #include "support/synthetic_network.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -42,7 +43,7 @@ SyntheticNetwork ringWithFarPair() {
 class ConnectivityRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = makeTempDirectory();
+        dir = folder.path();
         input = dir + "/in.dat";
         output = dir + "/out.dat";
         net = ringWithFarPair();
@@ -70,6 +71,7 @@ class ConnectivityRun : public ::testing::Test {
         return out;
     }
 
+    TempDirectory folder;
     std::string dir, input, output;
     SyntheticNetwork net;
     AdjustedDataSet adjusted;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <random>
 
 #include "dataset/adjusted_data_set.h"

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/adjustment_engine.h"
+#include "support/engine_harness.h"
 #include "support/in_process_front_end.h"
 #include "support/report_markers.h"
 #include "support/synthetic_network.h"
@@ -15,20 +16,7 @@ namespace {
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
 // An engine on an in-memory data set, with a recording front end.
-struct EngineHarness {
-    explicit EngineHarness(const ProjectDataSet& data, bool minimal = false) : input(data) {
-        static_cast<ProjectDataSet&>(output) = data;
-        settings.minimallyConstrained = minimal;
-        settings.overConstrained = !minimal;
-        frontEnd.clearFrames();
-    }
-    bool loadAll() { return engine.beginAttempt() && engine.loadSites() && engine.loadVectors(); }
-    InProcessFrontEnd frontEnd;
-    ProjectDataSet input;
-    AdjustedDataSet output;
-    AdjustmentSettings settings;
-    AdjustmentEngine engine{input, output, frontEnd.report(), frontEnd.progress(), settings};
-};
+using EngineHarness = EngineOn<InProcessFrontEnd>;
 
 // Reads every equation record of the current iteration back from the scratch file.
 std::vector<EquationRecord> equations(AdjustmentEngine& engine) {

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "support/report_markers.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -13,10 +14,11 @@ namespace {
 class FrontEndProtocol : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = makeTempDirectory();
+        dir = folder.path();
         input = dir + "/in.dat";
         output = dir + "/out.dat";
     }
+    TempDirectory folder;
     std::string dir, input, output;
 };
 

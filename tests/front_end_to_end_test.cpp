@@ -17,6 +17,7 @@
 #include "front/report_document.h"
 #include "front/site_name_mapping.h"
 #include "support/command_runner.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 #if defined(TORVEK_FRONT_BINARY)
@@ -27,9 +28,9 @@ namespace {
 using torvek::testing::CommandOptions;
 using torvek::testing::CommandResult;
 using torvek::testing::fileExists;
-using torvek::testing::makeTempDirectory;
 using torvek::testing::readFileBytes;
 using torvek::testing::runCommand;
+using torvek::testing::TempDirectory;
 using torvek::testing::writeFileBytes;
 
 const std::string kExample = std::string(TORVEK_SOURCE_DIR) + "/examples/example-network.json";
@@ -88,7 +89,8 @@ std::string disconnectedProject(const std::string& dir) {
 }
 
 TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     const std::string output = dir + "/example.dat";
     const CommandResult run = front({"adjust", kExample, "-o", output});
     ASSERT_EQ(run.exitCode, 0) << run.standardError << run.standardOutput;
@@ -172,7 +174,8 @@ TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
 }
 
 TEST(FrontEndToEnd, BlunderIsFlaggedByTheTauTest) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     const CommandResult run =
         front({"adjust", kBlunder, "-o", dir + "/blunder.dat", "--no-report"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
@@ -195,7 +198,8 @@ TEST(FrontEndToEnd, BlunderIsFlaggedByTheTauTest) {
 }
 
 TEST(FrontEndToEnd, AbortAtAStageEndsTheRunWithoutResults) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     const CommandResult run =
         front({"adjust", kExample, "-o", dir + "/a.dat", "--abort-at-stage", "49"});
     EXPECT_EQ(run.exitCode, 2) << run.standardError;
@@ -208,7 +212,8 @@ TEST(FrontEndToEnd, AbortAtAStageEndsTheRunWithoutResults) {
 }
 
 TEST(FrontEndToEnd, CtrlCAbortsAtTheNextPoll) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
     CommandOptions options;
     // To the whole process group, as a terminal sends it, once the child has started (its first
@@ -227,7 +232,8 @@ TEST(FrontEndToEnd, CtrlCAbortsAtTheNextPoll) {
 }
 
 TEST(FrontEndToEnd, SecondCtrlCKillsAChildThatNoLongerPolls) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
     CommandOptions options;
     options.interruptAfterMs = 400;
@@ -243,7 +249,8 @@ TEST(FrontEndToEnd, SecondCtrlCKillsAChildThatNoLongerPolls) {
 }
 
 TEST(FrontEndToEnd, WarningBoxCancelAndOk) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     const std::string project = disconnectedProject(dir);
 
     const CommandResult cancelled =
@@ -268,7 +275,8 @@ TEST(FrontEndToEnd, WarningBoxCancelAndOk) {
 }
 
 TEST(FrontEndToEnd, WarningBoxAskedOnStandardInput) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     const std::string project = disconnectedProject(dir);
     struct Case {
         std::string typed;
@@ -288,7 +296,8 @@ TEST(FrontEndToEnd, WarningBoxAskedOnStandardInput) {
 }
 
 TEST(FrontEndToEnd, ChildrenThatCrashOrEndEarlyAreReportedWithTheirStatus) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
     const std::vector<std::string> adjust = {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"};
 
@@ -326,7 +335,8 @@ TEST(FrontEndToEnd, ChildrenThatCrashOrEndEarlyAreReportedWithTheirStatus) {
 }
 
 TEST(FrontEndToEnd, BadInputStopsBeforeAnythingRuns) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     writeFileBytes(dir + "/bad.json", "{\"sites\": [}");
     CommandResult run = front({"adjust", dir + "/bad.json", "-o", dir + "/out.dat"});
     EXPECT_EQ(run.exitCode, 1);
@@ -348,7 +358,8 @@ TEST(FrontEndToEnd, BadInputStopsBeforeAnythingRuns) {
 }
 
 TEST(FrontEndToEnd, ShortSiteNamesAdjustOnceTheyArePadded) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     std::string text, error;
     ASSERT_TRUE(readWholeFile(kExample, kMaximumProjectSize, text, error)) << error;
     // Rename every site to one or two letters (and the vector ends with them).
@@ -397,7 +408,8 @@ TEST(FrontEndToEnd, ShortSiteNamesAdjustOnceTheyArePadded) {
 }
 
 TEST(FrontEndToEnd, EveryReportPieceIsKeptInOrder) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
     const auto run = torvek::testing::runTorvek({dir + "/in.dat", dir + "/out.dat"});
     ReportDocument document;

@@ -8,18 +8,19 @@
 #include <limits>
 #include <random>
 
-#include "support/test_front_end.h"
 #include "front/convert_commands.h"
 #include "front/csv_export.h"
 #include "front/file_output.h"
 #include "front/project_json.h"
 #include "front/site_name_mapping.h"
+#include "support/temp_directory.h"
+#include "support/test_front_end.h"
 
 namespace torvek::front {
 namespace {
 
 using torvek::testing::fileExists;
-using torvek::testing::makeTempDirectory;
+using torvek::testing::TempDirectory;
 
 const char* const kSmallProject = R"({
   // two control sites and a third one, three vectors
@@ -577,7 +578,8 @@ TEST(FrontProjectExport, CsvHasEveryColumnAndQuotesWhereNeeded) {
 }
 
 TEST(FrontProjectCommands, NothingIsWrittenOnError) {
-    const std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     const std::string bad = dir + "/bad.json";
     torvek::testing::writeFileBytes(bad, project(kTwoSites, "[{\"from\": \"AAAA\"}]"));
     const std::string target = dir + "/out.dat";

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engine/adjustment_engine.h"
+#include "support/engine_harness.h"
 #include "support/synthetic_network.h"
 
 namespace torvek::testing {
@@ -13,21 +14,6 @@ namespace {
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr double kRho = 180.0 * 3600.0 / 3.14159265358979323846;
-
-// An engine wired to silent endpoints: no report, polls always continue.
-struct QuietEngine {
-    explicit QuietEngine(const ProjectDataSet& data) : input(data), output() {
-        output = AdjustedDataSet();
-        static_cast<ProjectDataSet&>(output) = data;
-    }
-    ProjectDataSet input;
-    AdjustedDataSet output;
-    RichEditChannel channel{0};
-    ReportWriter report{channel};
-    ProgressWindow progress{0, report};
-    AdjustmentSettings settings;
-    AdjustmentEngine engine{input, output, report, progress, settings};
-};
 
 // Earth-centred position of a site moved by (north, east, up) metres along its own local axes.
 Triple moved(const Triple& xyz, const std::array<Triple, 3>& axes, int component, double metres) {

@@ -11,6 +11,7 @@
 #include "platform/full_path.h"
 #include "platform/message_box.h"
 #include "platform/send_message.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek {
@@ -56,7 +57,8 @@ TEST(FullPath, ResolvesRelativePathsAndDotComponents) {
 }
 
 TEST(FileCopy, ReplacesTargetAndRefusesACopyOntoItself) {
-    std::string dir = testing::makeTempDirectory();
+    const testing::TempDirectory folder;
+    const std::string& dir = folder.path();
     std::string a = dir + "/a", b = dir + "/b";
     testing::writeFileBytes(a, std::string("\0\1\2data", 7));
     testing::writeFileBytes(b, "old content that is longer");

@@ -9,9 +9,11 @@
 #include <cstdio>
 
 #include "engine/adjustment_engine.h"
+#include "support/engine_harness.h"
 #include "support/in_process_front_end.h"
 #include "support/report_markers.h"
 #include "support/synthetic_network.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -24,7 +26,7 @@ std::string errorLine(const std::string& text) {
 class FileFaults : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = makeTempDirectory();
+        dir = folder.path();
         ::chmod(dir.c_str(), 0755);  // an unprivileged child must reach the input
         input = dir + "/in.dat";
         output = dir + "/out.dat";
@@ -54,6 +56,7 @@ class FileFaults : public ::testing::Test {
     // A network that fails its first attempt with a site-related singularity, so a retry would
     // follow: two sites of one name, the second of which no vector reaches in the engine.
     static SyntheticNetwork singularNetwork() { return duplicateNameNetwork(); }
+    TempDirectory folder;
     std::string dir, input, output, inputBytes;
 };
 
@@ -233,23 +236,20 @@ TEST_F(FileFaults, TemporaryFilesUnavailable) {
     }
 }
 
+// A minimally constrained ring of six sites, as the engine gets it from the job.
+ProjectDataSet smallRing() {
+    SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
+    fixSite(net.sites[0]);
+    net.simulate(32);
+    return net.toDataSet();
+}
+
 // The engine on its own, its temporary files replaced by ones that fail.
-struct EngineOnFailingFiles {
-    explicit EngineOnFailingFiles(TemporaryFileOpener opener) {
-        SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
-        fixSite(net.sites[0]);
-        net.simulate(32);
-        input = net.toDataSet();
-        static_cast<ProjectDataSet&>(output) = input;
-        settings.minimallyConstrained = true;
+struct EngineOnFailingFiles : EngineOn<InProcessFrontEnd> {
+    explicit EngineOnFailingFiles(TemporaryFileOpener opener) : EngineOn(smallRing(), true) {
         setTemporaryFileOpener(opener);
     }
     ~EngineOnFailingFiles() { setTemporaryFileOpener(nullptr); }
-    InProcessFrontEnd frontEnd;
-    ProjectDataSet input;
-    AdjustedDataSet output;
-    AdjustmentSettings settings;
-    AdjustmentEngine engine{input, output, frontEnd.report(), frontEnd.progress(), settings};
 };
 
 TEST(ScratchFileFaults, FullTemporaryFilesFailTheAttemptBeforeAnyResult) {

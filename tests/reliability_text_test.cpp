@@ -137,13 +137,9 @@ TEST_F(TextRun, VectorsWithNegativeNumbersAreReportedWholeAndMatchNothing) {
 TEST_F(TextRun, SiteNamesOfFourBytesBeyondAsciiAreListedAndAdjusted) {
     SyntheticNetwork net = ring();
     // Four bytes each, no terminator in the file: UTF-8 text, Latin-1 bytes, control bytes.
-    const char* names[] = {"\xC3\xA9T1",
-                           "\xFF\xFE\xFD\xFC",
-                           "\x80"
-                           "AB\x7F",
-                           "Z\xE4\xF6\xFC",
-                           "\x01\x02\x03\x04",
-                           "ABCD"};
+    // (The third is 0x80, "AB", 0x7F.)
+    const char* names[] = {"\xC3\xA9T1",    "\xFF\xFE\xFD\xFC", "\x80\x41\x42\x7F",
+                           "Z\xE4\xF6\xFC", "\x01\x02\x03\x04", "ABCD"};
     for (int k = 0; k < 6; ++k)
         net.sites[k].name = names[k];
     net.simulate(13);

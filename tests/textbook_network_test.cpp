@@ -8,6 +8,7 @@
 
 #include "dataset/adjusted_data_set.h"
 #include "support/synthetic_network.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -147,7 +148,8 @@ TEST(TextbookNetwork, AdjustedCoordinatesAgreeWithThePublishedSolution) {
         ds.setVectorCovariance(sx, sy, sz, b.q[1] / (sx * sy), b.q[2] / (sx * sz),
                                b.q[4] / (sy * sz));
     }
-    std::string dir = makeTempDirectory();
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
     ASSERT_TRUE(ds.writeFile(dir + "/in.dat"));
     RunResult run = runTorvek({dir + "/in.dat", dir + "/out.dat"});
     ASSERT_EQ(run.exitCode, 0);

@@ -1,7 +1,6 @@
 // Fuzz target: a whole run of the program, in this process, on arbitrary data set bytes, without
 // front-end endpoints. Besides the sanitizers' checks it asks that the run leaves the input file
 // as it was and stores no NaN or infinite result.
-#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -9,17 +8,21 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/adjustment_job.h"
 #include "dataset/adjusted_data_set.h"
 #include "support/result_fields.h"
+#include "support/temp_directory.h"
 
 namespace {
 
-// The two data sets live in a directory of their own; the scratch copy "torvek.tmp" that follows
-// a failed attempt goes to the current directory, as in any run. (The target does not change
-// directory: the fuzzer names its corpus relative to the one it was started in.)
+// The two data sets live in a test folder of their own, removed when the fuzzer exits; the scratch
+// copy "torvek.tmp" that follows a failed attempt goes to the current directory, as in any run.
+// (The target does not change directory: the fuzzer names its corpus relative to the one it was
+// started in.)
+std::optional<torvek::testing::TempDirectory> folder;
 std::string input, output;
 
 // Lookups by name grow with the square of the records, so a data set of a hundred thousand
@@ -50,11 +53,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::abort();
     if (std::freopen("/dev/null", "w", stdout) == nullptr)
         std::abort();
-    char directory[] = "/tmp/torvek-fuzz-XXXXXX";
-    if (::mkdtemp(directory) == nullptr)
-        std::abort();
-    input = std::string(directory) + "/in.dat";
-    output = std::string(directory) + "/out.dat";
+    folder.emplace();
+    input = folder->file("in.dat");
+    output = folder->file("out.dat");
     return 0;
 }
 

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
+
+#include "support/temp_directory.h"
 
 namespace torvek::testing {
 namespace {
@@ -27,14 +30,20 @@ std::string slurp(int fd) {
 CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
                          const CommandOptions& options) {
     CommandResult result;
-    char outName[] = "/tmp/torvek-cmd-out-XXXXXX";
-    char errName[] = "/tmp/torvek-cmd-err-XXXXXX";
-    const int outFd = ::mkstemp(outName);
-    const int errFd = ::mkstemp(errName);
-    ::unlink(outName);
-    ::unlink(errName);
+    const int outFd = openAnonymousFile();
+    const int errFd = openAnonymousFile();
+    // What the program (or the adjustment it starts) leaves in its working folder goes with the
+    // folder unless the test names one of its own to look into.
+    std::optional<TempDirectory> ownFolder;
+    std::string workingDirectory = options.workingDirectory;
+    if (workingDirectory.empty()) {
+        ownFolder.emplace();
+        workingDirectory = ownFolder->path();
+    }
     int input[2];
     if (::pipe(input) != 0) {
+        ::close(outFd);
+        ::close(errFd);
         return result;
     }
     std::vector<std::string> words{program};
@@ -56,7 +65,7 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         ::close(input[1]);
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+        if (::chdir(workingDirectory.c_str()) != 0) {
             ::_exit(126);
         }
         ::signal(SIGINT, SIG_DFL);

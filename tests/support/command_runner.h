@@ -16,7 +16,7 @@ struct CommandOptions {
     // exists: a sign that the program is ready for it, however slow the machine.
     std::string interruptWhenExists;
     int timeoutSeconds = 120;
-    std::string workingDirectory;  // empty: ours
+    std::string workingDirectory;  // empty: a fresh folder of the run's own, then removed
 };
 
 struct CommandResult {

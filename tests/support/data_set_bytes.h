@@ -3,16 +3,14 @@
 // Helpers for tests that look at data set files byte by byte. They decode little-endian numbers
 // on their own, so a test does not check the file coders with the coders themselves.
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/temp_directory.h"
 
 namespace torvek::testing {
 
@@ -51,19 +49,10 @@ inline void putDouble(Bytes& bytes, std::size_t offset, double value) {
     }
 }
 
-// A file in the system's temporary directory, unique to this process, removed afterwards.
+// A file of its own test folder, removed with the folder afterwards.
 class TempFile {
   public:
-    explicit TempFile(const std::string& stem) {
-        static std::atomic<int> serial{0};
-        path_ = (std::filesystem::temp_directory_path() /
-                 (stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)))
-                    .string();
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
+    explicit TempFile(const std::string& stem) : path_(folder_.file(stem)) {}
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
@@ -80,6 +69,7 @@ class TempFile {
     }
 
   private:
+    TempDirectory folder_;
     std::string path_;
 };
 

@@ -3,7 +3,7 @@
 namespace torvek::testing {
 
 void NetworkRun::SetUp() {
-    dir = makeTempDirectory();
+    dir = folder.path();
     input = dir + "/in.dat";
     output = dir + "/out.dat";
 }

@@ -7,6 +7,7 @@
 
 #include "dataset/adjusted_data_set.h"
 #include "support/synthetic_network.h"
+#include "support/temp_directory.h"
 #include "support/test_front_end.h"
 
 namespace torvek::testing {
@@ -20,6 +21,7 @@ class NetworkRun : public ::testing::Test {
     /// The same on whatever data set is already at `input` (one prepared field by field, say).
     RunResult runInput(FrontEndScript script = {});
 
+    TempDirectory folder;  // removed after the test, with all the run left there
     std::string dir, input, output;
     AdjustedDataSet adjusted;
 };

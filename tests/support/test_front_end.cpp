@@ -16,11 +16,13 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "link/endpoint_io.h"
 #include "link/frame_codec.h"
 #include "support/report_markers.h"
+#include "support/temp_directory.h"
 
 namespace torvek::link {
 
@@ -208,12 +210,18 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     int progress[2], report[2];
     ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, progress);
     ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, report);
-    char outName[] = "/tmp/torvek-test-out-XXXXXX";
-    char errName[] = "/tmp/torvek-test-err-XXXXXX";
-    int outFd = ::mkstemp(outName);
-    int errFd = ::mkstemp(errName);
-    ::unlink(outName);
-    ::unlink(errName);
+    const int outFd = openAnonymousFile();
+    const int errFd = openAnonymousFile();
+    // Whatever the child leaves in its working folder (the scratch copy after a failed attempt,
+    // say) goes with the folder unless the test names one of its own to look into.
+    std::optional<TempDirectory> ownFolder;
+    std::string workingDirectory = script.workingDirectory;
+    if (workingDirectory.empty()) {
+        ownFolder.emplace();
+        workingDirectory = ownFolder->path();
+        if (script.unprivileged)
+            ::chmod(workingDirectory.c_str(), 0777);  // the child's own folder is its to write
+    }
     // Close-on-exec, so the child does not hold the write end itself and does see end of input
     // (dup2 onto descriptor 0 clears the flag there).
     int stdinPipe[2];
@@ -255,7 +263,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                 ::setuid(kUnprivilegedUser) != 0)
                 _exit(125);
         }
-        if (!script.workingDirectory.empty() && ::chdir(script.workingDirectory.c_str()) != 0)
+        if (::chdir(workingDirectory.c_str()) != 0)
             _exit(126);
         if (script.freeDescriptors >= 0) {
             // New descriptors take the lowest free numbers; the endpoints may sit among them.
@@ -344,12 +352,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 
 RunResult runTorvek(const std::vector<std::string>& arguments, const FrontEndScript& script) {
     return runProgram(TORVEK_BINARY, arguments, script);
-}
-
-std::string makeTempDirectory() {
-    char name[] = "/tmp/torvek-test-XXXXXX";
-    const char* made = ::mkdtemp(name);
-    return made ? std::string(made) : std::string("/tmp");
 }
 
 std::string readFileBytes(const std::string& path) {

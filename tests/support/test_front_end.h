@@ -48,7 +48,7 @@ struct FrontEndScript {
     bool garbageAnswers = false;        // answer every frame with a short, odd reply
     bool giveEndpoints = true;          // append the two descriptor numbers to the arguments
     std::string standardInput;          // what the child reads on stdin
-    std::string workingDirectory;       // empty: the test's current directory
+    std::string workingDirectory;       // empty: a fresh folder of the run's own, then removed
     // When 0 or more: the child can open only this many descriptors beyond its standard streams
     // and its two endpoints (the limit on open files is set so), to take temporary files away.
     int freeDescriptors = -1;
@@ -95,9 +95,6 @@ RunResult runTorvek(const std::vector<std::string>& arguments, const FrontEndScr
 /// Parses "(size,colour,attr,tabs)" back out of a style fragment; false when `text` is not one.
 bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& attribute,
                          int& tabs);
-
-/// A fresh empty directory for one test, removed by the caller at will.
-std::string makeTempDirectory();
 
 /// Whole file as bytes; empty when it cannot be read.
 std::string readFileBytes(const std::string& path);
