@@ -95,5 +95,53 @@ TEST_F(AbortEverywhere, EveryPollOfARetry) {
     abortAtEveryPoll(net, true);
 }
 
+// A run that stops before its adjustment leaves a copy of its input. When that input holds the
+// success of an earlier run, the copy must not claim it: the flag is cleared and nothing else
+// changes. An input without the flag set is copied byte for byte, with no record added.
+TEST_F(AbortEverywhere, CopyOfAnEarlierSuccessDoesNotClaimIt) {
+    SyntheticNetwork ring = ringNetwork(6, 52.0, 5.0, 2000);
+    fixSite(ring.sites[0]);
+    ring.simulate(41);
+    SyntheticNetwork lone = ring;  // one site, no vector: no redundancy
+    lone.sites.resize(1);
+    lone.vectors.clear();
+    struct Case {
+        const char* name;
+        const SyntheticNetwork* net;
+        int abortStage;  // -1: none
+    };
+    const Case cases[] = {{"abort at 13", &ring, 13},
+                          {"abort at 26", &ring, 26},
+                          {"abort at 29", &ring, 29},
+                          {"lack of redundancy", &lone, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrontEndScript script;
+        if (c.abortStage >= 0)
+            script.abortAtStages = {c.abortStage};
+        // The flag set, clear, or no adjustment record at all.
+        for (int flag : {1, 0, -1}) {
+            SCOPED_TRACE(flag);
+            // First a run that gets as far, so that the input carries the flags it writes.
+            c.net->writeTo(input);
+            runInput(script);
+            AdjustedDataSet earlier = adjusted;
+            if (flag >= 0)
+                ASSERT_TRUE(earlier.setAdjustmentSucceeded(std::uint8_t(flag)));
+            ASSERT_TRUE(earlier.writeFile(input));
+            const std::string copied = readFileBytes(input);
+            runInput(script);
+            EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
+            AdjustedDataSet expected = earlier;
+            if (flag >= 0)
+                ASSERT_TRUE(expected.setAdjustmentSucceeded(0));
+            const std::vector<std::uint8_t> image = expected.writeImage();
+            EXPECT_EQ(readFileBytes(output), std::string(image.begin(), image.end()));
+            if (flag != 1)
+                EXPECT_EQ(readFileBytes(output), copied);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace torvek::testing
