@@ -161,6 +161,16 @@ void encodeTo(const DataSetContents& contents, Sink&& sink) {
 
 }  // namespace
 
+std::uint64_t dataSetFileSize(std::int32_t siteCount, std::int32_t vectorCount,
+                              std::int32_t adjustmentRecordCount) {
+    const auto records = [](std::int32_t count, std::size_t size) -> std::uint64_t {
+        return count > 0 ? static_cast<std::uint64_t>(count) * size : 0;
+    };
+    return kEmptyDataSetFileSize + records(siteCount, kSiteRecordSize) +
+           records(vectorCount, kVectorRecordSize) +
+           records(adjustmentRecordCount, kAdjustmentRecordSize);
+}
+
 bool decodeDataSet(std::span<const std::uint8_t> bytes, DataSetContents& contents) {
     MemorySource source(bytes);
     return decodeFrom(source, contents);

@@ -39,6 +39,11 @@ struct DataSetContents {
     std::vector<AdjustmentRecord> adjustmentRecords;
 };
 
+// Size in bytes of the file image of a data set with these counts; a negative count counts as
+// none, as the reader takes it.
+std::uint64_t dataSetFileSize(std::int32_t siteCount, std::int32_t vectorCount,
+                              std::int32_t adjustmentRecordCount);
+
 // Decodes a data set from the bytes of a file. On success `contents` is replaced; header fields
 // beyond the end of the bytes keep the values `contents.header` had, counts that cannot be read
 // are 0 and missing records have fresh defaults. Returns false, leaving `contents` unchanged,

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "dataset/adjusted_data_set.h"
+#include "engine/engine_limits.h"
 #include "front/file_output.h"
 #include "front/html_page.h"
 #include "front/link_server.h"
@@ -21,6 +22,7 @@
 #include "front/report_document.h"
 #include "front/report_rendering.h"
 #include "front/results_summary.h"
+#include "front/run_files.h"
 #include "front/site_name_mapping.h"
 
 namespace torvek::front {
@@ -32,6 +34,20 @@ volatile sig_atomic_t interruptCount = 0;
 
 // The stage code of the poll after a successful adjustment; the program ignores its answer.
 constexpr int kFinalStage = 100;
+
+// The scratch copy the program makes in its working directory before a retry
+// (AdjustmentJob::kScratchCopyName); the front end runs it in the run folder, where it is removed
+// with the folder.
+constexpr const char* kProgramScratchCopy = "torvek.tmp";
+
+// Report lines with which the program says that a run adjusted nothing: a failed attempt, an
+// abort, a refusal at the connectivity warning, too few sites.
+constexpr const char* kNotAdjustedReportLines[] = {
+    "Error: Adjustment was not sucessful",
+    "Adjustment aborted by user",
+    "Adjustment aborted due to Network connectivity test failure.",
+    "No adjustment could be performed due to lack of redundancy.",
+};
 
 void onInterrupt(int) {
     interruptCount = interruptCount + 1;
@@ -149,46 +165,41 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input data set of the run, built beside the output from the project `projectPath`. False,
-// after saying why, when the project cannot be read, imported or written as a data set.
-bool importProjectInput(const std::string& projectPath, const std::string& output,
-                        std::string& input) {
-    std::string text;
-    std::string error;
-    if (!readWholeFile(projectPath, kMaximumProjectSize, text, error)) {
-        say("torvek-front: " + error + "\n");
+// The input of the run read into memory: the project imported, or the data set read. False,
+// after saying why, when it cannot be read.
+bool loadInput(const std::string& inputPath, bool fromProject, AdjustedDataSet& input) {
+    if (fromProject) {
+        std::string text;
+        std::string error;
+        if (!readWholeFile(inputPath, kMaximumProjectSize, text, error)) {
+            say("torvek-front: " + error + "\n");
+            return false;
+        }
+        ImportReport report;
+        if (!importProject(text, inputPath, ImportOptions{}, input, report)) {
+            say("torvek-front: " + terminalSafe(report.error) + "\n");
+            return false;
+        }
+        for (const std::string& note : report.notes) {
+            say("note: " + note + "\n");
+        }
+        return true;
+    }
+    if (!input.readFile(inputPath)) {
+        say("torvek-front: " + inputPath + ": cannot be read as a data set\n");
         return false;
     }
-    AdjustedDataSet project;
-    ImportReport report;
-    if (!importProject(text, projectPath, ImportOptions{}, project, report)) {
-        say("torvek-front: " + report.error + "\n");
-        return false;
-    }
-    for (const std::string& note : report.notes) {
-        say("note: " + note + "\n");
-    }
-    input = replaceExtension(output, "") + ".input.dat";
-    const std::vector<std::uint8_t> image = project.writeImage();
-    if (!writeFileAtomically(
-            input, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
-            error)) {
-        say("torvek-front: " + error + "\n");
-        return false;
-    }
-    return true;
-}
-
-// Checks a data set given as the input; false, after saying why, when it cannot be read.
-bool checkDataSetInput(const std::string& path) {
     DataSetContents probe;
-    if (!readDataSetFile(path, probe)) {
-        say("torvek-front: " + path + ": cannot be read as a data set\n");
-        return false;
+    probe.siteCount = input.siteCount();
+    probe.vectorCount = input.vectorCount();
+    probe.adjustmentRecordCount = input.adjustmentRecordCount();
+    const std::string truncated = truncationWarning(inputPath, probe);
+    if (!truncated.empty()) {
+        say("warning: " + truncated + "\n");
     }
     // A data set from elsewhere may hold names that the program cannot match to their vectors; it
     // runs as given, but the person learns why vectors go missing.
-    for (const std::string& name : shortSiteNames(probe.sites)) {
+    for (const std::string& name : shortSiteNames(input.sites())) {
         say("warning: site \"" + terminalSafe(name) +
             "\" has fewer than four characters in the data set: torvek will not find its "
             "vectors (export the data set and import it again to pad such names)\n");
@@ -196,27 +207,20 @@ bool checkDataSetInput(const std::string& path) {
     return true;
 }
 
-// Makes the folders of `output` and finds the input data set: the given file, or one built from
-// the project beside the output. False, after saying why, when there is nothing to run.
-bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input) {
-    std::string error;
-    if (!makeParentDirectories(output, error)) {
-        say("torvek-front: " + error + "\n");
-        return false;
+// False, after saying why, when the network has more sites in use than the program can adjust:
+// it would only refuse them after reading and checking the whole network.
+bool withinProgramLimits(const AdjustedDataSet& input) {
+    long inUse = 0;
+    for (const SiteRecord& site : input.sites()) {
+        inUse += site.inUse != 0 ? 1 : 0;
     }
-    input = options.input;
-    const bool ready = endsWithJson(options.input)
-                           ? importProjectInput(options.input, output, input)
-                           : checkDataSetInput(options.input);
-    if (!ready) {
-        return false;
+    if (inUse <= kMaxSites) {
+        return true;
     }
-    if (sameFile(input, output)) {
-        say("torvek-front: the output data set " + output +
-            " is the input file itself; name another output with -o\n");
-        return false;
-    }
-    return true;
+    say("torvek-front: the network has " + std::to_string(inUse) +
+        " sites in use; torvek adjusts at most " + std::to_string(kMaxSites) +
+        " (take sites out of use or split the network)\n");
+    return false;
 }
 
 // What the front end saw and answered while the program ran.
@@ -303,9 +307,10 @@ LinkHandlers makeHandlers(const AdjustOptions& options, ProgressBar& bar, RunSta
 
 // Runs the program on `input` and `output` with Ctrl-C taken by the front end.
 ChildOutcome runChild(const std::string& program, const std::string& input,
-                      const std::string& output, const LinkHandlers& handlers) {
+                      const std::string& output, const std::string& folder,
+                      const LinkHandlers& handlers) {
     InterruptGuard guard;
-    return runLinkedChild(program, {input, output}, handlers);
+    return runLinkedChild(program, {input, output}, handlers, folder);
 }
 
 // What the person should know about how the program ended, the link and what it printed; empty
@@ -334,38 +339,74 @@ void showReport(const ReportDocument& document, ColourChoice colour) {
     std::fputs("\n", stdout);
 }
 
-// The report files beside the output data set.
-struct ReportFiles {
-    std::string rtfPath;
-    std::string htmlPath;
-    bool written = false;  // both were written
+// The files a run puts into place: the output data set, its two reports and, for a project, the
+// input data set built from it.
+struct OutputFiles {
+    std::string dataSet;
+    std::string rtf;
+    std::string html;
+    std::string preparedInput;  // empty when the input is a data set
 };
 
-ReportFiles writeReportFiles(const std::string& output, const std::string& title,
-                             const ReportDocument& document, const NetworkResults& summary,
-                             const std::string& notes) {
-    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"), true};
-    std::string error;
-    if (!writeFileAtomically(files.rtfPath, renderRtf(document), error)) {
-        say("torvek-front: " + error + "\n");
-        files.written = false;
-    }
-    if (!writeFileAtomically(files.htmlPath, renderHtmlPage(title, document, summary, notes),
-                             error)) {
-        say("torvek-front: " + error + "\n");
-        files.written = false;
-    }
-    return files;
+OutputFiles outputFilesFor(const std::string& output, bool fromProject) {
+    return {output, replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
+            fromProject ? replaceExtension(output, "") + ".input.dat" : std::string()};
 }
 
-void printSummary(const NetworkResults& summary, const std::string& output,
-                  const ReportFiles& files) {
+// The name of an output inside the run folder: its own name, so that the program's report names
+// the file the person asked for, unless that is the name of the program's scratch copy, which is
+// also made there.
+std::string nameInRunFolder(const std::string& path, const std::string& fallback) {
+    const std::string name = baseName(path);
+    return name == kProgramScratchCopy ? fallback : name;
+}
+
+// Writes the two report files into the run folder; false, after saying why, when either fails.
+bool writeReportFiles(const RunFolder& folder, const OutputFiles& files, const std::string& title,
+                      const ReportDocument& document, const NetworkResults& summary,
+                      const std::string& notes) {
+    std::string error;
+    bool written = true;
+    if (!writeFileAtomically(folder.file("report.rtf"), renderRtf(document), error)) {
+        say("torvek-front: cannot write the report " + files.rtf + ": " + error + "\n");
+        written = false;
+    }
+    if (!writeFileAtomically(folder.file("report.html"),
+                             renderHtmlPage(title, document, summary, notes), error)) {
+        say("torvek-front: cannot write the report " + files.html + ": " + error + "\n");
+        written = false;
+    }
+    return written;
+}
+
+void printSummary(const NetworkResults& summary, const std::string& output, bool placed,
+                  const OutputFiles& files, bool reportsPlaced) {
     std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
-    std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
-    if (files.written) {
-        std::fprintf(stdout, "Report: %s and %s\n", files.rtfPath.c_str(), files.htmlPath.c_str());
+    if (placed) {
+        std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
+    }
+    if (reportsPlaced) {
+        std::fprintf(stdout, "Report: %s and %s\n", files.rtf.c_str(), files.html.c_str());
     }
     std::fflush(stdout);
+}
+
+// True when the report says that this run adjusted nothing, whatever its output holds.
+bool reportShowsNoAdjustment(const ReportDocument& document) {
+    const std::string text = document.plainText();
+    for (const char* line : kNotAdjustedReportLines) {
+        if (text.find(line) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when the run got to its end by itself: adjusted or failed, but not aborted, cancelled,
+// crashed or killed. Only such a run replaces the outputs of the previous one.
+bool reachedItsEnd(const ChildOutcome& outcome, const RunState& state) {
+    return outcome.completed() && !state.abortSent &&
+           !(state.warningShown && !state.warningAccepted);
 }
 
 // The exit code of the run, with a line on why the adjustment was not made when it was stopped.
@@ -407,19 +448,80 @@ std::string locateProgram(const std::string& explicitProgram) {
     return "torvek";
 }
 
+// Puts the run's files into place; false, after saying why, when a move fails.
+bool placeOutputs(const RunFolder& folder, const OutputFiles& files, const std::string& inputName,
+                  const std::string& outputName, bool reportsWritten) {
+    std::vector<std::pair<std::string, std::string>> moves = {
+        {folder.file(outputName), files.dataSet}};
+    if (!files.preparedInput.empty()) {
+        moves.emplace_back(folder.file(inputName), files.preparedInput);
+    }
+    if (reportsWritten) {
+        moves.emplace_back(folder.file("report.rtf"), files.rtf);
+        moves.emplace_back(folder.file("report.html"), files.html);
+    }
+    bool placed = true;
+    for (const auto& [from, to] : moves) {
+        std::string error;
+        if (!moveIntoPlace(from, to, error)) {
+            say("torvek-front: " + error + "\n");
+            placed = false;
+        }
+    }
+    return placed;
+}
+
 int runAdjust(const AdjustOptions& options) {
     const std::string output = options.output.empty()
                                    ? replaceExtension(options.input, "") + "-adjusted.dat"
                                    : options.output;
-    std::string input;
-    if (!prepareInput(options, output, input)) {
+    const bool fromProject = endsWithJson(options.input);
+    const OutputFiles files = outputFilesFor(output, fromProject);
+    std::vector<RunFile> outputs = {{files.dataSet, "the output data set"},
+                                    {files.rtf, "the RTF report"},
+                                    {files.html, "the HTML report"}};
+    if (fromProject) {
+        outputs.push_back({files.preparedInput, "the input data set built from the project"});
+    }
+    const std::string clash = findPathClash(
+        {{options.input, fromProject ? "the project" : "the input data set"}}, outputs);
+    if (!clash.empty()) {
+        say("torvek-front: " + clash + "; name another output with -o\n");
         return kExitBadInput;
+    }
+
+    AdjustedDataSet input;
+    if (!loadInput(options.input, fromProject, input) || !withinProgramLimits(input)) {
+        return kExitBadInput;
+    }
+    std::string error;
+    RunFolder folder;
+    if (!makeParentDirectories(output, error) || !folder.create(output, error)) {
+        say("torvek-front: " + error + "\n");
+        return kExitBadInput;
+    }
+    RunFolder::removeStale(output);
+    const std::string inputName =
+        nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat");
+    const std::string outputName = nameInRunFolder(output, "output.dat");
+    // The program's output starts as a copy of its input: without results there, whatever the
+    // output holds afterwards was written by this run.
+    {
+        DataSetContents contents;
+        const std::vector<std::uint8_t> image = input.writeImage();
+        decodeDataSet(image, contents);
+        clearRunResults(contents);
+        if (!writeDataSetFile(folder.file(inputName), contents)) {
+            say("torvek-front: " + folder.file(inputName) + ": cannot be written\n");
+            return kExitBadInput;
+        }
     }
 
     ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
     RunState state;
     const ChildOutcome outcome =
-        runChild(locateProgram(options.program), input, output, makeHandlers(options, bar, state));
+        runChild(locateProgram(options.program), folder.file(inputName), folder.file(outputName),
+                 folder.path(), makeHandlers(options, bar, state));
     bar.clear();
     if (!outcome.started) {
         say("torvek-front: " + outcome.describe("torvek") +
@@ -432,17 +534,33 @@ int runAdjust(const AdjustOptions& options) {
         showReport(state.document, options.colour);
     }
     AdjustedDataSet results;
-    if (!results.readFile(output)) {
-        notes += "The output data set " + output + " could not be read.\n";
+    if (!results.readFile(folder.file(outputName))) {
+        notes += "The output data set of the run could not be read.\n";
     }
-    const NetworkResults summary = collectResults(results);
-    const ReportFiles files = writeReportFiles(
-        output, "torvek adjustment of " + baseName(options.input), state.document, summary, notes);
-    printSummary(summary, output, files);
+    NetworkResults summary = collectResults(results);
+    summary.succeeded = summary.succeeded && !reportShowsNoAdjustment(state.document);
+    const bool finished = reachedItsEnd(outcome, state);
+    bool placed = false;
+    bool reportsPlaced = false;
+    bool writeFailed = false;
+    if (finished) {
+        const bool reportsWritten =
+            writeReportFiles(folder, files, "torvek adjustment of " + baseName(options.input),
+                             state.document, summary, notes);
+        placed = placeOutputs(folder, files, inputName, outputName, reportsWritten);
+        reportsPlaced = reportsWritten && placed;
+        writeFailed = !reportsWritten || !placed;
+    }
+    printSummary(summary, output, placed, files, reportsPlaced);
     if (!notes.empty()) {
         say("torvek-front: " + terminalSafe(notes));
     }
-    return exitCodeFor(outcome, state, summary);
+    if (!finished) {
+        say("The run did not reach its end: the outputs of any earlier run (" + files.dataSet +
+            " and its reports) are left as they were.\n");
+    }
+    const int code = exitCodeFor(outcome, state, summary);
+    return code == kExitSucceeded && writeFailed ? kExitWriteFailed : code;
 }
 
 }  // namespace torvek::front

@@ -11,6 +11,7 @@ inline constexpr int kExitNotAdjusted = 2;  // the run ended without results: fa
                                             // cancelled at the warning box
 inline constexpr int kExitChildFailed = 3;  // torvek could not be started, crashed or exited
                                             // before finishing its run
+inline constexpr int kExitWriteFailed = 4;  // adjusted, but an output could not be written
 
 enum class WarningAnswer { kAsk, kOk, kCancel };
 enum class ColourChoice { kAuto, kAlways, kNever };

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "front/site_name_mapping.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/local_frame.h"
-#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 

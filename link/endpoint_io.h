@@ -31,7 +31,7 @@ bool exchangeFrame(std::int32_t endpoint, Message message, std::uint32_t wParam,
 /// The most bytes of an unwanted answer that are read and dropped, and how long each wait for
 /// them lasts (milliseconds): a peer that announces more, or stops sending, is not waited for.
 inline constexpr std::uint32_t kMaxDiscardedAnswer = 1u << 16;
-inline constexpr int kDiscardWaitMs = 1000;
+inline constexpr int kDiscardWaitMs = 250;
 
 /// Reads and drops up to `count` bytes from `fd` (at most kMaxDiscardedAnswer), giving up when
 /// none arrive for kDiscardWaitMs or the peer closes.

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "dataset/data_set_file.h"
 #include "support/network_run.h"
 #include "support/report_markers.h"
 #include "support/result_fields.h"
@@ -125,20 +126,27 @@ TEST_F(AbortEverywhere, CopyOfAnEarlierSuccessDoesNotClaimIt) {
             // First a run that gets as far, so that the input carries the flags it writes.
             c.net->writeTo(input);
             runInput(script);
-            AdjustedDataSet earlier = adjusted;
-            if (flag >= 0)
-                ASSERT_TRUE(earlier.setAdjustmentSucceeded(std::uint8_t(flag)));
-            ASSERT_TRUE(earlier.writeFile(input));
+            DataSetContents contents;
+            ASSERT_TRUE(decodeDataSet(adjusted.writeImage(), contents));
+            ASSERT_FALSE(contents.adjustmentRecords.empty());
+            if (flag >= 0) {
+                contents.adjustmentRecords.back().adjustmentSucceeded = std::uint8_t(flag);
+            } else {
+                contents.adjustmentRecords.clear();
+                contents.adjustmentRecordCount = 0;
+            }
+            ASSERT_TRUE(writeDataSetFile(input, contents));
             const std::string copied = readFileBytes(input);
             runInput(script);
             EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
-            AdjustedDataSet expected = earlier;
-            if (flag >= 0)
-                ASSERT_TRUE(expected.setAdjustmentSucceeded(0));
-            const std::vector<std::uint8_t> image = expected.writeImage();
-            EXPECT_EQ(readFileBytes(output), std::string(image.begin(), image.end()));
-            if (flag != 1)
+            EXPECT_EQ(adjusted.adjustmentRecordCount(), flag >= 0 ? 1 : 0);
+            if (flag == 1) {
+                contents.adjustmentRecords.back().adjustmentSucceeded = 0;
+                const std::vector<std::uint8_t> cleared = encodeDataSet(contents);
+                EXPECT_EQ(readFileBytes(output), std::string(cleared.begin(), cleared.end()));
+            } else {
                 EXPECT_EQ(readFileBytes(output), copied);
+            }
         }
     }
 }

@@ -8,8 +8,14 @@
 //   box             asks the warning box and reports the answer it got
 //   oversized       sends a frame announcing a payload of 2 GiB, then runs as "box"
 //   stall           polls stage 0 once, then sleeps for a minute without a word
+//   midframe        polls stage 0 once, sends the first bytes of a report piece, then sleeps
+//   deaf            sends abort polls for a minute without reading a single answer
+//   grandchild      leaves a process that holds the endpoints open for a minute, then polls
+//                   stage 0 and ends as the program does
+//   any other       polls 0..99 without pausing, then ends as the program does
 // In every mode the input file is first copied onto the output path, and "chatter" written to
-// standard error shows up in the front end's notes.
+// standard error shows up in the front end's notes. When TORVEK_FAKE_READY names a file, that
+// file is made once the copy is done: a sign for the tests that the child has started.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -88,6 +94,11 @@ int main(int argc, char** argv) {
     progressFd = std::atoi(argv[3]);
     reportFd = std::atoi(argv[4]);
     copyFile(argv[1], argv[2]);
+    if (const char* ready = std::getenv("TORVEK_FAKE_READY")) {
+        const int fd = ::open(ready, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0)
+            ::close(fd);
+    }
     std::fputs("chatter from the fake child\n", stderr);
     std::fflush(stderr);
     const char* modeText = std::getenv("TORVEK_FAKE_MODE");
@@ -104,6 +115,30 @@ int main(int argc, char** argv) {
     if (mode == "stall") {
         poll(0);
         ::sleep(60);
+        exitNotice();
+        return 0;
+    }
+    if (mode == "midframe") {
+        poll(0);
+        const std::string frame = link::encodeFrame(link::Message::kReportPiece, 0,
+                                                    link::encodeReportPiece(2, "cut short\n"));
+        link::writeFully(reportFd, frame.substr(0, frame.size() / 2));
+        ::sleep(60);
+        return 0;
+    }
+    if (mode == "deaf") {
+        const std::string frame = link::encodeFrame(link::Message::kAbortPoll, 1);
+        for (int i = 0; i < 600 && link::writeFully(progressFd, frame); ++i)
+            ::usleep(100 * 1000);
+        return 0;
+    }
+    if (mode == "grandchild") {
+        if (::fork() == 0) {
+            ::sleep(60);
+            ::_exit(0);
+        }
+        poll(0);
+        reportLine("stage 0\n");
         exitNotice();
         return 0;
     }
