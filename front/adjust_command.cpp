@@ -189,11 +189,7 @@ bool loadInput(const std::string& inputPath, bool fromProject, AdjustedDataSet& 
         say("torvek-front: " + inputPath + ": cannot be read as a data set\n");
         return false;
     }
-    DataSetContents probe;
-    probe.siteCount = input.siteCount();
-    probe.vectorCount = input.vectorCount();
-    probe.adjustmentRecordCount = input.adjustmentRecordCount();
-    const std::string truncated = truncationWarning(inputPath, probe);
+    const std::string truncated = truncationWarning(inputPath, input);
     if (!truncated.empty()) {
         say("warning: " + truncated + "\n");
     }

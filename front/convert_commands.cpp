@@ -7,6 +7,7 @@
 #include "front/csv_export.h"
 #include "front/file_output.h"
 #include "front/project_json.h"
+#include "front/run_files.h"
 
 namespace torvek::front {
 
@@ -45,6 +46,10 @@ int runExport(const std::string& dataSetPath, ExportFormat format, const std::st
         std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
                      dataSetPath.c_str());
         return kExitBadInput;
+    }
+    const std::string truncated = truncationWarning(dataSetPath, dataSet);
+    if (!truncated.empty()) {
+        std::fprintf(stderr, "warning: %s\n", truncated.c_str());
     }
     const std::string text =
         format == ExportFormat::kCsv ? exportCsv(dataSet) : exportProjectText(dataSet);

@@ -32,9 +32,14 @@ struct ImportReport {
 // Builds a data set from the project text. `sourceName` names the file in messages. On success
 // `dataSet` is replaced (its file name is kept) and true is returned; on any error `dataSet` is
 // left as it was and `report.error` says what is wrong and where. Comments (// and /* */) are
-// allowed in the text. Texts longer than kMaximumProjectSize bytes are refused.
+// allowed in the text. Texts longer than kMaximumProjectSize bytes, nested deeper than
+// kMaximumNesting, or that the parser refuses for any reason (a number beyond the range of a
+// double among them) are refused with the line and column of the fault.
 bool importProject(const std::string& text, const std::string& sourceName,
                    const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report);
+
+// The deepest nesting of arrays and objects taken; a project needs four levels.
+inline constexpr std::size_t kMaximumNesting = 64;
 
 // The largest project text read, in bytes: far above any network the program can adjust (500
 // sites), small enough that a wrong file cannot exhaust memory.

@@ -236,13 +236,13 @@ void clearRunResults(DataSetContents& contents) {
     }
 }
 
-std::string truncationWarning(const std::string& path, const DataSetContents& contents) {
+std::string truncationWarning(const std::string& path, const ProjectDataSet& dataSet) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         return {};
     }
-    const std::uint64_t announced =
-        dataSetFileSize(contents.siteCount, contents.vectorCount, contents.adjustmentRecordCount);
+    const std::uint64_t announced = dataSetFileSize(dataSet.siteCount(), dataSet.vectorCount(),
+                                                    dataSet.adjustmentRecordCount());
     const auto held = static_cast<std::uint64_t>(info.st_size);
     if (held >= announced) {
         return {};

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dataset/data_set_file.h"
+#include "dataset/project_data_set.h"
 
 namespace torvek::front {
 
@@ -59,8 +60,8 @@ bool moveIntoPlace(const std::string& from, const std::string& to, std::string& 
 // whatever the program leaves in its output comes from that run alone.
 void clearRunResults(DataSetContents& contents);
 
-// A warning when the file at `path` is shorter than the counts of its `contents` say (the reader
-// then takes the missing records as blank ones); empty when it is whole.
-std::string truncationWarning(const std::string& path, const DataSetContents& contents);
+// A warning when the file at `path` is shorter than the counts of `dataSet`, read from it, say
+// (the reader then takes the missing records as blank ones); empty when it is whole.
+std::string truncationWarning(const std::string& path, const ProjectDataSet& dataSet);
 
 }  // namespace torvek::front
