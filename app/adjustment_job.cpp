@@ -1,5 +1,7 @@
 #include "app/adjustment_job.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -20,10 +22,11 @@ constexpr const char* kInputUnreadableMessage = "Error: Cannot read the input da
 ClosingReport closingReportOf(const ProjectDataSet& input, const AdjustedDataSet& output,
                               const AdjustmentSettings& settings) {
     ClosingReport closing;
-    input.getEllipsoid(closing.semiMajorAxis, closing.reciprocalFlattening);
-    double bias[kBiasReportValueCount];
-    getBiasResults(output, bias);
-    // getBiasResults gives value and sigma pairs: north, east, up, then X, Y, Z, then the scale.
+    const EllipsoidParameters ellipsoid = input.ellipsoid();
+    closing.semiMajorAxis = ellipsoid.semiMajorAxis;
+    closing.reciprocalFlattening = ellipsoid.inverseFlattening;
+    const BiasValues bias = biasReportValues(output.biasResultBlock());
+    // Value and sigma pairs: north, east, up, then X, Y, Z, then the scale.
     for (int k = 0; k < 3; ++k) {
         closing.localRotations[k] = {bias[2 * k], bias[2 * k + 1]};
         closing.geocentricRotations[k] = {bias[6 + 2 * k], bias[7 + 2 * k]};
@@ -100,13 +103,20 @@ void AdjustmentJob::run() {
     if (refuseUnsafePaths())
         return;
     outputDataSet_.resetFile();
-    if (!inputDataSet_.load())
+    const bool inputLoaded = inputDataSet_.load();
+    if (!inputLoaded)
         printError(kInputUnreadableMessage, inputPath_);
     if (!platform::copyFile(inputDataSet_.fileName().c_str(), outputDataSet_.fileName().c_str())) {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
     }
-    outputDataSet_.load();
+    // The copy holds the bytes the input was read from. When the input could not be read, its
+    // error line is out and the run goes on with what the data sets hold; a copy that cannot be
+    // read back after a good input would leave the results nowhere to go, so the run ends.
+    if (!outputDataSet_.load() && inputLoaded) {
+        printError("Error: Cannot read the copy of the input data set at %s\n", outputPath_);
+        return;
+    }
     clearCopiedSuccess();
 
     ConnectivityResult connectivity =
@@ -129,12 +139,11 @@ void AdjustmentJob::run() {
 }
 
 bool AdjustmentJob::runAdjustment() {
-    std::uint8_t minimallyConstrained = 0;
-    inputDataSet_.getAdjustmentSettings(minimallyConstrained, settings_.confidenceLevel,
-                                        settings_.vectorSigmaScale);
-    settings_.minimallyConstrained = minimallyConstrained != 0;
-    outputDataSet_.setAdjustmentSettings(minimallyConstrained, settings_.confidenceLevel,
-                                         settings_.vectorSigmaScale);
+    const DataSetSettings stored = inputDataSet_.adjustmentSettings();
+    settings_.confidenceLevel = stored.confidenceLevel;
+    settings_.vectorSigmaScale = stored.vectorSigmaScale;
+    settings_.minimallyConstrained = stored.minimallyConstrained != 0;
+    outputDataSet_.setAdjustmentSettings(stored);
     if (!engine_.adjust() || !statisticsAreFinite()) {
         outputDataSet_.setAdjustmentSucceeded(0);
         return false;
@@ -148,7 +157,8 @@ bool AdjustmentJob::statisticsAreFinite() {
     // The engine checks every value as it stores it; this last look at the statistics and bias
     // results that every successful attempt writes keeps a NaN from ever being marked a success.
     double values[kBiasResultCount + 5];
-    outputDataSet_.getBiasResultBlock(values);
+    const std::array<double, kBiasResultCount> bias = outputDataSet_.biasResultBlock();
+    std::copy(bias.begin(), bias.end(), values);
     double* statistics = values + kBiasResultCount;
     outputDataSet_.getChiSquareTest(statistics[0], statistics[1], statistics[2]);
     statistics[3] = outputDataSet_.tauCriticalValue();

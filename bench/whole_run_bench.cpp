@@ -70,16 +70,16 @@ void wholeRun(benchmark::State& state) {
         peak = std::max(peak, rss);
     }
     AdjustedDataSet result;
-    std::int32_t observations = 0, unknowns = 0, dof = 0, iterations = 0;
+    AdjustmentCounts counts;
     if (!result.readFile(output) || result.adjustmentSucceeded() != 1 ||
-        !result.getAdjustmentCounts(observations, unknowns, dof, iterations)) {
+        !result.getAdjustmentCounts(counts)) {
         state.SkipWithError("the adjustment did not succeed");
         return;
     }
-    state.counters["unknowns"] = unknowns;
-    state.counters["iterations"] = iterations;
+    state.counters["unknowns"] = counts.unknownCount;
+    state.counters["iterations"] = counts.iterationCount;
     state.counters["peakRssMB"] = double(peak) / 1024.0;
-    state.SetComplexityN(unknowns);
+    state.SetComplexityN(counts.unknownCount);
 }
 
 // sites, vectors, over-constrained

@@ -28,57 +28,48 @@ double dropImpossibleCorrelation(double value) {
 
 // ---- Sites ----------------------------------------------------------------------------------
 
-bool AdjustedDataSet::setSiteCorrections(double latitude, double longitude, double elevation) {
+bool AdjustedDataSet::setSiteCorrections(double north, double east, double up) {
     SiteRecord* site = currentSite();
     if (site == nullptr) {
         return false;
     }
-    site->lastCorrection = {latitude, longitude, elevation};
+    site->lastCorrection = {north, east, up};
     return true;
 }
 
-bool AdjustedDataSet::getSiteCorrections(double& latitude, double& longitude,
-                                         double& elevation) const {
+bool AdjustedDataSet::getSiteCorrections(double& north, double& east, double& up) const {
     const SiteRecord* site = currentSite();
     if (site == nullptr) {
         return false;
     }
-    latitude = site->lastCorrection[0];
-    longitude = site->lastCorrection[1];
-    elevation = site->lastCorrection[2];
+    north = site->lastCorrection[0];
+    east = site->lastCorrection[1];
+    up = site->lastCorrection[2];
     return true;
 }
 
-bool AdjustedDataSet::setAdjustedSite(double latitude, double longitude, double elevation,
-                                      double latitudeSigma, double longitudeSigma,
-                                      double elevationSigma) {
+bool AdjustedDataSet::setAdjustedSite(const AdjustedSite& adjusted) {
     SiteRecord* site = currentSite();
     if (site == nullptr) {
         return false;
     }
-    site->adjustedLatitude = latitude;
-    site->adjustedLongitude = longitude;
-    site->adjustedElevation = elevation;
-    site->adjustedLatitudeSigma = applyConstraintSigmaRule(latitudeSigma);
-    site->adjustedLongitudeSigma = applyConstraintSigmaRule(longitudeSigma);
-    site->adjustedElevationSigma = applyConstraintSigmaRule(elevationSigma);
+    site->adjustedLatitude = adjusted.latitude;
+    site->adjustedLongitude = adjusted.longitude;
+    site->adjustedElevation = adjusted.elevation;
+    site->adjustedLatitudeSigma = applyConstraintSigmaRule(adjusted.latitudeSigma);
+    site->adjustedLongitudeSigma = applyConstraintSigmaRule(adjusted.longitudeSigma);
+    site->adjustedElevationSigma = applyConstraintSigmaRule(adjusted.elevationSigma);
     return true;
 }
 
-std::uint8_t AdjustedDataSet::getAdjustedSite(double& latitude, double& longitude,
-                                              double& elevation, double& latitudeSigma,
-                                              double& longitudeSigma,
-                                              double& elevationSigma) const {
+std::uint8_t AdjustedDataSet::getAdjustedSite(AdjustedSite& adjusted) const {
     const SiteRecord* site = currentSite();
     if (site == nullptr) {
         return 0;
     }
-    latitude = site->adjustedLatitude;
-    longitude = site->adjustedLongitude;
-    elevation = site->adjustedElevation;
-    latitudeSigma = site->adjustedLatitudeSigma;
-    longitudeSigma = site->adjustedLongitudeSigma;
-    elevationSigma = site->adjustedElevationSigma;
+    adjusted = {site->adjustedLatitude,       site->adjustedLongitude,
+                site->adjustedElevation,      site->adjustedLatitudeSigma,
+                site->adjustedLongitudeSigma, site->adjustedElevationSigma};
     return site->inUse;
 }
 
@@ -106,33 +97,27 @@ bool AdjustedDataSet::getConstraintResidual(std::int32_t component, double& resi
 
 // ---- Vectors --------------------------------------------------------------------------------
 
-bool AdjustedDataSet::setAdjustedVector(double deltaX, double deltaY, double deltaZ, double north,
-                                        double east, double up) {
+bool AdjustedDataSet::setAdjustedVector(const AdjustedVector& adjusted) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    vector->adjustedDeltaX = deltaX;
-    vector->adjustedDeltaY = deltaY;
-    vector->adjustedDeltaZ = deltaZ;
-    vector->adjustedNorth = north;
-    vector->adjustedEast = east;
-    vector->adjustedUp = up;
+    vector->adjustedDeltaX = adjusted.deltaX;
+    vector->adjustedDeltaY = adjusted.deltaY;
+    vector->adjustedDeltaZ = adjusted.deltaZ;
+    vector->adjustedNorth = adjusted.north;
+    vector->adjustedEast = adjusted.east;
+    vector->adjustedUp = adjusted.up;
     return true;
 }
 
-std::uint8_t AdjustedDataSet::getAdjustedVector(double& deltaX, double& deltaY, double& deltaZ,
-                                                double& north, double& east, double& up) const {
+std::uint8_t AdjustedDataSet::getAdjustedVector(AdjustedVector& adjusted) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return 0;
     }
-    deltaX = vector->adjustedDeltaX;
-    deltaY = vector->adjustedDeltaY;
-    deltaZ = vector->adjustedDeltaZ;
-    north = vector->adjustedNorth;
-    east = vector->adjustedEast;
-    up = vector->adjustedUp;
+    adjusted = {vector->adjustedDeltaX, vector->adjustedDeltaY, vector->adjustedDeltaZ,
+                vector->adjustedNorth,  vector->adjustedEast,   vector->adjustedUp};
     return vector->inUse;
 }
 
@@ -158,98 +143,77 @@ bool AdjustedDataSet::getVectorTestResults(double values[kVectorTestResultCount]
     return true;
 }
 
-bool AdjustedDataSet::setAdjustedLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp,
-                                             double correlation1, double correlation2,
-                                             double correlation3) {
+bool AdjustedDataSet::setAdjustedLocalSigmas(const ComponentPrecision& precision) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    vector->adjustedLocalSigmaNorth = applyResultSigmaFloor(sigmaNorth);
-    vector->adjustedLocalSigmaEast = applyResultSigmaFloor(sigmaEast);
-    vector->adjustedLocalSigmaUp = applyResultSigmaFloor(sigmaUp);
-    vector->adjustedLocalCorrelation = {dropImpossibleCorrelation(correlation1),
-                                        dropImpossibleCorrelation(correlation2),
-                                        dropImpossibleCorrelation(correlation3)};
+    vector->adjustedLocalSigmaNorth = applyResultSigmaFloor(precision.sigma[0]);
+    vector->adjustedLocalSigmaEast = applyResultSigmaFloor(precision.sigma[1]);
+    vector->adjustedLocalSigmaUp = applyResultSigmaFloor(precision.sigma[2]);
+    vector->adjustedLocalCorrelation = {dropImpossibleCorrelation(precision.correlation[0]),
+                                        dropImpossibleCorrelation(precision.correlation[1]),
+                                        dropImpossibleCorrelation(precision.correlation[2])};
     return true;
 }
 
-bool AdjustedDataSet::getAdjustedLocalSigmas(double& sigmaNorth, double& sigmaEast, double& sigmaUp,
-                                             double& correlation1, double& correlation2,
-                                             double& correlation3) const {
+bool AdjustedDataSet::getAdjustedLocalSigmas(ComponentPrecision& precision) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    sigmaNorth = vector->adjustedLocalSigmaNorth;
-    sigmaEast = vector->adjustedLocalSigmaEast;
-    sigmaUp = vector->adjustedLocalSigmaUp;
-    correlation1 = vector->adjustedLocalCorrelation[0];
-    correlation2 = vector->adjustedLocalCorrelation[1];
-    correlation3 = vector->adjustedLocalCorrelation[2];
+    precision.sigma = {vector->adjustedLocalSigmaNorth, vector->adjustedLocalSigmaEast,
+                       vector->adjustedLocalSigmaUp};
+    precision.correlation = vector->adjustedLocalCorrelation;
     return true;
 }
 
-bool AdjustedDataSet::setAdjustedVectorSigmas(double sigmaX, double sigmaY, double sigmaZ,
-                                              double correlationXY, double correlationXZ,
-                                              double correlationYZ) {
+bool AdjustedDataSet::setAdjustedVectorSigmas(const ComponentPrecision& precision) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    vector->adjustedSigmaX = applyResultSigmaFloor(sigmaX);
-    vector->adjustedSigmaY = applyResultSigmaFloor(sigmaY);
-    vector->adjustedSigmaZ = applyResultSigmaFloor(sigmaZ);
-    vector->adjustedCorrelationXY = correlationXY;
-    vector->adjustedCorrelationXZ = correlationXZ;
-    vector->adjustedCorrelationYZ = correlationYZ;
+    vector->adjustedSigmaX = applyResultSigmaFloor(precision.sigma[0]);
+    vector->adjustedSigmaY = applyResultSigmaFloor(precision.sigma[1]);
+    vector->adjustedSigmaZ = applyResultSigmaFloor(precision.sigma[2]);
+    vector->adjustedCorrelationXY = precision.correlation[0];
+    vector->adjustedCorrelationXZ = precision.correlation[1];
+    vector->adjustedCorrelationYZ = precision.correlation[2];
     return true;
 }
 
-bool AdjustedDataSet::getAdjustedVectorSigmas(double& sigmaX, double& sigmaY, double& sigmaZ,
-                                              double& correlationXY, double& correlationXZ,
-                                              double& correlationYZ) const {
+bool AdjustedDataSet::getAdjustedVectorSigmas(ComponentPrecision& precision) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    sigmaX = vector->adjustedSigmaX;
-    sigmaY = vector->adjustedSigmaY;
-    sigmaZ = vector->adjustedSigmaZ;
-    correlationXY = vector->adjustedCorrelationXY;
-    correlationXZ = vector->adjustedCorrelationXZ;
-    correlationYZ = vector->adjustedCorrelationYZ;
+    precision.sigma = {vector->adjustedSigmaX, vector->adjustedSigmaY, vector->adjustedSigmaZ};
+    precision.correlation = {vector->adjustedCorrelationXY, vector->adjustedCorrelationXZ,
+                             vector->adjustedCorrelationYZ};
     return true;
 }
 
 // ---- Adjustment record ----------------------------------------------------------------------
 
-bool AdjustedDataSet::setAdjustmentCounts(std::int32_t observationCount, std::int32_t unknownCount,
-                                          std::int32_t degreesOfFreedom,
-                                          std::int32_t iterationCount) {
+bool AdjustedDataSet::setAdjustmentCounts(const AdjustmentCounts& counts) {
     AdjustmentRecord* record = adjustmentRecordForWriting();
     if (record == nullptr) {
         return false;
     }
-    record->observationCount = observationCount;
-    record->unknownCount = unknownCount;
-    record->degreesOfFreedom = degreesOfFreedom;
-    record->iterationCount = iterationCount;
+    record->observationCount = counts.observationCount;
+    record->unknownCount = counts.unknownCount;
+    record->degreesOfFreedom = counts.degreesOfFreedom;
+    record->iterationCount = counts.iterationCount;
     return true;
 }
 
-bool AdjustedDataSet::getAdjustmentCounts(std::int32_t& observationCount,
-                                          std::int32_t& unknownCount,
-                                          std::int32_t& degreesOfFreedom,
-                                          std::int32_t& iterationCount) const {
+bool AdjustedDataSet::getAdjustmentCounts(AdjustmentCounts& counts) const {
     const AdjustmentRecord* record = currentAdjustmentRecord();
     if (record == nullptr) {
         return false;
     }
-    observationCount = record->observationCount;
-    unknownCount = record->unknownCount;
-    degreesOfFreedom = record->degreesOfFreedom;
-    iterationCount = record->iterationCount;
+    counts = {record->observationCount, record->unknownCount, record->degreesOfFreedom,
+              record->iterationCount};
     return true;
 }
 

@@ -6,6 +6,34 @@
 
 namespace torvek {
 
+// The adjusted position of a site and its standard deviations.
+struct AdjustedSite {
+    double latitude = 0.0;        // decimal degrees
+    double longitude = 0.0;       // decimal degrees
+    double elevation = 0.0;       // metres above the geoid
+    double latitudeSigma = 0.0;   // metres
+    double longitudeSigma = 0.0;  // metres
+    double elevationSigma = 0.0;  // metres
+};
+
+// The adjusted vector between the adjusted positions of its end sites, metres.
+struct AdjustedVector {
+    double deltaX = 0.0;  // Earth-centred components
+    double deltaY = 0.0;
+    double deltaZ = 0.0;
+    double north = 0.0;  // components in the local frame of the reference point
+    double east = 0.0;
+    double up = 0.0;
+};
+
+// The counts of an adjustment.
+struct AdjustmentCounts {
+    std::int32_t observationCount = 0;
+    std::int32_t unknownCount = 0;
+    std::int32_t degreesOfFreedom = 0;
+    std::int32_t iterationCount = 0;
+};
+
 // The output data set of a run: a ProjectDataSet with the operations that store adjustment
 // results and read them back. It holds no data of its own.
 //
@@ -24,17 +52,14 @@ class AdjustedDataSet : public ProjectDataSet {
 
     // ---- Sites ------------------------------------------------------------------------------
 
-    // Solution values of the latitude, longitude and elevation unknowns in the last iteration.
-    bool setSiteCorrections(double latitude, double longitude, double elevation);
-    bool getSiteCorrections(double& latitude, double& longitude, double& elevation) const;
-    // Adjusted latitude and longitude (decimal degrees), elevation and three sigmas (metres); the
-    // setter applies the 1 mm rule to the sigmas. The getter returns the site's in-use flag
-    // instead of true (0 at end, outputs untouched).
-    bool setAdjustedSite(double latitude, double longitude, double elevation, double latitudeSigma,
-                         double longitudeSigma, double elevationSigma);
-    std::uint8_t getAdjustedSite(double& latitude, double& longitude, double& elevation,
-                                 double& latitudeSigma, double& longitudeSigma,
-                                 double& elevationSigma) const;
+    // The north, east and up corrections (metres, along the site's meridian, prime vertical and
+    // normal) of the last iteration's solution; 0 for a fixed component.
+    bool setSiteCorrections(double north, double east, double up);
+    bool getSiteCorrections(double& north, double& east, double& up) const;
+    // The setter applies the 1 mm rule (applyConstraintSigmaRule) to the sigmas. The getter
+    // returns the site's in-use flag instead of true (0 at end, output untouched).
+    bool setAdjustedSite(const AdjustedSite& site);
+    std::uint8_t getAdjustedSite(AdjustedSite& site) const;
     // component: 0 latitude, 1 longitude, 2 elevation; any other gives false and changes nothing.
     bool setConstraintResidual(std::int32_t component, double residual, double normalizedResidual);
     bool getConstraintResidual(std::int32_t component, double& residual,
@@ -42,39 +67,28 @@ class AdjustedDataSet : public ProjectDataSet {
 
     // ---- Vectors ----------------------------------------------------------------------------
 
-    // Adjusted vector, earth-centred and local components (metres). The getter returns the
-    // vector's in-use flag instead of true (0 at end, outputs untouched).
-    bool setAdjustedVector(double deltaX, double deltaY, double deltaZ, double north, double east,
-                           double up);
-    std::uint8_t getAdjustedVector(double& deltaX, double& deltaY, double& deltaZ, double& north,
-                                   double& east, double& up) const;
+    // The getter returns the vector's in-use flag instead of true (0 at end, output untouched).
+    bool setAdjustedVector(const AdjustedVector& vector);
+    std::uint8_t getAdjustedVector(AdjustedVector& vector) const;
     // Residuals X, Y, Z; normalized residuals X, Y, Z; residuals north, east, up; normalized
     // residuals north, east, up. The setter stores values of magnitude below kResultFloor as 0.
     bool setVectorTestResults(const double values[kVectorTestResultCount]);
     bool getVectorTestResults(double values[kVectorTestResultCount]) const;
-    // Adjusted local sigmas (metres) and three local correlations. The setter raises a positive
+    // Precision of the adjusted vector along north, east and up. The setter raises a positive
     // sigma below kResultFloor to kResultFloor (zero and negative values are kept) and stores a
     // correlation of magnitude above 1 as 0.
-    bool setAdjustedLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp,
-                                double correlation1, double correlation2, double correlation3);
-    bool getAdjustedLocalSigmas(double& sigmaNorth, double& sigmaEast, double& sigmaUp,
-                                double& correlation1, double& correlation2,
-                                double& correlation3) const;
-    // Adjusted earth-centred sigmas (metres) and correlations; the setter applies the same rule
-    // to the sigmas and stores the correlations as given.
-    bool setAdjustedVectorSigmas(double sigmaX, double sigmaY, double sigmaZ, double correlationXY,
-                                 double correlationXZ, double correlationYZ);
-    bool getAdjustedVectorSigmas(double& sigmaX, double& sigmaY, double& sigmaZ,
-                                 double& correlationXY, double& correlationXZ,
-                                 double& correlationYZ) const;
+    bool setAdjustedLocalSigmas(const ComponentPrecision& precision);
+    bool getAdjustedLocalSigmas(ComponentPrecision& precision) const;
+    // Precision of the adjusted vector's Earth-centred components; the setter applies the same
+    // rule to the sigmas and stores the correlations as given.
+    bool setAdjustedVectorSigmas(const ComponentPrecision& precision);
+    bool getAdjustedVectorSigmas(ComponentPrecision& precision) const;
 
     // ---- Adjustment record ------------------------------------------------------------------
 
-    bool setAdjustmentCounts(std::int32_t observationCount, std::int32_t unknownCount,
-                             std::int32_t degreesOfFreedom, std::int32_t iterationCount);
-    // False when there is no adjustment record.
-    bool getAdjustmentCounts(std::int32_t& observationCount, std::int32_t& unknownCount,
-                             std::int32_t& degreesOfFreedom, std::int32_t& iterationCount) const;
+    bool setAdjustmentCounts(const AdjustmentCounts& counts);
+    // False, output untouched, when there is no adjustment record.
+    bool getAdjustmentCounts(AdjustmentCounts& counts) const;
     // The weighted sum of squared residuals and the lower and upper limits of its test.
     bool setChiSquareTest(double chiSquare, double lower, double upper);
     // False when there is no adjustment record.

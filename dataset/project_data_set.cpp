@@ -1,6 +1,5 @@
 #include "dataset/project_data_set.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -246,29 +245,24 @@ AdjustmentRecord* ProjectDataSet::adjustmentRecordForWriting() {
 
 // ---- Site accessors --------------------------------------------------------------------------
 
-bool ProjectDataSet::getSitePosition(double& latitude, double& longitude, double& elevation,
-                                     double& geoidHeight) const {
+bool ProjectDataSet::getSitePosition(SitePosition& position) const {
     const SiteRecord* site = currentSite();
     if (site == nullptr) {
         return false;
     }
-    latitude = site->latitude;
-    longitude = site->longitude;
-    elevation = site->elevation;
-    geoidHeight = site->geoidHeight;
+    position = {site->latitude, site->longitude, site->elevation, site->geoidHeight};
     return true;
 }
 
-bool ProjectDataSet::setSitePosition(double latitude, double longitude, double elevation,
-                                     double geoidHeight) {
+bool ProjectDataSet::setSitePosition(const SitePosition& position) {
     SiteRecord* site = currentSite();
     if (site == nullptr) {
         return false;
     }
-    site->latitude = latitude;
-    site->longitude = longitude;
-    site->elevation = elevation;
-    site->geoidHeight = geoidHeight;
+    site->latitude = position.latitude;
+    site->longitude = position.longitude;
+    site->elevation = position.elevation;
+    site->geoidHeight = position.geoidHeight;
     return true;
 }
 
@@ -341,29 +335,24 @@ bool ProjectDataSet::setSiteInUse(std::uint8_t inUse) {
 
 // ---- Vector accessors ------------------------------------------------------------------------
 
-bool ProjectDataSet::getVectorComponents(double& deltaX, double& deltaY, double& deltaZ,
-                                         std::int32_t& weightDivisor) const {
+bool ProjectDataSet::getVectorComponents(VectorComponents& components) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    deltaX = vector->deltaX;
-    deltaY = vector->deltaY;
-    deltaZ = vector->deltaZ;
-    weightDivisor = vector->weightDivisor;
+    components = {vector->deltaX, vector->deltaY, vector->deltaZ, vector->weightDivisor};
     return true;
 }
 
-bool ProjectDataSet::setVectorComponents(double deltaX, double deltaY, double deltaZ,
-                                         std::int32_t weightDivisor) {
+bool ProjectDataSet::setVectorComponents(const VectorComponents& components) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    vector->deltaX = deltaX;
-    vector->deltaY = deltaY;
-    vector->deltaZ = deltaZ;
-    vector->weightDivisor = weightDivisor;
+    vector->deltaX = components.deltaX;
+    vector->deltaY = components.deltaY;
+    vector->deltaZ = components.deltaZ;
+    vector->weightDivisor = components.weightDivisor;
     return true;
 }
 
@@ -379,59 +368,30 @@ double holdVectorSigma(double sigma) {
     return sigma;
 }
 
-bool allWithinUnit(double a, double b, double c) {
-    return std::fabs(a) <= 1.0 && std::fabs(b) <= 1.0 && std::fabs(c) <= 1.0;
-}
-
 }  // namespace
 
-bool ProjectDataSet::getVectorCovariance(double& sigmaX, double& sigmaY, double& sigmaZ,
-                                         double& correlationXY, double& correlationXZ,
-                                         double& correlationYZ) const {
+bool ProjectDataSet::getVectorCovariance(ComponentPrecision& precision) const {
     const VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    const double s1 = holdVectorSigma(vector->sigmaX);
-    const double s2 = holdVectorSigma(vector->sigmaY);
-    const double s3 = holdVectorSigma(vector->sigmaZ);
-    double c12 = vector->correlationXY;
-    double c13 = vector->correlationXZ;
-    double c23 = vector->correlationYZ;
-    // Front ends store either correlation coefficients or covariances in these fields; a value
-    // beyond 1 can only be a covariance.
-    if (!allWithinUnit(c12, c13, c23)) {
-        c12 /= s1 * s2;
-        c13 /= s1 * s3;
-        c23 /= s2 * s3;
-        if (!allWithinUnit(c12, c13, c23)) {
-            c12 = 0.0;
-            c13 = 0.0;
-            c23 = 0.0;
-        }
-    }
-    sigmaX = s1;
-    sigmaY = s2;
-    sigmaZ = s3;
-    correlationXY = c12;
-    correlationXZ = c13;
-    correlationYZ = c23;
+    precision.sigma = {holdVectorSigma(vector->sigmaX), holdVectorSigma(vector->sigmaY),
+                       holdVectorSigma(vector->sigmaZ)};
+    precision.correlation = {vector->correlationXY, vector->correlationXZ, vector->correlationYZ};
     return true;
 }
 
-bool ProjectDataSet::setVectorCovariance(double sigmaX, double sigmaY, double sigmaZ,
-                                         double correlationXY, double correlationXZ,
-                                         double correlationYZ) {
+bool ProjectDataSet::setVectorCovariance(const ComponentPrecision& precision) {
     VectorRecord* vector = currentVector();
     if (vector == nullptr) {
         return false;
     }
-    vector->sigmaX = applyVectorSigmaRule(sigmaX);
-    vector->sigmaY = applyVectorSigmaRule(sigmaY);
-    vector->sigmaZ = applyVectorSigmaRule(sigmaZ);
-    vector->correlationXY = correlationXY;
-    vector->correlationXZ = correlationXZ;
-    vector->correlationYZ = correlationYZ;
+    vector->sigmaX = applyVectorSigmaRule(precision.sigma[0]);
+    vector->sigmaY = applyVectorSigmaRule(precision.sigma[1]);
+    vector->sigmaZ = applyVectorSigmaRule(precision.sigma[2]);
+    vector->correlationXY = precision.correlation[0];
+    vector->correlationXZ = precision.correlation[1];
+    vector->correlationYZ = precision.correlation[2];
     return true;
 }
 
@@ -499,16 +459,13 @@ const char* ProjectDataSet::vectorToSite() const {
 
 // ---- Header and settings ---------------------------------------------------------------------
 
-bool ProjectDataSet::getEllipsoid(double& semiMajorAxis, double& inverseFlattening) const {
-    semiMajorAxis = contents_.header.semiMajorAxis;
-    inverseFlattening = contents_.header.inverseFlattening;
-    return true;
+EllipsoidParameters ProjectDataSet::ellipsoid() const {
+    return {contents_.header.semiMajorAxis, contents_.header.inverseFlattening};
 }
 
-bool ProjectDataSet::setEllipsoid(double semiMajorAxis, double inverseFlattening) {
+void ProjectDataSet::setEllipsoid(double semiMajorAxis, double inverseFlattening) {
     contents_.header.semiMajorAxis = semiMajorAxis;
     contents_.header.inverseFlattening = inverseFlattening;
-    return true;
 }
 
 std::string ProjectDataSet::headerText() const {
@@ -520,57 +477,51 @@ std::string ProjectDataSet::headerText() const {
     return std::string(text.data(), length);
 }
 
-bool ProjectDataSet::setHeaderText(const char* text) {
+void ProjectDataSet::setHeaderText(const char* text) {
     auto& stored = contents_.header.headerText;
     stored.fill('\0');
     for (std::size_t i = 0; text != nullptr && i < stored.size() && text[i] != '\0'; ++i) {
         stored[i] = text[i];
     }
-    return true;
 }
 
-bool ProjectDataSet::getReferencePoint(double& latitude, double& longitude) const {
-    latitude = contents_.header.referenceLatitude;
-    longitude = contents_.header.referenceLongitude;
-    return true;
+ReferencePoint ProjectDataSet::referencePoint() const {
+    return {contents_.header.referenceLatitude, contents_.header.referenceLongitude};
 }
 
-bool ProjectDataSet::setReferencePoint(double latitude, double longitude) {
+void ProjectDataSet::setReferencePoint(double latitude, double longitude) {
     contents_.header.referenceLatitude = latitude;
     contents_.header.referenceLongitude = longitude;
-    return true;
 }
 
-bool ProjectDataSet::getAdjustmentSettings(std::uint8_t& minimallyConstrained,
-                                           double& confidenceLevel,
-                                           double& vectorSigmaScale) const {
+DataSetSettings ProjectDataSet::adjustmentSettings() const {
     const AdjustmentRecord* record = currentAdjustmentRecord();
-    minimallyConstrained = record == nullptr ? 0 : record->minimallyConstrained;
-    confidenceLevel = contents_.header.confidenceLevel;
-    vectorSigmaScale = contents_.header.vectorSigmaScale;
-    return true;
+    return {record == nullptr ? std::uint8_t{0} : record->minimallyConstrained,
+            contents_.header.confidenceLevel, contents_.header.vectorSigmaScale};
 }
 
-bool ProjectDataSet::setAdjustmentSettings(std::uint8_t minimallyConstrained,
-                                           double confidenceLevel, double vectorSigmaScale) {
-    contents_.header.confidenceLevel = confidenceLevel;
-    contents_.header.vectorSigmaScale = vectorSigmaScale;
+bool ProjectDataSet::setAdjustmentSettings(const DataSetSettings& settings) {
+    contents_.header.confidenceLevel = settings.confidenceLevel;
+    contents_.header.vectorSigmaScale = settings.vectorSigmaScale;
     AdjustmentRecord* record = adjustmentRecordForWriting();
     if (record == nullptr) {
         return false;
     }
-    record->minimallyConstrained = minimallyConstrained;
+    record->minimallyConstrained = settings.minimallyConstrained;
     return true;
 }
 
-bool ProjectDataSet::getBiasApriori(double pairs[kBiasAprioriCount]) const {
+std::array<double, kBiasAprioriCount> ProjectDataSet::biasApriori() const {
+    std::array<double, kBiasAprioriCount> pairs{};
     const AdjustmentRecord* record = currentAdjustmentRecord();
-    for (std::size_t i = 0; i < kBiasAprioriCount; i += 2) {
-        pairs[i] = record == nullptr ? 0.0 : record->aprioriBias[i];
-        pairs[i + 1] =
-            record == nullptr ? 0.0 : applyConstraintSigmaRule(record->aprioriBias[i + 1]);
+    if (record == nullptr) {
+        return pairs;
     }
-    return true;
+    for (std::size_t i = 0; i < kBiasAprioriCount; i += 2) {
+        pairs[i] = record->aprioriBias[i];
+        pairs[i + 1] = applyConstraintSigmaRule(record->aprioriBias[i + 1]);
+    }
+    return pairs;
 }
 
 bool ProjectDataSet::setBiasApriori(const double pairs[kBiasAprioriCount]) {
@@ -585,23 +536,18 @@ bool ProjectDataSet::setBiasApriori(const double pairs[kBiasAprioriCount]) {
     return true;
 }
 
-bool ProjectDataSet::setBiasResultBlock(const double values[kBiasResultCount]) {
+bool ProjectDataSet::setBiasResultBlock(const std::array<double, kBiasResultCount>& values) {
     AdjustmentRecord* record = adjustmentRecordForWriting();
     if (record == nullptr) {
         return false;
     }
-    for (std::size_t i = 0; i < kBiasResultCount; ++i) {
-        record->biasResults[i] = values[i];
-    }
+    record->biasResults = values;
     return true;
 }
 
-bool ProjectDataSet::getBiasResultBlock(double values[kBiasResultCount]) const {
+std::array<double, kBiasResultCount> ProjectDataSet::biasResultBlock() const {
     const AdjustmentRecord* record = currentAdjustmentRecord();
-    for (std::size_t i = 0; i < kBiasResultCount; ++i) {
-        values[i] = record == nullptr ? 0.0 : record->biasResults[i];
-    }
-    return true;
+    return record == nullptr ? std::array<double, kBiasResultCount>{} : record->biasResults;
 }
 
 }  // namespace torvek

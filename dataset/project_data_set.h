@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,6 +35,49 @@ double applyConstraintSigmaRule(double sigma);
 // kMinimumSigma.
 double applyVectorSigmaRule(double sigma);
 
+// The position of a site as its record holds it.
+struct SitePosition {
+    double latitude = 0.0;     // decimal degrees
+    double longitude = 0.0;    // decimal degrees
+    double elevation = 0.0;    // metres above the geoid
+    double geoidHeight = 0.0;  // metres; 0 counts as missing
+};
+
+// A measured vector: Earth-centred components and the divisor of its weights.
+struct VectorComponents {
+    double deltaX = 0.0;  // metres
+    double deltaY = 0.0;
+    double deltaZ = 0.0;
+    std::int32_t weightDivisor = kNeutralWeightDivisor;  // weights times 2 / this
+};
+
+// Standard deviations of three components, in metres, and the correlations of the component pairs
+// (1, 2), (1, 3) and (2, 3): X, Y and Z of the Earth-centred frame, or north, east and up of the
+// local frame.
+struct ComponentPrecision {
+    std::array<double, 3> sigma{};
+    std::array<double, 3> correlation{};
+};
+
+// The reference ellipsoid of a data set.
+struct EllipsoidParameters {
+    double semiMajorAxis = 0.0;      // metres
+    double inverseFlattening = 0.0;  // 1/f
+};
+
+// The reference point of the local frame, decimal degrees.
+struct ReferencePoint {
+    double latitude = 0.0;
+    double longitude = 0.0;
+};
+
+// The settings a data set carries for an adjustment.
+struct DataSetSettings {
+    std::uint8_t minimallyConstrained = 0;  // flag: 0 no, anything else yes
+    double confidenceLevel = 0.0;           // percent, of the statistical tests
+    double vectorSigmaScale = 0.0;          // factor on the a-priori vector sigmas
+};
+
 // The in-memory form of one data set file: header, three record lists with one cursor each, the
 // three counts and the file name. Every reader and writer of the data set goes through the
 // operations below, which act on the record under a cursor. A cursor is either on a record or at
@@ -60,8 +104,8 @@ class ProjectDataSet {
     // The stored name; empty when none was given.
     const std::string& fileName() const { return fileName_; }
     // readFile / writeFile with the file name; false when no name is set.
-    bool load();
-    bool save() const;
+    [[nodiscard]] bool load();
+    [[nodiscard]] bool save() const;
     // Deletes the named file (a failure to delete is ignored), then clear().
     void resetFile();
     // Counts to 0, lists emptied, cursors at end; header and file name stay.
@@ -70,12 +114,12 @@ class ProjectDataSet {
     // Replaces the content with the file at `path` (counts, header, lists); each cursor then
     // stands on the last record of its list. On failure (see readDataSetFile) nothing changes;
     // a memory failure throws std::bad_alloc (readFile, readImage and load alike).
-    bool readFile(const std::string& path);
+    [[nodiscard]] bool readFile(const std::string& path);
     // Writes the counts as held, the header and every record through a temporary and a rename
     // (writeDataSetFile); cursors and counts do not change.
-    bool writeFile(const std::string& path) const;
+    [[nodiscard]] bool writeFile(const std::string& path) const;
     // readFile and writeFile on a file image held in memory (decodeDataSet, encodeDataSet).
-    bool readImage(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] bool readImage(std::span<const std::uint8_t> bytes);
     std::vector<std::uint8_t> writeImage() const { return encodeDataSet(contents_); }
 
     // ---- Adding records ------------------------------------------------------------------------
@@ -84,9 +128,9 @@ class ProjectDataSet {
     // or the count cannot be raised (it is already the largest int32).
 
     // `name`: its first four characters are the site's name.
-    bool addSite(const char* name);
-    bool addVector(const char* fromName, const char* toName);
-    bool addAdjustmentRecord();
+    [[nodiscard]] bool addSite(const char* name);
+    [[nodiscard]] bool addVector(const char* fromName, const char* toName);
+    [[nodiscard]] bool addAdjustmentRecord();
 
     // ---- Cursors and lookups -----------------------------------------------------------------
 
@@ -144,10 +188,8 @@ class ProjectDataSet {
 
     // ---- Site accessors (site cursor) ----------------------------------------------------------
 
-    // latitude and longitude in decimal degrees, elevation and geoid height in metres.
-    bool getSitePosition(double& latitude, double& longitude, double& elevation,
-                         double& geoidHeight) const;
-    bool setSitePosition(double latitude, double longitude, double elevation, double geoidHeight);
+    bool getSitePosition(SitePosition& position) const;
+    bool setSitePosition(const SitePosition& position);
     // Constraint sigmas in metres; both directions apply the 1 mm rule (applyConstraintSigmaRule).
     bool getSiteSigmas(double& latitudeSigma, double& longitudeSigma, double& elevationSigma) const;
     bool setSiteSigmas(double latitudeSigma, double longitudeSigma, double elevationSigma);
@@ -164,20 +206,15 @@ class ProjectDataSet {
 
     // ---- Vector accessors (vector cursor) ------------------------------------------------------
 
-    // Earth-centred components in metres and the weight divisor (weights times 2 / divisor).
-    bool getVectorComponents(double& deltaX, double& deltaY, double& deltaZ,
-                             std::int32_t& weightDivisor) const;
-    bool setVectorComponents(double deltaX, double deltaY, double deltaZ,
-                             std::int32_t weightDivisor);
-    // The checked a-priori precision: sigmas (metres) held within [0.001, 100]; the three values
-    // are correlation coefficients when all are within [-1, 1]; otherwise they are taken as
-    // covariances (m^2) and divided by the products of the held sigmas, and if any quotient is
-    // still outside [-1, 1] all three are 0. The record is not changed. False at end.
-    bool getVectorCovariance(double& sigmaX, double& sigmaY, double& sigmaZ, double& correlationXY,
-                             double& correlationXZ, double& correlationYZ) const;
-    // Stores the sigmas through applyVectorSigmaRule and the correlations as given.
-    bool setVectorCovariance(double sigmaX, double sigmaY, double sigmaZ, double correlationXY,
-                             double correlationXZ, double correlationYZ);
+    bool getVectorComponents(VectorComponents& components) const;
+    bool setVectorComponents(const VectorComponents& components);
+    // The a-priori precision of the Earth-centred components: the sigmas held within
+    // [kMinimumSigma, kMaximumVectorSigma], and the three correlation fields as stored (front
+    // ends put correlation coefficients or covariances there; vectorCorrelations of the geodetic
+    // computations tells them apart). The record is not changed. False at end.
+    bool getVectorCovariance(ComponentPrecision& precision) const;
+    // Stores the sigmas through applyVectorSigmaRule and the correlation fields as given.
+    bool setVectorCovariance(const ComponentPrecision& precision);
     // Stores the local a-priori sigmas (metres) through applyVectorSigmaRule and sets the three
     // local correlations to 0.
     bool setVectorLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp);
@@ -194,39 +231,38 @@ class ProjectDataSet {
     const char* vectorToSite() const;
 
     // ---- Header and settings -----------------------------------------------------------------
-    // These always succeed, except that a setter that must append an adjustment record returns
-    // false when it cannot.
+    // Setters that must append an adjustment record return false when they cannot; the others
+    // cannot fail.
 
-    // Semi-major axis in metres, reciprocal flattening.
-    bool getEllipsoid(double& semiMajorAxis, double& inverseFlattening) const;
-    bool setEllipsoid(double semiMajorAxis, double inverseFlattening);
+    EllipsoidParameters ellipsoid() const;
+    // Semi-major axis in metres, reciprocal flattening; stored unchecked.
+    void setEllipsoid(double semiMajorAxis, double inverseFlattening);
     // The header text up to its first NUL, at most kHeaderTextSize characters.
     std::string headerText() const;
-    // Copies at most kHeaderTextSize characters of `text` (up to its terminator), NUL-padded.
-    bool setHeaderText(const char* text);
-    // Reference point of the local frame, decimal degrees.
-    bool getReferencePoint(double& latitude, double& longitude) const;
-    bool setReferencePoint(double latitude, double longitude);
+    // Copies at most kHeaderTextSize characters of `text` (up to its terminator), NUL-padded; a
+    // null text clears it.
+    void setHeaderText(const char* text);
+    ReferencePoint referencePoint() const;
+    // Latitude and longitude in decimal degrees; stored unchecked.
+    void setReferencePoint(double latitude, double longitude);
     // minimallyConstrained from the adjustment record (0 when there is none), confidence level
-    // (percent) and vector sigma scale from the header. Always true.
-    bool getAdjustmentSettings(std::uint8_t& minimallyConstrained, double& confidenceLevel,
-                               double& vectorSigmaScale) const;
+    // and vector sigma scale from the header.
+    DataSetSettings adjustmentSettings() const;
     // Writes the two header values, then the flag into the adjustment record, appending one
     // when there is none.
-    bool setAdjustmentSettings(std::uint8_t minimallyConstrained, double confidenceLevel,
-                               double vectorSigmaScale);
+    bool setAdjustmentSettings(const DataSetSettings& settings);
     // A-priori datum bias parameters as four (value, sigma) pairs: rotations about north, east
     // and up in arc seconds, then the scale correction in ppm. The getter passes each sigma
     // through applyConstraintSigmaRule (0 free, otherwise at least 0.001) and gives eight zeros
-    // when there is no adjustment record; always true.
-    bool getBiasApriori(double pairs[kBiasAprioriCount]) const;
+    // when there is no adjustment record.
+    std::array<double, kBiasAprioriCount> biasApriori() const;
     // Stores the pairs with the same sigma rule, appending a record when there is none.
     bool setBiasApriori(const double pairs[kBiasAprioriCount]);
     // The fourteen adjusted bias values exactly as stored (their meaning, signs and rules belong
     // to the bias computations). The setter appends a record when there is none; the getter
-    // gives fourteen zeros when there is none and is always true.
-    bool setBiasResultBlock(const double values[kBiasResultCount]);
-    bool getBiasResultBlock(double values[kBiasResultCount]) const;
+    // gives fourteen zeros when there is none.
+    bool setBiasResultBlock(const std::array<double, kBiasResultCount>& values);
+    std::array<double, kBiasResultCount> biasResultBlock() const;
 
   protected:
     // The record under the adjustment cursor, appending one when there is none; null only when

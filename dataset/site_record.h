@@ -41,7 +41,7 @@ struct SiteRecord {
     double adjustedLatitudeSigma = 0.0;   // offset 96; result, metres
     double adjustedLongitudeSigma = 0.0;  // offset 104; result, metres
     double adjustedElevationSigma = 0.0;  // offset 112; result, metres
-    // Offset 120: last solution values of the latitude, longitude and elevation unknowns.
+    // Offset 120: north, east and up corrections (metres) of the last solution.
     std::array<double, 3> lastCorrection{};
     // Offset 144: residuals of the latitude, longitude and elevation constraints, metres.
     std::array<double, 3> constraintResidual{};

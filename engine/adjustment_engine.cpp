@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <vector>
 
-#include "geodesy/datum_bias.h"
+#include "engine/bias_results.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/local_frame.h"
 
@@ -67,11 +67,15 @@ bool AdjustmentEngine::beginAttempt() {
         return reportError("Error: Cannot create the temporary files of the adjustment\n");
     }
 
-    input_.getEllipsoid(s.semiMajorAxis, s.inverseFlattening);
+    const EllipsoidParameters ellipsoid = input_.ellipsoid();
+    s.semiMajorAxis = ellipsoid.semiMajorAxis;
+    s.inverseFlattening = ellipsoid.inverseFlattening;
     output_.setEllipsoid(s.semiMajorAxis, s.inverseFlattening);
     s.eccentricitySquared = eccentricitySquared(s.inverseFlattening);
     output_.setHeaderText(input_.headerText().c_str());
-    input_.getReferencePoint(s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+    const ReferencePoint reference = input_.referencePoint();
+    s.referenceLatitudeDegrees = reference.latitude;
+    s.referenceLongitudeDegrees = reference.longitude;
     output_.setReferencePoint(s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
     // An ellipsoid or reference point that no real data set can hold would give infinite or NaN
     // coordinates that the statistics would then report as results.
@@ -137,7 +141,7 @@ bool AdjustmentEngine::iterate() {
             return reportError("Error: %d obs. not enough to determine %d unknowns\n",
                                s.observationCount, s.unknownCount);
         }
-        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(0))
+        if (progress_.pollAbort(stage::kEquationsFormed) || !solveNormals(SolveStep::kCorrections))
             return false;
         updateCoordinates();
         if (!iterationIsFinite())
@@ -167,19 +171,20 @@ bool AdjustmentEngine::storeResults() {
     if (!adjustedSitesAreFinite())
         return false;
     s.degreesOfFreedom = s.observationCount - s.unknownCount;
-    output_.setAdjustmentCounts(s.observationCount, s.unknownCount, s.degreesOfFreedom,
-                                s.iterationCount);
-    // Adjusted bias values and sigmas are stored 0.0001 larger than computed, as they always
-    // have been; front ends that read them expect it.
+    output_.setAdjustmentCounts(
+        {s.observationCount, s.unknownCount, s.degreesOfFreedom, s.iterationCount});
+    // The file format defines the adjusted bias fields as 0.0001 larger than computed
+    // (docs/data-set-format.md), and readers of output data sets take them so. The offset also
+    // keeps an adjusted sigma of 0 (a parameter held fixed) from being stored as 0, which the
+    // data set reads as a free parameter: 0.0001 passes the sigma rule as the fixed sigma 0.001.
     constexpr double kBiasStorageOffset = 0.0001;
     for (int g = 1; g <= s.biasGroupCount; ++g) {
-        double v[8];
-        for (int k = 1; k <= kBiasParameterCount; ++k) {
-            v[2 * (k - 1)] = s.solution[s.biasUnknown(g, k)] + kBiasStorageOffset;
-            v[2 * (k - 1) + 1] = s.solutionSigma[s.biasUnknown(g, k)] + kBiasStorageOffset;
-        }
-        setBiasResults(output_, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                       s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+        auto stored = [&](int k) {
+            return BiasEstimate{s.solution[s.biasUnknown(g, k)] + kBiasStorageOffset,
+                                s.solutionSigma[s.biasUnknown(g, k)] + kBiasStorageOffset};
+        };
+        storeBiasResults(output_, {stored(1), stored(2), stored(3), stored(4)},
+                         s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
     }
     for (int site = 1; site <= s.loadedSiteCount; ++site) {
         const SiteState& st = s.sites[site];
@@ -188,12 +193,12 @@ bool AdjustmentEngine::storeResults() {
             sigma[k] = st.unknownNumber[k] ? s.solutionSigma[st.unknownNumber[k]] : 0.0;
         if (!output_.seekSite(st.name))
             continue;
-        output_.setAdjustedSite(st.latitude * kDegreesPerRadian, st.longitude * kDegreesPerRadian,
-                                st.height - st.geoidHeight, sigma[0], sigma[1], sigma[2]);
+        output_.setAdjustedSite({st.latitude * kDegreesPerRadian, st.longitude * kDegreesPerRadian,
+                                 st.height - st.geoidHeight, sigma[0], sigma[1], sigma[2]});
         output_.setSiteInUse(1);
     }
     scratch_.vectorNameScratch.rewind();
-    if (!solveNormals(2))
+    if (!solveNormals(SolveStep::kFullInverse))
         return false;
     return storeVectorPrecisions();
 }
@@ -203,8 +208,8 @@ bool AdjustmentEngine::storeVectorPrecisions() {
     const Matrix3& r0 = s.centreRotation;
     struct Precision {
         VectorNameRecord name;
-        double local[3];
-        double cartesian[6];  // sX, sY, sZ, rXY, rXZ, rYZ
+        ComponentPrecision local;  // no correlations: the local correlations are stored as 0
+        ComponentPrecision cartesian;
     };
     // Every precision is formed and checked before the first is stored, so that a failed check
     // leaves no vector with results of this attempt beside vectors without.
@@ -214,10 +219,8 @@ bool AdjustmentEngine::storeVectorPrecisions() {
         Precision p{};
         if (!readRecord(scratch_.vectorNameScratch, p.name))
             break;
-        double& sN = p.local[0];
-        double& sE = p.local[1];
-        double& sU = p.local[2];
-        vectorSigmas(p.name.fromSite, p.name.toSite, sN, sE, sU);
+        p.local.sigma = vectorSigmas(p.name.fromSite, p.name.toSite);
+        const double sN = p.local.sigma[kNorth], sE = p.local.sigma[kEast], sU = p.local.sigma[kUp];
         // V = R0 diag(sN^2, sE^2, sU^2) R0^T, the Cartesian covariance of the adjusted vector.
         const double d[3] = {sN * sN, sE * sE, sU * sU};
         double v[3][3];
@@ -236,8 +239,7 @@ bool AdjustmentEngine::storeVectorPrecisions() {
             rXZ = v[2][0] / (std::sqrt(v[2][2]) * std::sqrt(v[0][0]));
             rYZ = v[2][1] / (std::sqrt(v[2][2]) * std::sqrt(v[1][1]));
         }
-        const double cartesian[6] = {sX, sY, sZ, rXY, rXZ, rYZ};
-        std::copy(cartesian, cartesian + 6, p.cartesian);
+        p.cartesian = {{sX, sY, sZ}, {rXY, rXZ, rYZ}};
         for (double value : {sN, sE, sU, sX, sY, sZ, rXY, rXZ, rYZ}) {
             if (std::isfinite(value))
                 continue;
@@ -249,9 +251,8 @@ bool AdjustmentEngine::storeVectorPrecisions() {
     for (const Precision& p : precisions) {
         if (!output_.seekVector(p.name.label1, p.name.label2))
             continue;
-        output_.setAdjustedLocalSigmas(p.local[0], p.local[1], p.local[2], 0, 0, 0);
-        output_.setAdjustedVectorSigmas(p.cartesian[0], p.cartesian[1], p.cartesian[2],
-                                        p.cartesian[3], p.cartesian[4], p.cartesian[5]);
+        output_.setAdjustedLocalSigmas(p.local);
+        output_.setAdjustedVectorSigmas(p.cartesian);
     }
     return true;
 }

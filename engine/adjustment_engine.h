@@ -8,10 +8,21 @@
 #include "engine/normal_matrix.h"
 #include "engine/scratch_files.h"
 #include "engine/scratch_records.h"
+#include "geodesy/local_frame.h"
 #include "report/progress_window.h"
 #include "report/report_writer.h"
 
 namespace torvek {
+
+/// The two steps of solveNormals.
+enum class SolveStep {
+    /// Accumulate the normal equations, check them, factorise, solve, invert the factor, then
+    /// the corrections and their standard deviations.
+    kCorrections,
+    /// Turn the inverted factor of the last kCorrections step into the full inverse of the
+    /// normal matrix.
+    kFullInverse,
+};
 
 /// The least-squares adjustment of one run: it reads sites and vectors from the input data set,
 /// forms and solves the normal equations in the local north/east/up frame of the reference point,
@@ -26,7 +37,7 @@ class AdjustmentEngine {
 
     /// One complete attempt. True when results were stored; false on any error or abort, whose
     /// message has been printed. The matrix and the scratch files are released either way.
-    bool adjust();
+    [[nodiscard]] bool adjust();
 
     // The stages of an attempt, in order. They are public so that each can be examined on its
     // own; adjust() is the only caller in a run.
@@ -34,38 +45,38 @@ class AdjustmentEngine {
     /// Allocates the normal matrix, opens the scratch files and sets the ellipsoid and reference
     /// frame constants (copying them into the output data set). False, after a report line, when
     /// memory or a scratch file is lacking or the ellipsoid or reference point is unusable.
-    bool beginAttempt();
+    [[nodiscard]] bool beginAttempt();
     /// Releases the normal matrix and closes (deletes) the scratch files.
     void endAttempt();
     /// Loads the sites in use: control classification, unknown numbering, constraint records,
     /// tilt axis, Cartesian start coordinates, geoid check.
-    bool loadSites();
+    [[nodiscard]] bool loadSites();
     /// Settles the bias constraints and loads the vectors in use with their weights.
-    bool loadVectors();
+    [[nodiscard]] bool loadVectors();
     /// Writes the observation equations of the current coordinates to the equation scratch file.
-    bool formEquations();
-    /// Mode 0: accumulate, check, factorise, solve, invert the factor, corrections and sigmas.
-    /// Mode 2: turns the inverted factor into the full inverse of the normal matrix.
-    bool solveNormals(int mode);
+    void formEquations();
+    /// One step of the solution (SolveStep). False, after a report line where there is one, on
+    /// a missing equation, a singular matrix or an abort.
+    [[nodiscard]] bool solveNormals(SolveStep step);
     /// Applies the corrections of the last solve to every site.
-    bool updateCoordinates();
+    void updateCoordinates();
     /// Residuals, adjusted vectors and the chi-square and tau statistics of the last iteration.
     /// False, after an error line naming the site or vector, when one of them is not a finite
     /// number; nothing of that site or vector, and no statistic, is stored then.
-    bool runAdjustmentTests();
-    /// Standard deviations (metres) of the north, east and up components of the adjusted vector
-    /// between the sites with 1-based indices `from` and `to`, from the full inverse.
-    void vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast,
-                      double& sigmaUp) const;
+    [[nodiscard]] bool runAdjustmentTests();
+    /// Standard deviations (sN, sE, sU; metres) of the north, east and up components of the
+    /// adjusted vector between the sites with 1-based indices `from` and `to`, from the full
+    /// inverse; all 0 when an index is outside 1..loadedSiteCount.
+    [[nodiscard]] Vector3 vectorSigmas(int from, int to) const;
     /// 1-based slot of the first loaded site whose name slot starts with the same four
     /// characters as `name` (case-sensitive), or 0.
-    int findSite(const char* name) const;
+    [[nodiscard]] int findSite(const char* name) const;
 
     /// Reads the equations back and accumulates the normal matrix and the right-hand side (the
-    /// first phase of a mode 0 solve).
+    /// first phase of a SolveStep::kCorrections solve).
     void accumulateNormals();
     /// Element (i, j) of the packed normal matrix, 1-based, either order.
-    float normalElement(int i, int j) const;
+    [[nodiscard]] float normalElement(int i, int j) const;
 
     const AdjustmentState& state() const { return *state_; }
     AdjustmentState& state() { return *state_; }

@@ -1,10 +1,11 @@
 #pragma once
 
-// The straightforward loops of the normal-equation solver, one element after the other in the
-// order the engine has always used, walking columns of the packed triangle. They define the
-// results the fast versions in cholesky.h must reproduce bit for bit, and they serve as the fall
-// back where the fast versions cannot get their small work panel. Arguments and results are those
-// of the functions of the same names in cholesky.h.
+// The straightforward loops of the normal-equation solver, one element after the other, walking
+// columns of the packed triangle. Single-precision sums can round differently when their terms
+// are added in another order, so this one order fixes the results: the fast versions in
+// cholesky.h must reproduce them bit for bit, and these loops serve as the fall back where the
+// fast versions cannot get their small work panel. Arguments and results are those of the
+// functions of the same names in cholesky.h.
 
 namespace torvek::reference {
 

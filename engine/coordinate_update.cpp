@@ -6,7 +6,7 @@
 
 namespace torvek {
 
-bool AdjustmentEngine::updateCoordinates() {
+void AdjustmentEngine::updateCoordinates() {
     AdjustmentState& s = *state_;
     const double a = s.semiMajorAxis;
     const double e2 = s.eccentricitySquared;
@@ -34,13 +34,11 @@ bool AdjustmentEngine::updateCoordinates() {
         site.y = xyz[1];
         site.z = xyz[2];
     }
-    return true;
 }
 
-void AdjustmentEngine::vectorSigmas(int from, int to, double& sigmaNorth, double& sigmaEast,
-                                    double& sigmaUp) const {
+Vector3 AdjustmentEngine::vectorSigmas(int from, int to) const {
     const AdjustmentState& s = *state_;
-    double sigma[3] = {0, 0, 0};
+    Vector3 sigma = {0, 0, 0};
     const bool valid = from >= 1 && from <= s.loadedSiteCount && to >= 1 && to <= s.loadedSiteCount;
     for (int k = 0; valid && k < 3; ++k) {
         // Component k of B Q6 B^T with B = [-I | I]: Q_ff + Q_tt - 2 Q_ft, absent terms 0.
@@ -56,9 +54,7 @@ void AdjustmentEngine::vectorSigmas(int from, int to, double& sigmaNorth, double
         // Rounding of the single-precision inverse may leave a tiny negative variance.
         sigma[k] = std::sqrt(std::max(variance, 0.0)) * s.sigmaScale;
     }
-    sigmaNorth = sigma[0];
-    sigmaEast = sigma[1];
-    sigmaUp = sigma[2];
+    return sigma;
 }
 
 }  // namespace torvek

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
 
+#include "dataset/project_data_set.h"
+
 namespace torvek {
 
 /// Fixed capacities of one adjustment.
@@ -17,8 +19,9 @@ inline constexpr int kVectorEquationTerms = 10;
 /// characters and a terminator.
 inline constexpr std::size_t kNameSlotSize = 15;
 
-/// Weight of a bias parameter held at the smallest sigma, 1 / 0.001^2.
-inline constexpr double kFixedBiasSigma = 0.001;
+/// Sigma of a bias parameter held fixed: the smallest constraint sigma of the data set, which
+/// gives its constraint equation the weight 1 / 0.001^2.
+inline constexpr double kFixedBiasSigma = kMinimumSigma;
 
 /// Largest magnitude of an elevation or a geoid height that a site can have, metres: ten thousand
 /// kilometres, far above anything a survey occupies. Larger values only overflow the squares

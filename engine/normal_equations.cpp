@@ -66,7 +66,7 @@ void AdjustmentEngine::accumulateNormals() {
     }
 }
 
-bool AdjustmentEngine::solveNormals(int mode) {
+bool AdjustmentEngine::solveNormals(SolveStep step) {
     AdjustmentState& s = *state_;
     settings_.singularityRetry = false;
     scratch_.equationScratch.rewind();
@@ -74,7 +74,7 @@ bool AdjustmentEngine::solveNormals(int mode) {
     normalMatrix_.setOrder(n);
     float* matrix = normalMatrix_.data();
 
-    if (mode == 2) {
+    if (step == SolveStep::kFullInverse) {
         formFullInverse(matrix, n);
         return !progress_.pollAbort(stage::kInverseFormed);
     }

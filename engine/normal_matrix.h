@@ -28,8 +28,9 @@ class NormalMatrix {
   public:
     /// Largest order: 500 sites with three unknowns each plus the four datum bias unknowns.
     static constexpr int kMaxOrder = 1504;
-    /// Floats allocated: 1504 x 1505 / 2 = 1131760 plus one spare element, the allocation size the
-    /// job has always used.
+    /// Floats allocated: 1504 x 1505 / 2 = 1131760 and one spare element that nothing addresses.
+    /// The spare costs four bytes; with it an attempt is refused for lack of memory exactly when
+    /// the 1131761 floats stated in docs/normal_equation_solver.md cannot be had.
     static constexpr std::size_t kCapacity = packedTriangleSize(kMaxOrder) + 1;
 
     /// Allocates the full capacity (contents undefined) and sets the order to 0. Returns false,

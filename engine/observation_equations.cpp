@@ -24,7 +24,7 @@ EquationRecord singleTermEquation(int unknown, double misclosure, double weight)
 
 }  // namespace
 
-bool AdjustmentEngine::formEquations() {
+void AdjustmentEngine::formEquations() {
     AdjustmentState& s = *state_;
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();
@@ -126,7 +126,6 @@ bool AdjustmentEngine::formEquations() {
     }
     s.unknownCount = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
     s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
-    return true;
 }
 
 }  // namespace torvek

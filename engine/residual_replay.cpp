@@ -121,7 +121,7 @@ bool AdjustmentEngine::runAdjustmentTests() {
             }
             if (!output_.seekVector(vector.label1, vector.label2))
                 continue;
-            output_.setAdjustedVector(d[0], d[1], d[2], local[0], local[1], local[2]);
+            output_.setAdjustedVector({d[0], d[1], d[2], local[kNorth], local[kEast], local[kUp]});
             output_.setVectorTestResults(results);
             output_.setVectorInUse(1);
         }

@@ -66,8 +66,8 @@ bool AdjustmentEngine::loadSites() {
         output_.seekSite(name);
         std::uint8_t fixed[3] = {0, 0, 0};
         input_.getSiteFixed(fixed[0], fixed[1], fixed[2]);
-        double latitude = 0, longitude = 0, elevation = 0, geoidHeight = 0;
-        input_.getSitePosition(latitude, longitude, elevation, geoidHeight);
+        SitePosition position;
+        input_.getSitePosition(position);
         output_.setSiteInUse(0);
         double sigma[3] = {0, 0, 0};
         input_.getSiteSigmas(sigma[0], sigma[1], sigma[2]);
@@ -92,11 +92,11 @@ bool AdjustmentEngine::loadSites() {
         SiteState& site = s.sites[index];
         std::memcpy(site.name, name, 4);
         std::snprintf(site.nameSlot, sizeof site.nameSlot, "%4.4s          ", name);
-        site.latitude = latitude / kDegreesPerRadian;
-        site.longitude = longitude / kDegreesPerRadian;
-        site.geoidHeight = geoidHeight;
-        site.height = elevation + geoidHeight;
-        if (geoidHeight != 0)
+        site.latitude = position.latitude / kDegreesPerRadian;
+        site.longitude = position.longitude / kDegreesPerRadian;
+        site.geoidHeight = position.geoidHeight;
+        site.height = position.elevation + position.geoidHeight;
+        if (position.geoidHeight != 0)
             ++sitesWithGeoid;
 
         if (fixed[0] || fixed[1] || fixed[2])

@@ -1,4 +1,5 @@
 // Loading the vectors in use with their weights, after settling the datum bias constraints.
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -49,8 +50,7 @@ bool AdjustmentEngine::loadVectors() {
     s.usedVectorCount = 0;
     s.vectorNameCount = 0;
 
-    double pairs[kBiasAprioriCount];
-    input_.getBiasApriori(pairs);
+    std::array<double, kBiasAprioriCount> pairs = input_.biasApriori();
     if (input_.vectorCount() == 0)
         return true;
     s.biasGroupCount = 1;
@@ -96,7 +96,7 @@ bool AdjustmentEngine::loadVectors() {
         pairs[2 * k] = bias.value[k];
         pairs[2 * k + 1] = bias.sigma[k];
     }
-    output_.setBiasApriori(pairs);
+    output_.setBiasApriori(pairs.data());
     // The group's vector count is known only after the walk; it is written back then.
     const long groupRecordAt = scratch_.vectorScratch.position();
     writeRecord(scratch_.vectorScratch, bias);
@@ -128,8 +128,12 @@ bool AdjustmentEngine::loadVectors() {
                 report_.print("Error: Site %4.4s not found\n", vector.label2);
             return false;
         }
-        std::int32_t divisor = kSmallestWeightDivisor;
-        input_.getVectorComponents(vector.dX, vector.dY, vector.dZ, divisor);
+        VectorComponents components;
+        input_.getVectorComponents(components);
+        vector.dX = components.deltaX;
+        vector.dY = components.deltaY;
+        vector.dZ = components.deltaZ;
+        std::int32_t divisor = components.weightDivisor;
         output_.setVectorInUse(0);
         if (divisor < kSmallestWeightDivisor)
             divisor = kSmallestWeightDivisor;
@@ -145,8 +149,13 @@ bool AdjustmentEngine::loadVectors() {
         ++s.usedVectorCount;
         vector.length =
             std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
-        double sN = 0, sE = 0, sU = 0;
-        localVectorSigmas(input_, sN, sE, sU);
+        // The cursor is on this vector, so the precision is read.
+        ComponentPrecision stored;
+        input_.getVectorCovariance(stored);
+        const Vector3 local =
+            localVectorSigmas(stored.sigma, vectorCorrelations(stored.sigma, stored.correlation),
+                              s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+        const double sN = local[kNorth], sE = local[kEast], sU = local[kUp];
         output_.setVectorLocalSigmas(sN, sE, sU);
         const double scale = 2.0 / divisor;
         vector.pN = scale / (sN * sN);

@@ -24,6 +24,7 @@
 #include "front/results_summary.h"
 #include "front/run_files.h"
 #include "front/site_name_mapping.h"
+#include "front/survey_input.h"
 
 namespace torvek::front {
 namespace {
@@ -76,17 +77,6 @@ class InterruptGuard {
 void say(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
-}
-
-bool endsWithJson(const std::string& path) {
-    if (path.size() < 5) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 5);
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return tail == ".json";
 }
 
 std::string baseName(const std::string& path) {
@@ -165,31 +155,24 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input of the run read into memory: the project imported, or the data set read. False,
-// after saying why, when it cannot be read.
-bool loadInput(const std::string& inputPath, bool fromProject, AdjustedDataSet& input) {
-    if (fromProject) {
-        std::string text;
-        std::string error;
-        if (!readWholeFile(inputPath, kMaximumProjectSize, text, error)) {
-            say("torvek-front: " + error + "\n");
-            return false;
-        }
-        ImportReport report;
-        if (!importProject(text, inputPath, ImportOptions{}, input, report)) {
-            say("torvek-front: " + terminalSafe(report.error) + "\n");
-            return false;
-        }
-        for (const std::string& note : report.notes) {
-            say("note: " + note + "\n");
-        }
-        return true;
+// The input of the run read into memory: the project or survey files imported, or the data set
+// read. False, after saying why, when they cannot be read.
+bool loadInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
+               AdjustedDataSet& input) {
+    if (!isDataSetInput(inputs)) {
+        return buildInputDataSet(inputs, survey, ImportOptions{}, input);
     }
-    if (!input.readFile(inputPath)) {
-        say("torvek-front: " + inputPath + ": cannot be read as a data set\n");
+    const std::string& path = inputs.front();
+    if (survey.covarianceUnit) {
+        say("torvek-front: " + path +
+            ": a data set holds its covariances in m2; --covariance-unit is for survey files\n");
         return false;
     }
-    const std::string truncated = truncationWarning(inputPath, input);
+    if (!input.readFile(path)) {
+        say("torvek-front: " + path + ": cannot be read as a data set\n");
+        return false;
+    }
+    const std::string truncated = truncationWarning(path, input);
     if (!truncated.empty()) {
         say("warning: " + truncated + "\n");
     }
@@ -471,7 +454,11 @@ int runAdjust(const AdjustOptions& options) {
     const std::string output = options.output.empty()
                                    ? replaceExtension(options.input, "") + "-adjusted.dat"
                                    : options.output;
-    const bool fromProject = endsWithJson(options.input);
+    std::vector<std::string> inputs{options.input};
+    if (!options.secondInput.empty()) {
+        inputs.push_back(options.secondInput);
+    }
+    const bool fromProject = !isDataSetInput(inputs);
     const OutputFiles files = outputFilesFor(output, fromProject);
     std::vector<RunFile> outputs = {{files.dataSet, "the output data set"},
                                     {files.rtf, "the RTF report"},
@@ -479,15 +466,14 @@ int runAdjust(const AdjustOptions& options) {
     if (fromProject) {
         outputs.push_back({files.preparedInput, "the input data set built from the project"});
     }
-    const std::string clash = findPathClash(
-        {{options.input, fromProject ? "the project" : "the input data set"}}, outputs);
+    const std::string clash = findPathClash(inputs, outputs);
     if (!clash.empty()) {
         say("torvek-front: " + clash + "; name another output with -o\n");
         return kExitBadInput;
     }
 
     AdjustedDataSet input;
-    if (!loadInput(options.input, fromProject, input) || !withinProgramLimits(input)) {
+    if (!loadInput(inputs, options.survey, input) || !withinProgramLimits(input)) {
         return kExitBadInput;
     }
     std::string error;

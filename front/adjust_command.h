@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "front/survey_input.h"
+
 namespace torvek::front {
 
 // Exit codes of torvek-front.
@@ -17,9 +19,11 @@ enum class WarningAnswer { kAsk, kOk, kCancel };
 enum class ColourChoice { kAuto, kAlways, kNever };
 
 struct AdjustOptions {
-    std::string input;    // a project (.json) or a data set file
-    std::string output;   // the output data set; empty: beside the input, "-adjusted.dat"
-    std::string program;  // the adjustment program; empty: $TORVEK_BINARY or next to us
+    std::string input;        // a data set, a project or a survey file (recognised by content)
+    std::string secondInput;  // the other file of a DynaML station and measurement pair
+    SurveyOptions survey;     // the covariance unit of survey files
+    std::string output;       // the output data set; empty: beside the input, "-adjusted.dat"
+    std::string program;      // the adjustment program; empty: $TORVEK_BINARY or next to us
     // Answer the first abort poll with this stage code with an abort, as Ctrl-C would (for
     // tests and demonstrations); -1 for none.
     int abortAtStage = -1;

@@ -15,7 +15,9 @@ using namespace torvek::front;
 
 const char* const kUsage =
     "usage:\n"
-    "  torvek-front adjust PROJECT.json|DATA-SET [-o OUTPUT.dat] [options]\n"
+    "  torvek-front adjust INPUT [-o OUTPUT.dat] [options]\n"
+    "      INPUT: a data set, a project, GPS vector text, gama-local or gama-g3 XML, or a DynaML\n"
+    "      station file and its measurement file (recognised by their content).\n"
     "      Runs the adjustment: builds the input data set from a project, starts torvek, shows\n"
     "      progress, the report and a results summary, and writes OUTPUT.dat, OUTPUT.rtf and\n"
     "      OUTPUT.html (default OUTPUT: the input's name with -adjusted.dat).\n"
@@ -26,9 +28,14 @@ const char* const kUsage =
     "                                   torvek next to torvek-front)\n"
     "      --abort-at-stage N           abort at the first progress poll of stage N, as Ctrl-C\n"
     "                                   does (for tests and demonstrations)\n"
+    "      --covariance-unit m2|mm2     the unit of a survey file's covariances, over the\n"
+    "                                   format's own (m2 for GPS text and DynaML, mm2 for gama)\n"
+    "  torvek-front import INPUT... -o OUTPUT [--covariance-unit m2|mm2] [--with-results]\n"
+    "      Converts a project or survey files (as for adjust) into a project (OUTPUT ending in\n"
+    "      .json) or a data set; --with-results also reads the results sections of an exported\n"
+    "      project.\n"
     "  torvek-front import PROJECT.json DATA-SET [--with-results]\n"
-    "      Builds a data set from a project; --with-results also reads the results sections of\n"
-    "      an exported file.\n"
+    "      Builds a data set from a project.\n"
     "  torvek-front export DATA-SET [--json|--csv] [-o FILE]\n"
     "      Writes every field of a data set, results included (default JSON, to standard output).\n"
     "\n"
@@ -42,6 +49,10 @@ const char* const kUsage =
 int usageError(const std::string& what) {
     std::fprintf(stderr, "torvek-front: %s\n%s", what.c_str(), kUsage);
     return kExitBadInput;
+}
+
+bool endsWithJson(const std::string& path) {
+    return path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
 }
 
 bool parseInt(const std::string& text, int& value) {
@@ -94,12 +105,19 @@ int adjustCommand(const std::vector<std::string>& args) {
             }
         } else if (a == "--no-report") {
             options.showReport = false;
+        } else if (a == "--covariance-unit") {
+            options.survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
+            if (!options.survey.covarianceUnit) {
+                return usageError("--covariance-unit takes m2 or mm2");
+            }
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return usageError("unknown option " + a);
         } else if (options.input.empty()) {
             options.input = a;
+        } else if (options.secondInput.empty()) {
+            options.secondInput = a;  // a DynaML pair; checked with the files
         } else {
-            return usageError("one input only (a project or a data set)");
+            return usageError("one input, or a DynaML station file and its measurement file");
         }
     }
     if (options.input.empty()) {
@@ -109,21 +127,53 @@ int adjustCommand(const std::vector<std::string>& args) {
 }
 
 int importCommand(const std::vector<std::string>& args) {
+    ImportRequest request;
     std::vector<std::string> files;
-    bool withResults = false;
-    for (const std::string& a : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
         if (a == "--with-results") {
-            withResults = true;
+            request.withResults = true;
+        } else if (a == "-o" || a == "--output") {
+            if (!hasValue)
+                return usageError(a + " needs a file name");
+            request.output = args[++i];
+        } else if (a == "--covariance-unit") {
+            request.survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
+            if (!request.survey.covarianceUnit) {
+                return usageError("--covariance-unit takes m2 or mm2");
+            }
         } else if (!a.empty() && a[0] == '-') {
             return usageError("unknown option " + a);
         } else {
             files.push_back(a);
         }
     }
-    if (files.size() != 2) {
-        return usageError("import needs a project and a data set file");
+    if (!request.output.empty()) {
+        if (files.empty()) {
+            return usageError("import needs an input file");
+        }
+        request.inputs = files;
+        request.projectOutput = endsWithJson(request.output);
+        return runImportRequest(request);
     }
-    return runImport(files[0], files[1], withResults);
+    if (files.size() != 2) {
+        return usageError(
+            "import needs its input files and -o OUTPUT (or a project and a data "
+            "set file)");
+    }
+    // The short form names the data set second; a project or survey file there was meant as an
+    // input (a DynaML pair without -o, say) and is not replaced.
+    if (holdsInputData(files[1])) {
+        std::fprintf(stderr,
+                     "torvek-front: %s holds survey data, not a data set: it is not replaced "
+                     "(name the output with -o)\n",
+                     files[1].c_str());
+        return kExitBadInput;
+    }
+    request.inputs = {files[0]};
+    request.output = files[1];
+    return runImportRequest(request);
 }
 
 int exportCommand(const std::vector<std::string>& args) {

@@ -25,6 +25,8 @@ struct ImportReport {
     // Things the import changed or assumed (padded or cut names, a reference point computed from
     // the sites, sigmas the program will hold within its limits). One line each.
     std::vector<std::string> notes;
+    // Things that look wrong but may be right (sigmas of an implausible size). One line each.
+    std::vector<std::string> warnings;
     // The first error: "<source>: <line:column or field path>: <what is wrong>". Empty on success.
     std::string error;
 };
@@ -32,14 +34,24 @@ struct ImportReport {
 // Builds a data set from the project text. `sourceName` names the file in messages. On success
 // `dataSet` is replaced (its file name is kept) and true is returned; on any error `dataSet` is
 // left as it was and `report.error` says what is wrong and where. Comments (// and /* */) are
-// allowed in the text. Texts longer than kMaximumProjectSize bytes, nested deeper than
-// kMaximumNesting, or that the parser refuses for any reason (a number beyond the range of a
-// double among them) are refused with the line and column of the fault.
+// allowed in the text. Texts longer than kMaximumProjectSize bytes are refused.
 bool importProject(const std::string& text, const std::string& sourceName,
                    const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report);
 
 // The deepest nesting of arrays and objects taken; a project needs four levels.
 inline constexpr std::size_t kMaximumNesting = 64;
+
+// Parses a project text (comments allowed) into `document`. False with `error` set to
+// "<source>: line L, column C: <what>" when it is not JSON, is larger than kMaximumProjectSize,
+// nests arrays and objects deeper than kMaximumNesting, or holds anything else the parser refuses
+// (a number beyond the range of a double among them).
+bool parseProjectText(const std::string& text, const std::string& sourceName, Json& document,
+                      std::string& error);
+
+// importProject for a document already parsed (the importers of survey files build one).
+bool importProjectDocument(const Json& document, const std::string& sourceName,
+                           const ImportOptions& options, AdjustedDataSet& dataSet,
+                           ImportReport& report);
 
 // The largest project text read, in bytes: far above any network the program can adjust (500
 // sites), small enough that a wrong file cannot exhaust memory.
@@ -50,6 +62,9 @@ inline constexpr std::size_t kMaximumProjectSize = 64u << 20;
 // values an import writes, the bytes the program preserves without reading them. Numbers that are
 // not finite are written as the strings "NaN", "Infinity" and "-Infinity".
 Json exportProject(const AdjustedDataSet& dataSet);
+
+// Any project document as text, laid out as exportProjectText lays out an export.
+std::string projectText(const Json& document);
 
 // exportProject as text, indented by two blanks, with a final line feed. Bytes of names and texts
 // that are not UTF-8 are replaced by U+FFFD.

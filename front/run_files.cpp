@@ -113,12 +113,13 @@ bool samePath(const std::string& a, const std::string& b) {
     return resolvedPath(a) == resolvedPath(b);
 }
 
-std::string findPathClash(const std::vector<RunFile>& inputs, const std::vector<RunFile>& outputs) {
+std::string findPathClash(const std::vector<std::string>& inputs,
+                          const std::vector<RunFile>& outputs) {
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        for (const RunFile& input : inputs) {
-            if (samePath(outputs[i].path, input.path)) {
-                return outputs[i].role + " " + outputs[i].path + " would replace " + input.role +
-                       " " + input.path;
+        for (const std::string& input : inputs) {
+            if (samePath(outputs[i].path, input)) {
+                return outputs[i].role + " " + outputs[i].path +
+                       " would replace an input: " + input;
             }
         }
         for (std::size_t j = 0; j < i; ++j) {

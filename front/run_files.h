@@ -18,7 +18,7 @@ std::string resolvedPath(const std::string& path);
 // device and inode, so hard links count too).
 bool samePath(const std::string& a, const std::string& b);
 
-// One file a run reads or writes, and what it is to the person ("the project", "the report").
+// One file a run writes, and what it is to the person ("the output data set", "the RTF report").
 struct RunFile {
     std::string path;
     std::string role;
@@ -26,7 +26,8 @@ struct RunFile {
 
 // The first clash among a run's files: an output that names an input or another output. Empty
 // when there is none, else a sentence that names both files.
-std::string findPathClash(const std::vector<RunFile>& inputs, const std::vector<RunFile>& outputs);
+std::string findPathClash(const std::vector<std::string>& inputs,
+                          const std::vector<RunFile>& outputs);
 
 // The folder where a run's files are made before they replace the outputs: beside `output`, so
 // that the final moves are renames within one file system, and named after the output and the

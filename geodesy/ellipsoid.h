@@ -4,7 +4,8 @@
 
 namespace torvek {
 
-// pi as the system has always used it: the double whose bits are 0x400921FB54442D18.
+// pi, the double nearest to it (bits 0x400921FB54442D18). Every angle conversion derives from this
+// one value, so that the same angle in degrees gives the same radians wherever it is converted.
 inline constexpr double kPi = 3.141592653589793;
 
 // Degrees and arc seconds per radian, derived from kPi in this order so that every part of the
@@ -12,25 +13,23 @@ inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kDegreesPerRadian = 180.0 / kPi;
 inline constexpr double kArcsecondsPerRadian = kDegreesPerRadian * 3600.0;
 
-// The ellipsoid a fresh data set carries: semi-major axis in metres and reciprocal flattening of
-// the WGS 84 ellipsoid, the datum of GPS vectors.
-inline constexpr double kDefaultSemiMajorAxis = 6378137.0;
-inline constexpr double kDefaultInverseFlattening = 298.257223563;
-
 // First eccentricity squared e2 = 2/rf - 1/(rf rf) from the reciprocal flattening rf (> 1 for a
 // real ellipsoid; rf = 0 gives an infinite value, nothing is checked). Always computed in exactly
 // this form so that coordinates agree to the last bit wherever they are computed.
-double eccentricitySquared(double inverseFlattening);
+[[nodiscard]] double eccentricitySquared(double inverseFlattening);
 
 // Radius of curvature in the prime vertical, N = a / sqrt(1 - e2 sin^2 phi), in metres; a in
 // metres, e2 in [0, 1), sinPhi the sine of the geodetic latitude.
-double primeVerticalRadius(double semiMajorAxis, double eccentricitySquared, double sinPhi);
+[[nodiscard]] double primeVerticalRadius(double semiMajorAxis, double eccentricitySquared,
+                                         double sinPhi);
 
 // Radius of curvature in the meridian, M = a (1 - e2) / W^3 with W = sqrt(1 - e2 sin^2 phi), in
 // metres; arguments as for primeVerticalRadius.
-double meridianRadius(double semiMajorAxis, double eccentricitySquared, double sinPhi);
+[[nodiscard]] double meridianRadius(double semiMajorAxis, double eccentricitySquared,
+                                    double sinPhi);
 
-// Degrees to radians with kPi / 180 (the form used for reference points and bias rotations).
-double radiansFromDegrees(double degrees);
+// Degrees to radians with kPi / 180 (the form used for reference points and bias rotations); any
+// finite angle.
+[[nodiscard]] double radiansFromDegrees(double degrees);
 
 }  // namespace torvek

@@ -11,11 +11,12 @@ namespace torvek {
 // (metres) and first eccentricity squared e2 in [0, 1):
 // N = a / sqrt(1 - e2 sin^2 phi), X = (N + h) cos phi cos lambda, Y = (N + h) cos phi sin lambda,
 // Z = ((1 - e2) N + h) sin phi.
-Vector3 cartesianFromGeodetic(double semiMajorAxis, double eccentricitySquared, double sinPhi,
-                              double cosPhi, double sinLambda, double cosLambda, double height);
+[[nodiscard]] Vector3 cartesianFromGeodetic(double semiMajorAxis, double eccentricitySquared,
+                                            double sinPhi, double cosPhi, double sinLambda,
+                                            double cosLambda, double height);
 
 // The same from latitude and longitude in radians (latitude in [-pi/2, pi/2]).
-Vector3 cartesianFromGeodeticAt(double semiMajorAxis, double eccentricitySquared, double latitude,
-                                double longitude, double height);
+[[nodiscard]] Vector3 cartesianFromGeodeticAt(double semiMajorAxis, double eccentricitySquared,
+                                              double latitude, double longitude, double height);
 
 }  // namespace torvek

@@ -1,31 +1,50 @@
 #include "geodesy/vector_precision.h"
 
-#include "dataset/project_data_set.h"
+#include <cmath>
+
 #include "geodesy/ellipsoid.h"
-#include "geodesy/local_frame.h"
 
 namespace torvek {
 
-bool localVectorSigmas(const ProjectDataSet& dataSet, double& sigmaNorth, double& sigmaEast,
-                       double& sigmaUp) {
-    double s1 = 0.0, s2 = 0.0, s3 = 0.0, c12 = 0.0, c13 = 0.0, c23 = 0.0;
-    if (!dataSet.getVectorCovariance(s1, s2, s3, c12, c13, c23)) {
-        return false;
+namespace {
+
+// Positions of the three pairs in a correlation triple.
+constexpr int kXY = 0;
+constexpr int kXZ = 1;
+constexpr int kYZ = 2;
+
+// False for a NaN as well, which then counts as a covariance and ends as 0.
+bool allWithinUnit(const Vector3& values) {
+    return std::fabs(values[kXY]) <= 1.0 && std::fabs(values[kXZ]) <= 1.0 &&
+           std::fabs(values[kYZ]) <= 1.0;
+}
+
+}  // namespace
+
+Vector3 vectorCorrelations(const Vector3& sigmas, const Vector3& stored) {
+    if (allWithinUnit(stored)) {
+        return stored;
     }
-    double latitude = 0.0, longitude = 0.0;
-    dataSet.getReferencePoint(latitude, longitude);
+    const Vector3 quotients = {
+        stored[kXY] / (sigmas[0] * sigmas[1]),
+        stored[kXZ] / (sigmas[0] * sigmas[2]),
+        stored[kYZ] / (sigmas[1] * sigmas[2]),
+    };
+    return allWithinUnit(quotients) ? quotients : Vector3{0.0, 0.0, 0.0};
+}
+
+Vector3 localVectorSigmas(const Vector3& sigmas, const Vector3& correlations, double latitude,
+                          double longitude) {
     const Matrix3 r =
         localFrameMatrixAt(radiansFromDegrees(latitude), radiansFromDegrees(longitude));
+    const double s1 = sigmas[0], s2 = sigmas[1], s3 = sigmas[2];
+    const double c12 = correlations[kXY], c13 = correlations[kXZ], c23 = correlations[kYZ];
     const Matrix3 covariance{
         s1 * s1,       c12 * s1 * s2, c13 * s1 * s3,  // X row
         c12 * s1 * s2, s2 * s2,       c23 * s2 * s3,  // Y row
         c13 * s1 * s3, c23 * s2 * s3, s3 * s3,        // Z row
     };
-    const Vector3 sigmas = localSigmasFromCartesianCovariance(r, covariance);
-    sigmaNorth = sigmas[kNorth];
-    sigmaEast = sigmas[kEast];
-    sigmaUp = sigmas[kUp];
-    return true;
+    return localSigmasFromCartesianCovariance(r, covariance);
 }
 
 }  // namespace torvek

@@ -43,13 +43,14 @@ AdjustmentTypeDecision settleChosenGroup(NetworkGrouping& grouping, ProjectDataS
     completeDatum(grouping.tables, grouping.chosen, tally);
 
     AdjustmentTypeDecision decision;
-    std::uint8_t minimallyConstrained = 0;
-    input.getAdjustmentSettings(minimallyConstrained, decision.confidenceLevel,
-                                decision.vectorSigmaScale);
-    decision.minimallyConstrained = minimallyConstrained != 0 || tally.fixSum() <= kDatumFixCount;
+    DataSetSettings settings = input.adjustmentSettings();
+    decision.confidenceLevel = settings.confidenceLevel;
+    decision.vectorSigmaScale = settings.vectorSigmaScale;
+    decision.minimallyConstrained =
+        settings.minimallyConstrained != 0 || tally.fixSum() <= kDatumFixCount;
     decision.overConstrained = !decision.minimallyConstrained;
-    input.setAdjustmentSettings(decision.minimallyConstrained ? 1 : 0, decision.confidenceLevel,
-                                decision.vectorSigmaScale);
+    settings.minimallyConstrained = decision.minimallyConstrained ? 1 : 0;
+    input.setAdjustmentSettings(settings);
     return decision;
 }
 

@@ -22,7 +22,7 @@ constexpr AxisLines kScaleLines = {"Scale correction (ppm)   %7.3f    fixed\n",
 
 // A held line shows `heldValue`; an adjusted one the estimate and its sigma.
 void printParameter(ReportWriter& report, const AxisLines& lines, bool fixed, double heldValue,
-                    const BiasEstimate& estimate) {
+                    const ReportedBias& estimate) {
     report.setStyle(style::kIndented);
     if (fixed)
         report.print(lines.fixed, heldValue);
@@ -59,7 +59,7 @@ void printClosingReport(ReportWriter& report, const ClosingReport& closing) {
     const bool allRotationsFixed = closing.localRotationFixed[0] && closing.localRotationFixed[1] &&
                                    closing.localRotationFixed[2];
     for (int k = 0; k < 3; ++k) {
-        const BiasEstimate& rotation = closing.geocentricRotations[k];
+        const ReportedBias& rotation = closing.geocentricRotations[k];
         printParameter(report, kGeocentricLines[k],
                        closing.minimallyConstrained || allRotationsFixed, rotation.value, rotation);
     }

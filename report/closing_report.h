@@ -5,7 +5,7 @@ namespace torvek {
 
 /// An adjusted datum bias parameter: its value and standard deviation, in arc seconds for a
 /// rotation and in ppm for the scale correction.
-struct BiasEstimate {
+struct ReportedBias {
     double value = 0;
     double sigma = 0;
 };
@@ -16,10 +16,10 @@ struct ClosingReport {
     double semiMajorAxis = 0;         // metres
     double reciprocalFlattening = 0;  // 1/f
     /// Rotations about the Earth-centred X, Y and Z axes, with the signs of the report.
-    BiasEstimate geocentricRotations[3];
+    ReportedBias geocentricRotations[3];
     /// Rotations about the north, east and up axes of the reference point.
-    BiasEstimate localRotations[3];
-    BiasEstimate scale;
+    ReportedBias localRotations[3];
+    ReportedBias scale;
     /// A-priori rotations about north, east and up (arc seconds) and scale correction (ppm):
     /// printed for the parameters held fixed.
     double aprioriLocalRotations[3] = {};

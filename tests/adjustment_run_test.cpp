@@ -40,15 +40,15 @@ TEST_F(AdjustmentRun, PollSequencesOfMinimallyAndOverConstrainedRuns) {
               (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 86, 100}));
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 1);
     EXPECT_EQ(minimal.frames.back().message, link::Message::kExitNotice);
-    std::int32_t obs, unknowns, dof, iterations;
-    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
-    EXPECT_EQ(iterations, 1);
+    AdjustmentCounts counts;
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(counts));
+    EXPECT_EQ(counts.iterationCount, 1);
 
     RunResult over = run(overConstrainedRing());
     EXPECT_EQ(over.stages(), (std::vector<int>{0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 49, 52,
                                                56, 58, 86, 100}));
-    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
-    EXPECT_EQ(iterations, 2);
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(counts));
+    EXPECT_EQ(counts.iterationCount, 2);
     EXPECT_NE(over.reportText().find("Adjustment type:    Over constrained"), std::string::npos);
     EXPECT_EQ(over.countMessage(link::Message::kExitNotice), 1);
 }
@@ -84,11 +84,11 @@ TEST_F(AdjustmentRun, ZeroDegreesOfFreedomAdjustsWithNeutralStatistics) {
     net.simulate(1);
     RunResult result = run(net);
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
-    std::int32_t obs, unknowns, dof, iterations;
-    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
-    EXPECT_EQ(obs, 7);  // three vector equations and the four held bias parameters
-    EXPECT_EQ(unknowns, 7);
-    EXPECT_EQ(dof, 0);
+    AdjustmentCounts counts;
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(counts));
+    EXPECT_EQ(counts.observationCount, 7);  // three vector equations and the four held biases
+    EXPECT_EQ(counts.unknownCount, 7);
+    EXPECT_EQ(counts.degreesOfFreedom, 0);
     double chi, lower, upper;
     ASSERT_TRUE(adjusted.getChiSquareTest(chi, lower, upper));
     EXPECT_EQ(lower, 1.0);
@@ -156,20 +156,21 @@ TEST_F(AdjustmentRun, StoredResidualsAreObservedMinusAdjustedVectors) {
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1);
     int checked = 0;
     for (bool more = adjusted.firstVector(); more; more = adjusted.nextVector()) {
-        double d[3], local[3], results[12];
-        ASSERT_EQ(adjusted.getAdjustedVector(d[0], d[1], d[2], local[0], local[1], local[2]), 1);
+        AdjustedVector adjustedVector;
+        double results[12];
+        ASSERT_EQ(adjusted.getAdjustedVector(adjustedVector), 1);
         ASSERT_TRUE(adjusted.getVectorTestResults(results));
-        double observed[3];
-        std::int32_t divisor;
-        adjusted.getVectorComponents(observed[0], observed[1], observed[2], divisor);
+        VectorComponents observed;
+        ASSERT_TRUE(adjusted.getVectorComponents(observed));
+        const double d[3] = {adjustedVector.deltaX, adjustedVector.deltaY, adjustedVector.deltaZ};
+        const double o[3] = {observed.deltaX, observed.deltaY, observed.deltaZ};
         for (int c = 0; c < 3; ++c) {
-            double residual = d[c] - observed[c];
+            double residual = d[c] - o[c];
             EXPECT_NEAR(results[c], std::fabs(residual) < 1e-6 ? 0.0 : residual, 2e-6);
         }
-        double sigmas[6];
-        ASSERT_TRUE(adjusted.getAdjustedLocalSigmas(sigmas[0], sigmas[1], sigmas[2], sigmas[3],
-                                                    sigmas[4], sigmas[5]));
-        EXPECT_GT(sigmas[0], 0.0);
+        ComponentPrecision local;
+        ASSERT_TRUE(adjusted.getAdjustedLocalSigmas(local));
+        EXPECT_GT(local.sigma[0], 0.0);
         ++checked;
     }
     EXPECT_EQ(checked, int(net.vectors.size()));

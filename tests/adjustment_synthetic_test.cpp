@@ -12,19 +12,22 @@ namespace {
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
-struct AdjustedSite {
+struct SiteOutcome {
     double latitude, longitude, elevation, sigma[3];
     int inUse;
 };
 
 class SyntheticAdjustment : public NetworkRun {
   protected:
-    AdjustedSite site(const std::string& name) {
-        AdjustedSite s{};
+    SiteOutcome site(const std::string& name) {
         EXPECT_TRUE(adjusted.seekSite(name.c_str())) << name;
-        s.inUse = adjusted.getAdjustedSite(s.latitude, s.longitude, s.elevation, s.sigma[0],
-                                           s.sigma[1], s.sigma[2]);
-        return s;
+        AdjustedSite stored;
+        const int inUse = adjusted.getAdjustedSite(stored);
+        return {stored.latitude,
+                stored.longitude,
+                stored.elevation,
+                {stored.latitudeSigma, stored.longitudeSigma, stored.elevationSigma},
+                inUse};
     }
     // Differences in metres along north, east and up between two geodetic positions.
     static Triple metres(double lat1, double lon1, double h1, double lat2, double lon2, double h2) {
@@ -110,8 +113,9 @@ TEST_F(SyntheticAdjustment, ChiSquareOverDegreesOfFreedomIsNearOne) {
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1);
     double chi, lower, upper;
     ASSERT_TRUE(adjusted.getChiSquareTest(chi, lower, upper));
-    std::int32_t obs, unknowns, dof, iterations;
-    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
+    AdjustmentCounts counts;
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(counts));
+    const int dof = counts.degreesOfFreedom;
     EXPECT_EQ(dof, 60 * 3 + 4 - (29 * 3 + 4));
     EXPECT_GT(chi / dof, 0.6);
     EXPECT_LT(chi / dof, 1.45);
@@ -124,7 +128,7 @@ ReferenceSolution SyntheticAdjustment::compareWithReference(const SyntheticNetwo
     EXPECT_EQ(adjusted.adjustmentSucceeded(), 1);
     ReferenceSolution reference = solveReference(net, biasSigma);
     for (std::size_t k = 0; k < net.sites.size(); ++k) {
-        AdjustedSite s = site(net.sites[k].name);
+        SiteOutcome s = site(net.sites[k].name);
         EXPECT_EQ(s.inUse, 1);
         Triple d =
             metres(s.latitude, s.longitude, s.elevation + net.sites[k].geoidHeight,
@@ -144,11 +148,11 @@ ReferenceSolution SyntheticAdjustment::compareWithReference(const SyntheticNetwo
     double chi = 0, lower = 0, upper = 0;
     EXPECT_TRUE(adjusted.getChiSquareTest(chi, lower, upper));
     EXPECT_NEAR(chi, reference.chiSquare, 1e-3 * reference.chiSquare + 1e-6);
-    std::int32_t obs = 0, unknowns = 0, dof = 0, iterations = 0;
-    EXPECT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
-    EXPECT_EQ(obs, reference.observations);
-    EXPECT_EQ(unknowns, reference.unknowns);
-    EXPECT_EQ(iterations, expectedIterations);
+    AdjustmentCounts counts;
+    EXPECT_TRUE(adjusted.getAdjustmentCounts(counts));
+    EXPECT_EQ(counts.observationCount, reference.observations);
+    EXPECT_EQ(counts.unknownCount, reference.unknowns);
+    EXPECT_EQ(counts.iterationCount, expectedIterations);
     return reference;
 }
 

@@ -101,7 +101,7 @@ class Connectivity : public ::testing::Test {
             ASSERT_TRUE(input.addVector(vector.from, vector.to));
             input.setVectorInUse(vector.inUse);
         }
-        input.setAdjustmentSettings(minimallyConstrained, 99.0, 1.5);
+        input.setAdjustmentSettings({minimallyConstrained, 99.0, 1.5});
         // The output starts as a copy of the input file, as in a run.
         ASSERT_TRUE(output.readImage(input.writeImage()));
     }
@@ -113,10 +113,7 @@ class Connectivity : public ::testing::Test {
     }
 
     std::uint8_t inputMinimallyConstrained() const {
-        std::uint8_t flag = 9;
-        double level, scale;
-        input.getAdjustmentSettings(flag, level, scale);
-        return flag;
+        return input.adjustmentSettings().minimallyConstrained;
     }
 
     InProcessFrontEnd frontEnd;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 
 #include "dataset/adjusted_data_set.h"
@@ -9,9 +10,9 @@ namespace {
 
 TEST(DataSetAccessors, ClearedDataSetReportsNoRecords) {
     AdjustedDataSet dataSet("kept.dat");
-    dataSet.addSite("A");
-    dataSet.addVector("A", "B");
-    dataSet.setAdjustmentSettings(1, 90.0, 1.5);
+    ASSERT_TRUE(dataSet.addSite("A"));
+    ASSERT_TRUE(dataSet.addVector("A", "B"));
+    dataSet.setAdjustmentSettings({1, 90.0, 1.5});
     dataSet.clear();
     EXPECT_EQ(dataSet.fileName(), "kept.dat");
     EXPECT_FALSE(dataSet.firstSite());
@@ -22,24 +23,25 @@ TEST(DataSetAccessors, ClearedDataSetReportsNoRecords) {
     EXPECT_EQ(dataSet.siteName(), nullptr);
     EXPECT_EQ(dataSet.vectorFromSite(), nullptr);
     EXPECT_EQ(dataSet.vectorCount(), 0);
-    std::uint8_t minimal = 7;
-    double confidence = 0, scale = 0;
-    EXPECT_TRUE(dataSet.getAdjustmentSettings(minimal, confidence, scale));
-    EXPECT_EQ(minimal, 0);
-    EXPECT_EQ(confidence, 90.0);  // the header stays
-    EXPECT_EQ(scale, 1.5);
+    const DataSetSettings settings = dataSet.adjustmentSettings();
+    EXPECT_EQ(settings.minimallyConstrained, 0);
+    EXPECT_EQ(settings.confidenceLevel, 90.0);  // the header stays
+    EXPECT_EQ(settings.vectorSigmaScale, 1.5);
 
     // Getters at the end leave their outputs alone; setters change nothing.
-    double a = -5, b = -5, c = -5, d = -5;
-    EXPECT_FALSE(dataSet.getSitePosition(a, b, c, d));
-    EXPECT_FALSE(dataSet.setSitePosition(1, 2, 3, 4));
-    EXPECT_EQ(dataSet.getAdjustedSite(a, b, c, d, d, d), 0);
+    SitePosition position{-5, -5, -5, -5};
+    EXPECT_FALSE(dataSet.getSitePosition(position));
+    EXPECT_FALSE(dataSet.setSitePosition({1, 2, 3, 4}));
+    AdjustedSite adjusted{-5, -5, -5, -5, -5, -5};
+    EXPECT_EQ(dataSet.getAdjustedSite(adjusted), 0);
     EXPECT_FALSE(dataSet.setVectorLocalSigmas(1, 1, 1));
-    EXPECT_EQ(a, -5);
-    std::int32_t n = -5;
-    EXPECT_FALSE(dataSet.getAdjustmentCounts(n, n, n, n));
+    EXPECT_EQ(position.latitude, -5);
+    EXPECT_EQ(adjusted.elevationSigma, -5);
+    AdjustmentCounts counts{-5, -5, -5, -5};
+    double a = -5, b = -5, c = -5;
+    EXPECT_FALSE(dataSet.getAdjustmentCounts(counts));
     EXPECT_FALSE(dataSet.getChiSquareTest(a, b, c));
-    EXPECT_EQ(n, -5);
+    EXPECT_EQ(counts.iterationCount, -5);
     EXPECT_EQ(dataSet.tauCriticalValue(), 0.0);
     EXPECT_EQ(dataSet.unitWeightStandardError(), 0.0);
     EXPECT_EQ(dataSet.adjustmentSucceeded(), 0);
@@ -64,7 +66,7 @@ TEST(DataSetAccessors, AddedRecordsHaveFreshDefaults) {
 
 TEST(DataSetAccessors, SiteSigmasFollowTheMillimetreRule) {
     AdjustedDataSet dataSet;
-    dataSet.addSite("S");
+    ASSERT_TRUE(dataSet.addSite("S"));
     ASSERT_TRUE(dataSet.setSiteSigmas(0.0, 0.0004, -2.0));
     EXPECT_EQ(dataSet.currentSite()->latitudeSigma, 0.0);
     EXPECT_EQ(dataSet.currentSite()->longitudeSigma, 0.001);
@@ -77,19 +79,19 @@ TEST(DataSetAccessors, SiteSigmasFollowTheMillimetreRule) {
     EXPECT_EQ(s1, 0.001);
     EXPECT_EQ(s3, 0.25);
 
-    ASSERT_TRUE(dataSet.setAdjustedSite(46.0, 7.0, 500.0, 0.0, 0.0005, 0.02));
+    ASSERT_TRUE(dataSet.setAdjustedSite({46.0, 7.0, 500.0, 0.0, 0.0005, 0.02}));
     dataSet.setSiteInUse(0);
-    double lat, lon, h, sLat = -1, sLon = -1, sH = -1;
-    EXPECT_EQ(dataSet.getAdjustedSite(lat, lon, h, sLat, sLon, sH), 0);  // not in use
-    EXPECT_EQ(lat, 46.0);
-    EXPECT_EQ(sLat, 0.0);
-    EXPECT_EQ(sLon, 0.001);
-    EXPECT_EQ(sH, 0.02);
+    AdjustedSite adjusted{0, 0, 0, -1, -1, -1};
+    EXPECT_EQ(dataSet.getAdjustedSite(adjusted), 0);  // not in use
+    EXPECT_EQ(adjusted.latitude, 46.0);
+    EXPECT_EQ(adjusted.latitudeSigma, 0.0);
+    EXPECT_EQ(adjusted.longitudeSigma, 0.001);
+    EXPECT_EQ(adjusted.elevationSigma, 0.02);
 }
 
 TEST(DataSetAccessors, ConstraintResidualComponents) {
     AdjustedDataSet dataSet;
-    dataSet.addSite("S");
+    ASSERT_TRUE(dataSet.addSite("S"));
     EXPECT_TRUE(dataSet.setConstraintResidual(1, 0.004, 2.0));
     EXPECT_FALSE(dataSet.setConstraintResidual(3, 9.0, 9.0));
     EXPECT_FALSE(dataSet.setConstraintResidual(-1, 9.0, 9.0));
@@ -106,8 +108,8 @@ TEST(DataSetAccessors, ConstraintResidualComponents) {
 
 TEST(DataSetAccessors, VectorSigmaSettersRaiseZeroToOneMillimetre) {
     ProjectDataSet dataSet;
-    dataSet.addVector("A", "B");
-    ASSERT_TRUE(dataSet.setVectorCovariance(0.0, 0.0005, 5.0, 2.0, -0.5, 0.1));
+    ASSERT_TRUE(dataSet.addVector("A", "B"));
+    ASSERT_TRUE(dataSet.setVectorCovariance({{0.0, 0.0005, 5.0}, {2.0, -0.5, 0.1}}));
     const VectorRecord& vector = *dataSet.currentVector();
     EXPECT_EQ(vector.sigmaX, 0.001);
     EXPECT_EQ(vector.sigmaY, 0.001);
@@ -121,52 +123,28 @@ TEST(DataSetAccessors, VectorSigmaSettersRaiseZeroToOneMillimetre) {
     EXPECT_EQ(vector.localCorrelation[1], 0.0);
 }
 
-// The expected correlations are the quotients worked by hand: 20 / (10 * 10) = 0.2.
-TEST(DataSetAccessors, VectorCovarianceClampsAndInterpretsCorrelations) {
+TEST(DataSetAccessors, VectorCovarianceHoldsSigmasAndKeepsTheCorrelationFields) {
     ProjectDataSet dataSet;
-    double s1 = -9, s2 = -9, s3 = -9, c12 = -9, c13 = -9, c23 = -9;
-    EXPECT_FALSE(dataSet.getVectorCovariance(s1, s2, s3, c12, c13, c23));
-    EXPECT_EQ(s1, -9);
-    dataSet.addVector("A", "B");
+    ComponentPrecision precision{{-9, -9, -9}, {-9, -9, -9}};
+    EXPECT_FALSE(dataSet.getVectorCovariance(precision));
+    EXPECT_EQ(precision.sigma[0], -9);
+    ASSERT_TRUE(dataSet.addVector("A", "B"));
     VectorRecord& vector = *dataSet.currentVector();
-
-    vector.sigmaX = vector.sigmaY = vector.sigmaZ = 10.0;
-    vector.correlationXY = 20.0;
-    vector.correlationXZ = 10.0;
-    vector.correlationYZ = 10.0;
-    ASSERT_TRUE(dataSet.getVectorCovariance(s1, s2, s3, c12, c13, c23));
-    EXPECT_DOUBLE_EQ(c12, 0.2);
-    EXPECT_DOUBLE_EQ(c13, 0.1);
-    EXPECT_DOUBLE_EQ(c23, 0.1);
-    EXPECT_EQ(vector.correlationXY, 20.0);  // the record keeps what it holds
-
-    // Values within [-1, 1] are correlations even if they were meant as covariances.
-    vector.correlationXY = 1.0;
-    vector.correlationXZ = -0.5;
-    vector.correlationYZ = 0.25;
-    ASSERT_TRUE(dataSet.getVectorCovariance(s1, s2, s3, c12, c13, c23));
-    EXPECT_EQ(c12, 1.0);
-    EXPECT_EQ(c13, -0.5);
-
-    // Still beyond 1 after the division: all three become 0.
     vector.sigmaX = 0.0;
     vector.sigmaY = 250.0;
     vector.sigmaZ = -3.0;
-    vector.correlationXY = 0.5;
-    vector.correlationXZ = 2.0;
-    vector.correlationYZ = 0.0;
-    ASSERT_TRUE(dataSet.getVectorCovariance(s1, s2, s3, c12, c13, c23));
-    EXPECT_EQ(s1, 0.001);
-    EXPECT_EQ(s2, 100.0);
-    EXPECT_EQ(s3, 0.001);
-    EXPECT_EQ(c12, 0.0);
-    EXPECT_EQ(c13, 0.0);
-    EXPECT_EQ(c23, 0.0);
+    vector.correlationXY = 20.0;  // a covariance: telling it apart is not the data set's part
+    vector.correlationXZ = -0.5;
+    vector.correlationYZ = 0.25;
+    ASSERT_TRUE(dataSet.getVectorCovariance(precision));
+    EXPECT_EQ(precision.sigma, (std::array<double, 3>{0.001, 100.0, 0.001}));
+    EXPECT_EQ(precision.correlation, (std::array<double, 3>{20.0, -0.5, 0.25}));
+    EXPECT_EQ(vector.sigmaY, 250.0);  // the record keeps what it holds
 }
 
 TEST(DataSetAccessors, VectorResultsFollowTheFloorRules) {
     AdjustedDataSet dataSet;
-    dataSet.addVector("A", "B");
+    ASSERT_TRUE(dataSet.addVector("A", "B"));
     const double results[12] = {4e-7, -9e-7, 1e-6, -2.5, 0, 0, 0, 0, 0, 0, 0, 3.0};
     ASSERT_TRUE(dataSet.setVectorTestResults(results));
     double stored[12];
@@ -177,34 +155,28 @@ TEST(DataSetAccessors, VectorResultsFollowTheFloorRules) {
     EXPECT_EQ(stored[3], -2.5);
     EXPECT_EQ(stored[11], 3.0);
 
-    ASSERT_TRUE(dataSet.setAdjustedLocalSigmas(5e-7, 0.0, -3.0, 1.5, -1.0, -1.0001));
-    double s[6];
-    ASSERT_TRUE(dataSet.getAdjustedLocalSigmas(s[0], s[1], s[2], s[3], s[4], s[5]));
-    EXPECT_EQ(s[0], 1e-6);
-    EXPECT_EQ(s[1], 0.0);
-    EXPECT_EQ(s[2], -3.0);
-    EXPECT_EQ(s[3], 0.0);
-    EXPECT_EQ(s[4], -1.0);
-    EXPECT_EQ(s[5], 0.0);
+    ASSERT_TRUE(dataSet.setAdjustedLocalSigmas({{5e-7, 0.0, -3.0}, {1.5, -1.0, -1.0001}}));
+    ComponentPrecision s;
+    ASSERT_TRUE(dataSet.getAdjustedLocalSigmas(s));
+    EXPECT_EQ(s.sigma, (std::array<double, 3>{1e-6, 0.0, -3.0}));
+    EXPECT_EQ(s.correlation, (std::array<double, 3>{0.0, -1.0, 0.0}));
 
-    ASSERT_TRUE(dataSet.setAdjustedVectorSigmas(5e-7, 2e-6, 0.0, 1.5, 0.2, -7.0));
-    ASSERT_TRUE(dataSet.getAdjustedVectorSigmas(s[0], s[1], s[2], s[3], s[4], s[5]));
-    EXPECT_EQ(s[0], 1e-6);
-    EXPECT_EQ(s[1], 2e-6);
-    EXPECT_EQ(s[2], 0.0);
-    EXPECT_EQ(s[3], 1.5);  // correlations as given here
-    EXPECT_EQ(s[5], -7.0);
+    ASSERT_TRUE(dataSet.setAdjustedVectorSigmas({{5e-7, 2e-6, 0.0}, {1.5, 0.2, -7.0}}));
+    ASSERT_TRUE(dataSet.getAdjustedVectorSigmas(s));
+    EXPECT_EQ(s.sigma, (std::array<double, 3>{1e-6, 2e-6, 0.0}));
+    EXPECT_EQ(s.correlation, (std::array<double, 3>{1.5, 0.2, -7.0}));  // as given here
 
     dataSet.setVectorInUse(0);
-    double d[6];
-    ASSERT_TRUE(dataSet.setAdjustedVector(1, 2, 3, 4, 5, 6));
-    EXPECT_EQ(dataSet.getAdjustedVector(d[0], d[1], d[2], d[3], d[4], d[5]), 0);
-    EXPECT_EQ(d[5], 6.0);
+    AdjustedVector d;
+    ASSERT_TRUE(dataSet.setAdjustedVector({1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(dataSet.getAdjustedVector(d), 0);
+    EXPECT_EQ(d.deltaZ, 3.0);
+    EXPECT_EQ(d.up, 6.0);
 }
 
 TEST(DataSetAccessors, AdjustmentSettersAppendARecordNumberedCountPlusOne) {
     AdjustedDataSet dataSet;
-    ASSERT_TRUE(dataSet.setAdjustmentSettings(1, 99.0, 3.0));
+    ASSERT_TRUE(dataSet.setAdjustmentSettings({1, 99.0, 3.0}));
     EXPECT_EQ(dataSet.adjustmentRecordCount(), 1);
     EXPECT_EQ(dataSet.currentAdjustmentRecord()->recordNumber, 1);
     EXPECT_EQ(dataSet.currentAdjustmentRecord()->minimallyConstrained, 1);
@@ -227,10 +199,12 @@ TEST(DataSetAccessors, AdjustmentSettersAppendARecordNumberedCountPlusOne) {
     EXPECT_EQ(fromFile.unitWeightStandardError(), 1.25);
     EXPECT_EQ(fromFile.currentAdjustmentRecord()->chiSquare, 1.0);
 
-    std::int32_t counts[4];
-    ASSERT_TRUE(fromFile.setAdjustmentCounts(30, 12, 18, 3));
-    ASSERT_TRUE(fromFile.getAdjustmentCounts(counts[0], counts[1], counts[2], counts[3]));
-    EXPECT_EQ(counts[2], 18);
+    AdjustmentCounts counts;
+    ASSERT_TRUE(fromFile.setAdjustmentCounts({30, 12, 18, 3}));
+    ASSERT_TRUE(fromFile.getAdjustmentCounts(counts));
+    EXPECT_EQ(counts.observationCount, 30);
+    EXPECT_EQ(counts.degreesOfFreedom, 18);
+    EXPECT_EQ(counts.iterationCount, 3);
     double chi[3];
     ASSERT_TRUE(fromFile.setChiSquareTest(17.5, 8.23, 31.53));
     ASSERT_TRUE(fromFile.getChiSquareTest(chi[0], chi[1], chi[2]));
@@ -241,14 +215,12 @@ TEST(DataSetAccessors, AdjustmentSettersAppendARecordNumberedCountPlusOne) {
 
 TEST(DataSetAccessors, BiasAprioriSigmaRuleAndResultBlock) {
     ProjectDataSet dataSet;
-    double pairs[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    ASSERT_TRUE(dataSet.getBiasApriori(pairs));
-    for (double value : pairs) {
+    for (double value : dataSet.biasApriori()) {
         EXPECT_EQ(value, 0.0);
     }
-    double results[14];
-    ASSERT_TRUE(dataSet.getBiasResultBlock(results));
-    EXPECT_EQ(results[13], 0.0);
+    for (double value : dataSet.biasResultBlock()) {
+        EXPECT_EQ(value, 0.0);
+    }
 
     const double apriori[8] = {1.5, 0.0004, -2.0, 0.0, 0.5, -2.0, 1.5, 0.3};
     ASSERT_TRUE(dataSet.setBiasApriori(apriori));
@@ -259,19 +231,16 @@ TEST(DataSetAccessors, BiasAprioriSigmaRuleAndResultBlock) {
     EXPECT_EQ(stored[5], 0.001);
     EXPECT_EQ(stored[7], 0.3);
     dataSet.currentAdjustmentRecord()->aprioriBias[7] = 0.0002;
-    ASSERT_TRUE(dataSet.getBiasApriori(pairs));
+    const auto pairs = dataSet.biasApriori();
     EXPECT_EQ(pairs[2], -2.0);
     EXPECT_EQ(pairs[7], 0.001);
 
-    double block[14];
-    for (int i = 0; i < 14; ++i) {
-        block[i] = -0.00001 * (i + 1);  // stored raw: no rule applies here
+    std::array<double, kBiasResultCount> block;
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = -0.00001 * double(i + 1);  // stored raw: no rule applies here
     }
     ASSERT_TRUE(dataSet.setBiasResultBlock(block));
-    ASSERT_TRUE(dataSet.getBiasResultBlock(results));
-    for (int i = 0; i < 14; ++i) {
-        EXPECT_EQ(results[i], block[i]);
-    }
+    EXPECT_EQ(dataSet.biasResultBlock(), block);
     EXPECT_EQ(dataSet.adjustmentRecordCount(), 1);
 }
 
@@ -284,10 +253,8 @@ TEST(DataSetAccessors, HeaderTextAndSettings) {
     EXPECT_EQ(dataSet.headerText(), "short");
     EXPECT_EQ(dataSet.headerRecord().headerText[5], '\0');
     EXPECT_EQ(dataSet.headerRecord().headerText[255], '\0');
-    double a = 0, rf = 0;
-    dataSet.getEllipsoid(a, rf);
-    EXPECT_EQ(a, 6378137.0);
-    EXPECT_EQ(rf, 298.257223563);
+    EXPECT_EQ(dataSet.ellipsoid().semiMajorAxis, 6378137.0);
+    EXPECT_EQ(dataSet.ellipsoid().inverseFlattening, 298.257223563);
 }
 
 }  // namespace

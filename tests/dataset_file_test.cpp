@@ -66,20 +66,20 @@ TEST(DataSetFile, RecordsSitAtTheirOffsets) {
     dataSet.setHeaderText("network");
     dataSet.setReferencePoint(47.5, -8.25);
     ASSERT_TRUE(dataSet.addSite("AB"));
-    ASSERT_TRUE(dataSet.setSitePosition(46.1, 7.2, 512.5, 48.25));
+    ASSERT_TRUE(dataSet.setSitePosition({46.1, 7.2, 512.5, 48.25}));
     dataSet.currentSite()->normalizedConstraintResidual[2] = -0.75;
     ASSERT_TRUE(dataSet.addSite("WXYZ"));
     ASSERT_TRUE(dataSet.addVector("AB", "WXYZ"));
-    ASSERT_TRUE(dataSet.setVectorComponents(100.5, -200.25, 300.125, 4));
-    ASSERT_TRUE(dataSet.setAdjustedVector(1.5, 2.5, 3.5, 4.5, 5.5, 6.5));
+    ASSERT_TRUE(dataSet.setVectorComponents({100.5, -200.25, 300.125, 4}));
+    ASSERT_TRUE(dataSet.setAdjustedVector({1.5, 2.5, 3.5, 4.5, 5.5, 6.5}));
     double results[12];
     for (int i = 0; i < 12; ++i) {
         results[i] = 10.0 + i;
     }
     ASSERT_TRUE(dataSet.setVectorTestResults(results));
-    ASSERT_TRUE(dataSet.setAdjustedVectorSigmas(0.5, 0.25, 0.125, 0.1, 0.2, 0.3));
-    ASSERT_TRUE(dataSet.setAdjustmentSettings(1, 99.0, 2.0));
-    ASSERT_TRUE(dataSet.setAdjustmentCounts(39, 18, 21, 2));
+    ASSERT_TRUE(dataSet.setAdjustedVectorSigmas({{0.5, 0.25, 0.125}, {0.1, 0.2, 0.3}}));
+    ASSERT_TRUE(dataSet.setAdjustmentSettings({1, 99.0, 2.0}));
+    ASSERT_TRUE(dataSet.setAdjustmentCounts({39, 18, 21, 2}));
     ASSERT_TRUE(dataSet.setAdjustmentSucceeded(1));
 
     const Bytes bytes = dataSet.writeImage();
@@ -144,9 +144,9 @@ TEST(DataSetFile, ReadAndWriteReproduceEveryByte) {
 
 TEST(DataSetFile, CursorsStandOnTheLastRecordsAndNumbersContinue) {
     ProjectDataSet source;
-    source.addSite("P1");
-    source.addSite("P2");
-    source.addVector("P1", "P2");
+    ASSERT_TRUE(source.addSite("P1"));
+    ASSERT_TRUE(source.addSite("P2"));
+    ASSERT_TRUE(source.addVector("P1", "P2"));
     ProjectDataSet dataSet;
     ASSERT_TRUE(dataSet.readImage(source.writeImage()));
     EXPECT_STREQ(SiteName(dataSet.siteName()).toString().c_str(), "P2");
@@ -180,21 +180,19 @@ TEST(DataSetFile, ShortFileFillsMissingRecordsWithDefaults) {
 
 TEST(DataSetFile, HeaderFieldsBeyondTheEndKeepTheirValues) {
     ProjectDataSet dataSet;
-    dataSet.addSite("OLD");
+    ASSERT_TRUE(dataSet.addSite("OLD"));
     dataSet.setEllipsoid(6378388.0, 297.0);
     Bytes bytes = arbitraryFile(0, 0, 0, 5);
     bytes.resize(12 + 276);  // the semi-major axis is there, the flattening is cut
     ASSERT_TRUE(dataSet.readImage(bytes));
-    double a = 0, rf = 0;
-    dataSet.getEllipsoid(a, rf);
-    EXPECT_EQ(a, doubleAt(bytes, 12 + 264));
-    EXPECT_EQ(rf, 297.0);
+    EXPECT_EQ(dataSet.ellipsoid().semiMajorAxis, doubleAt(bytes, 12 + 264));
+    EXPECT_EQ(dataSet.ellipsoid().inverseFlattening, 297.0);
     EXPECT_TRUE(dataSet.sites().empty());
 }
 
 TEST(DataSetFile, EmptyFileReadsAsEmptyDataSetAndMissingFileChangesNothing) {
     ProjectDataSet dataSet;
-    dataSet.addSite("KEEP");
+    ASSERT_TRUE(dataSet.addSite("KEEP"));
     dataSet.setReferencePoint(12.0, 34.0);
     EXPECT_FALSE(dataSet.readFile("/nonexistent-dir/none.dat"));
     EXPECT_EQ(dataSet.siteCount(), 1);
@@ -206,9 +204,7 @@ TEST(DataSetFile, EmptyFileReadsAsEmptyDataSetAndMissingFileChangesNothing) {
     ASSERT_TRUE(dataSet.readFile(empty.path()));
     EXPECT_EQ(dataSet.siteCount(), 0);
     EXPECT_FALSE(dataSet.firstSite());
-    double latitude = 0, longitude = 0;
-    dataSet.getReferencePoint(latitude, longitude);
-    EXPECT_EQ(latitude, 12.0);
+    EXPECT_EQ(dataSet.referencePoint().latitude, 12.0);
 }
 
 TEST(DataSetFile, NegativeCountsReadNoRecordsAndWriteBack) {
@@ -227,7 +223,7 @@ TEST(DataSetFile, NegativeCountsReadNoRecordsAndWriteBack) {
 
 TEST(DataSetFile, CountsBeyondTheBoundFailAndLeaveTheDataSetAlone) {
     ProjectDataSet dataSet;
-    dataSet.addSite("KEEP");
+    ASSERT_TRUE(dataSet.addSite("KEEP"));
     const Bytes unchanged = dataSet.writeImage();
 
     // One whole site in the file: the bound is that site plus the allowance.
@@ -268,7 +264,7 @@ TEST(DataSetFile, FileNameLoadSaveAndReset) {
 
     TempFile file("reset");
     ProjectDataSet dataSet(file.path().c_str());
-    dataSet.addSite("A");
+    ASSERT_TRUE(dataSet.addSite("A"));
     dataSet.setHeaderText("kept");
     ASSERT_TRUE(dataSet.save());
     ASSERT_TRUE(std::filesystem::exists(file.path()));

@@ -16,9 +16,9 @@ std::string name4(const char* bytes) {
 TEST(DataSetLookup, SiteScanVisitsSitesInListOrder) {
     ProjectDataSet dataSet;
     EXPECT_FALSE(dataSet.firstSite());
-    dataSet.addSite("S1");
-    dataSet.addSite("S2");
-    dataSet.addSite("S3");
+    ASSERT_TRUE(dataSet.addSite("S1"));
+    ASSERT_TRUE(dataSet.addSite("S2"));
+    ASSERT_TRUE(dataSet.addSite("S3"));
     std::string seen;
     for (bool more = dataSet.firstSite(); more; more = dataSet.nextSite()) {
         seen += name4(dataSet.siteName());
@@ -30,9 +30,9 @@ TEST(DataSetLookup, SiteScanVisitsSitesInListOrder) {
 
 TEST(DataSetLookup, SiteLookupIgnoresCaseAndTakesTheFirstMatch) {
     ProjectDataSet dataSet;
-    dataSet.addSite("BASE");
-    dataSet.addSite("AB");
-    dataSet.addSite("base");
+    ASSERT_TRUE(dataSet.addSite("BASE"));
+    ASSERT_TRUE(dataSet.addSite("AB"));
+    ASSERT_TRUE(dataSet.addSite("base"));
     ASSERT_TRUE(dataSet.seekSite("base"));
     EXPECT_EQ(dataSet.currentSite()->recordNumber, 1);
     ASSERT_TRUE(dataSet.seekSite("Baser"));  // only four characters count
@@ -63,7 +63,7 @@ TEST(DataSetLookup, NameComparisonFoldsOnlyAsciiLetters) {
 TEST(DataSetLookup, LabelsNameTheVectorAndFindItAgain) {
     ProjectDataSet dataSet;
     for (int i = 0; i < 7; ++i) {
-        dataSet.addVector("FROM", "TO12");
+        ASSERT_TRUE(dataSet.addVector("FROM", "TO12"));
     }
     char label1[kVectorLabelSize];
     char label2[kVectorLabelSize];
@@ -89,9 +89,9 @@ TEST(DataSetLookup, LabelsNameTheVectorAndFindItAgain) {
 
 TEST(DataSetLookup, FirstCandidateWithALargerNumberEndsTheSearch) {
     ProjectDataSet dataSet;
-    dataSet.addVector("AAAA", "BBBB");
+    ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
     dataSet.currentVector()->recordNumber = 9;
-    dataSet.addVector("AAAA", "BBBB");
+    ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
     dataSet.currentVector()->recordNumber = 7;
     EXPECT_FALSE(dataSet.seekVector("AAAA          ", "BBBB     00007"));
     EXPECT_EQ(dataSet.currentVector(), nullptr);
@@ -100,7 +100,7 @@ TEST(DataSetLookup, FirstCandidateWithALargerNumberEndsTheSearch) {
 
 TEST(DataSetLookup, TwoLetterNamesCannotBeFoundFromTheirLabels) {
     ProjectDataSet dataSet;
-    dataSet.addVector("AB", "CD");
+    ASSERT_TRUE(dataSet.addVector("AB", "CD"));
     char label1[kVectorLabelSize];
     char label2[kVectorLabelSize];
     ASSERT_TRUE(dataSet.vectorLabels(label1, label2));
@@ -111,7 +111,7 @@ TEST(DataSetLookup, TwoLetterNamesCannotBeFoundFromTheirLabels) {
 
 TEST(DataSetLookup, NegativeWantedNumberLeavesTheCursor) {
     ProjectDataSet dataSet;
-    dataSet.addVector("AAAA", "BBBB");
+    ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
     dataSet.currentVector()->recordNumber = -1;
     char label1[kVectorLabelSize];
     char label2[kVectorLabelSize];
@@ -123,7 +123,7 @@ TEST(DataSetLookup, NegativeWantedNumberLeavesTheCursor) {
 
 TEST(DataSetLookup, WideRecordNumbersAreCutWithoutOverflow) {
     ProjectDataSet dataSet;
-    dataSet.addVector("AAAA", "BBBB");
+    ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
     // Guard bytes after each 15-byte label catch any write past it.
     for (std::int32_t number : {123456, -12345, INT_MIN, INT_MAX}) {
         dataSet.currentVector()->recordNumber = number;

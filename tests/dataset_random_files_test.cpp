@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <random>
 
 #include "dataset/adjusted_data_set.h"
+#include "geodesy/vector_precision.h"
 #include "support/data_set_bytes.h"
 
 namespace torvek {
@@ -92,8 +94,10 @@ std::size_t imageSize(std::int32_t sites, std::int32_t vectors, std::int32_t rec
 // Runs the lookups and accessors over whatever the file held and checks what must always hold.
 void exercise(AdjustedDataSet& dataSet) {
     for (bool more = dataSet.firstVector(); more; more = dataSet.nextVector()) {
-        double s[3], c[3];
-        ASSERT_TRUE(dataSet.getVectorCovariance(s[0], s[1], s[2], c[0], c[1], c[2]));
+        ComponentPrecision stored;
+        ASSERT_TRUE(dataSet.getVectorCovariance(stored));
+        const std::array<double, 3>& s = stored.sigma;
+        const Vector3 c = vectorCorrelations(stored.sigma, stored.correlation);
         for (int i = 0; i < 3; ++i) {
             ASSERT_TRUE(std::isnan(s[i]) || (s[i] >= 0.001 && s[i] <= 100.0));
             ASSERT_LE(std::fabs(c[i]), 1.0);
@@ -123,11 +127,13 @@ void exercise(AdjustedDataSet& dataSet) {
         dataSet.setConstraintResidual(static_cast<std::int32_t>(site.recordNumber % 5), 1.0, 2.0);
         dataSet.getConstraintResidual(site.recordNumber, v, z);
     }
-    double bias[8];
-    dataSet.getBiasApriori(bias);
+    const auto bias = dataSet.biasApriori();
+    for (std::size_t i = 1; i < bias.size(); i += 2) {
+        ASSERT_TRUE(std::isnan(bias[i]) || bias[i] == 0.0 || bias[i] >= 0.001) << bias[i];
+    }
     dataSet.setAdjustmentSucceeded(1);
-    dataSet.addSite("NEW");
-    dataSet.addVector("NEW", "NEW");
+    ASSERT_TRUE(dataSet.addSite("NEW"));
+    ASSERT_TRUE(dataSet.addVector("NEW", "NEW"));
 }
 
 TEST(DataSetRandomFiles, RandomAndMutatedFilesNeverBreakTheReader) {

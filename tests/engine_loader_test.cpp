@@ -92,8 +92,7 @@ TEST(SiteLoader, TiltAxisFollowsTheLineBetweenTwoHeightControls) {
         ASSERT_TRUE(h.loadAll()) << h.frontEnd.reportText();
         EXPECT_EQ(h.engine.state().tiltConstraintAxis, eastWest ? 2 : 1);
         // One horizontal control: rotation about up and scale held; the tilt of the axis too.
-        double pairs[8];
-        h.output.getBiasApriori(pairs);
+        const auto pairs = h.output.biasApriori();
         EXPECT_EQ(pairs[5], 0.001);
         EXPECT_EQ(pairs[7], 0.001);
         EXPECT_EQ(pairs[1], eastWest ? 0.0 : 0.001);
@@ -176,7 +175,7 @@ TEST(VectorLoader, BiasConstraintRulesFollowTheControl) {
     EXPECT_NE(h.frontEnd.reportText().find("Note: Bias constraint(s) applied by the program.\n "
                                            "See issue \"Adjusted Datum Bias Parameters\".\n\n "),
               std::string::npos);
-    ASSERT_TRUE(h.engine.formEquations());
+    h.engine.formEquations();
     std::vector<EquationRecord> records = equations(h.engine);
     ASSERT_EQ(h.engine.state().biasConstraintCount, 4);
     for (int k = 0; k < 4; ++k) {
@@ -279,7 +278,7 @@ TEST(ObservationEquations, MisclosuresAtTheTruthAreTheSimulatedNoise) {
     net.simulate(8);
     EngineHarness h(net.toDataSet());
     ASSERT_TRUE(h.loadAll());
-    ASSERT_TRUE(h.engine.formEquations());
+    h.engine.formEquations();
     std::vector<EquationRecord> records = equations(h.engine);
     auto axes = localAxes(net.referenceLatitude, net.referenceLongitude);
     const int bias = h.engine.state().biasConstraintCount;
@@ -313,13 +312,13 @@ TEST(ObservationEquations, ControlMisclosureInTheSecondIterationIsTheFirstCorrec
     net.simulate(10);
     EngineHarness h(net.toDataSet());
     ASSERT_TRUE(h.loadAll());
-    ASSERT_TRUE(h.engine.formEquations());
+    h.engine.formEquations();
     EXPECT_EQ(equations(h.engine)[0].misclosure, 0.0);  // control value = current latitude
-    ASSERT_TRUE(h.engine.solveNormals(0));
+    ASSERT_TRUE(h.engine.solveNormals(SolveStep::kCorrections));
     const AdjustmentState& s = h.engine.state();
     const double correction = s.solution[s.sites[3].unknownNumber[0]];
-    ASSERT_TRUE(h.engine.updateCoordinates());
-    ASSERT_TRUE(h.engine.formEquations());
+    h.engine.updateCoordinates();
+    h.engine.formEquations();
     std::vector<EquationRecord> second = equations(h.engine);
     EXPECT_STREQ(second[0].label, "LAT.");
     EXPECT_NEAR(second[0].misclosure, correction, 1e-9 + 1e-6 * std::fabs(correction));
@@ -348,8 +347,8 @@ TEST(AdjustmentDriver, TooFewObservationsStopBeforeAnySolution) {
         << h.frontEnd.styledReport();
     const std::vector<int> stages = h.frontEnd.stages();
     EXPECT_EQ(stages, (std::vector<int>{32, 36, 42}));
-    std::int32_t obs, unknowns, dof, iterations;
-    EXPECT_FALSE(h.output.getAdjustmentCounts(obs, unknowns, dof, iterations) && iterations > 0);
+    AdjustmentCounts counts;
+    EXPECT_FALSE(h.output.getAdjustmentCounts(counts) && counts.iterationCount > 0);
 }
 
 }  // namespace

@@ -74,11 +74,11 @@ TEST(FrontEndSafety, OutputsThatNameAnInputOrEachOtherAreRefusedBeforeAnythingIs
         std::string says;
     };
     const Case cases[] = {
-        {{"adjust", project, "-o", project}, "would replace the project"},
+        {{"adjust", project, "-o", project}, "would replace an input"},
         {{"adjust", project, "-o", dir + "/k.rtf"}, "would be one file"},
         {{"adjust", project, "-o", dir + "/k.html"}, "would be one file"},
-        {{"adjust", dir + "/data.rtf", "-o", dir + "/data.dat"}, "would replace the input"},
-        {{"adjust", project, "-o", dir + "/new/../net.json"}, "would replace the project"},
+        {{"adjust", dir + "/data.rtf", "-o", dir + "/data.dat"}, "would replace an input"},
+        {{"adjust", project, "-o", dir + "/new/../net.json"}, "would replace an input"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[3]);
@@ -333,7 +333,7 @@ TEST(CsvExport, TextCellsThatWouldStartAFormulaAreQuotedNumbersAreNot) {
                           {"A-1", "A-1"}};
     for (const Case& c : cases) {
         ASSERT_TRUE(dataSet.addSite(c.name));
-        ASSERT_TRUE(dataSet.setSitePosition(-12.5, 5.0, 10.0, 47.0));
+        ASSERT_TRUE(dataSet.setSitePosition({-12.5, 5.0, 10.0, 47.0}));
     }
     const std::string csv = exportCsv(dataSet);
     for (const Case& c : cases)

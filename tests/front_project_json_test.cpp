@@ -92,22 +92,15 @@ TEST(FrontProjectImport, EveryFieldReachesTheDataSet) {
     ImportReport report;
     AdjustedDataSet ds = importOrFail(kSmallProject, report);
     EXPECT_EQ(ds.headerText(), "Small test network");
-    double a = 0, rf = 0;
-    ds.getEllipsoid(a, rf);
-    EXPECT_EQ(a, 6378137.0);
-    EXPECT_EQ(rf, 298.257222101);  // GRS 80
-    double lat = 0, lon = 0;
-    ds.getReferencePoint(lat, lon);
-    EXPECT_EQ(lat, 46.5);
-    EXPECT_EQ(lon, 7.25);
-    std::uint8_t minimal = 0;
-    double confidence = 0, scale = 0;
-    ds.getAdjustmentSettings(minimal, confidence, scale);
-    EXPECT_EQ(minimal, 1);
-    EXPECT_EQ(confidence, 99.0);
-    EXPECT_EQ(scale, 1.5);
-    double bias[kBiasAprioriCount];
-    ds.getBiasApriori(bias);
+    EXPECT_EQ(ds.ellipsoid().semiMajorAxis, 6378137.0);
+    EXPECT_EQ(ds.ellipsoid().inverseFlattening, 298.257222101);  // GRS 80
+    EXPECT_EQ(ds.referencePoint().latitude, 46.5);
+    EXPECT_EQ(ds.referencePoint().longitude, 7.25);
+    const DataSetSettings settings = ds.adjustmentSettings();
+    EXPECT_EQ(settings.minimallyConstrained, 1);
+    EXPECT_EQ(settings.confidenceLevel, 99.0);
+    EXPECT_EQ(settings.vectorSigmaScale, 1.5);
+    const auto bias = ds.biasApriori();
     const double expectedBias[kBiasAprioriCount] = {0, 0, 0, 0, -0.125, 0.0625, 0.25, 0.5};
     for (std::size_t i = 0; i < kBiasAprioriCount; ++i) {
         EXPECT_EQ(bias[i], expectedBias[i]) << i;
@@ -145,23 +138,17 @@ TEST(FrontProjectImport, EveryFieldReachesTheDataSet) {
 TEST(FrontProjectImport, DefaultsAndTheReferencePointFromTheSites) {
     ImportReport report;
     AdjustedDataSet ds = importOrFail(project(kTwoSites, kOneVector), report);
-    double a = 0, rf = 0;
-    ds.getEllipsoid(a, rf);
-    EXPECT_EQ(a, 6378137.0);
-    EXPECT_EQ(rf, 298.257223563);  // WGS 84
-    std::uint8_t minimal = 9;
-    double confidence = 0, scale = 0;
-    ds.getAdjustmentSettings(minimal, confidence, scale);
-    EXPECT_EQ(minimal, 0);
-    EXPECT_EQ(confidence, 95.0);
-    EXPECT_EQ(scale, 1.0);
+    EXPECT_EQ(ds.ellipsoid().semiMajorAxis, 6378137.0);
+    EXPECT_EQ(ds.ellipsoid().inverseFlattening, 298.257223563);  // WGS 84
+    const DataSetSettings settings = ds.adjustmentSettings();
+    EXPECT_EQ(settings.minimallyConstrained, 0);
+    EXPECT_EQ(settings.confidenceLevel, 95.0);
+    EXPECT_EQ(settings.vectorSigmaScale, 1.0);
     EXPECT_EQ(ds.vectors()[0].weightDivisor, 2);
     EXPECT_EQ(ds.sites()[1].geoidHeight, 0.0);
     EXPECT_EQ(ds.adjustmentRecordCount(), 1);
-    double lat = 0, lon = 0;
-    ds.getReferencePoint(lat, lon);
-    EXPECT_DOUBLE_EQ(lat, 46.05);
-    EXPECT_DOUBLE_EQ(lon, 7.05);
+    EXPECT_DOUBLE_EQ(ds.referencePoint().latitude, 46.05);
+    EXPECT_DOUBLE_EQ(ds.referencePoint().longitude, 7.05);
     bool noted = false;
     for (const std::string& note : report.notes) {
         noted = noted || note.find("referencePoint") != std::string::npos;
@@ -178,10 +165,9 @@ TEST(FrontProjectImport, ReferencePointOfANetworkAcrossTheDateLine) {
              "sigmas": {"x": 0.01, "y": 0.01, "z": 0.01}}])";
     ImportReport report;
     AdjustedDataSet ds = importOrFail(project(sites, vectors), report);
-    double lat = 0, lon = 0;
-    ds.getReferencePoint(lat, lon);
-    EXPECT_NEAR(lat, -17.1, 1e-12);
-    EXPECT_NEAR(std::fabs(lon), 180.0, 1e-9);  // not 0, the far side of the Earth
+    EXPECT_NEAR(ds.referencePoint().latitude, -17.1, 1e-12);
+    EXPECT_NEAR(std::fabs(ds.referencePoint().longitude), 180.0,
+                1e-9);  // not 0, the far side of the Earth
 }
 
 TEST(FrontProjectNames, ShortNamesArePaddedAndLongOnesCut) {
@@ -532,10 +518,10 @@ TEST(FrontProjectRoundTrip, NumbersThatAreNotFiniteSurviveAsText) {
 
 TEST(FrontProjectExport, NamesAndTextsThatAreNotUtf8DoNotBreakTheExport) {
     ProjectDataSet raw;
-    raw.addSite("\xff\x01Z");
+    ASSERT_TRUE(raw.addSite("\xff\x01Z"));
     raw.setHeaderText("caf\xe9");
     AdjustedDataSet ds;
-    ds.readImage(raw.writeImage());
+    ASSERT_TRUE(ds.readImage(raw.writeImage()));
     const std::string text = exportProjectText(ds);
     Json parsed;
     EXPECT_NO_THROW(parsed = Json::parse(text));

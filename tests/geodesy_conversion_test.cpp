@@ -6,20 +6,20 @@
 
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
+#include "geodesy/geodetic_from_cartesian.h"
 
 namespace torvek {
 namespace {
 
-constexpr double kA = kDefaultSemiMajorAxis;
-constexpr double kRf = kDefaultInverseFlattening;
+// The defining semi-major axis (metres) and reciprocal flattening of WGS 84.
+constexpr double kA = 6378137.0;
+constexpr double kRf = 298.257223563;
 
 TEST(Ellipsoid, ConstantsHaveTheirPublishedValues) {
     EXPECT_EQ(std::bit_cast<std::uint64_t>(kPi), 0x400921FB54442D18u);
     EXPECT_NEAR(kDegreesPerRadian, 57.29577951308232, 1e-13);
     EXPECT_NEAR(kArcsecondsPerRadian, 206264.80624709636, 1e-9);
-    EXPECT_EQ(kA, 6378137.0);
-    EXPECT_EQ(kRf, 298.257223563);
-    // First eccentricity squared of the default ellipsoid as published with it.
+    // First eccentricity squared of WGS 84 as published with it.
     EXPECT_NEAR(eccentricitySquared(kRf), 0.00669437999014, 1e-14);
     // e2 = f (2 - f) written the other way round.
     const double f = 1.0 / 293.465;
@@ -94,6 +94,36 @@ TEST(GeodeticConversion, AgreesWithTheReducedLatitudeForm) {
             EXPECT_NEAR(p[1], radial * std::sin(lambda), 1e-6) << latDeg << " " << lonDeg;
             EXPECT_NEAR(p[2], z, 1e-6) << latDeg << " " << lonDeg;
         }
+    }
+}
+
+// Earth-centred to geodetic, against positions an independent adjustment program printed for two
+// stations of a WGS 84 network (to 1e-7 arc seconds and 0.01 mm), and the poles and the equator.
+TEST(GeodeticFromCartesian, AgreesWithPublishedPositions) {
+    const double b = kA * (1.0 - 1.0 / kRf);
+    const struct {
+        Vector3 xyz;
+        double latitudeDegrees, longitudeDegrees, height;
+    } cases[] = {
+        {{3897173.613, 997293.454, 4933466.708},
+         50 + 59 / 60.0 + 40.2028830 / 3600.0,
+         14 + 21 / 60.0 + 14.5873773 / 3600.0,
+         395.21233},
+        {{3905644.621, 1024368.968, 4921493.098},
+         50 + 49 / 60.0 + 19.4040143 / 3600.0,
+         14 + 41 / 60.0 + 47.2656613 / 3600.0,
+         554.84924},
+        {{kA, 0.0, 0.0}, 0.0, 0.0, 0.0},
+        {{0.0, -kA - 10.0, 0.0}, 0.0, -90.0, 10.0},
+        {{0.0, 0.0, b}, 90.0, 0.0, 0.0},
+        {{0.0, 0.0, -b - 100.0}, -90.0, 0.0, 100.0},
+    };
+    const double e2 = eccentricitySquared(kRf);
+    for (const auto& c : cases) {
+        const GeodeticPoint p = geodeticFromCartesian(kA, e2, c.xyz);
+        EXPECT_NEAR(p.latitude * kDegreesPerRadian, c.latitudeDegrees, 1e-7 / 3600.0);
+        EXPECT_NEAR(p.longitude * kDegreesPerRadian, c.longitudeDegrees, 1e-7 / 3600.0);
+        EXPECT_NEAR(p.height, c.height, 1e-5);
     }
 }
 

@@ -48,8 +48,8 @@ TEST(LocalFrame, IsARotation) {
 TEST(LocalFrame, AxesFollowTheEllipsoid) {
     // Raising a point moves it along up; a small step in latitude or longitude moves it along
     // north or east. Differences of converted points, not the matrix, are the reference here.
-    const double a = kDefaultSemiMajorAxis;
-    const double e2 = eccentricitySquared(kDefaultInverseFlattening);
+    const double a = 6378137.0;  // WGS 84
+    const double e2 = eccentricitySquared(298.257223563);
     const double phi = radiansFromDegrees(47.5);
     const double lambda = radiansFromDegrees(-122.3);
     const Matrix3 r = localFrameMatrixAt(phi, lambda);

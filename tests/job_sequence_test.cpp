@@ -37,8 +37,7 @@ TEST_F(JobSequence, MinimallyConstrainedRunPrintsEveryLineAsFixedWithAprioriValu
     net.simulate(9);
     RunResult result = run(net);
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
-    double bias[14];
-    ASSERT_TRUE(getBiasResults(adjusted, bias));
+    const BiasValues bias = biasReportValues(adjusted.biasResultBlock());
     const std::string expected =
         inStyle(style::kHeading, "Reference Ellipsoid Parameters\n ") +
         inStyle(style::kIndented, "Equatorial radius (semi-major axis): 6378137.000\n ") +
@@ -72,8 +71,7 @@ TEST_F(JobSequence, AllRotationsFixedWithFreeScalePrintsScaleValueAndSigma) {
     net.simulate(12);
     RunResult result = run(net);
     ASSERT_EQ(adjusted.adjustmentSucceeded(), 1) << result.reportText();
-    double bias[14];
-    ASSERT_TRUE(getBiasResults(adjusted, bias));
+    const BiasValues bias = biasReportValues(adjusted.biasResultBlock());
     const std::string report = closingReport(result);
     EXPECT_NE(report.find(marker(style::kIndented) +
                           format("  X                      %7.3f    fixed\n ", bias[6])),

@@ -316,12 +316,13 @@ void NationalNetwork::adjustAndCompare(NetworkFile file, const Expected& expecte
     // Control points all round, seven or more of them reached by vectors, carry every bias
     // parameter: none is held.
     EXPECT_EQ(result.reportText().find("Note: Bias constraint(s)"), std::string::npos);
-    std::int32_t obs = 0, unknowns = 0, dof = 0, iterations = 0;
-    ASSERT_TRUE(adjusted.getAdjustmentCounts(obs, unknowns, dof, iterations));
+    AdjustmentCounts counts;
+    ASSERT_TRUE(adjusted.getAdjustmentCounts(counts));
+    const int obs = counts.observationCount, unknowns = counts.unknownCount;
     EXPECT_EQ(obs, 3 * expected.vectors);
     EXPECT_EQ(unknowns, 3 * (expected.points - expected.fixedPoints) + 4);
-    EXPECT_EQ(dof, obs - unknowns);
-    EXPECT_EQ(iterations, 2);
+    EXPECT_EQ(counts.degreesOfFreedom, obs - unknowns);
+    EXPECT_EQ(counts.iterationCount, 2);
 
     const double biasSigma[4] = {0, 0, 0, 0};
     ReferenceSolution reference = solveReference(net, biasSigma);
@@ -334,9 +335,11 @@ void NationalNetwork::adjustAndCompare(NetworkFile file, const Expected& expecte
     for (std::size_t k = 0; k < net.sites.size(); ++k) {
         const SyntheticSite& s = net.sites[k];
         ASSERT_TRUE(adjusted.seekSite(s.name.c_str())) << s.name;
-        double lat = 0, lon = 0, elevation = 0, sigma[3] = {0, 0, 0};
-        const int inUse =
-            adjusted.getAdjustedSite(lat, lon, elevation, sigma[0], sigma[1], sigma[2]);
+        AdjustedSite stored;
+        const int inUse = adjusted.getAdjustedSite(stored);
+        const double lat = stored.latitude, lon = stored.longitude, elevation = stored.elevation;
+        const double sigma[3] = {stored.latitudeSigma, stored.longitudeSigma,
+                                 stored.elevationSigma};
         if (s.fixed[0]) {
             if (inUse == 0) {
                 ++unconnected;

@@ -64,7 +64,7 @@ ProjectDataSet smallRingWithRecords(int records) {
     net.simulate(33);
     ProjectDataSet ds = net.toDataSet();
     for (int i = 0; i < records; ++i)
-        ds.addAdjustmentRecord();
+        EXPECT_TRUE(ds.addAdjustmentRecord());
     return ds;
 }
 

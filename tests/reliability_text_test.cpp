@@ -40,9 +40,9 @@ TEST(VectorLabels, WideRecordNumbersKeepTheirWholeNumberAndNameOnlyTheirVector) 
         {12345, 123456}, {10000, 1000000}, {21474, INT_MAX}};
     for (auto [narrow, wide] : pairs) {
         ProjectDataSet dataSet;
-        dataSet.addVector("AAAA", "BBBB");
+        ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
         dataSet.currentVector()->recordNumber = narrow;
-        dataSet.addVector("AAAA", "BBBB");
+        ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
         dataSet.currentVector()->recordNumber = wide;
         ASSERT_TRUE(dataSet.seekVector(labelOf(wide)));
         EXPECT_EQ(dataSet.currentVector()->recordNumber, wide);
@@ -54,7 +54,7 @@ TEST(VectorLabels, WideRecordNumbersKeepTheirWholeNumberAndNameOnlyTheirVector) 
 TEST(VectorLabels, CutNegativeNumbersNameNoVector) {
     ProjectDataSet dataSet;
     for (std::int32_t number : {-1234, -12345, -1, 1234}) {
-        dataSet.addVector("AAAA", "BBBB");
+        ASSERT_TRUE(dataSet.addVector("AAAA", "BBBB"));
         dataSet.currentVector()->recordNumber = number;
     }
     // "-12345" is cut to "-1234": that label must not find the vector numbered -1234.

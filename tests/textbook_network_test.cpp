@@ -130,23 +130,23 @@ TEST(TextbookNetwork, AdjustedCoordinatesAgreeWithThePublishedSolution) {
     // Reference point of the local frame at station F, near the middle of the network.
     Triple centre = cartesianToGeodetic({kStations[5].x, kStations[5].y, kStations[5].z}, a, rf);
     ds.setReferencePoint(centre[0], centre[1]);
-    ds.setAdjustmentSettings(0, 95.0, 1.0);
+    ds.setAdjustmentSettings({0, 95.0, 1.0});
     // The example has no datum bias parameters: hold all four at zero.
     const double heldBias[8] = {0, 0.001, 0, 0.001, 0, 0.001, 0, 0.001};
     ds.setBiasApriori(heldBias);
     for (const Station& s : kStations) {
         Triple g = cartesianToGeodetic({s.x, s.y, s.z}, a, rf);
-        ds.addSite(s.name);
-        ds.setSitePosition(g[0], g[1], g[2], 0.0);
+        ASSERT_TRUE(ds.addSite(s.name));
+        ds.setSitePosition({g[0], g[1], g[2], 0.0});
         bool control = s.name[0] == 'A' || s.name[0] == 'B';
         ds.setSiteFixed(control, control, control);
     }
     for (const Baseline& b : kBaselines) {
-        ds.addVector(b.from, b.to);
-        ds.setVectorComponents(b.dx, b.dy, b.dz, 2);
+        ASSERT_TRUE(ds.addVector(b.from, b.to));
+        ds.setVectorComponents({b.dx, b.dy, b.dz, 2});
         double sx = std::sqrt(b.q[0]), sy = std::sqrt(b.q[3]), sz = std::sqrt(b.q[5]);
-        ds.setVectorCovariance(sx, sy, sz, b.q[1] / (sx * sy), b.q[2] / (sx * sz),
-                               b.q[4] / (sy * sz));
+        ds.setVectorCovariance(
+            {{sx, sy, sz}, {b.q[1] / (sx * sy), b.q[2] / (sx * sz), b.q[4] / (sy * sz)}});
     }
     const TempDirectory folder;
     const std::string& dir = folder.path();
@@ -156,31 +156,31 @@ TEST(TextbookNetwork, AdjustedCoordinatesAgreeWithThePublishedSolution) {
     AdjustedDataSet out;
     ASSERT_TRUE(out.readFile(dir + "/out.dat"));
     ASSERT_EQ(out.adjustmentSucceeded(), 1) << run.reportText();
-    std::int32_t obs, unknowns, dof, iterations;
-    ASSERT_TRUE(out.getAdjustmentCounts(obs, unknowns, dof, iterations));
-    EXPECT_EQ(obs, 13 * 3 + 4);
-    EXPECT_EQ(unknowns, 4 * 3 + 4);
-    EXPECT_EQ(iterations, 2);
+    AdjustmentCounts counts;
+    ASSERT_TRUE(out.getAdjustmentCounts(counts));
+    EXPECT_EQ(counts.observationCount, 13 * 3 + 4);
+    EXPECT_EQ(counts.unknownCount, 4 * 3 + 4);
+    EXPECT_EQ(counts.iterationCount, 2);
     for (const Station& p : kPublished) {
         ASSERT_TRUE(out.seekSite(p.name));
-        double lat, lon, elevation, s1, s2, s3;
-        ASSERT_EQ(out.getAdjustedSite(lat, lon, elevation, s1, s2, s3), 1);
-        Triple xyz = geodeticToCartesian(lat, lon, elevation, a, rf);
+        AdjustedSite site;
+        ASSERT_EQ(out.getAdjustedSite(site), 1);
+        Triple xyz = geodeticToCartesian(site.latitude, site.longitude, site.elevation, a, rf);
         EXPECT_NEAR(xyz[0], p.x, 0.8e-3) << p.name;
         EXPECT_NEAR(xyz[1], p.y, 0.8e-3) << p.name;
         EXPECT_NEAR(xyz[2], p.z, 0.8e-3) << p.name;
         // The published standard deviations are 2.7 to 6.1 mm per coordinate; the largest
         // difference from the published coordinates measured here is 0.47 mm (Z of station E).
-        EXPECT_GT(s1, 0.001);
-        EXPECT_LT(s1, 0.01);
+        EXPECT_GT(site.latitudeSigma, 0.001);
+        EXPECT_LT(site.latitudeSigma, 0.01);
     }
     for (const char* fixed : {"AAAA", "BBBB"}) {
         ASSERT_TRUE(out.seekSite(fixed));
-        double lat, lon, elevation, s1, s2, s3;
-        out.getAdjustedSite(lat, lon, elevation, s1, s2, s3);
-        EXPECT_EQ(s1, 0.0);  // a fixed site keeps its position with zero sigmas
-        EXPECT_EQ(s2, 0.0);
-        EXPECT_EQ(s3, 0.0);
+        AdjustedSite site{0, 0, 0, -1, -1, -1};
+        out.getAdjustedSite(site);
+        EXPECT_EQ(site.latitudeSigma, 0.0);  // a fixed site keeps its position with zero sigmas
+        EXPECT_EQ(site.longitudeSigma, 0.0);
+        EXPECT_EQ(site.elevationSigma, 0.0);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -33,7 +34,7 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
     std::mt19937_64 random(shape.seed);
     std::normal_distribution<double> normal(0.0, 1.0);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    const double e2 = eccentricitySquared(kDefaultInverseFlattening);
+    const double e2 = eccentricitySquared(kWgs84InverseFlattening);
 
     std::vector<GridSite> sites(count);
     for (int k = 0; k < count; ++k) {
@@ -43,22 +44,27 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
         s.longitude = kOriginLongitude +
                       column * kSpacing / (111200.0 * std::cos(kOriginLatitude * kPi / 180));
         s.height = 600 + 900 * uniform(random);
-        s.xyz = cartesianFromGeodeticAt(kDefaultSemiMajorAxis, e2, s.latitude * kPi / 180,
+        s.xyz = cartesianFromGeodeticAt(kWgs84SemiMajorAxis, e2, s.latitude * kPi / 180,
                                         s.longitude * kPi / 180, s.height);
     }
     ProjectDataSet ds;
     const double centreLatitude = sites[count / 2].latitude,
                  centreLongitude = sites[count / 2].longitude;
     ds.setReferencePoint(centreLatitude, centreLongitude);
-    ds.setAdjustmentSettings(0, 95.0, 1.0);
+    ds.setAdjustmentSettings({0, 95.0, 1.0});
     char name[16];
     for (int k = 0; k < count; ++k) {
         std::snprintf(name, sizeof name, "%04d", k + 1);
-        ds.addSite(name);
-        // Start coordinates a few centimetres off, as from a navigation solution.
-        ds.setSitePosition(sites[k].latitude + (k ? 3e-7 * normal(random) : 0),
-                           sites[k].longitude + (k ? 3e-7 * normal(random) : 0),
-                           sites[k].height + (k ? 0.05 * normal(random) : 0), 0.0);
+        // Adding fails only when storage runs out.
+        if (!ds.addSite(name))
+            throw std::bad_alloc();
+        // Start coordinates a few centimetres off, as from a navigation solution. The draws are
+        // made height first, then longitude, then latitude, so that the same seed gives the same
+        // network whichever compiler built the generator.
+        const double elevation = sites[k].height + (k ? 0.05 * normal(random) : 0);
+        const double longitude = sites[k].longitude + (k ? 3e-7 * normal(random) : 0);
+        const double latitude = sites[k].latitude + (k ? 3e-7 * normal(random) : 0);
+        ds.setSitePosition({latitude, longitude, elevation, 0.0});
     }
     ds.firstSite();
     ds.setSiteFixed(1, 1, 1);
@@ -94,16 +100,17 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
         char from[16], to[16];
         std::snprintf(from, sizeof from, "%04d", a + 1);
         std::snprintf(to, sizeof to, "%04d", b + 1);
-        ds.addVector(from, to);
+        if (!ds.addVector(from, to))
+            throw std::bad_alloc();
         const Vector3 noise = {kSigmaHorizontal * normal(random), kSigmaHorizontal * normal(random),
                                kSigmaVertical * normal(random)};
         const Vector3 d = cartesianFromLocal(r0, noise);
-        ds.setVectorComponents(sites[b].xyz[0] - sites[a].xyz[0] + d[0],
-                               sites[b].xyz[1] - sites[a].xyz[1] + d[1],
-                               sites[b].xyz[2] - sites[a].xyz[2] + d[2], 2);
+        ds.setVectorComponents({sites[b].xyz[0] - sites[a].xyz[0] + d[0],
+                                sites[b].xyz[1] - sites[a].xyz[1] + d[1],
+                                sites[b].xyz[2] - sites[a].xyz[2] + d[2], kNeutralWeightDivisor});
         const Vector3 sigma =
             cartesianSigmasFromLocal(r0, {kSigmaHorizontal, kSigmaHorizontal, kSigmaVertical});
-        ds.setVectorCovariance(sigma[0], sigma[1], sigma[2], 0, 0, 0);
+        ds.setVectorCovariance({sigma, {0, 0, 0}});
     }
     return ds;
 }

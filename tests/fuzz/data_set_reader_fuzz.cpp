@@ -24,10 +24,10 @@ void examine(torvek::AdjustedDataSet& dataSet) {
             label.to[torvek::kVectorLabelSize - 1] != '\0')
             std::abort();
         double values[torvek::kVectorTestResultCount];
-        double a, b, c, d, e, f;
-        std::int32_t divisor;
-        dataSet.getVectorComponents(a, b, c, divisor);
-        dataSet.getVectorCovariance(a, b, c, d, e, f);
+        torvek::VectorComponents components;
+        torvek::ComponentPrecision precision;
+        dataSet.getVectorComponents(components);
+        dataSet.getVectorCovariance(precision);
         dataSet.getVectorTestResults(values);
         const std::size_t position = k;
         if (dataSet.seekVector(label) &&
@@ -41,15 +41,16 @@ void examine(torvek::AdjustedDataSet& dataSet) {
     k = 0;
     for (bool more = dataSet.firstSite(); more && k < kRecordsExamined;
          more = dataSet.nextSite(), ++k) {
-        double a, b, c, d, e, f;
-        dataSet.getSitePosition(a, b, c, d);
+        double a, b, c;
+        torvek::SitePosition position;
+        torvek::AdjustedSite adjusted;
+        dataSet.getSitePosition(position);
         dataSet.getSiteSigmas(a, b, c);
-        dataSet.getAdjustedSite(a, b, c, d, e, f);
+        dataSet.getAdjustedSite(adjusted);
         for (std::int32_t component = -1; component <= 3; ++component)
             dataSet.getConstraintResidual(component, a, b);
     }
-    double pairs[torvek::kBiasAprioriCount];
-    dataSet.getBiasApriori(pairs);
+    (void)dataSet.biasApriori();
     (void)dataSet.headerText();
 }
 

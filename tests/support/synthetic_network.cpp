@@ -118,20 +118,22 @@ ProjectDataSet SyntheticNetwork::toDataSet() const {
     ProjectDataSet ds;
     ds.setEllipsoid(semiMajorAxis, inverseFlattening);
     ds.setReferencePoint(referenceLatitude, referenceLongitude);
-    ds.setAdjustmentSettings(minimallyConstrained ? 1 : 0, confidenceLevel, 1.0);
+    ds.setAdjustmentSettings({std::uint8_t(minimallyConstrained ? 1 : 0), confidenceLevel, 1.0});
     ds.setBiasApriori(biasApriori);
     for (const SyntheticSite& s : sites) {
-        ds.addSite(s.name.c_str());
+        if (!ds.addSite(s.name.c_str()))
+            throw std::runtime_error("no room for site " + s.name);
         Triple start = startPosition(*this, s);
-        ds.setSitePosition(start[0], start[1], start[2] - s.geoidHeight, s.geoidHeight);
+        ds.setSitePosition({start[0], start[1], start[2] - s.geoidHeight, s.geoidHeight});
         ds.setSiteSigmas(s.sigma[0], s.sigma[1], s.sigma[2]);
         ds.setSiteFixed(s.fixed[0], s.fixed[1], s.fixed[2]);
         ds.setSiteInUse(s.inUse ? 1 : 0);
     }
     auto axes = localAxes(referenceLatitude, referenceLongitude);
     for (const SyntheticVector& v : vectors) {
-        ds.addVector(sites[v.from].name.c_str(), sites[v.to].name.c_str());
-        ds.setVectorComponents(v.observed[0], v.observed[1], v.observed[2], v.weightDivisor);
+        if (!ds.addVector(sites[v.from].name.c_str(), sites[v.to].name.c_str()))
+            throw std::runtime_error("no room for a vector");
+        ds.setVectorComponents({v.observed[0], v.observed[1], v.observed[2], v.weightDivisor});
         // Cartesian covariance of uncorrelated local components: R diag(s^2) R^T.
         double q[3][3];
         for (int r = 0; r < 3; ++r)
@@ -142,10 +144,11 @@ ProjectDataSet SyntheticNetwork::toDataSet() const {
             }
         double s[3] = {std::sqrt(q[0][0]), std::sqrt(q[1][1]), std::sqrt(q[2][2])};
         if (v.covarianceForm) {
-            ds.setVectorCovariance(s[0], s[1], s[2], q[0][1], q[0][2], q[1][2]);
+            ds.setVectorCovariance({{s[0], s[1], s[2]}, {q[0][1], q[0][2], q[1][2]}});
         } else {
-            ds.setVectorCovariance(s[0], s[1], s[2], q[0][1] / (s[0] * s[1]),
-                                   q[0][2] / (s[0] * s[2]), q[1][2] / (s[1] * s[2]));
+            ds.setVectorCovariance(
+                {{s[0], s[1], s[2]},
+                 {q[0][1] / (s[0] * s[1]), q[0][2] / (s[0] * s[2]), q[1][2] / (s[1] * s[2])}});
         }
         ds.setVectorInUse(v.inUse ? 1 : 0);
     }

@@ -1,15 +1,16 @@
-#include "front/project_json.h"
-
+// Reading a project document into a data set.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <limits>
 #include <map>
 #include <set>
 #include <utility>
 
 #include "dataset/vector_label.h"
+#include "front/project_fields.h"
+#include "front/project_json.h"
+#include "front/project_reading.h"
 #include "front/site_name_mapping.h"
 
 namespace torvek::front {
@@ -26,6 +27,8 @@ const std::vector<NamedEllipsoid>& namedEllipsoids() {
 
 namespace {
 
+using namespace fields;
+
 // Vector labels print the record number with "%05d": more digits would not fit.
 constexpr std::int64_t kLargestVectorRecordNumber = 99999;
 // Earth ellipsoids lie well inside these bounds; values outside them are a unit or typing slip.
@@ -36,265 +39,14 @@ constexpr double kInverseFlatteningMax = 350.0;
 // No GPS vector between points on the Earth is longer than its diameter (about 12 760 km).
 constexpr double kLongestVector = 2.0e7;
 // Elevations and geoid heights beyond these bounds (metres) cannot be terrestrial.
-constexpr double kLargestElevation = 100000.0;
-constexpr double kLargestGeoidHeight = 1000.0;
-
-// The error of an import: where and what. Thrown inside this file only.
-struct ImportError {
-    std::string where;
-    std::string what;
-};
-
-[[noreturn]] void fail(const std::string& where, const std::string& what) {
-    throw ImportError{where, what};
-}
-
-std::string describe(const Json& value) {
-    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    if (text.size() > 40) {
-        text = text.substr(0, 37) + "...";
-    }
-    return text;
-}
-
-std::string formatNumber(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15g", value);
-    return text;
-}
-
-std::string member(const std::string& path, const char* key) {
-    return path.empty() ? std::string(key) : path + "." + key;
-}
-
-const Json* find(const Json& object, const char* key) {
-    auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
-}
-
-void requireObject(const Json& value, const std::string& path) {
-    if (!value.is_object()) {
-        fail(path, "must be an object {...}, not " + describe(value));
-    }
-}
-
-// Refuses keys other than those allowed, so that a misspelt field is not silently ignored.
-void checkKeys(const Json& object, const std::string& path,
-               std::initializer_list<const char*> allowed) {
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        bool known = false;
-        for (const char* key : allowed) {
-            known = known || it.key() == key;
-        }
-        if (!known) {
-            std::string list;
-            for (const char* key : allowed) {
-                list += list.empty() ? "" : ", ";
-                list += key;
-            }
-            fail(member(path, it.key().c_str()), "unknown field (known here: " + list + ")");
-        }
-    }
-}
-
-struct Range {
-    double low = -std::numeric_limits<double>::max();
-    double high = std::numeric_limits<double>::max();
-    bool allowNonFinite = false;  // results may hold NaN or infinities, written as strings
-};
-
-double toNumber(const Json& value, const std::string& path, const Range& range) {
-    double number = 0.0;
-    if (value.is_number()) {
-        number = value.get<double>();
-    } else if (range.allowNonFinite && value.is_string() &&
-               (value == "NaN" || value == "Infinity" || value == "-Infinity")) {
-        const std::string text = value.get<std::string>();
-        return text == "NaN"        ? std::numeric_limits<double>::quiet_NaN()
-               : text == "Infinity" ? std::numeric_limits<double>::infinity()
-                                    : -std::numeric_limits<double>::infinity();
-    } else {
-        fail(path, "must be a number, not " + describe(value));
-    }
-    if (!std::isfinite(number)) {
-        fail(path, "must be a finite number");
-    }
-    if (number < range.low || number > range.high) {
-        fail(path, "must lie between " + formatNumber(range.low) + " and " +
-                       formatNumber(range.high) + ", not " + formatNumber(number));
-    }
-    return number;
-}
-
-double requiredNumber(const Json& object, const std::string& path, const char* key,
-                      const Range& range) {
-    const Json* value = find(object, key);
-    if (value == nullptr) {
-        fail(member(path, key), "is missing");
-    }
-    return toNumber(*value, member(path, key), range);
-}
-
-double optionalNumber(const Json& object, const std::string& path, const char* key, double fallback,
-                      const Range& range) {
-    const Json* value = find(object, key);
-    return value == nullptr ? fallback : toNumber(*value, member(path, key), range);
-}
-
-std::int64_t toInteger(const Json& value, const std::string& path, std::int64_t low,
-                       std::int64_t high) {
-    if (!value.is_number_integer()) {
-        fail(path, "must be a whole number, not " + describe(value));
-    }
-    std::int64_t number = 0;
-    if (value.is_number_unsigned()) {
-        const std::uint64_t u = value.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(high)) {
-            fail(path, "must lie between " + std::to_string(low) + " and " + std::to_string(high));
-        }
-        number = static_cast<std::int64_t>(u);
-    } else {
-        number = value.get<std::int64_t>();
-    }
-    if (number < low || number > high) {
-        fail(path, "must lie between " + std::to_string(low) + " and " + std::to_string(high) +
-                       ", not " + std::to_string(number));
-    }
-    return number;
-}
-
-std::int64_t optionalInteger(const Json& object, const std::string& path, const char* key,
-                             std::int64_t fallback, std::int64_t low, std::int64_t high) {
-    const Json* value = find(object, key);
-    return value == nullptr ? fallback : toInteger(*value, member(path, key), low, high);
-}
-
-bool optionalBool(const Json& object, const std::string& path, const char* key, bool fallback) {
-    const Json* value = find(object, key);
-    if (value == nullptr) {
-        return fallback;
-    }
-    if (!value->is_boolean()) {
-        fail(member(path, key), "must be true or false, not " + describe(*value));
-    }
-    return value->get<bool>();
-}
-
-std::string requiredString(const Json& object, const std::string& path, const char* key) {
-    const Json* value = find(object, key);
-    if (value == nullptr) {
-        fail(member(path, key), "is missing");
-    }
-    if (!value->is_string()) {
-        fail(member(path, key), "must be a text in quotes, not " + describe(*value));
-    }
-    return value->get<std::string>();
-}
-
-// A fixed number of bytes written as hexadecimal digits (the preserved blocks).
-template <std::size_t N>
-void readHex(const Json& object, const std::string& path, const char* key,
-             std::array<std::uint8_t, N>& bytes) {
-    const Json* value = find(object, key);
-    if (value == nullptr) {
-        return;
-    }
-    const std::string where = member(path, key);
-    if (!value->is_string() || value->get<std::string>().size() != 2 * N) {
-        fail(where, "must be a text of " + std::to_string(2 * N) + " hexadecimal digits");
-    }
-    const std::string text = value->get<std::string>();
-    for (std::size_t i = 0; i < N; ++i) {
-        unsigned byte = 0;
-        for (std::size_t j = 0; j < 2; ++j) {
-            const char c = text[2 * i + j];
-            unsigned digit = 0;
-            if (c >= '0' && c <= '9') {
-                digit = static_cast<unsigned>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                digit = static_cast<unsigned>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                digit = static_cast<unsigned>(c - 'A' + 10);
-            } else {
-                fail(where, "must hold hexadecimal digits only");
-            }
-            byte = byte * 16 + digit;
-        }
-        bytes[i] = static_cast<std::uint8_t>(byte);
-    }
-}
-
-template <std::size_t N>
-std::string hexText(const std::array<std::uint8_t, N>& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text;
-}
-
-template <std::size_t N>
-bool allZero(const std::array<std::uint8_t, N>& bytes) {
-    for (std::uint8_t b : bytes) {
-        if (b != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Three numbers under three keys, e.g. {"latitude": .., "longitude": .., "elevation": ..}.
-void readTriple(const Json& parent, const std::string& path, const char* key,
-                const char* const names[3], double* out[3], const Range& range) {
-    const Json* object = find(parent, key);
-    if (object == nullptr) {
-        return;
-    }
-    const std::string where = member(path, key);
-    requireObject(*object, where);
-    checkKeys(*object, where, {names[0], names[1], names[2]});
-    for (int i = 0; i < 3; ++i) {
-        *out[i] = optionalNumber(*object, where, names[i], *out[i], range);
-    }
-}
-
-void readArray3(const Json& parent, const std::string& path, const char* key,
-                std::array<double, 3>& out, const Range& range) {
-    const Json* value = find(parent, key);
-    if (value == nullptr) {
-        return;
-    }
-    const std::string where = member(path, key);
-    if (!value->is_array() || value->size() != 3) {
-        fail(where, "must be a list of three numbers");
-    }
-    for (std::size_t i = 0; i < 3; ++i) {
-        out[i] = toNumber((*value)[i], where + "[" + std::to_string(i) + "]", range);
-    }
-}
-
-const char* const kLatLonElev[3] = {"latitude", "longitude", "elevation"};
-const char* const kXyz[3] = {"x", "y", "z"};
-const char* const kCorrelationKeys[3] = {"xy", "xz", "yz"};
-const char* const kNeu[3] = {"north", "east", "up"};
-const char* const kBiasNames[4] = {"rotationNorth", "rotationEast", "rotationUp", "scale"};
-const char* const kBiasResultNames[7] = {"rotationNorth", "rotationEast", "rotationUp", "scale",
-                                         "rotationX",     "rotationY",    "rotationZ"};
-
-const Range kAnyNumber{};
-const Range kResultNumber{-std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
-                          true};
-const Range kNonNegative{0.0, std::numeric_limits<double>::max()};
-
-// ---- Reading -----------------------------------------------------------------------------------
 
 struct Reader {
     const ImportOptions& options;
     ImportReport& report;
-    SiteNameMapping names;
+    SiteNameMapping names{};
     bool resultsNoted = false;
+    PositionForms positionForms{};
+    PrecisionTally precision{};
 
     void noteIgnoredResults() {
         if (!resultsNoted) {
@@ -395,7 +147,7 @@ struct Reader {
             double pairs[kBiasAprioriCount] = {};
             ds.setBiasApriori(pairs);
         }
-        ds.setAdjustmentSettings(minimallyConstrained, confidence, scale);
+        ds.setAdjustmentSettings({minimallyConstrained, confidence, scale});
     }
 
     void readSiteResults(const Json& site, const std::string& path, SiteRecord& record) {
@@ -437,15 +189,18 @@ struct Reader {
         const std::string name = requiredString(site, path, "name");
         path += " (\"" + name + "\")";
         checkKeys(site, path,
-                  {"name", "record", "latitude", "longitude", "elevation", "geoidHeight", "sigmas",
-                   "fixed", "inUse", "spare", "results"});
+                  {"name", "record", "latitude", "longitude", "elevation", "ellipsoidalHeight", "x",
+                   "y", "z", "geoidHeight", "sigmas", "fixed", "inUse"},
+                  {"spare", "results"});
         std::string problem;
         if (!names.add(name, problem, report.notes)) {
             fail(member(path, "name"), problem);
         }
         std::string stored;
         names.find(name, stored);
-        ds.addSite(stored.c_str());
+        if (!ds.addSite(stored.c_str())) {
+            fail(path, "no room for another site");
+        }
         SiteRecord& record = *ds.currentSite();
         if (numbered != (find(site, "record") != nullptr)) {
             fail(member(path, "record"), "record numbers must be given for every site or for none");
@@ -457,14 +212,9 @@ struct Reader {
         record.recordSpare = static_cast<std::int32_t>(
             optionalInteger(site, path, "spare", 0, std::numeric_limits<std::int32_t>::min(),
                             std::numeric_limits<std::int32_t>::max()));
-        record.latitude = requiredNumber(site, path, "latitude", {-90.0, 90.0});
-        record.longitude = requiredNumber(site, path, "longitude", {-180.0, 360.0});
-        record.elevation =
-            requiredNumber(site, path, "elevation", {-kLargestElevation, kLargestElevation});
-        record.geoidHeight = optionalNumber(site, path, "geoidHeight", 0.0,
-                                            {-kLargestGeoidHeight, kLargestGeoidHeight});
-        double* sigmas[3] = {&record.latitudeSigma, &record.longitudeSigma, &record.elevationSigma};
-        readTriple(site, path, "sigmas", kLatLonElev, sigmas, kNonNegative);
+        const EllipsoidParameters shape = ds.ellipsoid();
+        const ProjectEllipsoid ellipsoid{shape.semiMajorAxis, shape.inverseFlattening};
+        readSitePosition(site, path, ellipsoid, record, positionForms);
         if (const Json* fixed = find(site, "fixed")) {
             const std::string where = member(path, "fixed");
             if (fixed->is_boolean()) {
@@ -553,7 +303,8 @@ struct Reader {
         path += " (\"" + from + "\" to \"" + to + "\")";
         checkKeys(vector, path,
                   {"from", "to", "record", "dX", "dY", "dZ", "sigmas", "correlations",
-                   "covariances", "weightDivisor", "inUse", "spare", "results"});
+                   "covariances", "covariance", "weightDivisor", "inUse"},
+                  {"spare", "results"});
         std::string storedFrom, storedTo;
         if (!names.find(from, storedFrom)) {
             fail(member(path, "from"), "no site is named \"" + from + "\"");
@@ -564,7 +315,9 @@ struct Reader {
         if (foldAsciiCase(storedFrom) == foldAsciiCase(storedTo)) {
             fail(path, "a vector must join two different sites");
         }
-        ds.addVector(storedFrom.c_str(), storedTo.c_str());
+        if (!ds.addVector(storedFrom.c_str(), storedTo.c_str())) {
+            fail(path, "no room for another vector");
+        }
         VectorRecord& record = *ds.currentVector();
         if (numbered != (find(vector, "record") != nullptr)) {
             fail(member(path, "record"),
@@ -583,48 +336,7 @@ struct Reader {
         record.deltaY = requiredNumber(vector, path, "dY", {-kLongestVector, kLongestVector});
         record.deltaZ = requiredNumber(vector, path, "dZ", {-kLongestVector, kLongestVector});
 
-        const Json* sigmas = find(vector, "sigmas");
-        if (sigmas == nullptr) {
-            fail(member(path, "sigmas"),
-                 "is missing (give {\"x\": .., \"y\": .., \"z\": ..} in "
-                 "metres)");
-        }
-        const std::string sigmaPath = member(path, "sigmas");
-        requireObject(*sigmas, sigmaPath);
-        checkKeys(*sigmas, sigmaPath, {"x", "y", "z"});
-        record.sigmaX = requiredNumber(*sigmas, sigmaPath, "x", kNonNegative);
-        record.sigmaY = requiredNumber(*sigmas, sigmaPath, "y", kNonNegative);
-        record.sigmaZ = requiredNumber(*sigmas, sigmaPath, "z", kNonNegative);
-        for (double s : {record.sigmaX, record.sigmaY, record.sigmaZ}) {
-            if (s < kMinimumSigma || s > kMaximumVectorSigma) {
-                report.notes.push_back(sigmaPath +
-                                       ": the program holds vector sigmas between 0.001 and 100 m");
-                break;
-            }
-        }
-
-        const Json* correlations = find(vector, "correlations");
-        const Json* covariances = find(vector, "covariances");
-        if (correlations != nullptr && covariances != nullptr) {
-            fail(path, "give either \"correlations\" or \"covariances\", not both");
-        }
-        // The data set holds either correlation coefficients or, when any value lies outside
-        // [-1, 1], covariances in square metres; the two keys keep the meanings apart.
-        double* values[3] = {&record.correlationXY, &record.correlationXZ, &record.correlationYZ};
-        if (correlations != nullptr) {
-            readTriple(vector, path, "correlations", kCorrelationKeys, values, {-1.0, 1.0});
-        } else if (covariances != nullptr) {
-            readTriple(vector, path, "covariances", kCorrelationKeys, values, kAnyNumber);
-            bool outside = false;
-            for (double* v : values) {
-                outside = outside || std::fabs(*v) > 1.0;
-            }
-            if (!outside) {
-                fail(member(path, "covariances"),
-                     "the program reads values within [-1, 1] as correlations; give them as "
-                     "\"correlations\" instead");
-            }
-        }
+        readVectorPrecision(vector, path, record, precision, report.notes);
         record.weightDivisor = static_cast<std::int32_t>(
             optionalInteger(vector, path, "weightDivisor", kNeutralWeightDivisor, 1,
                             std::numeric_limits<std::int32_t>::max()));
@@ -811,9 +523,8 @@ struct Reader {
 
     void read(const Json& root, AdjustedDataSet& ds) {
         requireObject(root, "the document");
-        checkKeys(
-            root, "",
-            {"format", "version", "title", "settings", "sites", "vectors", "results", "preserved"});
+        checkKeys(root, "", {"format", "version", "title", "settings", "sites", "vectors"},
+                  {"results", "preserved"});
         if (const Json* format = find(root, "format")) {
             if (*format != "torvek-project") {
                 fail("format", "must be \"torvek-project\", not " + describe(*format));
@@ -858,8 +569,14 @@ struct Reader {
         }
         const bool vectorsNumbered = !vectors->empty() && (*vectors)[0].is_object() &&
                                      find((*vectors)[0], "record") != nullptr;
+        for (const std::string& note : positionNotes(positionForms)) {
+            report.notes.push_back(note);
+        }
         for (std::size_t i = 0; i < vectors->size(); ++i) {
             readVector((*vectors)[i], i, vectorsNumbered, ds);
+        }
+        for (const std::string& note : precisionNotes(precision)) {
+            report.notes.push_back(note);
         }
         checkVectorNumbers(ds);
         readRunResults(root, ds);
@@ -909,225 +626,73 @@ std::size_t quotedTokenAt(const std::string& text, const std::string& message) {
     return at == std::string::npos ? 0 : at;
 }
 
-// The library's message without its own tags ("[json.exception.parse_error.101] ...") and
-// position, which ours gives.
+// The library's message without its own tag ("[json.exception.parse_error.101] ") and, for a
+// parse error, its position, which ours gives.
 std::string parserMessage(const std::string& what) {
+    if (what.rfind("[json.exception.", 0) != 0) {
+        return what;
+    }
     const std::size_t colon = what.find(": ");
-    if (what.rfind("[json.exception.", 0) == 0 && colon != std::string::npos) {
+    if (colon != std::string::npos) {
         return what.substr(colon + 2);
     }
     const std::size_t tagEnd = what.find("] ");
-    return what.rfind("[json.exception.", 0) == 0 && tagEnd != std::string::npos
-               ? what.substr(tagEnd + 2)
-               : what;
-}
-
-// Line and column (both from 1) of a byte offset in the text.
-std::string lineAndColumn(const std::string& text, std::size_t offset) {
-    std::size_t line = 1, column = 1;
-    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            column = 1;
-        } else {
-            ++column;
-        }
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
-// ---- Writing -----------------------------------------------------------------------------------
-
-Json number(double value) {
-    if (std::isnan(value)) {
-        return "NaN";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "Infinity" : "-Infinity";
-    }
-    return value;
-}
-
-Json triple(const char* const names[3], double a, double b, double c) {
-    Json object = Json::object();
-    object[names[0]] = number(a);
-    object[names[1]] = number(b);
-    object[names[2]] = number(c);
-    return object;
-}
-
-Json array3(const std::array<double, 3>& values) {
-    return Json::array({number(values[0]), number(values[1]), number(values[2])});
-}
-
-Json siteJson(const SiteRecord& s) {
-    Json site = Json::object();
-    site["name"] = projectSiteName(s.name.data());
-    site["record"] = s.recordNumber;
-    if (s.recordSpare != 0) {
-        site["spare"] = s.recordSpare;
-    }
-    site["latitude"] = number(s.latitude);
-    site["longitude"] = number(s.longitude);
-    site["elevation"] = number(s.elevation);
-    site["geoidHeight"] = number(s.geoidHeight);
-    site["sigmas"] = triple(kLatLonElev, s.latitudeSigma, s.longitudeSigma, s.elevationSigma);
-    site["fixed"] = {{"latitude", s.latitudeFixed != 0},
-                     {"longitude", s.longitudeFixed != 0},
-                     {"elevation", s.elevationFixed != 0}};
-    site["inUse"] = s.inUse != 0;
-    Json results = Json::object();
-    results["adjusted"] =
-        triple(kLatLonElev, s.adjustedLatitude, s.adjustedLongitude, s.adjustedElevation);
-    results["sigmas"] = triple(kLatLonElev, s.adjustedLatitudeSigma, s.adjustedLongitudeSigma,
-                               s.adjustedElevationSigma);
-    results["lastCorrection"] =
-        triple(kLatLonElev, s.lastCorrection[0], s.lastCorrection[1], s.lastCorrection[2]);
-    results["constraintResiduals"] = triple(kLatLonElev, s.constraintResidual[0],
-                                            s.constraintResidual[1], s.constraintResidual[2]);
-    results["normalizedConstraintResiduals"] =
-        triple(kLatLonElev, s.normalizedConstraintResidual[0], s.normalizedConstraintResidual[1],
-               s.normalizedConstraintResidual[2]);
-    site["results"] = results;
-    return site;
-}
-
-Json vectorJson(const VectorRecord& v) {
-    Json vector = Json::object();
-    vector["from"] = projectSiteName(v.fromSite.data());
-    vector["to"] = projectSiteName(v.toSite.data());
-    vector["record"] = v.recordNumber;
-    if (v.recordSpare != 0) {
-        vector["spare"] = v.recordSpare;
-    }
-    vector["dX"] = number(v.deltaX);
-    vector["dY"] = number(v.deltaY);
-    vector["dZ"] = number(v.deltaZ);
-    vector["sigmas"] = triple(kXyz, v.sigmaX, v.sigmaY, v.sigmaZ);
-    const bool covariances = std::fabs(v.correlationXY) > 1.0 || std::fabs(v.correlationXZ) > 1.0 ||
-                             std::fabs(v.correlationYZ) > 1.0;
-    vector[covariances ? "covariances" : "correlations"] =
-        triple(kCorrelationKeys, v.correlationXY, v.correlationXZ, v.correlationYZ);
-    vector["weightDivisor"] = v.weightDivisor;
-    vector["inUse"] = v.inUse != 0;
-    Json results = Json::object();
-    results["localSigmas"] = triple(kNeu, v.localSigmaNorth, v.localSigmaEast, v.localSigmaUp);
-    results["localCorrelations"] = array3(v.localCorrelation);
-    results["adjusted"] = {{"dX", number(v.adjustedDeltaX)}, {"dY", number(v.adjustedDeltaY)},
-                           {"dZ", number(v.adjustedDeltaZ)}, {"north", number(v.adjustedNorth)},
-                           {"east", number(v.adjustedEast)}, {"up", number(v.adjustedUp)}};
-    const auto& t = v.vectorTestResults;
-    results["residuals"] = {{"x", number(t[0])},     {"y", number(t[1])},    {"z", number(t[2])},
-                            {"north", number(t[6])}, {"east", number(t[7])}, {"up", number(t[8])}};
-    results["normalizedResiduals"] = {{"x", number(t[3])},     {"y", number(t[4])},
-                                      {"z", number(t[5])},     {"north", number(t[9])},
-                                      {"east", number(t[10])}, {"up", number(t[11])}};
-    results["adjustedLocalSigmas"] =
-        triple(kNeu, v.adjustedLocalSigmaNorth, v.adjustedLocalSigmaEast, v.adjustedLocalSigmaUp);
-    results["adjustedLocalCorrelations"] = array3(v.adjustedLocalCorrelation);
-    results["adjustedSigmas"] = triple(kXyz, v.adjustedSigmaX, v.adjustedSigmaY, v.adjustedSigmaZ);
-    results["adjustedCorrelations"] = triple(kCorrelationKeys, v.adjustedCorrelationXY,
-                                             v.adjustedCorrelationXZ, v.adjustedCorrelationYZ);
-    vector["results"] = results;
-    return vector;
-}
-
-Json ellipsoidJson(const DataSetHeader& header) {
-    for (const NamedEllipsoid& e : namedEllipsoids()) {
-        if (e.semiMajorAxis == header.semiMajorAxis &&
-            e.inverseFlattening == header.inverseFlattening) {
-            return e.name;
-        }
-    }
-    return {{"semiMajorAxis", number(header.semiMajorAxis)},
-            {"inverseFlattening", number(header.inverseFlattening)}};
-}
-
-// The bytes that the program keeps without reading them, when they differ from what an import
-// writes: a fresh header and one adjustment record numbered 1.
-Json preservedJson(const DataSetHeader& header, const AdjustmentRecord* record) {
-    Json preserved = Json::object();
-    const DataSetHeader fresh;
-    if (!allZero(header.headerReserved)) {
-        preserved["headerReserved"] = hexText(header.headerReserved);
-    }
-    if (header.headerOption1 != fresh.headerOption1 ||
-        header.headerOption2 != fresh.headerOption2) {
-        preserved["headerOptions"] = {header.headerOption1, header.headerOption2};
-    }
-    if (!allZero(header.headerPadding)) {
-        preserved["headerPadding"] = hexText(header.headerPadding);
-    }
-    if (header.headerValue1 != 0 || header.headerValue2 != 0) {
-        preserved["headerValues"] = {header.headerValue1, header.headerValue2};
-    }
-    if (record != nullptr) {
-        if (record->recordNumber != 1) {
-            preserved["adjustmentRecord"] = record->recordNumber;
-        }
-        if (!allZero(record->headerReserved)) {
-            preserved["adjustmentReserved"] = hexText(record->headerReserved);
-        }
-        if (!allZero(record->flagPadding)) {
-            preserved["flagPadding"] = hexText(record->flagPadding);
-        }
-        bool reservedZero = true;
-        for (double v : record->reserved) {
-            reservedZero = reservedZero && v == 0.0 && !std::signbit(v);
-        }
-        if (!reservedZero) {
-            Json values = Json::array();
-            for (double v : record->reserved) {
-                values.push_back(number(v));
-            }
-            preserved["reservedValues"] = values;
-        }
-        if (!allZero(record->trailingPadding)) {
-            preserved["trailingPadding"] = hexText(record->trailingPadding);
-        }
-    }
-    return preserved;
+    return tagEnd == std::string::npos ? what : what.substr(tagEnd + 2);
 }
 
 }  // namespace
 
-bool importProject(const std::string& text, const std::string& sourceName,
-                   const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report) {
-    report = ImportReport{};
+bool parseProjectText(const std::string& text, const std::string& sourceName, Json& document,
+                      std::string& error) {
     if (text.size() > kMaximumProjectSize) {
-        report.error = sourceName + ": the file is larger than " +
-                       std::to_string(kMaximumProjectSize >> 20) + " MiB";
+        error = sourceName + ": the file is larger than " +
+                std::to_string(kMaximumProjectSize >> 20) + " MiB";
         return false;
     }
     // The parser descends once per bracket: a file of brackets nested a hundred thousand deep
     // would exhaust the stack.
     if (const std::size_t deep = tooDeepAt(text); deep != std::string::npos) {
-        report.error = sourceName + ": " + lineAndColumn(text, deep) +
-                       ": arrays and objects nested more than " + std::to_string(kMaximumNesting) +
-                       " deep";
+        error = sourceName + ": " + lineAndColumn(text, deep) +
+                ": arrays and objects nested more than " + std::to_string(kMaximumNesting) +
+                " deep";
         return false;
     }
-    Json root;
     try {
-        root = Json::parse(text, nullptr, true, true);
+        document = Json::parse(text, nullptr, true, true);
     } catch (const Json::parse_error& e) {
         const std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
-        report.error =
-            sourceName + ": " + lineAndColumn(text, offset) + ": " + parserMessage(e.what());
+        error = sourceName + ": " + lineAndColumn(text, offset) + ": " + parserMessage(e.what());
         return false;
     } catch (const Json::exception& e) {
         // A number beyond the range of a double (1e400) and the like: the library gives no
         // position, but quotes the token.
-        report.error = sourceName + ": " + lineAndColumn(text, quotedTokenAt(text, e.what())) +
-                       ": " + parserMessage(e.what());
+        error = sourceName + ": " + lineAndColumn(text, quotedTokenAt(text, e.what())) + ": " +
+                parserMessage(e.what());
         return false;
     }
+    return true;
+}
+
+bool importProject(const std::string& text, const std::string& sourceName,
+                   const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report) {
+    report = ImportReport{};
+    Json root;
+    if (!parseProjectText(text, sourceName, root, report.error)) {
+        return false;
+    }
+    return importProjectDocument(root, sourceName, options, dataSet, report);
+}
+
+bool importProjectDocument(const Json& root, const std::string& sourceName,
+                           const ImportOptions& options, AdjustedDataSet& dataSet,
+                           ImportReport& report) {
+    report = ImportReport{};
     AdjustedDataSet built;
     built.setFileName(dataSet.fileName().c_str());
-    Reader reader{options, report, {}};
+    Reader reader{options, report};
     try {
         reader.read(root, built);
-    } catch (const ImportError& e) {
+    } catch (const fields::FieldError& e) {
         report.error = sourceName + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what;
         return false;
     } catch (const Json::exception& e) {
@@ -1136,129 +701,6 @@ bool importProject(const std::string& text, const std::string& sourceName,
     }
     dataSet = std::move(built);
     return true;
-}
-
-Json exportProject(const AdjustedDataSet& dataSet) {
-    const DataSetHeader& header = dataSet.headerRecord();
-    const AdjustmentRecord* record =
-        dataSet.adjustmentRecords().empty() ? nullptr : &dataSet.adjustmentRecords().back();
-    Json root = Json::object();
-    root["format"] = "torvek-project";
-    root["version"] = 1;
-    root["title"] = dataSet.headerText();
-
-    Json settings = Json::object();
-    settings["ellipsoid"] = ellipsoidJson(header);
-    settings["referencePoint"] = {{"latitude", number(header.referenceLatitude)},
-                                  {"longitude", number(header.referenceLongitude)}};
-    settings["confidenceLevel"] = number(header.confidenceLevel);
-    settings["vectorSigmaScale"] = number(header.vectorSigmaScale);
-    settings["minimallyConstrained"] = record != nullptr && record->minimallyConstrained != 0;
-    Json bias = Json::object();
-    for (int k = 0; k < 4; ++k) {
-        const double value = record != nullptr ? record->aprioriBias[2 * k] : 0.0;
-        const double sigma = record != nullptr ? record->aprioriBias[2 * k + 1] : 0.0;
-        bias[kBiasNames[k]] = {{"value", number(value)}, {"sigma", number(sigma)}};
-    }
-    settings["datumBias"] = bias;
-    root["settings"] = settings;
-
-    Json sites = Json::array();
-    for (const SiteRecord& s : dataSet.sites()) {
-        sites.push_back(siteJson(s));
-    }
-    root["sites"] = sites;
-    Json vectors = Json::array();
-    for (const VectorRecord& v : dataSet.vectors()) {
-        vectors.push_back(vectorJson(v));
-    }
-    root["vectors"] = vectors;
-
-    if (record != nullptr) {
-        Json results = Json::object();
-        results["succeeded"] = record->adjustmentSucceeded != 0;
-        results["observations"] = record->observationCount;
-        results["unknowns"] = record->unknownCount;
-        results["degreesOfFreedom"] = record->degreesOfFreedom;
-        results["iterations"] = record->iterationCount;
-        results["chiSquare"] = number(record->chiSquare);
-        results["chiSquareLower"] = number(record->chiSquareLower);
-        results["chiSquareUpper"] = number(record->chiSquareUpper);
-        results["tauCriticalValue"] = number(record->tauCriticalValue);
-        results["unitWeightStandardError"] = number(record->unitWeightStandardError);
-        Json biasResults = Json::object();
-        for (int k = 0; k < 7; ++k) {
-            biasResults[kBiasResultNames[k]] = {{"value", number(record->biasResults[2 * k])},
-                                                {"sigma", number(record->biasResults[2 * k + 1])}};
-        }
-        results["datumBias"] = biasResults;
-        root["results"] = results;
-    }
-    Json preserved = preservedJson(header, record);
-    if (!preserved.empty()) {
-        root["preserved"] = preserved;
-    }
-    return root;
-}
-
-namespace {
-
-// Lines of the exported text stay within this width where they can: small objects and lists are
-// written on one line, so that a site or a vector reads as a short block.
-constexpr std::size_t kLineWidth = 100;
-
-std::string scalarText(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-std::string inlineText(const Json& value) {
-    if (value.is_object()) {
-        std::string out = "{";
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            out += (it == value.begin() ? "" : ", ") + scalarText(Json(it.key())) + ": " +
-                   inlineText(it.value());
-        }
-        return out + "}";
-    }
-    if (value.is_array()) {
-        std::string out = "[";
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            out += (i ? ", " : "") + inlineText(value[i]);
-        }
-        return out + "]";
-    }
-    return scalarText(value);
-}
-
-void writeValue(std::string& out, const Json& value, std::size_t indent, std::size_t column) {
-    const std::string flat = inlineText(value);
-    if (!value.is_structured() || value.empty() || column + flat.size() <= kLineWidth) {
-        out += flat;
-        return;
-    }
-    const std::string inner(indent + 2, ' ');
-    out += value.is_object() ? "{\n" : "[\n";
-    std::size_t i = 0;
-    for (auto it = value.begin(); it != value.end(); ++it, ++i) {
-        out += inner;
-        std::size_t used = inner.size();
-        if (value.is_object()) {
-            const std::string key = scalarText(Json(it.key())) + ": ";
-            out += key;
-            used += key.size();
-        }
-        writeValue(out, it.value(), indent + 2, used);
-        out += i + 1 < value.size() ? ",\n" : "\n";
-    }
-    out += std::string(indent, ' ') + (value.is_object() ? "}" : "]");
-}
-
-}  // namespace
-
-std::string exportProjectText(const AdjustedDataSet& dataSet) {
-    std::string out;
-    writeValue(out, exportProject(dataSet), 0, 0);
-    return out + "\n";
 }
 
 }  // namespace torvek::front
