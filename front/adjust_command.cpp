@@ -488,15 +488,15 @@ int runAdjust(const AdjustOptions& options) {
     const std::string outputName = nameInRunFolder(output, "output.dat");
     // The program's output starts as a copy of its input: without results there, whatever the
     // output holds afterwards was written by this run.
-    {
-        DataSetContents contents;
-        const std::vector<std::uint8_t> image = input.writeImage();
-        decodeDataSet(image, contents);
-        clearRunResults(contents);
-        if (!writeDataSetFile(folder.file(inputName), contents)) {
-            say("torvek-front: " + folder.file(inputName) + ": cannot be written\n");
-            return kExitBadInput;
-        }
+    DataSetContents prepared;
+    bool written = decodeDataSet(input.writeImage(), prepared);
+    if (written) {
+        clearRunResults(prepared);
+        written = writeDataSetFile(folder.file(inputName), prepared);
+    }
+    if (!written) {
+        say("torvek-front: " + folder.file(inputName) + ": cannot be written\n");
+        return kExitBadInput;
     }
 
     ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);

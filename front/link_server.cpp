@@ -156,14 +156,8 @@ bool receive(Channel& channel, const LinkHandlers& handlers, ChildOutcome& outco
     return true;
 }
 
-// Sends what it can of the pending answers; false when the peer is gone or stopped reading for
-// so long that its answers no longer fit.
-bool sendAnswers(Channel& channel, ChildOutcome& outcome) {
-    if (channel.answers.size() > kMaximumPendingAnswers) {
-        outcome.protocolErrors.push_back(
-            "frames sent without reading their answers; the endpoint was closed");
-        return false;
-    }
+// Sends what it can of the pending answers; false when the peer is gone.
+bool sendAnswers(Channel& channel) {
     const ssize_t sent = ::send(channel.fd, channel.answers.data(), channel.answers.size(),
                                 MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent < 0) {
@@ -385,7 +379,12 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
             }
             if (keep && !channel.answers.empty() &&
                 (watch[i].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-                keep = sendAnswers(channel, outcome);
+                keep = sendAnswers(channel);
+            }
+            if (keep && channel.answers.size() > kMaximumPendingAnswers) {
+                outcome.protocolErrors.push_back(
+                    "frames sent without reading their answers; the endpoint was closed");
+                keep = false;
             }
             if (keep && channel.waiting() &&
                 Clock::now() - channel.waitingSince >= std::chrono::milliseconds(kStallTimeoutMs)) {
