@@ -1,7 +1,5 @@
 #include "front/run_files.h"
 
-#include <dirent.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,11 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "front/file_output.h"
+
 namespace torvek::front {
 namespace {
 
-// The middle of a run folder's name, between the output's name and the front end's process id.
-constexpr const char* kRunFolderTag = ".run-";
+// The tag of a run folder's name (scratchPattern).
+constexpr const char* kRunFolderTag = "run";
 
 // `path` made absolute with "." and ".." taken by name, for a folder that does not exist.
 std::string textualAbsolute(const std::string& path) {
@@ -53,29 +53,6 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
     const std::size_t slash = path.find_last_of('/');
     folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     name = slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string runFolderPrefix(const std::string& outputName) {
-    return "." + outputName + kRunFolderTag;
-}
-
-// Removes the files in `folder`, then the folder; what cannot be removed stays.
-void removeFolder(const std::string& folder) {
-    if (DIR* listing = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(listing)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                ::unlink((folder + "/" + name).c_str());
-            }
-        }
-        ::closedir(listing);
-    }
-    ::rmdir(folder.c_str());
-}
-
-// True when the process `pid` no longer exists.
-bool processGone(long pid) {
-    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace
@@ -133,40 +110,18 @@ std::string findPathClash(const std::vector<std::string>& inputs,
 }
 
 void RunFolder::removeStale(const std::string& output) {
-    std::string folder, name;
-    splitPath(output, folder, name);
-    const std::string prefix = runFolderPrefix(name);
-    std::vector<std::string> stale;
-    if (DIR* listing = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(listing)) {
-            const std::string entryName = entry->d_name;
-            if (entryName.rfind(prefix, 0) != 0) {
-                continue;
-            }
-            const long pid = std::strtol(entryName.c_str() + prefix.size(), nullptr, 10);
-            if (processGone(pid)) {
-                stale.push_back(folder + entryName);
-            }
-        }
-        ::closedir(listing);
-    }
-    for (const std::string& path : stale) {
-        removeFolder(path);
-    }
+    removeStaleScratch(resolvedPath(output), kRunFolderTag);
 }
 
 RunFolder::~RunFolder() {
     if (!path_.empty()) {
-        removeFolder(path_);
+        removeScratch(path_);
     }
 }
 
 bool RunFolder::create(const std::string& output, std::string& error) {
     // Absolute, since the program runs with the folder as its working directory.
-    std::string folder, name;
-    splitPath(resolvedPath(output), folder, name);
-    std::string pattern =
-        folder + runFolderPrefix(name) + std::to_string(static_cast<long>(::getpid())) + "-XXXXXX";
+    std::string pattern = scratchPattern(resolvedPath(output), kRunFolderTag);
     if (::mkdtemp(pattern.data()) == nullptr) {
         error = pattern.substr(0, pattern.size() - 7) + ": cannot be created (" +
                 std::strerror(errno) + ")";

@@ -180,7 +180,7 @@ TEST(FrontEndSafety, RunsThatDoNotFinishLeaveTheEarlierOutputsWhole) {
     }
 
     // A folder left by a front end that was killed is removed by the next run; one of a front
-    // end still running (this process) is not.
+    // end still running (this test's process) is not.
     const std::string stale = dir + "/.out.dat.run-2147483646-abcdef";
     const std::string live = dir + "/.out.dat.run-" + std::to_string(::getpid()) + "-abcdef";
     for (const std::string& f : {stale, live}) {
@@ -190,6 +190,11 @@ TEST(FrontEndSafety, RunsThatDoNotFinishLeaveTheEarlierOutputsWhole) {
     EXPECT_EQ(front(adjust).exitCode, 0);
     EXPECT_FALSE(fileExists(stale));
     EXPECT_TRUE(fileExists(live + "/out.dat"));
+    // So is the partial file of an export that was killed.
+    const std::string partial = dir + "/.in.json.part-2147483646-abcdef";
+    writeFileBytes(partial, "partial");
+    EXPECT_EQ(front({"export", dir + "/in.dat", "-o", dir + "/in.json"}).exitCode, 0);
+    EXPECT_FALSE(fileExists(partial));
 }
 
 // The front end judges a run only by what that run wrote: an input that holds the success of an
@@ -268,7 +273,8 @@ TEST(FrontEndSafety, OutputsThatCannotBeWrittenAreReported) {
     run = front({"export", dir + "/in.dat", "-o", dir + "/in.json"}, limited);
     EXPECT_EQ(run.exitCode, 1) << run.standardError;
     EXPECT_TRUE(contains(run.standardError, "writing failed")) << run.standardError;
-    EXPECT_EQ(entriesStartingWith(dir, "in.json").size(), 0u);
+    EXPECT_FALSE(fileExists(dir + "/in.json"));
+    EXPECT_TRUE(entriesStartingWith(dir, ".in.json.part-").empty());
 
     ASSERT_EQ(::mkdir((dir + "/taken.rtf").c_str(), 0755), 0);
     run = front({"adjust", dir + "/in.dat", "-o", dir + "/taken.dat"});
