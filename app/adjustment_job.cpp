@@ -110,10 +110,13 @@ void AdjustmentJob::run() {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
     }
-    // The copy holds the bytes the input was read from. When the input could not be read, its
-    // error line is out and the run goes on with what the data sets hold; a copy that cannot be
-    // read back after a good input would leave the results nowhere to go, so the run ends.
-    if (!outputDataSet_.load() && inputLoaded) {
+    // The copy holds the bytes the input was read from: its content is taken from memory rather
+    // than read and decoded a second time. When the input could not be read, its error line is out
+    // and the run goes on with what the data sets hold; a copy that cannot be read back after a
+    // good input would leave the results nowhere to go, so the run ends.
+    const bool copyRead =
+        (inputLoaded && outputDataSet_.readContents(inputDataSet_)) || outputDataSet_.load();
+    if (!copyRead && inputLoaded) {
         printError("Error: Cannot read the copy of the input data set at %s\n", outputPath_);
         return;
     }

@@ -5,6 +5,7 @@
 
 #include "app/adjustment_job.h"
 #include "app/command_line.h"
+#include "engine/float_environment.h"
 #include "link/messages.h"
 #include "platform/exit_routine.h"
 #include "platform/send_message.h"
@@ -52,6 +53,7 @@ int runJob(const torvek::CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    torvek::flushSubnormalsToZero();
     torvek::platform::registerExitRoutine(onExit);
     torvek::platform::ignoreBrokenPipes();
     torvek::platform::ignoreFileSizeLimit();

@@ -29,7 +29,7 @@ double dropImpossibleCorrelation(double value) {
 // ---- Sites ----------------------------------------------------------------------------------
 
 bool AdjustedDataSet::setSiteCorrections(double north, double east, double up) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -49,7 +49,7 @@ bool AdjustedDataSet::getSiteCorrections(double& north, double& east, double& up
 }
 
 bool AdjustedDataSet::setAdjustedSite(const AdjustedSite& adjusted) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -75,7 +75,7 @@ std::uint8_t AdjustedDataSet::getAdjustedSite(AdjustedSite& adjusted) const {
 
 bool AdjustedDataSet::setConstraintResidual(std::int32_t component, double residual,
                                             double normalizedResidual) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr || !isConstraintComponent(component)) {
         return false;
     }
@@ -98,7 +98,7 @@ bool AdjustedDataSet::getConstraintResidual(std::int32_t component, double& resi
 // ---- Vectors --------------------------------------------------------------------------------
 
 bool AdjustedDataSet::setAdjustedVector(const AdjustedVector& adjusted) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -122,7 +122,7 @@ std::uint8_t AdjustedDataSet::getAdjustedVector(AdjustedVector& adjusted) const 
 }
 
 bool AdjustedDataSet::setVectorTestResults(const double values[kVectorTestResultCount]) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -144,7 +144,7 @@ bool AdjustedDataSet::getVectorTestResults(double values[kVectorTestResultCount]
 }
 
 bool AdjustedDataSet::setAdjustedLocalSigmas(const ComponentPrecision& precision) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -169,7 +169,7 @@ bool AdjustedDataSet::getAdjustedLocalSigmas(ComponentPrecision& precision) cons
 }
 
 bool AdjustedDataSet::setAdjustedVectorSigmas(const ComponentPrecision& precision) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }

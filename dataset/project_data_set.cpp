@@ -94,6 +94,8 @@ void ProjectDataSet::clear() {
     siteCursor_ = 0;
     vectorCursor_ = 0;
     adjustmentCursor_ = 0;
+    siteIndex_.invalidate();
+    vectorIndex_.invalidate();
 }
 
 bool ProjectDataSet::readFile(const std::string& path) {
@@ -112,6 +114,21 @@ bool ProjectDataSet::readImage(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+bool ProjectDataSet::readContents(const ProjectDataSet& source) {
+    if (&source == this) {
+        placeCursorsOnLastRecords();
+        return true;
+    }
+    try {
+        DataSetContents copy = source.contents_;
+        contents_ = std::move(copy);
+    } catch (const std::exception&) {
+        return false;
+    }
+    placeCursorsOnLastRecords();
+    return true;
+}
+
 bool ProjectDataSet::writeFile(const std::string& path) const {
     return writeDataSetFile(path, contents_);
 }
@@ -120,6 +137,8 @@ void ProjectDataSet::placeCursorsOnLastRecords() {
     siteCursor_ = lastRecordCursor(contents_.sites);
     vectorCursor_ = lastRecordCursor(contents_.vectors);
     adjustmentCursor_ = lastRecordCursor(contents_.adjustmentRecords);
+    siteIndex_.invalidate();
+    vectorIndex_.invalidate();
 }
 
 // ---- Adding records --------------------------------------------------------------------------
@@ -127,14 +146,22 @@ void ProjectDataSet::placeCursorsOnLastRecords() {
 bool ProjectDataSet::addSite(const char* name) {
     SiteRecord site;
     site.name.assign(name);
-    return appendRecord(contents_.sites, contents_.siteCount, siteCursor_, std::move(site));
+    if (!appendRecord(contents_.sites, contents_.siteCount, siteCursor_, std::move(site))) {
+        return false;
+    }
+    siteIndex_.invalidate();
+    return true;
 }
 
 bool ProjectDataSet::addVector(const char* fromName, const char* toName) {
     VectorRecord vector;
     vector.fromSite.assign(fromName);
     vector.toSite.assign(toName);
-    return appendRecord(contents_.vectors, contents_.vectorCount, vectorCursor_, std::move(vector));
+    if (!appendRecord(contents_.vectors, contents_.vectorCount, vectorCursor_, std::move(vector))) {
+        return false;
+    }
+    vectorIndex_.invalidate();
+    return true;
 }
 
 bool ProjectDataSet::addAdjustmentRecord() {
@@ -157,13 +184,8 @@ bool ProjectDataSet::nextSite() {
 }
 
 bool ProjectDataSet::seekSite(const char* name) {
-    const SiteName key(name);
-    for (siteCursor_ = 0; siteCursor_ < contents_.sites.size(); ++siteCursor_) {
-        if (sameSiteNameIgnoringCase(contents_.sites[siteCursor_].name, key)) {
-            return true;
-        }
-    }
-    return false;
+    siteCursor_ = siteIndex_.find(contents_.sites, name);
+    return siteCursor_ < contents_.sites.size();
 }
 
 bool ProjectDataSet::firstVector() {
@@ -183,23 +205,10 @@ bool ProjectDataSet::seekVector(const char* label1, const char* label2) {
     if (wanted < 0) {
         return false;
     }
-    for (vectorCursor_ = 0; vectorCursor_ < contents_.vectors.size(); ++vectorCursor_) {
-        const VectorRecord& vector = contents_.vectors[vectorCursor_];
-        // The number is tested first: it is the cheapest of the three conditions and, with
-        // vectors numbered in list order, rules out every vector before the wanted one.
-        if (vector.recordNumber >= wanted &&
-            compareSiteNames(vector.fromSite.data(), label1, false) == 0 &&
-            compareSiteNames(vector.toSite.data(), label2, false) == 0) {
-            if (vector.recordNumber == wanted) {
-                return true;
-            }
-            // The first candidate decides: a later vector with the wanted number is not looked
-            // for, so the lookup ends at the end position.
-            vectorCursor_ = contents_.vectors.size();
-            return false;
-        }
-    }
-    return false;
+    // The first candidate decides: a later vector with the wanted number is not looked for, so
+    // a candidate with a larger number ends the lookup at the end position.
+    vectorCursor_ = vectorIndex_.find(contents_.vectors, label1, label2, wanted);
+    return vectorCursor_ < contents_.vectors.size();
 }
 
 bool ProjectDataSet::vectorLabels(char* label1, char* label2) const {
@@ -219,6 +228,11 @@ const SiteRecord* ProjectDataSet::currentSite() const {
     return recordAt(contents_.sites, siteCursor_);
 }
 SiteRecord* ProjectDataSet::currentSite() {
+    siteIndex_.distrust();
+    return recordAt(contents_.sites, siteCursor_);
+}
+
+SiteRecord* ProjectDataSet::siteForUpdate() {
     return recordAt(contents_.sites, siteCursor_);
 }
 
@@ -226,6 +240,11 @@ const VectorRecord* ProjectDataSet::currentVector() const {
     return recordAt(contents_.vectors, vectorCursor_);
 }
 VectorRecord* ProjectDataSet::currentVector() {
+    vectorIndex_.distrust();
+    return recordAt(contents_.vectors, vectorCursor_);
+}
+
+VectorRecord* ProjectDataSet::vectorForUpdate() {
     return recordAt(contents_.vectors, vectorCursor_);
 }
 
@@ -255,7 +274,7 @@ bool ProjectDataSet::getSitePosition(SitePosition& position) const {
 }
 
 bool ProjectDataSet::setSitePosition(const SitePosition& position) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -280,7 +299,7 @@ bool ProjectDataSet::getSiteSigmas(double& latitudeSigma, double& longitudeSigma
 
 bool ProjectDataSet::setSiteSigmas(double latitudeSigma, double longitudeSigma,
                                    double elevationSigma) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -304,7 +323,7 @@ bool ProjectDataSet::getSiteFixed(std::uint8_t& latitudeFixed, std::uint8_t& lon
 
 bool ProjectDataSet::setSiteFixed(std::uint8_t latitudeFixed, std::uint8_t longitudeFixed,
                                   std::uint8_t elevationFixed) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -325,7 +344,7 @@ std::uint8_t ProjectDataSet::siteInUse() const {
 }
 
 bool ProjectDataSet::setSiteInUse(std::uint8_t inUse) {
-    SiteRecord* site = currentSite();
+    SiteRecord* site = siteForUpdate();
     if (site == nullptr) {
         return false;
     }
@@ -345,7 +364,7 @@ bool ProjectDataSet::getVectorComponents(VectorComponents& components) const {
 }
 
 bool ProjectDataSet::setVectorComponents(const VectorComponents& components) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -382,7 +401,7 @@ bool ProjectDataSet::getVectorCovariance(ComponentPrecision& precision) const {
 }
 
 bool ProjectDataSet::setVectorCovariance(const ComponentPrecision& precision) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -396,7 +415,7 @@ bool ProjectDataSet::setVectorCovariance(const ComponentPrecision& precision) {
 }
 
 bool ProjectDataSet::setVectorLocalSigmas(double sigmaNorth, double sigmaEast, double sigmaUp) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -425,7 +444,7 @@ std::int32_t ProjectDataSet::weightDivisor() const {
 }
 
 bool ProjectDataSet::setWeightDivisor(std::int32_t weightDivisor) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }
@@ -439,7 +458,7 @@ std::uint8_t ProjectDataSet::vectorInUse() const {
 }
 
 bool ProjectDataSet::setVectorInUse(std::uint8_t inUse) {
-    VectorRecord* vector = currentVector();
+    VectorRecord* vector = vectorForUpdate();
     if (vector == nullptr) {
         return false;
     }

@@ -10,6 +10,7 @@
 #include "dataset/adjustment_record.h"
 #include "dataset/data_set_file.h"
 #include "dataset/data_set_header.h"
+#include "dataset/name_index.h"
 #include "dataset/site_name.h"
 #include "dataset/site_record.h"
 #include "dataset/vector_label.h"
@@ -120,6 +121,10 @@ class ProjectDataSet {
     [[nodiscard]] bool writeFile(const std::string& path) const;
     // readFile and writeFile on a file image held in memory (decodeDataSet, encodeDataSet).
     [[nodiscard]] bool readImage(std::span<const std::uint8_t> bytes);
+    // Replaces the content with that of `source` (counts, header, lists) as readFile would with
+    // a copy of the file `source` was read from; the file name stays. On failure (no storage)
+    // nothing changes.
+    [[nodiscard]] bool readContents(const ProjectDataSet& source);
     std::vector<std::uint8_t> writeImage() const { return encodeDataSet(contents_); }
 
     // ---- Adding records ------------------------------------------------------------------------
@@ -139,7 +144,9 @@ class ProjectDataSet {
     // Cursor one record further; false when it reaches the end.
     bool nextSite();
     // The first site, in list order, whose name equals the first four characters of `name`
-    // ignoring case: cursor on it and true; otherwise cursor at end and false.
+    // ignoring case: cursor on it and true; otherwise cursor at end and false. Sites and vectors
+    // are found through indexes built once per list (name_index.h); see currentSite for names
+    // changed by hand.
     bool seekSite(const char* name);
 
     bool firstVector();
@@ -178,7 +185,10 @@ class ProjectDataSet {
     // The header itself, for tools that prepare data sets field by field.
     const DataSetHeader& headerRecord() const { return contents_.header; }
     DataSetHeader& headerRecord() { return contents_.header; }
-    // The record under each cursor, or null at end.
+    // The record under each cursor, or null at end. A site or vector handed out for writing may
+    // get another name or record number, which the lookup indexes cannot see: from then on until
+    // the next add, read or clear, seekSite (currentSite) or seekVector (currentVector) scan
+    // their list in order instead, as slow and as exact as ever.
     const SiteRecord* currentSite() const;
     SiteRecord* currentSite();
     const VectorRecord* currentVector() const;
@@ -268,6 +278,10 @@ class ProjectDataSet {
     // The record under the adjustment cursor, appending one when there is none; null only when
     // none could be appended.
     AdjustmentRecord* adjustmentRecordForWriting();
+    // The record under the cursor (null at end) for setters that change neither its name nor its
+    // record number, so that the lookup indexes stay in use.
+    SiteRecord* siteForUpdate();
+    VectorRecord* vectorForUpdate();
 
   private:
     void placeCursorsOnLastRecords();
@@ -278,6 +292,8 @@ class ProjectDataSet {
     std::size_t vectorCursor_ = 0;
     std::size_t adjustmentCursor_ = 0;
     std::string fileName_;
+    SiteNameIndex siteIndex_;
+    VectorNameIndex vectorIndex_;
 };
 
 }  // namespace torvek

@@ -46,6 +46,7 @@ bool AdjustmentEngine::adjust() {
 }
 
 void AdjustmentEngine::endAttempt() {
+    normalsFormed_ = false;
     normalMatrix_.release();
     scratch_.closeAll();
 }
@@ -53,14 +54,13 @@ void AdjustmentEngine::endAttempt() {
 bool AdjustmentEngine::beginAttempt() {
     endAttempt();
     state_ = std::make_unique<AdjustmentState>();
-    if (!normalMatrix_.allocate())
-        return reportError("Error: Not enough memory for request\n");
+    siteSlotIndex_.clear();
+    // The normal matrix is allocated by the first solve, for the unknowns then in use.
     if (progress_.pollAbort(stage::kMatrixAllocated))
         return false;
     AdjustmentState& s = *state_;
     s.sigmaScale = s.posteriorSigmaScale = 0;
     s.horizontalControlCount = s.verticalControlCount = 0;
-    normalMatrix_.clearAll();
     if (!scratch_.openAll()) {
         // The reason went to the standard error stream; the report must say it too, or the
         // front end would see an attempt that failed without a word.
@@ -121,6 +121,9 @@ bool AdjustmentEngine::runAttempt() {
         return false;
     if (!runAdjustmentTests() || !scratchFilesHealthy())
         return false;
+    // The tests were the equations' last reader: their memory, the largest the engine holds,
+    // is given back before the inverse and the precisions are formed.
+    scratch_.equationScratch.close();
     rescaleSigmas();
     return storeResults();
 }

@@ -1,5 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "dataset/adjusted_data_set.h"
 #include "dataset/project_data_set.h"
@@ -42,9 +45,10 @@ class AdjustmentEngine {
     // The stages of an attempt, in order. They are public so that each can be examined on its
     // own; adjust() is the only caller in a run.
 
-    /// Allocates the normal matrix, opens the scratch files and sets the ellipsoid and reference
-    /// frame constants (copying them into the output data set). False, after a report line, when
-    /// memory or a scratch file is lacking or the ellipsoid or reference point is unusable.
+    /// Opens the scratch files and sets the ellipsoid and reference frame constants (copying them
+    /// into the output data set). False, after a report line, when a scratch file is lacking or
+    /// the ellipsoid or reference point is unusable. The normal matrix is allocated by the first
+    /// solve, when the number of unknowns is known.
     [[nodiscard]] bool beginAttempt();
     /// Releases the normal matrix and closes (deletes) the scratch files.
     void endAttempt();
@@ -54,7 +58,9 @@ class AdjustmentEngine {
     /// Settles the bias constraints and loads the vectors in use with their weights.
     [[nodiscard]] bool loadVectors();
     /// Writes the observation equations of the current coordinates to the equation scratch file.
-    void formEquations();
+    /// Within the limits it also adds them to the normal equations as the next kCorrections solve
+    /// would, sparing it the reading back.
+    [[nodiscard]] bool formEquations();
     /// One step of the solution (SolveStep). False, after a report line where there is one, on
     /// a missing equation, a singular matrix or an abort.
     [[nodiscard]] bool solveNormals(SolveStep step);
@@ -69,12 +75,14 @@ class AdjustmentEngine {
     /// inverse; all 0 when an index is outside 1..loadedSiteCount.
     [[nodiscard]] Vector3 vectorSigmas(int from, int to) const;
     /// 1-based slot of the first loaded site whose name slot starts with the same four
-    /// characters as `name` (case-sensitive), or 0.
+    /// characters as `name` (case-sensitive, up to a NUL), or 0. Found through an index of the
+    /// slots that loadSites builds once it has loaded every site.
     [[nodiscard]] int findSite(const char* name) const;
 
     /// Reads the equations back and accumulates the normal matrix and the right-hand side (the
-    /// first phase of a SolveStep::kCorrections solve).
-    void accumulateNormals();
+    /// first phase of a SolveStep::kCorrections solve), allocating the matrix for the unknowns in use. False, after
+    /// the memory error line, when it cannot be allocated.
+    [[nodiscard]] bool accumulateNormals();
     /// Element (i, j) of the packed normal matrix, 1-based, either order.
     [[nodiscard]] float normalElement(int i, int j) const;
 
@@ -83,6 +91,11 @@ class AdjustmentEngine {
     ScratchFiles& scratch() { return scratch_; }
 
   private:
+    /// Builds siteSlotIndex_ from the loaded sites.
+    void indexSiteSlots();
+    /// Allocates the normal matrix for order n and clears it and the right-hand side, the start
+    /// of an accumulation; false when it cannot be allocated.
+    bool startNormals(int n);
     bool runAttempt();
     bool iterate();
     void rescaleSigmas();
@@ -103,6 +116,12 @@ class AdjustmentEngine {
     ProgressWindow& progress_;
     AdjustmentSettings& settings_;
     std::unique_ptr<AdjustmentState> state_;
+    /// The loaded sites' name keys (siteNameKey, case-sensitive) with their slots, by key then
+    /// slot; empty until loadSites has loaded every site of the attempt.
+    std::vector<std::pair<std::uint32_t, int>> siteSlotIndex_;
+    /// formEquations added this iteration's equations to the normal matrix and the right-hand
+    /// side as it wrote them, so the next mode 0 solve need not read them back.
+    bool normalsFormed_ = false;
     NormalMatrix normalMatrix_;
     ScratchFiles scratch_;
 };

@@ -1,69 +1,41 @@
 // Accumulating the normal equations from the equation records and solving them.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "engine/adjustment_engine.h"
 #include "engine/cholesky.h"
+#include "engine/normal_accumulation.h"
 
 namespace torvek {
-namespace {
 
-// Adds the coefficients of an unknown named more than once (a vector whose two ends are the same
-// site names each of its unknowns twice) and orders the terms by unknown number, so that every
-// product lands in the upper triangle once. A fixed number of passes over a short list: it ends
-// whatever the numbers are, equal ones included.
-int mergeAndSortTerms(EquationTerm* terms, int count) {
-    for (int pass = 0; pass < count; ++pass)
-        for (int k = 0; k + 1 < count - pass; ++k)
-            if (terms[k].unknown > terms[k + 1].unknown)
-                std::swap(terms[k], terms[k + 1]);
-    int kept = 0;
-    for (int k = 0; k < count; ++k) {
-        if (kept > 0 && terms[k].unknown != 0 && terms[kept - 1].unknown == terms[k].unknown) {
-            terms[kept - 1].coefficient += terms[k].coefficient;
-        } else {
-            terms[kept++] = terms[k];
-        }
-    }
-    return kept;
-}
-
-}  // namespace
-
-void AdjustmentEngine::accumulateNormals() {
+bool AdjustmentEngine::accumulateNormals() {
     AdjustmentState& s = *state_;
+    normalsFormed_ = false;
     const int n = s.unknownCount;
-    for (int u = 1; u <= n; ++u)
-        s.solution[u] = s.solutionSigma[u] = 0;
-    normalMatrix_.setOrder(n);
-    normalMatrix_.clear();
+    if (!startNormals(n))
+        return reportError("Error: Not enough memory for request\n");
     scratch_.equationScratch.rewind();
+    NormalAccumulator accumulator(normalMatrix_.data(), n, s.solution.data());
     for (int record = 0; record < s.observationCount; ++record) {
         EquationRecord equation;
         if (!readEquation(scratch_.equationScratch, equation, record < s.controlConstraintCount))
             break;
-        int count = equation.termCount;
-        if (count != 1)
-            count = mergeAndSortTerms(equation.terms, count);
-        const double p = equation.weight;
-        if (p == 0)
-            continue;
-        for (int r = 0; r < count; ++r) {
-            const int ur = equation.terms[r].unknown;
-            if (ur < 1 || ur > n)
-                continue;  // fixed coordinate (0), or not an unknown of this solve
-            const double cr = equation.terms[r].coefficient;
-            for (int c = r; c < count; ++c) {
-                const int uc = equation.terms[c].unknown;
-                if (uc < 1 || uc > n)
-                    continue;
-                float& element = normalMatrix_.at(ur, uc);
-                // The product is formed in double precision; the sum is stored as a float.
-                element = static_cast<float>(element + cr * equation.terms[c].coefficient * p);
-            }
-            s.solution[ur] -= cr * (p * equation.misclosure);
-        }
+        accumulator.add(equation);
     }
+    accumulator.finish();
+    return true;
+}
+
+bool AdjustmentEngine::startNormals(int n) {
+    AdjustmentState& s = *state_;
+    if (!normalMatrix_.allocate(n))
+        return false;
+    for (int u = 1; u <= n; ++u)
+        s.solution[u] = s.solutionSigma[u] = 0;
+    normalMatrix_.setOrder(n);
+    normalMatrix_.clear();
+    return true;
 }
 
 bool AdjustmentEngine::solveNormals(SolveStep step) {
@@ -71,15 +43,25 @@ bool AdjustmentEngine::solveNormals(SolveStep step) {
     settings_.singularityRetry = false;
     scratch_.equationScratch.rewind();
     const int n = s.unknownCount;
-    normalMatrix_.setOrder(n);
-    float* matrix = normalMatrix_.data();
 
     if (step == SolveStep::kFullInverse) {
-        formFullInverse(matrix, n);
+        normalsFormed_ = false;
+        // The inverse factor of the last kCorrections solve is in the matrix; without one there is
+        // nothing to invert.
+        if (!normalMatrix_.isAllocated() || normalMatrix_.capacity() < n)
+            return false;
+        normalMatrix_.setOrder(n);
+        formFullInverse(normalMatrix_.data(), n);
         return !progress_.pollAbort(stage::kInverseFormed);
     }
 
-    accumulateNormals();
+    // The equations of this iteration were added as they were formed; otherwise they are read
+    // back here.
+    const bool formed = normalsFormed_ && normalMatrix_.order() == n;
+    normalsFormed_ = false;
+    if (!formed && !accumulateNormals())
+        return false;
+    float* matrix = normalMatrix_.data();
     for (int u = 1; u <= n; ++u) {
         if (normalMatrix_.at(u, u) != 0.0f)
             continue;

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstring>
@@ -23,42 +24,48 @@ constexpr std::size_t packedIndex(int i, int j, int n) {
 /// The single-precision normal matrix of one adjustment attempt: the packed upper triangle of the
 /// symmetric n x n matrix, row by row. It holds N, then its Cholesky factor R, then R^-1 and at the
 /// end the full inverse, all in the same buffer (cholesky.h). Elements are in the units of the
-/// weighted equations (1/m^2 for coordinate unknowns) and are addressed 1-based.
+/// weighted equations (1/m^2 for coordinate unknowns) and are addressed 1-based. The buffer is
+/// sized for the unknowns in use, n(n + 1)/2 floats, so that a small network does not pay for the
+/// largest one.
 class NormalMatrix {
   public:
     /// Largest order: 500 sites with three unknowns each plus the four datum bias unknowns.
     static constexpr int kMaxOrder = 1504;
-    /// Floats allocated: 1504 x 1505 / 2 = 1131760 and one spare element that nothing addresses.
-    /// The spare costs four bytes; with it an attempt is refused for lack of memory exactly when
-    /// the 1131761 floats stated in docs/normal_equation_solver.md cannot be had.
-    static constexpr std::size_t kCapacity = packedTriangleSize(kMaxOrder) + 1;
 
-    /// Allocates the full capacity (contents undefined) and sets the order to 0. Returns false,
-    /// leaving the matrix unallocated, when memory is short; the caller reports it.
-    bool allocate() {
-        data_.reset(new (std::nothrow) float[kCapacity]);
+    /// Makes room for order n, [0, kMaxOrder], keeping the buffer when it is large enough already
+    /// (contents undefined after a new allocation), and sets the order to 0. Returns false,
+    /// leaving the matrix unallocated, when memory is short or n is out of range; the caller
+    /// reports it.
+    bool allocate(int n) {
         order_ = 0;
+        if (n < 0 || n > kMaxOrder) {
+            release();
+            return false;
+        }
+        if (data_ && n <= capacity_)
+            return true;
+        release();
+        // At least one element, so that an allocated matrix always has a buffer.
+        data_.reset(new (std::nothrow) float[std::max<std::size_t>(packedTriangleSize(n), 1)]);
+        capacity_ = data_ ? n : 0;
         return data_ != nullptr;
     }
     void release() {
         data_.reset();
         order_ = 0;
+        capacity_ = 0;
     }
     bool isAllocated() const { return data_ != nullptr; }
+    /// Largest order the buffer holds; 0 when unallocated.
+    int capacity() const { return capacity_; }
 
-    /// Order n of the system the element access refers to, [0, kMaxOrder].
+    /// Order n of the system the element access refers to, [0, capacity()].
     void setOrder(int n) {
-        assert(n >= 0 && n <= kMaxOrder);
+        assert(n >= 0 && n <= capacity_);
         order_ = n;
     }
     int order() const { return order_; }
 
-    /// Zeroes the whole capacity (the attempt starts from a clean matrix whatever its order).
-    void clearAll() {
-        if (data_) {
-            std::memset(data_.get(), 0, kCapacity * sizeof(float));
-        }
-    }
     /// Zeroes the n(n+1)/2 elements of the current order.
     void clear() {
         if (data_) {
@@ -84,6 +91,7 @@ class NormalMatrix {
   private:
     std::unique_ptr<float[]> data_;
     int order_ = 0;
+    int capacity_ = 0;
 };
 
 }  // namespace torvek

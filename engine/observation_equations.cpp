@@ -1,9 +1,13 @@
 // The linearised observation equations of one iteration: control constraints, bias constraints
 // and three equations per vector along the reference point's north, east and up axes.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "engine/adjustment_engine.h"
+#include "engine/normal_accumulation.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/local_frame.h"
 
@@ -24,8 +28,21 @@ EquationRecord singleTermEquation(int unknown, double misclosure, double weight)
 
 }  // namespace
 
-void AdjustmentEngine::formEquations() {
+bool AdjustmentEngine::formEquations() {
     AdjustmentState& s = *state_;
+    // The equations are added to the normal equations as they are written, when their number
+    // is within the limits (the driver refuses it otherwise) and the matrix can be had (the solve
+    // reports it otherwise).
+    normalsFormed_ = false;
+    const int n = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
+    std::optional<NormalAccumulator> accumulator;
+    if (s.loadedSiteCount <= kMaxSites && n <= kMaxUnknowns && startNormals(n))
+        accumulator.emplace(normalMatrix_.data(), n, s.solution.data());
+    const auto write = [&](const EquationRecord& equation, bool control) {
+        writeEquation(scratch_.equationScratch, equation, control);
+        if (accumulator)
+            accumulator->add(equation);
+    };
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();
     scratch_.controlScratch.rewind();
@@ -62,7 +79,7 @@ void AdjustmentEngine::formEquations() {
         equation.siteIndex = control.siteIndex;
         std::memcpy(equation.label, control.label, sizeof equation.label);
         std::memcpy(equation.nameSlot, site.nameSlot, kNameSlotSize);
-        writeEquation(scratch_.equationScratch, equation, true);
+        write(equation, true);
     }
 
     for (int g = 1; g <= s.biasGroupCount; ++g) {
@@ -74,30 +91,37 @@ void AdjustmentEngine::formEquations() {
             if (sigma == 0)
                 continue;
             ++s.biasConstraintCount;
-            writeEquation(
-                scratch_.equationScratch,
+            write(
                 singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
                 false);
         }
         const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
         const double rho = kArcsecondsPerRadian;
+        // frames[k][b][a]: cosine between the reference axis a and site k's axis b. It depends on
+        // the site's current position only, so it is formed once per site rather than once per
+        // vector end (slot 0, a site not loaded, included).
+        const int sites = std::min(s.loadedSiteCount, kMaxSites);
+        std::vector<Matrix3> frames(static_cast<std::size_t>(sites) + 1);
+        for (int k = 0; k <= sites; ++k) {
+            const SiteState& site = s.sites[k];
+            frames[k] =
+                transposeProduct(r0, localFrameMatrix(site.sinLatitude, site.cosLatitude,
+                                                      site.sinLongitude, site.cosLongitude));
+        }
+        // One record of each kind serves every vector: each read or written sets every field the
+        // vector equations use, and clearing them anew for each would cost as much as forming them.
+        VectorObservationRecord vector;
+        EquationRecord equation;
+        equation.termCount = kVectorEquationTerms;
         for (int v = 0; v < vectors; ++v) {
-            VectorObservationRecord vector;
             if (!readRecord(scratch_.vectorScratch, vector))
                 break;
-            const int i =
-                vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
-            const int j =
-                vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
+            const int i = vector.fromSite >= 1 && vector.fromSite <= sites ? vector.fromSite : 0;
+            const int j = vector.toSite >= 1 && vector.toSite <= sites ? vector.toSite : 0;
             const SiteState& from = s.sites[i];
             const SiteState& to = s.sites[j];
-            const Matrix3 ri = localFrameMatrix(from.sinLatitude, from.cosLatitude,
-                                                from.sinLongitude, from.cosLongitude);
-            const Matrix3 rj =
-                localFrameMatrix(to.sinLatitude, to.cosLatitude, to.sinLongitude, to.cosLongitude);
-            // fi[b][a]: cosine between the reference axis a and site i's axis b.
-            const Matrix3 fi = transposeProduct(r0, ri);
-            const Matrix3 fj = transposeProduct(r0, rj);
+            const Matrix3& fi = frames[i];
+            const Matrix3& fj = frames[j];
             const Vector3 t = localFromCartesian(r0, {vector.dX, vector.dY, vector.dZ});
             const Vector3 w = {to.x - from.x - vector.dX, to.y - from.y - vector.dY,
                                to.z - from.z - vector.dZ};
@@ -110,8 +134,6 @@ void AdjustmentEngine::formEquations() {
             };
             const double weights[3] = {vector.pN, vector.pE, vector.pU};
             for (int a = 0; a < 3; ++a) {
-                EquationRecord equation;
-                equation.termCount = kVectorEquationTerms;
                 for (int b = 0; b < 3; ++b) {
                     equation.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
                     equation.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
@@ -120,12 +142,17 @@ void AdjustmentEngine::formEquations() {
                     equation.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
                 equation.misclosure = l[a];
                 equation.weight = weights[a];
-                writeEquation(scratch_.equationScratch, equation, false);
+                write(equation, false);
             }
         }
     }
-    s.unknownCount = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
+    s.unknownCount = n;
     s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
+    if (accumulator) {
+        accumulator->finish();
+        normalsFormed_ = true;
+    }
+    return true;
 }
 
 }  // namespace torvek

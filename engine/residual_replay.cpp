@@ -91,13 +91,14 @@ bool AdjustmentEngine::runAdjustmentTests() {
             sum += equation.weight * v * v;
         }
         const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
+        // The reads set every field, so the two records serve every vector.
+        VectorObservationRecord vector;
+        EquationRecord equation;
         for (int k = 0; k < vectors; ++k) {
-            VectorObservationRecord vector;
             if (!readRecord(scratch_.vectorScratch, vector))
                 break;
             Vector3 v{}, z{};
             for (int a = 0; a < 3; ++a) {
-                EquationRecord equation;
                 readEquation(scratch_.equationScratch, equation, false);
                 v[a] = residualOf(equation, s.solution, s.unknownCount);
                 sum += equation.weight * v[a] * v[a];

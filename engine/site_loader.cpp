@@ -1,9 +1,12 @@
 // Loading the sites in use: control classification, unknown numbering, constraints, start
 // coordinates.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "dataset/name_index.h"
 #include "dataset/site_record.h"
 #include "engine/adjustment_engine.h"
 #include "geodesy/ellipsoid.h"
@@ -37,12 +40,26 @@ int AdjustmentEngine::findSite(const char* name) const {
     if (name == nullptr)
         return 0;
     const AdjustmentState& s = *state_;
-    // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so the scan
-    // stops at the loaded ones.
+    if (siteSlotIndex_.empty()) {
+        // Slots beyond the loaded sites are empty (the state is rebuilt by every attempt), so
+        // the scan stops at the loaded ones.
+        for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
+            if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
+                return i;
+        return 0;
+    }
+    const std::uint32_t key = siteNameKey(name, false);
+    const auto found =
+        std::lower_bound(siteSlotIndex_.begin(), siteSlotIndex_.end(), std::make_pair(key, 0));
+    return found != siteSlotIndex_.end() && found->first == key ? found->second : 0;
+}
+
+void AdjustmentEngine::indexSiteSlots() {
+    const AdjustmentState& s = *state_;
+    siteSlotIndex_.clear();
     for (int i = 1; i <= s.loadedSiteCount && i <= kMaxSites; ++i)
-        if (std::strncmp(s.sites[i].nameSlot, name, 4) == 0)
-            return i;
-    return 0;
+        siteSlotIndex_.emplace_back(siteNameKey(s.sites[i].nameSlot, false), i);
+    std::sort(siteSlotIndex_.begin(), siteSlotIndex_.end());
 }
 
 bool AdjustmentEngine::loadSites() {
@@ -50,6 +67,7 @@ bool AdjustmentEngine::loadSites() {
     s.loadedSiteCount = 0;
     s.coordinateUnknownCount = 0;
     s.controlConstraintCount = 0;
+    siteSlotIndex_.clear();
     int sitesWithGeoid = 0;
 
     bool found = input_.firstSite();
@@ -85,7 +103,7 @@ bool AdjustmentEngine::loadSites() {
             report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
             return false;
         }
-        if (!positionIsUsable(*input_.currentSite())) {
+        if (!positionIsUsable(*std::as_const(input_).currentSite())) {
             return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
         }
         const int index = s.loadedSiteCount;
@@ -137,6 +155,8 @@ bool AdjustmentEngine::loadSites() {
             }
         }
     }
+
+    indexSiteSlots();
 
     if (s.verticalControlCount == 2) {
         // Two height controls fix the tilt across the line joining them only; the tilt along the

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "engine/adjustment_engine.h"
 #include "geodesy/vector_precision.h"
@@ -113,8 +114,8 @@ bool AdjustmentEngine::loadVectors() {
             continue;
         VectorObservationRecord vector;
         input_.vectorLabels(vector.label1, vector.label2);
-        const RecordNumberText number(input_.currentVector());
         if (!output_.seekVector(vector.label1, vector.label2)) {
+            const RecordNumberText number(std::as_const(input_).currentVector());
             report_.print("Error: The vector #%s:%4.4s-%4.4s not found\n", number.text,
                           vector.label1, vector.label2);
             return false;
@@ -141,7 +142,8 @@ bool AdjustmentEngine::loadVectors() {
             ++s.rejectedVectorCount[group];
             continue;
         }
-        if (!measurementIsUsable(*input_.currentVector())) {
+        if (!measurementIsUsable(*std::as_const(input_).currentVector())) {
+            const RecordNumberText number(std::as_const(input_).currentVector());
             return reportError(
                 "Error: The vector #%s:%4.4s-%4.4s has invalid components or sigmas\n", number.text,
                 vector.label1, vector.label2);

@@ -1,7 +1,7 @@
 #include "network/group_tables.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <span>
 #include <vector>
 
 namespace torvek {
@@ -53,21 +53,53 @@ void matchVectorEnds(GroupTables& tables) {
     // The ends are found as a scan of the sites in table order would find them (the scan stops
     // once both ends are known, and a later site of the same name overwrites an end found
     // earlier), but from an index of the sites in use by name: a scan per vector costs sites x
-    // vectors, which a damaged file with many records turns into minutes.
-    std::unordered_map<std::uint32_t, std::vector<std::int32_t>> sitesByName;
+    // vectors, which a damaged file with many records turns into minutes. The index holds the
+    // sites in use ordered by name key and, within a name, by table position; a small open-address
+    // table leads from a key to its run.
+    std::vector<std::pair<std::uint32_t, std::int32_t>> byName;
     for (std::int32_t m = 0; m < static_cast<std::int32_t>(tables.sites.size()); ++m)
         if (tables.sites[m].inUse)
-            sitesByName[nameKey(tables.sites[m].name.data())].push_back(m);
-    static const std::vector<std::int32_t> kNone;
-    auto sitesNamed = [&](const char* label) -> const std::vector<std::int32_t>& {
-        auto found = sitesByName.find(nameKey(label));
-        return found == sitesByName.end() ? kNone : found->second;
+            byName.emplace_back(nameKey(tables.sites[m].name.data()), m);
+    std::sort(byName.begin(), byName.end());
+    std::vector<std::int32_t> position(byName.size());
+    for (std::size_t k = 0; k < byName.size(); ++k)
+        position[k] = byName[k].second;
+    struct Run {
+        std::uint32_t key = 0;
+        std::int32_t first = 0, count = 0;  // count 0: an empty slot
+    };
+    std::size_t slots = 2;
+    while (slots < 2 * byName.size())
+        slots *= 2;
+    std::vector<Run> runs(slots);
+    const auto slotOf = [&](std::uint32_t key) {
+        return static_cast<std::size_t>((key * 0x9E3779B1u) >> 7) & (slots - 1);
+    };
+    for (std::size_t k = 0; k < byName.size();) {
+        std::size_t end = k + 1;
+        while (end < byName.size() && byName[end].first == byName[k].first)
+            ++end;
+        std::size_t slot = slotOf(byName[k].first);
+        while (runs[slot].count != 0)
+            slot = (slot + 1) & (slots - 1);
+        runs[slot] = {byName[k].first, std::int32_t(k), std::int32_t(end - k)};
+        k = end;
+    }
+    // The table positions of the sites in use named by `label`, ascending; empty when none.
+    const auto sitesNamed = [&](const char* label) -> std::span<const std::int32_t> {
+        const std::uint32_t key = nameKey(label);
+        for (std::size_t slot = slotOf(key); runs[slot].count != 0;
+             slot = (slot + 1) & (slots - 1)) {
+            if (runs[slot].key == key)
+                return {position.data() + runs[slot].first, std::size_t(runs[slot].count)};
+        }
+        return {};
     };
     for (GroupVector& vector : tables.vectors) {
         if (!vector.inUse)
             continue;
-        const std::vector<std::int32_t>& from = sitesNamed(vector.label.from.data());
-        const std::vector<std::int32_t>& to = sitesNamed(vector.label.to.data());
+        const std::span<const std::int32_t> from = sitesNamed(vector.label.from.data());
+        const std::span<const std::int32_t> to = sitesNamed(vector.label.to.data());
         if (from.empty() || to.empty()) {
             // The scan runs to the end: each end found is the last site of its name.
             vector.fromIndex = from.empty() ? -1 : from.back();

@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <new>
+#include <vector>
 
 namespace torvek {
 
@@ -120,9 +122,74 @@ double NormalProbability(double z) {
     return z > 0.0 ? (x + 1.0) / 2.0 : (1.0 - x) / 2.0;
 }
 
+namespace {
+
+// Far in the tail (a = x/2 > 20) the terms of the series are summed as logarithms: term k is
+// exp(c z_k - a - e_k) with c = ln a, z_k = z_0 + k (z_0 = 1 for even df, 1/2 for odd) and e_k the
+// running sum ln z_0 + ... + ln z_k (plus ln sqrt(pi) for odd df), which depends on df alone. A
+// quantile evaluates the tail some hundred times for one df, so it computes the sums once; they
+// are the very doubles the running sum gives.
+class LogTermSums {
+  public:
+    // Empty when the series has no terms (df <= 2) or the table cannot be had; the tail then
+    // forms the sums as it goes.
+    explicit LogTermSums(int df) {
+        if (df <= 2) {
+            return;
+        }
+        const bool even = df % 2 == 0;
+        const double xl = (df - 1.0) / 2.0;
+        try {
+            sums_.reserve(static_cast<std::size_t>(xl) + 1);
+            double e = even ? 0.0 : kLogSqrtPi;
+            for (double z = even ? 1.0 : 0.5; z <= xl; z = z + 1.0) {
+                e = std::log(z) + e;
+                sums_.push_back(e);
+            }
+        } catch (const std::bad_alloc&) {
+            sums_.clear();
+        }
+    }
+    const std::vector<double>& sums() const { return sums_; }
+
+  private:
+    std::vector<double> sums_;
+};
+
+// A term whose exponent is below kSmallestExponent by this much or more is taken as cut without
+// being formed. The exponents c z_k - a - e_k fall on either side of their largest value by at
+// least the square of the distance over 2 z_k, and rounding moves them by far less than this.
+constexpr double kCutMargin = 50.0;
+
+// s plus the terms of the log-sum series with the exponents c z_k - a - e_k, added in order of k
+// and each cut below exp(-20) as cutExp does. The exponents rise while z_k <= a and fall after,
+// so the terms not cut form one run around z_k = a: only that run is formed, and the terms
+// outside it, which would add exact zeros to a positive sum, are left out.
+double addLogTerms(double s, double a, double z0, const std::vector<double>& e) {
+    const double c = std::log(a);
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(e.size());
+    const auto exponent = [&](std::ptrdiff_t k) { return c * (z0 + double(k)) - a - e[k]; };
+    const double peak = std::floor(a - z0);
+    const std::ptrdiff_t top =
+        peak <= 0 ? 0 : (peak >= double(count - 1) ? count - 1 : std::ptrdiff_t(peak));
+    std::ptrdiff_t first = top;
+    while (first > 0 && exponent(first - 1) >= kSmallestExponent - kCutMargin) {
+        --first;
+    }
+    std::ptrdiff_t last = top;
+    while (last + 1 < count && exponent(last + 1) >= kSmallestExponent - kCutMargin) {
+        ++last;
+    }
+    for (std::ptrdiff_t k = first; k <= last; ++k) {
+        s = s + cutExp(exponent(k));
+    }
+    return s;
+}
+
 // Hill and Pike's series (Algorithm 299 of the ACM collection): the tail is the odd-df normal
 // term or the even-df exponential term plus a finite sum over half-integer or integer steps.
-double ChiSquareProbability(double x, int df) {
+// `logSums`: LogTermSums of df, or empty to form them here.
+double chiSquareTail(double x, int df, const std::vector<double>& logSums) {
     if (x <= 0.0 || df < 1) {
         return 1.0;
     }
@@ -139,6 +206,9 @@ double ChiSquareProbability(double x, int df) {
     const double xl = (df - 1.0) / 2.0;
     double z = even ? 1.0 : 0.5;
     if (a > 20.0) {
+        if (!logSums.empty()) {
+            return addLogTerms(s, a, z, logSums);
+        }
         // Far in the tail the terms are summed as logarithms so that none overflows.
         double e = even ? 0.0 : kLogSqrtPi;
         const double c = std::log(a);
@@ -151,12 +221,20 @@ double ChiSquareProbability(double x, int df) {
     }
     double e = even ? 1.0 : kInverseSqrtPi / std::sqrt(a);
     double c = 0.0;
-    while (z <= xl) {
+    // Once the terms, which shrink by a / z, have fallen to zero every later one is zero and
+    // adds nothing: the sum is complete, long before z reaches xl for a large df.
+    while (z <= xl && e != 0.0) {
         e = e * a / z;
         c = c + e;
         z = z + 1.0;
     }
     return c * y + s;
+}
+
+}  // namespace
+
+double ChiSquareProbability(double x, int df) {
+    return chiSquareTail(x, df, {});
 }
 
 double ChiSquareQuantile(int df, double p) {
@@ -165,7 +243,10 @@ double ChiSquareQuantile(int df, double p) {
     if (!(p > 0.0 && p <= 1.0) || df < 1) {
         return 1.0;
     }
-    const auto cumulative = [df](double x) { return 1.0 - ChiSquareProbability(x, df); };
+    const LogTermSums logSums(df);
+    const auto cumulative = [df, &logSums](double x) {
+        return 1.0 - chiSquareTail(x, df, logSums.sums());
+    };
     double lo = 0.0;
     double hi = 1.0;
     while (cumulative(hi) < p) {

@@ -3,7 +3,7 @@
 // The distribution functions behind the adjustment tests: the standard normal distribution, the
 // upper tail of the chi-square distribution, the chi-square quantile and the critical value of
 // the tau test on standardised residuals. All are pure functions of their arguments: no state,
-// no output, no allocation.
+// no output; only ChiSquareQuantile allocates, a table of df / 2 doubles for its evaluations.
 
 namespace torvek {
 

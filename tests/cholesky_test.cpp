@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/cholesky_reference.h"
+#include "engine/float_environment.h"
 #include "engine/normal_matrix.h"
 #include "support/survey_normals.h"
 
@@ -117,11 +118,13 @@ TEST(NormalMatrix, PackedIndexWalksTheUpperTriangleRowByRow) {
         }
         EXPECT_EQ(packedTriangleSize(n), expected);
     }
-    EXPECT_EQ(NormalMatrix::kCapacity, 1131761u);
+    EXPECT_EQ(packedTriangleSize(NormalMatrix::kMaxOrder), 1131760u);
 
     NormalMatrix m;
-    ASSERT_TRUE(m.allocate());
-    m.clearAll();
+    ASSERT_TRUE(m.allocate(4));
+    EXPECT_EQ(m.capacity(), 4);
+    m.setOrder(4);
+    m.clear();
     m.setOrder(3);
     m.at(1, 3) = 5.0f;
     m.at(2, 2) = 7.0f;
@@ -132,8 +135,20 @@ TEST(NormalMatrix, PackedIndexWalksTheUpperTriangleRowByRow) {
     m.clear();
     EXPECT_EQ(m.at(1, 3), 0.0f);
     EXPECT_EQ(m.data()[6], 9.0f);
+    // A smaller order keeps the buffer; a larger one replaces it; beyond the limit none is had.
+    const float* buffer = m.data();
+    ASSERT_TRUE(m.allocate(2));
+    EXPECT_EQ(m.data(), buffer);
+    EXPECT_EQ(m.order(), 0);
+    ASSERT_TRUE(m.allocate(NormalMatrix::kMaxOrder));
+    EXPECT_EQ(m.capacity(), NormalMatrix::kMaxOrder);
+    EXPECT_FALSE(m.allocate(NormalMatrix::kMaxOrder + 1));
+    EXPECT_FALSE(m.isAllocated());
+    ASSERT_TRUE(m.allocate(0));
+    EXPECT_TRUE(m.isAllocated());
     m.release();
     EXPECT_FALSE(m.isAllocated());
+    EXPECT_EQ(m.capacity(), 0);
 }
 
 TEST(CholeskySolve, EmptySystemIsLeftAlone) {
@@ -278,6 +293,49 @@ TEST(CholeskyKernels, EveryVariantReproducesTheReferenceBitForBit) {
             EXPECT_TRUE(sameBits(got.fullInverse, expected.fullInverse)) << where;
         }
     }
+}
+
+bool holdsSubnormals(const std::vector<float>& values) {
+    return std::any_of(values.begin(), values.end(),
+                       [](float v) { return std::fpclassify(v) == FP_SUBNORMAL; });
+}
+
+// A chain of unknowns each tied to the next by a hundredth of its own weight: the rows of R^-1
+// shrink a hundredfold per step and pass below the smallest normal float within twenty columns.
+PackedSystem decayingChain(int n) {
+    PackedSystem out{n, std::vector<float>(packedTriangleSize(n), 0.0f),
+                     std::vector<double>(n, 1.0)};
+    for (int i = 0; i < n; ++i) {
+        out.packed[packedAt(n, i, i)] = 1.0f + 0.25f * float(i % 3);
+        if (i + 1 < n)
+            out.packed[packedAt(n, i, i + 1)] = 0.01f;
+    }
+    return out;
+}
+
+// The program takes subnormal numbers as zero for the whole run (float_environment.h). Every
+// variant then still gives what the straightforward loops give in that mode, bit for bit.
+TEST(CholeskyKernels, WithSubnormalsFlushedEveryVariantStillReproducesTheReference) {
+    for (int n : {40, 97, 150}) {
+        const PackedSystem system = decayingChain(n);
+        EXPECT_TRUE(holdsSubnormals(runStages(system, nullptr).inverseFactor)) << n;
+        FloatEnvironmentGuard restore;
+        flushSubnormalsToZero();
+        ASSERT_TRUE(subnormalsFlushToZero());
+        const SolveStages expected = runStages(system, nullptr);
+        ASSERT_EQ(expected.failedAt, 0);
+        EXPECT_FALSE(holdsSubnormals(expected.inverseFactor)) << n;
+        EXPECT_FALSE(holdsSubnormals(expected.fullInverse)) << n;
+        for (const SolverKernels* k : availableVariants()) {
+            const SolveStages got = runStages(system, k);
+            EXPECT_TRUE(sameBits(got.factor, expected.factor)) << n;
+            EXPECT_TRUE(sameBits(got.inverseFactor, expected.inverseFactor)) << n;
+            EXPECT_TRUE(sameBits(got.x, expected.x)) << n;
+            EXPECT_TRUE(sameBits(got.q, expected.q)) << n;
+            EXPECT_TRUE(sameBits(got.fullInverse, expected.fullInverse)) << n;
+        }
+    }
+    EXPECT_FALSE(subnormalsFlushToZero());  // the guard has restored the mode
 }
 
 // The engine keeps u, y, x and the sigmas in two arrays: y overwrites u's neighbour, x and q

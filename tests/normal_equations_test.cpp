@@ -3,7 +3,10 @@
 // and up directions, l from the current coordinates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "engine/adjustment_engine.h"
 #include "support/engine_harness.h"
@@ -41,10 +44,22 @@ TEST(NormalEquations, AccumulationEqualsIndependentDenseProduct) {
     ASSERT_TRUE(e.beginAttempt());
     ASSERT_TRUE(e.loadSites());
     ASSERT_TRUE(e.loadVectors());
-    e.formEquations();
-    e.accumulateNormals();
+    ASSERT_TRUE(e.formEquations());
     const AdjustmentState& s = e.state();
     const int n = s.unknownCount;
+    // Forming the equations has added them up already; reading them back gives the same bits.
+    std::vector<float> formed;
+    for (int i = 1; i <= n; ++i)
+        for (int j = i; j <= n; ++j)
+            formed.push_back(e.normalElement(i, j));
+    const std::vector<double> formedRhs(s.solution.begin(), s.solution.begin() + n + 1);
+    ASSERT_TRUE(e.accumulateNormals());
+    std::size_t at = 0;
+    for (int i = 1; i <= n; ++i) {
+        ASSERT_EQ(s.solution[i], formedRhs[i]) << i;
+        for (int j = i; j <= n; ++j)
+            ASSERT_EQ(e.normalElement(i, j), formed[at++]) << i << "," << j;
+    }
     ASSERT_EQ(s.coordinateUnknownCount, 6 * 3 - 3 - 2);
     ASSERT_EQ(n, s.coordinateUnknownCount + 4);
 
@@ -129,6 +144,96 @@ TEST(NormalEquations, AccumulationEqualsIndependentDenseProduct) {
                 std::sqrt(std::fabs(e.normalElement(i, i)) * std::fabs(e.normalElement(j, j)));
             EXPECT_NEAR(e.normalElement(i, j), expected, 2e-6 * scale + 1e-9) << i << "," << j;
         }
+    }
+    e.endAttempt();
+}
+
+// The accumulation as the equations describe it, one equation after the other: terms in stable
+// order of their unknown numbers, coefficients of a number named twice added in that order, each
+// product of the unknowns of this solve added to its float element in turn.
+struct PlainAccumulation {
+    explicit PlainAccumulation(int n) : n(n), matrix(packedTriangleSize(n), 0.0f), u(n + 1, 0.0) {}
+    void add(EquationRecord e) {
+        if (e.weight == 0)
+            return;
+        std::stable_sort(
+            e.terms, e.terms + e.termCount,
+            [](const EquationTerm& a, const EquationTerm& b) { return a.unknown < b.unknown; });
+        std::vector<EquationTerm> merged;
+        for (int k = 0; k < e.termCount; ++k) {
+            if (!merged.empty() && e.terms[k].unknown != 0 &&
+                merged.back().unknown == e.terms[k].unknown)
+                merged.back().coefficient += e.terms[k].coefficient;
+            else
+                merged.push_back(e.terms[k]);
+        }
+        for (std::size_t r = 0; r < merged.size(); ++r) {
+            if (merged[r].unknown < 1 || merged[r].unknown > n)
+                continue;
+            for (std::size_t c = r; c < merged.size(); ++c) {
+                if (merged[c].unknown < 1 || merged[c].unknown > n)
+                    continue;
+                float& element = matrix[packedIndex(merged[r].unknown, merged[c].unknown, n)];
+                element = static_cast<float>(element + merged[r].coefficient *
+                                                           merged[c].coefficient * e.weight);
+            }
+            u[merged[r].unknown] -= merged[r].coefficient * (e.weight * e.misclosure);
+        }
+    }
+    int n;
+    std::vector<float> matrix;
+    std::vector<double> u;
+};
+
+TEST(NormalEquations, AccumulationAddsEveryEquationInTurnBitForBit) {
+    // Written straight into the equation file: vectors' threes (north, east, up) with their
+    // unknowns in the order a vector names them, ends reversed, a site at both ends, fixed (0)
+    // and foreign numbers, zero weights, single-term constraints between them.
+    SyntheticNetwork net = ringNetwork(4, 10, 10, 500);
+    fixSite(net.sites[0]);
+    net.simulate(1);
+    QuietEngine q(net.toDataSet());
+    AdjustmentEngine& e = q.engine;
+    ASSERT_TRUE(e.beginAttempt());
+    constexpr int n = 40;
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> value(-2.0, 2.0);
+    auto randomUnknown = [&] {
+        const int pick = int(random() % 20);
+        return pick == 0 ? 0 : pick == 1 ? n + 1 : pick == 2 ? -3 : 1 + int(random() % n);
+    };
+    PlainAccumulation plain(n);
+    int records = 0;
+    ScratchFile& file = e.scratch().equationScratch;
+    file.rewind();
+    for (int k = 0; k < 600; ++k) {
+        EquationRecord written;
+        const bool vector = random() % 4 != 0;
+        written.termCount = vector ? kVectorEquationTerms : 1;
+        for (int t = 0; t < written.termCount; ++t)
+            written.terms[t].unknown = randomUnknown();
+        if (vector && random() % 3 == 0)
+            written.terms[3].unknown = written.terms[0].unknown;  // a site at both ends
+        const int equations = vector ? 3 : 1;
+        for (int a = 0; a < equations; ++a) {
+            for (int t = 0; t < written.termCount; ++t)
+                written.terms[t].coefficient = value(random);
+            written.misclosure = value(random);
+            written.weight = random() % 10 == 0 ? 0.0 : std::fabs(value(random)) * 1e4;
+            ASSERT_TRUE(writeEquation(file, written, false));
+            plain.add(written);
+            ++records;
+        }
+    }
+    AdjustmentState& s = e.state();
+    s.unknownCount = n;
+    s.observationCount = records;
+    s.controlConstraintCount = 0;
+    ASSERT_TRUE(e.accumulateNormals());
+    for (int i = 1; i <= n; ++i) {
+        ASSERT_EQ(s.solution[i], plain.u[i]) << i;
+        for (int j = i; j <= n; ++j)
+            ASSERT_EQ(e.normalElement(i, j), plain.matrix[packedIndex(i, j, n)]) << i << "," << j;
     }
     e.endAttempt();
 }

@@ -294,8 +294,9 @@ TEST_F(FileFaults, InputRemovedBeforeTheRetryIsNamed) {
 
 TEST_F(FileFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProgram) {
     // An input without its adjustment record: the copy has the input's size, the output gains
-    // the record. At the input's size the copy fits and the final save does not; below it the
-    // copy fails already.
+    // the record. A little above the input's size the copy fits and the final save does not;
+    // below it the copy fails already. (Exactly at it, the system's copy fails on its closing
+    // call at the limit.)
     std::string bare = inputBytes.substr(0, inputBytes.size() - kAdjustmentRecordSize);
     bare.replace(8, 4, std::string(4, '\0'));
     writeFileBytes(input, bare);
@@ -306,7 +307,7 @@ TEST_F(FileFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProgram) {
         std::string error;
     };
     const Case cases[] = {{size - 1000, "Cannot copy the input data set to " + output},
-                          {size, "Cannot write the output data set " + output}};
+                          {size + 100, "Cannot write the output data set " + output}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
         FrontEndScript script;
@@ -419,8 +420,13 @@ ProjectDataSet smallRing() {
 struct EngineOnFailingFiles : EngineOn<InProcessFrontEnd> {
     explicit EngineOnFailingFiles(TemporaryFileOpener opener) : EngineOn(smallRing(), true) {
         setTemporaryFileOpener(opener);
+        // Every byte goes to the files, which a network this small would otherwise never reach.
+        setScratchMemoryLimit(0);
     }
-    ~EngineOnFailingFiles() { setTemporaryFileOpener(nullptr); }
+    ~EngineOnFailingFiles() {
+        setTemporaryFileOpener(nullptr);
+        setScratchMemoryLimit(kDefaultScratchMemoryLimit);
+    }
 };
 
 TEST(ScratchFileFaults, FullTemporaryFilesFailTheAttemptBeforeAnyResult) {

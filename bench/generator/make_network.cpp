@@ -1,4 +1,5 @@
-// Writes a generated benchmark network: torvek-make-network OUTPUT [SITES [VECTORS [SEED]]].
+// Writes a generated benchmark network:
+// torvek-make-network OUTPUT [SITES [VECTORS [SEED [SITE-SIGMA]]]], the sigma in metres.
 #include <cstdio>
 #include <cstdlib>
 
@@ -6,7 +7,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT [SITES [VECTORS [SEED]]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT [SITES [VECTORS [SEED [SITE-SIGMA]]]]\n", argv[0]);
         return 2;
     }
     torvek::bench::NetworkShape shape;
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
         shape.vectors = std::atoi(argv[3]);
     if (argc > 4)
         shape.seed = unsigned(std::strtoul(argv[4], nullptr, 10));
+    if (argc > 5)
+        shape.siteSigma = std::strtod(argv[5], nullptr);
     torvek::ProjectDataSet network = torvek::bench::makeGridNetwork(shape);
     if (!network.writeFile(argv[1])) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);

@@ -66,6 +66,10 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
         const double latitude = sites[k].latitude + (k ? 3e-7 * normal(random) : 0);
         ds.setSitePosition({latitude, longitude, elevation, 0.0});
     }
+    if (shape.siteSigma > 0) {
+        for (bool more = ds.firstSite(); more; more = ds.nextSite())
+            ds.setSiteSigmas(shape.siteSigma, shape.siteSigma, shape.siteSigma);
+    }
     ds.firstSite();
     ds.setSiteFixed(1, 1, 1);
     if (shape.overConstrained) {

@@ -12,6 +12,10 @@ struct NetworkShape {
     int vectors = 3000;           // wanted number of baselines (at least sites - 1)
     bool overConstrained = true;  // four fixed components instead of three
     unsigned seed = 1;
+    /// Metres; above 0 every site is also a weighted control point with this sigma in latitude,
+    /// longitude and height, as in a densification of coordinates known beforehand. The inverse
+    /// of such a network's factor holds values that fall below the smallest normal float.
+    double siteSigma = 0;
 };
 
 /// A grid network around latitude 46.5, longitude 7.5 (degrees) with 1.5 km spacing: every site
