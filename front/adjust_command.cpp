@@ -50,6 +50,15 @@ constexpr const char* kNotAdjustedReportLines[] = {
     "No adjustment could be performed due to lack of redundancy.",
 };
 
+// Report lines with which the program says that its output was not written as it should be: it
+// then holds no copy of the network, or not the last one.
+constexpr const char* kOutputLostReportLines[] = {
+    "Error: Cannot read the input data set",
+    "Error: Cannot copy the input data set to",
+    "Error: Cannot read the copy of the input data set",
+    "Error: Cannot write the output data set",
+};
+
 void onInterrupt(int) {
     interruptCount = interruptCount + 1;
 }
@@ -370,10 +379,11 @@ void printSummary(const NetworkResults& summary, const std::string& output, bool
     std::fflush(stdout);
 }
 
-// True when the report says that this run adjusted nothing, whatever its output holds.
-bool reportShowsNoAdjustment(const ReportDocument& document) {
+// True when the report holds one of `lines`.
+template <std::size_t N>
+bool reportHolds(const ReportDocument& document, const char* const (&lines)[N]) {
     const std::string text = document.plainText();
-    for (const char* line : kNotAdjustedReportLines) {
+    for (const char* line : lines) {
         if (text.find(line) != std::string::npos) {
             return true;
         }
@@ -381,11 +391,16 @@ bool reportShowsNoAdjustment(const ReportDocument& document) {
     return false;
 }
 
-// True when the run got to its end by itself: adjusted or failed, but not aborted, cancelled,
-// crashed or killed. Only such a run replaces the outputs of the previous one.
-bool reachedItsEnd(const ChildOutcome& outcome, const RunState& state) {
+// True when the run got to its end by itself, adjusted or with a failed adjustment, and its
+// output holds the network it was given: not aborted, cancelled, crashed or killed, and no file
+// fault (a full disk, say) left it without its output. Only such a run replaces the outputs of
+// the earlier one.
+bool reachedItsEnd(const ChildOutcome& outcome, const RunState& state, bool outputRead,
+                   const AdjustedDataSet& output, const AdjustedDataSet& input) {
     return outcome.completed() && !state.abortSent &&
-           !(state.warningShown && !state.warningAccepted);
+           !(state.warningShown && !state.warningAccepted) && outputRead &&
+           output.siteCount() == input.siteCount() && output.vectorCount() == input.vectorCount() &&
+           !reportHolds(state.document, kOutputLostReportLines);
 }
 
 // The exit code of the run, with a line on why the adjustment was not made when it was stopped.
@@ -516,12 +531,13 @@ int runAdjust(const AdjustOptions& options) {
         showReport(state.document, options.colour);
     }
     AdjustedDataSet results;
-    if (!results.readFile(folder.file(outputName))) {
+    const bool outputRead = results.readFile(folder.file(outputName));
+    if (!outputRead) {
         notes += "The output data set of the run could not be read.\n";
     }
     NetworkResults summary = collectResults(results);
-    summary.succeeded = summary.succeeded && !reportShowsNoAdjustment(state.document);
-    const bool finished = reachedItsEnd(outcome, state);
+    summary.succeeded = summary.succeeded && !reportHolds(state.document, kNotAdjustedReportLines);
+    const bool finished = reachedItsEnd(outcome, state, outputRead, results, input);
     bool placed = false;
     bool reportsPlaced = false;
     bool writeFailed = false;
@@ -538,8 +554,8 @@ int runAdjust(const AdjustOptions& options) {
         say("torvek-front: " + terminalSafe(notes));
     }
     if (!finished) {
-        say("The run did not reach its end: the outputs of any earlier run (" + files.dataSet +
-            " and its reports) are left as they were.\n");
+        say("The run did not reach its end with its output: the outputs of any earlier run (" +
+            files.dataSet + " and its reports) are left as they were.\n");
     }
     const int code = exitCodeFor(outcome, state, summary);
     return code == kExitSucceeded && writeFailed ? kExitWriteFailed : code;

@@ -141,8 +141,8 @@ TEST(FrontEndSafety, HostileProjectTextIsRefusedWithItsPosition) {
     }
 }
 
-// A run that does not reach its end (aborted, cancelled, crashed, killed) leaves every output
-// of the earlier run as it was, and the folder it worked in is gone.
+// A run that does not reach its end with its output (aborted, crashed, killed, its output lost)
+// leaves every output of the earlier run as it was, and the folder it worked in is gone.
 TEST(FrontEndSafety, RunsThatDoNotFinishLeaveTheEarlierOutputsWhole) {
     const TempDirectory folder;
     const std::string& dir = folder.path();
@@ -169,6 +169,7 @@ TEST(FrontEndSafety, RunsThatDoNotFinishLeaveTheEarlierOutputsWhole) {
         {"aborted at the first poll", front(abortAtFirstPoll)},
         {"crashed", frontWithFake("crash:5", adjust)},
         {"killed", frontWithFake("stall", adjust, twoInterrupts)},
+        {"output lost to a full disk", frontWithFake("emptied", adjust)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

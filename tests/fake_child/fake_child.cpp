@@ -12,6 +12,8 @@
 //   deaf            sends abort polls as fast as it can without reading a single answer
 //   grandchild      leaves a process that holds the endpoints open for a minute, then polls
 //                   stage 0 and ends as the program does
+//   emptied         as the program after a failed copy (a full disk): an error line, an empty
+//                   output data set, then the end of the run as usual
 //   any other       polls 0..99 without pausing, then ends as the program does
 // In every mode the input file is first copied onto the output path, and "chatter" written to
 // standard error shows up in the front end's notes. When TORVEK_FAKE_READY names a file, that
@@ -77,6 +79,17 @@ void copyFile(const char* from, const char* to) {
         ::close(out);
 }
 
+// An empty data set, as the program writes one: three zero counts and a zero header of 328 bytes.
+void writeEmptyDataSet(const char* path) {
+    constexpr std::size_t kEmptyDataSetSize = 12 + 328;
+    const std::string empty(kEmptyDataSetSize, '\0');
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        (void)!::write(fd, empty.data(), empty.size());
+        ::close(fd);
+    }
+}
+
 int askBox() {
     const std::int32_t answer = send(
         progressFd, link::Message::kWarningBox, link::kWarningBoxStyle,
@@ -116,6 +129,13 @@ int main(int argc, char** argv) {
     if (mode == "stall") {
         poll(0);
         ::sleep(60);
+        exitNotice();
+        return 0;
+    }
+    if (mode == "emptied") {
+        poll(0);
+        reportLine("Error: Cannot copy the input data set to " + std::string(argv[2]) + "\n");
+        writeEmptyDataSet(argv[2]);
         exitNotice();
         return 0;
     }
