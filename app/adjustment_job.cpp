@@ -43,11 +43,13 @@ ClosingReport closingReportOf(const ProjectDataSet& input, const AdjustedDataSet
 }  // namespace
 
 AdjustmentJob::AdjustmentJob(const char* inputArgument, const char* outputArgument,
-                             std::int32_t progressEndpoint, std::int32_t reportEndpoint)
+                             std::int32_t progressEndpoint, std::int32_t reportEndpoint,
+                             NormalSolverFactory solverFactory)
     : channel_(reportEndpoint),
       report_(channel_),
       progress_(progressEndpoint, report_),
-      engine_(inputDataSet_, outputDataSet_, report_, progress_, settings_) {
+      engine_(inputDataSet_, outputDataSet_, report_, progress_, settings_,
+              solverFactory ? solverFactory() : nullptr) {
     platform::fullPath(inputArgument, inputPath_, sizeof inputPath_);
     platform::fullPath(outputArgument, outputPath_, sizeof outputPath_);
     inputDataSet_.setFileName(inputPath_);

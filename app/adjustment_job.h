@@ -21,9 +21,12 @@ class AdjustmentJob {
     static constexpr const char* kScratchCopyName = "torvek.tmp";
 
     /// `inputArgument`, `outputArgument`: the two file arguments as given (relative or absolute);
-    /// `progressEndpoint`, `reportEndpoint`: the endpoints from the command line, 0 when absent.
+    /// `progressEndpoint`, `reportEndpoint`: the endpoints from the command line, 0 when absent;
+    /// `solverFactory`: makes the store and solver of the normal equations, nullptr for the
+    /// built-in dense one.
     AdjustmentJob(const char* inputArgument, const char* outputArgument,
-                  std::int32_t progressEndpoint, std::int32_t reportEndpoint);
+                  std::int32_t progressEndpoint, std::int32_t reportEndpoint,
+                  NormalSolverFactory solverFactory = nullptr);
     /// Writes the output data set first, whatever the run did (unless the run was refused before
     /// any file was touched).
     virtual ~AdjustmentJob();

@@ -46,7 +46,8 @@ void accumulateNormals(benchmark::State& state) {
     }
     p.engine.formEquations();
     for (auto _ : state)
-        p.engine.accumulateNormals();
+        if (!p.engine.accumulateNormals())
+            state.SkipWithError("no memory for the normal matrix");
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(accumulateNormals)

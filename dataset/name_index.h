@@ -22,10 +22,13 @@ std::uint32_t siteNameKey(const char* text, bool ignoreCase);
 class SiteNameIndex {
   public:
     SiteNameIndex() = default;
-    // A copy belongs to another list: it starts unbuilt and is built when first used.
-    SiteNameIndex(const SiteNameIndex&) {}
-    SiteNameIndex& operator=(const SiteNameIndex&) {
+    // A copy belongs to another list: it starts unbuilt and is built when first used. It keeps
+    // the distrust, since a data set moved into another takes its records, and the pointers to
+    // them handed out, along.
+    SiteNameIndex(const SiteNameIndex& other) : trusted_(other.trusted_) {}
+    SiteNameIndex& operator=(const SiteNameIndex& other) {
         invalidate();
+        trusted_ = other.trusted_;
         return *this;
     }
 
@@ -55,9 +58,10 @@ class SiteNameIndex {
 class VectorNameIndex {
   public:
     VectorNameIndex() = default;
-    VectorNameIndex(const VectorNameIndex&) {}
-    VectorNameIndex& operator=(const VectorNameIndex&) {
+    VectorNameIndex(const VectorNameIndex& other) : trusted_(other.trusted_) {}
+    VectorNameIndex& operator=(const VectorNameIndex& other) {
         invalidate();
+        trusted_ = other.trusted_;
         return *this;
     }
 

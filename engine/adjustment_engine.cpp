@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <limits>
 #include <vector>
 
 #include "engine/bias_results.h"
@@ -13,13 +14,15 @@ namespace torvek {
 
 AdjustmentEngine::AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output,
                                    ReportWriter& report, ProgressWindow& progress,
-                                   AdjustmentSettings& settings)
+                                   AdjustmentSettings& settings,
+                                   std::unique_ptr<NormalSolver> solver)
     : input_(input),
       output_(output),
       report_(report),
       progress_(progress),
       settings_(settings),
-      state_(std::make_unique<AdjustmentState>()) {}
+      state_(std::make_unique<AdjustmentState>()),
+      solver_(std::move(solver)) {}
 
 AdjustmentEngine::~AdjustmentEngine() {
     endAttempt();
@@ -39,6 +42,15 @@ float AdjustmentEngine::normalElement(int i, int j) const {
     return normalMatrix_.isAllocated() ? normalMatrix_.symmetricAt(i, j) : 0.0f;
 }
 
+double AdjustmentEngine::inverseElement(int i, int j) const {
+    return solver_ ? solver_->inverse(i, j) : normalElement(i, j);
+}
+
+int AdjustmentEngine::siteLimit() const {
+    // A solver of its own holds the normal equations sparse: memory is the only limit.
+    return solver_ ? std::numeric_limits<int>::max() - 1 : kMaxSites;
+}
+
 bool AdjustmentEngine::adjust() {
     bool stored = beginAttempt() && runAttempt();
     endAttempt();
@@ -48,6 +60,8 @@ bool AdjustmentEngine::adjust() {
 void AdjustmentEngine::endAttempt() {
     normalsFormed_ = false;
     normalMatrix_.release();
+    if (solver_)
+        solver_->release();
     scratch_.closeAll();
 }
 
@@ -135,7 +149,7 @@ bool AdjustmentEngine::iterate() {
         formEquations();
         if (!scratchFilesHealthy())
             return false;
-        if (s.loadedSiteCount > kMaxSites || s.unknownCount > kMaxUnknowns) {
+        if (!solver_ && (s.loadedSiteCount > kMaxSites || s.unknownCount > kMaxUnknowns)) {
             return reportError("Error: %d  sites, %d unknowns. Limits are %ld and %ld\n",
                                s.loadedSiteCount, s.unknownCount, long(kMaxSites),
                                long(kMaxUnknowns));

@@ -9,6 +9,7 @@
 #include "engine/adjustment_settings.h"
 #include "engine/adjustment_state.h"
 #include "engine/normal_matrix.h"
+#include "engine/normal_solver.h"
 #include "engine/scratch_files.h"
 #include "engine/scratch_records.h"
 #include "geodesy/local_frame.h"
@@ -33,7 +34,8 @@ enum class SolveStep {
 class AdjustmentEngine {
   public:
     AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output, ReportWriter& report,
-                     ProgressWindow& progress, AdjustmentSettings& settings);
+                     ProgressWindow& progress, AdjustmentSettings& settings,
+                     std::unique_ptr<NormalSolver> solver = nullptr);
     virtual ~AdjustmentEngine();
     AdjustmentEngine(const AdjustmentEngine&) = delete;
     AdjustmentEngine& operator=(const AdjustmentEngine&) = delete;
@@ -60,7 +62,7 @@ class AdjustmentEngine {
     /// Writes the observation equations of the current coordinates to the equation scratch file.
     /// Within the limits it also adds them to the normal equations as the next kCorrections solve
     /// would, sparing it the reading back.
-    [[nodiscard]] bool formEquations();
+    void formEquations();
     /// One step of the solution (SolveStep). False, after a report line where there is one, on
     /// a missing equation, a singular matrix or an abort.
     [[nodiscard]] bool solveNormals(SolveStep step);
@@ -80,11 +82,17 @@ class AdjustmentEngine {
     [[nodiscard]] int findSite(const char* name) const;
 
     /// Reads the equations back and accumulates the normal matrix and the right-hand side (the
-    /// first phase of a SolveStep::kCorrections solve), allocating the matrix for the unknowns in use. False, after
-    /// the memory error line, when it cannot be allocated.
+    /// first phase of a SolveStep::kCorrections solve), allocating the matrix for the unknowns in
+    /// use. False, after the memory error line, when it cannot be allocated.
     [[nodiscard]] bool accumulateNormals();
     /// Element (i, j) of the packed normal matrix, 1-based, either order.
     [[nodiscard]] float normalElement(int i, int j) const;
+    /// Element (i, j) of the inverse of the normal matrix after a kFullInverse solve, 1-based,
+    /// either order: from the dense matrix, or from the solver's selected inverse.
+    [[nodiscard]] double inverseElement(int i, int j) const;
+    /// Most sites an attempt loads: the dense matrix's limit, or no limit with a solver of its
+    /// own.
+    [[nodiscard]] int siteLimit() const;
 
     const AdjustmentState& state() const { return *state_; }
     AdjustmentState& state() { return *state_; }
@@ -97,6 +105,14 @@ class AdjustmentEngine {
     /// of an accumulation; false when it cannot be allocated.
     bool startNormals(int n);
     bool runAttempt();
+    /// solveNormals with the solver of its own.
+    bool solveWithSolver(SolveStep step);
+    /// The error line of unknown u (1-based) without an equation; marks the attempt for the
+    /// retry when u is a site's.
+    void reportMissingEquation(int u);
+    /// The error line of a pivot at unknown u that is not a finite positive number; marks the
+    /// attempt for the retry when u is a site's.
+    void reportBadPivot(int u);
     bool iterate();
     void rescaleSigmas();
     bool storeResults();
@@ -116,13 +132,16 @@ class AdjustmentEngine {
     ProgressWindow& progress_;
     AdjustmentSettings& settings_;
     std::unique_ptr<AdjustmentState> state_;
-    /// The loaded sites' name keys (siteNameKey, case-sensitive) with their slots, by key then
-    /// slot; empty until loadSites has loaded every site of the attempt.
+    /// The loaded sites' name keys (siteNameKey, case-sensitive) with the first slot of each, in
+    /// an open-address table (slot 0: empty entry); empty until loadSites has loaded every site
+    /// of the attempt.
     std::vector<std::pair<std::uint32_t, int>> siteSlotIndex_;
     /// formEquations added this iteration's equations to the normal matrix and the right-hand
     /// side as it wrote them, so the next mode 0 solve need not read them back.
     bool normalsFormed_ = false;
     NormalMatrix normalMatrix_;
+    /// The store and solver of the normal equations when they are not the dense matrix above.
+    std::unique_ptr<NormalSolver> solver_;
     ScratchFiles scratch_;
 };
 

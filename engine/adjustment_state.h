@@ -1,5 +1,5 @@
 #pragma once
-#include <array>
+#include <cstddef>
 #include <vector>
 
 #include "engine/engine_limits.h"
@@ -29,7 +29,26 @@ struct UnknownSite {
 
 /// The engine's state of one adjustment attempt, rebuilt by every attempt.
 struct AdjustmentState {
-    AdjustmentState() : solution(kMaxUnknowns + 1), solutionSigma(kMaxUnknowns + 1) {}
+    AdjustmentState()
+        : sites(kMaxSites + 1),
+          unknownSite(kMaxUnknowns + 1),
+          solution(kMaxUnknowns + 1),
+          solutionSigma(kMaxUnknowns + 1) {}
+
+    /// Makes room for sites 1..count; the built-in sizes already hold the dense engine's limits.
+    void reserveSites(int count) {
+        if (count >= static_cast<int>(sites.size()))
+            sites.resize(static_cast<std::size_t>(count) + 1);
+    }
+    /// Makes room for unknowns 1..count in the per-unknown arrays.
+    void reserveUnknowns(int count) {
+        if (count < static_cast<int>(solution.size()))
+            return;
+        const std::size_t size = static_cast<std::size_t>(count) + 1;
+        unknownSite.resize(size);
+        solution.resize(size);
+        solutionSigma.resize(size);
+    }
 
     // Ellipsoid and reference frame.
     double semiMajorAxis = 0;  // metres
@@ -43,8 +62,8 @@ struct AdjustmentState {
     Matrix3 centreRotation{};  // R0: columns north, east, up at the reference point
 
     // Sites 1..loadedSiteCount (index 0 unused) and unknowns 1..coordinateUnknownCount.
-    std::array<SiteState, kMaxSites + 1> sites{};
-    std::array<UnknownSite, kMaxUnknowns + 1> unknownSite{};
+    std::vector<SiteState> sites;
+    std::vector<UnknownSite> unknownSite;
 
     int loadedSiteCount = 0;
     int coordinateUnknownCount = 0;

@@ -46,11 +46,11 @@ Vector3 AdjustmentEngine::vectorSigmas(int from, int to) const {
         const int t = s.sites[to].unknownNumber[k];
         double variance = 0;
         if (f)
-            variance += normalElement(f, f);
+            variance += inverseElement(f, f);
         if (t)
-            variance += normalElement(t, t);
+            variance += inverseElement(t, t);
         if (f && t)
-            variance -= 2.0 * normalElement(f, t);
+            variance -= 2.0 * inverseElement(f, t);
         // Rounding of the single-precision inverse may leave a tiny negative variance.
         sigma[k] = std::sqrt(std::max(variance, 0.0)) * s.sigmaScale;
     }

@@ -38,9 +38,99 @@ bool AdjustmentEngine::startNormals(int n) {
     return true;
 }
 
+void AdjustmentEngine::reportMissingEquation(int u) {
+    AdjustmentState& s = *state_;
+    report_.setStyle(style::kError);
+    if (u <= s.coordinateUnknownCount) {
+        report_.print("Error: There is no equation for unknown %3d ( site %4.4s)\n", u,
+                      s.unknownSite[u].name);
+        settings_.singularityRetry = true;
+    } else {
+        report_.print("Error: There is no equation for unknown %3d\n", u);
+    }
+    report_.setStyle(style::kBody);
+    s.sigmaScale = kNoEquationMark;
+}
+
+void AdjustmentEngine::reportBadPivot(int u) {
+    const AdjustmentState& s = *state_;
+    if (u <= s.coordinateUnknownCount) {
+        report_.print("Error: Solution is singular. Unknown %3d ( site %4.4s)\n", u,
+                      s.unknownSite[u].name);
+        settings_.singularityRetry = true;
+    } else {
+        report_.print("Error: Solution is singular. Unknown %3d\n", u);
+    }
+}
+
+bool AdjustmentEngine::solveWithSolver(SolveStep step) {
+    AdjustmentState& s = *state_;
+    NormalSolver& solver = *solver_;
+    const int n = s.unknownCount;
+    if (step == SolveStep::kFullInverse) {
+        // The selected inverse was formed with the solution; only the stage is left to announce.
+        return !progress_.pollAbort(stage::kInverseFormed);
+    }
+    s.reserveUnknowns(n);
+    for (int u = 1; u <= n; ++u)
+        s.solution[u] = s.solutionSigma[u] = 0;
+    bool assembled = solver.start(n, n - s.coordinateUnknownCount);
+    if (assembled) {
+        scratch_.equationScratch.rewind();
+        for (int record = 0; record < s.observationCount; ++record) {
+            EquationRecord equation;
+            if (!readEquation(scratch_.equationScratch, equation,
+                              record < s.controlConstraintCount))
+                break;
+            solver.add(equation);
+        }
+        assembled = solver.finish();
+    }
+    if (!assembled)
+        return reportError("Error: Not enough memory for request\n");
+    for (int u = 1; u <= n; ++u)
+        if (solver.diagonal(u) == 0.0)
+            reportMissingEquation(u);
+    if (progress_.pollAbort(stage::kEquationsChecked))
+        return false;
+    if (s.sigmaScale == kNoEquationMark)
+        return false;
+
+    const NormalSolver::Factorisation factorisation = solver.factorise();
+    if (factorisation.outOfMemory)
+        return reportError("Error: Not enough memory for request\n");
+    if (factorisation.badPivot != 0) {
+        reportBadPivot(factorisation.badPivot);
+        return false;
+    }
+    if (progress_.pollAbort(stage::kFactorised))
+        return false;
+    // Only the last iteration's standard deviations are stored: the selected inverse, the
+    // costliest step of a large network, is formed for it alone, and earlier iterations leave
+    // their sigmas 0.
+    const int iterations = settings_.overConstrained ? 2 : 1;
+    const bool lastIteration = s.iterationCount + 1 >= iterations;
+    if (!solver.solve(s.solution.data(), lastIteration))
+        return reportError("Error: Not enough memory for request\n");
+    if (s.iterationCount == 0) {
+        char size[160];
+        solver.describe(size, sizeof size);
+        report_.print("Engine: %s; %s\n", solver.name(), size);
+    }
+    if (progress_.pollAbort(stage::kSolved))
+        return false;
+    s.sigmaScale = 1.0;
+    for (int u = 1; u <= n; ++u)
+        s.solutionSigma[u] =
+            lastIteration ? std::sqrt(std::max(solver.inverse(u, u), 0.0)) * s.sigmaScale : 0.0;
+    return true;
+}
+
 bool AdjustmentEngine::solveNormals(SolveStep step) {
     AdjustmentState& s = *state_;
     settings_.singularityRetry = false;
+    if (solver_)
+        return solveWithSolver(step);
     scratch_.equationScratch.rewind();
     const int n = s.unknownCount;
 
@@ -65,16 +155,7 @@ bool AdjustmentEngine::solveNormals(SolveStep step) {
     for (int u = 1; u <= n; ++u) {
         if (normalMatrix_.at(u, u) != 0.0f)
             continue;
-        report_.setStyle(style::kError);
-        if (u <= s.coordinateUnknownCount) {
-            report_.print("Error: There is no equation for unknown %3d ( site %4.4s)\n", u,
-                          s.unknownSite[u].name);
-            settings_.singularityRetry = true;
-        } else {
-            report_.print("Error: There is no equation for unknown %3d\n", u);
-        }
-        report_.setStyle(style::kBody);
-        s.sigmaScale = kNoEquationMark;
+        reportMissingEquation(u);
     }
     if (progress_.pollAbort(stage::kEquationsChecked))
         return false;
@@ -83,13 +164,7 @@ bool AdjustmentEngine::solveNormals(SolveStep step) {
 
     const int badPivot = factorizeCholesky(matrix, n);
     if (badPivot != 0) {
-        if (badPivot <= s.coordinateUnknownCount) {
-            report_.print("Error: Solution is singular. Unknown %3d ( site %4.4s)\n", badPivot,
-                          s.unknownSite[badPivot].name);
-            settings_.singularityRetry = true;
-        } else {
-            report_.print("Error: Solution is singular. Unknown %3d\n", badPivot);
-        }
+        reportBadPivot(badPivot);
         return false;
     }
     if (progress_.pollAbort(stage::kFactorised))

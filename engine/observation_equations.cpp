@@ -28,7 +28,7 @@ EquationRecord singleTermEquation(int unknown, double misclosure, double weight)
 
 }  // namespace
 
-bool AdjustmentEngine::formEquations() {
+void AdjustmentEngine::formEquations() {
     AdjustmentState& s = *state_;
     // The equations are added to the normal equations as they are written, when their number
     // is within the limits (the driver refuses it otherwise) and the matrix can be had (the solve
@@ -36,7 +36,7 @@ bool AdjustmentEngine::formEquations() {
     normalsFormed_ = false;
     const int n = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
     std::optional<NormalAccumulator> accumulator;
-    if (s.loadedSiteCount <= kMaxSites && n <= kMaxUnknowns && startNormals(n))
+    if (!solver_ && s.loadedSiteCount <= kMaxSites && n <= kMaxUnknowns && startNormals(n))
         accumulator.emplace(normalMatrix_.data(), n, s.solution.data());
     const auto write = [&](const EquationRecord& equation, bool control) {
         writeEquation(scratch_.equationScratch, equation, control);
@@ -100,7 +100,7 @@ bool AdjustmentEngine::formEquations() {
         // frames[k][b][a]: cosine between the reference axis a and site k's axis b. It depends on
         // the site's current position only, so it is formed once per site rather than once per
         // vector end (slot 0, a site not loaded, included).
-        const int sites = std::min(s.loadedSiteCount, kMaxSites);
+        const int sites = std::min(s.loadedSiteCount, siteLimit());
         std::vector<Matrix3> frames(static_cast<std::size_t>(sites) + 1);
         for (int k = 0; k <= sites; ++k) {
             const SiteState& site = s.sites[k];
@@ -152,7 +152,6 @@ bool AdjustmentEngine::formEquations() {
         accumulator->finish();
         normalsFormed_ = true;
     }
-    return true;
 }
 
 }  // namespace torvek

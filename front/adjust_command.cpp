@@ -12,8 +12,9 @@
 #include <cstring>
 
 #include "dataset/adjusted_data_set.h"
-#include "engine/engine_limits.h"
 #include "front/file_output.h"
+#include "front/gis_export.h"
+#include "front/grid_coordinates.h"
 #include "front/html_page.h"
 #include "front/link_server.h"
 #include "front/network_results.h"
@@ -21,6 +22,9 @@
 #include "front/project_json.h"
 #include "front/report_document.h"
 #include "front/report_rendering.h"
+#include "front/report_site_names.h"
+#include "front/results_document.h"
+#include "front/results_rtf.h"
 #include "front/results_summary.h"
 #include "front/run_files.h"
 #include "front/site_name_mapping.h"
@@ -164,15 +168,29 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input of the run read into memory: the project or survey files imported, or the data set
-// read. False, after saying why, when they cannot be read.
-bool loadInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-               AdjustedDataSet& input) {
-    if (!isDataSetInput(inputs)) {
-        return buildInputDataSet(inputs, survey, ImportOptions{}, input);
+// The input data set of the run, built in memory from the project or survey files `inputs`, and
+// the full names of its sites. False, after saying why, when they cannot be read or imported.
+bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
+                AdjustedDataSet& input, SiteNameTable& names, DocumentHeader& header) {
+    Json document;
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, input, names, &document)) {
+        return false;
     }
-    const std::string& path = inputs.front();
-    if (survey.covarianceUnit) {
+    header = readDocumentHeader(document);
+    return true;
+}
+
+// Checks a data set given as the input and reads the full names of its sites from `namesFrom`
+// (none: its codes); false, after saying why, when it cannot be read.
+bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
+                       const std::vector<std::string>& namesFrom, AdjustedDataSet& input,
+                       SiteNameTable& names) {
+    std::string error;
+    if (!namesFrom.empty() && !readSiteNames(namesFrom, survey, names, error)) {
+        say("torvek-front: --names: " + error + "\n");
+        return false;
+    }
+    if (survey.covarianceUnit && namesFrom.empty()) {
         say("torvek-front: " + path +
             ": a data set holds its covariances in m2; --covariance-unit is for survey files\n");
         return false;
@@ -192,23 +210,64 @@ bool loadInput(const std::vector<std::string>& inputs, const SurveyOptions& surv
             "\" has fewer than four characters in the data set: torvek will not find its "
             "vectors (export the data set and import it again to pad such names)\n");
     }
+    printNetworkFindings(input, names);
     return true;
 }
 
-// False, after saying why, when the network has more sites in use than the program can adjust:
-// it would only refuse them after reading and checking the whole network.
-bool withinProgramLimits(const AdjustedDataSet& input) {
-    long inUse = 0;
-    for (const SiteRecord& site : input.sites()) {
-        inUse += site.inUse != 0 ? 1 : 0;
+// The files a run puts into place: the output data set, its reports, its files for a GIS and, for
+// a project or survey files, the input data set built from them.
+struct OutputFiles {
+    std::string dataSet;
+    std::string rtf;
+    std::string html;
+    std::string geoJson;
+    std::string kml;
+    std::string builtInput;  // empty when the input is a data set
+};
+
+OutputFiles outputFilesFor(const std::string& output, bool built) {
+    return {output,
+            replaceExtension(output, ".rtf"),
+            replaceExtension(output, ".html"),
+            replaceExtension(output, ".geojson"),
+            replaceExtension(output, ".kml"),
+            built ? replaceExtension(output, "") + ".input.dat" : std::string()};
+}
+
+// Reads the input of the run into memory: the given data set, or one built from the project or
+// survey files. No output, derived ones included, may replace an input or another output: that is
+// refused before anything is read or written. False, after saying why, when there is nothing to
+// run.
+bool prepareInput(const AdjustOptions& options, const OutputFiles& files, AdjustedDataSet& input,
+                  SiteNameTable& names, DocumentHeader& header) {
+    std::vector<std::string> inputs{options.input};
+    if (!options.secondInput.empty()) {
+        inputs.push_back(options.secondInput);
     }
-    if (inUse <= kMaxSites) {
-        return true;
+    std::vector<RunFile> outputs = {{files.dataSet, "the output data set"},
+                                    {files.rtf, "the RTF report"},
+                                    {files.html, "the HTML report"},
+                                    {files.geoJson, "the GeoJSON file"},
+                                    {files.kml, "the KML file"}};
+    if (!files.builtInput.empty()) {
+        outputs.push_back({files.builtInput, "the input data set built from the project"});
     }
-    say("torvek-front: the network has " + std::to_string(inUse) +
-        " sites in use; torvek adjusts at most " + std::to_string(kMaxSites) +
-        " (take sites out of use or split the network)\n");
-    return false;
+    std::vector<std::string> read = inputs;
+    read.insert(read.end(), options.names.begin(), options.names.end());
+    const std::string clash = findPathClash(read, outputs);
+    if (!clash.empty()) {
+        say("torvek-front: " + clash + "; name another output with -o\n");
+        return false;
+    }
+    if (isDataSetInput(inputs)) {
+        return checkDataSetInput(options.input, options.survey, options.names, input, names);
+    }
+    if (!options.names.empty()) {
+        say("torvek-front: --names is for a data set input; a project or survey file names "
+            "its sites itself\n");
+        return false;
+    }
+    return buildInput(inputs, options.survey, input, names, header);
 }
 
 // What the front end saw and answered while the program ran.
@@ -327,20 +386,6 @@ void showReport(const ReportDocument& document, ColourChoice colour) {
     std::fputs("\n", stdout);
 }
 
-// The files a run puts into place: the output data set, its two reports and, for a project, the
-// input data set built from it.
-struct OutputFiles {
-    std::string dataSet;
-    std::string rtf;
-    std::string html;
-    std::string preparedInput;  // empty when the input is a data set
-};
-
-OutputFiles outputFilesFor(const std::string& output, bool fromProject) {
-    return {output, replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
-            fromProject ? replaceExtension(output, "") + ".input.dat" : std::string()};
-}
-
 // The name of an output inside the run folder: its own name, so that the program's report names
 // the file the person asked for, unless that is the name of the program's scratch copy, which is
 // also made there.
@@ -349,32 +394,74 @@ std::string nameInRunFolder(const std::string& path, const std::string& fallback
     return name == kProgramScratchCopy ? fallback : name;
 }
 
-// Writes the two report files into the run folder; false, after saying why, when either fails.
-bool writeReportFiles(const RunFolder& folder, const OutputFiles& files, const std::string& title,
-                      const ReportDocument& document, const NetworkResults& summary,
-                      const std::string& notes) {
+// The files of a run in its folder, and which of them were written.
+struct RunOutputs {
+    std::string dataSet;
+    std::string builtInput;
+    bool reportWritten = false;  // the RTF and the HTML file
+    bool gisWritten = false;     // the GeoJSON and the KML file
+};
+
+bool writeOutput(const std::string& path, const std::string& shownAs, const std::string& text) {
     std::string error;
-    bool written = true;
-    if (!writeFileAtomically(folder.file("report.rtf"), renderRtf(document), error)) {
-        say("torvek-front: cannot write the report " + files.rtf + ": " + error + "\n");
-        written = false;
+    if (!writeFileAtomically(path, text, error)) {
+        say("torvek-front: cannot write " + shownAs + ": " + error + "\n");
+        return false;
     }
-    if (!writeFileAtomically(folder.file("report.html"),
-                             renderHtmlPage(title, document, summary, notes), error)) {
-        say("torvek-front: cannot write the report " + files.html + ": " + error + "\n");
-        written = false;
-    }
-    return written;
+    return true;
 }
 
-void printSummary(const NetworkResults& summary, const std::string& output, bool placed,
-                  const OutputFiles& files, bool reportsPlaced) {
-    std::fputs(terminalSafe(formatResultsSummary(summary)).c_str(), stdout);
-    if (placed) {
-        std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
+void writeReportFiles(const RunFolder& folder, const OutputFiles& files, const std::string& title,
+                      const ReportDocument& document, const ResultsView& view,
+                      const std::string& notes, RunOutputs& run) {
+    const bool rtf =
+        writeOutput(folder.file("report.rtf"), "the report " + files.rtf,
+                    renderRtfDocument(buildResultsDocument(title, view), document, notes));
+    const bool html = writeOutput(folder.file("report.html"), "the report " + files.html,
+                                  renderHtmlPage(title, document, view, notes));
+    run.reportWritten = rtf && html;
+    const bool geoJson =
+        writeOutput(folder.file("report.geojson"), files.geoJson, renderGeoJson(title, view));
+    const bool kml = writeOutput(folder.file("report.kml"), files.kml, renderKml(title, view));
+    run.gisWritten = geoJson && kml;
+}
+
+// Puts the run's files into place; false, after saying why, when a move fails.
+bool placeOutputs(const RunFolder& folder, const OutputFiles& files, RunOutputs& run) {
+    std::vector<std::pair<std::string, std::string>> moves = {{run.dataSet, files.dataSet}};
+    if (!files.builtInput.empty()) {
+        moves.emplace_back(run.builtInput, files.builtInput);
     }
-    if (reportsPlaced) {
+    if (run.reportWritten) {
+        moves.emplace_back(folder.file("report.rtf"), files.rtf);
+        moves.emplace_back(folder.file("report.html"), files.html);
+    }
+    if (run.gisWritten) {
+        moves.emplace_back(folder.file("report.geojson"), files.geoJson);
+        moves.emplace_back(folder.file("report.kml"), files.kml);
+    }
+    bool placed = true;
+    for (const auto& [from, to] : moves) {
+        std::string error;
+        if (!moveIntoPlace(from, to, error)) {
+            say("torvek-front: " + error + "\n");
+            placed = false;
+        }
+    }
+    return placed;
+}
+
+void printSummary(const ResultsView& view, const OutputFiles& files, bool placed,
+                  const RunOutputs& run) {
+    std::fputs(terminalSafe(formatResultsSummary(view)).c_str(), stdout);
+    if (placed) {
+        std::fprintf(stdout, "\nOutput data set: %s\n", files.dataSet.c_str());
+    }
+    if (placed && run.reportWritten) {
         std::fprintf(stdout, "Report: %s and %s\n", files.rtf.c_str(), files.html.c_str());
+    }
+    if (placed && run.gisWritten) {
+        std::fprintf(stdout, "For a GIS: %s and %s\n", files.geoJson.c_str(), files.kml.c_str());
     }
     std::fflush(stdout);
 }
@@ -403,6 +490,33 @@ bool reachedItsEnd(const ChildOutcome& outcome, const RunState& state, bool outp
            !reportHolds(state.document, kOutputLostReportLines);
 }
 
+// Writes the input of the run into its folder with every result field cleared, so that whatever
+// the program's output holds afterwards was written by this run. False, after saying why, when
+// that fails.
+bool writeRunInput(const AdjustedDataSet& input, const std::string& path) {
+    DataSetContents prepared;
+    bool written = decodeDataSet(input.writeImage(), prepared);
+    if (written) {
+        clearRunResults(prepared);
+        written = writeDataSetFile(path, prepared);
+    }
+    if (!written) {
+        say("torvek-front: " + path + ": cannot be written\n");
+    }
+    return written;
+}
+
+// Opens the grid system asked for, choosing a UTM zone from the input's positions; false, after
+// saying why, when PROJ cannot provide it.
+bool openGridSystem(const std::string& crs, const AdjustedDataSet& input, GridSystem& grid) {
+    std::string error;
+    if (grid.open(crs, networkPlace(collectResults(input)), error)) {
+        return true;
+    }
+    say("torvek-front: --crs: " + error + "\n");
+    return false;
+}
+
 // The exit code of the run, with a line on why the adjustment was not made when it was stopped.
 int exitCodeFor(const ChildOutcome& outcome, const RunState& state, const NetworkResults& summary) {
     if (!outcome.completed()) {
@@ -421,11 +535,16 @@ int exitCodeFor(const ChildOutcome& outcome, const RunState& state, const Networ
 
 }  // namespace
 
-std::string locateProgram(const std::string& explicitProgram) {
+namespace {
+
+// `explicitProgram` when given, else the environment variable `variable` when set, else `name`
+// beside the running executable.
+std::string locateNamedProgram(const std::string& explicitProgram, const char* variable,
+                               const std::string& name) {
     if (!explicitProgram.empty()) {
         return explicitProgram;
     }
-    if (const char* fromEnvironment = std::getenv("TORVEK_BINARY")) {
+    if (const char* fromEnvironment = std::getenv(variable)) {
         if (*fromEnvironment != '\0') {
             return fromEnvironment;
         }
@@ -436,33 +555,36 @@ std::string locateProgram(const std::string& explicitProgram) {
         std::string path(self, static_cast<std::size_t>(length));
         const std::size_t slash = path.find_last_of('/');
         if (slash != std::string::npos) {
-            return path.substr(0, slash + 1) + "torvek";
+            return path.substr(0, slash + 1) + name;
         }
     }
-    return "torvek";
+    return name;
 }
 
-// Puts the run's files into place; false, after saying why, when a move fails.
-bool placeOutputs(const RunFolder& folder, const OutputFiles& files, const std::string& inputName,
-                  const std::string& outputName, bool reportsWritten) {
-    std::vector<std::pair<std::string, std::string>> moves = {
-        {folder.file(outputName), files.dataSet}};
-    if (!files.preparedInput.empty()) {
-        moves.emplace_back(folder.file(inputName), files.preparedInput);
+// Sites in use in the data set.
+int sitesInUse(const AdjustedDataSet& input) {
+    int count = 0;
+    for (const SiteRecord& site : input.sites()) {
+        count += site.inUse != 0 ? 1 : 0;
     }
-    if (reportsWritten) {
-        moves.emplace_back(folder.file("report.rtf"), files.rtf);
-        moves.emplace_back(folder.file("report.html"), files.html);
+    return count;
+}
+
+}  // namespace
+
+std::string locateProgram(const std::string& explicitProgram) {
+    return locateNamedProgram(explicitProgram, "TORVEK_BINARY", "torvek");
+}
+
+std::string locateLargeProgram(const std::string& explicitProgram) {
+    return locateNamedProgram(explicitProgram, "TORVEK_LARGE_BINARY", "torvek-large");
+}
+
+EngineChoice chooseEngine(EngineChoice choice, int sitesInUse) {
+    if (choice != EngineChoice::kAuto) {
+        return choice;
     }
-    bool placed = true;
-    for (const auto& [from, to] : moves) {
-        std::string error;
-        if (!moveIntoPlace(from, to, error)) {
-            say("torvek-front: " + error + "\n");
-            placed = false;
-        }
-    }
-    return placed;
+    return sitesInUse > kStandardEngineSiteLimit ? EngineChoice::kLarge : EngineChoice::kStandard;
 }
 
 int runAdjust(const AdjustOptions& options) {
@@ -473,24 +595,18 @@ int runAdjust(const AdjustOptions& options) {
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
     }
-    const bool fromProject = !isDataSetInput(inputs);
-    const OutputFiles files = outputFilesFor(output, fromProject);
-    std::vector<RunFile> outputs = {{files.dataSet, "the output data set"},
-                                    {files.rtf, "the RTF report"},
-                                    {files.html, "the HTML report"}};
-    if (fromProject) {
-        outputs.push_back({files.preparedInput, "the input data set built from the project"});
-    }
-    const std::string clash = findPathClash(inputs, outputs);
-    if (!clash.empty()) {
-        say("torvek-front: " + clash + "; name another output with -o\n");
-        return kExitBadInput;
-    }
-
+    const OutputFiles files = outputFilesFor(output, !isDataSetInput(inputs));
     AdjustedDataSet input;
-    if (!loadInput(inputs, options.survey, input) || !withinProgramLimits(input)) {
+    SiteNameTable names;
+    DocumentHeader header;
+    if (!prepareInput(options, files, input, names, header)) {
         return kExitBadInput;
     }
+    GridSystem grid;
+    if (!options.crs.empty() && !openGridSystem(options.crs, input, grid)) {
+        return kExitBadInput;
+    }
+    // Folders are made only for a run that will start.
     std::string error;
     RunFolder folder;
     if (!makeParentDirectories(output, error) || !folder.create(output, error)) {
@@ -498,58 +614,61 @@ int runAdjust(const AdjustOptions& options) {
         return kExitBadInput;
     }
     RunFolder::removeStale(output);
-    const std::string inputName =
-        nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat");
-    const std::string outputName = nameInRunFolder(output, "output.dat");
-    // The program's output starts as a copy of its input: without results there, whatever the
-    // output holds afterwards was written by this run.
-    DataSetContents prepared;
-    bool written = decodeDataSet(input.writeImage(), prepared);
-    if (written) {
-        clearRunResults(prepared);
-        written = writeDataSetFile(folder.file(inputName), prepared);
-    }
-    if (!written) {
-        say("torvek-front: " + folder.file(inputName) + ": cannot be written\n");
+    RunOutputs run{
+        folder.file(nameInRunFolder(output, "output.dat")),
+        folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat"))};
+    if (!writeRunInput(input, run.builtInput)) {
         return kExitBadInput;
     }
 
+    const int sites = options.engine == EngineChoice::kAuto ? sitesInUse(input) : 0;
+    const bool large = chooseEngine(options.engine, sites) == EngineChoice::kLarge;
+    if (large) {
+        say(options.engine == EngineChoice::kLarge
+                ? "torvek-front: running torvek-large, the sparse engine (--engine large)\n"
+                : "torvek-front: " + std::to_string(sites) + " sites in use, more than torvek's " +
+                      std::to_string(kStandardEngineSiteLimit) +
+                      ": running torvek-large, the sparse engine\n");
+    }
+    const std::string programName = large ? "torvek-large" : "torvek";
     ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
     RunState state;
     const ChildOutcome outcome =
-        runChild(locateProgram(options.program), folder.file(inputName), folder.file(outputName),
-                 folder.path(), makeHandlers(options, bar, state));
+        runChild(large ? locateLargeProgram(options.program) : locateProgram(options.program),
+                 run.builtInput, run.dataSet, folder.path(), makeHandlers(options, bar, state));
     bar.clear();
     if (!outcome.started) {
-        say("torvek-front: " + outcome.describe("torvek") +
-            "\n(build it, give its path with --program, or set TORVEK_BINARY)\n");
+        say("torvek-front: " + outcome.describe(programName) +
+            (large ? "\n(build it, give its path with --program, or set TORVEK_LARGE_BINARY)\n"
+                   : "\n(build it, give its path with --program, or set TORVEK_BINARY)\n"));
         return kExitChildFailed;
     }
 
     std::string notes = notesOn(outcome);
+    showFullSiteNames(state.document, names);
     if (options.showReport) {
         showReport(state.document, options.colour);
     }
     AdjustedDataSet results;
-    const bool outputRead = results.readFile(folder.file(outputName));
+    const bool outputRead = results.readFile(run.dataSet);
     if (!outputRead) {
         notes += "The output data set of the run could not be read.\n";
     }
-    NetworkResults summary = collectResults(results);
-    summary.succeeded = summary.succeeded && !reportHolds(state.document, kNotAdjustedReportLines);
+    // The run is judged by what it wrote: its flag (its input had none) and its report.
+    if (results.adjustmentRecordCount() > 0 &&
+        reportHolds(state.document, kNotAdjustedReportLines)) {
+        results.setAdjustmentSucceeded(0);
+    }
+    const ResultsView view =
+        makeResultsView(collectResults(results, names), header, &grid, options.plot);
     const bool finished = reachedItsEnd(outcome, state, outputRead, results, input);
     bool placed = false;
-    bool reportsPlaced = false;
-    bool writeFailed = false;
     if (finished) {
-        const bool reportsWritten =
-            writeReportFiles(folder, files, "torvek adjustment of " + baseName(options.input),
-                             state.document, summary, notes);
-        placed = placeOutputs(folder, files, inputName, outputName, reportsWritten);
-        reportsPlaced = reportsWritten && placed;
-        writeFailed = !reportsWritten || !placed;
+        writeReportFiles(folder, files, "torvek adjustment of " + baseName(options.input),
+                         state.document, view, notes, run);
+        placed = placeOutputs(folder, files, run);
     }
-    printSummary(summary, output, placed, files, reportsPlaced);
+    printSummary(view, files, placed, run);
     if (!notes.empty()) {
         say("torvek-front: " + terminalSafe(notes));
     }
@@ -557,7 +676,8 @@ int runAdjust(const AdjustOptions& options) {
         say("The run did not reach its end with its output: the outputs of any earlier run (" +
             files.dataSet + " and its reports) are left as they were.\n");
     }
-    const int code = exitCodeFor(outcome, state, summary);
+    const int code = exitCodeFor(outcome, state, view.results);
+    const bool writeFailed = finished && (!placed || !run.reportWritten || !run.gisWritten);
     return code == kExitSucceeded && writeFailed ? kExitWriteFailed : code;
 }
 

@@ -6,8 +6,14 @@
 #include "front/adjust_command.h"
 #include "front/csv_export.h"
 #include "front/file_output.h"
+#include "front/gis_export.h"
+#include "front/grid_coordinates.h"
+#include "front/network_results.h"
+#include "front/project_fields.h"
 #include "front/project_json.h"
+#include "front/results_document.h"
 #include "front/run_files.h"
+#include "front/site_coordinates.h"
 
 namespace torvek::front {
 
@@ -25,6 +31,23 @@ bool writeDataSet(const std::string& path, const AdjustedDataSet& dataSet) {
     std::fprintf(stderr, "%s: %d sites, %d vectors\n", path.c_str(), dataSet.siteCount(),
                  dataSet.vectorCount());
     return true;
+}
+
+// The data set has no room for the texts of the result documents' header: a person who keeps
+// the data set instead of the project learns that they stay behind.
+void noteDocumentFields(const Json& document) {
+    std::string given;
+    for (const char* key : fields::kDocumentFields) {
+        if (document.is_object() && document.contains(key)) {
+            given += std::string(given.empty() ? "" : ", ") + "\"" + key + "\"";
+        }
+    }
+    if (!given.empty()) {
+        std::fprintf(stderr,
+                     "note: the data set does not keep %s: they head the result documents when "
+                     "adjust runs the project itself\n",
+                     given.c_str());
+    }
 }
 
 // The project document goes out as it converts; whether it becomes a data set is checked after,
@@ -62,6 +85,8 @@ int writeProject(const ImportRequest& request) {
         std::fprintf(stderr,
                      "warning: the project is written but does not yet become a data set: %s\n",
                      report.error.c_str());
+    } else {
+        printNetworkFindings(check, report.siteNames);
     }
     std::fprintf(stderr, "%s: %zu sites, %zu vectors\n", request.output.c_str(),
                  document["sites"].size(), document["vectors"].size());
@@ -82,9 +107,12 @@ int runImportRequest(const ImportRequest& request) {
     AdjustedDataSet dataSet;
     ImportOptions options;
     options.withResults = request.withResults;
-    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet)) {
+    SiteNameTable names;
+    Json document;
+    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet, names, &document)) {
         return kExitBadInput;
     }
+    noteDocumentFields(document);
     return writeDataSet(request.output, dataSet) ? 0 : kExitBadInput;
 }
 
@@ -92,25 +120,72 @@ int runImport(const std::string& projectPath, const std::string& dataSetPath, bo
     return runImportRequest({{projectPath}, dataSetPath, false, withResults, {}});
 }
 
-int runExport(const std::string& dataSetPath, ExportFormat format, const std::string& outputPath) {
-    AdjustedDataSet dataSet;
-    if (!dataSet.readFile(dataSetPath)) {
-        std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
-                     dataSetPath.c_str());
+int runExport(const ExportRequest& request) {
+    std::vector<std::string> outputs;
+    for (const std::string* path : {&request.output, &request.geoJson, &request.kml}) {
+        if (path->empty()) {
+            continue;
+        }
+        for (const std::string& other : outputs) {
+            if (samePath(other, *path)) {
+                std::fprintf(stderr, "torvek-front: %s is named for two outputs\n", path->c_str());
+                return kExitBadInput;
+            }
+        }
+        outputs.push_back(*path);
+    }
+    std::vector<std::string> inputs = request.names;
+    inputs.push_back(request.dataSet);
+    const std::string clash = outputNamingAnInput(outputs, inputs);
+    if (!clash.empty()) {
+        std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
         return kExitBadInput;
     }
-    const std::string truncated = truncationWarning(dataSetPath, dataSet);
+    AdjustedDataSet dataSet;
+    if (!dataSet.readFile(request.dataSet)) {
+        std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
+                     request.dataSet.c_str());
+        return kExitBadInput;
+    }
+    const std::string truncated = truncationWarning(request.dataSet, dataSet);
     if (!truncated.empty()) {
         std::fprintf(stderr, "warning: %s\n", truncated.c_str());
     }
-    const std::string text =
-        format == ExportFormat::kCsv ? exportCsv(dataSet) : exportProjectText(dataSet);
-    if (outputPath.empty()) {
+    SiteNameTable names;
+    std::string error;
+    if (!request.names.empty() && !readSiteNames(request.names, request.survey, names, error)) {
+        std::fprintf(stderr, "torvek-front: --names: %s\n", error.c_str());
+        return kExitBadInput;
+    }
+    if (!request.geoJson.empty() || !request.kml.empty()) {
+        NetworkResults results = collectResults(dataSet, names);
+        GridSystem grid;
+        if (!request.crs.empty() && !grid.open(request.crs, networkPlace(results), error)) {
+            std::fprintf(stderr, "torvek-front: --crs: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+        const std::string title = results.title.empty() ? request.dataSet : results.title;
+        const ResultsView view = makeResultsView(std::move(results), DocumentHeader{}, &grid);
+        if ((!request.geoJson.empty() &&
+             !writeFileAtomically(request.geoJson, renderGeoJson(title, view), error)) ||
+            (!request.kml.empty() &&
+             !writeFileAtomically(request.kml, renderKml(title, view), error))) {
+            std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+    }
+    if (!request.writeProject) {
+        return 0;
+    }
+    const SiteNameTable* shown = request.names.empty() ? nullptr : &names;
+    const std::string text = request.format == ExportFormat::kCsv
+                                 ? exportCsv(dataSet, shown)
+                                 : exportProjectText(dataSet, names);
+    if (request.output.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kExitBadInput;
     }
-    std::string error;
-    if (!writeFileAtomically(outputPath, text, error)) {
+    if (!writeFileAtomically(request.output, text, error)) {
         std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
         return kExitBadInput;
     }

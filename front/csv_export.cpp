@@ -59,39 +59,53 @@ void appendNumbers(std::vector<std::string>& cells, std::initializer_list<double
 
 }  // namespace
 
-std::string exportCsv(const AdjustedDataSet& dataSet) {
+std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names) {
+    // With full names, the codes the data set keeps follow them in columns of their own.
+    const SiteNameTable noNames;
+    const SiteNameTable& shown = names != nullptr ? *names : noNames;
+    const auto nameCells = [&](std::vector<std::string>& cells, const SiteName& code) {
+        cells.push_back(csvText(shown.nameOf(code.data())));
+        if (names != nullptr) {
+            cells.push_back(csvText(projectSiteName(code.data())));
+        }
+    };
     std::string out = "# sites\n";
-    row(out, {"record",
-              "name",
-              "latitude",
-              "longitude",
-              "elevation",
-              "geoidHeight",
-              "latitudeSigma",
-              "longitudeSigma",
-              "elevationSigma",
-              "latitudeFixed",
-              "longitudeFixed",
-              "elevationFixed",
-              "inUse",
-              "adjustedLatitude",
-              "adjustedLongitude",
-              "adjustedElevation",
-              "adjustedLatitudeSigma",
-              "adjustedLongitudeSigma",
-              "adjustedElevationSigma",
-              "lastCorrectionLatitude",
-              "lastCorrectionLongitude",
-              "lastCorrectionElevation",
-              "constraintResidualLatitude",
-              "constraintResidualLongitude",
-              "constraintResidualElevation",
-              "normalizedConstraintResidualLatitude",
-              "normalizedConstraintResidualLongitude",
-              "normalizedConstraintResidualElevation"});
+    std::vector<std::string> siteHeader = {"record", "name"};
+    if (names != nullptr) {
+        siteHeader.push_back("code");
+    }
+    for (const char* column : {"latitude",
+                               "longitude",
+                               "elevation",
+                               "geoidHeight",
+                               "latitudeSigma",
+                               "longitudeSigma",
+                               "elevationSigma",
+                               "latitudeFixed",
+                               "longitudeFixed",
+                               "elevationFixed",
+                               "inUse",
+                               "adjustedLatitude",
+                               "adjustedLongitude",
+                               "adjustedElevation",
+                               "adjustedLatitudeSigma",
+                               "adjustedLongitudeSigma",
+                               "adjustedElevationSigma",
+                               "lastCorrectionLatitude",
+                               "lastCorrectionLongitude",
+                               "lastCorrectionElevation",
+                               "constraintResidualLatitude",
+                               "constraintResidualLongitude",
+                               "constraintResidualElevation",
+                               "normalizedConstraintResidualLatitude",
+                               "normalizedConstraintResidualLongitude",
+                               "normalizedConstraintResidualElevation"}) {
+        siteHeader.push_back(column);
+    }
+    row(out, siteHeader);
     for (const SiteRecord& s : dataSet.sites()) {
-        std::vector<std::string> cells = {std::to_string(s.recordNumber),
-                                          csvText(projectSiteName(s.name.data()))};
+        std::vector<std::string> cells = {std::to_string(s.recordNumber)};
+        nameCells(cells, s.name);
         appendNumbers(cells, {s.latitude, s.longitude, s.elevation, s.geoidHeight, s.latitudeSigma,
                               s.longitudeSigma, s.elevationSigma});
         for (std::uint8_t flag : {s.latitudeFixed, s.longitudeFixed, s.elevationFixed, s.inUse}) {
@@ -108,60 +122,68 @@ std::string exportCsv(const AdjustedDataSet& dataSet) {
     }
 
     out += "\n# vectors\n";
-    row(out, {"record",
-              "from",
-              "to",
-              "dX",
-              "dY",
-              "dZ",
-              "sigmaX",
-              "sigmaY",
-              "sigmaZ",
-              "correlationXY",
-              "correlationXZ",
-              "correlationYZ",
-              "weightDivisor",
-              "inUse",
-              "localSigmaNorth",
-              "localSigmaEast",
-              "localSigmaUp",
-              "localCorrelation1",
-              "localCorrelation2",
-              "localCorrelation3",
-              "adjustedDX",
-              "adjustedDY",
-              "adjustedDZ",
-              "adjustedNorth",
-              "adjustedEast",
-              "adjustedUp",
-              "residualX",
-              "residualY",
-              "residualZ",
-              "normalizedResidualX",
-              "normalizedResidualY",
-              "normalizedResidualZ",
-              "residualNorth",
-              "residualEast",
-              "residualUp",
-              "normalizedResidualNorth",
-              "normalizedResidualEast",
-              "normalizedResidualUp",
-              "adjustedLocalSigmaNorth",
-              "adjustedLocalSigmaEast",
-              "adjustedLocalSigmaUp",
-              "adjustedLocalCorrelation1",
-              "adjustedLocalCorrelation2",
-              "adjustedLocalCorrelation3",
-              "adjustedSigmaX",
-              "adjustedSigmaY",
-              "adjustedSigmaZ",
-              "adjustedCorrelationXY",
-              "adjustedCorrelationXZ",
-              "adjustedCorrelationYZ"});
+    std::vector<std::string> vectorHeader = {"record", "from"};
+    if (names != nullptr) {
+        vectorHeader.push_back("fromCode");
+    }
+    vectorHeader.push_back("to");
+    if (names != nullptr) {
+        vectorHeader.push_back("toCode");
+    }
+    for (const char* column : {"dX",
+                               "dY",
+                               "dZ",
+                               "sigmaX",
+                               "sigmaY",
+                               "sigmaZ",
+                               "correlationXY",
+                               "correlationXZ",
+                               "correlationYZ",
+                               "weightDivisor",
+                               "inUse",
+                               "localSigmaNorth",
+                               "localSigmaEast",
+                               "localSigmaUp",
+                               "localCorrelation1",
+                               "localCorrelation2",
+                               "localCorrelation3",
+                               "adjustedDX",
+                               "adjustedDY",
+                               "adjustedDZ",
+                               "adjustedNorth",
+                               "adjustedEast",
+                               "adjustedUp",
+                               "residualX",
+                               "residualY",
+                               "residualZ",
+                               "normalizedResidualX",
+                               "normalizedResidualY",
+                               "normalizedResidualZ",
+                               "residualNorth",
+                               "residualEast",
+                               "residualUp",
+                               "normalizedResidualNorth",
+                               "normalizedResidualEast",
+                               "normalizedResidualUp",
+                               "adjustedLocalSigmaNorth",
+                               "adjustedLocalSigmaEast",
+                               "adjustedLocalSigmaUp",
+                               "adjustedLocalCorrelation1",
+                               "adjustedLocalCorrelation2",
+                               "adjustedLocalCorrelation3",
+                               "adjustedSigmaX",
+                               "adjustedSigmaY",
+                               "adjustedSigmaZ",
+                               "adjustedCorrelationXY",
+                               "adjustedCorrelationXZ",
+                               "adjustedCorrelationYZ"}) {
+        vectorHeader.push_back(column);
+    }
+    row(out, vectorHeader);
     for (const VectorRecord& v : dataSet.vectors()) {
-        std::vector<std::string> cells = {std::to_string(v.recordNumber),
-                                          csvText(projectSiteName(v.fromSite.data())),
-                                          csvText(projectSiteName(v.toSite.data()))};
+        std::vector<std::string> cells = {std::to_string(v.recordNumber)};
+        nameCells(cells, v.fromSite);
+        nameCells(cells, v.toSite);
         appendNumbers(cells, {v.deltaX, v.deltaY, v.deltaZ, v.sigmaX, v.sigmaY, v.sigmaZ,
                               v.correlationXY, v.correlationXZ, v.correlationYZ});
         cells.push_back(std::to_string(v.weightDivisor));

@@ -1,143 +1,139 @@
 #include "front/html_page.h"
 
-#include <cmath>
-#include <cstdio>
-
 #include "front/network_plot.h"
 #include "front/report_rendering.h"
-#include "front/text_format.h"
 
 namespace torvek::front {
 namespace {
 
-std::string cell(const std::string& text, const char* cls = nullptr) {
-    return cls ? "<td class=\"" + std::string(cls) + "\">" + text + "</td>"
-               : "<td>" + text + "</td>";
+const char* rowClass(RowStyle style) {
+    switch (style) {
+        case RowStyle::kFlagged:
+            return "flagged";
+        case RowStyle::kMuted:
+            return "muted";
+        case RowStyle::kPassed:
+            return "passed";
+        case RowStyle::kFailed:
+            return "failed";
+        case RowStyle::kNormal:
+            break;
+    }
+    return nullptr;
 }
 
-std::string pageStyle() {
+std::string headerBlock(const ResultsDocument& d) {
+    std::string out = "<header class=\"document\">\n<h1>" + escapeHtml(d.title) +
+                      "</h1>\n<table class=\"document-header\">\n";
+    for (const auto& [label, value] : d.header) {
+        out += "<tr><th>" + escapeHtml(label) + "</th><td>" + escapeHtml(value) + "</td></tr>\n";
+    }
+    return out + "</table>\n</header>\n";
+}
+
+std::string navigation(const ResultsDocument& d) {
+    std::string out = "<nav><a href=\"#report\">Report</a>";
+    for (const ResultTable& t : d.tables) {
+        out += " &middot; <a href=\"#" + t.id + "\">" + escapeHtml(t.title) + "</a>";
+        if (t.id == "statistics") {
+            out += " &middot; <a href=\"#plot\">Network plot</a>";
+        }
+    }
+    return out + "</nav>\n";
+}
+
+}  // namespace
+
+std::string htmlPageStyle() {
     return "body{font-family:Helvetica,Arial,sans-serif;margin:1.5em;color:#222;"
            "background:#f7f7f5}\nh1{font-size:1.5em}h2{font-size:1.2em;margin-top:1.6em}\n"
            "table{border-collapse:collapse;background:#fff;font-size:0.9em}\n"
            "th,td{border:1px solid #ccc;padding:0.2em 0.6em}th{background:#eef}\n"
            "td.num{text-align:right;font-family:'Courier New',monospace;white-space:nowrap}\n"
-           "tr.flagged td{background:#fde2e2;color:#a00}\n.passed{color:#080;font-weight:bold}\n"
-           ".failed{color:#c00;font-weight:bold}\n.notes{background:#fff3cd;border:1px solid "
-           "#e0c36a;padding:0.6em;white-space:pre-wrap}\n.plot{background:#fff;border:1px solid "
-           "#ccc;display:inline-block}\n" +
+           "td.span{font-style:italic}\n"
+           "tr.flagged td{background:#fde2e2;color:#a00}\ntr.muted td{color:#777}\n"
+           "tr.passed td{color:#080;font-weight:bold}\ntr.failed td{color:#c00;font-weight:bold}\n"
+           "table.document-header th{text-align:left;background:#f3f3f8}\n"
+           "p.reading{max-width:50em;font-style:italic}\n"
+           ".notes{background:#fff3cd;border:1px solid #e0c36a;padding:0.6em;"
+           "white-space:pre-wrap}\n.plot{background:#fff;border:1px solid #ccc;"
+           "display:inline-block}\n"
+           // On paper: A4, no page colour or navigation, the report and every results section
+           // starting a page, heading rows repeated and rows kept whole.
+           "@page{size:A4;margin:14mm}\n"
+           "@media print{body{background:#fff;margin:0;font-size:9pt}nav{display:none}"
+           "section.report-section,section.results{break-before:page;page-break-before:always}"
+           "table{font-size:7pt}th,td{padding:0.1em 0.35em}thead{display:table-header-group}"
+           "tr{break-inside:avoid;page-break-inside:avoid}.plot{border:none}"
+           ".plot svg{width:100%;height:auto}.report{border:none;overflow:visible}"
+           ".report .line{white-space:pre-wrap}}\n" +
            reportStyleSheet();
 }
 
-std::string statisticsSection(const NetworkResults& r) {
+std::string renderHtmlTable(const ResultTable& t) {
     std::string out =
-        "<h2 id=\"statistics\">Outcome and statistics</h2>\n<table class=\"statistics\">\n";
-    auto row = [&](const std::string& name, const std::string& value) {
-        out += "<tr><th>" + name + "</th>" + cell(value, "num") + "</tr>\n";
-    };
-    row("Adjustment", r.succeeded ? "succeeded" : "did not succeed");
-    if (r.succeeded) {
-        row("Type", r.minimallyConstrained ? "minimally constrained" : "over constrained");
-        row("Iterations", std::to_string(r.iterations));
-        row("Observations", std::to_string(r.observations));
-        row("Unknowns", std::to_string(r.unknowns));
-        row("Degrees of freedom", std::to_string(r.degreesOfFreedom));
-        row("Confidence level", formatText("%.1f %%", r.confidenceLevel));
-        row("Chi-square test", r.chiSquarePassed() ? "<span class=\"passed\">passed</span>"
-                                                   : "<span class=\"failed\">failed</span>");
-        row("Chi-square", formatText("%.3f", r.chiSquare));
-        row("Limits", formatText("%.3f to %.3f", r.chiSquareLower, r.chiSquareUpper));
-        row("Standard error of unit weight", formatText("%.3f", r.unitWeightStandardError));
-        row("Tau critical value", formatText("%.3f", r.tauCriticalValue));
-        row("Vectors above tau", std::to_string(r.flaggedCount()));
+        "<section class=\"results\" id=\"" + t.id + "\">\n<h2>" + escapeHtml(t.title) + "</h2>\n";
+    if (!t.introduction.empty()) {
+        out += "<p>" + escapeHtml(t.introduction) + "</p>\n";
     }
-    out += "</table>\n";
-    return out;
-}
-
-std::string sitesSection(const NetworkResults& r) {
-    std::string out =
-        "<h2 id=\"coordinates\">Adjusted coordinates</h2>\n<table "
-        "class=\"sites\">\n<tr><th>Site</th>"
-        "<th>Latitude</th><th>Longitude</th><th>Latitude (deg)</th><th>Longitude (deg)</th>"
-        "<th>Elevation (m)</th><th>sN (mm)</th><th>sE (mm)</th><th>sU (mm)</th>"
-        "<th>Control</th></tr>\n";
-    for (const SiteResult& s : r.sites) {
-        const std::string control = controlDescription(s);
-        out += "<tr>" + cell(escapeHtml(s.name));
-        if (!s.adjusted) {
-            out += "<td colspan=\"8\">not adjusted</td>" + cell(control) + "</tr>\n";
-            continue;
-        }
-        out += cell(formatSexagesimal(s.adjustedLatitude, "NS", 5), "num") +
-               cell(formatSexagesimal(s.adjustedLongitude, "EW", 5), "num") +
-               cell(formatText("%.9f", s.adjustedLatitude), "num") +
-               cell(formatText("%.9f", s.adjustedLongitude), "num") +
-               cell(formatText("%.4f", s.adjustedElevation), "num") +
-               cell(formatText("%.1f", s.sigmaNorth * kMillimetresPerMetre), "num") +
-               cell(formatText("%.1f", s.sigmaEast * kMillimetresPerMetre), "num") +
-               cell(formatText("%.1f", s.sigmaUp * kMillimetresPerMetre), "num") + cell(control) +
-               "</tr>\n";
+    out += "<table class=\"" + t.id + "\">\n<thead><tr>";
+    for (const TableColumn& column : t.columns) {
+        out += "<th>" + escapeHtml(column.heading) + "</th>";
     }
-    out += "</table>\n";
-    return out;
-}
-
-std::string vectorsSection(const NetworkResults& r) {
-    std::string out = formatText(
-        "<h2 id=\"vectors\">Vectors</h2>\n<p>Normalized residuals are the residuals divided by "
-        "their a-priori standard deviations; rows above the tau critical value %.3f are "
-        "marked.</p>\n",
-        r.tauCriticalValue);
-    out +=
-        "<table class=\"vectors\">\n<tr><th>From</th><th>To</th><th>Record</th><th>Length (m)</th>"
-        "<th>vN (mm)</th><th>vE (mm)</th><th>vU (mm)</th><th>wN</th><th>wE</th><th>wU</th>"
-        "<th></th></tr>\n";
-    for (const VectorResult& v : r.vectors) {
-        out += v.flagged ? "<tr class=\"flagged\">" : "<tr>";
-        out += cell(escapeHtml(v.from)) + cell(escapeHtml(v.to)) +
-               cell(std::to_string(v.record), "num") + cell(formatText("%.3f", v.length), "num");
-        if (!v.adjusted) {
-            out += "<td colspan=\"6\">not adjusted</td><td></td></tr>\n";
-            continue;
+    out += "</tr></thead>\n<tbody>\n";
+    for (const TableRow& row : t.rows) {
+        const char* cls = rowClass(row.style);
+        out += cls != nullptr ? std::string("<tr class=\"") + cls + "\">" : std::string("<tr>");
+        for (std::size_t i = 0; i < row.cells.size() && i < t.columns.size(); ++i) {
+            const bool spanning = i + 1 == row.cells.size() && row.cells.size() < t.columns.size();
+            if (spanning) {
+                out +=
+                    "<td class=\"span\" colspan=\"" + std::to_string(t.columns.size() - i) + "\">";
+            } else {
+                out +=
+                    t.columns[i].alignment == CellAlignment::kRight ? "<td class=\"num\">" : "<td>";
+            }
+            out += escapeHtml(row.cells[i]) + "</td>";
         }
-        for (double residual : v.residual) {
-            out += cell(formatText("%.1f", residual * kMillimetresPerMetre), "num");
-        }
-        for (double w : v.normalized) {
-            out += cell(formatText("%.2f", w), "num");
-        }
-        out += cell(v.flagged ? "above tau" : "") + "</tr>\n";
+        out += "</tr>\n";
     }
-    out += "</table>\n";
-    return out;
+    out += "</tbody>\n</table>\n";
+    for (const std::string& note : t.notes) {
+        out += "<p class=\"reading\">" + escapeHtml(note) + "</p>\n";
+    }
+    return out + "</section>\n";
 }
-
-}  // namespace
 
 std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
-                           const NetworkResults& results, const std::string& notes) {
+                           const ResultsView& view, const std::string& notes) {
+    const ResultsDocument d = buildResultsDocument(title, view);
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" +
-        escapeHtml(title) + "</title>\n<style>\n" + pageStyle() +
-        "</style>\n</head>\n<body>\n<h1>" + escapeHtml(title) + "</h1>\n";
-    if (!results.title.empty()) {
-        out += "<p class=\"project-title\">" + escapeHtml(results.title) + "</p>\n";
-    }
-    out +=
-        "<p><a href=\"#statistics\">Statistics</a> &middot; <a href=\"#plot\">Network plot</a> "
-        "&middot; <a href=\"#coordinates\">Coordinates</a> &middot; <a href=\"#vectors\">Vectors"
-        "</a> &middot; <a href=\"#report\">Report</a></p>\n";
+        escapeHtml(title) + "</title>\n<style>\n" + htmlPageStyle() + "</style>\n</head>\n<body>\n";
+    out += headerBlock(d);
+    out += navigation(d);
     if (!notes.empty()) {
         out += "<div class=\"notes\">" + escapeHtml(notes) + "</div>\n";
     }
-    out += statisticsSection(results);
-    out += "<h2 id=\"plot\">Network plot</h2>\n<div class=\"plot\">\n" + renderNetworkSvg(results) +
-           "</div>\n";
-    out += sitesSection(results);
-    out += vectorsSection(results);
-    out += "<h2 id=\"report\">Report</h2>\n" + renderReportHtml(report);
+    out += "<section class=\"report-section\">\n<h2 id=\"report\">Report of the adjustment</h2>\n" +
+           renderReportHtml(report) + "</section>\n";
+    for (const ResultTable& t : d.tables) {
+        out += renderHtmlTable(t);
+        if (t.id == "statistics") {
+            out +=
+                "<section class=\"results\" id=\"plot\">\n<h2>Network plot</h2>\n<div "
+                "class=\"plot\">\n" +
+                renderNetworkSvg(view.results, view.plot) + "</div>\n</section>\n";
+        }
+    }
     out += "</body>\n</html>\n";
     return out;
+}
+
+std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
+                           const NetworkResults& results, const std::string& notes) {
+    return renderHtmlPage(title, report, makeResultsView(results, DocumentHeader{}, nullptr),
+                          notes);
 }
 
 }  // namespace torvek::front

@@ -19,25 +19,41 @@ const char* const kUsage =
     "      INPUT: a data set, a project, GPS vector text, gama-local or gama-g3 XML, or a DynaML\n"
     "      station file and its measurement file (recognised by their content).\n"
     "      Runs the adjustment: builds the input data set from a project, starts torvek, shows\n"
-    "      progress, the report and a results summary, and writes OUTPUT.dat, OUTPUT.rtf and\n"
-    "      OUTPUT.html (default OUTPUT: the input's name with -adjusted.dat).\n"
+    "      progress, the report and a results summary, and writes OUTPUT.dat, the report with the\n"
+    "      results as OUTPUT.rtf and OUTPUT.html, and the results for a GIS as OUTPUT.geojson and\n"
+    "      OUTPUT.kml (default OUTPUT: the input's name with -adjusted.dat).\n"
+    "      --crs SYSTEM                 grid coordinates too, in a projected system PROJ knows\n"
+    "                                   (EPSG:25832, ...), or utm for the network's UTM zone\n"
+    "      --ellipse-scale FACTOR       draw the plot's confidence ellipses FACTOR times larger\n"
+    "                                   than the map (default: chosen from 1, 2, 5 x 10^k by the\n"
+    "                                   network's size, the same for every run of a network)\n"
     "      --warning-answer ok|cancel   answer the connectivity warning without asking\n"
     "      --no-report                  do not print the report (the files still hold it)\n"
     "      --colour auto|always|never   colours on the terminal (default: when it is one)\n"
     "      --program PATH               the adjustment program (default: $TORVEK_BINARY, or\n"
     "                                   torvek next to torvek-front)\n"
+    "      --engine auto|standard|large  torvek, or torvek-large (sparse, no site limit);\n"
+    "                                   auto (default): torvek-large above 500 sites in use\n"
     "      --abort-at-stage N           abort at the first progress poll of stage N, as Ctrl-C\n"
     "                                   does (for tests and demonstrations)\n"
     "      --covariance-unit m2|mm2     the unit of a survey file's covariances, over the\n"
     "                                   format's own (m2 for GPS text and DynaML, mm2 for gama)\n"
+    "      --names FILE                 for a data set input: name its sites in full as the\n"
+    "                                   project or survey file FILE does (twice for DynaML)\n"
     "  torvek-front import INPUT... -o OUTPUT [--covariance-unit m2|mm2] [--with-results]\n"
     "      Converts a project or survey files (as for adjust) into a project (OUTPUT ending in\n"
     "      .json) or a data set; --with-results also reads the results sections of an exported\n"
     "      project.\n"
     "  torvek-front import PROJECT.json DATA-SET [--with-results]\n"
     "      Builds a data set from a project.\n"
-    "  torvek-front export DATA-SET [--json|--csv] [-o FILE]\n"
-    "      Writes every field of a data set, results included (default JSON, to standard output).\n"
+    "  torvek-front export DATA-SET [--json|--csv] [-o FILE] [--names FILE...]\n"
+    "                     [--geojson FILE] [--kml FILE] [--crs SYSTEM]\n"
+    "      Writes every field of a data set, results included (default JSON, to standard output);\n"
+    "      --geojson and --kml write the results for a GIS instead (or as well, with --json,\n"
+    "      --csv or -o), with grid coordinates in SYSTEM when --crs is given.\n"
+    "      --names FILE names the sites in full as the project or survey file FILE (that the\n"
+    "      data set was built from) does; give it twice for a DynaML station and measurement\n"
+    "      file, and --covariance-unit as for import.\n"
     "\n"
     "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
     "cancelled); 3 torvek could not be started, crashed or exited before finishing its run;\n"
@@ -53,6 +69,19 @@ int usageError(const std::string& what) {
 
 bool endsWithJson(const std::string& path) {
     return path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+}
+
+// A positive factor of the plot's ellipses, at most kLargestEnlargement.
+bool parseFactor(const std::string& text, double& value) {
+    // Beyond any plot: a centimetre drawn a thousand kilometres long.
+    constexpr double kLargestEnlargement = 1e11;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(parsed > 0.0) || !(parsed <= kLargestEnlargement)) {
+        return false;
+    }
+    value = parsed;
+    return true;
 }
 
 bool parseInt(const std::string& text, int& value) {
@@ -78,6 +107,17 @@ int adjustCommand(const std::vector<std::string>& args) {
             if (!hasValue)
                 return usageError(a + " needs a path");
             options.program = args[++i];
+        } else if (a == "--engine") {
+            const std::string value = hasValue ? args[++i] : "";
+            if (value == "auto") {
+                options.engine = EngineChoice::kAuto;
+            } else if (value == "standard") {
+                options.engine = EngineChoice::kStandard;
+            } else if (value == "large") {
+                options.engine = EngineChoice::kLarge;
+            } else {
+                return usageError("--engine takes auto, standard or large");
+            }
         } else if (a == "--abort-at-stage") {
             if (!hasValue || !parseInt(args[i + 1], options.abortAtStage)) {
                 return usageError(a + " needs a stage code (0 to 100)");
@@ -105,6 +145,19 @@ int adjustCommand(const std::vector<std::string>& args) {
             }
         } else if (a == "--no-report") {
             options.showReport = false;
+        } else if (a == "--names") {
+            if (!hasValue)
+                return usageError(a + " needs the project or survey file the data set came from");
+            options.names.push_back(args[++i]);
+        } else if (a == "--crs") {
+            if (!hasValue)
+                return usageError(a + " needs a coordinate system (EPSG:25832, utm, ...)");
+            options.crs = args[++i];
+        } else if (a == "--ellipse-scale") {
+            if (!hasValue || !parseFactor(args[i + 1], options.plot.ellipseEnlargement)) {
+                return usageError(a + " needs a positive factor (at most 1e11)");
+            }
+            ++i;
         } else if (a == "--covariance-unit") {
             options.survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
             if (!options.survey.covarianceUnit) {
@@ -177,30 +230,55 @@ int importCommand(const std::vector<std::string>& args) {
 }
 
 int exportCommand(const std::vector<std::string>& args) {
-    std::string input, output;
-    ExportFormat format = ExportFormat::kJson;
+    ExportRequest request;
+    bool projectAsked = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
         if (a == "--json") {
-            format = ExportFormat::kJson;
+            request.format = ExportFormat::kJson;
+            projectAsked = true;
         } else if (a == "--csv") {
-            format = ExportFormat::kCsv;
-        } else if (a == "-o" || a == "--output") {
-            if (i + 1 >= args.size())
+            request.format = ExportFormat::kCsv;
+            projectAsked = true;
+        } else if (a == "-o" || a == "--output" || a == "--geojson" || a == "--kml") {
+            if (!hasValue)
                 return usageError(a + " needs a file name");
-            output = args[++i];
+            std::string& target = a == "--geojson" ? request.geoJson
+                                  : a == "--kml"   ? request.kml
+                                                   : request.output;
+            target = args[++i];
+            projectAsked = projectAsked || &target == &request.output;
+        } else if (a == "--names") {
+            if (!hasValue)
+                return usageError(a + " needs the project or survey file the data set came from");
+            request.names.push_back(args[++i]);
+        } else if (a == "--covariance-unit") {
+            request.survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
+            if (!request.survey.covarianceUnit) {
+                return usageError("--covariance-unit takes m2 or mm2");
+            }
+        } else if (a == "--crs") {
+            if (!hasValue)
+                return usageError(a + " needs a coordinate system (EPSG:25832, utm, ...)");
+            request.crs = args[++i];
         } else if (!a.empty() && a[0] == '-') {
             return usageError("unknown option " + a);
-        } else if (input.empty()) {
-            input = a;
+        } else if (request.dataSet.empty()) {
+            request.dataSet = a;
         } else {
             return usageError("export takes one data set");
         }
     }
-    if (input.empty()) {
+    if (request.dataSet.empty()) {
         return usageError("export needs a data set file");
     }
-    return runExport(input, format, output);
+    const bool gis = !request.geoJson.empty() || !request.kml.empty();
+    if (!request.crs.empty() && !gis) {
+        return usageError("--crs gives grid coordinates to --geojson and --kml");
+    }
+    request.writeProject = projectAsked || !gis;
+    return runExport(request);
 }
 
 int runCommand(int argc, char** argv) {

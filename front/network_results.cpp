@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "front/site_name_mapping.h"
+#include "front/vector_misfit.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/local_frame.h"
@@ -59,7 +60,7 @@ std::string formatSexagesimal(double degrees, const char* letters, int decimals)
     return text;
 }
 
-NetworkResults collectResults(const AdjustedDataSet& output) {
+NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable& names) {
     NetworkResults r;
     const DataSetHeader& h = output.headerRecord();
     r.title = output.headerText();
@@ -98,7 +99,7 @@ NetworkResults collectResults(const AdjustedDataSet& output) {
 
     for (const SiteRecord& s : output.sites()) {
         SiteResult site;
-        site.name = projectSiteName(s.name.data());
+        site.name = names.nameOf(s.name.data());
         site.adjusted = r.succeeded && s.inUse != 0;
         site.latitudeFixed = s.latitudeFixed != 0;
         site.longitudeFixed = s.longitudeFixed != 0;
@@ -128,8 +129,8 @@ NetworkResults collectResults(const AdjustedDataSet& output) {
 
     for (const VectorRecord& v : output.vectors()) {
         VectorResult vector;
-        vector.from = projectSiteName(v.fromSite.data());
-        vector.to = projectSiteName(v.toSite.data());
+        vector.from = names.nameOf(v.fromSite.data());
+        vector.to = names.nameOf(v.toSite.data());
         vector.record = v.recordNumber;
         for (std::size_t i = 0; i < output.sites().size(); ++i) {
             const SiteName& name = output.sites()[i].name;
@@ -145,12 +146,24 @@ NetworkResults collectResults(const AdjustedDataSet& output) {
         for (int k = 0; k < 3; ++k) {
             vector.residual[k] = v.vectorTestResults[6 + k];
             vector.normalized[k] = v.vectorTestResults[9 + k];
-            vector.largestNormalized =
-                std::max(vector.largestNormalized, std::fabs(vector.normalized[k]));
+            if (std::fabs(vector.normalized[k]) > vector.largestNormalized) {
+                vector.largestNormalized = std::fabs(vector.normalized[k]);
+                vector.signedLargestNormalized = vector.normalized[k];
+            }
         }
         vector.flagged = vector.adjusted && r.tauCriticalValue > 0 &&
                          vector.largestNormalized > r.tauCriticalValue;
+        vector.excluded = r.succeeded && v.inUse == 0;
         r.vectors.push_back(vector);
+    }
+    const std::vector<VectorMisfit> misfits = vectorMisfits(output);
+    for (std::size_t i = 0; i < r.vectors.size(); ++i) {
+        VectorResult& vector = r.vectors[i];
+        if (vector.excluded && misfits[i].available) {
+            vector.hasMisfit = true;
+            vector.misfit = misfits[i].misfit;
+            vector.normalizedMisfit = misfits[i].normalized;
+        }
     }
     return r;
 }

@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 
 // One site as the results show it.
 struct SiteResult {
-    std::string name;
+    std::string name;       // in full
     bool adjusted = false;  // the run stored results for it (in use in the output data set)
     bool latitudeFixed = false, longitudeFixed = false, elevationFixed = false;
     bool constrained = false;  // has a constraint sigma in any component
@@ -29,7 +30,7 @@ struct SiteResult {
 
 // One vector as the results show it.
 struct VectorResult {
-    std::string from, to;
+    std::string from, to;  // full site names
     int record = 0;
     int fromIndex = -1, toIndex = -1;    // positions in NetworkResults::sites; -1 when unknown
     bool adjusted = false;               // the run stored its test results
@@ -37,7 +38,16 @@ struct VectorResult {
     std::array<double, 3> residual{};    // north, east, up, metres
     std::array<double, 3> normalized{};  // north, east, up, residual / a-priori sigma
     double largestNormalized = 0;        // largest magnitude of the three
+    double signedLargestNormalized = 0;  // the same component with its sign
     bool flagged = false;                // largestNormalized above the tau critical value
+    // A vector the run left out (not in use in the output of a run that succeeded) has no
+    // residuals; its misfit against the adjusted positions of its sites takes their place when
+    // both were adjusted: north, east, up along the reference point's axes, metres, and each
+    // divided by its a-priori standard deviation.
+    bool excluded = false;
+    bool hasMisfit = false;
+    std::array<double, 3> misfit{};
+    std::array<double, 3> normalizedMisfit{};
 };
 
 // The results of a run, read from its output data set.
@@ -65,9 +75,10 @@ struct NetworkResults {
     int flaggedCount() const;
 };
 
-// Reads the results of a run. Flags the adjusted vectors whose largest normalized residual
-// (north, east or up) exceeds the tau critical value; nothing is flagged after a failed run.
-NetworkResults collectResults(const AdjustedDataSet& output);
+// Reads the results of a run, naming the sites by `names` (by their codes when it has none).
+// Flags the adjusted vectors whose largest normalized residual (north, east or up) exceeds the tau
+// critical value; nothing is flagged after a failed run.
+NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable& names = {});
 
 // How a site is held: "fixed", "fixed horizontally", "fixed in height", "constrained" and their
 // combinations; empty for a free site.

@@ -7,6 +7,19 @@
 #include <cstdio>
 
 namespace torvek::front {
+namespace {
+
+// Stage codes of the progress polls (docs/frontend-link.md): the last one before the iterations,
+// the first and last of every iteration, and the one after them.
+constexpr int kLoadedStage = 42;
+constexpr int kFirstIterationStage = 49;
+constexpr int kLastIterationStage = 58;
+constexpr int kInverseStage = 86;
+// Percentage points each iteration takes of those between the loading and the inverse: the
+// halves, as an over-constrained adjustment iterates twice.
+constexpr double kIterationSpan = (kInverseStage - kLoadedStage) / 2.0;
+
+}  // namespace
 
 const char* stageDescription(int stage) {
     if (stage <= 0) {
@@ -36,16 +49,35 @@ const char* stageDescription(int stage) {
     return "adjustment done";
 }
 
-std::string progressLine(int stage, int width) {
+int StageProgress::percent(int stage) {
     stage = std::clamp(stage, 0, 100);
+    int mapped = stage;
+    const bool iterating = stage >= kFirstIterationStage && stage <= kLastIterationStage;
+    if (iterating) {
+        // A new iteration starts when the codes of the iterations begin again (or at all).
+        const bool again = previous_ >= kFirstIterationStage && previous_ <= kLastIterationStage &&
+                           stage <= previous_;
+        iteration_ = inIteration_ && again ? iteration_ + 1 : (inIteration_ ? iteration_ : 1);
+        const double start = kLoadedStage + kIterationSpan * (iteration_ - 1);
+        const double within = double(stage - kLoadedStage) / (kLastIterationStage - kLoadedStage);
+        mapped = std::min(kInverseStage, static_cast<int>(start + within * kIterationSpan));
+    }
+    inIteration_ = iterating;
+    previous_ = stage;
+    shown_ = std::max(shown_, mapped);
+    return shown_;
+}
+
+std::string progressLine(int percent, const std::string& what, int width) {
+    percent = std::clamp(percent, 0, 100);
     const int barWidth = std::max(10, std::min(40, width - 40));
-    const int filled = stage * barWidth / 100;
+    const int filled = percent * barWidth / 100;
     std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                        std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]";
-    char percent[16];
-    std::snprintf(percent, sizeof percent, " %3d %%  ", stage);
-    line += percent;
-    line += stageDescription(stage);
+    char number[16];
+    std::snprintf(number, sizeof number, " %3d %%  ", percent);
+    line += number;
+    line += what;
     if (static_cast<int>(line.size()) > width - 1) {
         line.resize(static_cast<std::size_t>(std::max(0, width - 1)));
     }
@@ -70,9 +102,12 @@ void ProgressBar::show(int stage) {
     if (!enabled_) {
         return;
     }
-    stage_ = std::clamp(stage, 0, 100);
-    write("\r" + progressLine(stage_, 80) + "\x1b[K");
-    drawn_ = true;
+    percent_ = progress_.percent(stage);
+    what_ = stageDescription(stage);
+    if (progress_.iteration() > 1) {
+        what_ += " (iteration " + std::to_string(progress_.iteration()) + ")";
+    }
+    draw();
 }
 
 void ProgressBar::clear() {
@@ -83,9 +118,14 @@ void ProgressBar::clear() {
 }
 
 void ProgressBar::redraw() {
-    if (enabled_ && stage_ >= 0) {
-        show(stage_);
+    if (enabled_ && percent_ >= 0) {
+        draw();
     }
+}
+
+void ProgressBar::draw() {
+    write("\r" + progressLine(percent_, what_, 80) + "\x1b[K");
+    drawn_ = true;
 }
 
 }  // namespace torvek::front

@@ -58,9 +58,12 @@ Json array3(const std::array<double, 3>& values) {
     return Json::array({number(values[0]), number(values[1]), number(values[2])});
 }
 
-Json siteJson(const SiteRecord& s) {
+Json siteJson(const SiteRecord& s, const SiteNameTable& names) {
     Json site = Json::object();
-    site["name"] = projectSiteName(s.name.data());
+    site["name"] = names.nameOf(s.name.data());
+    if (names.renamed(std::string(s.name.data(), kSiteNameSize)) != nullptr) {
+        site["code"] = projectSiteName(s.name.data());
+    }
     site["record"] = s.recordNumber;
     if (s.recordSpare != 0) {
         site["spare"] = s.recordSpare;
@@ -90,10 +93,10 @@ Json siteJson(const SiteRecord& s) {
     return site;
 }
 
-Json vectorJson(const VectorRecord& v) {
+Json vectorJson(const VectorRecord& v, const SiteNameTable& names) {
     Json vector = Json::object();
-    vector["from"] = projectSiteName(v.fromSite.data());
-    vector["to"] = projectSiteName(v.toSite.data());
+    vector["from"] = names.nameOf(v.fromSite.data());
+    vector["to"] = names.nameOf(v.toSite.data());
     vector["record"] = v.recordNumber;
     if (v.recordSpare != 0) {
         vector["spare"] = v.recordSpare;
@@ -189,7 +192,7 @@ Json preservedJson(const DataSetHeader& header, const AdjustmentRecord* record) 
 
 }  // namespace
 
-Json exportProject(const AdjustedDataSet& dataSet) {
+Json exportProject(const AdjustedDataSet& dataSet, const SiteNameTable& names) {
     const DataSetHeader& header = dataSet.headerRecord();
     const AdjustmentRecord* record =
         dataSet.adjustmentRecords().empty() ? nullptr : &dataSet.adjustmentRecords().back();
@@ -216,12 +219,12 @@ Json exportProject(const AdjustedDataSet& dataSet) {
 
     Json sites = Json::array();
     for (const SiteRecord& s : dataSet.sites()) {
-        sites.push_back(siteJson(s));
+        sites.push_back(siteJson(s, names));
     }
     root["sites"] = sites;
     Json vectors = Json::array();
     for (const VectorRecord& v : dataSet.vectors()) {
-        vectors.push_back(vectorJson(v));
+        vectors.push_back(vectorJson(v, names));
     }
     root["vectors"] = vectors;
 

@@ -119,6 +119,8 @@ inline const char* const kXyz[3] = {"x", "y", "z"};
 inline const char* const kCorrelationKeys[3] = {"xy", "xz", "yz"};
 inline const char* const kNeu[3] = {"north", "east", "up"};
 inline const char* const kBiasNames[4] = {"rotationNorth", "rotationEast", "rotationUp", "scale"};
+// The project's texts for the header of the result documents (not kept in the data set).
+inline const char* const kDocumentFields[4] = {"client", "surveyor", "datum", "epoch"};
 inline const char* const kBiasResultNames[7] = {
     "rotationNorth", "rotationEast", "rotationUp", "scale", "rotationX", "rotationY", "rotationZ"};
 

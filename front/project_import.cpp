@@ -43,7 +43,8 @@ constexpr double kLongestVector = 2.0e7;
 struct Reader {
     const ImportOptions& options;
     ImportReport& report;
-    SiteNameMapping names{};
+    std::vector<std::string> codes{};                 // by site
+    std::map<std::string, std::string> codeByName{};  // folded full name -> code
     bool resultsNoted = false;
     PositionForms positionForms{};
     PrecisionTally precision{};
@@ -183,22 +184,48 @@ struct Reader {
                    kResultNumber);
     }
 
+    // The full names of the sites and their codes, before any site is read: a code depends on
+    // the names and codes of every site.
+    void assignCodes(const Json& sites) {
+        std::vector<SiteNaming> naming;
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < sites.size(); ++i) {
+            std::string path = "sites[" + std::to_string(i) + "]";
+            requireObject(sites[i], path);
+            SiteNaming site{requiredString(sites[i], path, "name"), std::nullopt};
+            paths.push_back(path + " (\"" + site.name + "\")");
+            if (find(sites[i], "code") != nullptr) {
+                site.code = requiredString(sites[i], paths.back(), "code");
+            }
+            naming.push_back(site);
+        }
+        SiteCodes assigned;
+        SiteNamingError error;
+        if (!assignSiteCodes(naming, assigned, error)) {
+            fail(member(paths[error.site], error.field.c_str()), error.what);
+        }
+        for (const auto& note :
+             {paddedNamesNote(naming, assigned), madeCodesNote(naming, assigned)}) {
+            if (note) {
+                report.notes.push_back(*note);
+            }
+        }
+        codes = assigned.codes;
+        for (std::size_t i = 0; i < naming.size(); ++i) {
+            codeByName[foldAsciiCase(naming[i].name)] = codes[i];
+            report.siteNames.add(codes[i], naming[i].name);
+        }
+    }
+
     void readSite(const Json& site, std::size_t index, bool numbered, AdjustedDataSet& ds) {
         std::string path = "sites[" + std::to_string(index) + "]";
-        requireObject(site, path);
         const std::string name = requiredString(site, path, "name");
         path += " (\"" + name + "\")";
         checkKeys(site, path,
-                  {"name", "record", "latitude", "longitude", "elevation", "ellipsoidalHeight", "x",
-                   "y", "z", "geoidHeight", "sigmas", "fixed", "inUse"},
+                  {"name", "code", "record", "latitude", "longitude", "elevation",
+                   "ellipsoidalHeight", "x", "y", "z", "geoidHeight", "sigmas", "fixed", "inUse"},
                   {"spare", "results"});
-        std::string problem;
-        if (!names.add(name, problem, report.notes)) {
-            fail(member(path, "name"), problem);
-        }
-        std::string stored;
-        names.find(name, stored);
-        if (!ds.addSite(stored.c_str())) {
+        if (!ds.addSite(codes[index].c_str())) {
             fail(path, "no room for another site");
         }
         SiteRecord& record = *ds.currentSite();
@@ -305,14 +332,17 @@ struct Reader {
                   {"from", "to", "record", "dX", "dY", "dZ", "sigmas", "correlations",
                    "covariances", "covariance", "weightDivisor", "inUse"},
                   {"spare", "results"});
-        std::string storedFrom, storedTo;
-        if (!names.find(from, storedFrom)) {
+        const auto fromSite = codeByName.find(foldAsciiCase(from));
+        if (fromSite == codeByName.end()) {
             fail(member(path, "from"), "no site is named \"" + from + "\"");
         }
-        if (!names.find(to, storedTo)) {
+        const auto toSite = codeByName.find(foldAsciiCase(to));
+        if (toSite == codeByName.end()) {
             fail(member(path, "to"), "no site is named \"" + to + "\"");
         }
-        if (foldAsciiCase(storedFrom) == foldAsciiCase(storedTo)) {
+        const std::string& storedFrom = fromSite->second;
+        const std::string& storedTo = toSite->second;
+        if (storedFrom == storedTo) {
             fail(path, "a vector must join two different sites");
         }
         if (!ds.addVector(storedFrom.c_str(), storedTo.c_str())) {
@@ -523,7 +553,9 @@ struct Reader {
 
     void read(const Json& root, AdjustedDataSet& ds) {
         requireObject(root, "the document");
-        checkKeys(root, "", {"format", "version", "title", "settings", "sites", "vectors"},
+        checkKeys(root, "",
+                  {"format", "version", "title", "client", "surveyor", "datum", "epoch", "settings",
+                   "sites", "vectors"},
                   {"results", "preserved"});
         if (const Json* format = find(root, "format")) {
             if (*format != "torvek-project") {
@@ -546,6 +578,16 @@ struct Reader {
             }
             ds.setHeaderText(text.c_str());
         }
+        // Texts for the header of the result documents; the data set has no room for them.
+        for (const char* key : kDocumentFields) {
+            if (const Json* value = find(root, key)) {
+                if (!value->is_string() || value->get<std::string>().size() > kHeaderTextSize) {
+                    fail(key, "must be a text in quotes of at most " +
+                                  std::to_string(kHeaderTextSize) + " bytes, not " +
+                                  describe(*value));
+                }
+            }
+        }
         bool referenceGiven = false;
         readSettings(root, ds, referenceGiven);
 
@@ -553,6 +595,7 @@ struct Reader {
         if (sites == nullptr || !sites->is_array()) {
             fail("sites", sites == nullptr ? "is missing" : "must be a list [...]");
         }
+        assignCodes(*sites);
         const bool sitesNumbered =
             !sites->empty() && (*sites)[0].is_object() && find((*sites)[0], "record") != nullptr;
         for (std::size_t i = 0; i < sites->size(); ++i) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/site_name_mapping.h"
 
 namespace torvek::front {
 
@@ -29,6 +30,8 @@ struct ImportReport {
     std::vector<std::string> warnings;
     // The first error: "<source>: <line:column or field path>: <what is wrong>". Empty on success.
     std::string error;
+    // The sites' full names by their codes in the data set (filled on success).
+    SiteNameTable siteNames;
 };
 
 // Builds a data set from the project text. `sourceName` names the file in messages. On success
@@ -60,15 +63,16 @@ inline constexpr std::size_t kMaximumProjectSize = 64u << 20;
 // Every field of the data set that the program reads or writes, as a project document: settings,
 // sites and vectors with their results, the adjustment statistics and, when they are not the
 // values an import writes, the bytes the program preserves without reading them. Numbers that are
-// not finite are written as the strings "NaN", "Infinity" and "-Infinity".
-Json exportProject(const AdjustedDataSet& dataSet);
+// not finite are written as the strings "NaN", "Infinity" and "-Infinity". Sites are named by
+// `names` (with their "code" where it differs from the name), else by their codes.
+Json exportProject(const AdjustedDataSet& dataSet, const SiteNameTable& names = {});
 
 // Any project document as text, laid out as exportProjectText lays out an export.
 std::string projectText(const Json& document);
 
 // exportProject as text, indented by two blanks, with a final line feed. Bytes of names and texts
 // that are not UTF-8 are replaced by U+FFFD.
-std::string exportProjectText(const AdjustedDataSet& dataSet);
+std::string exportProjectText(const AdjustedDataSet& dataSet, const SiteNameTable& names = {});
 
 // Known ellipsoids by name: WGS84 and GRS80 (semi-major axis in metres, reciprocal flattening).
 struct NamedEllipsoid {

@@ -62,9 +62,9 @@ std::string projectText(const Json& document) {
     return out + "\n";
 }
 
-std::string exportProjectText(const AdjustedDataSet& dataSet) {
+std::string exportProjectText(const AdjustedDataSet& dataSet, const SiteNameTable& names) {
     std::string out;
-    writeValue(out, exportProject(dataSet), 0, 0);
+    writeValue(out, exportProject(dataSet, names), 0, 0);
     return out + "\n";
 }
 

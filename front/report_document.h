@@ -51,6 +51,8 @@ class ReportDocument {
     void addPiece(std::uint32_t dataWord, std::string_view text);
 
     const std::vector<ReportLine>& lines() const { return lines_; }
+    // The lines, for rewriting text within its runs (full site names in place of codes).
+    std::vector<ReportLine>& editableLines() { return lines_; }
     // Every character of the report without formats, lines joined by line feeds.
     std::string plainText() const;
     // Number of pieces taken.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "front/unicode_text.h"
 #include "report/report_styles.h"
 
 namespace torvek::front {
@@ -14,69 +15,6 @@ constexpr int kAnsiDefault = 39;
 // The report's body colour and black: left to the terminal's foreground.
 constexpr int kBodyColour = report_colour::kDarkBlue;
 constexpr int kBlack = report_colour::kBlack;
-
-// The characters of a text: UTF-8 sequences decoded, other bytes taken as Latin-1.
-std::vector<char32_t> decodeCharacters(const std::string& text) {
-    std::vector<char32_t> out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        int length = 0;
-        char32_t code = 0;
-        if (c >= 0xc2 && c <= 0xdf) {
-            length = 2;
-            code = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            length = 3;
-            code = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            length = 4;
-            code = c & 0x07;
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const unsigned char d = static_cast<unsigned char>(text[i + k]);
-            valid = (d & 0xc0) == 0x80;
-            code = (code << 6) | (d & 0x3f);
-        }
-        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-        if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-                      (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff)) {
-            valid = false;
-        }
-        if (valid) {
-            out.push_back(code);
-            i += static_cast<std::size_t>(length);
-        } else {
-            out.push_back(c);
-            ++i;
-        }
-    }
-    return out;
-}
-
-void appendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xc0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xe0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    }
-}
-
-bool isControl(char32_t code) {
-    return code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0);
-}
 
 // Columns a line takes on the terminal, tabs advancing to the next multiple of kTabWidth.
 int visibleWidth(const ReportLine& line) {
@@ -137,7 +75,7 @@ std::string escapeHtml(const std::string& text) {
                 out += "&#39;";
                 break;
             default:
-                if (code == '\t' || code == '\n' || !isControl(code)) {
+                if (code == '\t' || code == '\n' || !isControlCharacter(code)) {
                     appendUtf8(out, code);
                 }
         }
@@ -165,7 +103,7 @@ std::string renderTerminal(const ReportDocument& document, bool colours, int wid
                 out += sgr(run.format);
             }
             for (char32_t code : decodeCharacters(run.text)) {
-                if (code == '\t' || !isControl(code)) {
+                if (code == '\t' || !isControlCharacter(code)) {
                     appendUtf8(out, code);
                 } else {
                     out += '?';
@@ -180,21 +118,56 @@ std::string renderTerminal(const ReportDocument& document, bool colours, int wid
     return out;
 }
 
-std::string renderRtf(const ReportDocument& document) {
+std::string rtfText(const std::string& text) {
+    std::string out;
+    for (char32_t code : decodeCharacters(text)) {
+        if (code == '\\' || code == '{' || code == '}') {
+            out += '\\';
+            out += static_cast<char>(code);
+        } else if (code == '\t') {
+            out += "\\tab ";
+        } else if (isControlCharacter(code)) {
+            continue;
+        } else if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x10000) {
+            // \u takes a signed 16-bit number; '?' stands in for readers without Unicode.
+            const int value = code > 0x7fff ? int(code) - 0x10000 : int(code);
+            out += "\\u" + std::to_string(value) + "?";
+        } else {
+            const char32_t v = code - 0x10000;
+            const int high = int(0xd800 + (v >> 10)) - 0x10000;
+            const int low = int(0xdc00 + (v & 0x3ff)) - 0x10000;
+            out += "\\u" + std::to_string(high) + "?\\u" + std::to_string(low) + "?";
+        }
+    }
+    return out;
+}
+
+std::string rtfHeader(const std::vector<std::uint32_t>& extraColours) {
     // One header: the fonts and the colour table of the report's fragments, so that colour
-    // numbers mean the same here as in the program's styles.
+    // numbers mean the same here as in the program's styles; the extra colours follow them.
     std::string out =
         "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720\\uc1"
         "{\\fonttbl{\\f0\\fnil MS Sans Serif;}{\\f1\\froman\\fcharset2 Symbol;}"
-        "{\\f2\\fmodern Courier New;}{\\f3\\froman Times New Roman;}}\n{\\colortbl";
+        "{\\f2\\fmodern Courier New;}{\\f3\\froman Times New Roman;}{\\f4\\fswiss Arial;}}\n"
+        "{\\colortbl";
+    std::vector<std::uint32_t> colours;
     for (int i = 0; i < report_colour::kCount; ++i) {
-        const std::uint32_t rgb = reportColour(i);
+        colours.push_back(reportColour(i));
+    }
+    colours.insert(colours.end(), extraColours.begin(), extraColours.end());
+    for (const std::uint32_t rgb : colours) {
         char entry[48];
         std::snprintf(entry, sizeof entry, "\\red%u\\green%u\\blue%u;", (rgb >> 16) & 0xffu,
                       (rgb >> 8) & 0xffu, rgb & 0xffu);
         out += entry;
     }
     out += "}\n\\deflang1033\n";
+    return out;
+}
+
+void appendRtfReportLines(std::string& out, const ReportDocument& document) {
     const std::vector<ReportLine>& lines = document.lines();
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const ReportLine& line = lines[n];
@@ -217,30 +190,15 @@ std::string renderRtf(const ReportDocument& document) {
                 out += "\\ul";
             }
             out += ' ';
-            for (char32_t code : decodeCharacters(run.text)) {
-                if (code == '\\' || code == '{' || code == '}') {
-                    out += '\\';
-                    out += static_cast<char>(code);
-                } else if (code == '\t') {
-                    out += "\\tab ";
-                } else if (isControl(code)) {
-                    continue;
-                } else if (code < 0x80) {
-                    out += static_cast<char>(code);
-                } else if (code < 0x10000) {
-                    // \u takes a signed 16-bit number; '?' stands in for readers without Unicode.
-                    const int value = code > 0x7fff ? int(code) - 0x10000 : int(code);
-                    out += "\\u" + std::to_string(value) + "?";
-                } else {
-                    const char32_t v = code - 0x10000;
-                    const int high = int(0xd800 + (v >> 10)) - 0x10000;
-                    const int low = int(0xdc00 + (v & 0x3ff)) - 0x10000;
-                    out += "\\u" + std::to_string(high) + "?\\u" + std::to_string(low) + "?";
-                }
-            }
+            out += rtfText(run.text);
         }
         out += "\\par\n";
     }
+}
+
+std::string renderRtf(const ReportDocument& document) {
+    std::string out = rtfHeader({});
+    appendRtfReportLines(out, document);
     out += "}\n";
     return out;
 }

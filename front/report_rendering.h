@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "front/report_document.h"
 
@@ -17,10 +19,19 @@ namespace torvek::front {
 std::string renderTerminal(const ReportDocument& document, bool colours, int width = 80);
 
 // One RTF document that a word processor opens: one header with the report's font table
-// (Courier New as font 2, the report's font) and its sixteen-colour table, then every line as a
-// paragraph with its runs' size, colour and attributes; backslashes and braces are escaped, tabs
-// become \tab and characters beyond ASCII \uN.
+// (Courier New as font 2, the report's font) and its sixteen-colour table (rtfHeader), then every
+// line as a paragraph with its runs' size, colour and attributes; backslashes and braces are
+// escaped, tabs become \tab and characters beyond ASCII \uN.
 std::string renderRtf(const ReportDocument& document);
+
+// The pieces of renderRtf, for documents that hold the report among other things:
+// `text` with backslashes and braces escaped, tabs as \tab and characters beyond ASCII as \uN;
+std::string rtfText(const std::string& text);
+// the opening of an RTF document with the report's fonts (and Arial as font 4) and colours,
+// followed by `extraColours` (0xRRGGBB, numbered from 16 on);
+std::string rtfHeader(const std::vector<std::uint32_t>& extraColours);
+// every line of the report as a paragraph.
+void appendRtfReportLines(std::string& out, const ReportDocument& document);
 
 // The report as an HTML fragment: a <div class="report"> with one <div> per line and a <span> per
 // run, with the classes of reportStyleSheet() and the run's size. Text is escaped.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,33 +10,79 @@
 
 namespace torvek::front {
 
-// How a project's site names become the four-byte names of the data set.
+// Full site names and the four-character codes of the data set.
 //
-// The data set keeps four characters. Vectors are found again through labels that print their end
-// names with "%4.4s", which right-aligns a shorter name: a site stored as "A" (NUL-padded) is
-// looked for as "   A" and never matched, so every vector touching it drops out and the run ends
-// for lack of redundancy. Names are therefore padded with blanks to exactly four characters, which
-// print unchanged. Longer names are cut to four characters; two names that then read alike
-// (ignoring case, as the program's site lookups do) are refused, since the program could not tell
-// the sites apart.
-class SiteNameMapping {
-  public:
-    // Adds the site `name` (as written in the project). False with `problem` set when the name is
-    // empty, holds a character outside printable ASCII, starts or ends with a blank, or collides
-    // with a site added before (same name, or same stored form ignoring case). `notes` receives a
-    // line when the name is padded or cut.
-    bool add(const std::string& name, std::string& problem, std::vector<std::string>& notes);
+// A project names its sites in full: any length, any Unicode characters but control characters, no
+// blank at either end, each name once (ignoring the case of A to Z, as vector ends are matched).
+// The data set keeps four bytes of printable ASCII per site, and the program finds a vector's ends
+// through labels that print the names with "%4.4s", which right-aligns a shorter name: a site
+// stored as "A" (NUL-padded) is looked for as "   A" and never matched. Every site therefore gets
+// a code of exactly four characters, unique ignoring case:
+//  1. the "code" the project gives it (an import writes the codes it makes into the project, so
+//     that they stay the same from run to run);
+//  2. else its own name, padded with blanks, when that is one to four printable ASCII characters;
+//  3. else the first four characters of its name, when they are printable ASCII and the fourth
+//     is no blank;
+//  4. else a made code: the first three, two, one or none of the name's ASCII letters and digits
+//     followed by a count in base 36 (0-9, A-Z), the first one no other site holds.
+// Steps 1 and 2 take their codes before any site is given one by steps 3 and 4 (in list order),
+// so a site added to a project never takes the code of a site already in it.
 
-    // The stored form of a project name added before, matched ignoring the case of A to Z; false
-    // when there is no such site.
-    bool find(const std::string& name, std::string& stored) const;
-
-  private:
-    std::map<std::string, std::string> storedByFolded_;  // folded project name -> stored name
-    std::map<std::string, std::string> ownerByStored_;   // folded stored name -> project name
+// One site as a project names it.
+struct SiteNaming {
+    std::string name;
+    std::optional<std::string> code;  // as the project gives it, when it does
 };
 
-// The stored four-character form of a project name: blank-padded or cut. No checks.
+// The codes of a list of sites.
+struct SiteCodes {
+    std::vector<std::string> codes;   // four characters per site, in list order
+    std::vector<std::size_t> padded;  // sites whose short name is padded with blanks
+    std::vector<std::size_t> made;    // sites given a code by steps 3 and 4
+};
+
+// Why a list of sites cannot be given codes: the site (its index), the field ("name" or "code")
+// and what is wrong.
+struct SiteNamingError {
+    std::size_t site = 0;
+    std::string field;
+    std::string what;
+};
+
+// Assigns the codes of `sites` by the steps above. False with `error` set when a name or a given
+// code is not allowed or repeats, or when no four-character code is left (after 1.6 million).
+bool assignSiteCodes(const std::vector<SiteNaming>& sites, SiteCodes& codes,
+                     SiteNamingError& error);
+
+// The notes that tell a person what the codes are: one about padded names, one about made codes
+// (naming up to five sites each). Empty when there is nothing to say.
+std::optional<std::string> paddedNamesNote(const std::vector<SiteNaming>& sites,
+                                           const SiteCodes& codes);
+std::optional<std::string> madeCodesNote(const std::vector<SiteNaming>& sites,
+                                         const SiteCodes& codes);
+
+// What is wrong with a full site name, or an empty text when it may be used.
+std::string siteNameProblem(const std::string& name);
+
+// The full names of the sites of a data set by their codes, for everything the front end shows.
+class SiteNameTable {
+  public:
+    // Adds the site stored as `code` (four bytes) under its full name.
+    void add(const std::string& code, const std::string& name);
+    // The full name of the site stored as the four bytes at `code` (NUL-padded or not); a code
+    // without an entry is shown as a project shows it, trailing blanks removed.
+    std::string nameOf(const char* code) const;
+    // The full name of the site stored as `code` (four bytes) when it differs from the code as
+    // a project shows it, else nullptr: only such codes need replacing where the program prints
+    // them.
+    const std::string* renamed(const std::string& code) const;
+    bool empty() const { return nameByCode_.empty(); }
+
+  private:
+    std::map<std::string, std::string> nameByCode_;  // four bytes -> full name
+};
+
+// The stored four-character form of a name of one to four characters: blank-padded.
 std::string storedSiteName(const std::string& name);
 
 // A stored name as the project shows it: the four bytes up to the first NUL, trailing blanks

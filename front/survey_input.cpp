@@ -12,6 +12,7 @@
 #include "front/file_output.h"
 #include "front/gama_xml.h"
 #include "front/gps_vector_text.h"
+#include "front/network_checks.h"
 #include "front/run_files.h"
 #include "front/survey_network.h"
 #include "front/xml_reading.h"
@@ -254,7 +255,8 @@ bool isDataSetInput(const std::vector<std::string>& paths) {
 }
 
 bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
-                       const ImportOptions& importOptions, AdjustedDataSet& dataSet) {
+                       const ImportOptions& importOptions, AdjustedDataSet& dataSet,
+                       SiteNameTable& names, Json* built) {
     Json document;
     std::string sourceName;
     ImportReport report;
@@ -270,7 +272,33 @@ bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOption
     }
     print("note: ", report.notes);
     print("warning: ", report.warnings);
+    names = report.siteNames;
+    printNetworkFindings(dataSet, names);
+    if (built != nullptr) {
+        *built = std::move(document);
+    }
     return true;
+}
+
+bool readSiteNames(const std::vector<std::string>& paths, const SurveyOptions& options,
+                   SiteNameTable& names, std::string& error) {
+    Json document;
+    std::string sourceName;
+    ImportReport report;
+    AdjustedDataSet dataSet;
+    if (!readInputDocument(paths, options, document, sourceName, report) ||
+        !importProjectDocument(document, sourceName, ImportOptions{}, dataSet, report)) {
+        error = report.error;
+        return false;
+    }
+    names = report.siteNames;
+    return true;
+}
+
+void printNetworkFindings(const AdjustedDataSet& dataSet, const SiteNameTable& names) {
+    const NetworkFindings findings = checkNetwork(dataSet, names);
+    print("warning: ", findings.warnings);
+    print("note: ", findings.notes);
 }
 
 bool holdsInputData(const std::string& path) {

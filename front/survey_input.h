@@ -53,10 +53,22 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
 // True when the inputs are one data set file (adjust runs it as it is).
 bool isDataSetInput(const std::vector<std::string>& paths);
 
-// Builds the data set of project or survey inputs, printing notes and warnings to the standard
-// error stream ("note: ...", "warning: ..."), and errors as "torvek-front: ...". False on error.
+// Builds the data set of project or survey inputs and the full names of its sites, printing
+// notes and warnings to the standard error stream ("note: ...", "warning: ..."), the findings of
+// the checks before a run among them, and errors as "torvek-front: ...". False on error.
+// `document`, when given, receives the project document the data set was built from.
 bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
-                       const ImportOptions& importOptions, AdjustedDataSet& dataSet);
+                       const ImportOptions& importOptions, AdjustedDataSet& dataSet,
+                       SiteNameTable& names, Json* document = nullptr);
+
+// The full names of the sites of a data set built from `paths` (a project or survey files, as
+// for buildInputDataSet), without printing its notes. False with `error` set when they cannot be
+// read or their names cannot be given codes.
+bool readSiteNames(const std::vector<std::string>& paths, const SurveyOptions& options,
+                   SiteNameTable& names, std::string& error);
+
+// Prints the findings of the checks before a run of `dataSet` ("warning: ...", "note: ...").
+void printNetworkFindings(const AdjustedDataSet& dataSet, const SiteNameTable& names);
 
 // True when `path` is an existing regular file of a project or survey format: something a person
 // keeps, which an output named by mistake must not replace.

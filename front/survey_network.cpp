@@ -7,6 +7,8 @@
 
 #include "dataset/data_set_header.h"
 #include "dataset/project_data_set.h"
+#include "front/site_name_mapping.h"
+#include "front/unicode_text.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 
@@ -81,9 +83,13 @@ Vector3 startPosition(const SurveySite& site, double a, double e2) {
                                    radiansFromDegrees(site.coordinates[1]), site.coordinates[2]);
 }
 
-Json siteJson(const SurveySite& site, const std::optional<Vector3>& start) {
+Json siteJson(const SurveySite& site, const std::optional<Vector3>& start,
+              const std::string& code) {
     Json out = Json::object();
     out["name"] = site.name;
+    if (!code.empty() && projectSiteName(code.c_str()) != site.name) {
+        out["code"] = projectSiteName(code.c_str());
+    }
     switch (site.position) {
         case SitePosition::kNone:
             out["x"] = (*start)[0];
@@ -144,6 +150,26 @@ Json vectorJson(const SurveyVector& v, CovarianceUnit unit) {
         out["inUse"] = false;
     }
     return out;
+}
+
+// Names in a file that is not UTF-8 are taken as Latin-1, as the report's text is, so that the
+// project (UTF-8 by its format) holds them as the file meant them.
+void readNamesAsUtf8(SurveyNetwork& network) {
+    std::vector<std::string> converted;
+    for (SurveySite& site : network.sites) {
+        if (!isUtf8(site.name)) {
+            site.name = asUtf8(site.name);
+            converted.push_back(site.name);
+        }
+    }
+    for (SurveyVector& v : network.vectors) {
+        v.from = asUtf8(v.from);
+        v.to = asUtf8(v.to);
+    }
+    if (!converted.empty()) {
+        network.notes.push_back("site names that are not UTF-8 are read as Latin-1: " +
+                                nameList(converted));
+    }
 }
 
 // The warning about sigmas of an implausible size, or nothing.
@@ -217,6 +243,7 @@ Json surveyProject(SurveyNetwork& network) {
         rf = network.customEllipsoid->inverseFlattening;
     }
     const double e2 = eccentricitySquared(rf);
+    readNamesAsUtf8(network);
 
     // Start positions spread from the sites with coordinates along the vectors, breadth first.
     std::map<std::string, std::size_t> index;
@@ -251,14 +278,14 @@ Json surveyProject(SurveyNetwork& network) {
         }
     }
 
-    Json sites = Json::array();
+    std::vector<std::size_t> kept;
     std::vector<std::string> unplaced, dropped;
     for (std::size_t i = 0; i < network.sites.size(); ++i) {
         if (!start[i]) {
             (edges[i].empty() ? dropped : unplaced).push_back(network.sites[i].name);
             continue;
         }
-        sites.push_back(siteJson(network.sites[i], start[i]));
+        kept.push_back(i);
     }
     if (!unplaced.empty()) {
         surveyFail("site " + nameList({unplaced.front()}),
@@ -277,6 +304,23 @@ Json surveyProject(SurveyNetwork& network) {
         network.notes.push_back(
             std::to_string(dropped.size()) + (dropped.size() == 1 ? " site has" : " sites have") +
             " neither coordinates nor vectors and are left out: " + nameList(dropped));
+    }
+    // The codes go into the project, so that they stay the same however it is edited later. Names
+    // that cannot have codes (two alike, say) are left for the project import to refuse.
+    std::vector<SiteNaming> naming;
+    for (std::size_t i : kept) {
+        naming.push_back({network.sites[i].name, std::nullopt});
+    }
+    SiteCodes codes;
+    SiteNamingError namingError;
+    if (!assignSiteCodes(naming, codes, namingError)) {
+        codes.codes.assign(kept.size(), std::string());
+    } else if (const std::optional<std::string> note = madeCodesNote(naming, codes)) {
+        network.notes.push_back(*note);
+    }
+    Json sites = Json::array();
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        sites.push_back(siteJson(network.sites[kept[k]], start[kept[k]], codes.codes[k]));
     }
     if (!network.skipped.empty()) {
         std::string list;

@@ -139,21 +139,26 @@ TEST(NameIndex, FindsWhatTheOrderedScansFind) {
         ProjectDataSet dataSet;
         const int sites = int(random() % 40);
         for (int k = 0; k < sites; ++k)
-            dataSet.addSite(randomName(random, crowded).c_str());
+            ASSERT_TRUE(dataSet.addSite(randomName(random, crowded).c_str()));
         const int vectors = int(random() % 120);
         std::int32_t number = 0;
         for (int k = 0; k < vectors; ++k) {
-            dataSet.addVector(randomName(random, crowded).c_str(),
-                              randomName(random, crowded).c_str());
+            ASSERT_TRUE(dataSet.addVector(randomName(random, crowded).c_str(),
+                                          randomName(random, crowded).c_str()));
             number += 1 + std::int32_t(random() % 3);
             if (numbering == 1)
                 dataSet.currentVector()->recordNumber = number;
             if (numbering >= 2)
                 dataSet.currentVector()->recordNumber = randomNumber(random, crowded);
         }
-        // The numbers were set by hand, so this data set scans; a copy builds its indexes.
-        ProjectDataSet indexed = dataSet;
+        // The numbers were set by hand, so this data set scans, and so does a copy; the same
+        // data set read from its bytes builds its indexes.
+        ProjectDataSet indexed;
+        ASSERT_TRUE(indexed.readImage(dataSet.writeImage()));
         checkLookups(indexed, random, 150, crowded);
+        ProjectDataSet moved = std::move(dataSet);
+        checkLookups(moved, random, 20, crowded);
+        dataSet = std::move(moved);
 
         // Renamed and renumbered by hand, then added to: the lookups follow every change.
         if (!indexed.vectors().empty()) {
@@ -164,8 +169,9 @@ TEST(NameIndex, FindsWhatTheOrderedScansFind) {
         if (indexed.firstSite())
             indexed.currentSite()->name = SiteName(randomName(random, crowded).c_str());
         checkLookups(indexed, random, 50, crowded);
-        indexed.addSite(randomName(random, crowded).c_str());
-        indexed.addVector(randomName(random, crowded).c_str(), randomName(random, crowded).c_str());
+        ASSERT_TRUE(indexed.addSite(randomName(random, crowded).c_str()));
+        ASSERT_TRUE(indexed.addVector(randomName(random, crowded).c_str(),
+                                      randomName(random, crowded).c_str()));
         checkLookups(indexed, random, 50, crowded);
 
         // The data set filled by hand scans and answers the same.

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/adjust_command.h"
 #include "front/file_output.h"
 #include "front/network_results.h"
 #include "front/project_json.h"
 #include "front/report_document.h"
 #include "front/site_name_mapping.h"
+#include "front/vector_misfit.h"
 #include "support/command_runner.h"
 #include "support/temp_directory.h"
 #include "support/test_front_end.h"
@@ -160,10 +162,10 @@ TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
     const std::string html = readFileBytes(dir + "/example.html");
     EXPECT_TRUE(contains(html, "Adjustment Tests"));
     EXPECT_TRUE(contains(html, "Critical value for Tau-test"));
-    EXPECT_TRUE(contains(html, "<table class=\"sites\">"));
-    EXPECT_TRUE(contains(html, "<table class=\"vectors\">"));
+    EXPECT_TRUE(contains(html, "<table class=\"geodetic\">"));
+    EXPECT_TRUE(contains(html, "<table class=\"residuals\">"));
     EXPECT_TRUE(contains(html, "<svg"));
-    EXPECT_TRUE(contains(html, "<span class=\"passed\">passed</span>"));
+    EXPECT_TRUE(contains(html, "<tr class=\"passed\"><td>Chi-square test</td>"));
 
     // Every result of the real run survives export and import.
     const CommandResult exported = front({"export", output, "-o", dir + "/all.json"});
@@ -383,7 +385,11 @@ TEST(FrontEndToEnd, ShortSiteNamesAdjustOnceTheyArePadded) {
     writeFileBytes(dir + "/short.json", project.dump(2));
     const CommandResult run = front({"adjust", dir + "/short.json", "-o", dir + "/short.dat"});
     EXPECT_EQ(run.exitCode, 0) << run.standardError;
-    EXPECT_TRUE(contains(run.standardError, "note: site \"A\" is stored as \"A   \""));
+    EXPECT_TRUE(contains(run.standardError,
+                         "padded with blanks to four characters in the data "
+                         "set, so that the program finds their vectors: "
+                         "\"A\" as \"A   \""))
+        << run.standardError;
     const NetworkResults results = collectResults(readOutput(dir + "/short.dat"));
     EXPECT_TRUE(results.succeeded);
     EXPECT_TRUE(results.chiSquarePassed());
@@ -443,6 +449,202 @@ TEST(FrontEndToEnd, EveryReportPieceIsKeptInOrder) {
         }
     }
 }
+
+// The example with and without its blunder, the blundered vector switched off in both: the run
+// no longer sees it, so both adjust alike, and the difference of the vector's two misfits is the
+// 6 cm height error the example was made with (tools/make_example.py). The misfits of the vectors
+// in use reproduce the run's own residuals.
+TEST(FrontEndToEnd, VectorsLeftOutShowTheirMisfits) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    std::vector<std::array<double, 3>> misfit;
+    AdjustedDataSet output;
+    for (const std::string& example : {kExample, kBlunder}) {
+        std::string text, error;
+        ASSERT_TRUE(readWholeFile(example, kMaximumProjectSize, text, error)) << error;
+        Json project = Json::parse(text);
+        for (Json& v : project["vectors"]) {
+            if (v["from"] == "TANN" && v["to"] == "SPIT") {
+                v["inUse"] = false;
+            }
+        }
+        writeFileBytes(dir + "/off.json", project.dump(2));
+        const CommandResult run =
+            front({"adjust", dir + "/off.json", "-o", dir + "/off.dat", "--no-report"});
+        ASSERT_EQ(run.exitCode, 0) << run.standardError;
+        EXPECT_TRUE(contains(run.standardOutput, "Chi-square test at 95.0 %: passed"))
+            << run.standardOutput;
+        EXPECT_TRUE(contains(run.standardOutput, "Vectors left out of the adjustment"));
+        output = readOutput(dir + "/off.dat");
+        const NetworkResults results = collectResults(output);
+        const auto left = std::find_if(results.vectors.begin(), results.vectors.end(),
+                                       [](const VectorResult& v) { return v.excluded; });
+        ASSERT_NE(left, results.vectors.end());
+        EXPECT_EQ(left->from + "-" + left->to, "TANN-SPIT");
+        ASSERT_TRUE(left->hasMisfit);
+        misfit.push_back(left->misfit);
+        if (example == kBlunder) {
+            EXPECT_GT(std::fabs(left->normalizedMisfit[2]), results.tauCriticalValue);
+        }
+    }
+    const double blunderUp = 0.060;  // metres, added to the measured vector's height
+    EXPECT_NEAR(misfit[1][0] - misfit[0][0], 0.0, 2e-4);
+    EXPECT_NEAR(misfit[1][1] - misfit[0][1], 0.0, 2e-4);
+    EXPECT_NEAR(misfit[1][2] - misfit[0][2], -blunderUp, 2e-4);
+
+    const std::vector<VectorMisfit> misfits = vectorMisfits(output);
+    int compared = 0;
+    for (std::size_t i = 0; i < output.vectors().size(); ++i) {
+        const VectorRecord& v = output.vectors()[i];
+        if (v.inUse == 0) {
+            continue;
+        }
+        ASSERT_TRUE(misfits[i].available);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(misfits[i].misfit[k], v.vectorTestResults[6 + k], 5e-5) << i << " " << k;
+            EXPECT_NEAR(misfits[i].normalized[k], v.vectorTestResults[9 + k], 0.01) << i;
+        }
+        ++compared;
+    }
+    EXPECT_EQ(compared, 35);
+}
+
+// The result files as a client and a GIS receive them: the GeoJSON and the KML open in GDAL's
+// reader with every feature, and the RTF converts in LibreOffice to pages holding the header and
+// the coordinate tables. The tools come with tools/setup.sh.
+TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
+    const std::string ogrinfo = torvek::testing::programOnPath("ogrinfo");
+    const std::string soffice = torvek::testing::programOnPath("soffice");
+    const std::string pdftotext = torvek::testing::programOnPath("pdftotext");
+    ASSERT_FALSE(ogrinfo.empty() || soffice.empty() || pdftotext.empty())
+        << "ogrinfo (gdal-bin), soffice (libreoffice-writer-nogui) or pdftotext (poppler-utils) "
+           "is missing: run tools/setup.sh";
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    std::string text, error;
+    ASSERT_TRUE(readWholeFile(kExample, kMaximumProjectSize, text, error)) << error;
+    Json project = Json::parse(text);
+    project["client"] = "Canton of Hillside, survey office";
+    project["surveyor"] = "A. Surveyor";
+    project["datum"] = "ETRS89";
+    project["epoch"] = "2024.35";
+    writeFileBytes(dir + "/net.json", project.dump(2));
+    const CommandResult run =
+        front({"adjust", dir + "/net.json", "-o", dir + "/net.dat", "--no-report", "--crs", "utm"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_TRUE(contains(run.standardOutput, "Grid coordinates in EPSG:32632"))
+        << run.standardOutput;
+
+    struct Layer {
+        std::string file, name;
+        int features;
+    };
+    for (const Layer& layer : {Layer{"net.geojson", "torvek adjustment of net.json", 16 + 36},
+                               Layer{"net.kml", "Sites", 16}, Layer{"net.kml", "Vectors", 36}}) {
+        const CommandResult info = torvek::testing::runCommand(
+            ogrinfo, {"-ro", "-so", dir + "/" + layer.file, layer.name});
+        ASSERT_EQ(info.exitCode, 0) << layer.file << ": " << info.standardError;
+        EXPECT_TRUE(
+            contains(info.standardOutput, "Feature Count: " + std::to_string(layer.features)))
+            << layer.file << " " << layer.name << ":\n"
+            << info.standardOutput;
+    }
+
+    torvek::testing::CommandOptions options;
+    options.timeoutSeconds = 300;
+    const CommandResult convert = torvek::testing::runCommand(
+        soffice,
+        {"--headless", "-env:UserInstallation=file://" + dir + "/office", "--convert-to", "pdf",
+         "--outdir", dir, dir + "/net.rtf"},
+        options);
+    ASSERT_EQ(convert.exitCode, 0) << convert.standardError;
+    const CommandResult pages =
+        torvek::testing::runCommand(pdftotext, {"-layout", dir + "/net.pdf", "-"});
+    ASSERT_EQ(pages.exitCode, 0) << pages.standardError;
+    const std::string& pdf = pages.standardOutput;
+    for (const char* expected :
+         {"Canton of Hillside, survey office", "A. Surveyor", "ETRS89", "2024.35",
+          "Adjustment Tests", "Geodetic coordinates", "47 04 02.9", "Geocentric coordinates",
+          "Grid coordinates, EPSG:32632", "Residuals by normalized residual",
+          "within its limits"}) {
+        EXPECT_TRUE(contains(pdf, expected)) << expected;
+    }
+    // The header page, the report, then a page for each table.
+    EXPECT_GE(std::count(pdf.begin(), pdf.end(), '\f'), 9);
+}
+
+TEST(FrontEndToEnd, ExportWritesGisFilesWithoutReplacingTheDataSet) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(front({"adjust", kExample, "-o", dir + "/x.dat", "--no-report"}).exitCode, 0);
+    CommandResult run = front({"export", dir + "/x.dat", "--geojson", dir + "/g.json", "--kml",
+                               dir + "/k.kml", "--crs", "EPSG:25832"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_TRUE(run.standardOutput.empty());  // only the GIS files were asked for
+    const Json geo = Json::parse(readFileBytes(dir + "/g.json"));
+    EXPECT_EQ(geo["features"][0]["properties"]["gridSystem"], "EPSG:25832");
+    EXPECT_TRUE(contains(readFileBytes(dir + "/k.kml"), "<Data name=\"gridEasting\">"));
+
+    const std::string before = readFileBytes(dir + "/x.dat");
+    run = front({"export", dir + "/x.dat", "--kml", dir + "/./x.dat"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(readFileBytes(dir + "/x.dat"), before);
+    EXPECT_EQ(front({"export", dir + "/x.dat", "--crs", "utm"}).exitCode, 1);
+    run = front({"export", dir + "/x.dat", "--geojson", dir + "/h.json", "--crs", "EPSG:4326"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.standardError, "not a projected coordinate system"));
+    run = front({"adjust", kExample, "-o", dir + "/y.dat", "--crs", "nonsense"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(fileExists(dir + "/y.dat"));
+
+    Json project = Json::parse(readFileBytes(kExample));
+    project["epoch"] = 2024.35;
+    writeFileBytes(dir + "/epoch.json", project.dump());
+    run = front({"adjust", dir + "/epoch.json", "-o", dir + "/z.dat"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.standardError, "epoch: must be a text in quotes"))
+        << run.standardError;
+    // The data set has no room for the header texts: an import says they stay behind.
+    project["epoch"] = "2024.35";
+    writeFileBytes(dir + "/epoch.json", project.dump());
+    run = front({"import", dir + "/epoch.json", dir + "/epoch.dat"});
+    EXPECT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "the data set does not keep \"epoch\""))
+        << run.standardError;
+}
+
+TEST(FrontEndToEnd, EngineChosenBySitesInUseUnlessNamed) {
+    struct Case {
+        EngineChoice asked;
+        int sites;
+        EngineChoice runs;
+    } cases[] = {
+        {EngineChoice::kAuto, 2, EngineChoice::kStandard},
+        {EngineChoice::kAuto, kStandardEngineSiteLimit, EngineChoice::kStandard},
+        {EngineChoice::kAuto, kStandardEngineSiteLimit + 1, EngineChoice::kLarge},
+        {EngineChoice::kStandard, 100000, EngineChoice::kStandard},
+        {EngineChoice::kLarge, 2, EngineChoice::kLarge},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(chooseEngine(c.asked, c.sites), c.runs) << c.sites;
+}
+
+#if defined(TORVEK_LARGE_BINARY)
+TEST(FrontEndToEnd, EngineLargeRunsTheSparseEngineAndSaysSo) {
+    TempDirectory folder;
+    const std::string output = folder.path() + "/large.dat";
+    CommandOptions options;
+    options.environment.emplace_back("TORVEK_LARGE_BINARY", "");
+    const CommandResult result = front(
+        {"adjust", kExample, "-o", output, "--engine", "large", "--colour", "never"}, options);
+    EXPECT_EQ(result.exitCode, kExitSucceeded) << result.standardError;
+    EXPECT_TRUE(contains(result.standardError + result.standardOutput, "running torvek-large"));
+    EXPECT_TRUE(contains(result.standardOutput + result.standardError, "Engine: sparse;"));
+    EXPECT_EQ(readOutput(output).adjustmentSucceeded(), 1);
+    EXPECT_EQ(front({"adjust", kExample, "-o", output, "--engine", "huge"}).exitCode,
+              kExitBadInput);
+}
+#endif
 
 }  // namespace
 }  // namespace torvek::front

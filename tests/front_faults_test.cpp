@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "dataset/data_set_file.h"
 #include "front/csv_export.h"
 #include "front/report_document.h"
 #include "support/command_runner.h"
@@ -91,32 +90,14 @@ TEST(FrontEndSafety, OutputsThatNameAnInputOrEachOtherAreRefusedBeforeAnythingIs
     EXPECT_FALSE(fileExists(dir + "/new"));
 }
 
-TEST(FrontEndSafety, RefusedRunsCreateNoFolders) {
+TEST(FrontEndSafety, RefusedRunCreatesNoFolders) {
     const TempDirectory folder;
     const std::string& dir = folder.path();
     writeFileBytes(dir + "/bad.json", "{\"sites\": [}");
-    // More sites than the program takes, refused at once rather than after the whole network
-    // was read and checked by it.
-    DataSetContents large;
-    large.sites.resize(100000);
-    for (std::size_t i = 0; i < large.sites.size(); ++i)
-        large.sites[i].name = SiteName(("S" + std::to_string(i)).c_str());
-    large.siteCount = std::int32_t(large.sites.size());
-    ASSERT_TRUE(writeDataSetFile(dir + "/large.dat", large));
-    struct Case {
-        std::string input;
-        std::string says;
-    };
-    for (const Case& c :
-         {Case{dir + "/bad.json", "line 1, column 12"},
-          Case{dir + "/large.dat", "100000 sites in use; torvek adjusts at most"}}) {
-        const auto start = std::chrono::steady_clock::now();
-        const CommandResult run = front({"adjust", c.input, "-o", dir + "/new/sub/out.dat"});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(contains(run.standardError, c.says)) << run.standardError;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-        EXPECT_FALSE(fileExists(dir + "/new")) << c.input;
-    }
+    const CommandResult run = front({"adjust", dir + "/bad.json", "-o", dir + "/new/sub/out.dat"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.standardError, "line 1, column 12")) << run.standardError;
+    EXPECT_FALSE(fileExists(dir + "/new"));
 }
 
 TEST(FrontEndSafety, HostileProjectTextIsRefusedWithItsPosition) {

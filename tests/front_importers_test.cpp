@@ -13,15 +13,15 @@
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "support/command_runner.h"
-#include "support/test_front_end.h"
 #include "support/temp_directory.h"
+#include "support/test_front_end.h"
 
 namespace torvek::front {
 namespace {
 
 using torvek::testing::fileExists;
-using torvek::testing::TempDirectory;
 using torvek::testing::readFileBytes;
+using torvek::testing::TempDirectory;
 using torvek::testing::writeFileBytes;
 
 const std::string kData = std::string(TORVEK_SOURCE_DIR) + "/tests/data/";
@@ -374,7 +374,7 @@ TEST(FrontImporters, ProjectFormsOfSitesAndVectors) {
          R"("sigmas": {"x": 0.01, "y": 0.01, "z": 0.01})", "not both"},
         {R"([{"name": "A", "latitude": 1, "longitude": 2, "elevation": 3, "spar": 1}])",
          R"("sigmas": {"x": 0.01, "y": 0.01, "z": 0.01})",
-         "unknown field (known here: name, record, latitude, longitude, elevation, "
+         "unknown field (known here: name, code, record, latitude, longitude, elevation, "
          "ellipsoidalHeight, x, y, z, geoidHeight, sigmas, fixed, inUse)"},
     };
     for (const auto& c : refused) {

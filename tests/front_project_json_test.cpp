@@ -170,7 +170,7 @@ TEST(FrontProjectImport, ReferencePointOfANetworkAcrossTheDateLine) {
                 1e-9);  // not 0, the far side of the Earth
 }
 
-TEST(FrontProjectNames, ShortNamesArePaddedAndLongOnesCut) {
+TEST(FrontProjectNames, ShortNamesArePaddedAndLongOnesGetCodes) {
     const std::string sites =
         R"([{"name": "A", "latitude": 46, "longitude": 7, "elevation": 1},
             {"name": "B2", "latitude": 46.1, "longitude": 7, "elevation": 1},
@@ -186,13 +186,14 @@ TEST(FrontProjectNames, ShortNamesArePaddedAndLongOnesCut) {
     EXPECT_EQ(std::string(ds.sites()[1].name.data(), 4), "B2  ");
     EXPECT_EQ(std::string(ds.sites()[2].name.data(), 4), "STAT");
     EXPECT_EQ(std::string(ds.vectors()[1].fromSite.data(), 4), "STAT");
-    int padded = 0, cut = 0;
+    int padded = 0, coded = 0;
     for (const std::string& note : report.notes) {
-        padded += note.find("padded") != std::string::npos;
-        cut += note.find("keeps four characters") != std::string::npos;
+        padded += note.find("2 site names are padded") != std::string::npos;
+        coded += note.find("1 site gets a code") != std::string::npos;
     }
-    EXPECT_EQ(padded, 2);
-    EXPECT_EQ(cut, 1);
+    EXPECT_EQ(padded, 1);
+    EXPECT_EQ(coded, 1);
+    EXPECT_EQ(report.siteNames.nameOf("STAT"), "STATION9");
 
     // Padded names print unchanged in the vector labels, so every vector is found again.
     for (bool more = ds.firstVector(); more; more = ds.nextVector()) {
@@ -202,32 +203,6 @@ TEST(FrontProjectNames, ShortNamesArePaddedAndLongOnesCut) {
         ASSERT_TRUE(ds.seekVector(label));
         EXPECT_EQ(ds.currentVector(), wanted);
     }
-}
-
-TEST(FrontProjectNames, CollisionsAndBadNamesAreRefused) {
-    auto sitesNamed = [](const std::string& first, const std::string& second) {
-        return R"([{"name": ")" + first + R"(", "latitude": 46, "longitude": 7, "elevation": 1},
-                   {"name": ")" +
-               second + R"(", "latitude": 46.1, "longitude": 7, "elevation": 1}])";
-    };
-    std::string error = importError(project(sitesNamed("NORTH1", "NORTH2"), "[]"));
-    EXPECT_NE(error.find("bad.json"), std::string::npos) << error;
-    EXPECT_NE(error.find("sites[1]"), std::string::npos) << error;
-    EXPECT_NE(error.find("\"NORTH1\" and \"NORTH2\" both become \"NORT\""), std::string::npos)
-        << error;
-    // The program's site lookups ignore case, so these collide too.
-    error = importError(project(sitesNamed("Nort", "NORTHERN"), "[]"));
-    EXPECT_NE(error.find("both become"), std::string::npos) << error;
-    error = importError(project(sitesNamed("ab", "AB"), "[]"));
-    EXPECT_NE(error.find("used twice"), std::string::npos) << error;
-    error = importError(project(sitesNamed("", "AB"), "[]"));
-    EXPECT_NE(error.find("empty"), std::string::npos) << error;
-    error = importError(project(sitesNamed(" AB", "CD"), "[]"));
-    EXPECT_NE(error.find("blank"), std::string::npos) << error;
-    error = importError(project(sitesNamed("K\\u00f6ln", "CD"), "[]"));
-    EXPECT_NE(error.find("ASCII"), std::string::npos) << error;
-    error = importError(project(sitesNamed("A\\tB", "CD"), "[]"));
-    EXPECT_NE(error.find("ASCII"), std::string::npos) << error;
 }
 
 TEST(FrontProjectErrors, SyntaxErrorsNameTheLineAndColumn) {
@@ -584,9 +559,15 @@ TEST(FrontProjectCommands, NothingIsWrittenOnError) {
     EXPECT_EQ(ds.siteCount(), 2);
     EXPECT_EQ(ds.vectorCount(), 1);
 
-    EXPECT_EQ(runExport(dir + "/missing.dat", ExportFormat::kJson, dir + "/x.json"), 1);
+    ExportRequest request;
+    request.dataSet = dir + "/missing.dat";
+    request.output = dir + "/x.json";
+    EXPECT_EQ(runExport(request), 1);
     EXPECT_FALSE(fileExists(dir + "/x.json"));
-    EXPECT_EQ(runExport(target, ExportFormat::kCsv, dir + "/x.csv"), 0);
+    request.dataSet = target;
+    request.format = ExportFormat::kCsv;
+    request.output = dir + "/x.csv";
+    EXPECT_EQ(runExport(request), 0);
     EXPECT_NE(torvek::testing::readFileBytes(dir + "/x.csv").find("AAAA"), std::string::npos);
 }
 

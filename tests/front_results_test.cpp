@@ -9,10 +9,15 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/gis_export.h"
 #include "front/html_page.h"
 #include "front/network_plot.h"
 #include "front/network_results.h"
+#include "front/progress_bar.h"
 #include "front/report_document.h"
+#include "front/result_reading.h"
+#include "front/results_document.h"
+#include "front/results_rtf.h"
 #include "front/results_summary.h"
 
 namespace torvek::front {
@@ -221,15 +226,15 @@ TEST(FrontPlot, SvgShowsSitesVectorsAndScaledEllipses) {
     std::string problem;
     ASSERT_TRUE(wellFormed(svg, counts, problem)) << problem << "\n" << svg;
     EXPECT_EQ(counts["svg"], 1);
-    EXPECT_EQ(counts["line"], 3 + 2 + 2);  // vectors, scale bars, legend
+    EXPECT_EQ(counts["line"], 3 + 3 + 2);  // vectors, the legend's three styles, scale bars
     EXPECT_EQ(counts["polygon"], 2 + 2);   // fixed and constrained control, legend
-    EXPECT_EQ(counts["circle"], 1 + 1);    // the free site, legend
-    EXPECT_EQ(counts["ellipse"], 2);       // the fixed site has none
+    EXPECT_EQ(counts["circle"], 1 + 2);    // the free site, legend (site, site not adjusted)
+    EXPECT_EQ(counts["ellipse"], 2 + 1);   // the fixed site has none; legend
     EXPECT_NE(svg.find("O&amp;&lt;"), std::string::npos);
 
-    // The flagged vector stands out and carries its largest normalized residual.
+    // The flagged vector stands out and carries its largest normalized residual with its sign.
     EXPECT_NE(svg.find("class=\"vector flagged\""), std::string::npos);
-    EXPECT_NE(svg.find("BASE-NORD w=3.6"), std::string::npos);
+    EXPECT_NE(svg.find("BASE-NORD w=+3.6"), std::string::npos);
     EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);  // the vector out of use
 
     // Ellipse axes keep the ratio of the east and north sigmas (NORD: 3 mm east, 2 mm north),
@@ -270,15 +275,277 @@ TEST(FrontHtmlPage, HoldsReportTablesAndPlot) {
     EXPECT_NE(page.find("Test &lt;network&gt;"), std::string::npos);
     EXPECT_NE(page.find("Chi-square test: passed &lt;ok&gt;"), std::string::npos);
     EXPECT_NE(page.find("<table class=\"statistics\">"), std::string::npos);
-    EXPECT_NE(page.find("<table class=\"sites\">"), std::string::npos);
-    EXPECT_NE(page.find("<table class=\"vectors\">"), std::string::npos);
+    EXPECT_NE(page.find("<table class=\"geodetic\">"), std::string::npos);
+    EXPECT_NE(page.find("<table class=\"residuals\">"), std::string::npos);
     EXPECT_NE(page.find("<tr class=\"flagged\">"), std::string::npos);
     EXPECT_NE(page.find("<svg"), std::string::npos);
     EXPECT_NE(page.find("killed by signal 11"), std::string::npos);
     std::map<std::string, int> counts;
     std::string problem;
     EXPECT_TRUE(wellFormed(page.substr(page.find("<html")), counts, problem)) << problem;
-    EXPECT_EQ(counts["table"], 3);
+    // The document header, statistics, geodetic, precision, geocentric, residuals, left out.
+    EXPECT_EQ(counts["table"], 7);
+    // On paper: A4, every results section on a page of its own, heading rows repeated.
+    EXPECT_NE(page.find("@page{size:A4"), std::string::npos);
+    EXPECT_NE(page.find("section.results{break-before:page"), std::string::npos);
+    EXPECT_EQ(counts["thead"], 6);
+    // The report comes first, then the results.
+    EXPECT_LT(page.find("Chi-square test: passed &lt;ok&gt;"), page.find("id=\"statistics\""));
+}
+
+// One case per outcome of the chi-square test: the verdict, the plain-words reading, and both in
+// the summary and the document.
+TEST(FrontResultReading, ChiSquareOutcomesReadInPlainWords) {
+    struct Case {
+        double chiSquare;
+        ChiSquareOutcome outcome;
+        const char* summary;  // what the summary's test line says
+        const char* reading;  // a phrase of the reading
+    };
+    const Case cases[] = {
+        {0.2, ChiSquareOutcome::kTooLow, "FAILED, too low (0.200;", "too pessimistic"},
+        {0.48, ChiSquareOutcome::kWithin, "passed (0.480;", "agree with the a-priori"},
+        {5.5, ChiSquareOutcome::kWithin, "passed (5.500;", "agree with the a-priori"},
+        {11.1, ChiSquareOutcome::kWithin, "passed (11.100;", "agree with the a-priori"},
+        {26.0, ChiSquareOutcome::kTooHigh, "FAILED, too high (26.000;", "blunder"},
+    };
+    for (const Case& c : cases) {
+        AdjustedDataSet ds = resultDataSet(true);
+        ds.setChiSquareTest(c.chiSquare, 0.48, 11.1);
+        const NetworkResults r = collectResults(ds);
+        EXPECT_EQ(chiSquareOutcome(r), c.outcome) << c.chiSquare;
+        const std::string summary = formatResultsSummary(r);
+        EXPECT_NE(summary.find(std::string("Chi-square test at 95.0 %: ") + c.summary),
+                  std::string::npos)
+            << summary;
+        EXPECT_NE(summary.find(c.reading), std::string::npos) << summary;
+        const ResultsDocument d =
+            buildResultsDocument("t", makeResultsView(r, DocumentHeader{}, nullptr));
+        ASSERT_FALSE(d.tables.empty());
+        EXPECT_NE(d.tables[0].notes.at(0).find(c.reading), std::string::npos);
+    }
+    EXPECT_EQ(chiSquareOutcome(std::nan(""), 1.0, 2.0), ChiSquareOutcome::kNotTested);
+    EXPECT_EQ(chiSquareOutcome(collectResults(resultDataSet(false))), ChiSquareOutcome::kNotTested);
+}
+
+// The local north, east and up unit vectors at the reference point (47 N, 8 E), for checks.
+std::array<std::array<double, 3>, 3> referenceAxes() {
+    const double lat = 47.0 * M_PI / 180, lon = 8.0 * M_PI / 180;
+    return {{{-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)},
+             {-std::sin(lon), std::cos(lon), 0.0},
+             {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)}}};
+}
+
+TEST(FrontResultsDocument, HeaderResidualsBySizeWithSignsAndMisfitsOfVectorsLeftOut) {
+    DocumentHeader header;
+    header.client = "Canton <Luzern>";
+    header.epoch = "2024.35";
+    const ResultsDocument d = buildResultsDocument(
+        "t", makeResultsView(collectResults(resultDataSet(true)), header, nullptr));
+    std::map<std::string, std::string> fields(d.header.begin(), d.header.end());
+    EXPECT_EQ(fields["Project"], "Test <network>");  // the data set's title
+    EXPECT_EQ(fields["Client"], "Canton <Luzern>");
+    EXPECT_EQ(fields["Surveyor"], "not stated");
+    EXPECT_EQ(fields["Epoch"], "2024.35");
+    EXPECT_NE(fields["Software"].find("torvek-front "), std::string::npos);
+
+    std::map<std::string, const ResultTable*> tables;
+    for (const ResultTable& t : d.tables) {
+        tables[t.id] = &t;
+    }
+    ASSERT_EQ(tables.count("grid"), 0u);  // none asked for
+    const ResultTable& residuals = *tables.at("residuals");
+    ASSERT_EQ(residuals.rows.size(), 2u);  // the vector left out has no residuals
+    // Largest first, signs kept: BASE-NORD +3.6 before BASE-OST -3.2.
+    EXPECT_EQ(residuals.rows[0].cells[1], "NORD");
+    EXPECT_EQ(residuals.rows[0].cells[10], "+3.60");
+    EXPECT_EQ(residuals.rows[0].style, RowStyle::kFlagged);
+    EXPECT_EQ(residuals.rows[1].cells[1], "OST");
+    EXPECT_EQ(residuals.rows[1].cells[10], "-3.20");
+    EXPECT_EQ(residuals.rows[1].cells[8], "-3.20");
+
+    // NORD-OST was left out; its record holds no components (a zero vector) and the smallest
+    // sigmas the program takes (1 mm), so its misfit is the adjusted difference from NORD to OST
+    // along the reference axes, and its normalized misfit that over 1 mm.
+    const ResultTable& excluded = *tables.at("excluded");
+    ASSERT_EQ(excluded.rows.size(), 1u);
+    const auto nord = cartesian(47.0100001, 8.0000002, 600.012 + 49.0);
+    const auto ost = cartesian(47.0, 8.02, 550.0 + 49.0);
+    const auto axes = referenceAxes();
+    for (int k = 0; k < 3; ++k) {
+        double along = 0;
+        for (int i = 0; i < 3; ++i) {
+            along += axes[k][i] * (ost[i] - nord[i]);
+        }
+        EXPECT_NEAR(std::stod(excluded.rows[0].cells[4 + k]), along * 1000, 0.05) << k;
+        EXPECT_NEAR(std::stod(excluded.rows[0].cells[7 + k]), along / 0.001, 0.01) << k;
+    }
+}
+
+// The RTF document: one well-formed document on A4 with the header, the report and then every
+// table on its page, read back in order by the report's own RTF reader.
+TEST(FrontResultsRtf, HeaderThenReportThenEveryTableOnItsPage) {
+    DocumentHeader header;
+    header.client = "Office {north} \\ east";
+    ReportDocument report;
+    report.addPiece(2, "Adjustment Tests\n");
+    const ResultsDocument d = buildResultsDocument(
+        "Run", makeResultsView(collectResults(resultDataSet(true)), header, nullptr));
+    const std::string rtf = renderRtfDocument(d, report, "torvek was killed");
+    int depth = 0;
+    for (std::size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') {
+            ++i;
+        } else {
+            depth += rtf[i] == '{' ? 1 : rtf[i] == '}' ? -1 : 0;
+            ASSERT_GE(depth, 0);
+        }
+    }
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+    EXPECT_NE(rtf.find("\\paperw11906\\paperh16838"), std::string::npos);  // A4 in twips
+    EXPECT_NE(rtf.find("Office \\{north\\} \\\\ east"), std::string::npos);
+    std::size_t pages = 0, headings = 0;
+    for (std::size_t at = rtf.find("\\page\n"); at != std::string::npos;
+         at = rtf.find("\\page\n", at + 1)) {
+        ++pages;
+    }
+    for (std::size_t at = rtf.find("\\trhdr"); at != std::string::npos;
+         at = rtf.find("\\trhdr", at + 1)) {
+        ++headings;
+    }
+    EXPECT_EQ(pages, 1 + d.tables.size());  // after the header page, then before every table
+    EXPECT_EQ(headings, d.tables.size());
+    ReportDocument back;
+    back.addPiece(1, rtf);
+    const std::string text = back.plainText();
+    const std::size_t client = text.find("Office {north} \\ east");
+    const std::size_t killed = text.find("torvek was killed");
+    const std::size_t tests = text.find("Adjustment Tests");
+    const std::size_t geodetic = text.find("Geodetic coordinates");
+    const std::size_t residuals = text.find("Residuals by normalized residual");
+    ASSERT_NE(residuals, std::string::npos) << text;
+    EXPECT_LT(client, killed);
+    EXPECT_LT(killed, tests);
+    EXPECT_LT(tests, geodetic);
+    EXPECT_LT(geodetic, residuals);
+}
+
+TEST(FrontPlot, EllipseEnlargementComparesBetweenRunsAndTheUserMayFixIt) {
+    // Two runs of one network (same scale), ellipses of 5 mm and 9 mm: one factor, a round one.
+    const double scale = 0.0345, side = 450;  // pixels per metre; pixels
+    const double a = chooseEllipseEnlargement(scale, side, 0.005);
+    EXPECT_EQ(a, chooseEllipseEnlargement(scale, side, 0.009));
+    EXPECT_EQ(a, roundDown125(a));
+    // A semi-axis of 1 cm is drawn at no more than 6 % of the side, and more than a third of it.
+    EXPECT_LE(0.01 * scale * a, 0.06 * side);
+    EXPECT_GT(0.01 * scale * a, 0.06 * side * 0.4);
+    // An ellipse that would fill the map takes a smaller round factor, at most a quarter.
+    const double b = chooseEllipseEnlargement(scale, side, 2.0);
+    EXPECT_LT(b, a);
+    EXPECT_EQ(b, roundDown125(b));
+    EXPECT_LE(2.0 * scale * b, 0.25 * side);
+
+    AdjustedDataSet ds = resultDataSet(true);
+    ds.firstVector();
+    const double negative[12] = {0, 0, 0, 0, 0, 0, 0.011, -0.004, -0.02, 1.0, -1.2, -3.6};
+    ds.setVectorTestResults(negative);
+    const std::string svg = renderNetworkSvg(collectResults(ds), PlotOptions{20000.0});
+    EXPECT_NE(svg.find("enlarged 20000 times"), std::string::npos);
+    EXPECT_NE(svg.find("BASE-NORD w=-3.6"), std::string::npos);
+}
+
+// A site joined to neighbours in seven of the eight directions gets its label in the eighth,
+// north-west, though the placement tries the east side first: no vector line runs through it.
+TEST(FrontPlot, SiteLabelGoesWhereNoVectorLineRuns) {
+    AdjustedDataSet ds;
+    ds.setReferencePoint(47.0, 8.0);
+    EXPECT_TRUE(ds.addSite("CENT"));
+    ds.setAdjustedSite({47.0, 8.0, 500.0, 0, 0, 0});
+    const double step = 0.01;  // degrees of latitude; longitude steps a little wider
+    const double around[7][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}};
+    for (int i = 0; i < 7; ++i) {
+        const std::string name = "P" + std::to_string(i);
+        EXPECT_TRUE(ds.addSite(name.c_str()));
+        ds.setAdjustedSite(
+            {47.0 + around[i][0] * step, 8.0 + around[i][1] * step * 1.47, 500.0, 0, 0, 0});
+        EXPECT_TRUE(ds.addVector("CENT", name.c_str()));
+    }
+    ds.setAdjustmentSucceeded(1);
+    const std::string svg = renderNetworkSvg(collectResults(ds));
+    std::smatch label, site;
+    ASSERT_TRUE(std::regex_search(
+        svg, label,
+        std::regex("class=\"site-label\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*>CENT<")));
+    // The first site drawn is CENT.
+    ASSERT_TRUE(std::regex_search(
+        svg, site, std::regex("<circle class=\"site\" cx=\"([-0-9.]+)\" cy=\"([-0-9.]+)\"")));
+    const double labelX = std::stod(label[1]), baseline = std::stod(label[2]);
+    const double siteX = std::stod(site[1]), siteY = std::stod(site[2]);
+    EXPECT_LT(labelX + 4 * 7.0, siteX) << svg;  // four letters wholly to the west
+    EXPECT_LT(baseline, siteY) << svg;          // and above
+}
+
+TEST(FrontProgress, NeverGoesBackAndTheSecondIterationFollowsTheFirst) {
+    // An over-constrained run: two iterations, then a retry after a singular system.
+    const int stages[] = {0,  13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 49, 52, 56,
+                          58, 86, 32, 36, 42, 49, 52, 56, 58, 49, 58, 86, 100};
+    StageProgress progress;
+    std::vector<int> shown;
+    for (int stage : stages) {
+        shown.push_back(progress.percent(stage));
+    }
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    EXPECT_GT(shown[11], shown[10]);  // the second iteration's first stage past the first's last
+    EXPECT_EQ(shown[14], 86);         // and its last at the stage after the iterations
+    EXPECT_EQ(shown.back(), 100);
+    // A minimally constrained run iterates once; its bar still reaches the end.
+    StageProgress once;
+    int last = 0;
+    for (int stage : {0, 29, 42, 49, 58, 86, 100}) {
+        const int p = once.percent(stage);
+        EXPECT_GE(p, last);
+        last = p;
+    }
+    EXPECT_EQ(last, 100);
+}
+
+TEST(FrontGis, GeoJsonAndKmlHoldEverySiteAndVector) {
+    AdjustedDataSet ds = resultDataSet(true);
+    ds.seekSite("OST");
+    ds.currentSite()->name = SiteName("O&<");
+    for (bool more = ds.firstVector(); more; more = ds.nextVector()) {
+        if (ds.currentVector()->toSite.toString() == "OST") {
+            ds.currentVector()->toSite = SiteName("O&<");
+        }
+    }
+    const ResultsView view = makeResultsView(collectResults(ds), DocumentHeader{}, nullptr);
+    const Json geo = Json::parse(renderGeoJson("a & b", view));
+    EXPECT_EQ(geo["type"], "FeatureCollection");
+    ASSERT_EQ(geo["features"].size(), 3u + 3u);
+    const Json& base = geo["features"][0];
+    EXPECT_EQ(base["geometry"]["type"], "Point");
+    // Longitude first, then latitude and the height above the ellipsoid (500 + 49).
+    EXPECT_EQ(base["geometry"]["coordinates"], Json::array({8.0, 47.0, 549.0}));
+    EXPECT_EQ(base["properties"]["control"], "fixed");
+    const Json& flagged = geo["features"][3];
+    EXPECT_EQ(flagged["geometry"]["type"], "LineString");
+    EXPECT_EQ(flagged["properties"]["aboveTau"], true);
+    EXPECT_EQ(flagged["properties"]["largestNormalized"], 3.6);
+    const Json& left = geo["features"][5];
+    EXPECT_EQ(left["properties"]["adjusted"], false);
+    EXPECT_TRUE(left["properties"]["residualUpMm"].is_null());
+    EXPECT_TRUE(left["properties"]["misfitUpMm"].is_number());
+
+    const std::string kml = renderKml("a & b", view);
+    std::map<std::string, int> counts;
+    std::string problem;
+    ASSERT_TRUE(wellFormed(kml.substr(kml.find("<kml")), counts, problem)) << problem;
+    EXPECT_EQ(counts["Folder"], 2);
+    EXPECT_EQ(counts["Placemark"], 6);
+    EXPECT_EQ(counts["Point"], 3);
+    EXPECT_EQ(counts["LineString"], 3);
+    EXPECT_NE(kml.find("<name>O&amp;&lt;</name>"), std::string::npos);
 }
 
 }  // namespace

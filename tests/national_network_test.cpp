@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/project_json.h"
+#include "support/command_runner.h"
 #include "support/network_run.h"
 
 namespace torvek::testing {
@@ -108,10 +110,22 @@ std::optional<std::string> readText(const std::string& path) {
     return buffer.str();
 }
 
+int expectedFixed(const NetworkFile& file) {
+    int fixed = 0;
+    for (const NetworkPoint& p : file.points)
+        fixed += p.fixed ? 1 : 0;
+    return fixed;
+}
+
 class NationalNetwork : public NetworkRun {
   protected:
     // Adjusts the network of `file` and compares every result with the independent solution.
     void adjustAndCompare(NetworkFile file, const Expected& expected);
+    // Adjusts the survey file `input` (read with the `unit` options) with the front end and
+    // compares the adjusted free points with the independent solution of `file`, the same
+    // network as the test reads it.
+    void importAndCompare(NetworkFile file, const std::string& input,
+                          const std::vector<std::string>& unit);
 };
 
 void NationalNetwork::adjustAndCompare(NetworkFile file, const Expected& expected) {
@@ -208,6 +222,110 @@ void NationalNetwork::adjustAndCompare(NetworkFile file, const Expected& expecte
     }
 }
 
+// The network as GPS vector text: control held ("! ! !"), free points with their start values,
+// free points without one left for the import to place; variances in m^2, the format's unit.
+std::string gpsVectorText(const NetworkFile& file) {
+    std::string text = ".GPS WEIGHT COVARIANCE\n";
+    char line[256];
+    for (const NetworkPoint& p : file.points) {
+        if (!p.hasPosition)
+            continue;
+        std::snprintf(line, sizeof line, "C %s %.17g %.17g %.17g%s\n", p.id.c_str(), p.xyz[0],
+                      p.xyz[1], p.xyz[2], p.fixed ? " ! ! !" : "");
+        text += line;
+    }
+    for (const NetworkVector& v : file.vectors) {
+        std::snprintf(line, sizeof line, "G1 %s-%s %.17g %.17g %.17g\nG2 %.17g %.17g %.17g\n",
+                      v.from.c_str(), v.to.c_str(), v.delta[0], v.delta[1], v.delta[2],
+                      v.variance[0], v.variance[1], v.variance[2]);
+        text += line;
+    }
+    return text;
+}
+
+// The route a person takes: the survey file adjusted by the front end with one command. The
+// independent solution gets the same model: the file's points and vectors, the reference point
+// the import chose, each vector weighted by its Cartesian sigmas (held at 1 mm at least, as the
+// program holds them) turned into north, east and up, and the datum bias parameters held at zero
+// with a sigma of 0.001, as the import holds them for survey formats.
+void NationalNetwork::importAndCompare(NetworkFile file, const std::string& input,
+                                       const std::vector<std::string>& unit) {
+    std::map<std::string, int> index;
+    for (std::size_t k = 0; k < file.points.size(); ++k)
+        index.emplace(file.points[k].id, int(k));
+    // The sites and vectors in file order, with start values for the points without one.
+    SyntheticNetwork net;
+    std::string problem;
+    ASSERT_TRUE(buildNationalNetwork(file, net, problem)) << problem;
+
+    CommandOptions options;
+    options.environment.emplace_back("TORVEK_BINARY", TORVEK_BINARY);
+    options.workingDirectory = dir;
+    std::vector<std::string> adjust = {"adjust", input, "-o", "out/net.dat", "--no-report"};
+    adjust.insert(adjust.end(), unit.begin(), unit.end());
+    const CommandResult run = runCommand(TORVEK_FRONT_BINARY, adjust, options);
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    std::vector<std::string> exportArgs = {"export",   "out/net.dat", "-o",
+                                           "net.json", "--names",     input};
+    exportArgs.insert(exportArgs.end(), unit.begin(), unit.end());
+    ASSERT_EQ(runCommand(TORVEK_FRONT_BINARY, exportArgs, options).exitCode, 0);
+    const front::Json out = front::Json::parse(readFileBytes(dir + "/net.json"));
+    ASSERT_EQ(out["sites"].size(), file.points.size());
+
+    net.referenceLatitude = out["settings"]["referencePoint"]["latitude"];
+    net.referenceLongitude = out["settings"]["referencePoint"]["longitude"];
+    auto axes = localAxes(net.referenceLatitude, net.referenceLongitude);
+    ASSERT_EQ(net.vectors.size(), file.vectors.size());
+    for (std::size_t v = 0; v < file.vectors.size(); ++v) {
+        for (int c = 0; c < 3; ++c) {
+            double variance = 0;
+            for (int r = 0; r < 3; ++r) {
+                const double sigma =
+                    std::clamp(std::sqrt(file.vectors[v].variance[r]), kMinimumSigma, 100.0);
+                variance += axes[r][c] * axes[r][c] * sigma * sigma;
+            }
+            net.vectors[v].localSigma[c] = std::sqrt(variance);
+        }
+    }
+    const double heldBias[4] = {kMinimumSigma, kMinimumSigma, kMinimumSigma, kMinimumSigma};
+    const ReferenceSolution reference = solveReference(net, heldBias);
+
+    const std::string page = readFileBytes(dir + "/out/net.html");
+    double largestMillimetres = 0;
+    int free = 0, renamed = 0;
+    for (const front::Json& site : out["sites"]) {
+        const std::string name = site["name"];
+        ASSERT_TRUE(index.count(name)) << name;
+        const int k = index[name];
+        // Every site is shown by its full name in the summary, the page and its plot.
+        EXPECT_NE(run.standardOutput.find("\n  " + name + " "), std::string::npos) << name;
+        EXPECT_NE(page.find(">" + name + "</text>"), std::string::npos) << name;
+        if (site.contains("code")) {
+            ++renamed;
+            EXPECT_EQ(page.find(">" + site["code"].get<std::string>() + "</text>"),
+                      std::string::npos)
+                << name;
+        }
+        if (file.points[std::size_t(k)].fixed)
+            continue;
+        ++free;
+        const front::Json& adjusted = site["results"]["adjusted"];
+        const double lat = adjusted["latitude"], lon = adjusted["longitude"];
+        const double height =
+            adjusted["elevation"].get<double>() + site["geoidHeight"].get<double>();
+        const Triple& r = reference.position[std::size_t(k)];
+        Triple d = {(lat - r[0]) * kDegree * 6371000.0,
+                    (lon - r[1]) * kDegree * 6371000.0 * std::cos(lat * kDegree), height - r[2]};
+        for (int c = 0; c < 3; ++c) {
+            largestMillimetres = std::max(largestMillimetres, std::fabs(d[c]) * 1000.0);
+            EXPECT_NEAR(d[c] * 1000.0, 0.0, 0.1) << name << " component " << c;
+        }
+    }
+    EXPECT_EQ(free, int(file.points.size()) - expectedFixed(file));
+    EXPECT_GT(renamed, 0);
+    RecordProperty("import_route_largest_difference_mm", std::to_string(largestMillimetres));
+}
+
 TEST_F(NationalNetwork, ExtractAgreesWithIndependentSolution) {
     const std::optional<std::string> text = readText(kExtractFile);
     ASSERT_TRUE(text) << "cannot read " << kExtractFile;
@@ -227,6 +345,28 @@ TEST_F(NationalNetwork, WholeNetworkAgreesWithIndependentSolution) {
     std::string problem;
     ASSERT_TRUE(parseNetworkFile(*text, file, problem)) << problem;
     adjustAndCompare(file, kWholeNetwork);
+}
+
+TEST_F(NationalNetwork, ExtractImportedAsTextAgreesWithIndependentSolution) {
+    const std::optional<std::string> text = readText(kExtractFile);
+    ASSERT_TRUE(text) << "cannot read " << kExtractFile;
+    NetworkFile file;
+    std::string problem;
+    ASSERT_TRUE(parseExtract(*text, file, problem)) << problem;
+    writeFileBytes(dir + "/extract.txt", gpsVectorText(file));
+    importAndCompare(file, "extract.txt", {});
+}
+
+TEST_F(NationalNetwork, WholeNetworkImportedAgreesWithIndependentSolution) {
+    const std::optional<std::string> text = readText(kNetworkFile);
+    if (!text)
+        GTEST_SKIP() << "optional check of the whole national network: its file " << kNetworkFile
+                     << " is not beside the project";
+    NetworkFile file;
+    std::string problem;
+    ASSERT_TRUE(parseNetworkFile(*text, file, problem)) << problem;
+    // The file gives m^2 where its format's unit is mm^2.
+    importAndCompare(file, kNetworkFile, {"--covariance-unit", "m2"});
 }
 
 }  // namespace

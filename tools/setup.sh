@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the front end need, when it is missing.
 set -euo pipefail
+# The front end's grid coordinates need PROJ (libproj-dev); its tests check them with cs2cs
+# (proj-bin), open its GIS files with ogrinfo (gdal-bin) and its RTF in LibreOffice, reading the
+# PDF back with pdftotext (libreoffice-writer-nogui, poppler-utils). torvek-large factorises with
+# SuiteSparse's CHOLMOD (libsuitesparse-dev).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libpugixml-dev)
+          libsuitesparse-dev
+          nlohmann-json3-dev libpugixml-dev libproj-dev proj-bin gdal-bin libreoffice-writer-nogui
+          poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

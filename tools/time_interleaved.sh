@@ -11,8 +11,12 @@ command -v hyperfine >/dev/null || { echo "hyperfine is needed (apt-get install 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for ((round = 1; round <= rounds; ++round)); do
-    hyperfine -N --warmup 1 --runs 3 --style none --export-json "$work/round-$round.json" "$@" \
-        >/dev/null
+    # Its warnings about outliers, expected on a shared machine, are shown only when it fails.
+    if ! hyperfine -N --warmup 1 --runs 3 --style none --export-json "$work/round-$round.json" \
+        "$@" >/dev/null 2>"$work/errors"; then
+        cat "$work/errors" >&2
+        exit 1
+    fi
 done
 python3 - "$work" "$@" <<'EOF'
 import glob, json, statistics, sys

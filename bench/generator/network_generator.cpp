@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <random>
 #include <vector>
@@ -26,7 +27,106 @@ struct GridSite {
     Vector3 xyz;
 };
 
+// A control site every this many sites of a session network: a few per campaign.
+constexpr int kSitesPerControl = 2000;
+
+// Four-character name of site k (0-based): "%04d" below 9999, base 36 above.
+void sessionSiteName(int k, char name[5]) {
+    if (k + 1 <= 9999) {
+        char decimal[16];
+        std::snprintf(decimal, sizeof decimal, "%04d", k + 1);
+        std::memcpy(name, decimal, 5);
+        return;
+    }
+    static const char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    // Names from "A000" on are never of the decimal form, whatever follows.
+    int value = k + 1 - 10000 + 10 * 36 * 36 * 36;
+    for (int c = 3; c >= 0; --c) {
+        name[c] = kDigits[value % 36];
+        value /= 36;
+    }
+    name[4] = '\0';
+}
+
 }  // namespace
+
+ProjectDataSet makeSessionNetwork(int siteCount, unsigned seed) {
+    const int count = std::clamp(siteCount, 2, kMaxSessionNetworkSites - 10 * 36 * 36 * 36 + 9999);
+    const int columns = std::max(1, int(std::ceil(std::sqrt(double(count)))));
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    const double e2 = eccentricitySquared(kWgs84InverseFlattening);
+    const double metresPerDegree = 111200.0;
+    const double cosOrigin = std::cos(kOriginLatitude * kPi / 180);
+
+    std::vector<GridSite> sites(count);
+    for (int k = 0; k < count; ++k) {
+        const int row = k / columns, column = k % columns;
+        GridSite& s = sites[k];
+        // Up to a fifth of the spacing off the grid point, as sites stand where they can.
+        s.latitude =
+            kOriginLatitude + (row + 0.2 * (uniform(random) - 0.5)) * kSpacing / metresPerDegree;
+        s.longitude = kOriginLongitude + (column + 0.2 * (uniform(random) - 0.5)) * kSpacing /
+                                             (metresPerDegree * cosOrigin);
+        s.height = 300 + 1200 * uniform(random);
+        s.xyz = cartesianFromGeodeticAt(kWgs84SemiMajorAxis, e2, s.latitude * kPi / 180,
+                                        s.longitude * kPi / 180, s.height);
+    }
+    ProjectDataSet ds;
+    const double centreLatitude = sites[count / 2].latitude,
+                 centreLongitude = sites[count / 2].longitude;
+    ds.setReferencePoint(centreLatitude, centreLongitude);
+    ds.setAdjustmentSettings({0, 95.0, 1.0});
+    char name[5];
+    for (int k = 0; k < count; ++k) {
+        sessionSiteName(k, name);
+        if (!ds.addSite(name))
+            throw std::bad_alloc();
+        const bool control = k % kSitesPerControl == 0 || k == count - 1;
+        const double offset = control ? 0 : 1;
+        ds.setSitePosition({sites[k].latitude + offset * 3e-7 * normal(random),
+                            sites[k].longitude + offset * 3e-7 * normal(random),
+                            sites[k].height + offset * 0.05 * normal(random), 0.0});
+        if (control)
+            ds.setSiteFixed(1, 1, 1);
+    }
+
+    const Matrix3 r0 = localFrameMatrixAt(centreLatitude * kPi / 180, centreLongitude * kPi / 180);
+    const Vector3 sigma =
+        cartesianSigmasFromLocal(r0, {kSigmaHorizontal, kSigmaHorizontal, kSigmaVertical});
+    char from[5], to[5];
+    for (int k = 0; k < count; ++k) {
+        const int column = k % columns;
+        int receivers[4] = {k, -1, -1, -1};
+        int used = 1;
+        if (column + 1 < columns && k + 1 < count)
+            receivers[used++] = k + 1;
+        if (k + columns < count)
+            receivers[used++] = k + columns;
+        if (column + 1 < columns && k + columns + 1 < count)
+            receivers[used++] = k + columns + 1;
+        for (int a = 0; a < used; ++a) {
+            for (int b = a + 1; b < used; ++b) {
+                const int i = receivers[a], j = receivers[b];
+                sessionSiteName(i, from);
+                sessionSiteName(j, to);
+                if (!ds.addVector(from, to))
+                    throw std::bad_alloc();
+                const Vector3 noise = {kSigmaHorizontal * normal(random),
+                                       kSigmaHorizontal * normal(random),
+                                       kSigmaVertical * normal(random)};
+                const Vector3 d = cartesianFromLocal(r0, noise);
+                ds.setVectorComponents({sites[j].xyz[0] - sites[i].xyz[0] + d[0],
+                                        sites[j].xyz[1] - sites[i].xyz[1] + d[1],
+                                        sites[j].xyz[2] - sites[i].xyz[2] + d[2],
+                                        kNeutralWeightDivisor});
+                ds.setVectorCovariance({sigma, {0, 0, 0}});
+            }
+        }
+    }
+    return ds;
+}
 
 ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
     const int count = std::clamp(shape.sites, 2, 500);

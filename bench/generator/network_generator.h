@@ -24,4 +24,15 @@ struct NetworkShape {
 /// the height of the last site. Vector sigmas 3 mm horizontal, 8 mm vertical.
 ProjectDataSet makeGridNetwork(const NetworkShape& shape);
 
+/// Most sites a session network has: every four-character name of digits and capital letters.
+inline constexpr int kMaxSessionNetworkSites = 36 * 36 * 36 * 36;
+
+/// A large campaign network of `sites` sites, [2, kMaxSessionNetworkSites], on a jittered grid
+/// with 1.5 km spacing around the same origin: one observing session of up to four receivers per
+/// site (the site and its nearest neighbours east, north and north-east), each session giving a
+/// vector between every two of its receivers (about six vectors per site), and a fixed control
+/// site about every 2000 sites (at least two). Sites 1..9999 are named "0001".."9999", later ones
+/// in digits and capital letters. Vector sigmas as makeGridNetwork's.
+ProjectDataSet makeSessionNetwork(int sites, unsigned seed);
+
 }  // namespace torvek::bench

@@ -1,12 +1,13 @@
 #pragma once
 
 // What every importer fuzz target checks after its reader: an accepted survey network becomes a
-// project document that the project import reads without throwing (it may refuse it), and that
-// document's text parses again.
+// project document that the project import reads without throwing (it may refuse it), whose data
+// set the checks before a run take without failing, and that document's text parses again.
 
 #include <cstdlib>
 #include <string>
 
+#include "front/network_checks.h"
 #include "front/project_json.h"
 #include "front/survey_network.h"
 
@@ -24,6 +25,9 @@ inline void checkSurveyNetwork(SurveyNetwork& network) {
     if (!importProjectDocument(document, "fuzz", ImportOptions{}, dataSet, report) &&
         report.error.empty()) {
         std::abort();  // a refusal always says why
+    }
+    if (report.error.empty()) {
+        checkNetwork(dataSet, report.siteNames);
     }
     Json again;
     std::string error;

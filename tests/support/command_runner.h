@@ -30,4 +30,7 @@ struct CommandResult {
 CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
                          const CommandOptions& options = {});
 
+// The path of an executable `name` found along $PATH, or an empty text.
+std::string programOnPath(const std::string& name);
+
 }  // namespace torvek::testing

@@ -1,0 +1,91 @@
+#pragma once
+// Grid (map) coordinates of adjusted positions in a projected coordinate reference system, with
+// the grid scale factor and the meridian convergence of each point. The projection is the PROJ
+// library's, never a formula of our own, so that every system PROJ knows gives the numbers its
+// users expect.
+
+#include <memory>
+#include <string>
+
+namespace torvek::front {
+
+// The request that picks the UTM zone of the network itself (WGS 84 / UTM, EPSG 326zz or 327zz).
+inline constexpr const char* kUtmRequest = "utm";
+
+// Where the network lies and on which ellipsoid its coordinates are, for the choice of a UTM zone
+// and of the transformation onto the grid system's datum.
+struct NetworkPlace {
+    double semiMajorAxis = 0.0;      // metres, of the data set's ellipsoid
+    double inverseFlattening = 0.0;  // of the data set's ellipsoid (> 1)
+    double middleLatitude = 0.0;     // degrees, [-90, 90]
+    double middleLongitude = 0.0;    // degrees, [-180, 180]
+};
+
+// What a grid system is and how positions reach it.
+struct GridSystemDescription {
+    std::string code;      // "EPSG:32633", or empty when the system has no authority code
+    std::string name;      // "WGS 84 / UTM zone 33N"
+    std::string eastAxis;  // the axis names, easting first: "Easting", "Northing"
+    std::string northAxis;
+    bool chosenZone = false;  // the UTM zone was chosen from the network (the "utm" request)
+    // Empty when the positions are projected as they are (the system's ellipsoid is the data
+    // set's); otherwise the transformation PROJ chose to carry WGS 84 positions onto the system's
+    // datum, with its accuracy in metres (negative: not stated).
+    std::string datumTransformation;
+    double transformationAccuracy = -1.0;
+    std::string library;  // "PROJ 9.1.1"
+};
+
+// One position on the grid.
+struct GridPosition {
+    bool valid = false;        // false when PROJ could not project the point
+    double easting = 0.0;      // metres, along the system's east-pointing axis
+    double northing = 0.0;     // metres, along its north-pointing axis
+    double scaleFactor = 0.0;  // point scale factor of the projection (1 = true length)
+    double convergence = 0.0;  // degrees: the angle from true north to grid north, clockwise
+                               // positive (a grid bearing is the true azimuth minus it)
+};
+
+// A projected coordinate reference system opened in PROJ, ready to project the network's
+// positions. Move-only: it owns PROJ objects.
+class GridSystem {
+  public:
+    GridSystem();
+    ~GridSystem();
+    GridSystem(GridSystem&&) noexcept;
+    GridSystem& operator=(GridSystem&&) noexcept;
+    GridSystem(const GridSystem&) = delete;
+    GridSystem& operator=(const GridSystem&) = delete;
+
+    // Opens the system named by `request`: anything PROJ takes as a projected CRS ("EPSG:25832",
+    // a WKT or PROJJSON text, "+proj=utm +zone=32 +ellps=GRS80 +type=crs"), or kUtmRequest for the
+    // UTM zone of the network's middle. False with `error` set when PROJ does not know it or it
+    // is not a projected system; nothing is fetched from the network.
+    bool open(const std::string& request, const NetworkPlace& place, std::string& error);
+
+    bool isOpen() const;
+    const GridSystemDescription& description() const;
+
+    // The grid position of a point given by latitude and longitude (degrees) on the data set's
+    // ellipsoid and its ellipsoidal height (metres; it matters only when a datum transformation
+    // is needed). Invalid when the system is not open or PROJ cannot project the point.
+    GridPosition project(double latitude, double longitude, double ellipsoidalHeight) const;
+
+  private:
+    bool toGrid(double latitude, double longitude, double height, double& east,
+                double& north) const;
+
+    struct State;
+    std::unique_ptr<State> state_;
+    GridSystemDescription description_;
+};
+
+// The UTM zone (1 to 60) of a longitude in degrees: six-degree zones numbered eastwards from
+// 180 degrees west. Longitudes outside [-180, 180] are wrapped first.
+int utmZone(double longitude);
+
+// The EPSG code of the WGS 84 UTM system of a point: "EPSG:326zz" north of the equator (latitude
+// 0 included), "EPSG:327zz" south of it.
+std::string utmCode(double latitude, double longitude);
+
+}  // namespace torvek::front
