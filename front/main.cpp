@@ -8,6 +8,7 @@
 
 #include "front/adjust_command.h"
 #include "front/convert_commands.h"
+#include "front/serve/serve_command.h"
 
 namespace {
 
@@ -54,6 +55,11 @@ const char* const kUsage =
     "      --names FILE names the sites in full as the project or survey file FILE (that the\n"
     "      data set was built from) does; give it twice for a DynaML station and measurement\n"
     "      file, and --covariance-unit as for import.\n"
+    "  torvek-front serve [INPUT...] [--port N] [--program PATH] [--covariance-unit m2|mm2]\n"
+    "      The browser workspace: serves a page on this machine's loopback address (port N, or\n"
+    "      a free one) and prints its address with an access token; open it in a browser.\n"
+    "      INPUT, as for adjust, is opened at start. Ctrl-C stops the server; runs still going\n"
+    "      are aborted first.\n"
     "\n"
     "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
     "cancelled); 3 torvek could not be started, crashed or exited before finishing its run;\n"
@@ -295,6 +301,9 @@ int runCommand(int argc, char** argv) {
     }
     if (command == "export") {
         return exportCommand(args);
+    }
+    if (command == "serve") {
+        return runServeCommand(args);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         std::fputs(kUsage, stdout);

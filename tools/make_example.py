@@ -11,6 +11,9 @@ X, Y, Z with the matching covariance. Three sites are held fixed at their true c
   example-network.json  the clean network: the chi-square test passes and no vector is flagged.
   example-blunder.json  the same with a 6 cm error in the height of one vector (TANN to SPIT),
                         which the tau test flags and the chi-square test rejects.
+  example-disconnected.json  the clean network and, apart from it, a small survey of three more
+                        sites tied to each other but to nothing else: the network falls apart, and
+                        the program asks whether to adjust its best-controlled part alone.
 
 Only the standard library is used, and a fixed seed makes the output the same on every run.
 The script also adjusts the clean network itself (a plain three-dimensional least-squares
@@ -84,6 +87,16 @@ VERTICAL_SIGMA = 0.006
 VERTICAL_PPM = 1.0
 
 BLUNDER_VECTOR = ("TANN", "SPIT")  # in session 4
+
+# The separate survey of the disconnected example: three sites north-east of the network, observed
+# in one session of three receivers, with no vector to the network and no control of their own.
+DETACHED_SITES = [
+    ("NEUH", 47.1712, 8.4968, 521.4),
+    ("OBHF", 47.1835, 8.5207, 604.8),
+    ("GRUB", 47.1624, 8.5311, 577.2),
+]
+DETACHED_SESSION = ["NEUH", "OBHF", "GRUB"]
+DETACHED_SEED = 20240612
 BLUNDER_UP = 0.060  # metres
 
 
@@ -237,6 +250,50 @@ def make_project(title, vectors, approx):
     }
 
 
+def observe(base, rover, truth, position, rng):
+    """One vector: the true difference plus noise of the stated precision, with its sigmas."""
+    true_d = [truth[rover][k] - truth[base][k] for k in range(3)]
+    length = math.sqrt(sum(c * c for c in true_d))
+    sh = math.hypot(HORIZONTAL_SIGMA, HORIZONTAL_PPM * 1e-6 * length)
+    sv = math.hypot(VERTICAL_SIGMA, VERTICAL_PPM * 1e-6 * length)
+    r = local_frame(*position[base][:2])
+    noise = rotate(r, [rng.gauss(0, sh), rng.gauss(0, sh), rng.gauss(0, sv)])
+    c = covariance_xyz(r, [sh, sh, sv])
+    s = [math.sqrt(c[i][i]) for i in range(3)]
+    return {
+        "from": base,
+        "to": rover,
+        "dX": round(true_d[0] + noise[0], 4),
+        "dY": round(true_d[1] + noise[1], 4),
+        "dZ": round(true_d[2] + noise[2], 4),
+        "sigmas": {"x": round(s[0], 5), "y": round(s[1], 5), "z": round(s[2], 5)},
+        "correlations": {
+            "xy": round(c[0][1] / (s[0] * s[1]), 4),
+            "xz": round(c[0][2] / (s[0] * s[2]), 4),
+            "yz": round(c[1][2] / (s[1] * s[2]), 4),
+        },
+    }
+
+
+def detached_project(clean):
+    """The clean project with the detached survey added after its sites and vectors."""
+    rng = random.Random(DETACHED_SEED)
+    position = {name: (lat, lon, elev) for name, lat, lon, elev in DETACHED_SITES}
+    truth = {name: cartesian(lat, lon, elev + geoid_height(lat, lon))
+             for name, (lat, lon, elev) in position.items()}
+    project = json.loads(json.dumps(clean))
+    project["title"] = "Example network and a separate three-site survey: the network falls apart"
+    for name, lat, lon, elevation in DETACHED_SITES:
+        project["sites"].append({"name": name, "latitude": lat, "longitude": lon,
+                                 "elevation": elevation,
+                                 "geoidHeight": geoid_height(lat, lon)})
+    base = DETACHED_SESSION[0]
+    for rover in DETACHED_SESSION[1:]:
+        project["vectors"].append(observe(base, rover, truth, position, rng))
+    project["vectors"].append(observe(DETACHED_SESSION[1], DETACHED_SESSION[2], truth, position, rng))
+    return project
+
+
 def main():
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "examples")
@@ -250,29 +307,9 @@ def main():
     for session in SESSIONS:
         base = session[0]
         for rover in session[1:]:
-            true_d = [truth[rover][k] - truth[base][k] for k in range(3)]
-            length = math.sqrt(sum(c * c for c in true_d))
-            sh = math.hypot(HORIZONTAL_SIGMA, HORIZONTAL_PPM * 1e-6 * length)
-            sv = math.hypot(VERTICAL_SIGMA, VERTICAL_PPM * 1e-6 * length)
-            r = local_frame(*position[base][:2])
-            noise = rotate(r, [rng.gauss(0, sh), rng.gauss(0, sh), rng.gauss(0, sv)])
-            c = covariance_xyz(r, [sh, sh, sv])
-            s = [math.sqrt(c[i][i]) for i in range(3)]
             if (base, rover) == BLUNDER_VECTOR:
                 blunder_index = len(vectors)
-            vectors.append({
-                "from": base,
-                "to": rover,
-                "dX": round(true_d[0] + noise[0], 4),
-                "dY": round(true_d[1] + noise[1], 4),
-                "dZ": round(true_d[2] + noise[2], 4),
-                "sigmas": {"x": round(s[0], 5), "y": round(s[1], 5), "z": round(s[2], 5)},
-                "correlations": {
-                    "xy": round(c[0][1] / (s[0] * s[1]), 4),
-                    "xz": round(c[0][2] / (s[0] * s[2]), 4),
-                    "yz": round(c[1][2] / (s[1] * s[2]), 4),
-                },
-            })
+            vectors.append(observe(base, rover, truth, position, rng))
 
     chi2, dof = check_adjustment(truth, vectors)
     print("independent 3-D check: chi-square %.2f with %d degrees of freedom" % (chi2, dof))
@@ -290,7 +327,10 @@ def main():
     blunder = make_project("Example network with a 6 cm height blunder in TANN-SPIT",
                            blundered, approx)
 
-    for name, project in (("example-network.json", clean), ("example-blunder.json", blunder)):
+    disconnected = detached_project(clean)
+
+    for name, project in (("example-network.json", clean), ("example-blunder.json", blunder),
+                          ("example-disconnected.json", disconnected)):
         path = os.path.join(out_dir, name)
         with open(path, "w") as f:
             json.dump(project, f, indent=2)

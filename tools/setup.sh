@@ -4,11 +4,13 @@ set -euo pipefail
 # The front end's grid coordinates need PROJ (libproj-dev); its tests check them with cs2cs
 # (proj-bin), open its GIS files with ogrinfo (gdal-bin) and its RTF in LibreOffice, reading the
 # PDF back with pdftotext (libreoffice-writer-nogui, poppler-utils). torvek-large factorises with
-# SuiteSparse's CHOLMOD (libsuitesparse-dev).
+# SuiteSparse's CHOLMOD (libsuitesparse-dev). The browser workspace serves with cpp-httplib
+# (libcpp-httplib-dev, found through pkg-config); its tests drive chromium from Node (nodejs, npm;
+# tests/browser installs its own driver).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libsuitesparse-dev
           nlohmann-json3-dev libpugixml-dev libproj-dev proj-bin gdal-bin libreoffice-writer-nogui
-          poppler-utils)
+          poppler-utils pkg-config libcpp-httplib-dev chromium nodejs)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -18,4 +20,10 @@ if ((${#missing[@]})); then
     if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" </dev/null
+fi
+if ! command -v npm >/dev/null 2>&1; then
+    echo "installing: npm"
+    if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq npm </dev/null
 fi

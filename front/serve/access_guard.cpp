@@ -1,0 +1,131 @@
+#include "front/serve/access_guard.h"
+
+#include <sys/random.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+
+namespace torvek::front::serve {
+namespace {
+
+constexpr std::string_view kBearerPrefix = "Bearer ";
+
+bool allowedHost(std::string_view host, int port) {
+    const std::string suffix = ":" + std::to_string(port);
+    return host == "127.0.0.1" + suffix || host == "localhost" + suffix;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string makeAccessToken() {
+    std::array<std::uint8_t, kTokenBytes> bytes{};
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return {};
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (const std::uint8_t b : bytes) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    return token;
+}
+
+bool sameSecret(std::string_view offered, std::string_view secret) {
+    // Every byte of the secret is visited whatever the offered text holds; a length mismatch
+    // only sets a bit of the difference.
+    unsigned difference = offered.size() == secret.size() ? 0u : 1u;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        const unsigned char o = i < offered.size() ? static_cast<unsigned char>(offered[i]) : 0u;
+        difference |= o ^ static_cast<unsigned char>(secret[i]);
+    }
+    return difference == 0 && !secret.empty();
+}
+
+std::string tokenCookieName(int port) {
+    return "torvek-token-" + std::to_string(port);
+}
+
+std::string cookieValue(std::string_view header, std::string_view name) {
+    while (!header.empty()) {
+        const std::size_t end = header.find(';');
+        const std::string_view pair = trimmed(header.substr(0, end));
+        const std::size_t equals = pair.find('=');
+        if (equals != std::string_view::npos && trimmed(pair.substr(0, equals)) == name) {
+            return std::string(trimmed(pair.substr(equals + 1)));
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        header.remove_prefix(end + 1);
+    }
+    return {};
+}
+
+Verdict checkRequest(const RequestFacts& request, const std::string& token, int port) {
+    if (!allowedHost(request.host, port)) {
+        return Verdict::kForeignHost;
+    }
+    if (!request.origin.empty()) {
+        const std::string_view origin = request.origin;
+        const std::string_view scheme = "http://";
+        if (origin.substr(0, scheme.size()) != scheme ||
+            !allowedHost(origin.substr(scheme.size()), port)) {
+            return Verdict::kForeignOrigin;
+        }
+    }
+    if (!request.fetchSite.empty() && request.fetchSite != "same-origin" &&
+        request.fetchSite != "none") {
+        return Verdict::kForeignOrigin;
+    }
+    std::string offered;
+    if (request.authorization.compare(0, kBearerPrefix.size(), kBearerPrefix) == 0) {
+        offered = request.authorization.substr(kBearerPrefix.size());
+    } else if (!request.queryToken.empty()) {
+        offered = request.queryToken;
+    } else {
+        offered = cookieValue(request.cookies, tokenCookieName(port));
+    }
+    if (offered.empty()) {
+        return Verdict::kNoToken;
+    }
+    return sameSecret(offered, token) ? Verdict::kAllowed : Verdict::kWrongToken;
+}
+
+const char* describeVerdict(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::kAllowed:
+            return "allowed";
+        case Verdict::kForeignHost:
+            return "the request names a host other than this machine's loopback address";
+        case Verdict::kForeignOrigin:
+            return "the request comes from a page of another origin";
+        case Verdict::kNoToken:
+            return "the request carries no access token: open the address that torvek-front "
+                   "serve printed";
+        case Verdict::kWrongToken:
+            return "the request carries a wrong access token";
+    }
+    return "refused";
+}
+
+}  // namespace torvek::front::serve

@@ -1,0 +1,393 @@
+#include "front/serve/adjustment_run.h"
+
+#include "front/csv_export.h"
+#include "front/file_output.h"
+#include "front/html_page.h"
+#include "front/link_server.h"
+#include "front/network_plot.h"
+#include "front/progress_bar.h"
+#include "front/report_rendering.h"
+#include "link/messages.h"
+
+namespace torvek::front::serve {
+namespace {
+
+// The stage code of the poll after a successful adjustment; the program ignores its answer.
+constexpr int kFinalStage = 100;
+
+// Report pieces come by the thousand in a large network: the page receives what changed at most
+// this often (and at every stage poll, warning and the end), not one event per piece.
+constexpr std::chrono::milliseconds kReportFlushInterval{100};
+
+// The JSON text of an event. Program texts are not always UTF-8: such bytes become U+FFFD rather
+// than failing the event.
+std::string eventText(const Json& data) {
+    return data.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// What the person should know about how the program ended, the link and what the program printed;
+// empty after a clean run. The terminal front end tells the same.
+std::string notesOn(const ChildOutcome& outcome) {
+    std::string notes;
+    if (!outcome.completed()) {
+        notes += outcome.describe("torvek") + ".\n";
+    }
+    for (const std::string& problem : outcome.protocolErrors) {
+        notes += "Link: " + problem + ".\n";
+    }
+    if (!outcome.childOutput.empty()) {
+        notes += "torvek wrote:\n" + outcome.childOutput;
+        if (notes.back() != '\n') {
+            notes += '\n';
+        }
+    }
+    return notes;
+}
+
+Json finiteOrNull(double value) {
+    return std::isfinite(value) ? Json(value) : Json(nullptr);
+}
+
+}  // namespace
+
+const char* outcomeName(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::kRunning:
+            return "running";
+        case RunOutcome::kAdjusted:
+            return "adjusted";
+        case RunOutcome::kNotAdjusted:
+            return "not adjusted";
+        case RunOutcome::kAborted:
+            return "aborted";
+        case RunOutcome::kCancelledAtWarning:
+            return "cancelled at the connectivity warning";
+        case RunOutcome::kProgramFailed:
+            return "program failed";
+    }
+    return "unknown";
+}
+
+Json reportLinesJson(const ReportDocument& document, std::size_t first) {
+    Json lines = Json::array();
+    const std::vector<ReportLine>& all = document.lines();
+    for (std::size_t n = first; n < all.size(); ++n) {
+        Json runs = Json::array();
+        for (const TextRun& run : all[n].runs) {
+            const TextFormat& f = run.format;
+            const int attributes = (f.bold ? 1 : 0) | (f.italic ? 2 : 0) | (f.underline ? 4 : 0);
+            runs.push_back(Json::array({run.text, f.colour, attributes, f.halfPoints}));
+        }
+        lines.push_back(Json{{"centred", all[n].centred}, {"runs", std::move(runs)}});
+    }
+    return lines;
+}
+
+Json resultsJson(const NetworkResults& r) {
+    Json statistics{
+        {"succeeded", r.succeeded},
+        {"hasResults", r.hasAdjustmentRecord && r.succeeded},
+        {"minimallyConstrained", r.minimallyConstrained},
+        {"observations", r.observations},
+        {"unknowns", r.unknowns},
+        {"degreesOfFreedom", r.degreesOfFreedom},
+        {"iterations", r.iterations},
+        {"chiSquare", finiteOrNull(r.chiSquare)},
+        {"chiSquareLower", finiteOrNull(r.chiSquareLower)},
+        {"chiSquareUpper", finiteOrNull(r.chiSquareUpper)},
+        {"chiSquarePassed", r.succeeded && r.chiSquarePassed()},
+        {"tauCriticalValue", finiteOrNull(r.tauCriticalValue)},
+        {"unitWeightStandardError", finiteOrNull(r.unitWeightStandardError)},
+        {"confidenceLevel", finiteOrNull(r.confidenceLevel)},
+        {"ellipseFactor", horizontalConfidenceFactor(r.confidenceLevel)},
+        {"flagged", r.flaggedCount()},
+    };
+    Json sites = Json::array();
+    for (const SiteResult& s : r.sites) {
+        sites.push_back(Json{
+            {"adjusted", s.adjusted},
+            {"latitude", finiteOrNull(s.adjustedLatitude)},
+            {"longitude", finiteOrNull(s.adjustedLongitude)},
+            {"elevation", finiteOrNull(s.adjustedElevation)},
+            {"sigmas", Json::array({finiteOrNull(s.sigmaNorth), finiteOrNull(s.sigmaEast),
+                                    finiteOrNull(s.sigmaUp)})},
+            {"east", finiteOrNull(s.east)},
+            {"north", finiteOrNull(s.north)},
+        });
+    }
+    Json vectors = Json::array();
+    for (const VectorResult& v : r.vectors) {
+        Json residual = Json::array(), normalized = Json::array();
+        for (int k = 0; k < 3; ++k) {
+            residual.push_back(finiteOrNull(v.residual[k]));
+            normalized.push_back(finiteOrNull(v.normalized[k]));
+        }
+        vectors.push_back(Json{
+            {"adjusted", v.adjusted},
+            {"residual", std::move(residual)},
+            {"normalized", std::move(normalized)},
+            {"largestNormalized", finiteOrNull(v.largestNormalized)},
+            {"flagged", v.flagged},
+        });
+    }
+    return Json{{"statistics", std::move(statistics)},
+                {"sites", std::move(sites)},
+                {"vectors", std::move(vectors)}};
+}
+
+AdjustmentRun::AdjustmentRun(RunRequest request) : request_(std::move(request)) {}
+
+AdjustmentRun::~AdjustmentRun() {
+    cancel();
+    join();
+}
+
+void AdjustmentRun::start() {
+    thread_ = std::thread([this] { serve(); });
+}
+
+void AdjustmentRun::cancel() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelRequested_ = true;
+    }
+    warningAnswered_.notify_all();
+}
+
+bool AdjustmentRun::answerWarning(bool ok) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!warningPending_ || warningAnswer_) {
+            return false;
+        }
+        warningAnswer_ = ok;
+    }
+    warningAnswered_.notify_all();
+    return true;
+}
+
+void AdjustmentRun::kill() {
+    killRequested_ = true;
+    cancel();
+}
+
+void AdjustmentRun::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+bool AdjustmentRun::onPoll(int stage) {
+    bool abort = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        flushReport();
+        lastStage_ = stage;
+        if (stage != kFinalStage && cancelRequested_) {
+            abort = true;
+            if (abortStage_ < 0) {
+                abortStage_ = stage;
+            }
+        }
+    }
+    events_.publish("progress", eventText(Json{{"stage", stage},
+                                               {"description", stageDescription(stage)},
+                                               {"aborting", abort}}));
+    return abort;
+}
+
+void AdjustmentRun::onReportPiece(std::uint32_t dataWord, std::string_view text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    report_.addPiece(dataWord, text);
+    if ((dataWord & link::kDataWordAtSelection) == 0) {
+        reportReplaced_ = true;
+    }
+    if (std::chrono::steady_clock::now() - lastFlush_ >= kReportFlushInterval) {
+        flushReport();
+    }
+}
+
+// Called with mutex_ held.
+void AdjustmentRun::flushReport() {
+    const std::size_t count = report_.lines().size();
+    if (!reportReplaced_ && count == reportLinesSent_ && count > 0 &&
+        report_.lines().back().runs.empty()) {
+        return;  // nothing new: the open last line is still empty
+    }
+    const std::size_t first = reportReplaced_ || reportLinesSent_ == 0 ? 0 : reportLinesSent_ - 1;
+    events_.publish("report",
+                    eventText(Json{{"from", first}, {"lines", reportLinesJson(report_, first)}}));
+    reportLinesSent_ = count;
+    reportReplaced_ = false;
+    lastFlush_ = std::chrono::steady_clock::now();
+}
+
+bool AdjustmentRun::onWarning(const std::string& text, const std::string& caption) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    flushReport();
+    warningPending_ = true;
+    warningAnswer_.reset();
+    events_.publish("warning", eventText(Json{{"text", text}, {"caption", caption}}));
+    // The program waits for the answer as it would for a modal box: nothing else happens on the
+    // link meanwhile. Cancel and the server's end answer it too.
+    warningAnswered_.wait(lock, [&] { return warningAnswer_.has_value() || cancelRequested_; });
+    warningShown_ = true;
+    warningAccepted_ = warningAnswer_.value_or(false) && !cancelRequested_;
+    warningPending_ = false;
+    events_.publish("warningAnswered", eventText(Json{{"ok", warningAccepted_}}));
+    return warningAccepted_;
+}
+
+void AdjustmentRun::serve() {
+    const std::string input = request_.folder + "/input.dat";
+    const std::string output = request_.folder + "/" + request_.fileStem + ".dat";
+    std::string error;
+    if (!writeFileAtomically(input,
+                             std::string_view(reinterpret_cast<const char*>(request_.input.data()),
+                                              request_.input.size()),
+                             error)) {
+        finish(error + "\n", RunOutcome::kProgramFailed);
+        return;
+    }
+    events_.publish("started", eventText(Json{{"id", request_.id}}));
+
+    LinkHandlers handlers;
+    handlers.pollAbort = [this](int stage) { return onPoll(stage); };
+    handlers.reportPiece = [this](std::uint32_t dataWord, std::string_view text) {
+        onReportPiece(dataWord, text);
+        return true;
+    };
+    handlers.warningBox = [this](const std::string& text, const std::string& caption) {
+        return onWarning(text, caption);
+    };
+    handlers.killRequested = [this] { return killRequested_.load(); };
+    const ChildOutcome child = runLinkedChild(request_.program, {input, output}, handlers);
+
+    std::string notes = notesOn(child);
+    auto dataSet = std::make_shared<AdjustedDataSet>();
+    const bool haveOutput = child.started && dataSet->readFile(output);
+    if (child.started && !haveOutput) {
+        notes += "The output data set could not be read.\n";
+    }
+    auto results = std::make_shared<NetworkResults>(collectResults(*dataSet));
+
+    RunOutcome outcome = RunOutcome::kNotAdjusted;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!child.completed()) {
+            outcome = RunOutcome::kProgramFailed;
+        } else if (abortStage_ >= 0) {
+            outcome = RunOutcome::kAborted;
+            notes += "The adjustment was aborted at stage " + std::to_string(abortStage_) + ".\n";
+        } else if (warningShown_ && !warningAccepted_) {
+            outcome = RunOutcome::kCancelledAtWarning;
+        } else if (results->succeeded) {
+            outcome = RunOutcome::kAdjusted;
+        }
+        if (haveOutput) {
+            output_ = dataSet;
+            results_ = results;
+        }
+    }
+    finish(notes, outcome);
+}
+
+void AdjustmentRun::finish(const std::string& notes, RunOutcome outcome) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        flushReport();
+        notes_ = notes;
+        outcome_ = outcome;
+        finished_ = true;
+    }
+    events_.publish("done", eventText(results()));
+    events_.close();
+}
+
+Json AdjustmentRun::summary() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Json s{{"id", request_.id},
+           {"projectSerial", request_.projectSerial},
+           {"title", request_.title},
+           {"outcome", outcomeName(outcome_)},
+           {"finished", finished_.load()},
+           {"stage", lastStage_},
+           {"changes", request_.changes}};
+    // An aborted or failed run leaves the input's statistics in its output: they are no result.
+    if (results_ && results_->hasAdjustmentRecord && results_->succeeded) {
+        const NetworkResults& r = *results_;
+        s["succeeded"] = r.succeeded;
+        s["chiSquare"] = finiteOrNull(r.chiSquare);
+        s["chiSquareLower"] = finiteOrNull(r.chiSquareLower);
+        s["chiSquareUpper"] = finiteOrNull(r.chiSquareUpper);
+        s["chiSquarePassed"] = r.succeeded && r.chiSquarePassed();
+        s["unitWeightStandardError"] = finiteOrNull(r.unitWeightStandardError);
+        s["degreesOfFreedom"] = r.degreesOfFreedom;
+        s["flagged"] = r.flaggedCount();
+    }
+    return s;
+}
+
+Json AdjustmentRun::results() const {
+    Json all{{"summary", summary()}};
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!finished_) {
+        return Json(nullptr);
+    }
+    all["notes"] = notes_;
+    all["downloads"] = Json::array();
+    if (results_) {
+        all.update(resultsJson(*results_));
+        all["downloads"] = Json::array({"dataset", "rtf", "html", "csv", "json", "svg"});
+    } else {
+        all["downloads"] = Json::array({"rtf"});
+    }
+    return all;
+}
+
+bool AdjustmentRun::download(const std::string& kind, std::string& bytes, std::string& fileName,
+                             std::string& contentType) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!finished_) {
+        return false;
+    }
+    const std::string& stem = request_.fileStem;
+    if (kind == "rtf") {
+        bytes = renderRtf(report_);
+        fileName = stem + ".rtf";
+        contentType = "application/rtf";
+        return true;
+    }
+    if (!output_ || !results_) {
+        return false;
+    }
+    std::string error;
+    if (kind == "dataset") {
+        fileName = stem + ".dat";
+        contentType = "application/octet-stream";
+        return readWholeFile(request_.folder + "/" + fileName, kMaximumProjectSize * 4, bytes,
+                             error);
+    }
+    if (kind == "html") {
+        bytes = renderHtmlPage(request_.title, report_, *results_, notes_);
+        fileName = stem + ".html";
+        contentType = "text/html; charset=utf-8";
+    } else if (kind == "csv") {
+        bytes = exportCsv(*output_);
+        fileName = stem + ".csv";
+        contentType = "text/csv; charset=utf-8";
+    } else if (kind == "json") {
+        bytes = exportProjectText(*output_);
+        fileName = stem + ".json";
+        contentType = "application/json";
+    } else if (kind == "svg") {
+        bytes = renderNetworkSvg(*results_);
+        fileName = stem + ".svg";
+        contentType = "image/svg+xml";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace torvek::front::serve

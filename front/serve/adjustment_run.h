@@ -1,0 +1,127 @@
+#pragma once
+
+// One adjustment started from the browser workspace: the program runs as a linked child in a
+// folder of the run's own, on a thread of its own, exactly as the terminal front end runs it; what
+// it says (stage polls, report pieces, the warning box) becomes events for the pages that follow
+// the run, and what the pages answer (Cancel, the warning's OK or Cancel) goes back through the
+// link.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dataset/adjusted_data_set.h"
+#include "front/network_results.h"
+#include "front/project_json.h"
+#include "front/report_document.h"
+#include "front/serve/event_log.h"
+
+namespace torvek::front::serve {
+
+struct RunRequest {
+    int id = 0;                        // 1, 2, ... within the workspace
+    int projectSerial = 0;             // which opened project the run belongs to
+    std::string program;               // the adjustment program
+    std::string folder;                // the run's own folder, existing and empty
+    std::string fileStem;              // downloads are named fileStem + extension
+    std::string title;                 // heads the HTML report
+    std::vector<std::uint8_t> input;   // the input data set's bytes
+    std::vector<std::string> changes;  // what the person changed since the run before
+};
+
+// How a run ended, for the page and the history.
+enum class RunOutcome {
+    kRunning,
+    kAdjusted,     // results stored (the chi-square test may still fail)
+    kNotAdjusted,  // the program ran to its end without results
+    kAborted,      // Cancel answered a stage poll with an abort
+    kCancelledAtWarning,
+    kProgramFailed,  // could not be started, crashed, or ended without its exit notice
+};
+
+const char* outcomeName(RunOutcome outcome);
+
+class AdjustmentRun {
+  public:
+    explicit AdjustmentRun(RunRequest request);
+    ~AdjustmentRun();
+    AdjustmentRun(const AdjustmentRun&) = delete;
+    AdjustmentRun& operator=(const AdjustmentRun&) = delete;
+
+    // Starts the thread that serves the program.
+    void start();
+    // The next stage poll is answered with an abort; a warning box waiting for its answer is
+    // answered Cancel.
+    void cancel();
+    // Answers the warning box shown now; false when none waits for an answer.
+    bool answerWarning(bool ok);
+    // Kills the program at once (for a program that no longer polls).
+    void kill();
+    // Waits for the thread to end.
+    void join();
+
+    int id() const { return request_.id; }
+    int projectSerial() const { return request_.projectSerial; }
+    bool finished() const { return finished_.load(); }
+    const EventLog& events() const { return events_; }
+
+    // The run for the history: id, outcome, statistics, the changes it was started after.
+    Json summary() const;
+    // Everything the page shows after the run: the summary, the statistics and per-site and
+    // per-vector results (in the project's order); null while the run goes on.
+    Json results() const;
+
+    // The bytes of a download: "dataset" (the output data set), "rtf" or "html" (the report),
+    // "csv" or "json" (exports of the output data set), "svg" (the network plot). False when the
+    // kind is unknown or the run has not finished with an output.
+    bool download(const std::string& kind, std::string& bytes, std::string& fileName,
+                  std::string& contentType) const;
+
+  private:
+    void serve();
+    bool onPoll(int stage);
+    void onReportPiece(std::uint32_t dataWord, std::string_view text);
+    bool onWarning(const std::string& text, const std::string& caption);
+    void flushReport();
+    void finish(const std::string& notes, RunOutcome outcome);
+
+    const RunRequest request_;
+    EventLog events_;
+    std::thread thread_;
+    std::atomic<bool> cancelRequested_{false};
+    std::atomic<bool> killRequested_{false};
+    std::atomic<bool> finished_{false};
+
+    mutable std::mutex mutex_;  // guards everything below
+    std::condition_variable warningAnswered_;
+    bool warningPending_ = false;
+    std::optional<bool> warningAnswer_;
+    bool warningShown_ = false;
+    bool warningAccepted_ = false;
+    int abortStage_ = -1;
+    int lastStage_ = 0;
+    ReportDocument report_;
+    std::size_t reportLinesSent_ = 0;  // lines sent whole; the last sent may still grow
+    bool reportReplaced_ = false;      // a piece replaced the report since the last flush
+    std::chrono::steady_clock::time_point lastFlush_{};
+    RunOutcome outcome_ = RunOutcome::kRunning;
+    std::string notes_;
+    std::shared_ptr<const AdjustedDataSet> output_;
+    std::shared_ptr<const NetworkResults> results_;
+};
+
+// The report lines from `first` on as JSON: [{"centred": bool, "runs": [[text, colour, attributes,
+// half-points], ...]}, ...], attributes 1 bold, 2 italic, 4 underline. Text that is not UTF-8 is
+// replaced by U+FFFD when the JSON is written.
+Json reportLinesJson(const ReportDocument& document, std::size_t first);
+
+// The results of a run for the page, in the data set's order of sites and vectors.
+Json resultsJson(const NetworkResults& results);
+
+}  // namespace torvek::front::serve

@@ -1,0 +1,102 @@
+#pragma once
+
+// The state behind the browser workspace: the project that is open (as its project document),
+// the changes made to it in the page, and the runs started from it with their history. Shared by
+// every tab and request; thread-safe.
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "front/project_json.h"
+#include "front/serve/adjustment_run.h"
+#include "front/survey_input.h"
+
+namespace torvek::front::serve {
+
+// Runs that may go on at once; one more is refused until one ends. Each is a child process of
+// its own.
+inline constexpr std::size_t kMaximumActiveRuns = 4;
+
+struct WorkspaceOptions {
+    std::string program;  // the adjustment program
+    std::string folder;   // a private, existing folder for uploads and runs
+};
+
+// A file the page uploaded: its name on the person's machine and its bytes.
+struct UploadedFile {
+    std::string name;
+    std::string bytes;
+};
+
+class Workspace {
+  public:
+    explicit Workspace(WorkspaceOptions options);
+    ~Workspace();
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    // Opens a project, a data set or survey files (a DynaML pair as two files) that the person
+    // named. False with `error` set when they cannot be read; the open project stays then.
+    bool open(const std::vector<std::string>& paths, const SurveyOptions& survey,
+              std::string& error);
+    // Opens uploaded files, kept in the workspace's own folder under names of its choosing.
+    bool openUploaded(const std::vector<UploadedFile>& files, const SurveyOptions& survey,
+                      std::string& error);
+
+    // The whole state for the page as JSON text: the project view (sites, vectors, notes,
+    // pending changes), the run history and the runs still going.
+    std::string stateText() const;
+
+    // An edit from the page: {"op": "vectorUse"|"siteUse", "index": i, "inUse": bool} or
+    // {"op": "siteControl", "index": i, "fixed": {"latitude", "longitude", "elevation": bool}}.
+    // False with `error` set when it does not apply to the open project.
+    bool edit(const Json& request, std::string& error);
+
+    // Writes the project document to `path`, which must end in ".json". An existing file is
+    // replaced only when it is the project file that was opened or saved to before (never a survey
+    // file, a data set or another project). False with `error` set.
+    bool save(const std::string& path, std::string& error);
+    // The project document as text, and a file name for it.
+    bool projectDownload(std::string& text, std::string& fileName) const;
+
+    // Starts a run of the open project; false with `error` set when there is no project, it does
+    // not become a data set, or too many runs go on.
+    bool startRun(int& id, std::string& error);
+    std::shared_ptr<AdjustmentRun> run(int id) const;
+
+    // Ends the workspace: every run is told to abort at its next poll (a warning waiting for its
+    // answer is cancelled); runs still going after `grace` are killed; all are reaped.
+    void shutdown(std::chrono::milliseconds grace);
+
+  private:
+    void rebuildView();  // with mutex_ held
+    std::string describeVector(std::size_t index) const;
+    std::string describeSite(std::size_t index) const;
+
+    const WorkspaceOptions options_;
+    mutable std::mutex mutex_;
+    bool shutDown_ = false;
+    int projectSerial_ = 0;  // 0 while nothing is open
+    Json document_;
+    std::string sourceName_;      // names the project in the page and in downloads
+    std::string savePath_;        // where Save writes by default: the opened project file
+    std::string ownProjectFile_;  // the project file that Save may replace (opened or saved)
+    std::vector<std::string> importNotes_;
+    std::vector<std::string> changes_;  // since the last run was started
+    bool unsaved_ = false;
+    Json view_;  // the project part of stateText, rebuilt after each change
+    int nextRunId_ = 1;
+    int uploadCount_ = 0;
+    std::map<int, std::shared_ptr<AdjustmentRun>> runs_;
+};
+
+// A file name stem for downloads made from a source name: its base name without extension, with
+// characters other than letters, digits, '-', '_' and '.' replaced by '_'; "project" when empty.
+std::string downloadStem(const std::string& sourceName);
+
+}  // namespace torvek::front::serve

@@ -1,0 +1,344 @@
+// End-to-end tests of the browser workspace (torvek-front serve) in headless Chromium: a person
+// opens the examples, adjusts, cancels, answers the connectivity warning, switches out a blunder,
+// downloads the output, and a page of another origin is refused. Screenshots of the main views go
+// to BUILD/browser-screenshots for a person to look at.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import { once } from 'node:events';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const BUILD = path.resolve(process.env.TORVEK_BUILD_DIR || path.join(ROOT, 'build'));
+const FRONT = path.join(BUILD, 'torvek-front');
+const FAKE_CHILD = path.join(BUILD, 'torvek-fake-child');
+const SHOTS = path.join(BUILD, 'browser-screenshots');
+const EXAMPLE = path.join(ROOT, 'examples/example-network.json');
+const BLUNDER = path.join(ROOT, 'examples/example-blunder.json');
+const DISCONNECTED = path.join(ROOT, 'examples/example-disconnected.json');
+const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+// The example's chi-square, from its README (and the terminal front end's own tests).
+const EXAMPLE_CHI_SQUARE = '63.60';
+const BLUNDER_CHI_SQUARE = '126.85';
+const WAIT = { timeout: 30000 };
+
+let scratch;
+let context;
+const servers = [];
+
+// Starts `torvek-front serve` and waits for the address it prints.
+async function startServer(args = [], env = {}) {
+  const child = spawn(FRONT, ['serve', '--port', '0', ...args], {
+    env: { ...process.env, TORVEK_BINARY: '', ...env }, stdio: ['ignore', 'pipe', 'pipe'] });
+  let out = '', err = '';
+  child.stderr.on('data', d => { err += d; });
+  const url = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error('no address printed: ' + err)), 10000);
+    child.stdout.on('data', d => {
+      out += d;
+      const m = /open (http:\/\/\S+)/.exec(out);
+      if (m) { clearTimeout(timer); resolve(m[1]); }
+    });
+    child.on('exit', code => reject(new Error(`serve exited (${code}): ${err}`)));
+  });
+  const parsed = new URL(url);
+  const server = { child, url, base: parsed.origin, token: parsed.searchParams.get('token'), stderr: () => err,
+    async stop() {
+      if (child.exitCode !== null) return child.exitCode;
+      child.kill('SIGINT');
+      const [code] = await once(child, 'exit');
+      return code;
+    } };
+  servers.push(server);
+  return server;
+}
+
+async function newPage(server) {
+  const page = await context.newPage();
+  page.on('pageerror', e => { throw e; });
+  await page.goto(server.url);
+  return page;
+}
+
+async function shot(page, name) {
+  await page.screenshot({ path: path.join(SHOTS, name + '.png'), fullPage: true });
+}
+
+async function openProject(page, file, siteCount) {
+  await page.fill('#open-path', file);
+  await page.click('#open-button');
+  await page.waitForFunction(n => document.querySelectorAll('#sites-table tbody tr').length === n, siteCount, WAIT);
+}
+
+// Presses Adjust and waits for the run's end; returns the run status line.
+async function adjust(page) {
+  const before = await page.textContent('#run-status');
+  await page.click('#adjust-button');
+  await page.waitForFunction(b => {
+    const s = document.getElementById('run-status').textContent;
+    return s !== b && /^Run \d+: /.test(s) && !document.getElementById('adjust-button').disabled;
+  }, before, WAIT);
+  return page.textContent('#run-status');
+}
+
+function request(server, { method = 'GET', pathName = '/api/state', headers = {} } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request(server.base + pathName, { method, headers }, res => {
+      let body = '';
+      res.on('data', d => { body += d; });
+      res.on('end', () => resolve({ status: res.statusCode, body }));
+    });
+    req.on('error', reject);
+    req.end();
+  });
+}
+
+const bearer = server => ({ Authorization: `Bearer ${server.token}` });
+
+before(async () => {
+  for (const file of [FRONT, FAKE_CHILD]) assert.ok(fs.existsSync(file), `${file} is built`);
+  scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'torvek-browser-'));
+  fs.mkdirSync(SHOTS, { recursive: true });
+  // A fresh profile of its own; Chromium fetches nothing from outside.
+  context = await chromium.launchPersistentContext(path.join(scratch, 'profile'), {
+    executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS, headless: true, acceptDownloads: true,
+    viewport: { width: 1400, height: 1000 } });
+});
+
+after(async () => {
+  if (context) await context.close();
+  for (const server of servers) await server.stop();
+  fs.rmSync(scratch, { recursive: true, force: true });
+});
+
+test('adjusts the example: progress to 100, the chi-square, the report and the output data set', async () => {
+  const server = await startServer();
+  const page = await newPage(server);
+  assert.equal(new URL(page.url()).search, '', 'the token leaves the address bar');
+  await openProject(page, EXAMPLE, 16);
+  await page.click('#tabs button[data-tab=vectors]');
+  assert.equal(await page.locator('#vectors-table tbody tr').count(), 36);
+  await page.click('#tabs button[data-tab=sites]');
+  assert.equal(await page.locator('#plot .site').count(), 16);
+  assert.equal(await page.locator('#plot .vector').count(), 36);
+  await shot(page, '1-project-opened');
+
+  // Every value the progress bar takes on the way.
+  await page.evaluate(() => {
+    window.progressSeen = [];
+    new MutationObserver(records => {
+      for (const r of records) window.progressSeen.push(Number(r.oldValue));
+    }).observe(document.getElementById('progress'),
+      { attributes: true, attributeOldValue: true, attributeFilter: ['aria-valuenow'] });
+  });
+  const status = await adjust(page);
+  assert.match(status, /Run 1: adjusted, chi-square passed/);
+  assert.equal(await page.getAttribute('#progress', 'aria-valuenow'), '100');
+  const seen = await page.evaluate(() => window.progressSeen);
+  assert.ok(seen.includes(29) && seen.includes(86), `stages on the way: ${seen}`);
+  assert.equal(await page.textContent('#chi-square'), EXAMPLE_CHI_SQUARE);
+  assert.equal(await page.textContent('#chi-square-verdict'), 'passed');
+  const report = await page.textContent('#report');
+  assert.match(report, /Network connectivity test/);
+  assert.match(report, /Adjustment Tests/);
+  // Styles as a rich-text window shows them: bold and coloured runs.
+  assert.ok(await page.locator('#report span.b').count() > 0);
+  assert.ok(await page.locator('#plot .ellipse').count() > 0);
+  await shot(page, '2-adjusted');
+
+  // The output data set, byte for byte the terminal front end's.
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#downloads a[data-kind=dataset]')]);
+  const downloaded = path.join(scratch, 'downloaded.dat');
+  await download.saveAs(downloaded);
+  assert.equal(download.suggestedFilename(), 'example-network-run1.dat');
+  const terminal = path.join(scratch, 'terminal', 'example-network.dat');
+  const run = spawnSync(FRONT, ['adjust', EXAMPLE, '-o', terminal, '--no-report'],
+    { env: { ...process.env, TORVEK_BINARY: '' } });
+  assert.equal(run.status, 0, String(run.stderr));
+  assert.ok(fs.readFileSync(downloaded).equals(fs.readFileSync(terminal)), 'the same bytes');
+  for (const kind of ['rtf', 'html', 'csv', 'json', 'svg']) {
+    const res = await page.evaluate(k => fetch(`/api/runs/1/files/${k}`).then(r => r.status), kind);
+    assert.equal(res, 200, kind);
+  }
+
+  // The plot and the tables point at the same vector, either way round.
+  await page.click('#tabs button[data-tab=vectors]');
+  await page.click('#vectors-table tbody tr[data-index="9"] td[data-key=from]');
+  assert.equal(await page.getAttribute('#plot line[data-index="9"]', 'class'), 'vector selected');
+  await page.click('#tabs button[data-tab=sites]');
+  await page.click('#plot-fit');
+  await page.locator('#plot line[data-index="3"]').click({ force: true });
+  await page.waitForSelector('#vectors-table tbody tr.selected[data-index="3"]', WAIT);
+  assert.equal(await page.isVisible('#vectors-table'), true, 'the vector table comes to the front');
+
+  // Sorting and filtering.
+  await page.click('#vectors-table th[data-key=length]');
+  const lengths = await page.$$eval('#vectors-table tbody td[data-key=length]', tds => tds.map(td => Number(td.textContent)));
+  assert.deepEqual(lengths, [...lengths].sort((a, b) => a - b));
+  await page.fill('#filter', 'TANN');
+  const rows = await page.$$eval('#vectors-table tbody tr', trs => trs.map(tr => tr.textContent));
+  assert.ok(rows.length > 0 && rows.length < 36 && rows.every(r => r.includes('TANN')));
+  await page.fill('#filter', '');
+  await page.close();
+});
+
+test('imports survey files by upload and by path, a DynaML pair as two files', async () => {
+  const server = await startServer();
+  const page = await newPage(server);
+  const data = name => path.join(ROOT, 'tests/data', name);
+  await page.setInputFiles('#upload-input', [data('textbook-network.stations.xml'), data('textbook-network.measurements.xml')]);
+  await page.click('#upload-button');
+  await page.waitForFunction(() => document.querySelectorAll('#sites-table tbody tr').length === 6, null, WAIT);
+  assert.match(await page.textContent('#project-source'), /textbook-network\.stations\.xml and textbook-network\.measurements\.xml/);
+  assert.equal(await page.inputValue('#save-path'), '', 'an upload has no file here to save over');
+  await page.setInputFiles('#upload-input', [data('textbook-network.gps.txt')]);
+  await page.click('#upload-button');
+  await page.waitForFunction(() => /gps\.txt/.test(document.getElementById('project-source').textContent), null, WAIT);
+  await openProject(page, data('textbook-network.gama-local.xml'), 6);
+  // A file of no known format is named in the message, and the open project stays.
+  await page.fill('#open-path', data('../../README.md'));
+  await page.click('#open-button');
+  await page.waitForSelector('#message:not([hidden])', WAIT);
+  assert.match(await page.textContent('#message'), /is not a format read here/);
+  assert.match(await page.textContent('#project-source'), /gama-local\.xml/);
+  // Saved where the person says, as a project that opens again.
+  const saved = path.join(scratch, 'textbook.json');
+  await page.fill('#save-path', saved);
+  await page.click('#save-button');
+  await page.waitForFunction(() => /^Saved/.test(document.getElementById('run-status').textContent), null, WAIT);
+  assert.equal(JSON.parse(fs.readFileSync(saved, 'utf8')).sites.length, 6);
+  await page.close();
+});
+
+test('switching out the blunder from the outlier list makes the chi-square test pass', async () => {
+  const server = await startServer([BLUNDER]);
+  const page = await newPage(server);
+  await page.waitForFunction(() => document.querySelectorAll('#sites-table tbody tr').length === 16, null, WAIT);
+  assert.match(await adjust(page), /Run 1: adjusted, chi-square failed/);
+  assert.equal(await page.textContent('#chi-square'), BLUNDER_CHI_SQUARE);
+  await page.click('#tabs button[data-tab=outliers]');
+  // Sorted by normalised residual, largest first: the blunder leads, flagged.
+  const first = page.locator('#outliers-table tbody tr').first();
+  assert.equal(await first.getAttribute('class'), 'flagged');
+  assert.equal(await first.locator('td[data-key=from]').textContent(), 'TANN');
+  assert.equal(await first.locator('td[data-key=to]').textContent(), 'SPIT');
+  assert.equal(await page.locator('#outliers-table button.switch-out').count(), 1);
+  assert.equal(await page.locator('#plot line.flagged').count(), 1);
+  await shot(page, '3-blunder-outliers');
+
+  await first.locator('button.switch-out').click();
+  await page.waitForFunction(() => /^Run 2: /.test(document.getElementById('run-status').textContent), null, WAIT);
+  assert.match(await page.textContent('#run-status'), /Run 2: adjusted, chi-square passed/);
+  assert.equal(await page.textContent('#chi-square-verdict'), 'passed');
+  assert.equal(await page.locator('#plot line.flagged').count(), 0);
+  assert.equal(await page.locator('#plot line.out').count(), 1);
+
+  await page.click('#tabs button[data-tab=history]');
+  await page.waitForFunction(() => !document.getElementById('history-table').textContent.includes('running'), null, WAIT);
+  const history = await page.$$eval('#history-table tbody tr', trs => trs.map(tr => tr.textContent));
+  assert.equal(history.length, 2);
+  assert.match(history[0], /^2adjusted.*passed.*vector TANN to SPIT \(no\. 10\) out of use/);
+  assert.match(history[1], /^1adjusted126\.85.*failed/);
+  await shot(page, '4-run-history');
+  await page.close();
+});
+
+test('the connectivity warning is a dialog, answered OK and Cancel through the link', async () => {
+  const server = await startServer([DISCONNECTED]);
+  const page = await newPage(server);
+  await page.waitForFunction(() => document.querySelectorAll('#sites-table tbody tr').length === 19, null, WAIT);
+  await page.click('#adjust-button');
+  await page.waitForSelector('#warning-dialog[open]', WAIT);
+  assert.match(await page.textContent('#warning-text'), /Only one of the subnetworks will be adjusted/);
+  await shot(page, '5-connectivity-warning');
+  await page.click('#warning-ok');
+  await page.waitForFunction(() => /^Run 1: /.test(document.getElementById('run-status').textContent), null, WAIT);
+  assert.match(await page.textContent('#run-status'), /adjusted, chi-square passed/);
+  assert.equal(await page.textContent('#chi-square'), EXAMPLE_CHI_SQUARE, 'the connected part alone');
+
+  await page.click('#adjust-button');
+  await page.waitForSelector('#warning-dialog[open]', WAIT);
+  await page.click('#warning-cancel');
+  await page.waitForFunction(() => /^Run 2: /.test(document.getElementById('run-status').textContent), null, WAIT);
+  assert.match(await page.textContent('#run-status'), /cancelled at the connectivity warning/);
+  assert.match(await page.textContent('#report'), /Adjustment aborted due to Network connectivity test failure/);
+  assert.equal(await page.isVisible('#warning-dialog'), false);
+  await page.close();
+});
+
+test('Cancel aborts a run at its next stage poll; two tabs keep their runs apart', async () => {
+  // A stand-in program that takes ten seconds, polling every stage, so that there is a midway.
+  const server = await startServer([EXAMPLE, '--program', FAKE_CHILD], { TORVEK_FAKE_MODE: 'slow' });
+  const first = await newPage(server);
+  const second = await newPage(server);
+  await first.click('#adjust-button');
+  await first.waitForFunction(() => Number(document.getElementById('progress').getAttribute('aria-valuenow')) >= 10, null, WAIT);
+  await second.click('#adjust-button');
+  await second.waitForFunction(() => Number(document.getElementById('progress').getAttribute('aria-valuenow')) >= 5, null, WAIT);
+  await shot(first, '6-running');
+  await first.click('#cancel-button');
+  await first.waitForFunction(() => /^Run 1: /.test(document.getElementById('run-status').textContent), null, WAIT);
+  assert.match(await first.textContent('#run-status'), /Run 1: aborted/);
+  const stoppedAt = Number(await first.getAttribute('#progress', 'aria-valuenow'));
+  assert.ok(stoppedAt > 10 && stoppedAt < 100, `stopped at ${stoppedAt}`);
+  assert.match(await first.textContent('#report'), /aborted/i);
+  await shot(first, '7-cancelled');
+  // The other tab's run goes on, with its own report.
+  assert.equal(await second.textContent('#run-status'), 'Run 2…');
+  const secondReport = await second.textContent('#report');
+  assert.doesNotMatch(secondReport, /aborted/i);
+  await second.click('#cancel-button');
+  await second.waitForFunction(() => /^Run 2: aborted/.test(document.getElementById('run-status').textContent), null, WAIT);
+  await first.close();
+  await second.close();
+});
+
+test('a run going on when the server stops is aborted and reaped', async () => {
+  const server = await startServer([EXAMPLE, '--program', FAKE_CHILD], { TORVEK_FAKE_MODE: 'slow' });
+  const page = await newPage(server);
+  await page.click('#adjust-button');
+  await page.waitForFunction(() => Number(document.getElementById('progress').getAttribute('aria-valuenow')) >= 5, null, WAIT);
+  const started = Date.now();
+  assert.equal(await server.stop(), 0);
+  assert.ok(Date.now() - started < 5000, 'ends at the next poll, not after the run');
+  // The page heard the run end as aborted before the server went away.
+  await page.waitForFunction(() => /^Run 1: aborted/.test(document.getElementById('run-status').textContent), null, WAIT);
+  await page.close();
+});
+
+test('requests without the token, for another host or from a page of another origin are refused', async () => {
+  const server = await startServer([EXAMPLE]);
+  assert.equal((await request(server)).status, 403);
+  assert.equal((await request(server, { headers: { Authorization: 'Bearer 00' + server.token.slice(2) } })).status, 403);
+  assert.equal((await request(server, { headers: bearer(server) })).status, 200);
+  assert.equal((await request(server, { headers: { ...bearer(server), Host: 'rebound.example:' + new URL(server.base).port } })).status, 403);
+  assert.equal((await request(server, { headers: { ...bearer(server), Origin: 'http://127.0.0.1:1' } })).status, 403);
+  assert.equal((await request(server, { pathName: '/app.js' })).status, 403, 'the page\'s own files too');
+
+  // The browser holds the token's cookie from the workspace page; a page of another origin on the
+  // same machine tries to start a run and to read the state with it.
+  const page = await newPage(server);
+  const foreign = http.createServer((req, res) => {
+    res.setHeader('Content-Type', 'text/html');
+    res.end(`<!DOCTYPE html><script>
+      window.outcome = Promise.all([
+        fetch('${server.base}/api/runs', { method: 'POST', credentials: 'include', mode: 'no-cors' }).then(() => 'sent', e => 'failed'),
+        fetch('${server.base}/api/state', { credentials: 'include' }).then(r => r.status, e => 'failed'),
+      ]);</script>`);
+  });
+  foreign.listen(0, '127.0.0.1');
+  await once(foreign, 'listening');
+  await page.goto(`http://127.0.0.1:${foreign.address().port}/`);
+  const [, read] = await page.evaluate(() => window.outcome);
+  assert.equal(read, 'failed', 'the state cannot be read');
+  foreign.close();
+  const state = JSON.parse((await request(server, { headers: bearer(server) })).body);
+  assert.equal(state.runs.length, 0, 'no run was started');
+  await page.close();
+});
