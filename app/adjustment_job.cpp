@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "app/connectivity_check.h"
@@ -13,6 +14,8 @@
 
 namespace torvek {
 namespace {
+
+constexpr const char* kInputUnreadableMessage = "Error: Cannot read the input data set %s\n";
 
 // The closing report's values: the ellipsoid of the input, the bias results of the output and
 // what the adjustment held.
@@ -104,7 +107,7 @@ void AdjustmentJob::run() {
     outputDataSet_.resetFile();
     const bool inputLoaded = inputDataSet_.load();
     if (!inputLoaded)
-        printError("Error: Cannot read the input data set %s\n", inputPath_);
+        printError(kInputUnreadableMessage, inputPath_);
     if (!platform::copyFile(inputDataSet_.fileName().c_str(), outputDataSet_.fileName().c_str())) {
         printError("Error: Cannot copy the input data set to %s\n", outputPath_);
         return;
@@ -119,6 +122,7 @@ void AdjustmentJob::run() {
         printError("Error: Cannot read the copy of the input data set at %s\n", outputPath_);
         return;
     }
+    clearCopiedSuccess();
 
     ConnectivityResult connectivity =
         checkConnectivity(inputDataSet_, outputDataSet_, report_, progress_, true);
@@ -173,12 +177,34 @@ bool AdjustmentJob::statisticsAreFinite() {
     return true;
 }
 
+void AdjustmentJob::clearCopiedSuccess() {
+    // Until an attempt stores its results the output is a copy of the input, and a run that stops
+    // early (no redundancy, an abort) must not pass on the success of the run that made the input.
+    // An input without that flag set is left byte for byte as it was: no record is added.
+    if (outputDataSet_.adjustmentRecordCount() <= 0 || outputDataSet_.adjustmentSucceeded() == 0)
+        return;
+    outputDataSet_.setAdjustmentSucceeded(0);
+    // Saved at once, so that a run killed before its end leaves no copy that claims a success.
+    if (!outputDataSet_.save()) {
+        std::remove(outputPath_);
+        printError("Error: Cannot write the output data set %s\n", outputPath_);
+    }
+}
+
+void AdjustmentJob::printOutOfMemory() {
+    printError("%s", "Error: Not enough memory for request\n");
+}
+
 void AdjustmentJob::retryAdjustment() {
-    if (!platform::copyFile(inputPath_, kScratchCopyName)) {
+    platform::CopyFailure failure = platform::CopyFailure::kNone;
+    if (!platform::copyFile(inputPath_, kScratchCopyName, &failure)) {
         // Without its scratch copy the sequence makes no retry; the report says why the attempt
-        // ends here, where it would otherwise end without a word.
-        printError("Error: Cannot write the scratch copy %s in the current directory\n",
-                   kScratchCopyName);
+        // ends here, where it would otherwise end without a word, and which file is to blame.
+        if (failure == platform::CopyFailure::kSource)
+            printError(kInputUnreadableMessage, inputPath_);
+        else
+            printError("Error: Cannot write the scratch copy %s in the current directory\n",
+                       kScratchCopyName);
         report_.setStyle(style::kError);
         report_.print("Error: Adjustment was not sucessful\n");
         return;

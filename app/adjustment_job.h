@@ -44,6 +44,8 @@ class AdjustmentJob {
     void retryAdjustment();
     /// The closing parameter report (ellipsoid and adjusted datum bias parameters).
     void printClosingReport();
+    /// The error line of a memory allocation that failed anywhere in the run.
+    void printOutOfMemory();
 
     /// False only when the user declined to adjust one part of a disconnected network.
     bool connectivityAccepted() const { return connectivityAccepted_; }
@@ -58,6 +60,8 @@ class AdjustmentJob {
   private:
     /// Writes the output data set to the output path; called once, by the destructor.
     void saveOutputDataSet();
+    /// Clears the succeeded flag that the copy of the input carried over, and saves the output.
+    void clearCopiedSuccess();
     /// Refuses paths that would lose data: unresolvable ones, two that name one file, or an
     /// output path that names something other than a regular file.
     bool refuseUnsafePaths();

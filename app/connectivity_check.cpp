@@ -1,5 +1,7 @@
 #include "app/connectivity_check.h"
 
+#include <new>
+
 #include "network/connectivity_test.h"
 #include "report/connectivity_section.h"
 
@@ -47,12 +49,14 @@ ConnectivityResult checkConnectivity(ProjectDataSet& input, AdjustedDataSet& out
                                      bool reportGroups) {
     ConnectivityResult result;
     NetworkGrouping grouping;
+    // The tables fail only when storage runs out; main reports that as it does for every other
+    // allocation of the run.
     if (!readNetwork(input, grouping))
-        return result;  // nothing printed: the run simply cannot go on
+        throw std::bad_alloc();
     if (progress.pollAbort(stage::kGroupsBuilt))
         return result;
     if (!groupNetwork(grouping))
-        return result;
+        throw std::bad_alloc();
     if (!grouping.hasRedundancy()) {
         printLackOfRedundancy(report);
         return result;

@@ -25,7 +25,8 @@ struct ConnectivityResult {
 /// (asking the user through the progress window's warning box when there are several), takes
 /// everything else out of use, completes the fixes, decides the adjustment type, lists the
 /// control sites and writes the in-use and fix flags into both data sets. With `reportGroups`
-/// the report lists every group of a disconnected network. Polls stages 13 and 26.
+/// the report lists every group of a disconnected network. Polls stages 13 and 26. Throws
+/// std::bad_alloc when the work tables do not fit in memory.
 ConnectivityResult checkConnectivity(ProjectDataSet& input, AdjustedDataSet& output,
                                      ReportWriter& report, ProgressWindow& progress,
                                      bool reportGroups);

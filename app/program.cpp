@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "app/adjustment_job.h"
 #include "app/command_line.h"
@@ -42,6 +43,10 @@ int runJob(const torvek::CommandLine& line, torvek::NormalSolverFactory solverFa
             return 0;
         }
         job->printClosingReport();
+    } catch (const std::bad_alloc&) {
+        // Unwinding has given back what the run held, enough for one report line.
+        if (job)
+            job->printOutOfMemory();
     } catch (...) {
         // Whatever escaped, the job is destroyed on the way out and writes the output data set.
     }
@@ -54,6 +59,7 @@ int torvek::runProgram(int argc, char** argv, NormalSolverFactory solverFactory)
     torvek::flushSubnormalsToZero();
     torvek::platform::registerExitRoutine(onExit);
     torvek::platform::ignoreBrokenPipes();
+    torvek::platform::ignoreFileSizeLimit();
     torvek::CommandLine line = torvek::parseCommandLine(argc, argv);
     if (!line.valid)
         return 1;

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "dataset/little_endian.h"
@@ -123,8 +125,10 @@ bool decodeFrom(Source& source, DataSetContents& contents) {
         }
         contents = std::move(result);
         return true;
+    } catch (const std::bad_alloc&) {
+        // The data set stays as it was rather than half replaced; the caller says why.
+        throw;
     } catch (const std::exception&) {
-        // Out of storage: the data set stays as it was rather than half replaced.
         return false;
     }
 }
@@ -159,6 +163,16 @@ void encodeTo(const DataSetContents& contents, Sink&& sink) {
 }
 
 }  // namespace
+
+std::uint64_t dataSetFileSize(std::int32_t siteCount, std::int32_t vectorCount,
+                              std::int32_t adjustmentRecordCount) {
+    const auto records = [](std::int32_t count, std::size_t size) -> std::uint64_t {
+        return count > 0 ? static_cast<std::uint64_t>(count) * size : 0;
+    };
+    return kEmptyDataSetFileSize + records(siteCount, kSiteRecordSize) +
+           records(vectorCount, kVectorRecordSize) +
+           records(adjustmentRecordCount, kAdjustmentRecordSize);
+}
 
 bool decodeDataSet(std::span<const std::uint8_t> bytes, DataSetContents& contents) {
     MemorySource source(bytes);
@@ -202,8 +216,23 @@ bool readDataSetFile(const std::string& path, DataSetContents& contents) {
 }
 
 bool writeDataSetFile(const std::string& path, const DataSetContents& contents) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    // Renaming over a device or a folder would replace it rather than write to it.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return false;
+    }
+    // The image goes to a new file in the same folder, which replaces `path` in one rename: a
+    // process killed or a disk filled while writing leaves the old file or none, never a short
+    // one that the reader would take with blank records.
+    std::string temporary = path + kSaveTemporarySuffix;
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return false;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
     if (file == nullptr) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
         return false;
     }
     std::setvbuf(file, nullptr, _IOFBF, kFileBufferSize);
@@ -213,10 +242,17 @@ bool writeDataSetFile(const std::string& path, const DataSetContents& contents) 
             ok = false;
         }
     });
-    if (std::fclose(file) != 0) {
-        ok = false;
+    // mkstemp makes the file private to its owner; a data set is as readable as one that fopen
+    // would have created.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ok = ::fchmod(fd, 0666 & ~mask) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
+        return true;
     }
-    return ok;
+    ::unlink(temporary.c_str());
+    return false;
 }
 
 }  // namespace torvek

@@ -39,10 +39,16 @@ struct DataSetContents {
     std::vector<AdjustmentRecord> adjustmentRecords;
 };
 
+// Size in bytes of the file image of a data set with these counts; a negative count counts as
+// none, as the reader takes it.
+std::uint64_t dataSetFileSize(std::int32_t siteCount, std::int32_t vectorCount,
+                              std::int32_t adjustmentRecordCount);
+
 // Decodes a data set from the bytes of a file. On success `contents` is replaced; header fields
 // beyond the end of the bytes keep the values `contents.header` had, counts that cannot be read
 // are 0 and missing records have fresh defaults. Returns false, leaving `contents` unchanged,
-// when a count exceeds the bound above or storage runs out.
+// when a count exceeds the bound above. Throws std::bad_alloc, leaving `contents` unchanged, when
+// storage runs out, so that a caller can tell a memory failure from a bad file.
 bool decodeDataSet(std::span<const std::uint8_t> bytes, DataSetContents& contents);
 
 // The file image of `contents`: the counts as held, the header, then every site, vector and
@@ -51,12 +57,18 @@ std::vector<std::uint8_t> encodeDataSet(const DataSetContents& contents);
 
 // Reads the file at `path` as decodeDataSet does. Also false, with `contents` unchanged, when the
 // file cannot be opened, is not a regular file (a directory, a FIFO, a device) or reading it
-// fails (an I/O error).
+// fails (an I/O error). Throws std::bad_alloc as decodeDataSet does.
 bool readDataSetFile(const std::string& path, DataSetContents& contents);
 
-// Creates or truncates the file at `path` and writes the image of `contents` to it. False when
-// the file cannot be opened or when writing or closing it fails (a full disk, say), so that a
-// lost result is not reported as saved.
+// The name of the temporary a save writes beside its target: the target's path and this suffix,
+// whose X's mkstemp replaces.
+inline constexpr const char* kSaveTemporarySuffix = ".save-XXXXXX";
+
+// Writes the image of `contents` to a temporary file in the folder of `path` and renames it onto
+// `path`, so that `path` is at every moment either what it was or the whole new image. False,
+// with the temporary removed and `path` untouched, when `path` names something other than a
+// regular file or when creating, writing (a full disk, a file size limit) or closing the
+// temporary fails, so that a lost result is not reported as saved.
 bool writeDataSetFile(const std::string& path, const DataSetContents& contents);
 
 }  // namespace torvek

@@ -113,9 +113,11 @@ class ProjectDataSet {
     void clear();
 
     // Replaces the content with the file at `path` (counts, header, lists); each cursor then
-    // stands on the last record of its list. On failure (see readDataSetFile) nothing changes.
+    // stands on the last record of its list. On failure (see readDataSetFile) nothing changes;
+    // a memory failure throws std::bad_alloc (readFile, readImage and load alike).
     [[nodiscard]] bool readFile(const std::string& path);
-    // Writes the counts as held, the header and every record; cursors and counts do not change.
+    // Writes the counts as held, the header and every record through a temporary and a rename
+    // (writeDataSetFile); cursors and counts do not change.
     [[nodiscard]] bool writeFile(const std::string& path) const;
     // readFile and writeFile on a file image held in memory (decodeDataSet, encodeDataSet).
     [[nodiscard]] bool readImage(std::span<const std::uint8_t> bytes);

@@ -26,6 +26,7 @@
 #include "front/results_document.h"
 #include "front/results_rtf.h"
 #include "front/results_summary.h"
+#include "front/run_files.h"
 #include "front/site_name_mapping.h"
 #include "front/survey_input.h"
 
@@ -38,6 +39,29 @@ volatile sig_atomic_t interruptCount = 0;
 
 // The stage code of the poll after a successful adjustment; the program ignores its answer.
 constexpr int kFinalStage = 100;
+
+// The scratch copy the program makes in its working directory before a retry
+// (AdjustmentJob::kScratchCopyName); the front end runs it in the run folder, where it is removed
+// with the folder.
+constexpr const char* kProgramScratchCopy = "torvek.tmp";
+
+// Report lines with which the program says that a run adjusted nothing: a failed attempt, an
+// abort, a refusal at the connectivity warning, too few sites.
+constexpr const char* kNotAdjustedReportLines[] = {
+    "Error: Adjustment was not sucessful",
+    "Adjustment aborted by user",
+    "Adjustment aborted due to Network connectivity test failure.",
+    "No adjustment could be performed due to lack of redundancy.",
+};
+
+// Report lines with which the program says that its output was not written as it should be: it
+// then holds no copy of the network, or not the last one.
+constexpr const char* kOutputLostReportLines[] = {
+    "Error: Cannot read the input data set",
+    "Error: Cannot copy the input data set to",
+    "Error: Cannot read the copy of the input data set",
+    "Error: Cannot write the output data set",
+};
 
 void onInterrupt(int) {
     interruptCount = interruptCount + 1;
@@ -144,32 +168,23 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
-// The input data set of the run, built as `built` from the project or survey files `inputs`,
-// and the full names of its sites. False, after saying why, when they cannot be read, imported or
-// written as a data set.
+// The input data set of the run, built in memory from the project or survey files `inputs`, and
+// the full names of its sites. False, after saying why, when they cannot be read or imported.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                const std::string& built, SiteNameTable& names, DocumentHeader& header) {
-    AdjustedDataSet project;
+                AdjustedDataSet& input, SiteNameTable& names, DocumentHeader& header) {
     Json document;
-    if (!buildInputDataSet(inputs, survey, ImportOptions{}, project, names, &document)) {
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, input, names, &document)) {
         return false;
     }
     header = readDocumentHeader(document);
-    const std::vector<std::uint8_t> image = project.writeImage();
-    std::string error;
-    if (!writeFileAtomically(
-            built, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
-            error)) {
-        say("torvek-front: " + error + "\n");
-        return false;
-    }
     return true;
 }
 
 // Checks a data set given as the input and reads the full names of its sites from `namesFrom`
 // (none: its codes); false, after saying why, when it cannot be read.
 bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
-                       const std::vector<std::string>& namesFrom, SiteNameTable& names) {
+                       const std::vector<std::string>& namesFrom, AdjustedDataSet& input,
+                       SiteNameTable& names) {
     std::string error;
     if (!namesFrom.empty() && !readSiteNames(namesFrom, survey, names, error)) {
         say("torvek-front: --names: " + error + "\n");
@@ -180,73 +195,79 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
             ": a data set holds its covariances in m2; --covariance-unit is for survey files\n");
         return false;
     }
-    DataSetContents probe;
-    if (!readDataSetFile(path, probe)) {
+    if (!input.readFile(path)) {
         say("torvek-front: " + path + ": cannot be read as a data set\n");
         return false;
     }
+    const std::string truncated = truncationWarning(path, input);
+    if (!truncated.empty()) {
+        say("warning: " + truncated + "\n");
+    }
     // A data set from elsewhere may hold names that the program cannot match to their vectors; it
     // runs as given, but the person learns why vectors go missing.
-    for (const std::string& name : shortSiteNames(probe.sites)) {
+    for (const std::string& name : shortSiteNames(input.sites())) {
         say("warning: site \"" + terminalSafe(name) +
             "\" has fewer than four characters in the data set: torvek will not find its "
             "vectors (export the data set and import it again to pad such names)\n");
     }
-    AdjustedDataSet dataSet;
-    if (dataSet.readFile(path)) {
-        printNetworkFindings(dataSet, names);
-    }
+    printNetworkFindings(input, names);
     return true;
 }
 
-// Makes the folders of `output` and finds the input data set: the given file, or one built from
-// the project or survey files beside the output. No output, derived ones included, may replace an
-// input. False, after saying why, when there is nothing to run.
-bool prepareInput(const AdjustOptions& options, const std::string& output, std::string& input,
+// The files a run puts into place: the output data set, its reports, its files for a GIS and, for
+// a project or survey files, the input data set built from them.
+struct OutputFiles {
+    std::string dataSet;
+    std::string rtf;
+    std::string html;
+    std::string geoJson;
+    std::string kml;
+    std::string builtInput;  // empty when the input is a data set
+};
+
+OutputFiles outputFilesFor(const std::string& output, bool built) {
+    return {output,
+            replaceExtension(output, ".rtf"),
+            replaceExtension(output, ".html"),
+            replaceExtension(output, ".geojson"),
+            replaceExtension(output, ".kml"),
+            built ? replaceExtension(output, "") + ".input.dat" : std::string()};
+}
+
+// Reads the input of the run into memory: the given data set, or one built from the project or
+// survey files. No output, derived ones included, may replace an input or another output: that is
+// refused before anything is read or written. False, after saying why, when there is nothing to
+// run.
+bool prepareInput(const AdjustOptions& options, const OutputFiles& files, AdjustedDataSet& input,
                   SiteNameTable& names, DocumentHeader& header) {
     std::vector<std::string> inputs{options.input};
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
     }
-    const std::string built = replaceExtension(output, "") + ".input.dat";
-    const std::string clash = outputNamingAnInput(
-        {output, built, replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
-         replaceExtension(output, ".geojson"), replaceExtension(output, ".kml")},
-        inputs);
+    std::vector<RunFile> outputs = {{files.dataSet, "the output data set"},
+                                    {files.rtf, "the RTF report"},
+                                    {files.html, "the HTML report"},
+                                    {files.geoJson, "the GeoJSON file"},
+                                    {files.kml, "the KML file"}};
+    if (!files.builtInput.empty()) {
+        outputs.push_back({files.builtInput, "the input data set built from the project"});
+    }
+    std::vector<std::string> read = inputs;
+    read.insert(read.end(), options.names.begin(), options.names.end());
+    const std::string clash = findPathClash(read, outputs);
     if (!clash.empty()) {
-        say("torvek-front: " +
-            (clash == output ? "the output data set " + output + " is the input file itself"
-                             : clash + ", written beside the output, would replace an input") +
-            "; name another output with -o\n");
+        say("torvek-front: " + clash + "; name another output with -o\n");
         return false;
     }
-    std::string error;
-    if (!makeParentDirectories(output, error)) {
-        say("torvek-front: " + error + "\n");
-        return false;
-    }
-    input = options.input;
     if (isDataSetInput(inputs)) {
-        if (!checkDataSetInput(options.input, options.survey, options.names, names)) {
-            return false;
-        }
-    } else {
-        if (!options.names.empty()) {
-            say("torvek-front: --names is for a data set input; a project or survey file names "
-                "its sites itself\n");
-            return false;
-        }
-        if (!buildInput(inputs, options.survey, built, names, header)) {
-            return false;
-        }
-        input = built;
+        return checkDataSetInput(options.input, options.survey, options.names, input, names);
     }
-    if (sameFile(input, output)) {
-        say("torvek-front: the output data set " + output +
-            " is the input file itself; name another output with -o\n");
+    if (!options.names.empty()) {
+        say("torvek-front: --names is for a data set input; a project or survey file names "
+            "its sites itself\n");
         return false;
     }
-    return true;
+    return buildInput(inputs, options.survey, input, names, header);
 }
 
 // What the front end saw and answered while the program ran.
@@ -333,9 +354,10 @@ LinkHandlers makeHandlers(const AdjustOptions& options, ProgressBar& bar, RunSta
 
 // Runs the program on `input` and `output` with Ctrl-C taken by the front end.
 ChildOutcome runChild(const std::string& program, const std::string& input,
-                      const std::string& output, const LinkHandlers& handlers) {
+                      const std::string& output, const std::string& folder,
+                      const LinkHandlers& handlers) {
     InterruptGuard guard;
-    return runLinkedChild(program, {input, output}, handlers);
+    return runLinkedChild(program, {input, output}, handlers, folder);
 }
 
 // What the person should know about how the program ended, the link and what it printed; empty
@@ -364,61 +386,131 @@ void showReport(const ReportDocument& document, ColourChoice colour) {
     std::fputs("\n", stdout);
 }
 
-// The report and result files beside the output data set.
-struct ReportFiles {
-    std::string rtfPath;
-    std::string htmlPath;
-    std::string geoJsonPath;
-    std::string kmlPath;
+// The name of an output inside the run folder: its own name, so that the program's report names
+// the file the person asked for, unless that is the name of the program's scratch copy, which is
+// also made there.
+std::string nameInRunFolder(const std::string& path, const std::string& fallback) {
+    const std::string name = baseName(path);
+    return name == kProgramScratchCopy ? fallback : name;
+}
+
+// The files of a run in its folder, and which of them were written.
+struct RunOutputs {
+    std::string dataSet;
+    std::string builtInput;
     bool reportWritten = false;  // the RTF and the HTML file
     bool gisWritten = false;     // the GeoJSON and the KML file
 };
 
-bool writeOutput(const std::string& path, const std::string& text) {
+bool writeOutput(const std::string& path, const std::string& shownAs, const std::string& text) {
     std::string error;
     if (!writeFileAtomically(path, text, error)) {
-        say("torvek-front: " + error + "\n");
+        say("torvek-front: cannot write " + shownAs + ": " + error + "\n");
         return false;
     }
     return true;
 }
 
-ReportFiles writeReportFiles(const std::string& output, const std::string& title,
-                             const ReportDocument& document, const ResultsView& view,
-                             const std::string& notes) {
-    ReportFiles files{replaceExtension(output, ".rtf"), replaceExtension(output, ".html"),
-                      replaceExtension(output, ".geojson"), replaceExtension(output, ".kml")};
-    const bool rtf = writeOutput(
-        files.rtfPath, renderRtfDocument(buildResultsDocument(title, view), document, notes));
-    const bool html = writeOutput(files.htmlPath, renderHtmlPage(title, document, view, notes));
-    files.reportWritten = rtf && html;
-    const bool geoJson = writeOutput(files.geoJsonPath, renderGeoJson(title, view));
-    const bool kml = writeOutput(files.kmlPath, renderKml(title, view));
-    files.gisWritten = geoJson && kml;
-    return files;
+void writeReportFiles(const RunFolder& folder, const OutputFiles& files, const std::string& title,
+                      const ReportDocument& document, const ResultsView& view,
+                      const std::string& notes, RunOutputs& run) {
+    const bool rtf =
+        writeOutput(folder.file("report.rtf"), "the report " + files.rtf,
+                    renderRtfDocument(buildResultsDocument(title, view), document, notes));
+    const bool html = writeOutput(folder.file("report.html"), "the report " + files.html,
+                                  renderHtmlPage(title, document, view, notes));
+    run.reportWritten = rtf && html;
+    const bool geoJson =
+        writeOutput(folder.file("report.geojson"), files.geoJson, renderGeoJson(title, view));
+    const bool kml = writeOutput(folder.file("report.kml"), files.kml, renderKml(title, view));
+    run.gisWritten = geoJson && kml;
 }
 
-void printSummary(const ResultsView& view, const std::string& output, const ReportFiles& files) {
-    std::fputs(terminalSafe(formatResultsSummary(view)).c_str(), stdout);
-    std::fprintf(stdout, "\nOutput data set: %s\n", output.c_str());
-    if (files.reportWritten) {
-        std::fprintf(stdout, "Report: %s and %s\n", files.rtfPath.c_str(), files.htmlPath.c_str());
+// Puts the run's files into place; false, after saying why, when a move fails.
+bool placeOutputs(const RunFolder& folder, const OutputFiles& files, RunOutputs& run) {
+    std::vector<std::pair<std::string, std::string>> moves = {{run.dataSet, files.dataSet}};
+    if (!files.builtInput.empty()) {
+        moves.emplace_back(run.builtInput, files.builtInput);
     }
-    if (files.gisWritten) {
-        std::fprintf(stdout, "For a GIS: %s and %s\n", files.geoJsonPath.c_str(),
-                     files.kmlPath.c_str());
+    if (run.reportWritten) {
+        moves.emplace_back(folder.file("report.rtf"), files.rtf);
+        moves.emplace_back(folder.file("report.html"), files.html);
+    }
+    if (run.gisWritten) {
+        moves.emplace_back(folder.file("report.geojson"), files.geoJson);
+        moves.emplace_back(folder.file("report.kml"), files.kml);
+    }
+    bool placed = true;
+    for (const auto& [from, to] : moves) {
+        std::string error;
+        if (!moveIntoPlace(from, to, error)) {
+            say("torvek-front: " + error + "\n");
+            placed = false;
+        }
+    }
+    return placed;
+}
+
+void printSummary(const ResultsView& view, const OutputFiles& files, bool placed,
+                  const RunOutputs& run) {
+    std::fputs(terminalSafe(formatResultsSummary(view)).c_str(), stdout);
+    if (placed) {
+        std::fprintf(stdout, "\nOutput data set: %s\n", files.dataSet.c_str());
+    }
+    if (placed && run.reportWritten) {
+        std::fprintf(stdout, "Report: %s and %s\n", files.rtf.c_str(), files.html.c_str());
+    }
+    if (placed && run.gisWritten) {
+        std::fprintf(stdout, "For a GIS: %s and %s\n", files.geoJson.c_str(), files.kml.c_str());
     }
     std::fflush(stdout);
 }
 
+// True when the report holds one of `lines`.
+template <std::size_t N>
+bool reportHolds(const ReportDocument& document, const char* const (&lines)[N]) {
+    const std::string text = document.plainText();
+    for (const char* line : lines) {
+        if (text.find(line) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when the run got to its end by itself, adjusted or with a failed adjustment, and its
+// output holds the network it was given: not aborted, cancelled, crashed or killed, and no file
+// fault (a full disk, say) left it without its output. Only such a run replaces the outputs of
+// the earlier one.
+bool reachedItsEnd(const ChildOutcome& outcome, const RunState& state, bool outputRead,
+                   const AdjustedDataSet& output, const AdjustedDataSet& input) {
+    return outcome.completed() && !state.abortSent &&
+           !(state.warningShown && !state.warningAccepted) && outputRead &&
+           output.siteCount() == input.siteCount() && output.vectorCount() == input.vectorCount() &&
+           !reportHolds(state.document, kOutputLostReportLines);
+}
+
+// Writes the input of the run into its folder with every result field cleared, so that whatever
+// the program's output holds afterwards was written by this run. False, after saying why, when
+// that fails.
+bool writeRunInput(const AdjustedDataSet& input, const std::string& path) {
+    DataSetContents prepared;
+    bool written = decodeDataSet(input.writeImage(), prepared);
+    if (written) {
+        clearRunResults(prepared);
+        written = writeDataSetFile(path, prepared);
+    }
+    if (!written) {
+        say("torvek-front: " + path + ": cannot be written\n");
+    }
+    return written;
+}
+
 // Opens the grid system asked for, choosing a UTM zone from the input's positions; false, after
 // saying why, when PROJ cannot provide it.
-bool openGridSystem(const std::string& crs, const std::string& input, GridSystem& grid) {
-    AdjustedDataSet data;
+bool openGridSystem(const std::string& crs, const AdjustedDataSet& input, GridSystem& grid) {
     std::string error;
-    if (!data.readFile(input)) {
-        error = input + ": cannot be read as a data set";
-    } else if (grid.open(crs, networkPlace(collectResults(data)), error)) {
+    if (grid.open(crs, networkPlace(collectResults(input)), error)) {
         return true;
     }
     say("torvek-front: --crs: " + error + "\n");
@@ -469,14 +561,10 @@ std::string locateNamedProgram(const std::string& explicitProgram, const char* v
     return name;
 }
 
-// Sites in use in the data set at `path`; 0 when it cannot be read (the program then says why).
-int sitesInUse(const std::string& path) {
-    DataSetContents contents;
-    if (!readDataSetFile(path, contents)) {
-        return 0;
-    }
+// Sites in use in the data set.
+int sitesInUse(const AdjustedDataSet& input) {
     int count = 0;
-    for (const SiteRecord& site : contents.sites) {
+    for (const SiteRecord& site : input.sites()) {
         count += site.inUse != 0 ? 1 : 0;
     }
     return count;
@@ -503,14 +591,33 @@ int runAdjust(const AdjustOptions& options) {
     const std::string output = options.output.empty()
                                    ? replaceExtension(options.input, "") + "-adjusted.dat"
                                    : options.output;
-    std::string input;
+    std::vector<std::string> inputs{options.input};
+    if (!options.secondInput.empty()) {
+        inputs.push_back(options.secondInput);
+    }
+    const OutputFiles files = outputFilesFor(output, !isDataSetInput(inputs));
+    AdjustedDataSet input;
     SiteNameTable names;
     DocumentHeader header;
-    if (!prepareInput(options, output, input, names, header)) {
+    if (!prepareInput(options, files, input, names, header)) {
         return kExitBadInput;
     }
     GridSystem grid;
     if (!options.crs.empty() && !openGridSystem(options.crs, input, grid)) {
+        return kExitBadInput;
+    }
+    // Folders are made only for a run that will start.
+    std::string error;
+    RunFolder folder;
+    if (!makeParentDirectories(output, error) || !folder.create(output, error)) {
+        say("torvek-front: " + error + "\n");
+        return kExitBadInput;
+    }
+    RunFolder::removeStale(output);
+    RunOutputs run{
+        folder.file(nameInRunFolder(output, "output.dat")),
+        folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat"))};
+    if (!writeRunInput(input, run.builtInput)) {
         return kExitBadInput;
     }
 
@@ -528,7 +635,7 @@ int runAdjust(const AdjustOptions& options) {
     RunState state;
     const ChildOutcome outcome =
         runChild(large ? locateLargeProgram(options.program) : locateProgram(options.program),
-                 input, output, makeHandlers(options, bar, state));
+                 run.builtInput, run.dataSet, folder.path(), makeHandlers(options, bar, state));
     bar.clear();
     if (!outcome.started) {
         say("torvek-front: " + outcome.describe(programName) +
@@ -543,18 +650,35 @@ int runAdjust(const AdjustOptions& options) {
         showReport(state.document, options.colour);
     }
     AdjustedDataSet results;
-    if (!results.readFile(output)) {
-        notes += "The output data set " + output + " could not be read.\n";
+    const bool outputRead = results.readFile(run.dataSet);
+    if (!outputRead) {
+        notes += "The output data set of the run could not be read.\n";
+    }
+    // The run is judged by what it wrote: its flag (its input had none) and its report.
+    if (results.adjustmentRecordCount() > 0 &&
+        reportHolds(state.document, kNotAdjustedReportLines)) {
+        results.setAdjustmentSucceeded(0);
     }
     const ResultsView view =
         makeResultsView(collectResults(results, names), header, &grid, options.plot);
-    const ReportFiles files = writeReportFiles(
-        output, "torvek adjustment of " + baseName(options.input), state.document, view, notes);
-    printSummary(view, output, files);
+    const bool finished = reachedItsEnd(outcome, state, outputRead, results, input);
+    bool placed = false;
+    if (finished) {
+        writeReportFiles(folder, files, "torvek adjustment of " + baseName(options.input),
+                         state.document, view, notes, run);
+        placed = placeOutputs(folder, files, run);
+    }
+    printSummary(view, files, placed, run);
     if (!notes.empty()) {
         say("torvek-front: " + terminalSafe(notes));
     }
-    return exitCodeFor(outcome, state, view.results);
+    if (!finished) {
+        say("The run did not reach its end with its output: the outputs of any earlier run (" +
+            files.dataSet + " and its reports) are left as they were.\n");
+    }
+    const int code = exitCodeFor(outcome, state, view.results);
+    const bool writeFailed = finished && (!placed || !run.reportWritten || !run.gisWritten);
+    return code == kExitSucceeded && writeFailed ? kExitWriteFailed : code;
 }
 
 }  // namespace torvek::front

@@ -15,6 +15,7 @@ inline constexpr int kExitNotAdjusted = 2;  // the run ended without results: fa
                                             // cancelled at the warning box
 inline constexpr int kExitChildFailed = 3;  // torvek could not be started, crashed or exited
                                             // before finishing its run
+inline constexpr int kExitWriteFailed = 4;  // adjusted, but an output could not be written
 
 enum class WarningAnswer { kAsk, kOk, kCancel };
 // Which adjustment program runs: torvek within its limits and torvek-large beyond (kAuto), or the

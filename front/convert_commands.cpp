@@ -12,6 +12,7 @@
 #include "front/project_fields.h"
 #include "front/project_json.h"
 #include "front/results_document.h"
+#include "front/run_files.h"
 #include "front/site_coordinates.h"
 
 namespace torvek::front {
@@ -126,7 +127,7 @@ int runExport(const ExportRequest& request) {
             continue;
         }
         for (const std::string& other : outputs) {
-            if (other == *path || sameFile(other, *path)) {
+            if (samePath(other, *path)) {
                 std::fprintf(stderr, "torvek-front: %s is named for two outputs\n", path->c_str());
                 return kExitBadInput;
             }
@@ -145,6 +146,10 @@ int runExport(const ExportRequest& request) {
         std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
                      request.dataSet.c_str());
         return kExitBadInput;
+    }
+    const std::string truncated = truncationWarning(request.dataSet, dataSet);
+    if (!truncated.empty()) {
+        std::fprintf(stderr, "warning: %s\n", truncated.c_str());
     }
     SiteNameTable names;
     std::string error;

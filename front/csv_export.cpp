@@ -18,7 +18,19 @@ std::string csvNumber(double value) {
     return text;
 }
 
-std::string csvText(const std::string& text) {
+// True when a spreadsheet would take a cell starting with `c` for a formula (=, +, -, @) or
+// would handle it unlike text (a control byte, a tab or a carriage return among them).
+bool startsLikeFormula(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return c == '=' || c == '+' || c == '-' || c == '@' || u < 0x20 || u == 0x7f;
+}
+
+// A text cell (a name, a title; never a number, whose minus sign must stay): a leading quote
+// makes a spreadsheet show one that would start a formula as the text it is, then the cell is
+// quoted where it holds a comma, a quote or a line end.
+std::string csvText(const std::string& original) {
+    const std::string text =
+        !original.empty() && startsLikeFormula(original[0]) ? "'" + original : original;
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
     }

@@ -1,17 +1,85 @@
 #include "front/file_output.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace torvek::front {
 
+namespace {
+
+// The tag of the scratch file that writeFileAtomically writes beside its target.
+constexpr const char* kPartialTag = "part";
+
+// The folder part of `path` with its slash ("./" for none) and the last name.
+void splitPath(const std::string& path, std::string& folder, std::string& name) {
+    const std::size_t slash = path.find_last_of('/');
+    folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string scratchPrefix(const std::string& name, const std::string& tag) {
+    return "." + name + "." + tag + "-";
+}
+
+}  // namespace
+
+void removeScratch(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || (errno != EISDIR && errno != EPERM)) {
+        return;
+    }
+    if (DIR* listing = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                ::unlink((path + "/" + name).c_str());
+            }
+        }
+        ::closedir(listing);
+    }
+    ::rmdir(path.c_str());
+}
+
+std::string scratchPattern(const std::string& path, const std::string& tag) {
+    std::string folder, name;
+    splitPath(path, folder, name);
+    return folder + scratchPrefix(name, tag) + std::to_string(static_cast<long>(::getpid())) +
+           "-XXXXXX";
+}
+
+void removeStaleScratch(const std::string& path, const std::string& tag) {
+    std::string folder, name;
+    splitPath(path, folder, name);
+    const std::string prefix = scratchPrefix(name, tag);
+    std::vector<std::string> stale;
+    if (DIR* listing = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string entryName = entry->d_name;
+            if (entryName.rfind(prefix, 0) != 0) {
+                continue;
+            }
+            const long pid = std::strtol(entryName.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                stale.push_back(folder + entryName);
+            }
+        }
+        ::closedir(listing);
+    }
+    for (const std::string& path : stale) {
+        removeScratch(path);
+    }
+}
+
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
-    std::string scratch = path + ".XXXXXX";
+    removeStaleScratch(path, kPartialTag);
+    std::string scratch = scratchPattern(path, kPartialTag);
     std::vector<char> name(scratch.begin(), scratch.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());

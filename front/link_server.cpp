@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "link/endpoint_io.h"
@@ -22,6 +23,17 @@ namespace {
 constexpr std::size_t kMaximumChildOutput = 1u << 20;
 // How long one wait for the child's frames lasts before the kill request is asked again.
 constexpr int kServeIntervalMs = 200;
+// Answers not yet taken by a child that goes on sending; far more than a synchronous peer ever
+// leaves (one answer of at most 67 bytes per endpoint).
+constexpr std::size_t kMaximumPendingAnswers = 1u << 16;
+// A frame begun but not finished, or answers not taken, for this long: the endpoint is given up.
+// Far longer than any pause of a working program, which sends each frame in one piece.
+constexpr int kStallTimeoutMs = 30000;
+// Between SIGTERM and SIGKILL when the person insists on ending the child.
+constexpr int kTerminateGraceMs = 2000;
+// How long the endpoints are still read after the child has ended, for what it sent last; a
+// descendant that holds them open is not waited for beyond this.
+constexpr int kDrainAfterExitMs = 1000;
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -30,54 +42,161 @@ void closeFd(int& fd) {
     }
 }
 
-// Hands one report piece over and answers it; false when the answer could not be sent.
-bool answerReportPiece(int fd, std::string_view payload, const LinkHandlers& handlers,
-                       ChildOutcome& outcome) {
+// Hands one report piece over; its answer.
+std::string answerReportPiece(std::string_view payload, const LinkHandlers& handlers,
+                              ChildOutcome& outcome) {
     link::ReportPiece piece;
     if (!link::decodeReportPiece(payload, piece)) {
         outcome.protocolErrors.push_back("a report piece shorter than its two words");
-        return link::writeAnswer(fd, link::kAnswerNone);
+        return link::encodeAnswer(link::kAnswerNone);
     }
     if (piece.countExceedsPayload) {
         outcome.protocolErrors.push_back("a report piece that announces more bytes than it holds");
     }
     const bool taken =
         handlers.reportPiece ? handlers.reportPiece(piece.dataWord, piece.text) : true;
-    return link::writeAnswer(fd, taken ? link::kAnswerDelivered : link::kAnswerNone);
+    return link::encodeAnswer(taken ? link::kAnswerDelivered : link::kAnswerNone);
 }
 
-// Serves one frame and answers it; false when the answer could not be sent.
-bool serveFrame(int fd, const link::Frame& frame, const LinkHandlers& handlers,
-                ChildOutcome& outcome) {
+// Serves one frame; the bytes of its answer.
+std::string serveFrame(const link::Frame& frame, const LinkHandlers& handlers,
+                       ChildOutcome& outcome) {
     ++outcome.framesServed;
     switch (frame.head.message) {
         case link::Message::kAbortPoll: {
             const bool abort =
                 handlers.pollAbort && handlers.pollAbort(static_cast<int>(frame.head.wParam));
-            return link::writeAnswer(fd, abort ? link::kAnswerAbort : link::kAnswerNone);
+            return link::encodeAnswer(abort ? link::kAnswerAbort : link::kAnswerNone);
         }
         case link::Message::kReportPiece:
-            return answerReportPiece(fd, frame.payload, handlers, outcome);
+            return answerReportPiece(frame.payload, handlers, outcome);
         case link::Message::kClassQuery:
-            return link::writeFully(
-                fd,
-                link::encodeClassAnswer(static_cast<std::int32_t>(link::kReportClassName.size()),
-                                        link::kReportClassName));
+            return link::encodeClassAnswer(static_cast<std::int32_t>(link::kReportClassName.size()),
+                                           link::kReportClassName);
         case link::Message::kWarningBox: {
             const link::WarningBox box = link::decodeWarningBox(frame.payload);
             const bool ok = handlers.warningBox && handlers.warningBox(box.text, box.caption);
-            return link::writeAnswer(fd, ok ? link::kButtonOk : link::kButtonCancel);
+            return link::encodeAnswer(ok ? link::kButtonOk : link::kButtonCancel);
         }
         case link::Message::kExitNotice:
             outcome.exitNoticeReceived = true;
             if (handlers.exitNotice) {
                 handlers.exitNotice();
             }
-            return link::writeAnswer(fd, link::kAnswerNone);
+            return link::encodeAnswer(link::kAnswerNone);
     }
     outcome.protocolErrors.push_back(
         "an unknown message " + std::to_string(static_cast<std::uint32_t>(frame.head.message)));
-    return link::writeAnswer(fd, link::kAnswerNone);
+    return link::encodeAnswer(link::kAnswerNone);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// One endpoint as served without ever blocking: what arrived but is no whole frame yet, and the
+// answers the child has not taken yet.
+struct Channel {
+    int fd = -1;
+    std::string received;
+    std::string answers;
+    Clock::time_point waitingSince;  // since when `received` or `answers` is not empty
+
+    bool open() const { return fd >= 0; }
+    bool waiting() const { return !received.empty() || !answers.empty(); }
+};
+
+// Serves the whole frames in `channel.received`; false, after saying why, when the channel must
+// be closed (a frame too long to be real).
+bool serveReceived(Channel& channel, const LinkHandlers& handlers, ChildOutcome& outcome) {
+    std::size_t used = 0;
+    while (channel.received.size() - used >= link::kFrameHeadSize) {
+        const auto* head = reinterpret_cast<const unsigned char*>(channel.received.data() + used);
+        link::Frame frame;
+        frame.head = link::decodeFrameHead(head);
+        if (frame.head.payloadLength > kMaximumPayload) {
+            outcome.protocolErrors.push_back("a frame longer than " +
+                                             std::to_string(kMaximumPayload) +
+                                             " bytes; the endpoint was closed");
+            return false;
+        }
+        const std::size_t whole = link::kFrameHeadSize + frame.head.payloadLength;
+        if (channel.received.size() - used < whole) {
+            break;
+        }
+        frame.payload =
+            channel.received.substr(used + link::kFrameHeadSize, frame.head.payloadLength);
+        used += whole;
+        channel.answers += serveFrame(frame, handlers, outcome);
+    }
+    channel.received.erase(0, used);
+    return true;
+}
+
+// Reads what the child sent; false when the channel is to be closed (end of input, an error, or
+// a frame too long to be real).
+bool receive(Channel& channel, const LinkHandlers& handlers, ChildOutcome& outcome) {
+    char buffer[65536];
+    const ssize_t got = ::recv(channel.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return true;
+    }
+    if (got <= 0) {
+        if (!channel.received.empty()) {
+            outcome.protocolErrors.push_back("a frame cut short when the endpoint closed");
+        }
+        return false;
+    }
+    const bool wasWaiting = channel.waiting();
+    channel.received.append(buffer, static_cast<std::size_t>(got));
+    if (!serveReceived(channel, handlers, outcome)) {
+        return false;
+    }
+    if (!wasWaiting && channel.waiting()) {
+        channel.waitingSince = Clock::now();
+    }
+    return true;
+}
+
+// Sends what it can of the pending answers; false when the peer is gone.
+bool sendAnswers(Channel& channel) {
+    const ssize_t sent = ::send(channel.fd, channel.answers.data(), channel.answers.size(),
+                                MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) {
+        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    channel.answers.erase(0, static_cast<std::size_t>(sent));
+    if (channel.waiting()) {
+        channel.waitingSince = Clock::now();
+    }
+    return true;
+}
+
+void closeChannel(Channel& channel) {
+    closeFd(channel.fd);
+    channel.received.clear();
+    channel.answers.clear();
+}
+
+// How far the front end has gone in ending a child the person wants stopped.
+struct Termination {
+    bool terminated = false;  // SIGTERM sent
+    bool killed = false;      // SIGKILL sent
+    Clock::time_point terminatedAt;
+};
+
+// Ends the child's whole process group: SIGTERM first, SIGKILL when it is still there after
+// kTerminateGraceMs.
+void advanceTermination(pid_t child, Termination& termination) {
+    if (!termination.terminated) {
+        ::kill(-child, SIGTERM);
+        ::kill(child, SIGTERM);
+        termination.terminated = true;
+        termination.terminatedAt = Clock::now();
+    } else if (!termination.killed && Clock::now() - termination.terminatedAt >=
+                                          std::chrono::milliseconds(kTerminateGraceMs)) {
+        ::kill(-child, SIGKILL);
+        ::kill(child, SIGKILL);
+        termination.killed = true;
+    }
 }
 
 void recordStatus(int status, ChildOutcome& outcome) {
@@ -118,7 +237,7 @@ std::string ChildOutcome::describe(const std::string& programName) const {
 }
 
 ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::string>& arguments,
-                            const LinkHandlers& handlers) {
+                            const LinkHandlers& handlers, const std::string& cwd) {
     ChildOutcome outcome;
     int progress[2] = {-1, -1}, report[2] = {-1, -1}, output[2] = {-1, -1}, status[2] = {-1, -1};
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, progress) != 0 ||
@@ -148,6 +267,8 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
 
     const pid_t child = ::fork();
     if (child == 0) {
+        // A group of its own, so that ending the run ends whatever the child started too.
+        ::setpgid(0, 0);
         ::signal(SIGINT, SIG_IGN);
         ::fcntl(progress[1], F_SETFD, 0);
         ::fcntl(report[1], F_SETFD, 0);
@@ -157,10 +278,18 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
         }
         ::dup2(output[1], 1);
         ::dup2(output[1], 2);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+            const int error = errno;
+            (void)!::write(status[1], &error, sizeof error);
+            ::_exit(127);
+        }
         ::execv(program.c_str(), argv.data());
         const int error = errno;
         (void)!::write(status[1], &error, sizeof error);
         ::_exit(127);
+    }
+    if (child > 0) {
+        ::setpgid(child, child);  // also here, so that no kill can come before the child's own
     }
     closeFd(progress[1]);
     closeFd(report[1]);
@@ -194,67 +323,99 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
     }
     outcome.started = true;
 
-    int fds[3] = {progress[0], report[0], output[0]};
+    Channel channels[2];
+    channels[0].fd = progress[0];
+    channels[1].fd = report[0];
+    int outputFd = output[0];
     bool reaped = false;
     int waitStatus = 0;
+    Clock::time_point reapedAt;
+    Termination termination;
     for (;;) {
-        if (handlers.killRequested && handlers.killRequested() && !outcome.killed) {
-            ::kill(child, SIGKILL);
+        if (!reaped && handlers.killRequested && handlers.killRequested()) {
             outcome.killed = true;
         }
-        if (fds[0] < 0 && fds[1] < 0 && fds[2] < 0) {
-            // Every channel is closed: wait for the child itself, still heeding a kill request.
+        if (outcome.killed && !reaped) {
+            advanceTermination(child, termination);
+        }
+        if (!reaped) {
             const pid_t done = ::waitpid(child, &waitStatus, WNOHANG);
-            if (done == child) {
-                reaped = true;
-                break;
+            if (done == child || (done < 0 && errno != EINTR)) {
+                reaped = done == child;
+                reapedAt = Clock::now();
+                if (!reaped) {
+                    break;
+                }
             }
-            if (done < 0 && errno != EINTR) {
-                break;
-            }
-            ::poll(nullptr, 0, kServeIntervalMs / 4);
-            continue;
+        }
+        const bool anyOpen = channels[0].open() || channels[1].open() || outputFd >= 0;
+        // What the child sent before it ended is read to the end; a descendant that still holds
+        // the endpoints open is not waited for.
+        if (reaped &&
+            (!anyOpen || Clock::now() - reapedAt >= std::chrono::milliseconds(kDrainAfterExitMs))) {
+            break;
         }
         pollfd watch[3];
-        for (int i = 0; i < 3; ++i) {
-            watch[i] = {fds[i], POLLIN, 0};
+        for (int i = 0; i < 2; ++i) {
+            short events = POLLIN;
+            if (!channels[i].answers.empty()) {
+                events |= POLLOUT;
+            }
+            watch[i] = {channels[i].fd, events, 0};
         }
+        watch[2] = {outputFd, POLLIN, 0};
         const int ready = ::poll(watch, 3, kServeIntervalMs);
-        if (ready <= 0) {
-            continue;  // a timeout, or a signal such as Ctrl-C: ask again
+        if (ready < 0) {
+            continue;  // a signal such as Ctrl-C: ask again
         }
         for (int i = 0; i < 2; ++i) {
-            if (fds[i] < 0 || (watch[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            Channel& channel = channels[i];
+            if (!channel.open()) {
                 continue;
             }
-            link::Frame frame;
-            const link::ReadResult result = link::readFrame(fds[i], kMaximumPayload, frame);
-            if (result == link::ReadResult::kTooLong) {
-                outcome.protocolErrors.push_back("a frame longer than " +
-                                                 std::to_string(kMaximumPayload) +
-                                                 " bytes; the endpoint was closed");
-                closeFd(fds[i]);
-            } else if (result == link::ReadResult::kClosed) {
-                closeFd(fds[i]);
-            } else if (!serveFrame(fds[i], frame, handlers, outcome)) {
-                closeFd(fds[i]);
+            bool keep = true;
+            if ((watch[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                keep = receive(channel, handlers, outcome);
+            }
+            if (keep && !channel.answers.empty() &&
+                (watch[i].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+                keep = sendAnswers(channel);
+            }
+            if (keep && channel.answers.size() > kMaximumPendingAnswers) {
+                outcome.protocolErrors.push_back(
+                    "frames sent without reading their answers; the endpoint was closed");
+                keep = false;
+            }
+            if (keep && channel.waiting() &&
+                Clock::now() - channel.waitingSince >= std::chrono::milliseconds(kStallTimeoutMs)) {
+                outcome.protocolErrors.push_back(
+                    channel.received.empty()
+                        ? "answers not taken for " + std::to_string(kStallTimeoutMs / 1000) +
+                              " s; the endpoint was closed"
+                        : "a frame left unfinished for " + std::to_string(kStallTimeoutMs / 1000) +
+                              " s; the endpoint was closed");
+                keep = false;
+            }
+            if (!keep) {
+                closeChannel(channel);
             }
         }
-        if (fds[2] >= 0 && (watch[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        if (outputFd >= 0 && (watch[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             char buffer[4096];
-            const ssize_t n = ::read(fds[2], buffer, sizeof buffer);
+            const ssize_t n = ::read(outputFd, buffer, sizeof buffer);
             if (n > 0) {
                 if (outcome.childOutput.size() < kMaximumChildOutput) {
                     outcome.childOutput.append(buffer, static_cast<std::size_t>(n));
                 }
             } else if (n == 0 || errno != EINTR) {
-                closeFd(fds[2]);
+                closeFd(outputFd);
             }
         }
     }
-    for (int& fd : fds) {
-        closeFd(fd);
+    for (Channel& channel : channels) {
+        closeChannel(channel);
     }
+    closeFd(outputFd);
     if (!reaped) {
         while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
         }

@@ -22,8 +22,8 @@ struct LinkHandlers {
     std::function<bool(const std::string& text, const std::string& caption)> warningBox;
     // The exit notice, the last frame of a run.
     std::function<void()> exitNotice;
-    // Asked about five times a second while serving: true to kill the child at once (the user
-    // insisted, or the child stalls).
+    // Asked about five times a second while serving: true to end the child (the user insisted):
+    // SIGTERM to its process group, SIGKILL two seconds later if it is still there.
     std::function<bool()> killRequested;
 };
 
@@ -53,9 +53,16 @@ struct ChildOutcome {
 // Starts `program` with `arguments` (after argv[0]) followed by the two descriptor numbers of its
 // ends of two fresh socket pairs (progress, then report), serves both endpoints until the child
 // has ended, and reaps it. The child's standard input is /dev/null; its standard output and error
-// are collected; it ignores SIGINT so that Ctrl-C on the terminal reaches only the front end,
-// which answers the next poll with an abort instead.
+// are collected; it runs in a process group of its own and ignores SIGINT, so that Ctrl-C on the
+// terminal reaches only the front end, which answers the next poll with an abort instead.
+//
+// Serving never blocks: frames are gathered as their bytes arrive and answers are sent as the
+// child takes them, so a child that stalls in the middle of a frame, sends without reading its
+// answers, or leaves a descendant holding the endpoints open cannot hold the front end. An
+// endpoint whose frame stays unfinished, or whose answers stay untaken, for 30 seconds is
+// closed; after the child has ended, its endpoints are read for one more second at most.
+// `cwd`, when not empty, is the child's working directory.
 ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::string>& arguments,
-                            const LinkHandlers& handlers);
+                            const LinkHandlers& handlers, const std::string& cwd = {});
 
 }  // namespace torvek::front

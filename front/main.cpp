@@ -1,6 +1,8 @@
 // torvek-front: the command-line front end. `torvek-front help` lists the commands.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -60,7 +62,9 @@ const char* const kUsage =
     "      are aborted first.\n"
     "\n"
     "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
-    "cancelled); 3 torvek could not be started, crashed or exited before finishing its run.\n"
+    "cancelled); 3 torvek could not be started, crashed or exited before finishing its run;\n"
+    "4 adjusted, but an output could not be written. Only a run that reaches its end (adjusted\n"
+    "or failed) replaces the outputs of an earlier one.\n"
     "Ctrl-C during a run asks torvek to stop at its next progress poll; a second Ctrl-C kills "
     "it.\n";
 
@@ -283,9 +287,7 @@ int exportCommand(const std::vector<std::string>& args) {
     return runExport(request);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommand(int argc, char** argv) {
     if (argc < 2) {
         return usageError("a command is needed");
     }
@@ -308,4 +310,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     return usageError("unknown command " + command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Under a file size limit (ulimit -f) a write then fails and is reported, and the partial
+    // temporary is removed, instead of the process being killed in the middle of it.
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return runCommand(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("torvek-front: not enough memory\n", stderr);
+        return kExitBadInput;
+    }
 }

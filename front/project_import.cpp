@@ -1,4 +1,5 @@
 // Reading a project document into a data set.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -629,6 +630,59 @@ struct Reader {
     }
 };
 
+// Offset of the first bracket that opens more than kMaximumNesting arrays and objects, or npos.
+// Strings and comments are skipped as the parser skips them, so that brackets inside them do not
+// count.
+std::size_t tooDeepAt(const std::string& text) {
+    std::size_t depth = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                i += text[i] == '\\' ? 1 : 0;
+            }
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') {
+            i = std::min(text.find('\n', i), text.size());
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
+            const std::size_t end = text.find("*/", i + 2);
+            i = end == std::string::npos ? text.size() : end + 1;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaximumNesting) {
+                return i;
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return std::string::npos;
+}
+
+// Where in the text the token that a parser message quotes ('1e400', say) stands; 0 when the
+// message quotes none or the token is not found.
+std::size_t quotedTokenAt(const std::string& text, const std::string& message) {
+    const std::size_t open = message.find('\'');
+    const std::size_t close = open == std::string::npos ? open : message.find('\'', open + 1);
+    if (close == std::string::npos || close == open + 1) {
+        return 0;
+    }
+    const std::size_t at = text.find(message.substr(open + 1, close - open - 1));
+    return at == std::string::npos ? 0 : at;
+}
+
+// The library's message without its own tag ("[json.exception.parse_error.101] ") and, for a
+// parse error, its position, which ours gives.
+std::string parserMessage(const std::string& what) {
+    if (what.rfind("[json.exception.", 0) != 0) {
+        return what;
+    }
+    const std::size_t colon = what.find(": ");
+    if (colon != std::string::npos) {
+        return what.substr(colon + 2);
+    }
+    const std::size_t tagEnd = what.find("] ");
+    return tagEnd == std::string::npos ? what : what.substr(tagEnd + 2);
+}
+
 }  // namespace
 
 bool parseProjectText(const std::string& text, const std::string& sourceName, Json& document,
@@ -638,17 +692,25 @@ bool parseProjectText(const std::string& text, const std::string& sourceName, Js
                 std::to_string(kMaximumProjectSize >> 20) + " MiB";
         return false;
     }
+    // The parser descends once per bracket: a file of brackets nested a hundred thousand deep
+    // would exhaust the stack.
+    if (const std::size_t deep = tooDeepAt(text); deep != std::string::npos) {
+        error = sourceName + ": " + lineAndColumn(text, deep) +
+                ": arrays and objects nested more than " + std::to_string(kMaximumNesting) +
+                " deep";
+        return false;
+    }
     try {
         document = Json::parse(text, nullptr, true, true);
     } catch (const Json::parse_error& e) {
-        std::string what = e.what();
-        // The library's message starts with its own tags and position; ours gives the position.
-        const std::size_t colon = what.find(": ");
-        if (colon != std::string::npos) {
-            what = what.substr(colon + 2);
-        }
         const std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
-        error = sourceName + ": " + lineAndColumn(text, offset) + ": " + what;
+        error = sourceName + ": " + lineAndColumn(text, offset) + ": " + parserMessage(e.what());
+        return false;
+    } catch (const Json::exception& e) {
+        // A number beyond the range of a double (1e400) and the like: the library gives no
+        // position, but quotes the token.
+        error = sourceName + ": " + lineAndColumn(text, quotedTokenAt(text, e.what())) + ": " +
+                parserMessage(e.what());
         return false;
     }
     return true;
@@ -677,7 +739,7 @@ bool importProjectDocument(const Json& root, const std::string& sourceName,
         report.error = sourceName + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what;
         return false;
     } catch (const Json::exception& e) {
-        report.error = sourceName + ": " + e.what();
+        report.error = sourceName + ": " + parserMessage(e.what());
         return false;
     }
     dataSet = std::move(built);

@@ -41,8 +41,13 @@ struct ImportReport {
 bool importProject(const std::string& text, const std::string& sourceName,
                    const ImportOptions& options, AdjustedDataSet& dataSet, ImportReport& report);
 
+// The deepest nesting of arrays and objects taken; a project needs four levels.
+inline constexpr std::size_t kMaximumNesting = 64;
+
 // Parses a project text (comments allowed) into `document`. False with `error` set to
-// "<source>: line L, column C: <what>" when it is not JSON or is larger than kMaximumProjectSize.
+// "<source>: line L, column C: <what>" when it is not JSON, is larger than kMaximumProjectSize,
+// nests arrays and objects deeper than kMaximumNesting, or holds anything else the parser refuses
+// (a number beyond the range of a double among them).
 bool parseProjectText(const std::string& text, const std::string& sourceName, Json& document,
                       std::string& error);
 

@@ -12,6 +12,10 @@ namespace {
 // A report far beyond any real one (a full 500-site network reports well under a megabyte); past
 // it, pieces are dropped so that a runaway child cannot exhaust memory.
 constexpr std::size_t kMaximumReportBytes = 64u << 20;
+// The most lines kept: a report of pieces that are nothing but line feeds would otherwise cost
+// a hundred times its bytes in lines. The largest network the program takes reports a few
+// thousand lines.
+constexpr std::size_t kMaximumReportLines = 200000;
 // RTF's default font size when \plain resets the character format: 12 points.
 constexpr int kPlainHalfPoints = 24;
 constexpr int kColourCount = report_colour::kCount;
@@ -80,6 +84,13 @@ void ReportDocument::clear() {
     lines_.back().centred = paragraphCentred_;
 }
 
+void ReportDocument::stopTaking(const std::string& notice) {
+    truncated_ = true;
+    // One line beyond the bound, for the notice alone.
+    lines_.push_back(ReportLine{});
+    lines_.back().runs.push_back(TextRun{TextFormat{}, notice});
+}
+
 void ReportDocument::insertText(std::string_view text, const TextFormat& format) {
     std::size_t start = 0;
     while (start <= text.size()) {
@@ -101,6 +112,11 @@ void ReportDocument::insertText(std::string_view text, const TextFormat& format)
         if (end == text.size()) {
             break;
         }
+        if (lines_.size() >= kMaximumReportLines) {
+            stopTaking("[The rest of the report is not shown: it exceeds " +
+                       std::to_string(kMaximumReportLines) + " lines.]");
+            return;
+        }
         lines_.push_back(ReportLine{});
         lines_.back().centred = paragraphCentred_;
         start = end + 1;
@@ -108,12 +124,11 @@ void ReportDocument::insertText(std::string_view text, const TextFormat& format)
 }
 
 void ReportDocument::addPiece(std::uint32_t dataWord, std::string_view text) {
+    if (truncated_) {
+        return;
+    }
     if (total_ + text.size() > kMaximumReportBytes) {
-        if (!truncated_) {
-            truncated_ = true;
-            insertText("\n[The rest of the report is not shown: it exceeds 64 MiB.]\n",
-                       TextFormat{});
-        }
+        stopTaking("[The rest of the report is not shown: it exceeds 64 MiB.]");
         return;
     }
     total_ += text.size();

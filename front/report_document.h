@@ -40,6 +40,9 @@ struct ReportLine {
 // follows. RTF pieces are read by a small interpreter that knows what the program's fragments use
 // (font size, colour, bold, italic, underline, centring, tabs, paragraphs, the escapes) and skips
 // the font and colour tables and any other group it does not know.
+//
+// A report beyond 64 MiB of pieces or 200,000 lines ends with a notice on a line of its own; the
+// pieces after it are dropped.
 class ReportDocument {
   public:
     // One report piece: `dataWord` bit 0 set for RTF, bit 1 set to insert at the selection (the
@@ -57,6 +60,8 @@ class ReportDocument {
 
   private:
     void insertText(std::string_view text, const TextFormat& format);
+    // Ends the report with `notice` on a line of its own; later pieces are not taken.
+    void stopTaking(const std::string& notice);
     void addRtf(std::string_view rtf);
     void clear();
 

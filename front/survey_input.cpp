@@ -13,6 +13,7 @@
 #include "front/gama_xml.h"
 #include "front/gps_vector_text.h"
 #include "front/network_checks.h"
+#include "front/run_files.h"
 #include "front/survey_network.h"
 #include "front/xml_reading.h"
 
@@ -312,7 +313,7 @@ std::string outputNamingAnInput(const std::vector<std::string>& outputs,
                                 const std::vector<std::string>& inputs) {
     for (const std::string& output : outputs) {
         for (const std::string& input : inputs) {
-            if (output == input || sameFile(output, input)) {
+            if (samePath(output, input)) {
                 return output;
             }
         }

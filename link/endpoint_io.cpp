@@ -1,5 +1,6 @@
 #include "link/endpoint_io.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,12 +53,37 @@ bool exchangeFrame(std::int32_t endpoint, Message message, std::uint32_t wParam,
     return true;
 }
 
+void discardBytes(int fd, std::uint32_t count) {
+    char sink[4096];
+    std::uint32_t left = count < kMaxDiscardedAnswer ? count : kMaxDiscardedAnswer;
+    while (left > 0) {
+        pollfd watch{fd, POLLIN, 0};
+        const int ready = ::poll(&watch, 1, kDiscardWaitMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return;
+        const ssize_t got = ::read(fd, sink, left < sizeof sink ? left : sizeof sink);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return;
+        left -= static_cast<std::uint32_t>(got);
+    }
+}
+
 bool queryClassName(std::int32_t endpoint, std::string& name) {
     name.clear();
     std::int32_t length = 0;
     if (!exchangeFrame(endpoint, Message::kClassQuery, 0, {}, length))
         return false;
-    if (length <= 0 || length > kMaxClassNameLength)
+    if (length > kMaxClassNameLength) {
+        // Left unread, these bytes would make our exit reset the connection instead of closing
+        // it, and the front end would take the reset for a crash.
+        discardBytes(endpoint, static_cast<std::uint32_t>(length));
+        return false;
+    }
+    if (length <= 0)
         return false;
     std::string received(static_cast<std::size_t>(length), '\0');
     if (!readFully(endpoint, received.data(), received.size()))

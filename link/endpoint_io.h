@@ -28,9 +28,18 @@ bool writeFully(int fd, std::string_view bytes);
 bool exchangeFrame(std::int32_t endpoint, Message message, std::uint32_t wParam,
                    std::string_view payload, std::int32_t& answer);
 
+/// The most bytes of an unwanted answer that are read and dropped, and how long each wait for
+/// them lasts (milliseconds): a peer that announces more, or stops sending, is not waited for.
+inline constexpr std::uint32_t kMaxDiscardedAnswer = 1u << 16;
+inline constexpr int kDiscardWaitMs = 250;
+
+/// Reads and drops up to `count` bytes from `fd` (at most kMaxDiscardedAnswer), giving up when
+/// none arrive for kDiscardWaitMs or the peer closes.
+void discardBytes(int fd, std::uint32_t count);
+
 /// Asks `endpoint` for its class name. False, with `name` empty, when the exchange fails or the
-/// answered length is outside 1..kMaxClassNameLength; the bytes of such an answer are left
-/// unread, since an endpoint that fails this query is never used again.
+/// answered length is outside 1..kMaxClassNameLength; the name of a longer answer is read and
+/// dropped (discardBytes), so that closing the endpoint later closes it cleanly.
 bool queryClassName(std::int32_t endpoint, std::string& name);
 
 // ---- The front end's side --------------------------------------------------------------------

@@ -13,4 +13,8 @@ void ignoreBrokenPipes() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void ignoreFileSizeLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 }  // namespace torvek::platform

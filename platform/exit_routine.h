@@ -10,4 +10,8 @@ bool registerExitRoutine(void (*routine)());
 /// error instead of raising SIGPIPE.
 void ignoreBrokenPipes();
 
+/// Keeps a file size limit (ulimit -f) from killing the process with SIGXFSZ in the middle of a
+/// write: the write then fails with EFBIG, and the writer reports it and removes its temporary.
+void ignoreFileSizeLimit();
+
 }  // namespace torvek::platform

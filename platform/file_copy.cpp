@@ -42,22 +42,27 @@ int copyWithinSystem(int in, int out) {
 #endif
 }
 
-bool copyContent(int in, int out) {
+// Copies everything from `in` to `out`; on failure `failure` says which side failed.
+bool copyContent(int in, int out, CopyFailure& failure) {
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(in, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
+        if (got < 0) {
+            failure = CopyFailure::kSource;
             return false;
+        }
         if (got == 0)
             return true;
         for (ssize_t done = 0; done < got;) {
             ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR)
                 continue;
-            if (put <= 0)
+            if (put <= 0) {
+                failure = CopyFailure::kTarget;
                 return false;
+            }
             done += put;
         }
     }
@@ -65,7 +70,10 @@ bool copyContent(int in, int out) {
 
 }  // namespace
 
-bool copyFile(const char* source, const char* target) {
+bool copyFile(const char* source, const char* target, CopyFailure* failure) {
+    CopyFailure ignored = CopyFailure::kNone;
+    CopyFailure& blame = failure != nullptr ? *failure : ignored;
+    blame = CopyFailure::kTarget;
     if (source == nullptr || target == nullptr)
         return false;
     if (sameExistingFile(source, target))
@@ -73,11 +81,11 @@ bool copyFile(const char* source, const char* target) {
     // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come; anything
     // but a regular file is refused below anyway.
     int in = ::open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0)
-        return false;
     struct stat info {};
-    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(in);
+    if (in < 0 || ::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (in >= 0)
+            ::close(in);
+        blame = CopyFailure::kSource;
         return false;
     }
     std::string temporary = std::string(target) + ".copy-XXXXXX";
@@ -86,13 +94,17 @@ bool copyFile(const char* source, const char* target) {
         ::close(in);
         return false;
     }
+    // A failure of the system's copy is not told apart by side: the source was opened and read
+    // as a regular file, so it is put down to the target.
     const int withinSystem = copyWithinSystem(in, out);
-    bool copied = withinSystem == 1 || (withinSystem == 0 && copyContent(in, out));
+    bool copied = withinSystem == 1 || (withinSystem == 0 && copyContent(in, out, blame));
     copied = (::fchmod(out, 0644) == 0) && copied;
     copied = (::close(out) == 0) && copied;
     ::close(in);
-    if (copied && ::rename(temporary.c_str(), target) == 0)
+    if (copied && ::rename(temporary.c_str(), target) == 0) {
+        blame = CopyFailure::kNone;
         return true;
+    }
     ::unlink(temporary.c_str());
     return false;
 }

@@ -3,23 +3,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace torvek::platform {
 
-std::size_t fullPath(const char* path, char* out, std::size_t size) {
-    if (out == nullptr || size == 0)
-        return 0;
-    out[0] = '\0';
-    if (path == nullptr || path[0] == '\0')
-        return 0;
+namespace {
+
+// `path` made absolute and with "." and ".." taken by name.
+std::string textualFullPath(const char* path) {
     std::string joined;
     if (path[0] != '/') {
         std::vector<char> cwd(4096);
         if (::getcwd(cwd.data(), cwd.size()) == nullptr)
-            return 0;
+            return {};
         joined = cwd.data();
         joined.push_back('/');
     }
@@ -42,9 +41,45 @@ std::size_t fullPath(const char* path, char* out, std::size_t size) {
     std::string result;
     for (const std::string& part : parts)
         result += "/" + part;
+    return result.empty() ? "/" : result;
+}
+
+// The folder part through the file system, so that ".." after a symbolic link leads where the
+// kernel goes, then the last name as given. Empty when the folder does not exist.
+std::string resolvedFullPath(const char* path) {
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    const std::size_t slash = text.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : text.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+    if (name == "." || name == "..") {
+        // The path names a folder itself: the whole of it is resolved.
+        folder = text;
+        name.clear();
+    }
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr)
+        return {};
+    std::string result = real;
+    std::free(real);
+    if (!name.empty())
+        result += (result == "/" ? "" : "/") + name;
+    return result;
+}
+
+}  // namespace
+
+std::size_t fullPath(const char* path, char* out, std::size_t size) {
+    if (out == nullptr || size == 0)
+        return 0;
+    out[0] = '\0';
+    if (path == nullptr || path[0] == '\0')
+        return 0;
+    std::string result = resolvedFullPath(path);
     if (result.empty())
-        result = "/";
-    if (result.size() + 1 > size)
+        result = textualFullPath(path);
+    if (result.empty() || result.size() + 1 > size)
         return 0;
     std::memcpy(out, result.c_str(), result.size() + 1);
     return result.size();

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -188,6 +190,26 @@ TEST(LinkRules, BrokenFramesAreRefusedWithoutAllocatingOrHanging) {
     ASSERT_TRUE(link::decodeReportPiece(overlong, piece));
     EXPECT_TRUE(piece.countExceedsPayload);
     EXPECT_EQ(piece.text, "abc");
+}
+
+TEST(LinkRules, OverLongClassNameIsReadSoThatClosingStaysClean) {
+    // A name of 64 bytes or more is refused, but its bytes are taken off the socket: closing an
+    // end with unread bytes resets the connection, which the front end takes for a crash.
+    for (int length : {64, 100, 5000}) {
+        SCOPED_TRACE(length);
+        Pair pair;
+        pair.write(pair.frontEnd(),
+                   testing::oracle::classAnswerBytes(std::string(std::size_t(length), 'x')));
+        std::string name;
+        EXPECT_FALSE(link::queryClassName(pair.program(), name));
+        EXPECT_TRUE(name.empty());
+        ::shutdown(pair.program(), SHUT_RDWR);
+        char buffer[64];
+        ssize_t got = 0;
+        while ((got = ::read(pair.frontEnd(), buffer, sizeof buffer)) > 0) {
+        }
+        EXPECT_EQ(got, 0) << std::strerror(errno);  // end of input, not a reset
+    }
 }
 
 }  // namespace

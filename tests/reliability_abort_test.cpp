@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "dataset/data_set_file.h"
 #include "support/network_run.h"
 #include "support/report_markers.h"
 #include "support/result_fields.h"
@@ -93,6 +94,61 @@ TEST_F(AbortEverywhere, EveryPollOfARetry) {
     ASSERT_NE(plain.reportText().find("Try to resolve matrix singularity"), std::string::npos)
         << plain.reportText();
     abortAtEveryPoll(net, true);
+}
+
+// A run that stops before its adjustment leaves a copy of its input. When that input holds the
+// success of an earlier run, the copy must not claim it: the flag is cleared and nothing else
+// changes. An input without the flag set is copied byte for byte, with no record added.
+TEST_F(AbortEverywhere, CopyOfAnEarlierSuccessDoesNotClaimIt) {
+    SyntheticNetwork ring = ringNetwork(6, 52.0, 5.0, 2000);
+    fixSite(ring.sites[0]);
+    ring.simulate(41);
+    SyntheticNetwork lone = ring;  // one site, no vector: no redundancy
+    lone.sites.resize(1);
+    lone.vectors.clear();
+    struct Case {
+        const char* name;
+        const SyntheticNetwork* net;
+        int abortStage;  // -1: none
+    };
+    const Case cases[] = {{"abort at 13", &ring, 13},
+                          {"abort at 26", &ring, 26},
+                          {"abort at 29", &ring, 29},
+                          {"lack of redundancy", &lone, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrontEndScript script;
+        if (c.abortStage >= 0)
+            script.abortAtStages = {c.abortStage};
+        // The flag set, clear, or no adjustment record at all.
+        for (int flag : {1, 0, -1}) {
+            SCOPED_TRACE(flag);
+            // First a run that gets as far, so that the input carries the flags it writes.
+            c.net->writeTo(input);
+            runInput(script);
+            DataSetContents contents;
+            ASSERT_TRUE(decodeDataSet(adjusted.writeImage(), contents));
+            ASSERT_FALSE(contents.adjustmentRecords.empty());
+            if (flag >= 0) {
+                contents.adjustmentRecords.back().adjustmentSucceeded = std::uint8_t(flag);
+            } else {
+                contents.adjustmentRecords.clear();
+                contents.adjustmentRecordCount = 0;
+            }
+            ASSERT_TRUE(writeDataSetFile(input, contents));
+            const std::string copied = readFileBytes(input);
+            runInput(script);
+            EXPECT_EQ(adjusted.adjustmentSucceeded(), 0);
+            EXPECT_EQ(adjusted.adjustmentRecordCount(), flag >= 0 ? 1 : 0);
+            if (flag == 1) {
+                contents.adjustmentRecords.back().adjustmentSucceeded = 0;
+                const std::vector<std::uint8_t> cleared = encodeDataSet(contents);
+                EXPECT_EQ(readFileBytes(output), std::string(cleared.begin(), cleared.end()));
+            } else {
+                EXPECT_EQ(readFileBytes(output), copied);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -2,12 +2,20 @@
 // or unreadable or no regular file, the scratch copy "torvek.tmp" not writable, temporary files
 // unavailable or full. The input is never touched, the report says what failed in an "Error: "
 // line and the exit code stays 0.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
+#include "dataset/data_set_file.h"
 #include "engine/adjustment_engine.h"
 #include "support/engine_harness.h"
 #include "support/in_process_front_end.h"
@@ -21,6 +29,43 @@ namespace {
 
 std::string errorLine(const std::string& text) {
     return inStyle(style::kError, "Error: ") + text + "\n ";
+}
+
+// The names in a folder, "." and ".." left out.
+std::vector<std::string> folderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* listing = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(listing))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names.push_back(entry->d_name);
+        ::closedir(listing);
+    }
+    return names;
+}
+
+// True when `bytes` are as long as the data set's own counts say.
+bool isWholeDataSet(const std::string& bytes) {
+    if (bytes.size() < kEmptyDataSetFileSize)
+        return false;
+    std::int32_t counts[3];
+    std::memcpy(counts, bytes.data(), sizeof counts);
+    const std::size_t sizes[3] = {kSiteRecordSize, kVectorRecordSize, kAdjustmentRecordSize};
+    std::size_t expected = kEmptyDataSetFileSize;
+    for (int i = 0; i < 3; ++i)
+        expected += counts[i] > 0 ? std::size_t(counts[i]) * sizes[i] : 0;
+    return bytes.size() == expected;
+}
+
+// A minimally constrained ring of six sites followed by `records` adjustment records: a data set
+// that adjusts at once but takes a while to copy and save.
+ProjectDataSet smallRingWithRecords(int records) {
+    SyntheticNetwork net = ringNetwork(6, 52.0, 5.0, 2000);
+    fixSite(net.sites[0]);
+    net.simulate(33);
+    ProjectDataSet ds = net.toDataSet();
+    for (int i = 0; i < records; ++i)
+        EXPECT_TRUE(ds.addAdjustmentRecord());
+    return ds;
 }
 
 class FileFaults : public ::testing::Test {
@@ -234,6 +279,133 @@ TEST_F(FileFaults, TemporaryFilesUnavailable) {
         ASSERT_TRUE(written.readFile(output));
         EXPECT_EQ(written.adjustmentSucceeded(), c.succeeded);
     }
+}
+
+TEST_F(FileFaults, InputRemovedBeforeTheRetryIsNamed) {
+    duplicateNameNetwork().writeTo(input);
+    FrontEndScript script;
+    script.removeAtStage[29] = input;  // after reading it, before the first attempt
+    RunResult result = runTorvek({input, output}, script);
+    const std::string styled = result.styledReport();
+    EXPECT_NE(styled.find(errorLine("Cannot read the input data set " + input)), std::string::npos)
+        << styled;
+    EXPECT_EQ(styled.find("scratch copy"), std::string::npos);
+}
+
+TEST_F(FileFaults, FileSizeLimitFailsTheWriteInsteadOfKillingTheProgram) {
+    // An input without its adjustment record: the copy has the input's size, the output gains
+    // the record. A little above the input's size the copy fits and the final save does not;
+    // below it the copy fails already. (Exactly at it, the system's copy fails on its closing
+    // call at the limit.)
+    std::string bare = inputBytes.substr(0, inputBytes.size() - kAdjustmentRecordSize);
+    bare.replace(8, 4, std::string(4, '\0'));
+    writeFileBytes(input, bare);
+    inputBytes = bare;
+    const long long size = static_cast<long long>(bare.size());
+    struct Case {
+        long long limit;
+        std::string error;
+    };
+    const Case cases[] = {{size - 1000, "Cannot copy the input data set to " + output},
+                          {size + 100, "Cannot write the output data set " + output}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.limit);
+        FrontEndScript script;
+        script.fileSizeLimit = c.limit;
+        RunResult result = runWith(input, output, script);
+        EXPECT_NE(result.styledReport().find(errorLine(c.error)), std::string::npos)
+            << result.reportText();
+        // No partial file: the output, if any, is a whole data set, and no temporary is left.
+        EXPECT_TRUE(!fileExists(output) || isWholeDataSet(readFileBytes(output)));
+        std::vector<std::string> left = folderEntries(dir);
+        EXPECT_LE(left.size(), 2u) << ::testing::PrintToString(left);
+    }
+}
+
+TEST_F(FileFaults, FolderOfThePathIsResolvedThroughItsSymbolicLinks) {
+    // link -> deep/inner: "link/../out.dat" is deep/out.dat to the kernel, not ./out.dat.
+    ASSERT_EQ(::mkdir((dir + "/deep").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((dir + "/deep/inner").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("deep/inner", (dir + "/link").c_str()), 0);
+    writeFileBytes(dir + "/out.dat", "not to be touched");
+    RunResult result = runWith(input, "link/../out.dat");
+    EXPECT_EQ(readFileBytes(dir + "/out.dat"), "not to be touched");
+    AdjustedDataSet written;
+    ASSERT_TRUE(written.readFile(dir + "/deep/out.dat"));
+    EXPECT_EQ(written.adjustmentSucceeded(), 1) << result.reportText();
+}
+
+// A run killed at any moment leaves no output, the previous one or a whole new one. The network
+// is small but carries many adjustment records, so the output takes long enough to write that
+// the kills fall before, during and after the final save.
+TEST_F(FileFaults, KillAtAnyMomentLeavesNoTruncatedOutput) {
+    ProjectDataSet large = smallRingWithRecords(60000);
+    ASSERT_TRUE(large.writeFile(input));
+    const std::string previous = readFileBytes(input);
+    inputBytes = previous;
+    const std::size_t wholeSize = previous.size();
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(runWith(input, output).exitCode, 0);
+    const auto runMicroseconds =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    constexpr int kKills = 24;
+    int truncated = 0;
+    for (int k = 0; k < kKills; ++k) {
+        // The temporaries a killed save leaves are no output; they go before the next try.
+        for (const std::string& name : folderEntries(dir))
+            if (name.rfind("out.dat.", 0) == 0)
+                ::unlink((dir + "/" + name).c_str());
+        writeFileBytes(output, previous);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(TORVEK_BINARY, TORVEK_BINARY, input.c_str(), output.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ASSERT_GT(child, 0);
+        ::usleep(static_cast<useconds_t>(runMicroseconds * (k + 1) / kKills));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (!fileExists(output))
+            continue;
+        const std::string left = readFileBytes(output);
+        if (left != previous && !(left.size() == wholeSize && isWholeDataSet(left)))
+            ++truncated;
+    }
+    EXPECT_EQ(truncated, 0);
+}
+
+// Under a tight limit on its address space the program either adjusts or says that memory ran
+// out; it never blames a good input, never crashes and never leaves a failure without a word.
+TEST_F(FileFaults, MemoryFailuresAreReportedWhereverTheyHappen) {
+    if (kSanitizerBuild)
+        GTEST_SKIP() << "the sanitizers reserve far more address space than any limit tried here";
+    ProjectDataSet large = smallRingWithRecords(20000);  // about 6 MB to read, twice over
+    ASSERT_TRUE(large.writeFile(input));
+    inputBytes = readFileBytes(input);
+    int reported = 0;
+    for (long long megabytes = 8; megabytes <= 96; megabytes += 2) {
+        SCOPED_TRACE(megabytes);
+        ::unlink(output.c_str());
+        FrontEndScript script;
+        script.addressSpaceLimit = megabytes << 20;
+        script.workingDirectory = dir;
+        RunResult result = runTorvek({input, output}, script);
+        if (result.frames.empty())
+            continue;  // too tight for the program to be loaded at all
+        EXPECT_EQ(result.exitCode, 0) << result.standardError;
+        const std::string text = result.reportText();
+        EXPECT_EQ(text.find("Cannot read the input data set"), std::string::npos) << text;
+        AdjustedDataSet written;
+        const bool succeeded = written.readFile(output) && written.adjustmentSucceeded() == 1;
+        const bool saysMemory =
+            text.find("Error: Not enough memory for request") != std::string::npos;
+        EXPECT_TRUE(succeeded || saysMemory) << text;
+        reported += saysMemory ? 1 : 0;
+    }
+    EXPECT_GT(reported, 0) << "no limit tried was tight enough to show a memory failure";
 }
 
 // A minimally constrained ring of six sites, as the engine gets it from the job.

@@ -8,8 +8,16 @@
 //   box             asks the warning box and reports the answer it got
 //   oversized       sends a frame announcing a payload of 2 GiB, then runs as "box"
 //   stall           polls stage 0 once, then sleeps for a minute without a word
+//   midframe        polls stage 0 once, sends the first bytes of a report piece, then sleeps
+//   deaf            sends abort polls as fast as it can without reading a single answer
+//   grandchild      leaves a process that holds the endpoints open for a minute, then polls
+//                   stage 0 and ends as the program does
+//   emptied         as the program after a failed copy (a full disk): an error line, an empty
+//                   output data set, then the end of the run as usual
+//   any other       polls 0..99 without pausing, then ends as the program does
 // In every mode the input file is first copied onto the output path, and "chatter" written to
-// standard error shows up in the front end's notes.
+// standard error shows up in the front end's notes. When TORVEK_FAKE_READY names a file, that
+// file is made once the copy is done: a sign for the tests that the child has started.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -18,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -70,6 +79,17 @@ void copyFile(const char* from, const char* to) {
         ::close(out);
 }
 
+// An empty data set, as the program writes one: three zero counts and a zero header of 328 bytes.
+void writeEmptyDataSet(const char* path) {
+    constexpr std::size_t kEmptyDataSetSize = 12 + 328;
+    const std::string empty(kEmptyDataSetSize, '\0');
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        (void)!::write(fd, empty.data(), empty.size());
+        ::close(fd);
+    }
+}
+
 int askBox() {
     const std::int32_t answer = send(
         progressFd, link::Message::kWarningBox, link::kWarningBoxStyle,
@@ -88,6 +108,11 @@ int main(int argc, char** argv) {
     progressFd = std::atoi(argv[3]);
     reportFd = std::atoi(argv[4]);
     copyFile(argv[1], argv[2]);
+    if (const char* ready = std::getenv("TORVEK_FAKE_READY")) {
+        const int fd = ::open(ready, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0)
+            ::close(fd);
+    }
     std::fputs("chatter from the fake child\n", stderr);
     std::fflush(stderr);
     const char* modeText = std::getenv("TORVEK_FAKE_MODE");
@@ -104,6 +129,39 @@ int main(int argc, char** argv) {
     if (mode == "stall") {
         poll(0);
         ::sleep(60);
+        exitNotice();
+        return 0;
+    }
+    if (mode == "emptied") {
+        poll(0);
+        reportLine("Error: Cannot copy the input data set to " + std::string(argv[2]) + "\n");
+        writeEmptyDataSet(argv[2]);
+        exitNotice();
+        return 0;
+    }
+    if (mode == "midframe") {
+        poll(0);
+        const std::string frame = link::encodeFrame(link::Message::kReportPiece, 0,
+                                                    link::encodeReportPiece(2, "cut short\n"));
+        link::writeFully(reportFd, frame.substr(0, frame.size() / 2));
+        ::sleep(60);
+        return 0;
+    }
+    if (mode == "deaf") {
+        // As fast as it can, until the front end gives the endpoint up or a minute has passed.
+        const std::string frame = link::encodeFrame(link::Message::kAbortPoll, 1);
+        const time_t end = ::time(nullptr) + 60;
+        while (::time(nullptr) < end && link::writeFully(progressFd, frame)) {
+        }
+        return 0;
+    }
+    if (mode == "grandchild") {
+        if (::fork() == 0) {
+            ::sleep(60);
+            ::_exit(0);
+        }
+        poll(0);
+        reportLine("stage 0\n");
         exitNotice();
         return 0;
     }

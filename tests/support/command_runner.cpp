@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +68,9 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         ::close(input[1]);
+        const rlimit fileSize{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
+        if (options.fileSizeLimit >= 0 && ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
+            ::_exit(125);
         if (::chdir(workingDirectory.c_str()) != 0) {
             ::_exit(126);
         }

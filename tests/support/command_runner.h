@@ -17,6 +17,7 @@ struct CommandOptions {
     std::string interruptWhenExists;
     int timeoutSeconds = 120;
     std::string workingDirectory;  // empty: a fresh folder of the run's own, then removed
+    long long fileSizeLimit = -1;  // when 0 or more: the largest file it may write, in bytes
 };
 
 struct CommandResult {

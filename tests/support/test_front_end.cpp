@@ -67,6 +67,9 @@ void answerFrame(int fd, const Frame& frame, const FrontEndScript& script,
         case link::Message::kAbortPoll: {
             const int stage = int(frame.wParam);
             const int occurrence = ++seen[stage];
+            if (auto remove = script.removeAtStage.find(stage);
+                remove != script.removeAtStage.end())
+                ::unlink(remove->second.c_str());
             const bool abort = script.abortAtStages.count(stage) ||
                                script.abortAtOccurrence.count({stage, occurrence});
             link::writeAnswer(fd, abort ? link::kAnswerAbort : link::kAnswerNone);
@@ -274,6 +277,12 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             const rlimit files{rlim_t(limit), rlim_t(limit)};
             if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
                 _exit(124);
+        }
+        for (auto [resource, bytes] : {std::pair{RLIMIT_AS, script.addressSpaceLimit},
+                                       std::pair{RLIMIT_FSIZE, script.fileSizeLimit}}) {
+            const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
+            if (bytes >= 0 && ::setrlimit(resource, &limit) != 0)
+                _exit(123);
         }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));

@@ -2,6 +2,7 @@
 // A front end for the tests: it starts the program as a child with two socket pairs, serves both
 // endpoints exactly as a real front end would, answers from a script and records every frame.
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <set>
 #include <string>
@@ -55,6 +56,12 @@ struct FrontEndScript {
     // Runs the child as the unprivileged user "nobody" when the tests run as root, so that file
     // permissions refuse it what they would refuse a surveyor (root reads and writes anything).
     bool unprivileged = false;
+    // When 0 or more: the child's limits on its address space and on the size of a file it
+    // writes, in bytes, as `ulimit -v` and `ulimit -f` set them.
+    long long addressSpaceLimit = -1;
+    long long fileSizeLimit = -1;
+    // Files removed when a poll with this stage code arrives, before it is answered.
+    std::map<int, std::string> removeAtStage;
 };
 
 /// The user id an unprivileged child runs as.

@@ -1,0 +1,68 @@
+#pragma once
+// The files of one adjust run: which paths it reads and writes, the private folder beside the
+// output where the program works, and the moves that put finished outputs into place.
+#include <string>
+#include <vector>
+
+#include "dataset/data_set_file.h"
+#include "dataset/project_data_set.h"
+
+namespace torvek::front {
+
+// `path` as the kernel takes it: the folder part resolved through the file system (so that
+// "link/../name" is the name in the folder above the link's target) and the last name as given.
+// When the folder does not exist, the path made absolute with "." and ".." taken by name.
+std::string resolvedPath(const std::string& path);
+
+// True when both paths name one file: the same resolved path, or one existing file (the same
+// device and inode, so hard links count too).
+bool samePath(const std::string& a, const std::string& b);
+
+// One file a run writes, and what it is to the person ("the output data set", "the RTF report").
+struct RunFile {
+    std::string path;
+    std::string role;
+};
+
+// The first clash among a run's files: an output that names an input or another output. Empty
+// when there is none, else a sentence that names both files.
+std::string findPathClash(const std::vector<std::string>& inputs,
+                          const std::vector<RunFile>& outputs);
+
+// The folder where a run's files are made before they replace the outputs: beside `output`, so
+// that the final moves are renames within one file system, and named after the output and the
+// front end's process, ".NAME.run-PID-XXXXXX", so that a later run can tell a folder left by a
+// front end that was killed from one in use.
+class RunFolder {
+  public:
+    // Removes the folders that front ends now gone left beside `output`.
+    static void removeStale(const std::string& output);
+
+    RunFolder() = default;
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    // Makes the folder; false with `error` set when it cannot be made.
+    bool create(const std::string& output, std::string& error);
+    // The path of `name` inside the folder.
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Moves `from` onto `to` in one rename; false with `error` set when that fails.
+bool moveIntoPlace(const std::string& from, const std::string& to, std::string& error);
+
+// Resets every field that a run writes (adjusted values, sigmas, residuals, corrections, bias
+// results, counts, statistics and the succeeded flag) to what a fresh record holds, so that
+// whatever the program leaves in its output comes from that run alone.
+void clearRunResults(DataSetContents& contents);
+
+// A warning when the file at `path` is shorter than the counts of `dataSet`, read from it, say
+// (the reader then takes the missing records as blank ones); empty when it is whole.
+std::string truncationWarning(const std::string& path, const ProjectDataSet& dataSet);
+
+}  // namespace torvek::front
