@@ -121,17 +121,19 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
 
 bool readWholeFile(const std::string& path, std::size_t limit, std::string& contents,
                    std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking: a FIFO would otherwise hold the front end until a writer came.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = path + ": cannot be opened (" + std::strerror(errno) + ")";
         return false;
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        error = path + ": is a directory";
+        error = path + (S_ISDIR(info.st_mode) ? ": is a directory" : ": is not a regular file");
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string data;
     char buffer[65536];
     for (;;) {

@@ -272,9 +272,12 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
         ::signal(SIGINT, SIG_IGN);
         ::fcntl(progress[1], F_SETFD, 0);
         ::fcntl(report[1], F_SETFD, 0);
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (null >= 0) {
+        // Close-on-exec, so that only the copy on standard input reaches the program.
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null > 0) {
             ::dup2(null, 0);
+        } else if (null == 0) {
+            ::fcntl(0, F_SETFD, 0);
         }
         ::dup2(output[1], 1);
         ::dup2(output[1], 2);

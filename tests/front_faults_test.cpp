@@ -237,6 +237,30 @@ TEST(FrontEndSafety, StalledChildrenNeverHoldTheFrontEnd) {
 
 // Outputs that cannot be written are said so, with a non-zero exit code, and leave no partial
 // file: a file size limit (as a full disk would) and a report path taken by a folder.
+// A FIFO named as an input is refused at once instead of waiting for a writer, and the program
+// is given its two endpoints and nothing else the front end opened.
+TEST(FrontEndSafety, InputsAndDescriptorsAreOnlyWhatTheyShouldBe) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(::mkfifo((dir + "/pipe.json").c_str(), 0644), 0);
+    CommandOptions quick;
+    quick.timeoutSeconds = 20;
+    for (const char* command : {"import", "adjust"}) {
+        SCOPED_TRACE(command);
+        const CommandResult run = front({command, dir + "/pipe.json", "-o", dir + "/p.dat"}, quick);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(contains(run.standardError, dir + "/pipe.json: is not a regular file"))
+            << run.standardError;
+    }
+
+    const CommandResult run = frontWithFake("fast", {"adjust", kExample, "-o", dir + "/out.dat"});
+    const std::string given = "descriptors beyond the standard three: ";
+    const std::size_t at = run.standardError.find(given);
+    ASSERT_NE(at, std::string::npos) << run.standardError;
+    EXPECT_EQ(run.standardError.substr(at + given.size(), 2), "2\n") << run.standardError;
+}
+
 TEST(FrontEndSafety, OutputsThatCannotBeWrittenAreReported) {
     const TempDirectory folder;
     const std::string& dir = folder.path();

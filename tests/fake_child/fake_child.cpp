@@ -16,8 +16,11 @@
 //                   output data set, then the end of the run as usual
 //   any other       polls 0..99 without pausing, then ends as the program does
 // In every mode the input file is first copied onto the output path, and "chatter" written to
-// standard error shows up in the front end's notes. When TORVEK_FAKE_READY names a file, that
-// file is made once the copy is done: a sign for the tests that the child has started.
+// standard error shows up in the front end's notes, with the number of descriptors the child was
+// given beyond the standard three (the two endpoints, nothing more, when the front end is tidy).
+// When TORVEK_FAKE_READY names a file, that file is made once the copy is done: a sign for the
+// tests that the child has started.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -90,6 +93,20 @@ void writeEmptyDataSet(const char* path) {
     }
 }
 
+// Descriptors open in this process, the one that lists them left out.
+int openDescriptors() {
+    DIR* listing = ::opendir("/proc/self/fd");
+    if (listing == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        count += entry->d_name[0] != '.' ? 1 : 0;
+    }
+    ::closedir(listing);
+    return count - 1;
+}
+
 int askBox() {
     const std::int32_t answer = send(
         progressFd, link::Message::kWarningBox, link::kWarningBoxStyle,
@@ -114,6 +131,7 @@ int main(int argc, char** argv) {
             ::close(fd);
     }
     std::fputs("chatter from the fake child\n", stderr);
+    std::fprintf(stderr, "descriptors beyond the standard three: %d\n", openDescriptors() - 3);
     std::fflush(stderr);
     const char* modeText = std::getenv("TORVEK_FAKE_MODE");
     const std::string mode = modeText != nullptr ? modeText : "slow";

@@ -68,6 +68,9 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         ::close(input[1]);
+        // Nothing of the test process beyond the standard three, so that the command starts as
+        // it would from a shell and what it passes on to its own children can be counted.
+        ::close_range(3, ~0U, 0);
         const rlimit fileSize{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
         if (options.fileSizeLimit >= 0 && ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
             ::_exit(125);
