@@ -360,25 +360,6 @@ ChildOutcome runChild(const std::string& program, const std::string& input,
     return runLinkedChild(program, {input, output}, handlers, folder);
 }
 
-// What the person should know about how the program ended, the link and what it printed; empty
-// after a clean run.
-std::string notesOn(const ChildOutcome& outcome) {
-    std::string notes;
-    if (!outcome.completed()) {
-        notes += outcome.describe("torvek") + ".\n";
-    }
-    for (const std::string& problem : outcome.protocolErrors) {
-        notes += "Link: " + problem + ".\n";
-    }
-    if (!outcome.childOutput.empty()) {
-        notes += "torvek wrote:\n" + outcome.childOutput;
-        if (notes.back() != '\n') {
-            notes += '\n';
-        }
-    }
-    return notes;
-}
-
 void showReport(const ReportDocument& document, ColourChoice colour) {
     const bool colours = colour == ColourChoice::kAlways ||
                          (colour == ColourChoice::kAuto && ::isatty(STDOUT_FILENO) != 0);
@@ -644,7 +625,7 @@ int runAdjust(const AdjustOptions& options) {
         return kExitChildFailed;
     }
 
-    std::string notes = notesOn(outcome);
+    std::string notes = outcome.notes("torvek");
     showFullSiteNames(state.document, names);
     if (options.showReport) {
         showReport(state.document, options.colour);

@@ -211,6 +211,23 @@ void recordStatus(int status, ChildOutcome& outcome) {
 
 }  // namespace
 
+std::string ChildOutcome::notes(const std::string& programName) const {
+    std::string text;
+    if (!completed()) {
+        text += describe(programName) + ".\n";
+    }
+    for (const std::string& problem : protocolErrors) {
+        text += "Link: " + problem + ".\n";
+    }
+    if (!childOutput.empty()) {
+        text += programName + " wrote:\n" + childOutput;
+        if (text.back() != '\n') {
+            text += '\n';
+        }
+    }
+    return text;
+}
+
 std::string ChildOutcome::describe(const std::string& programName) const {
     if (!started) {
         return programName + " could not be started: " + startError;

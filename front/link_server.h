@@ -48,6 +48,9 @@ struct ChildOutcome {
     // A sentence for people on how the child ended, e.g. "torvek was killed by signal 11
     // (Segmentation fault)" or "torvek exited with status 3 before finishing its run".
     std::string describe(const std::string& programName) const;
+    // What the person should know about how the child ended, the link and what the child printed,
+    // one sentence a line; empty after a clean run. Both front ends tell the same.
+    std::string notes(const std::string& programName) const;
 };
 
 // Starts `program` with `arguments` (after argv[0]) followed by the two descriptor numbers of its

@@ -25,25 +25,6 @@ std::string eventText(const Json& data) {
     return data.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// What the person should know about how the program ended, the link and what the program printed;
-// empty after a clean run. The terminal front end tells the same.
-std::string notesOn(const ChildOutcome& outcome) {
-    std::string notes;
-    if (!outcome.completed()) {
-        notes += outcome.describe("torvek") + ".\n";
-    }
-    for (const std::string& problem : outcome.protocolErrors) {
-        notes += "Link: " + problem + ".\n";
-    }
-    if (!outcome.childOutput.empty()) {
-        notes += "torvek wrote:\n" + outcome.childOutput;
-        if (notes.back() != '\n') {
-            notes += '\n';
-        }
-    }
-    return notes;
-}
-
 Json finiteOrNull(double value) {
     return std::isfinite(value) ? Json(value) : Json(nullptr);
 }
@@ -263,7 +244,7 @@ void AdjustmentRun::serve() {
     handlers.killRequested = [this] { return killRequested_.load(); };
     const ChildOutcome child = runLinkedChild(request_.program, {input, output}, handlers);
 
-    std::string notes = notesOn(child);
+    std::string notes = child.notes("torvek");
     auto dataSet = std::make_shared<AdjustedDataSet>();
     const bool haveOutput = child.started && dataSet->readFile(output);
     if (child.started && !haveOutput) {
