@@ -151,20 +151,34 @@ struct Reader {
         ds.setAdjustmentSettings({minimallyConstrained, confidence, scale});
     }
 
-    void readSiteResults(const Json& site, const std::string& path, SiteRecord& record) {
-        const Json* results = find(site, "results");
+    // The "results" object of a site or vector at `path` with its keys checked, or nullptr when
+    // there is none or results are not read (then noted); `where` is set to its path.
+    const Json* resultsToRead(const Json& item, const std::string& path,
+                              std::initializer_list<const char*> keys, std::string& where) {
+        const Json* results = find(item, "results");
         if (results == nullptr) {
-            return;
+            return nullptr;
         }
         if (!options.withResults) {
             noteIgnoredResults();
+            return nullptr;
+        }
+        where = member(path, "results");
+        requireObject(*results, where);
+        checkKeys(*results, where, keys);
+        return results;
+    }
+
+    void readSiteResults(const Json& site, const std::string& path, SiteRecord& record) {
+        std::string where;
+        const Json* results =
+            resultsToRead(site, path,
+                          {"adjusted", "sigmas", "lastCorrection", "constraintResiduals",
+                           "normalizedConstraintResiduals"},
+                          where);
+        if (results == nullptr) {
             return;
         }
-        const std::string where = member(path, "results");
-        requireObject(*results, where);
-        checkKeys(*results, where,
-                  {"adjusted", "sigmas", "lastCorrection", "constraintResiduals",
-                   "normalizedConstraintResiduals"});
         double* adjusted[3] = {&record.adjustedLatitude, &record.adjustedLongitude,
                                &record.adjustedElevation};
         readTriple(*results, where, "adjusted", kLatLonElev, adjusted, kResultNumber);
@@ -260,20 +274,16 @@ struct Reader {
     }
 
     void readVectorResults(const Json& vector, const std::string& path, VectorRecord& record) {
-        const Json* results = find(vector, "results");
+        std::string where;
+        const Json* results =
+            resultsToRead(vector, path,
+                          {"localSigmas", "localCorrelations", "adjusted", "residuals",
+                           "normalizedResiduals", "adjustedLocalSigmas",
+                           "adjustedLocalCorrelations", "adjustedSigmas", "adjustedCorrelations"},
+                          where);
         if (results == nullptr) {
             return;
         }
-        if (!options.withResults) {
-            noteIgnoredResults();
-            return;
-        }
-        const std::string where = member(path, "results");
-        requireObject(*results, where);
-        checkKeys(*results, where,
-                  {"localSigmas", "localCorrelations", "adjusted", "residuals",
-                   "normalizedResiduals", "adjustedLocalSigmas", "adjustedLocalCorrelations",
-                   "adjustedSigmas", "adjustedCorrelations"});
         double* local[3] = {&record.localSigmaNorth, &record.localSigmaEast, &record.localSigmaUp};
         readTriple(*results, where, "localSigmas", kNeu, local, kResultNumber);
         readArray3(*results, where, "localCorrelations", record.localCorrelation, kResultNumber);
