@@ -10,6 +10,10 @@
 #include <random>
 #include <vector>
 
+#include "support/engine_harness.h"
+#include "support/in_process_front_end.h"
+#include "support/synthetic_network.h"
+
 namespace torvek {
 namespace {
 
@@ -184,6 +188,23 @@ TEST(SparseNormalSolver, NamesTheUnknownOfAZeroPivot) {
             EXPECT_EQ(solver->diagonal(missing), 0.0);
             EXPECT_EQ(solver->factorise().badPivot, missing) << from;
         }
+}
+
+// Too few observations stop both engines alike, before any solution. The connectivity test takes
+// a site that no vector reaches out of use, so only the engine on its own meets one.
+TEST(SparseNormalSolver, TooFewObservationsStopTheEngineAsWithTheDenseSolver) {
+    testing::SyntheticNetwork net = testing::ringNetwork(3, 20, 20, 800);
+    testing::fixSite(net.sites[0]);
+    net.vectors.resize(1);
+    net.simulate(12);
+    testing::EngineOn<testing::InProcessFrontEnd> dense(net.toDataSet());
+    testing::EngineOn<testing::InProcessFrontEnd> sparse(net.toDataSet(), false,
+                                                         makeSparseNormalSolver);
+    EXPECT_FALSE(dense.engine.adjust());
+    EXPECT_FALSE(sparse.engine.adjust());
+    EXPECT_NE(dense.frontEnd.styledReport().find("not enough to determine"), std::string::npos);
+    EXPECT_EQ(sparse.frontEnd.styledReport(), dense.frontEnd.styledReport());
+    EXPECT_EQ(sparse.frontEnd.stages(), dense.frontEnd.stages());
 }
 
 }  // namespace
