@@ -4,11 +4,12 @@ set -euo pipefail
 # The front end's grid coordinates need PROJ (libproj-dev); its tests check them with cs2cs
 # (proj-bin), open its GIS files with ogrinfo (gdal-bin) and its RTF in LibreOffice, reading the
 # PDF back with pdftotext (libreoffice-writer-nogui, poppler-utils). torvek-large factorises with
-# SuiteSparse's CHOLMOD (libsuitesparse-dev). The browser workspace serves with cpp-httplib
+# SuiteSparse's CHOLMOD (libsuitesparse-dev) on an optimised BLAS (libopenblas0-pthread, which
+# takes the place of the reference BLAS; docs/large-engine.md has the times). The browser workspace serves with cpp-httplib
 # (libcpp-httplib-dev, found through pkg-config); its tests drive chromium from Node (nodejs, npm;
 # tests/browser installs its own driver).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libsuitesparse-dev
+          libsuitesparse-dev libopenblas0-pthread
           nlohmann-json3-dev libpugixml-dev libproj-dev proj-bin gdal-bin libreoffice-writer-nogui
           poppler-utils pkg-config libcpp-httplib-dev chromium nodejs)
 missing=()

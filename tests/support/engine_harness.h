@@ -27,8 +27,12 @@ class SilentEndpoints {
 template <class Endpoints>
 struct EngineOn {
     /// `minimallyConstrained` as the connectivity test would decide it (over-constrained is its
-    /// negation).
-    explicit EngineOn(const ProjectDataSet& data, bool minimallyConstrained = false) : input(data) {
+    /// negation); `solver`: the engine's solver (nullptr: the built-in dense one).
+    explicit EngineOn(const ProjectDataSet& data, bool minimallyConstrained = false,
+                      NormalSolverFactory solver = nullptr)
+        : input(data),
+          engine(input, output, frontEnd.report(), frontEnd.progress(), settings,
+                 solver ? solver() : nullptr) {
         static_cast<ProjectDataSet&>(output) = data;
         settings.minimallyConstrained = minimallyConstrained;
         settings.overConstrained = !minimallyConstrained;
@@ -47,7 +51,7 @@ struct EngineOn {
     ProjectDataSet input;
     AdjustedDataSet output;
     AdjustmentSettings settings;
-    AdjustmentEngine engine{input, output, frontEnd.report(), frontEnd.progress(), settings};
+    AdjustmentEngine engine;
 };
 
 /// The engine with its report and polls going nowhere, for tests and benchmarks of the numbers.

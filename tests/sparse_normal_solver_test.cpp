@@ -1,0 +1,212 @@
+// The sparse solver against a dense double-precision solution and inverse of the same normal
+// equations, under both orderings, through repeated assemblies of one order (the structure kept)
+// and with a pattern that changes under the same order.
+#ifdef TORVEK_LARGE_BINARY
+#include "engine/sparse/sparse_normal_solver.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "support/engine_harness.h"
+#include "support/in_process_front_end.h"
+#include "support/synthetic_network.h"
+
+namespace torvek {
+namespace {
+
+constexpr int kBias = 4;  // trailing unknowns shared by every vector equation
+
+// A planar grid of `side` x `side` sites, three unknowns each, then the bias unknowns; vector
+// equations between neighbours and the pairs `extra` (ten terms, random coefficients), and a
+// constraint on every site unknown (strong on site 0).
+std::vector<EquationRecord> gridEquations(int side, unsigned seed,
+                                          const std::vector<std::pair<int, int>>& extra = {}) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> coefficient(-1.0, 1.0);
+    const int sites = side * side;
+    std::vector<std::pair<int, int>> pairs = extra;
+    for (int r = 0; r < side; ++r)
+        for (int c = 0; c < side; ++c) {
+            if (c + 1 < side)
+                pairs.push_back({r * side + c, r * side + c + 1});
+            if (r + 1 < side)
+                pairs.push_back({r * side + c, (r + 1) * side + c});
+        }
+    std::vector<EquationRecord> equations;
+    for (const auto& [from, to] : pairs)
+        for (int component = 0; component < 3; ++component) {
+            EquationRecord e;
+            e.termCount = 10;
+            for (int k = 0; k < 3; ++k) {
+                e.terms[k] = {3 * from + k + 1, -1.0 + 0.3 * coefficient(random)};
+                e.terms[3 + k] = {3 * to + k + 1, 1.0 + 0.3 * coefficient(random)};
+            }
+            for (int b = 0; b < kBias; ++b)
+                e.terms[6 + b] = {3 * sites + b + 1, coefficient(random)};
+            e.weight = 1.0 + 0.5 * coefficient(random);
+            e.misclosure = 0.01 * coefficient(random);
+            equations.push_back(e);
+        }
+    for (int k = 1; k <= 3 * sites; ++k) {
+        EquationRecord e;
+        e.termCount = 1;
+        e.terms[0] = {k, 1.0};
+        e.weight = k <= 3 ? 100 : 0.01;
+        e.misclosure = 0.02;
+        equations.push_back(e);
+    }
+    return equations;
+}
+
+struct Dense {
+    int n;
+    std::vector<double> a, u;  // n x n, row-major; right-hand side
+    double& at(int i, int j) { return a[static_cast<std::size_t>(i) * n + j]; }
+};
+
+Dense denseNormals(const std::vector<EquationRecord>& equations, int n) {
+    Dense d{n, std::vector<double>(static_cast<std::size_t>(n) * n, 0.0), std::vector<double>(n)};
+    for (const EquationRecord& e : equations)
+        for (int r = 0; r < e.termCount; ++r) {
+            const int i = e.terms[r].unknown - 1;
+            d.u[i] -= e.terms[r].coefficient * e.weight * e.misclosure;
+            for (int c = 0; c < e.termCount; ++c)
+                d.at(i, e.terms[c].unknown - 1) +=
+                    e.terms[r].coefficient * e.terms[c].coefficient * e.weight;
+        }
+    return d;
+}
+
+// Gauss-Jordan on [N | I | u]: N^-1 in `a` and the solution in `u`.
+void invertDense(Dense& d) {
+    const int n = d.n;
+    std::vector<double> inv(static_cast<std::size_t>(n) * n, 0.0);
+    for (int i = 0; i < n; ++i)
+        inv[static_cast<std::size_t>(i) * n + i] = 1;
+    for (int p = 0; p < n; ++p) {
+        const double pivot = d.at(p, p);
+        for (int j = 0; j < n; ++j) {
+            d.at(p, j) /= pivot;
+            inv[static_cast<std::size_t>(p) * n + j] /= pivot;
+        }
+        d.u[p] /= pivot;
+        for (int i = 0; i < n; ++i) {
+            const double f = d.at(i, p);
+            if (i == p || f == 0)
+                continue;
+            for (int j = 0; j < n; ++j) {
+                d.at(i, j) -= f * d.at(p, j);
+                inv[static_cast<std::size_t>(i) * n + j] -=
+                    f * inv[static_cast<std::size_t>(p) * n + j];
+            }
+            d.u[i] -= f * d.u[p];
+        }
+    }
+    d.a = inv;
+}
+
+// Assembles, factorises and solves with the inverse, and checks the solution and every element
+// of the inverse the solver holds (it must hold the diagonal and every pair of one equation).
+void expectMatchesDense(NormalSolver& solver, const std::vector<EquationRecord>& equations, int n,
+                        const char* what) {
+    ASSERT_TRUE(solver.start(n, kBias)) << what;
+    for (const EquationRecord& e : equations)
+        solver.add(e);
+    ASSERT_TRUE(solver.finish()) << what;
+    const NormalSolver::Factorisation f = solver.factorise();
+    ASSERT_EQ(f.badPivot, 0) << what;
+    std::vector<double> x(static_cast<std::size_t>(n) + 1);
+    ASSERT_TRUE(solver.solve(x.data(), true)) << what;
+    Dense d = denseNormals(equations, n);
+    invertDense(d);
+    for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(x[i + 1], d.u[i], 1e-9 * (1 + std::fabs(d.u[i]))) << what << " unknown " << i;
+    std::vector<char> shared(static_cast<std::size_t>(n) * n, 0);
+    for (const EquationRecord& e : equations)
+        for (int r = 0; r < e.termCount; ++r)
+            for (int c = 0; c < e.termCount; ++c)
+                shared[static_cast<std::size_t>(e.terms[r].unknown - 1) * n + e.terms[c].unknown -
+                       1] = 1;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const double z = solver.inverse(i + 1, j + 1);
+            const double expected = d.at(i, j);
+            if (i == j || shared[static_cast<std::size_t>(i) * n + j] || z != 0) {
+                ASSERT_NEAR(z, expected, 1e-9 * (1 + std::fabs(expected)))
+                    << what << " (" << i + 1 << ", " << j + 1 << ")";
+            }
+        }
+}
+
+TEST(SparseNormalSolver, SolvesAndInvertsAsADenseSolution) {
+    struct Case {
+        const char* name;
+        int side;
+        int nestedDissectionFrom;
+    };
+    const Case cases[] = {
+        {"2 x 2 grid", 2, kNestedDissectionFrom},
+        {"minimum degree, 6 x 6 grid", 6, kNestedDissectionFrom},
+        {"nested dissection, 6 x 6 grid", 6, 1},
+        {"nested dissection, 11 x 11 grid", 11, 1},
+    };
+    for (const Case& c : cases) {
+        const int n = 3 * c.side * c.side + kBias;
+        auto solver = makeSparseNormalSolver(c.nestedDissectionFrom);
+        // Two iterations of one pattern (the second reuses the structure), then another pattern
+        // of the same order, then a smaller system.
+        expectMatchesDense(*solver, gridEquations(c.side, 1), n, c.name);
+        expectMatchesDense(*solver, gridEquations(c.side, 2), n, c.name);
+        if (c.side > 2) {
+            expectMatchesDense(*solver, gridEquations(c.side, 3, {{0, c.side * c.side - 1}}), n,
+                               c.name);
+            expectMatchesDense(*solver, gridEquations(c.side, 4), n, c.name);
+        }
+        expectMatchesDense(*solver, gridEquations(2, 5), 3 * 4 + kBias, c.name);
+    }
+}
+
+// An unknown without a term: its pivot is zero, and the factorisation names it, not its place
+// in the fill-reducing order.
+TEST(SparseNormalSolver, NamesTheUnknownOfAZeroPivot) {
+    for (int from : {kNestedDissectionFrom, 1})
+        for (int missing : {1, 40, 75}) {
+            std::vector<EquationRecord> equations = gridEquations(5, 6);
+            const int n = 3 * 25 + kBias;
+            for (EquationRecord& e : equations)
+                for (int k = 0; k < e.termCount; ++k)
+                    if (e.terms[k].unknown == missing)
+                        e.terms[k].unknown = 0;
+            auto solver = makeSparseNormalSolver(from);
+            ASSERT_TRUE(solver->start(n, kBias));
+            for (const EquationRecord& e : equations)
+                solver->add(e);
+            ASSERT_TRUE(solver->finish());
+            EXPECT_EQ(solver->diagonal(missing), 0.0);
+            EXPECT_EQ(solver->factorise().badPivot, missing) << from;
+        }
+}
+
+// Too few observations stop both engines alike, before any solution. The connectivity test takes
+// a site that no vector reaches out of use, so only the engine on its own meets one.
+TEST(SparseNormalSolver, TooFewObservationsStopTheEngineAsWithTheDenseSolver) {
+    testing::SyntheticNetwork net = testing::ringNetwork(3, 20, 20, 800);
+    testing::fixSite(net.sites[0]);
+    net.vectors.resize(1);
+    net.simulate(12);
+    testing::EngineOn<testing::InProcessFrontEnd> dense(net.toDataSet());
+    testing::EngineOn<testing::InProcessFrontEnd> sparse(net.toDataSet(), false,
+                                                         makeSparseNormalSolver);
+    EXPECT_FALSE(dense.engine.adjust());
+    EXPECT_FALSE(sparse.engine.adjust());
+    EXPECT_NE(dense.frontEnd.styledReport().find("not enough to determine"), std::string::npos);
+    EXPECT_EQ(sparse.frontEnd.styledReport(), dense.frontEnd.styledReport());
+    EXPECT_EQ(sparse.frontEnd.stages(), dense.frontEnd.stages());
+}
+
+}  // namespace
+}  // namespace torvek
+#endif
