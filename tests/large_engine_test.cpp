@@ -226,8 +226,16 @@ TEST_F(LargeEngine, FailuresAndAbortsEndAsWithTheDenseEngine) {
     }
     singular.simulate(4, 0.0);
 
+    // Every vector out of use: too few observations for any adjustment.
+    SyntheticNetwork unobserved = ringNetwork(5, 52.0, 5.0, 2000);
+    fixSite(unobserved.sites[0]);
+    for (SyntheticVector& v : unobserved.vectors)
+        v.inUse = false;
+    unobserved.simulate(3);
+
     const std::pair<const char*, SyntheticNetwork> failures[] = {
         {"disconnected", disconnected},
+        {"too few observations", unobserved},
         {"bias without equations", singular},
         {"site without equations, retried", duplicateNameNetwork()},
     };
