@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -22,6 +23,22 @@ namespace {
 // Bytes the standard library reads or writes at a time: a data set of some thousand vectors
 // passes in a few dozen calls of the system instead of a few hundred.
 constexpr std::size_t kFileBufferSize = 64 * 1024;
+
+// A buffer of kFileBufferSize for a stream, which must be closed before the buffer goes. glibc
+// sizes a stream's buffer only when it is handed one (else it takes one block); when memory is
+// short the stream keeps its own, so that buffering never makes a read or a save fail.
+class StreamBuffer {
+  public:
+    StreamBuffer() : bytes_(new (std::nothrow) char[kFileBufferSize]) {}
+    void give(std::FILE* file) const {
+        if (bytes_) {
+            std::setvbuf(file, bytes_.get(), _IOFBF, kFileBufferSize);
+        }
+    }
+
+  private:
+    std::unique_ptr<char[]> bytes_;
+};
 
 // Bytes of a data set held in memory.
 class MemorySource {
@@ -194,6 +211,7 @@ bool readDataSetFile(const std::string& path, DataSetContents& contents) {
     // A data set is a regular file. Opening a FIFO for reading would wait for a writer that may
     // never come, hence O_NONBLOCK; a device such as a terminal or a random source is no data
     // set either.
+    const StreamBuffer buffer;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
@@ -208,7 +226,7 @@ bool readDataSetFile(const std::string& path, DataSetContents& contents) {
         ::close(fd);
         return false;
     }
-    std::setvbuf(file, nullptr, _IOFBF, kFileBufferSize);
+    buffer.give(file);
     FileSource source(file);
     const bool ok = decodeFrom(source, contents);
     std::fclose(file);
@@ -225,6 +243,7 @@ bool writeDataSetFile(const std::string& path, const DataSetContents& contents) 
     // process killed or a disk filled while writing leaves the old file or none, never a short
     // one that the reader would take with blank records.
     std::string temporary = path + kSaveTemporarySuffix;
+    const StreamBuffer buffer;
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         return false;
@@ -235,7 +254,7 @@ bool writeDataSetFile(const std::string& path, const DataSetContents& contents) 
         ::unlink(temporary.c_str());
         return false;
     }
-    std::setvbuf(file, nullptr, _IOFBF, kFileBufferSize);
+    buffer.give(file);
     bool ok = true;
     encodeTo(contents, [&](std::span<const std::uint8_t> piece) {
         if (ok && std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
