@@ -94,7 +94,7 @@ def rotate_back(r, local_variances):
             for i in range(3)]
 
 
-def site_position(site, a, inverse_flattening):
+def site_position(site):
     """(latitude, longitude, ellipsoidal height) of a site in any of the project's forms."""
     if "x" in site:
         raise ValueError("site %r: give it by latitude and longitude (export the data set that "
@@ -217,7 +217,11 @@ def estimated_biases(results):
 def g3_document(project, cartesian_weights, biases=None):
     settings = project.get("settings", {})
     a, inverse_flattening, peer_id = ellipsoid_of(settings)
-    sites = [s for s in project["sites"] if s.get("inUse", True)]
+    # torvek leaves out a site that no vector in use reaches; the peer would find it undetermined.
+    reached = {v[end].casefold() for v in project.get("vectors", []) if v.get("inUse", True)
+               for end in ("from", "to")}
+    sites = [s for s in project["sites"]
+             if s.get("inUse", True) and s["name"].casefold() in reached]
     # Vector ends name their sites ignoring case; the peer's points need the site's own name.
     names = {s["name"].casefold(): s["name"] for s in sites}
     r0 = local_frame(*reference_point(project, sites))
@@ -244,7 +248,7 @@ def g3_document(project, cartesian_weights, biases=None):
            "</constants>", "<free> <n/> <e/> <u/> </free>"]
     constraints = []
     for site in sites:
-        latitude, longitude, height = site_position(site, a, inverse_flattening)
+        latitude, longitude, height = site_position(site)
         xyz = cartesian(latitude, longitude, height, a, inverse_flattening)
         held_n, held_e, held_u = held_components(site)
         if held_n != held_e:
