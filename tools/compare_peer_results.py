@@ -11,6 +11,7 @@ import os
 import sys
 import xml.etree.ElementTree as ElementTree
 
+sys.dont_write_bytecode = True  # no cache folder beside the tools
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from write_gama_g3 import cartesian, ellipsoid_of, local_frame  # noqa: E402
 
