@@ -27,7 +27,7 @@ peer=${GAMA_G3:-/tmp/gama-peer/build/gama-g3}
 rounds=${ROUNDS:-3}
 limit=${PEER_TIME_LIMIT:-600}
 unit=${COVARIANCE_UNIT:-mm2}
-[ -x "$peer" ] || { echo "the peer is not built: bash /work/shared/peer/build-gama.sh" >&2; exit 1; }
+[ -x "$peer" ] || { echo "the peer is not built: bash ../shared/peer/build-gama.sh" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
