@@ -116,27 +116,7 @@ TEST_F(AdjustmentRun, SiteWithoutEquationsIsRetriedWithBiasConstraints) {
 
 TEST_F(AdjustmentRun, UndeterminableBiasParametersFailWithoutRetry) {
     // Every vector has zero length, so the free rotations and scale appear in no equation.
-    SyntheticNetwork net;
-    net.referenceLatitude = 30;
-    net.referenceLongitude = 20;
-    for (const char* name : {"AAAA", "BBBB", "CCCC", "DDDD"}) {
-        SyntheticSite s;
-        s.name = name;
-        s.latitude = 30;
-        s.longitude = 20;
-        s.height = 10;
-        net.sites.push_back(s);
-    }
-    fixSite(net.sites[0]);
-    fixSite(net.sites[1]);
-    fixSite(net.sites[2]);
-    for (int k = 0; k < 3; ++k) {
-        SyntheticVector v;
-        v.from = k;
-        v.to = 3;
-        net.vectors.push_back(v);
-    }
-    net.simulate(4, 0.0);
+    const SyntheticNetwork net = zeroLengthNetwork();
     RunResult result = run(net);
     const std::string styled = result.styledReport();
     EXPECT_NE(styled.find(inStyle(style::kError, "Error: There is no equation for unknown   4\n ") +

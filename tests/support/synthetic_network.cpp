@@ -186,6 +186,29 @@ SyntheticNetwork ringNetwork(int count, double latitude, double longitude, doubl
     return net;
 }
 
+SyntheticNetwork zeroLengthNetwork() {
+    SyntheticNetwork net;
+    net.referenceLatitude = 30;
+    net.referenceLongitude = 20;
+    for (const char* name : {"AAAA", "BBBB", "CCCC", "DDDD"}) {
+        SyntheticSite s;
+        s.name = name;
+        s.latitude = 30;
+        s.longitude = 20;
+        s.height = 10;
+        net.sites.push_back(s);
+    }
+    for (int k = 0; k < 3; ++k) {
+        fixSite(net.sites[k]);
+        SyntheticVector v;
+        v.from = k;
+        v.to = 3;
+        net.vectors.push_back(v);
+    }
+    net.simulate(4, 0.0);
+    return net;
+}
+
 SyntheticNetwork duplicateNameNetwork() {
     SyntheticNetwork net = ringNetwork(4, 40.0, -3.0, 1000);
     net.sites[0].name = "S003";

@@ -75,6 +75,11 @@ SyntheticNetwork ringNetwork(int count, double latitude, double longitude, doubl
 /// at the first, so the other has no equation. Site order: S003 (b), S002, S003 (a), S001 (fixed).
 SyntheticNetwork duplicateNameNetwork();
 
+/// Three fixed sites and a free one, all at one place (30 N, 20 E, 10 m), each fixed site joined
+/// to the free one by a vector of zero length and no noise: the free datum bias parameters (the
+/// rotations and the scale) appear in no equation, a singular system that no retry mends.
+SyntheticNetwork zeroLengthNetwork();
+
 /// An independent double-precision least-squares solution of the same model, iterated to
 /// convergence with geodetic coordinates and the four bias parameters as unknowns.
 struct ReferenceSolution {
