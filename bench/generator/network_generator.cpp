@@ -48,6 +48,15 @@ void sessionSiteName(int k, char name[5]) {
     name[4] = '\0';
 }
 
+// An empty data set with its reference point at `centre` and the default settings (95 %, vector
+// sigmas as given, not minimally constrained).
+ProjectDataSet dataSetCentredOn(const GridSite& centre) {
+    ProjectDataSet ds;
+    ds.setReferencePoint(centre.latitude, centre.longitude);
+    ds.setAdjustmentSettings({0, 95.0, 1.0});
+    return ds;
+}
+
 }  // namespace
 
 ProjectDataSet makeSessionNetwork(int siteCount, unsigned seed) {
@@ -73,11 +82,8 @@ ProjectDataSet makeSessionNetwork(int siteCount, unsigned seed) {
         s.xyz = cartesianFromGeodeticAt(kWgs84SemiMajorAxis, e2, s.latitude * kPi / 180,
                                         s.longitude * kPi / 180, s.height);
     }
-    ProjectDataSet ds;
-    const double centreLatitude = sites[count / 2].latitude,
-                 centreLongitude = sites[count / 2].longitude;
-    ds.setReferencePoint(centreLatitude, centreLongitude);
-    ds.setAdjustmentSettings({0, 95.0, 1.0});
+    const GridSite& centre = sites[count / 2];
+    ProjectDataSet ds = dataSetCentredOn(centre);
     char name[5];
     for (int k = 0; k < count; ++k) {
         sessionSiteName(k, name);
@@ -92,7 +98,8 @@ ProjectDataSet makeSessionNetwork(int siteCount, unsigned seed) {
             ds.setSiteFixed(1, 1, 1);
     }
 
-    const Matrix3 r0 = localFrameMatrixAt(centreLatitude * kPi / 180, centreLongitude * kPi / 180);
+    const Matrix3 r0 =
+        localFrameMatrixAt(centre.latitude * kPi / 180, centre.longitude * kPi / 180);
     const Vector3 sigma =
         cartesianSigmasFromLocal(r0, {kSigmaHorizontal, kSigmaHorizontal, kSigmaVertical});
     char from[5], to[5];
@@ -147,11 +154,8 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
         s.xyz = cartesianFromGeodeticAt(kWgs84SemiMajorAxis, e2, s.latitude * kPi / 180,
                                         s.longitude * kPi / 180, s.height);
     }
-    ProjectDataSet ds;
-    const double centreLatitude = sites[count / 2].latitude,
-                 centreLongitude = sites[count / 2].longitude;
-    ds.setReferencePoint(centreLatitude, centreLongitude);
-    ds.setAdjustmentSettings({0, 95.0, 1.0});
+    const GridSite& centre = sites[count / 2];
+    ProjectDataSet ds = dataSetCentredOn(centre);
     char name[16];
     for (int k = 0; k < count; ++k) {
         std::snprintf(name, sizeof name, "%04d", k + 1);
@@ -199,7 +203,8 @@ ProjectDataSet makeGridNetwork(const NetworkShape& shape) {
     lines.resize(std::max<std::size_t>(
         std::min<std::size_t>(lines.size(), std::size_t(shape.vectors)), count - 1));
 
-    const Matrix3 r0 = localFrameMatrixAt(centreLatitude * kPi / 180, centreLongitude * kPi / 180);
+    const Matrix3 r0 =
+        localFrameMatrixAt(centre.latitude * kPi / 180, centre.longitude * kPi / 180);
     for (auto [a, b] : lines) {
         char from[16], to[16];
         std::snprintf(from, sizeof from, "%04d", a + 1);
