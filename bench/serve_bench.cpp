@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "front/import/survey_input.h"
 #include "front/serve/workspace_server.h"
-#include "front/survey_input.h"
 
 namespace torvek {
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "front/csv_export.h"
-#include "front/report_document.h"
+#include "front/documents/csv_export.h"
+#include "front/documents/report_document.h"
 #include "support/command_runner.h"
 #include "support/synthetic_network.h"
 #include "support/temp_directory.h"

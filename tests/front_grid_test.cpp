@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "front/grid_coordinates.h"
+#include "front/documents/grid_coordinates.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_from_cartesian.h"
 #include "support/command_runner.h"

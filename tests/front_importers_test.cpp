@@ -6,10 +6,10 @@
 #include <cmath>
 #include <fstream>
 
-#include "front/gps_vector_text.h"
-#include "front/project_json.h"
-#include "front/survey_input.h"
-#include "front/vector_covariance.h"
+#include "front/import/gps_vector_text.h"
+#include "front/import/survey_input.h"
+#include "front/project/project_json.h"
+#include "front/project/vector_covariance.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "support/command_runner.h"

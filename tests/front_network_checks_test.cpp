@@ -6,9 +6,9 @@
 #include <functional>
 #include <map>
 
-#include "front/network_checks.h"
-#include "front/project_json.h"
-#include "front/survey_input.h"
+#include "front/checks/network_checks.h"
+#include "front/import/survey_input.h"
+#include "front/project/project_json.h"
 #include "support/command_runner.h"
 #include "support/temp_directory.h"
 #include "support/test_front_end.h"

@@ -8,11 +8,11 @@
 #include <limits>
 #include <random>
 
-#include "front/convert_commands.h"
-#include "front/csv_export.h"
-#include "front/file_output.h"
-#include "front/project_json.h"
-#include "front/site_name_mapping.h"
+#include "front/cli/convert_commands.h"
+#include "front/documents/csv_export.h"
+#include "front/files/file_output.h"
+#include "front/project/project_json.h"
+#include "front/project/site_name_mapping.h"
 #include "support/temp_directory.h"
 #include "support/test_front_end.h"
 

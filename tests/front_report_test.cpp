@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "front/report_document.h"
-#include "front/report_rendering.h"
+#include "front/documents/report_document.h"
+#include "front/documents/report_rendering.h"
 #include "report/rtf_fragments.h"
 
 namespace torvek::front {

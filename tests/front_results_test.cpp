@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "front/gis_export.h"
-#include "front/html_page.h"
-#include "front/network_plot.h"
-#include "front/network_results.h"
-#include "front/progress_bar.h"
-#include "front/report_document.h"
-#include "front/result_reading.h"
-#include "front/results_document.h"
-#include "front/results_rtf.h"
-#include "front/results_summary.h"
+#include "front/cli/progress_bar.h"
+#include "front/documents/gis_export.h"
+#include "front/documents/html_page.h"
+#include "front/documents/network_plot.h"
+#include "front/documents/report_document.h"
+#include "front/documents/results_document.h"
+#include "front/documents/results_rtf.h"
+#include "front/documents/results_summary.h"
+#include "front/results/network_results.h"
+#include "front/results/result_reading.h"
 
 namespace torvek::front {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "front/file_output.h"
+#include "front/files/file_output.h"
 #include "front/serve/access_guard.h"
 #include "front/serve/workspace_server.h"
 #include "support/temp_directory.h"

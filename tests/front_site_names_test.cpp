@@ -4,10 +4,10 @@
 
 #include <set>
 
-#include "front/csv_export.h"
-#include "front/project_json.h"
-#include "front/report_site_names.h"
-#include "front/site_name_mapping.h"
+#include "front/documents/csv_export.h"
+#include "front/documents/report_site_names.h"
+#include "front/project/project_json.h"
+#include "front/project/site_name_mapping.h"
 
 namespace torvek::front {
 namespace {

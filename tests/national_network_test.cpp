@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "front/project_json.h"
+#include "front/project/project_json.h"
 #include "support/command_runner.h"
 #include "support/network_run.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "front/link_server.h"
+#include "front/run/link_server.h"
 #include "report/progress_window.h"
 
 namespace {

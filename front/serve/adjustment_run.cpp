@@ -1,12 +1,12 @@
 #include "front/serve/adjustment_run.h"
 
-#include "front/csv_export.h"
-#include "front/file_output.h"
-#include "front/html_page.h"
-#include "front/link_server.h"
-#include "front/network_plot.h"
-#include "front/progress_bar.h"
-#include "front/report_rendering.h"
+#include "front/documents/csv_export.h"
+#include "front/documents/html_page.h"
+#include "front/documents/network_plot.h"
+#include "front/documents/report_rendering.h"
+#include "front/files/file_output.h"
+#include "front/run/link_server.h"
+#include "front/run/stage_progress.h"
 #include "link/messages.h"
 
 namespace torvek::front::serve {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
-#include "front/network_results.h"
-#include "front/project_json.h"
-#include "front/report_document.h"
+#include "front/documents/report_document.h"
+#include "front/project/project_json.h"
+#include "front/results/network_results.h"
 #include "front/serve/event_log.h"
 
 namespace torvek::front::serve {

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "front/adjust_command.h"
+#include "front/run/exit_codes.h"
+#include "front/run/run_programs.h"
 #include "front/serve/access_guard.h"
 #include "front/serve/workspace_server.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
-#include "front/file_output.h"
-#include "front/network_results.h"
+#include "front/files/file_output.h"
+#include "front/results/network_results.h"
 
 namespace torvek::front::serve {
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "front/project_json.h"
+#include "front/import/survey_input.h"
+#include "front/project/project_json.h"
 #include "front/serve/adjustment_run.h"
-#include "front/survey_input.h"
 
 namespace torvek::front::serve {
 

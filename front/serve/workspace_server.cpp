@@ -2,7 +2,7 @@
 
 #include <httplib.h>
 
-#include "front/report_rendering.h"
+#include "front/documents/report_rendering.h"
 #include "front/serve/access_guard.h"
 #include "front/serve/web_assets.h"
 

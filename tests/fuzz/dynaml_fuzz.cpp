@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "front/dynaml.h"
+#include "front/import/dynaml.h"
 #include "fuzz/fuzz_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

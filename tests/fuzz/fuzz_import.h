@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "front/network_checks.h"
-#include "front/project_json.h"
-#include "front/survey_network.h"
+#include "front/checks/network_checks.h"
+#include "front/import/survey_network.h"
+#include "front/project/project_json.h"
 
 namespace torvek::front {
 

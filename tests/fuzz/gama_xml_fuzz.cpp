@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "front/gama_xml.h"
-#include "front/xml_reading.h"
+#include "front/import/gama_xml.h"
+#include "front/import/xml_reading.h"
 #include "fuzz/fuzz_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "front/gps_vector_text.h"
+#include "front/import/gps_vector_text.h"
 #include "fuzz/fuzz_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

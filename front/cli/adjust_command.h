@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "front/documents/network_plot.h"
+#include "front/import/survey_input.h"
+#include "front/run/exit_codes.h"
+#include "front/run/run_programs.h"
+
+namespace torvek::front {
+
+enum class WarningAnswer { kAsk, kOk, kCancel };
+enum class ColourChoice { kAuto, kAlways, kNever };
+
+struct AdjustOptions {
+    std::string input;        // a data set, a project or a survey file (recognised by content)
+    std::string secondInput;  // the other file of a DynaML station and measurement pair
+    SurveyOptions survey;     // the covariance unit of survey files
+    // For a data set input: the project or survey files whose full site names it shows.
+    std::vector<std::string> names;
+    std::string output;   // the output data set; empty: beside the input, "-adjusted.dat"
+    std::string program;  // the adjustment program; empty: $TORVEK_BINARY or next to us
+    EngineChoice engine = EngineChoice::kAuto;
+    // Answer the first abort poll with this stage code with an abort, as Ctrl-C would (for
+    // tests and demonstrations); -1 for none.
+    int abortAtStage = -1;
+    WarningAnswer warningAnswer = WarningAnswer::kAsk;
+    bool showReport = true;
+    ColourChoice colour = ColourChoice::kAuto;
+    // The grid system of the grid coordinates (see GridSystem::open: "EPSG:25832", "utm", ...);
+    // empty for none.
+    std::string crs;
+    PlotOptions plot;
+};
+
+// The adjust command: prepares the input data set (from JSON when given one), runs the program
+// as a linked child and serves it (progress bar, Ctrl-C, warning box, report), shows the report,
+// writes the report with the results as RTF and HTML and the results as GeoJSON and KML beside
+// the output data set, and prints the results summary. Returns one of the exit codes above.
+int runAdjust(const AdjustOptions& options);
+
+}  // namespace torvek::front

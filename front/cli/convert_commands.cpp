@@ -1,0 +1,197 @@
+#include "front/cli/convert_commands.h"
+
+#include <cstdio>
+
+#include "dataset/adjusted_data_set.h"
+#include "front/checks/network_checks.h"
+#include "front/cli/adjust_command.h"
+#include "front/documents/csv_export.h"
+#include "front/documents/gis_export.h"
+#include "front/documents/grid_coordinates.h"
+#include "front/documents/results_document.h"
+#include "front/documents/site_coordinates.h"
+#include "front/files/file_output.h"
+#include "front/files/run_files.h"
+#include "front/project/project_fields.h"
+#include "front/project/project_json.h"
+#include "front/results/network_results.h"
+
+namespace torvek::front {
+
+namespace {
+
+bool writeDataSet(const std::string& path, const AdjustedDataSet& dataSet) {
+    const std::vector<std::uint8_t> image = dataSet.writeImage();
+    std::string error;
+    if (!writeFileAtomically(
+            path, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
+            error)) {
+        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "%s: %d sites, %d vectors\n", path.c_str(), dataSet.siteCount(),
+                 dataSet.vectorCount());
+    return true;
+}
+
+// The data set has no room for the texts of the result documents' header: a person who keeps
+// the data set instead of the project learns that they stay behind.
+void noteDocumentFields(const Json& document) {
+    std::string given;
+    for (const char* key : fields::kDocumentFields) {
+        if (document.is_object() && document.contains(key)) {
+            given += std::string(given.empty() ? "" : ", ") + "\"" + key + "\"";
+        }
+    }
+    if (!given.empty()) {
+        std::fprintf(stderr,
+                     "note: the data set does not keep %s: they head the result documents when "
+                     "adjust runs the project itself\n",
+                     given.c_str());
+    }
+}
+
+// The project document goes out as it converts; whether it becomes a data set is checked after,
+// so that a person can fix in the project what stops it (a name collision, say).
+int writeProject(const ImportRequest& request) {
+    Json document;
+    std::string sourceName, error;
+    ImportReport imported;
+    if (!readInputDocument(request.inputs, request.survey, document, sourceName, imported)) {
+        std::fprintf(stderr, "torvek-front: %s\n", imported.error.c_str());
+        return kExitBadInput;
+    }
+    for (const std::string& note : imported.notes) {
+        std::fprintf(stderr, "note: %s\n", note.c_str());
+    }
+    for (const std::string& warning : imported.warnings) {
+        std::fprintf(stderr, "warning: %s\n", warning.c_str());
+    }
+    if (!writeFileAtomically(request.output, projectText(document), error)) {
+        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        return kExitBadInput;
+    }
+    AdjustedDataSet check;
+    ImportOptions options;
+    options.withResults = request.withResults;
+    ImportReport report;
+    const bool builds = importProjectDocument(document, sourceName, options, check, report);
+    for (const std::string& note : report.notes) {
+        std::fprintf(stderr, "note: %s\n", note.c_str());
+    }
+    for (const std::string& warning : report.warnings) {
+        std::fprintf(stderr, "warning: %s\n", warning.c_str());
+    }
+    if (!builds) {
+        std::fprintf(stderr,
+                     "warning: the project is written but does not yet become a data set: %s\n",
+                     report.error.c_str());
+    } else {
+        printNetworkFindings(check, report.siteNames);
+    }
+    std::fprintf(stderr, "%s: %zu sites, %zu vectors\n", request.output.c_str(),
+                 document["sites"].size(), document["vectors"].size());
+    return 0;
+}
+
+}  // namespace
+
+int runImportRequest(const ImportRequest& request) {
+    const std::string clash = outputNamingAnInput({request.output}, request.inputs);
+    if (!clash.empty()) {
+        std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
+        return kExitBadInput;
+    }
+    if (request.projectOutput) {
+        return writeProject(request);
+    }
+    AdjustedDataSet dataSet;
+    ImportOptions options;
+    options.withResults = request.withResults;
+    SiteNameTable names;
+    Json document;
+    if (!buildInputDataSet(request.inputs, request.survey, options, dataSet, names, &document)) {
+        return kExitBadInput;
+    }
+    printNetworkFindings(dataSet, names);
+    noteDocumentFields(document);
+    return writeDataSet(request.output, dataSet) ? 0 : kExitBadInput;
+}
+
+int runImport(const std::string& projectPath, const std::string& dataSetPath, bool withResults) {
+    return runImportRequest({{projectPath}, dataSetPath, false, withResults, {}});
+}
+
+int runExport(const ExportRequest& request) {
+    std::vector<std::string> outputs;
+    for (const std::string* path : {&request.output, &request.geoJson, &request.kml}) {
+        if (path->empty()) {
+            continue;
+        }
+        for (const std::string& other : outputs) {
+            if (samePath(other, *path)) {
+                std::fprintf(stderr, "torvek-front: %s is named for two outputs\n", path->c_str());
+                return kExitBadInput;
+            }
+        }
+        outputs.push_back(*path);
+    }
+    std::vector<std::string> inputs = request.names;
+    inputs.push_back(request.dataSet);
+    const std::string clash = outputNamingAnInput(outputs, inputs);
+    if (!clash.empty()) {
+        std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
+        return kExitBadInput;
+    }
+    AdjustedDataSet dataSet;
+    if (!dataSet.readFile(request.dataSet)) {
+        std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
+                     request.dataSet.c_str());
+        return kExitBadInput;
+    }
+    const std::string truncated = truncationWarning(request.dataSet, dataSet);
+    if (!truncated.empty()) {
+        std::fprintf(stderr, "warning: %s\n", truncated.c_str());
+    }
+    SiteNameTable names;
+    std::string error;
+    if (!request.names.empty() && !readSiteNames(request.names, request.survey, names, error)) {
+        std::fprintf(stderr, "torvek-front: --names: %s\n", error.c_str());
+        return kExitBadInput;
+    }
+    if (!request.geoJson.empty() || !request.kml.empty()) {
+        NetworkResults results = collectResults(dataSet, names);
+        GridSystem grid;
+        if (!request.crs.empty() && !grid.open(request.crs, networkPlace(results), error)) {
+            std::fprintf(stderr, "torvek-front: --crs: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+        const std::string title = results.title.empty() ? request.dataSet : results.title;
+        const ResultsView view = makeResultsView(std::move(results), DocumentHeader{}, &grid);
+        if ((!request.geoJson.empty() &&
+             !writeFileAtomically(request.geoJson, renderGeoJson(title, view), error)) ||
+            (!request.kml.empty() &&
+             !writeFileAtomically(request.kml, renderKml(title, view), error))) {
+            std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+    }
+    if (!request.writeProject) {
+        return 0;
+    }
+    const SiteNameTable* shown = request.names.empty() ? nullptr : &names;
+    const std::string text = request.format == ExportFormat::kCsv
+                                 ? exportCsv(dataSet, shown)
+                                 : exportProjectText(dataSet, names);
+    if (request.output.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : kExitBadInput;
+    }
+    if (!writeFileAtomically(request.output, text, error)) {
+        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        return kExitBadInput;
+    }
+    return 0;
+}
+
+}  // namespace torvek::front

@@ -1,0 +1,26 @@
+#pragma once
+// The results of a run for a GIS: GeoJSON and KML, each with every site as a point and every
+// vector as a line, carrying names and results as attributes.
+
+#include <string>
+
+#include "front/documents/results_document.h"
+
+namespace torvek::front {
+
+// A GeoJSON text (RFC 7946) of one FeatureCollection: first the sites, as Points at their
+// adjusted positions (at their given positions when not adjusted), longitude and latitude in
+// degrees taken as WGS 84 and the height above the ellipsoid in metres; then the vectors, as
+// LineStrings from site to site (without geometry when a site has no position). Properties:
+// "kind" ("site" or "vector"), names, control, heights, standard deviations and ellipses in
+// millimetres, Earth-centred X, Y, Z, grid coordinates when the view has them; for vectors the
+// record number, length, whether it was adjusted and above the tau critical value, residuals (mm)
+// and normalized residuals (the largest with its sign), or for a vector left out its misfit.
+// Unknown values are null. Longitudes lie in [-180, 180]; degrees carry nine decimals (0.1 mm).
+std::string renderGeoJson(const std::string& title, const ResultsView& view);
+
+// A KML 2.2 document with the same features and attributes (as ExtendedData) in two folders,
+// "Sites" and "Vectors"; vectors above the tau critical value drawn red, those left out grey.
+std::string renderKml(const std::string& title, const ResultsView& view);
+
+}  // namespace torvek::front

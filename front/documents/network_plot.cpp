@@ -1,0 +1,600 @@
+#include "front/documents/network_plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include "front/documents/report_rendering.h"
+#include "front/text/text_format.h"
+
+namespace torvek::front {
+namespace {
+
+// The picture: a framed map above a legend band. Sites keep an inset from the frame, so that
+// their labels fit inside it.
+constexpr double kWidth = 900.0;
+constexpr double kHeight = 720.0;
+constexpr double kSide = 20.0;        // left and right of the frame
+constexpr double kMapTop = 36.0;      // below the note on the map's frame
+constexpr double kMapBottom = 585.0;  // above the legend
+constexpr double kInset = 55.0;       // from the frame to the outermost sites
+constexpr double kLegendTop = 610.0;
+constexpr double kLegendRowHeight = 24.0;
+constexpr double kLegendGap = 22.0;  // between two legend entries
+constexpr double kLegendSymbolWidth = 30.0;
+// Scale bars are round lengths drawn between 0.4 and 1 times this many pixels.
+constexpr double kScaleBarPixels = 120.0;
+
+// Ellipses: a semi-axis of kNominalSemiAxis is drawn at about kEllipseShare of the map's shorter
+// side; the largest one may take kLargestEllipseShare of it before the factor goes down.
+constexpr double kNominalSemiAxis = 0.01;  // metres: 1 cm, a good GPS network's 95 % ellipse
+constexpr double kEllipseShare = 0.06;
+constexpr double kLargestEllipseShare = 0.25;
+
+// Font sizes (pixels) and the average advance of a character of the sans-serif font as a share
+// of its size, generous so that estimated label boxes cover the drawn text.
+constexpr double kSiteFont = 12.0;
+constexpr double kEllipseFont = 10.0;
+constexpr double kFlagFont = 11.0;
+constexpr double kLegendFont = 11.0;
+constexpr double kAdvanceShare = 0.62;
+// The legend's texts are plain words, narrower on average than names and numbers.
+constexpr double kLegendAdvanceShare = 0.52;
+
+// Costs of a label position: what it hides, most to least serious.
+constexpr double kOutsideCost = 1000.0;      // reaches out of the map's frame
+constexpr double kLabelOverlapCost = 40.0;   // covers another label
+constexpr double kMarkerOverlapCost = 20.0;  // covers a site's symbol
+constexpr double kNearOtherCost = 30.0;      // lies nearer another site than its own
+constexpr double kCrossingCost = 10.0;       // a vector line runs through it
+constexpr double kEllipseOverlapCost = 1.0;  // covers part of an ellipse
+constexpr double kPreferenceCost = 0.01;     // per step down the list of candidate positions
+
+// Beyond this many comparisons of label places with what they could hide (labels times sites
+// and lines), a plot far larger than the program adjusts gets its labels at their first place.
+constexpr double kPlacementBudget = 5e7;
+
+constexpr double kSiteLabelGap = 9.0;  // from a site's centre to its label
+constexpr double kMarkerHalfSize = 8.0;
+
+const char* const kVectorColour = "#6b8fbf";
+const char* const kFlaggedColour = "#d62728";
+const char* const kUnusedColour = "#b0b0b0";
+const char* const kSiteColour = "#1f3f7a";
+const char* const kIdleSiteColour = "#9a9a9a";
+const char* const kEllipseColour = "#2ca02c";
+const char* const kEllipseTextColour = "#1d6b1d";
+// Labels get a white outline, so that they stay legible where a line passes behind them.
+const char* const kHalo = "stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"";
+
+std::string lengthText(double metres) {
+    char text[32];
+    if (metres >= 1000.0) {
+        std::snprintf(text, sizeof text, "%g km", metres / 1000.0);
+    } else if (metres >= 1.0) {
+        std::snprintf(text, sizeof text, "%g m", metres);
+    } else {
+        std::snprintf(text, sizeof text, "%g mm", metres * kMillimetresPerMetre);
+    }
+    return text;
+}
+
+// A factor in plain digits ("20000", "0.5"), never in exponent form.
+std::string factorText(double factor) {
+    char text[48];
+    std::snprintf(text, sizeof text, factor >= 1.0 ? "%.0f" : "%.6g", factor);
+    return text;
+}
+
+double textWidth(const std::string& text, double fontSize) {
+    return static_cast<double>(text.size()) * fontSize * kAdvanceShare;
+}
+
+struct Box {
+    double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct Segment {
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+
+struct Point {
+    double x = 0, y = 0;
+};
+
+// The square of the distance from a point to the nearest point of a box (0 inside it).
+double squaredDistance(const Point& p, const Box& b) {
+    const double dx = std::max({b.left - p.x, 0.0, p.x - b.right});
+    const double dy = std::max({b.top - p.y, 0.0, p.y - b.bottom});
+    return dx * dx + dy * dy;
+}
+
+bool overlaps(const Box& a, const Box& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool inside(const Box& inner, const Box& outer) {
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+           inner.bottom <= outer.bottom;
+}
+
+// Whether the segment passes through the box: the segment clipped to the box's four sides
+// (Liang and Barsky) keeps a piece.
+bool crosses(const Segment& s, const Box& b) {
+    const double dx = s.x2 - s.x1, dy = s.y2 - s.y1;
+    double low = 0.0, high = 1.0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {s.x1 - b.left, b.right - s.x1, s.y1 - b.top, b.bottom - s.y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) {
+                return false;
+            }
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0) {
+            low = std::max(low, t);
+        } else {
+            high = std::min(high, t);
+        }
+        if (low > high) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Places labels one after another, each where it hides least of the lines, symbols, ellipses and
+// labels already there.
+class LabelPlacer {
+  public:
+    LabelPlacer(Box frame, std::vector<Segment> lines, std::vector<Point> sites,
+                std::vector<Box> ellipses)
+        : frame_(frame),
+          lines_(std::move(lines)),
+          sites_(std::move(sites)),
+          ellipses_(std::move(ellipses)) {
+        for (const Segment& l : lines_) {
+            lineBounds_.push_back({std::min(l.x1, l.x2), std::min(l.y1, l.y2), std::max(l.x1, l.x2),
+                                   std::max(l.y1, l.y2)});
+        }
+    }
+
+    // The cheapest of `candidates` (listed best first), which then counts as taken. `owner`:
+    // the position in the site list of the site the label names, or -1 for a label of no site.
+    Box place(const std::vector<Box>& candidates, int owner = -1) {
+        const double work =
+            static_cast<double>(sites_.size()) * static_cast<double>(sites_.size() + lines_.size());
+        if (work > kPlacementBudget) {
+            return candidates.front();
+        }
+        std::size_t best = 0;
+        double bestCost = std::numeric_limits<double>::max();
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            const double preference = kPreferenceCost * static_cast<double>(i);
+            const double c = cost(candidates[i], owner, bestCost - preference) + preference;
+            if (c < bestCost) {
+                bestCost = c;
+                best = i;
+            }
+        }
+        placed_.push_back(candidates[best]);
+        return candidates[best];
+    }
+
+  private:
+    // What the box hides; the count stops once it reaches `enough` (a better place is known).
+    double cost(const Box& box, int owner, double enough) const {
+        double c = inside(box, frame_) ? 0.0 : kOutsideCost;
+        for (const Box& other : placed_) {
+            c += overlaps(box, other) ? kLabelOverlapCost : 0.0;
+        }
+        // A label read as another site's is worse than one that hides a line.
+        const double own = owner >= 0
+                               ? squaredDistance(sites_[static_cast<std::size_t>(owner)], box)
+                               : std::numeric_limits<double>::max();
+        for (std::size_t i = 0; i < sites_.size() && c < enough; ++i) {
+            const Box marker{sites_[i].x - kMarkerHalfSize, sites_[i].y - kMarkerHalfSize,
+                             sites_[i].x + kMarkerHalfSize, sites_[i].y + kMarkerHalfSize};
+            c += overlaps(box, marker) ? kMarkerOverlapCost : 0.0;
+            if (static_cast<int>(i) != owner && squaredDistance(sites_[i], box) < own) {
+                c += kNearOtherCost;
+            }
+        }
+        for (std::size_t i = 0; i < lines_.size() && c < enough; ++i) {
+            // Most lines lie far off: their bounds tell at once.
+            if (overlaps(lineBounds_[i], box) || lineBounds_[i].left == lineBounds_[i].right ||
+                lineBounds_[i].top == lineBounds_[i].bottom) {
+                c += crosses(lines_[i], box) ? kCrossingCost : 0.0;
+            }
+        }
+        for (const Box& ellipse : ellipses_) {
+            c += overlaps(box, ellipse) ? kEllipseOverlapCost : 0.0;
+        }
+        return c;
+    }
+
+    Box frame_;
+    std::vector<Segment> lines_;
+    std::vector<Box> lineBounds_;
+    std::vector<Point> sites_;  // centres of the site symbols; a site without position is far off
+    std::vector<Box> ellipses_;
+    std::vector<Box> placed_;
+};
+
+// Positions for a label of `width` x `height` around a site at (x, y): beside, above and below it
+// in eight directions, near first, then farther out.
+std::vector<Box> aroundPoint(double x, double y, double width, double height) {
+    std::vector<Box> boxes;
+    for (double gap : {kSiteLabelGap, 2.5 * kSiteLabelGap}) {
+        const double lefts[3] = {x + gap, x - width / 2, x - gap - width};
+        const double tops[3] = {y - gap - height, y - height / 2, y + gap};
+        // Right of the site first, as a reader expects, then left, then straight above or below.
+        const int order[8][2] = {{0, 0}, {0, 1}, {0, 2}, {2, 0}, {2, 1}, {2, 2}, {1, 0}, {1, 2}};
+        for (const auto& o : order) {
+            boxes.push_back({lefts[o[0]], tops[o[1]], lefts[o[0]] + width, tops[o[1]] + height});
+        }
+    }
+    return boxes;
+}
+
+// Positions for a label of `width` x `height` beside a line, wholly on one side of it, at points
+// along it from the middle outwards.
+std::vector<Box> besideLine(const Segment& s, double width, double height) {
+    std::vector<Box> boxes;
+    const double length = std::hypot(s.x2 - s.x1, s.y2 - s.y1);
+    const double nx = length > 0 ? -(s.y2 - s.y1) / length : 0.0;
+    const double ny = length > 0 ? (s.x2 - s.x1) / length : -1.0;
+    // The distance from the centre of a box to its farthest corner along the normal, plus a gap.
+    const double clearance = std::fabs(nx) * width / 2 + std::fabs(ny) * height / 2 + 3.0;
+    for (double t : {0.5, 0.38, 0.62, 0.26, 0.74}) {
+        const double px = s.x1 + t * (s.x2 - s.x1), py = s.y1 + t * (s.y2 - s.y1);
+        for (double side : {-1.0, 1.0}) {
+            const double cx = px + side * clearance * nx, cy = py + side * clearance * ny;
+            boxes.push_back({cx - width / 2, cy - height / 2, cx + width / 2, cy + height / 2});
+        }
+    }
+    return boxes;
+}
+
+// The legend: entries laid out left to right, wrapping to a new row.
+class Legend {
+  public:
+    explicit Legend(std::string& out) : out_(out) {}
+
+    // Adds an entry whose symbol, `symbolWidth` wide, `draw` paints from (x, centre y).
+    void entry(const std::string& text, const std::function<void(double, double)>& draw,
+               double symbolWidth = kLegendSymbolWidth) {
+        const double width =
+            symbolWidth + 6 + static_cast<double>(text.size()) * kLegendFont * kLegendAdvanceShare;
+        if (x_ + width > kWidth - kSide && x_ > kSide + 10) {
+            x_ = kSide + 10;
+            y_ += kLegendRowHeight;
+        }
+        draw(x_, y_);
+        append(out_, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n", x_ + symbolWidth + 6, y_ + 4,
+               escapeHtml(text).c_str());
+        x_ += width + kLegendGap;
+    }
+
+    void newRow() {
+        x_ = kSide + 10;
+        y_ += kLegendRowHeight;
+    }
+
+  private:
+    std::string& out_;
+    double x_ = kSide + 10;
+    double y_ = kLegendTop + kLegendRowHeight / 2;
+};
+
+}  // namespace
+
+double horizontalConfidenceFactor(double confidencePercent) {
+    if (!(confidencePercent > 0.0 && confidencePercent < 100.0)) {
+        return 1.0;
+    }
+    return std::sqrt(-2.0 * std::log(1.0 - confidencePercent / 100.0));
+}
+
+double roundDown125(double value) {
+    if (!(value > 0.0) || !std::isfinite(value)) {
+        return 1.0;
+    }
+    const double power = std::pow(10.0, std::floor(std::log10(value)));
+    for (double step : {5.0, 2.0, 1.0}) {
+        if (step * power <= value * (1.0 + 1e-12)) {
+            return step * power;
+        }
+    }
+    return power;
+}
+
+double chooseEllipseEnlargement(double pixelsPerMetre, double plotSide, double largestSemiAxis) {
+    if (!(pixelsPerMetre > 0.0) || !(plotSide > 0.0)) {
+        return 1.0;
+    }
+    double factor = roundDown125(kEllipseShare * plotSide / (kNominalSemiAxis * pixelsPerMetre));
+    const double largestPixels = largestSemiAxis * pixelsPerMetre * factor;
+    if (std::isfinite(largestPixels) && largestPixels > kLargestEllipseShare * plotSide) {
+        factor = roundDown125(kLargestEllipseShare * plotSide / (largestSemiAxis * pixelsPerMetre));
+    }
+    return factor;
+}
+
+std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options) {
+    std::string out;
+    append(out,
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"network-plot\" viewBox=\"0 0 %.0f "
+           "%.0f\" width=\"%.0f\" height=\"%.0f\" font-family=\"Helvetica,Arial,sans-serif\" "
+           "font-size=\"12\">\n",
+           kWidth, kHeight, kWidth, kHeight);
+    out += "<title>Network plot</title>\n";
+    append(out, "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"#ffffff\"/>\n", kWidth,
+           kHeight);
+
+    if (r.sites.empty()) {
+        append(out, "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\">No sites</text>\n</svg>\n",
+               kWidth / 2, kHeight / 2);
+        return out;
+    }
+    const Box frame{kSide, kMapTop, kWidth - kSide, kMapBottom};
+    append(out,
+           "<rect class=\"map-frame\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" "
+           "fill=\"none\" stroke=\"#d0d0d0\"/>\n",
+           frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+    append(out,
+           "<clipPath id=\"map-area\"><rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>"
+           "</clipPath>\n",
+           frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+
+    auto finite = [](const SiteResult& s) {
+        return std::isfinite(s.east) && std::isfinite(s.north);
+    };
+    double minE = std::numeric_limits<double>::max(), maxE = -minE;
+    double minN = minE, maxN = -minE;
+    for (const SiteResult& s : r.sites) {
+        if (!finite(s)) {
+            continue;
+        }
+        minE = std::min(minE, s.east);
+        maxE = std::max(maxE, s.east);
+        minN = std::min(minN, s.north);
+        maxN = std::max(maxN, s.north);
+    }
+    if (minE > maxE) {
+        minE = maxE = minN = maxN = 0.0;
+    }
+    const double plotWidth = frame.right - frame.left - 2 * kInset;
+    const double plotHeight = frame.bottom - frame.top - 2 * kInset;
+    const double spanE = std::max(maxE - minE, 1.0);
+    const double spanN = std::max(maxN - minN, 1.0);
+    const double scale = std::min(plotWidth / spanE, plotHeight / spanN);  // pixels per metre
+    const double centreE = (minE + maxE) / 2, centreN = (minN + maxN) / 2;
+    const double middleY = (frame.top + frame.bottom) / 2;
+    auto x = [&](double east) { return kWidth / 2 + (east - centreE) * scale; };
+    auto y = [&](double north) { return middleY - (north - centreN) * scale; };
+
+    // Vectors first, so that ellipses, sites and labels lie on top.
+    std::vector<Segment> lines;
+    std::vector<std::size_t> flaggedLines;  // positions in `lines` of the flagged vectors
+    std::vector<const VectorResult*> flaggedVectors;
+    out += "<g class=\"vectors\">\n";
+    for (const VectorResult& v : r.vectors) {
+        if (v.fromIndex < 0 || v.toIndex < 0) {
+            continue;
+        }
+        const SiteResult& a = r.sites[static_cast<std::size_t>(v.fromIndex)];
+        const SiteResult& b = r.sites[static_cast<std::size_t>(v.toIndex)];
+        if (!finite(a) || !finite(b)) {
+            continue;
+        }
+        const Segment line{x(a.east), y(a.north), x(b.east), y(b.north)};
+        if (v.flagged) {
+            flaggedLines.push_back(lines.size());
+            flaggedVectors.push_back(&v);
+        }
+        lines.push_back(line);
+        const std::string style =
+            v.flagged    ? formatText("stroke=\"%s\" stroke-width=\"2.8\"", kFlaggedColour)
+            : v.adjusted ? formatText("stroke=\"%s\" stroke-width=\"1.2\"", kVectorColour)
+                         : formatText("stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"5,4\"",
+                                      kUnusedColour);
+        append(out, "<line class=\"%s\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n",
+               v.flagged ? "vector flagged" : "vector", line.x1, line.y1, line.x2, line.y2,
+               style.c_str());
+    }
+    out += "</g>\n";
+
+    // Ellipses: one factor for the whole plot (see chooseEllipseEnlargement).
+    const double k = horizontalConfidenceFactor(r.confidenceLevel);
+    double largest = 0.0;
+    for (const SiteResult& s : r.sites) {
+        if (s.adjusted && finite(s)) {
+            largest = std::max({largest, k * s.sigmaNorth, k * s.sigmaEast});
+        }
+    }
+    const bool drawEllipses = largest > 0.0 && std::isfinite(largest);
+    const double enlargement =
+        options.ellipseEnlargement > 0.0 && std::isfinite(options.ellipseEnlargement)
+            ? options.ellipseEnlargement
+            : chooseEllipseEnlargement(scale, std::min(plotWidth, plotHeight), largest);
+    std::vector<Box> ellipseBoxes;
+    std::vector<std::string> ellipseTexts(r.sites.size());
+    if (drawEllipses) {
+        out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
+        for (std::size_t i = 0; i < r.sites.size(); ++i) {
+            const SiteResult& s = r.sites[i];
+            if (!s.adjusted || !finite(s) || (s.sigmaNorth <= 0 && s.sigmaEast <= 0)) {
+                continue;
+            }
+            const double rx = k * s.sigmaEast * scale * enlargement;
+            const double ry = k * s.sigmaNorth * scale * enlargement;
+            append(out,
+                   "<ellipse class=\"ellipse\" cx=\"%.2f\" cy=\"%.2f\" rx=\"%.2f\" ry=\"%.2f\" "
+                   "fill=\"%s\" fill-opacity=\"0.12\" stroke=\"%s\" stroke-width=\"1.2\"/>\n",
+                   x(s.east), y(s.north), rx, ry, kEllipseColour, kEllipseColour);
+            ellipseBoxes.push_back(
+                {x(s.east) - rx, y(s.north) - ry, x(s.east) + rx, y(s.north) + ry});
+            ellipseTexts[i] =
+                formatText("%.1f&#215;%.1f mm", k * s.sigmaEast * kMillimetresPerMetre,
+                           k * s.sigmaNorth * kMillimetresPerMetre);
+        }
+        out += "</g>\n";
+    }
+
+    // Sites without a position stand far outside the picture, where they disturb no label.
+    const Point nowhere{-1e9, -1e9};
+    std::vector<Point> centres;
+    out += "<g class=\"sites\">\n";
+    for (const SiteResult& s : r.sites) {
+        if (!finite(s)) {
+            centres.push_back(nowhere);
+            continue;
+        }
+        const double cx = x(s.east), cy = y(s.north);
+        centres.push_back({cx, cy});
+        const char* colour = s.adjusted ? kSiteColour : kIdleSiteColour;
+        if (s.control()) {
+            append(out,
+                   "<polygon class=\"site control\" points=\"%.2f,%.2f %.2f,%.2f %.2f,%.2f\" "
+                   "fill=\"%s\" stroke=\"%s\" stroke-width=\"1.5\"/>\n",
+                   cx, cy - 8, cx - 7, cy + 5, cx + 7, cy + 5, s.fixedAny() ? colour : "#ffffff",
+                   colour);
+        } else {
+            append(out, "<circle class=\"site\" cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"%s\"/>\n",
+                   cx, cy, colour);
+        }
+    }
+    out += "</g>\n";
+
+    // Labels: those of the flagged vectors first, then the sites with their ellipses' semi-axes.
+    LabelPlacer placer(frame, lines, centres, ellipseBoxes);
+    out += "<g class=\"labels\">\n";
+    for (std::size_t f = 0; f < flaggedVectors.size(); ++f) {
+        const VectorResult& v = *flaggedVectors[f];
+        const std::string text =
+            v.from + "-" + v.to + formatText(" w=%+.1f", v.signedLargestNormalized);
+        const Box box = placer.place(
+            besideLine(lines[flaggedLines[f]], textWidth(text, kFlagFont), kFlagFont + 2));
+        append(out,
+               "<text class=\"flag-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-size=\"%.0f\" "
+               "text-anchor=\"middle\" %s>%s</text>\n",
+               (box.left + box.right) / 2, box.bottom - 3, kFlaggedColour, kFlagFont, kHalo,
+               escapeHtml(text).c_str());
+    }
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteResult& s = r.sites[i];
+        if (!finite(s)) {
+            continue;
+        }
+        // The semi-axes' text holds only digits and the entity of the multiplication sign, which
+        // takes one place.
+        const std::string& second = ellipseTexts[i];
+        const std::size_t secondLength = second.empty() ? 0 : second.size() - 5;
+        const double width =
+            std::max(textWidth(s.name, kSiteFont),
+                     static_cast<double>(secondLength) * kEllipseFont * kAdvanceShare);
+        const double height = kSiteFont + (second.empty() ? 2.0 : kEllipseFont + 3.0);
+        const Box box =
+            placer.place(aroundPoint(x(s.east), y(s.north), width, height), static_cast<int>(i));
+        append(out,
+               "<text class=\"site-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-weight=\"bold\" "
+               "%s>%s</text>\n",
+               box.left, box.top + kSiteFont - 1, s.adjusted ? kSiteColour : kIdleSiteColour, kHalo,
+               escapeHtml(s.name).c_str());
+        if (!second.empty()) {
+            append(out,
+                   "<text class=\"ellipse-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" "
+                   "font-size=\"%.0f\" %s>%s</text>\n",
+                   box.left, box.top + kSiteFont + kEllipseFont + 1, kEllipseTextColour,
+                   kEllipseFont, kHalo, second.c_str());
+        }
+    }
+    out += "</g>\n";
+
+    // The legend below the map: every symbol and line style, then the two scales.
+    out += "<g class=\"legend\" font-size=\"11\">\n";
+    Legend legend(out);
+    legend.entry("fixed control", [&](double lx, double ly) {
+        append(out, "<polygon points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f\" fill=\"%s\"/>\n", lx + 15,
+               ly - 8, lx + 8, ly + 5, lx + 22, ly + 5, kSiteColour);
+    });
+    legend.entry("constrained control", [&](double lx, double ly) {
+        append(out,
+               "<polygon points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f\" fill=\"#ffffff\" stroke=\"%s\" "
+               "stroke-width=\"1.5\"/>\n",
+               lx + 15, ly - 8, lx + 8, ly + 5, lx + 22, ly + 5, kSiteColour);
+    });
+    legend.entry("site", [&](double lx, double ly) {
+        append(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", lx + 15, ly,
+               kSiteColour);
+    });
+    legend.entry("site not adjusted", [&](double lx, double ly) {
+        append(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", lx + 15, ly,
+               kIdleSiteColour);
+    });
+    legend.entry(formatText("confidence ellipse (%.1f %%)", r.confidenceLevel),
+                 [&](double lx, double ly) {
+                     append(out,
+                            "<ellipse cx=\"%.1f\" cy=\"%.1f\" rx=\"12\" ry=\"6\" fill=\"%s\" "
+                            "fill-opacity=\"0.12\" stroke=\"%s\" stroke-width=\"1.2\"/>\n",
+                            lx + 15, ly, kEllipseColour, kEllipseColour);
+                 });
+    legend.newRow();
+    auto lineSymbol = [&](const char* colour, double width, const char* dash) {
+        return [&out, colour, width, dash](double lx, double ly) {
+            append(out,
+                   "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
+                   "stroke-width=\"%.1f\"%s/>\n",
+                   lx, ly, lx + kLegendSymbolWidth, ly, colour, width, dash);
+        };
+    };
+    legend.entry("vector", lineSymbol(kVectorColour, 1.2, ""));
+    legend.entry(
+        formatText("vector above tau (%.2f), labelled with its largest normalized residual",
+                   r.tauCriticalValue),
+        lineSymbol(kFlaggedColour, 2.8, ""));
+    legend.entry("vector not adjusted",
+                 lineSymbol(kUnusedColour, 1.0, " stroke-dasharray=\"5,4\""));
+    legend.newRow();
+    const double barMetres = roundDown125(kScaleBarPixels / scale);
+    const double barPixels = barMetres * scale;
+    legend.entry(
+        lengthText(barMetres) + " on the map",
+        [&](double lx, double ly) {
+            append(out,
+                   "<line class=\"scale-bar\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" "
+                   "stroke=\"#000\" stroke-width=\"3\"/>\n",
+                   lx, ly, lx + barPixels, ly);
+        },
+        barPixels);
+    if (drawEllipses) {
+        const double ellipseBar = roundDown125(kScaleBarPixels / (scale * enlargement));
+        const double ellipsePixels = ellipseBar * scale * enlargement;
+        legend.entry(
+            lengthText(ellipseBar) + formatText(" on the ellipses (%.1f %% confidence, enlarged %s "
+                                                "times)",
+                                                r.confidenceLevel, factorText(enlargement).c_str()),
+            [&](double lx, double ly) {
+                append(out,
+                       "<line class=\"ellipse-scale\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" "
+                       "y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\"/>\n",
+                       lx, ly, lx + ellipsePixels, ly, kEllipseColour);
+            },
+            ellipsePixels);
+    }
+    out += "</g>\n";
+    append(out,
+           "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"11\">north up; "
+           "local frame of %.6f, %.6f</text>\n",
+           kWidth - kSide, 24.0, r.referenceLatitude, r.referenceLongitude);
+    out += "</svg>\n";
+    return out;
+}
+
+}  // namespace torvek::front

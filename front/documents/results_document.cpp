@@ -1,0 +1,424 @@
+#include "front/documents/results_document.h"
+
+#include <cmath>
+
+#include "front/project/project_json.h"
+#include "front/results/result_reading.h"
+#include "front/text/text_format.h"
+
+#ifndef TORVEK_VERSION
+#define TORVEK_VERSION "unversioned"
+#endif
+
+namespace torvek::front {
+namespace {
+
+// Decimals shown: seconds of arc to 0.1 mm, decimal degrees to 0.1 mm, metres to 0.1 mm,
+// standard deviations and residuals to 0.1 mm, normalized residuals to 0.01.
+constexpr int kSecondsDecimals = 5;
+constexpr int kConvergenceSecondsDecimals = 2;
+constexpr const char* kDegreesFormat = "%.9f";
+constexpr const char* kMetresFormat = "%.4f";
+constexpr const char* kMillimetresFormat = "%.1f";
+constexpr const char* kNormalizedFormat = "%.2f";
+constexpr const char* kScaleFactorFormat = "%.9f";
+constexpr const char* kMissing = "-";
+constexpr const char* kNotGiven = "not stated";
+
+std::string number(const char* format, double value) {
+    return std::isfinite(value) ? formatText(format, value) : kMissing;
+}
+
+std::string millimetres(double metres) {
+    return number(kMillimetresFormat, metres * kMillimetresPerMetre);
+}
+
+TableColumn left(const std::string& heading) {
+    return {heading, CellAlignment::kLeft};
+}
+
+TableColumn right(const std::string& heading) {
+    return {heading, CellAlignment::kRight};
+}
+
+std::string given(const std::string& text) {
+    return text.empty() ? kNotGiven : text;
+}
+
+std::string ellipsoidName(const NetworkResults& r) {
+    const std::string numbers =
+        formatText("a = %.3f m, 1/f = %.9f", r.semiMajorAxis, r.inverseFlattening);
+    for (const NamedEllipsoid& e : namedEllipsoids()) {
+        if (r.semiMajorAxis == e.semiMajorAxis && r.inverseFlattening == e.inverseFlattening) {
+            return std::string(e.name) + " (" + numbers + ")";
+        }
+    }
+    return numbers;
+}
+
+std::string outcomeLine(const NetworkResults& r) {
+    if (!r.hasAdjustmentRecord || !r.succeeded) {
+        return "the adjustment did not succeed";
+    }
+    const ChiSquareOutcome outcome = chiSquareOutcome(r);
+    std::string text = std::string("adjusted; chi-square test ") +
+                       (outcome == ChiSquareOutcome::kWithin ? "passed" : "failed") + " (" +
+                       chiSquareVerdict(outcome) + ")";
+    const int flagged = r.flaggedCount();
+    text += flagged == 0 ? "; no vector above the tau critical value"
+                         : formatText("; %d vector%s above the tau critical value", flagged,
+                                      flagged == 1 ? "" : "s");
+    return text;
+}
+
+ResultTable statisticsTable(const NetworkResults& r) {
+    ResultTable t;
+    t.id = "statistics";
+    t.title = "Outcome and statistics";
+    t.columns = {left("Quantity"), right("Value")};
+    auto row = [&](const std::string& name, const std::string& value) {
+        t.rows.push_back({{name, value}});
+    };
+    row("Adjustment", r.succeeded ? "succeeded" : "did not succeed");
+    const ChiSquareOutcome outcome = chiSquareOutcome(r);
+    if (r.succeeded) {
+        row("Type", r.minimallyConstrained ? "minimally constrained" : "over constrained");
+        row("Iterations", std::to_string(r.iterations));
+        row("Observations", std::to_string(r.observations));
+        row("Unknowns", std::to_string(r.unknowns));
+        row("Degrees of freedom", std::to_string(r.degreesOfFreedom));
+        row("Confidence level", formatText("%.1f %%", r.confidenceLevel));
+        const bool passed = outcome == ChiSquareOutcome::kWithin;
+        t.rows.push_back({{"Chi-square test", std::string(passed ? "passed" : "failed") + ": " +
+                                                  chiSquareVerdict(outcome)},
+                          passed ? RowStyle::kPassed : RowStyle::kFailed});
+        row("Chi-square", number("%.3f", r.chiSquare));
+        row("Limits", number("%.3f", r.chiSquareLower) + " to " + number("%.3f", r.chiSquareUpper));
+        row("Standard error of unit weight", number("%.3f", r.unitWeightStandardError));
+        row("Tau critical value", number("%.3f", r.tauCriticalValue));
+        row("Vectors above tau", std::to_string(r.flaggedCount()));
+        row("Vectors left out", std::to_string(excludedVectors(r).size()));
+    }
+    t.notes.push_back(chiSquareReading(outcome));
+    return t;
+}
+
+ResultTable geodeticTable(const ResultsView& v) {
+    const NetworkResults& r = v.results;
+    ResultTable t;
+    t.id = "geodetic";
+    t.title = "Geodetic coordinates";
+    t.introduction = "Adjusted latitudes and longitudes on the " + ellipsoidName(r) +
+                     " ellipsoid; h is the height above the ellipsoid, N the geoid height and "
+                     "H = h - N the height above the geoid.";
+    t.columns = {left("Site"),
+                 right("Latitude"),
+                 right("Longitude"),
+                 right("Latitude (deg)"),
+                 right("Longitude (deg)"),
+                 right("h (m)"),
+                 right("N (m)"),
+                 right("H (m)"),
+                 left("Control")};
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteResult& s = r.sites[i];
+        const SiteCoordinates& c = v.coordinates[i];
+        if (!c.available) {
+            t.rows.push_back({{s.name, "not adjusted (not in use)"}, RowStyle::kMuted});
+            continue;
+        }
+        t.rows.push_back({{s.name, formatSexagesimal(s.adjustedLatitude, "NS", kSecondsDecimals),
+                           formatSexagesimal(s.adjustedLongitude, "EW", kSecondsDecimals),
+                           number(kDegreesFormat, s.adjustedLatitude),
+                           number(kDegreesFormat, s.adjustedLongitude),
+                           number(kMetresFormat, c.ellipsoidalHeight),
+                           c.geoidHeight != 0.0 ? number(kMetresFormat, c.geoidHeight) : kMissing,
+                           number(kMetresFormat, c.orthometricHeight), controlDescription(s)}});
+    }
+    if (!hasGeoidHeights(r)) {
+        t.notes.push_back(
+            "The project gives no geoid heights: h and H are the same numbers, the heights as "
+            "the project gave them.");
+    }
+    return t;
+}
+
+// An ellipse whose semi-axes agree to the 0.1 mm shown is a circle: it has no direction.
+bool circular(const SiteCoordinates& c) {
+    constexpr double kShownMetres = 0.00005;
+    return c.ellipseSemiMajor - c.ellipseSemiMinor < kShownMetres;
+}
+
+ResultTable precisionTable(const ResultsView& v) {
+    const NetworkResults& r = v.results;
+    ResultTable t;
+    t.id = "precision";
+    t.title = "Standard deviations and confidence ellipses";
+    t.introduction = formatText(
+        "Standard deviations as the run stores them (scaled by the standard error of unit "
+        "weight). The horizontal confidence ellipses hold %.1f %% (semi-axes %.3f times the "
+        "standard deviations); the data set keeps no north-east correlation, so their axes point "
+        "north and east.",
+        r.confidenceLevel, horizontalConfidenceFactor(r.confidenceLevel));
+    t.columns = {left("Site"),
+                 right("sN (mm)"),
+                 right("sE (mm)"),
+                 right("sU (mm)"),
+                 right("Semi-major (mm)"),
+                 right("Semi-minor (mm)"),
+                 right("Azimuth of semi-major (deg)")};
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteResult& s = r.sites[i];
+        const SiteCoordinates& c = v.coordinates[i];
+        if (!c.available) {
+            t.rows.push_back({{s.name, "not adjusted (not in use)"}, RowStyle::kMuted});
+            continue;
+        }
+        t.rows.push_back(
+            {{s.name, millimetres(s.sigmaNorth), millimetres(s.sigmaEast), millimetres(s.sigmaUp),
+              millimetres(c.ellipseSemiMajor), millimetres(c.ellipseSemiMinor),
+              circular(c) ? kMissing : number("%.0f", c.ellipseAzimuth)}});
+    }
+    return t;
+}
+
+ResultTable geocentricTable(const ResultsView& v) {
+    const NetworkResults& r = v.results;
+    ResultTable t;
+    t.id = "geocentric";
+    t.title = "Geocentric coordinates";
+    t.introduction = "Earth-centred Cartesian coordinates on the " + ellipsoidName(r) +
+                     " ellipsoid, from the adjusted latitude, longitude and height h, with their "
+                     "standard deviations.";
+    t.columns = {left("Site"),     right("X (m)"),   right("Y (m)"),  right("Z (m)"),
+                 right("sX (mm)"), right("sY (mm)"), right("sZ (mm)")};
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteCoordinates& c = v.coordinates[i];
+        if (!c.available) {
+            t.rows.push_back({{r.sites[i].name, "not adjusted (not in use)"}, RowStyle::kMuted});
+            continue;
+        }
+        t.rows.push_back(
+            {{r.sites[i].name, number(kMetresFormat, c.geocentric[0]),
+              number(kMetresFormat, c.geocentric[1]), number(kMetresFormat, c.geocentric[2]),
+              millimetres(c.geocentricSigmas[0]), millimetres(c.geocentricSigmas[1]),
+              millimetres(c.geocentricSigmas[2])}});
+    }
+    return t;
+}
+
+std::string gridIntroduction(const GridSystemDescription& g) {
+    std::string text = "Projected by " + g.library + " into " +
+                       (g.code.empty() ? std::string() : g.code + ", ") + g.name + ".";
+    if (g.chosenZone) {
+        text += " The UTM zone is the one of the network's middle.";
+    }
+    if (g.datumTransformation.empty()) {
+        text +=
+            " The adjusted positions lie on the system's own ellipsoid: only the projection "
+            "applies.";
+    } else {
+        text +=
+            " The system lies on another ellipsoid: the positions, taken as WGS 84, are "
+            "carried onto its datum by \"" +
+            g.datumTransformation + "\"" +
+            (g.transformationAccuracy >= 0
+                 ? formatText(", which PROJ states as accurate to %g m", g.transformationAccuracy)
+                 : std::string(", whose accuracy PROJ does not state")) +
+            ".";
+    }
+    text +=
+        " The scale factor and the convergence (the angle from true north to grid north, "
+        "clockwise; a grid bearing is the azimuth minus it) belong to each point; H is the "
+        "height above the geoid.";
+    return text;
+}
+
+ResultTable gridTable(const ResultsView& v) {
+    const NetworkResults& r = v.results;
+    const GridSystemDescription& g = v.grid;
+    ResultTable t;
+    t.id = "grid";
+    t.title = "Grid coordinates, " + (g.code.empty() ? g.name : g.code);
+    t.introduction = gridIntroduction(g);
+    t.columns = {left("Site"),   right(g.eastAxis + " (m)"), right(g.northAxis + " (m)"),
+                 right("H (m)"), right("Scale factor"),      right("Convergence (d m s)")};
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteCoordinates& c = v.coordinates[i];
+        if (!c.available) {
+            t.rows.push_back({{r.sites[i].name, "not adjusted (not in use)"}, RowStyle::kMuted});
+            continue;
+        }
+        if (!c.grid.valid) {
+            t.rows.push_back(
+                {{r.sites[i].name, "outside what the grid system can show"}, RowStyle::kMuted});
+            continue;
+        }
+        t.rows.push_back(
+            {{r.sites[i].name, number(kMetresFormat, c.grid.easting),
+              number(kMetresFormat, c.grid.northing), number(kMetresFormat, c.orthometricHeight),
+              number(kScaleFactorFormat, c.grid.scaleFactor),
+              formatSignedAngle(c.grid.convergence, kConvergenceSecondsDecimals)}});
+    }
+    return t;
+}
+
+std::string signedNormalized(double value) {
+    return number("%+.2f", value);
+}
+
+ResultTable residualTable(const NetworkResults& r) {
+    ResultTable t;
+    t.id = "residuals";
+    t.title = "Residuals by normalized residual";
+    t.introduction = formatText(
+        "Every vector of the adjustment, largest normalized residual first. Residuals are "
+        "adjusted minus measured, along north, east and up of the reference point; a normalized "
+        "residual w is the residual divided by its a-priori standard deviation. Rows above the "
+        "tau critical value %.3f are marked.",
+        r.tauCriticalValue);
+    t.columns = {left("From"),     left("To"),       right("Record"),    right("Length (m)"),
+                 right("vN (mm)"), right("vE (mm)"), right("vU (mm)"),   right("wN"),
+                 right("wE"),      right("wU"),      right("Largest w"), left("Test")};
+    for (std::size_t i : vectorsByNormalizedResidual(r)) {
+        const VectorResult& vr = r.vectors[i];
+        t.rows.push_back(
+            {{vr.from, vr.to, std::to_string(vr.record), number("%.3f", vr.length),
+              millimetres(vr.residual[0]), millimetres(vr.residual[1]), millimetres(vr.residual[2]),
+              number(kNormalizedFormat, vr.normalized[0]),
+              number(kNormalizedFormat, vr.normalized[1]),
+              number(kNormalizedFormat, vr.normalized[2]),
+              signedNormalized(vr.signedLargestNormalized), vr.flagged ? "above tau" : ""},
+             vr.flagged ? RowStyle::kFlagged : RowStyle::kNormal});
+    }
+    if (t.rows.empty()) {
+        t.notes.push_back("No vector was adjusted.");
+    }
+    return t;
+}
+
+ResultTable excludedTable(const NetworkResults& r) {
+    ResultTable t;
+    t.id = "excluded";
+    t.title = "Vectors left out";
+    t.introduction =
+        "Vectors that took no part in the adjustment (switched off, or cut off by the "
+        "connectivity test), with their misfit against the adjusted positions of their sites: "
+        "what their residuals would be, computed the same way, so that they can be compared with "
+        "the tau critical value before a vector goes back in.";
+    t.columns = {left("From"),
+                 left("To"),
+                 right("Record"),
+                 right("Length (m)"),
+                 right("Misfit N (mm)"),
+                 right("Misfit E (mm)"),
+                 right("Misfit U (mm)"),
+                 right("wN"),
+                 right("wE"),
+                 right("wU")};
+    for (std::size_t i : excludedVectors(r)) {
+        const VectorResult& vr = r.vectors[i];
+        if (!vr.hasMisfit) {
+            t.rows.push_back({{vr.from, vr.to, std::to_string(vr.record), number("%.3f", vr.length),
+                               "no misfit: a site was not adjusted"},
+                              RowStyle::kMuted});
+            continue;
+        }
+        t.rows.push_back(
+            {{vr.from, vr.to, std::to_string(vr.record), number("%.3f", vr.length),
+              millimetres(vr.misfit[0]), millimetres(vr.misfit[1]), millimetres(vr.misfit[2]),
+              number(kNormalizedFormat, vr.normalizedMisfit[0]),
+              number(kNormalizedFormat, vr.normalizedMisfit[1]),
+              number(kNormalizedFormat, vr.normalizedMisfit[2])},
+             RowStyle::kMuted});
+    }
+    if (t.rows.empty()) {
+        t.notes.push_back("Every vector took part in the adjustment.");
+    }
+    return t;
+}
+
+}  // namespace
+
+std::string softwareVersion() {
+    return std::string("torvek-front ") + TORVEK_VERSION;
+}
+
+std::string formatSignedAngle(double degrees, int decimals) {
+    if (!std::isfinite(degrees)) {
+        return kMissing;
+    }
+    // The hemisphere letter of formatSexagesimal stands for the sign here.
+    std::string text = formatSexagesimal(std::fabs(degrees), "+-", decimals);
+    text.resize(text.size() - 2);
+    const bool zero = text.find_first_not_of("0 .") == std::string::npos;
+    return (degrees < 0 && !zero ? "-" : "") + text;
+}
+
+DocumentHeader readDocumentHeader(const Json& project) {
+    DocumentHeader header;
+    if (!project.is_object()) {
+        return header;
+    }
+    const std::pair<const char*, std::string*> fields[] = {{"title", &header.project},
+                                                           {"client", &header.client},
+                                                           {"surveyor", &header.surveyor},
+                                                           {"datum", &header.datum},
+                                                           {"epoch", &header.epoch}};
+    for (const auto& [key, text] : fields) {
+        const auto found = project.find(key);
+        if (found != project.end() && found->is_string()) {
+            *text = found->get<std::string>();
+        }
+    }
+    return header;
+}
+
+ResultsView makeResultsView(NetworkResults results, DocumentHeader header, const GridSystem* grid,
+                            PlotOptions plot) {
+    ResultsView view;
+    const bool withGrid = grid != nullptr && grid->isOpen();
+    view.coordinates = siteCoordinates(results, withGrid ? grid : nullptr);
+    view.results = std::move(results);
+    view.header = std::move(header);
+    view.hasGrid = withGrid;
+    if (withGrid) {
+        view.grid = grid->description();
+    }
+    view.plot = plot;
+    return view;
+}
+
+ResultsDocument buildResultsDocument(const std::string& title, const ResultsView& v) {
+    const NetworkResults& r = v.results;
+    ResultsDocument d;
+    d.title = title;
+    d.header = {{"Project", given(v.header.project.empty() ? r.title : v.header.project)},
+                {"Client", given(v.header.client)},
+                {"Surveyor", given(v.header.surveyor)},
+                {"Datum", given(v.header.datum)},
+                {"Epoch", given(v.header.epoch)},
+                {"Ellipsoid", ellipsoidName(r)}};
+    if (v.hasGrid) {
+        d.header.emplace_back("Grid system",
+                              (v.grid.code.empty() ? "" : v.grid.code + ", ") + v.grid.name);
+    }
+    d.header.emplace_back("Outcome", outcomeLine(r));
+    d.header.emplace_back("Software", softwareVersion() + " with torvek" +
+                                          (v.hasGrid ? ", " + v.grid.library : std::string()));
+    d.tables.push_back(statisticsTable(r));
+    if (!r.succeeded) {
+        return d;
+    }
+    d.tables.push_back(geodeticTable(v));
+    d.tables.push_back(precisionTable(v));
+    d.tables.push_back(geocentricTable(v));
+    if (v.hasGrid) {
+        d.tables.push_back(gridTable(v));
+    }
+    d.tables.push_back(residualTable(r));
+    d.tables.push_back(excludedTable(r));
+    return d;
+}
+
+}  // namespace torvek::front

@@ -1,0 +1,94 @@
+#pragma once
+// The results of a run as a document for a client, independent of its file format: a header
+// saying what the document is about, then tables (statistics with a reading of the chi-square
+// test, coordinates in every form, precisions, residuals, vectors left out). The HTML page and
+// the RTF document render the same tables, so they never disagree.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "front/documents/grid_coordinates.h"
+#include "front/documents/network_plot.h"
+#include "front/documents/site_coordinates.h"
+#include "front/project/project_json.h"
+#include "front/results/network_results.h"
+
+namespace torvek::front {
+
+// Who a results document is for and what it refers to, as the project states it; empty texts
+// were not given.
+struct DocumentHeader {
+    std::string project;   // the project's title
+    std::string client;    // for whom the survey was made
+    std::string surveyor;  // who made it
+    std::string datum;  // the datum (reference frame) of the coordinates, as the project names it
+    std::string epoch;  // the epoch of the coordinates, as the project gives it
+};
+
+// The header fields a project document gives ("title", "client", "surveyor", "datum", "epoch");
+// fields it lacks, or that are not texts, stay empty.
+DocumentHeader readDocumentHeader(const Json& project);
+
+// Everything the documents of one run show.
+struct ResultsView {
+    NetworkResults results;
+    DocumentHeader header;
+    std::vector<SiteCoordinates> coordinates;  // one per results.sites
+    bool hasGrid = false;                      // grid coordinates were asked for and computed
+    GridSystemDescription grid;
+    PlotOptions plot;
+};
+
+// The view of a run: the coordinates of every site, in the grid system when `grid` is open.
+ResultsView makeResultsView(NetworkResults results, DocumentHeader header, const GridSystem* grid,
+                            PlotOptions plot = {});
+
+enum class CellAlignment { kLeft, kRight };
+
+struct TableColumn {
+    std::string heading;
+    CellAlignment alignment = CellAlignment::kRight;
+};
+
+enum class RowStyle {
+    kNormal,
+    kFlagged,  // a vector above the tau critical value
+    kMuted,    // a site or vector without results
+    kPassed,   // a test passed
+    kFailed,   // a test failed
+};
+
+// A row holds one text per column; a row with fewer cells lets its last cell span the rest.
+struct TableRow {
+    std::vector<std::string> cells;
+    RowStyle style = RowStyle::kNormal;
+};
+
+struct ResultTable {
+    std::string id;            // a short name: "statistics", "geodetic", "residuals", ...
+    std::string title;         // the heading above the table
+    std::string introduction;  // a paragraph before it (may be empty)
+    std::vector<TableColumn> columns;
+    std::vector<TableRow> rows;
+    std::vector<std::string> notes;  // paragraphs after it
+};
+
+struct ResultsDocument {
+    std::string title;                                        // the document's heading
+    std::vector<std::pair<std::string, std::string>> header;  // label, value
+    std::vector<ResultTable> tables;
+};
+
+// The document of a view. The statistics table always comes; the coordinate and vector tables
+// only after an adjustment that succeeded; the grid table only with grid coordinates.
+ResultsDocument buildResultsDocument(const std::string& title, const ResultsView& view);
+
+// This front end's name and version: "torvek-front 0.1.0".
+std::string softwareVersion();
+
+// An angle in degrees as signed sexagesimal text with `decimals` decimals of the seconds:
+// "-0 22 56.87". "-" when it is not finite.
+std::string formatSignedAngle(double degrees, int decimals);
+
+}  // namespace torvek::front

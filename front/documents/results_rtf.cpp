@@ -1,0 +1,251 @@
+#include "front/documents/results_rtf.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "front/documents/report_rendering.h"
+#include "report/report_styles.h"
+
+namespace torvek::front {
+namespace {
+
+// A4 in twips (1/1440 inch): 210 mm x 297 mm, with 2 cm margins.
+constexpr int kPageWidth = 11906;
+constexpr int kPageHeight = 16838;
+constexpr int kMargin = 1134;
+constexpr int kTextWidth = kPageWidth - 2 * kMargin;
+// Half of the space between the text of two neighbouring cells.
+constexpr int kCellGap = 60;
+// Font sizes in half-points: title, headings, body text, tables (smaller for wide ones).
+constexpr int kTitleSize = 32;
+constexpr int kHeadingSize = 24;
+constexpr int kBodySize = 18;
+constexpr int kTableSize = 16;
+constexpr int kWideTableSize = 14;
+constexpr int kTwipsPerHalfPoint = 10;
+// Room a cell needs beyond its text, in twips: the gaps on both sides and a little for rounding.
+constexpr int kCellPadding = 2 * kCellGap + 40;
+
+// Colours after the report's sixteen, numbered from report_colour::kCount on.
+enum ExtraColour { kHeadingFill, kFlaggedFill, kFlaggedText, kMutedText, kRuleColour };
+const std::vector<std::uint32_t> kExtraColours = {0xeeeeff, 0xfde2e2, 0xaa0000, 0x777777, 0xbbbbbb};
+
+int colourNumber(ExtraColour colour) {
+    return report_colour::kCount + static_cast<int>(colour);
+}
+
+std::string font(int halfPoints) {
+    return "\\plain\\f4\\fs" + std::to_string(halfPoints);
+}
+
+void paragraph(std::string& out, const std::string& text, int halfPoints,
+               const std::string& extra = "") {
+    out += "\\pard\\sa120" + font(halfPoints) + extra + " " + rtfText(text) + "\\par\n";
+}
+
+// The advance of a character of Arial (Helvetica's metrics) in em, by kind: capitals are wide,
+// digits take 0.556, most lower-case letters about 0.5, blanks and marks little.
+double advance(char c) {
+    if (c >= 'A' && c <= 'Z') {
+        return c == 'I' ? 0.28 : (c == 'M' || c == 'W') ? 0.94 : 0.72;
+    }
+    if (c >= '0' && c <= '9') {
+        return 0.556;
+    }
+    if (c >= 'a' && c <= 'z') {
+        return (c == 'i' || c == 'l' || c == 'j') ? 0.23 : (c == 'm' || c == 'w') ? 0.83 : 0.53;
+    }
+    return c == ' ' || c == '.' || c == ',' || c == ':' ? 0.28 : 0.4;
+}
+
+// Twips the text takes at `halfPoints` in bold (a little wider than regular, enough for both).
+int textTwips(const std::string& text, int halfPoints) {
+    double ems = 0.0;
+    for (char c : text) {
+        ems += advance(c);
+    }
+    constexpr double kBoldWidening = 1.08;
+    return static_cast<int>(ems * kBoldWidening * halfPoints * kTwipsPerHalfPoint) + kCellPadding;
+}
+
+// The widest word of a text: a cell may wrap between words, never within one.
+int widestWord(const std::string& text, int halfPoints) {
+    int widest = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        widest = std::max(widest, textTwips(text.substr(start, end - start), halfPoints));
+        start = end + 1;
+    }
+    return widest;
+}
+
+// Widths of the columns (twips): `natural` holds every cell on one line (headings may wrap),
+// `least` only the widest word of each cell. Cells that span the rest of their row do not count.
+struct ColumnWidths {
+    std::vector<int> natural, least;
+};
+
+ColumnWidths columnWidths(const ResultTable& table, int halfPoints) {
+    ColumnWidths w;
+    for (const TableColumn& column : table.columns) {
+        w.natural.push_back(widestWord(column.heading, halfPoints));
+        w.least.push_back(w.natural.back());
+    }
+    for (const TableRow& row : table.rows) {
+        const bool spans = row.cells.size() < table.columns.size();
+        for (std::size_t i = 0; i < row.cells.size() && i < w.natural.size(); ++i) {
+            if (spans && i + 1 == row.cells.size()) {
+                break;
+            }
+            w.natural[i] = std::max(w.natural[i], textTwips(row.cells[i], halfPoints));
+            w.least[i] = std::max(w.least[i], widestWord(row.cells[i], halfPoints));
+        }
+    }
+    return w;
+}
+
+int sum(const std::vector<int>& values) {
+    int total = 0;
+    for (int v : values) {
+        total += v;
+    }
+    return total;
+}
+
+void tableRow(std::string& out, const std::vector<std::string>& cells,
+              const std::vector<int>& widths, const ResultTable& table, int halfPoints,
+              bool heading, RowStyle style) {
+    out += "\\trowd\\trgaph" + std::to_string(kCellGap) + "\\trleft0";
+    if (heading) {
+        out += "\\trhdr";
+    }
+    const std::string rule = "\\brdrs\\brdrw5\\brdrcf" + std::to_string(colourNumber(kRuleColour));
+    int edge = 0;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const bool last = i + 1 == cells.size();
+        edge = last ? sum(widths) : edge + widths[i];
+        if (heading) {
+            out += "\\clcbpat" + std::to_string(colourNumber(kHeadingFill));
+        } else if (style == RowStyle::kFlagged) {
+            out += "\\clcbpat" + std::to_string(colourNumber(kFlaggedFill));
+        }
+        // Rules between the rows only, as tables in print have them; the heading is boxed.
+        out += (heading ? "\\clbrdrt" + rule : std::string()) + "\\clbrdrb" + rule + "\\cellx" +
+               std::to_string(edge);
+    }
+    out += "\n";
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const bool spanning = i + 1 == cells.size() && cells.size() < table.columns.size();
+        const bool rightAligned =
+            !heading && !spanning && table.columns[i].alignment == CellAlignment::kRight;
+        out += std::string("\\pard\\intbl") + (rightAligned ? "\\qr" : "\\ql") + font(halfPoints);
+        if (heading) {
+            out += "\\b";
+        } else if (style == RowStyle::kFlagged) {
+            out += "\\cf" + std::to_string(colourNumber(kFlaggedText));
+        } else if (style == RowStyle::kMuted) {
+            out += "\\cf" + std::to_string(colourNumber(kMutedText));
+        } else if (style == RowStyle::kFailed) {
+            out += "\\b\\cf" + std::to_string(colourNumber(kFlaggedText));
+        } else if (style == RowStyle::kPassed) {
+            out += "\\b\\cf" + std::to_string(report_colour::kGreen);
+        }
+        out += " " + rtfText(cells[i]) + "\\cell\n";
+    }
+    out += "\\row\n";
+}
+
+// Widths that fit the page: the natural ones when they do; otherwise each column gives up room
+// in proportion to what it has beyond its widest word, so that cells wrap between words.
+std::vector<int> fittedWidths(const ColumnWidths& w) {
+    std::vector<int> widths = w.natural;
+    const int excess = sum(w.natural) - kTextWidth;
+    const int slack = sum(w.natural) - sum(w.least);
+    if (excess <= 0 || slack <= 0) {
+        return widths;
+    }
+    const double share = std::min(1.0, double(excess) / slack);
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        widths[i] -= static_cast<int>(share * (w.natural[i] - w.least[i]) + 0.5);
+    }
+    return widths;
+}
+
+void table(std::string& out, const ResultTable& t) {
+    int halfPoints = kTableSize;
+    ColumnWidths natural = columnWidths(t, halfPoints);
+    if (sum(natural.natural) > kTextWidth) {
+        halfPoints = kWideTableSize;
+        natural = columnWidths(t, halfPoints);
+    }
+    const std::vector<int> widths = fittedWidths(natural);
+    std::vector<std::string> headings;
+    for (const TableColumn& column : t.columns) {
+        headings.push_back(column.heading);
+    }
+    tableRow(out, headings, widths, t, halfPoints, true, RowStyle::kNormal);
+    for (const TableRow& row : t.rows) {
+        if (!row.cells.empty()) {
+            tableRow(out, row.cells, widths, t, halfPoints, false, row.style);
+        }
+    }
+    // A table ends with a paragraph outside it.
+    out += "\\pard\\sa120" + font(kBodySize) + "\\par\n";
+}
+
+void headerTable(std::string& out, const ResultsDocument& d) {
+    ResultTable t;
+    t.columns = {{"", CellAlignment::kLeft}, {"", CellAlignment::kLeft}};
+    const int labelWidth = kTextWidth / 5;
+    const std::vector<int> widths = {labelWidth, kTextWidth - labelWidth};
+    for (const auto& [label, value] : d.header) {
+        out += "\\trowd\\trgaph" + std::to_string(kCellGap) + "\\trleft0\\cellx" +
+               std::to_string(widths[0]) + "\\cellx" + std::to_string(kTextWidth) + "\n";
+        out += "\\pard\\intbl\\ql" + font(kBodySize) + "\\b " + rtfText(label) + "\\cell\n";
+        out += "\\pard\\intbl\\ql" + font(kBodySize) + " " + rtfText(value) + "\\cell\n\\row\n";
+    }
+    out += "\\pard\\sa120" + font(kBodySize) + "\\par\n";
+}
+
+}  // namespace
+
+std::string renderRtfDocument(const ResultsDocument& d, const ReportDocument& report,
+                              const std::string& notes) {
+    std::string out = rtfHeader(kExtraColours);
+    out += "\\paperw" + std::to_string(kPageWidth) + "\\paperh" + std::to_string(kPageHeight) +
+           "\\margl" + std::to_string(kMargin) + "\\margr" + std::to_string(kMargin) + "\\margt" +
+           std::to_string(kMargin) + "\\margb" + std::to_string(kMargin) + "\n";
+    out += "{\\header\\pard\\qr" + font(kWideTableSize) + "\\cf" +
+           std::to_string(colourNumber(kMutedText)) + " " + rtfText(d.title) +
+           " - page \\chpgn\\par}\n";
+    paragraph(out, d.title, kTitleSize, "\\b");
+    headerTable(out, d);
+    if (!notes.empty()) {
+        std::size_t start = 0;
+        while (start < notes.size()) {
+            const std::size_t end = std::min(notes.find('\n', start), notes.size());
+            paragraph(out, notes.substr(start, end - start), kBodySize,
+                      "\\cf" + std::to_string(colourNumber(kFlaggedText)));
+            start = end + 1;
+        }
+    }
+    out += "\\page\n";
+    paragraph(out, "Report of the adjustment", kHeadingSize, "\\b");
+    appendRtfReportLines(out, report);
+    for (const ResultTable& t : d.tables) {
+        out += "\\page\n";
+        paragraph(out, t.title, kHeadingSize, "\\b");
+        if (!t.introduction.empty()) {
+            paragraph(out, t.introduction, kBodySize);
+        }
+        table(out, t);
+        for (const std::string& note : t.notes) {
+            paragraph(out, note, kBodySize, "\\i");
+        }
+    }
+    out += "}\n";
+    return out;
+}
+
+}  // namespace torvek::front

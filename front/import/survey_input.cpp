@@ -1,0 +1,316 @@
+#include "front/import/survey_input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "front/files/file_output.h"
+#include "front/files/run_files.h"
+#include "front/import/dynaml.h"
+#include "front/import/gama_xml.h"
+#include "front/import/gps_vector_text.h"
+#include "front/import/survey_network.h"
+#include "front/import/xml_reading.h"
+
+namespace torvek::front {
+namespace {
+
+// How much of a file recognition reads: the XML declaration, comments and the root element of
+// every format fit well within it.
+constexpr std::size_t kRecognitionBytes = 16384;
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+bool endsWithJson(const std::string& path) {
+    if (path.size() < 5) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 5);
+    for (char& c : tail) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return tail == ".json";
+}
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    return text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark
+               ? text.substr(kUtf8ByteOrderMark.size())
+               : text;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Up to `limit` bytes from the start of a regular file; empty when it cannot be read.
+std::string readHead(const std::string& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return {};
+    }
+    std::string head(limit, '\0');
+    std::size_t got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, head.data() + got, limit - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
+}
+
+void survey(InputFormat format, std::string_view text, const SurveyOptions& options,
+            SurveyNetwork& network) {
+    switch (format) {
+        case InputFormat::kGpsVectorText:
+            readGpsVectorText(text, options.covarianceUnit, network);
+            return;
+        case InputFormat::kGamaLocal:
+            readGamaLocal(text, options.covarianceUnit, network);
+            return;
+        case InputFormat::kGamaG3:
+            readGamaG3(text, options.covarianceUnit, network);
+            return;
+        default:
+            surveyFail("", "is not a survey file");
+    }
+}
+
+std::string surveyMessage(const std::string& source, const SurveyError& e) {
+    return source + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what;
+}
+
+void print(const char* prefix, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        std::fprintf(stderr, "%s%s\n", prefix, line.c_str());
+    }
+}
+
+}  // namespace
+
+InputFormat recogniseInput(std::string_view head, const std::string& path) {
+    if (endsWithJson(path)) {
+        return InputFormat::kProject;
+    }
+    if (head.empty() || head.find('\0') != std::string_view::npos) {
+        return InputFormat::kDataSet;
+    }
+    std::string_view text = withoutByteOrderMark(head);
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return InputFormat::kUnrecognised;
+    }
+    text = text.substr(first);
+    if (text[0] == '<') {
+        const std::string root = xml::rootName(text);
+        if (root == "gama-local") {
+            return InputFormat::kGamaLocal;
+        }
+        if (root == "gnu-gama-data") {
+            return InputFormat::kGamaG3;
+        }
+        switch (dynaFileKind(text)) {
+            case DynaFileKind::kStations:
+                return InputFormat::kDynaStations;
+            case DynaFileKind::kMeasurements:
+                return InputFormat::kDynaMeasurements;
+            case DynaFileKind::kNone:
+                return InputFormat::kUnrecognised;
+        }
+    }
+    if (text[0] == '{' || text.substr(0, 2) == "//" || text.substr(0, 2) == "/*") {
+        return InputFormat::kProject;
+    }
+    return looksLikeGpsVectorText(text) ? InputFormat::kGpsVectorText : InputFormat::kUnrecognised;
+}
+
+InputFormat recogniseFile(const std::string& path) {
+    if (!isRegularFile(path)) {
+        return endsWithJson(path) ? InputFormat::kProject : InputFormat::kDataSet;
+    }
+    return recogniseInput(readHead(path, kRecognitionBytes), path);
+}
+
+const char* formatDescription(InputFormat format) {
+    switch (format) {
+        case InputFormat::kDataSet:
+            return "a data set";
+        case InputFormat::kProject:
+            return "a project";
+        case InputFormat::kGpsVectorText:
+            return "a GPS vector text file";
+        case InputFormat::kGamaLocal:
+            return "a gama-local XML file";
+        case InputFormat::kGamaG3:
+            return "a gama-g3 XML file";
+        case InputFormat::kDynaStations:
+            return "a DynaML station file";
+        case InputFormat::kDynaMeasurements:
+            return "a DynaML measurement file";
+        case InputFormat::kUnrecognised:
+            break;
+    }
+    return "of no format read here";
+}
+
+bool readInputDocument(const std::vector<std::string>& paths, const SurveyOptions& options,
+                       Json& document, std::string& sourceName, ImportReport& report) {
+    report = ImportReport{};
+    std::string& error = report.error;
+    if (paths.empty() || paths.size() > 2) {
+        error = "give one input file, or a DynaML station file with its measurement file";
+        return false;
+    }
+    std::vector<InputFormat> formats;
+    std::vector<std::string> texts;
+    for (const std::string& path : paths) {
+        if (::access(path.c_str(), R_OK) != 0) {
+            error = path + ": cannot be opened (" + std::strerror(errno) + ")";
+            return false;
+        }
+        if (!isRegularFile(path) && !endsWithJson(path)) {
+            error = path + ": is not a regular file";
+            return false;
+        }
+        formats.push_back(recogniseFile(path));
+        if (formats.back() == InputFormat::kUnrecognised) {
+            error = path +
+                    ": is not a format read here (a project, a data set, GPS vector text, "
+                    "gama-local or gama-g3 XML, or DynaML station and measurement files)";
+            return false;
+        }
+        if (formats.back() == InputFormat::kDataSet) {
+            error = path +
+                    ": is a data set, not a project or a survey file (export turns it "
+                    "into a project)";
+            return false;
+        }
+        texts.emplace_back();
+        if (!readWholeFile(path, kMaximumProjectSize, texts.back(), error)) {
+            return false;
+        }
+    }
+    if (paths.size() == 2) {
+        const bool pair = (formats[0] == InputFormat::kDynaStations &&
+                           formats[1] == InputFormat::kDynaMeasurements) ||
+                          (formats[1] == InputFormat::kDynaStations &&
+                           formats[0] == InputFormat::kDynaMeasurements);
+        if (!pair) {
+            error = paths[0] + " is " + formatDescription(formats[0]) + " and " + paths[1] +
+                    " is " + formatDescription(formats[1]) +
+                    ": two inputs must be a DynaML station file and its measurement file";
+            return false;
+        }
+    } else if (formats[0] == InputFormat::kDynaStations ||
+               formats[0] == InputFormat::kDynaMeasurements) {
+        error = paths[0] + ": is " + formatDescription(formats[0]) +
+                "; give the station file and the measurement file together";
+        return false;
+    }
+    if (formats[0] == InputFormat::kProject) {
+        if (options.covarianceUnit) {
+            error = paths[0] +
+                    ": a project states the unit of each covariance; --covariance-unit is for "
+                    "survey files";
+            return false;
+        }
+        sourceName = paths[0];
+        return parseProjectText(texts[0], sourceName, document, error);
+    }
+    SurveyNetwork network;
+    try {
+        if (paths.size() == 2) {
+            const bool stationsFirst = formats[0] == InputFormat::kDynaStations;
+            sourceName = paths[stationsFirst ? 0 : 1] + " and " + paths[stationsFirst ? 1 : 0];
+            readDynaml(withoutByteOrderMark(texts[stationsFirst ? 0 : 1]),
+                       withoutByteOrderMark(texts[stationsFirst ? 1 : 0]), options.covarianceUnit,
+                       network);
+        } else {
+            sourceName = paths[0];
+            survey(formats[0], withoutByteOrderMark(texts[0]), options, network);
+        }
+        document = surveyProject(network);
+    } catch (const SurveyError& e) {
+        error = surveyMessage(sourceName, e);
+        return false;
+    }
+    report.notes = network.notes;
+    report.warnings = network.warnings;
+    return true;
+}
+
+bool isDataSetInput(const std::vector<std::string>& paths) {
+    return paths.size() == 1 && recogniseFile(paths[0]) == InputFormat::kDataSet;
+}
+
+bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOptions& options,
+                       const ImportOptions& importOptions, AdjustedDataSet& dataSet,
+                       SiteNameTable& names, Json* built) {
+    Json document;
+    std::string sourceName;
+    ImportReport report;
+    if (!readInputDocument(paths, options, document, sourceName, report)) {
+        std::fprintf(stderr, "torvek-front: %s\n", report.error.c_str());
+        return false;
+    }
+    print("note: ", report.notes);
+    print("warning: ", report.warnings);
+    if (!importProjectDocument(document, sourceName, importOptions, dataSet, report)) {
+        std::fprintf(stderr, "torvek-front: %s\n", report.error.c_str());
+        return false;
+    }
+    print("note: ", report.notes);
+    print("warning: ", report.warnings);
+    names = report.siteNames;
+    if (built != nullptr) {
+        *built = std::move(document);
+    }
+    return true;
+}
+
+bool readSiteNames(const std::vector<std::string>& paths, const SurveyOptions& options,
+                   SiteNameTable& names, std::string& error) {
+    Json document;
+    std::string sourceName;
+    ImportReport report;
+    AdjustedDataSet dataSet;
+    if (!readInputDocument(paths, options, document, sourceName, report) ||
+        !importProjectDocument(document, sourceName, ImportOptions{}, dataSet, report)) {
+        error = report.error;
+        return false;
+    }
+    names = report.siteNames;
+    return true;
+}
+
+bool holdsInputData(const std::string& path) {
+    if (!isRegularFile(path)) {
+        return false;
+    }
+    const InputFormat format = recogniseFile(path);
+    return format != InputFormat::kDataSet && format != InputFormat::kUnrecognised;
+}
+
+std::string outputNamingAnInput(const std::vector<std::string>& outputs,
+                                const std::vector<std::string>& inputs) {
+    for (const std::string& output : outputs) {
+        for (const std::string& input : inputs) {
+            if (samePath(output, input)) {
+                return output;
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace torvek::front
