@@ -164,6 +164,63 @@ TEST(FrontImporters, RealFilesReadAsTheirReadmeSays) {
         readInputDocument({national}, {CovarianceUnit::kSquareMetres}, document, source, report));
     EXPECT_TRUE(report.warnings.empty());
     EXPECT_EQ(document["vectors"][0]["covariance"]["unit"], "m2");
+    // Its tol-abs of 150 mm takes out the one vector the peer's adjustment rejects (its output
+    // lists 29070100 to 17240030 with misclosures 51.3, 169 and 91 mm), and no other.
+    std::vector<std::string> outOfUse;
+    for (const Json& v : document["vectors"]) {
+        if (v.contains("inUse") && v["inUse"] == false) {
+            outOfUse.push_back(v["from"].get<std::string>() + "-" + v["to"].get<std::string>());
+        }
+    }
+    EXPECT_EQ(outOfUse, std::vector<std::string>{"29070100-17240030"});
+    EXPECT_TRUE(contains(report.notes, "(misclosure 51.3, 169.0, 91.0 mm)"));
+}
+
+// A g3 file's tol-abs (millimetres) takes a vector out of use when one of its components misses
+// the difference of its ends' coordinates by more than it; 1000 mm when the file gives none.
+TEST(FrontImporters, GamaG3ToleranceTakesOutVectorsThatMissTheirEnds) {
+    const auto file = [](const std::string& constants, double dz) {
+        char vector[160];
+        std::snprintf(vector, sizeof vector,
+                      "<vector><from>A</from><to>B</to><dx>100</dx><dy>0</dy><dz>%.3f</dz>"
+                      "</vector>",
+                      dz);
+        return "<gnu-gama-data><g3-model>" + constants +
+               "<point><id>A</id><x>4000000</x><y>1000000</y><z>4800000</z></point>"
+               "<point><id>B</id><x>4000100</x><y>1000000</y><z>4800000</z></point>"
+               "<point><id>C</id></point>"
+               "<obs>" +
+               vector +
+               "<vector><from>B</from><to>C</to><dx>5</dx><dy>5</dy><dz>5</dz></vector>"
+               "<cov-mat><dim>6</dim><band>0</band><flt>1</flt><flt>1</flt><flt>1</flt>"
+               "<flt>1</flt><flt>1</flt><flt>1</flt></cov-mat></obs></g3-model>"
+               "</gnu-gama-data>";
+    };
+    TempDirectory dir;
+    const auto vectorsInUse = [&](const std::string& text, ImportReport& report) {
+        const std::string path = dir.file("net.xml");
+        writeFileBytes(path, text);
+        Json document;
+        std::string source;
+        EXPECT_TRUE(readInputDocument({path}, {}, document, source, report)) << report.error;
+        std::vector<bool> inUse;
+        for (const Json& v : document["vectors"]) {
+            inUse.push_back(!v.contains("inUse") || v["inUse"] == true);
+        }
+        return inUse;
+    };
+    const std::string tolerance150 = "<constants><tol-abs>150</tol-abs></constants>";
+    ImportReport report;
+    // 0.151 m off: out; 0.149 m off: kept. C has no coordinates, so B to C is never judged.
+    EXPECT_EQ(vectorsInUse(file(tolerance150, 0.151), report), (std::vector<bool>{false, true}));
+    EXPECT_TRUE(contains(report.notes, "tol-abs of 150 mm"));
+    EXPECT_TRUE(contains(report.notes, "vector \"A\" to \"B\" (misclosure 0.0, 0.0, 151.0 mm)"));
+    report = {};
+    EXPECT_EQ(vectorsInUse(file(tolerance150, -0.149), report), (std::vector<bool>{true, true}));
+    report = {};
+    EXPECT_EQ(vectorsInUse(file("", 0.999), report), (std::vector<bool>{true, true}));
+    EXPECT_EQ(vectorsInUse(file("", 1.001), report), (std::vector<bool>{false, true}));
+    EXPECT_TRUE(contains(report.notes, "the format's default tol-abs of 1000 mm"));
 }
 
 TEST(FrontImporters, FormatIsRecognisedFromTheContent) {

@@ -1,6 +1,8 @@
 #include "front/import/gama_xml.h"
 
 #include <cmath>
+#include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "front/import/xml_reading.h"
@@ -16,6 +18,13 @@ using xml::localName;
 // solves together, and small enough that its bookkeeping stays a few megabytes.
 constexpr std::size_t kLargestCovarianceDimension = 3000;
 constexpr double kPercent = 100.0;
+constexpr double kMillimetresPerMetre = 1000.0;
+// The g3 format's rejection bound when a file gives no <tol-abs>: a vector component that misses
+// the difference of its ends' approximate coordinates by more than this many millimetres is taken
+// out of use, as the format's own adjustment does.
+constexpr double kDefaultToleranceMillimetres = 1000.0;
+// Vectors a note names one by one before it only counts the rest.
+constexpr std::size_t kNamedRejections = 10;
 
 std::string inQuotes(const std::string& text) {
     return "\"" + text + "\"";
@@ -266,6 +275,7 @@ class G3Reader {
             surveyFail("gnu-gama-data", "holds no g3-model");
         }
         noteCrossTerms(network_, crossBlocks_);
+        rejectBeyondTolerance();
         if (constrained_ > 0) {
             network_.notes.push_back(std::to_string(constrained_) +
                                      " point components are constrained (constr) or unused in "
@@ -293,6 +303,15 @@ class G3Reader {
     }
 
     void constants(const pugi::xml_node& node) {
+        if (pugi::xml_node tolerance = child(node, "tol-abs")) {
+            const double t = requiredNumber(xml::text(tolerance), "tol-abs", "it");
+            if (!(t > 0.0)) {
+                surveyFail("tol-abs", "must be a positive number of millimetres, not " +
+                                          inQuotes(xml::text(tolerance)));
+            }
+            toleranceMillimetres_ = t;
+            toleranceGiven_ = true;
+        }
         if (pugi::xml_node level = child(node, "confidence-level")) {
             const double p = requiredNumber(xml::text(level), "confidence-level", "it");
             if (!(p > 0.0 && p < 1.0)) {
@@ -457,7 +476,68 @@ class G3Reader {
         }
     }
 
+    // Takes out of use every vector of which a component misses the difference of its ends' file
+    // coordinates by more than the tolerance (both ends placed on the ellipsoid by the file), and
+    // notes them with their misclosures (observed minus approximate, millimetres).
+    void rejectBeyondTolerance() {
+        const NamedEllipsoid ellipsoid = surveyEllipsoid(network_);
+        std::vector<std::string> named;
+        std::size_t rejected = 0;
+        for (SurveyVector& v : network_.vectors) {
+            const std::optional<Vector3> from = filePosition(*network_.findSite(v.from), ellipsoid);
+            const std::optional<Vector3> to = filePosition(*network_.findSite(v.to), ellipsoid);
+            if (!v.inUse || !from || !to) {
+                continue;
+            }
+            Vector3 miss{};
+            bool beyond = false;
+            for (std::size_t k = 0; k < 3; ++k) {
+                miss[k] = (v.delta[k] - ((*to)[k] - (*from)[k])) * kMillimetresPerMetre;
+                beyond = beyond || std::fabs(miss[k]) > toleranceMillimetres_;
+            }
+            if (!beyond) {
+                continue;
+            }
+            v.inUse = false;
+            if (++rejected <= kNamedRejections) {
+                named.push_back(v.where + " (" + misclosureText(miss) + ")");
+            }
+        }
+        if (rejected == 0) {
+            return;
+        }
+        const bool one = rejected == 1;
+        std::string note =
+            std::to_string(rejected) + (one ? " vector misses" : " vectors miss") +
+            " the difference of " + (one ? "its" : "their") + " ends' coordinates by more than " +
+            (toleranceGiven_ ? "the file's tol-abs" : "the format's default tol-abs") + " of " +
+            numberText(toleranceMillimetres_) + " mm and " + (one ? "is" : "are") +
+            " taken out of use: ";
+        for (std::size_t i = 0; i < named.size(); ++i) {
+            note += (i == 0 ? "" : "; ") + named[i];
+        }
+        if (rejected > named.size()) {
+            note += "; and " + std::to_string(rejected - named.size()) + " more";
+        }
+        network_.notes.push_back(note);
+    }
+
+    static std::string numberText(double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", value);
+        return text;
+    }
+
+    static std::string misclosureText(const Vector3& miss) {
+        char text[96];
+        std::snprintf(text, sizeof text, "misclosure %.1f, %.1f, %.1f mm", miss[0], miss[1],
+                      miss[2]);
+        return text;
+    }
+
     SurveyNetwork& network_;
+    double toleranceMillimetres_ = kDefaultToleranceMillimetres;
+    bool toleranceGiven_ = false;
     ComponentStatus defaults_;
     int crossBlocks_ = 0;
     int constrained_ = 0;

@@ -423,4 +423,25 @@ std::optional<double> parseDegrees(const std::string& text) {
     return negative ? -degrees : degrees;
 }
 
+NamedEllipsoid surveyEllipsoid(const SurveyNetwork& network) {
+    if (network.customEllipsoid) {
+        return *network.customEllipsoid;
+    }
+    for (const NamedEllipsoid& e : namedEllipsoids()) {
+        if (e.name == network.ellipsoidName) {
+            return e;
+        }
+    }
+    return NamedEllipsoid{"", kWgs84SemiMajorAxis, kWgs84InverseFlattening};
+}
+
+std::optional<Vector3> filePosition(const SurveySite& site, const NamedEllipsoid& ellipsoid) {
+    if (site.position != SitePosition::kGeocentric &&
+        site.position != SitePosition::kGeodeticEllipsoidal) {
+        return std::nullopt;
+    }
+    return startPosition(site, ellipsoid.semiMajorAxis,
+                         eccentricitySquared(ellipsoid.inverseFlattening));
+}
+
 }  // namespace torvek::front

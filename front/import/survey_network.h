@@ -75,6 +75,15 @@ struct SurveyNetwork {
 // The covariance unit a file is read with: the override when given, else the format's own.
 CovarianceUnit effectiveUnit(std::optional<CovarianceUnit> override, CovarianceUnit convention);
 
+// The semi-major axis (metres) and reciprocal flattening of the network's ellipsoid: its custom
+// one, else its named one, else WGS 84 (the project default).
+NamedEllipsoid surveyEllipsoid(const SurveyNetwork& network);
+
+// The Earth-centred position (metres) of a site the file places on the ellipsoid, Earth-centred or
+// by latitude, longitude and ellipsoidal height; nullopt for a site without coordinates or with a
+// height above the geoid, whose ellipsoidal height the file does not give.
+std::optional<Vector3> filePosition(const SurveySite& site, const NamedEllipsoid& ellipsoid);
+
 // The project document of the network: sites without coordinates start from a neighbour's position
 // plus the vector between them; sites without coordinates or vectors are left out. Throws
 // SurveyError when a site cannot be placed. Notes about what was assumed go to network.notes,
