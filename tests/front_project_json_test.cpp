@@ -11,6 +11,7 @@
 #include "front/cli/convert_commands.h"
 #include "front/documents/csv_export.h"
 #include "front/files/file_output.h"
+#include "front/project/adjustment_model.h"
 #include "front/project/project_json.h"
 #include "front/project/site_name_mapping.h"
 #include "support/temp_directory.h"
@@ -170,6 +171,21 @@ TEST(FrontProjectImport, ReferencePointOfANetworkAcrossTheDateLine) {
                 1e-9);  // not 0, the far side of the Earth
 }
 
+// The model a project names is read for the run; a project that names none leaves the choice to
+// the command line's default.
+TEST(FrontProjectImport, ModelNamedInTheSettings) {
+    const auto named = [](const std::string& settings) {
+        return projectAdjustmentModel(Json::parse(project(kTwoSites, kOneVector, settings)));
+    };
+    EXPECT_EQ(named(R"({"model": "classic"})"), AdjustmentModel::kClassic);
+    EXPECT_EQ(named(R"({"model": "rigorous"})"), AdjustmentModel::kRigorous);
+    EXPECT_EQ(named(R"({"confidenceLevel": 95})"), std::nullopt);
+    ImportReport report;
+    EXPECT_EQ(
+        importOrFail(project(kTwoSites, kOneVector, R"({"model": "classic"})"), report).siteCount(),
+        2);
+}
+
 TEST(FrontProjectNames, ShortNamesArePaddedAndLongOnesGetCodes) {
     const std::string sites =
         R"([{"name": "A", "latitude": 46, "longitude": 7, "elevation": 1},
@@ -268,6 +284,9 @@ TEST(FrontProjectErrors, BadFieldsNameTheFieldAndWhatIsWrong) {
          "between"},
         {project(kTwoSites, kOneVector, R"({"minimallyConstrained": "yes"})"),
          "settings.minimallyConstrained", "true or false"},
+        {project(kTwoSites, kOneVector, R"({"model": "strict"})"), "settings.model",
+         "\"rigorous\" or \"classic\""},
+        {project(kTwoSites, kOneVector, R"({"model": 1})"), "settings.model", "must be"},
         {project(kTwoSites, kOneVector, R"({"datumBias": {"scale": {"sigma": -1}}})"),
          "settings.datumBias.scale.sigma", "between 0"},
         {R"({"sites": [], "vectors": [], "version": 2})", "version", "version 1"},

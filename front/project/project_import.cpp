@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dataset/vector_label.h"
+#include "front/project/adjustment_model.h"
 #include "front/project/project_fields.h"
 #include "front/project/project_json.h"
 #include "front/project/project_reading.h"
@@ -126,7 +127,12 @@ struct Reader {
             requireObject(*settings, path);
             checkKeys(*settings, path,
                       {"ellipsoid", "referencePoint", "confidenceLevel", "vectorSigmaScale",
-                       "minimallyConstrained", "datumBias"});
+                       "minimallyConstrained", "datumBias", "model"});
+            if (find(*settings, "model") != nullptr &&
+                !adjustmentModelNamed(requiredString(*settings, path, "model"))) {
+                fail(member(path, "model"), "must be \"rigorous\" or \"classic\", not " +
+                                                find(*settings, "model")->dump());
+            }
             readEllipsoid(*settings, path, ds);
             if (const Json* reference = find(*settings, "referencePoint")) {
                 const std::string where = member(path, "referencePoint");

@@ -1,0 +1,34 @@
+#include "front/project/adjustment_model.h"
+
+namespace torvek::front {
+
+std::optional<AdjustmentModel> adjustmentModelNamed(const std::string& name) {
+    if (name == "rigorous") {
+        return AdjustmentModel::kRigorous;
+    }
+    if (name == "classic") {
+        return AdjustmentModel::kClassic;
+    }
+    return std::nullopt;
+}
+
+const char* adjustmentModelName(AdjustmentModel model) {
+    return model == AdjustmentModel::kRigorous ? "rigorous" : "classic";
+}
+
+std::optional<AdjustmentModel> projectAdjustmentModel(const Json& project) {
+    if (!project.is_object()) {
+        return std::nullopt;
+    }
+    const auto settings = project.find("settings");
+    if (settings == project.end() || !settings->is_object()) {
+        return std::nullopt;
+    }
+    const auto model = settings->find("model");
+    if (model == settings->end() || !model->is_string()) {
+        return std::nullopt;
+    }
+    return adjustmentModelNamed(model->get<std::string>());
+}
+
+}  // namespace torvek::front
