@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds the program and adjusts the bundled example network.
+# Installs what is missing, builds only the programs (torvek, torvek-large, torvek-front: not the
+# tests and benchmarks) and adjusts the bundled example network.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/build.sh
-mkdir -p out
-if [ -x build/torvek-front ] && [ -f examples/example-network.json ]; then
-    build/torvek-front adjust examples/example-network.json -o out/example-network.dat
-else
-    echo "torvek-front is not built yet"; exit 1
+bash tools/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+targets=(torvek torvek-front)
+if grep -q '^TORVEK_LARGE:BOOL=ON' build/CMakeCache.txt; then
+    targets+=(torvek-large)
 fi
+cmake --build build -j"$(nproc)" --target "${targets[@]}"
+mkdir -p out
+build/torvek-front adjust examples/example-network.json -o out/example-network.dat
