@@ -1,0 +1,261 @@
+// The rigorous model of torvek-large against an independent dense solution of the same model
+// (tests/support/rigorous_reference), and its behaviour as a user meets it: a planted blunder
+// flagged and taken out first by data snooping, an unusable covariance refused by name, the
+// options refused or honoured, and the classic model unchanged.
+#ifdef TORVEK_LARGE_BINARY
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/adjustment_job.h"
+#include "engine/sparse/sparse_normal_solver.h"
+#include "support/rigorous_reference.h"
+#include "support/synthetic_network.h"
+#include "support/temp_directory.h"
+#include "support/test_front_end.h"
+
+namespace torvek::testing {
+namespace {
+
+// Published value of Baarda's non-centrality for alpha0 = 0.1 % and power 80 %.
+constexpr double kPublishedDelta0 = 4.13;
+// Agreement with the independent solution: coordinates and residuals to 0.01 mm, covariances,
+// redundancy numbers and test values to a millionth of their scale (the engine iterates on
+// geodetic unknowns where the reference solves the linear Cartesian model in one step).
+constexpr double kCoordinateTolerance = 1e-5;
+constexpr double kRelativeTolerance = 1e-5;
+
+struct Network {
+    std::vector<Triple> start;  // true Earth-centred positions
+    std::vector<bool> free;
+    std::vector<ReferenceVector> vectors;  // in data set order
+    std::vector<int> records;              // their record numbers
+};
+
+// A ring of `count` sites with two held, every vector given a random correlated covariance
+// (sigmas 2 to 9 mm, correlations up to about 0.6) written into its record's raw fields, the
+// datum bias held; `blunder` metres added to the X component of vector `blunderVector`.
+Network writeNetwork(const std::string& path, int count, unsigned seed, double blunder = 0,
+                     int blunderVector = 0) {
+    SyntheticNetwork net = ringNetwork(count, 47.0, 8.0, 4000.0);
+    fixSite(net.sites[0]);
+    fixSite(net.sites[count / 2]);
+    for (int k = 0; k < 4; ++k)
+        net.biasApriori[2 * k + 1] = 0.001;
+    net.simulate(seed);
+    ProjectDataSet data = net.toDataSet();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> diagonal(0.002, 0.006), offDiagonal(-0.003, 0.003);
+    Network out;
+    for (int i = 0; i < count; ++i) {
+        out.start.push_back(net.trueCartesian(i));
+        out.free.push_back(i != 0 && i != count / 2);
+    }
+    int k = 0;
+    for (bool found = data.firstVector(); found; found = data.nextVector(), ++k) {
+        VectorRecord& r = *data.currentVector();
+        const double l[9] = {diagonal(random),
+                             0,
+                             0,
+                             offDiagonal(random),
+                             diagonal(random),
+                             0,
+                             offDiagonal(random),
+                             offDiagonal(random),
+                             diagonal(random)};
+        ReferenceVector v;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                for (int m = 0; m < 3; ++m)
+                    v.covariance[3 * i + j] += l[3 * i + m] * l[3 * j + m];
+        const Cov3& c = v.covariance;
+        r.sigmaX = std::sqrt(c[0]);
+        r.sigmaY = std::sqrt(c[4]);
+        r.sigmaZ = std::sqrt(c[8]);
+        r.correlationXY = c[1] / (r.sigmaX * r.sigmaY);
+        r.correlationXZ = c[2] / (r.sigmaX * r.sigmaZ);
+        r.correlationYZ = c[5] / (r.sigmaY * r.sigmaZ);
+        if (k == blunderVector)
+            r.deltaX += blunder;
+        v.from = net.vectors[k].from;
+        v.to = net.vectors[k].to;
+        v.observed = {r.deltaX, r.deltaY, r.deltaZ};
+        out.vectors.push_back(v);
+        out.records.push_back(r.recordNumber);
+    }
+    data.setFileName(path.c_str());
+    EXPECT_TRUE(data.save());
+    return out;
+}
+
+struct RigorousRun {
+    bool adjusted = false;
+    RigorousResults results;
+    std::vector<AdjustmentJob::SnoopedVector> snooped;
+    std::vector<VectorRecord> output;
+};
+
+RigorousRun runInProcess(const std::string& input, const std::string& output, int snoop = 0) {
+    AdjustmentJob job(input.c_str(), output.c_str(), 0, 0, makeSparseNormalSolver);
+    ModelOptions options;
+    options.rigorous = true;
+    options.snoopRounds = snoop;
+    job.setModelOptions(options);
+    job.run();
+    return {job.adjusted(), job.engine().state().rigorous, job.snoopedVectors(),
+            job.outputDataSet().vectors()};
+}
+
+void expectNear(const Cov3& engine, const Cov3& reference, const std::string& what) {
+    double scale = 0;
+    for (double x : reference)
+        scale = std::max(scale, std::fabs(x));
+    for (int k = 0; k < 9; ++k)
+        EXPECT_NEAR(engine[k], reference[k], kRelativeTolerance * scale)
+            << what << " [" << k << "]";
+}
+
+Cov3 relative(const RigorousReference& ref, int f, int t) {
+    const Cov3 ff = ref.block(f, f), tt = ref.block(t, t), ft = ref.block(f, t);
+    Cov3 c{};
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 3; ++k)
+            c[3 * r + k] = ff[3 * r + k] + tt[3 * r + k] - ft[3 * r + k] - ft[3 * k + r];
+    return c;
+}
+
+void compareWithReference(int sites, unsigned seed) {
+    TempDirectory folder;
+    const Network net = writeNetwork(folder.file("in.dat"), sites, seed);
+    const RigorousRun run = runInProcess(folder.file("in.dat"), folder.file("out.dat"));
+    ASSERT_TRUE(run.adjusted);
+    const RigorousResults& g = run.results;
+    const RigorousReference ref =
+        solveRigorousReference(net.start, net.free, net.vectors, kPublishedDelta0);
+    EXPECT_NEAR(g.delta0, kPublishedDelta0, 0.005);
+    ASSERT_EQ(g.degreesOfFreedom, ref.degreesOfFreedom);
+    EXPECT_NEAR(g.posteriorSigma0, ref.posteriorSigma0, kRelativeTolerance);
+    EXPECT_NEAR(g.redundancySum, g.degreesOfFreedom, 1e-6);
+    EXPECT_NEAR(ref.redundancySum, ref.degreesOfFreedom, 1e-6);
+    ASSERT_EQ(g.sites.size(), net.start.size());
+    for (int i = 0; i < sites; ++i) {
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(g.sites[i].xyz[c], ref.xyz[i][c], kCoordinateTolerance) << "site " << i;
+        expectNear(g.sites[i].covarianceXYZ, ref.block(i, i), "site " + std::to_string(i));
+    }
+    ASSERT_EQ(g.vectors.size(), net.vectors.size());
+    for (std::size_t k = 0; k < g.vectors.size(); ++k) {
+        ASSERT_EQ(g.vectors[k].record, net.records[k]);
+        for (int a = 0; a < 3; ++a) {
+            const RigorousComponent& e = g.vectors[k].components[a];
+            const ReferenceComponent& r = ref.vectors[k][a];
+            const std::string at = "vector " + std::to_string(k) + " axis " + std::to_string(a);
+            EXPECT_NEAR(e.residual, r.residual, kCoordinateTolerance) << at;
+            EXPECT_NEAR(e.redundancy, r.redundancy, kRelativeTolerance) << at;
+            EXPECT_NEAR(e.standardized, r.standardized, 1e-3) << at;
+            EXPECT_NEAR(e.studentized, r.studentized, 1e-3) << at;
+            EXPECT_NEAR(e.mdb, r.mdb * g.delta0 / kPublishedDelta0, 1e-6) << at;
+        }
+    }
+    for (const RigorousPairResult& p : g.pairs)
+        expectNear(p.covarianceXYZ, relative(ref, p.fromSite - 1, p.toSite - 1), "pair");
+    EXPECT_EQ(g.pairs.size(), net.vectors.size());
+}
+
+TEST(RigorousModel, AgreesWithAnIndependentDenseSolution) {
+    compareWithReference(6, 11);   // small: 12 vectors, 12 unknowns
+    compareWithReference(40, 29);  // generated: 80 vectors, 114 unknowns
+}
+
+TEST(RigorousModel, PlantedBlunderIsFlaggedAndSnoopedFirst) {
+    TempDirectory folder;
+    constexpr int kBlunderVector = 7;
+    const Network net = writeNetwork(folder.file("in.dat"), 16, 5, 0.05, kBlunderVector);
+    const RigorousRun plain = runInProcess(folder.file("in.dat"), folder.file("plain.dat"));
+    ASSERT_TRUE(plain.adjusted);
+    EXPECT_TRUE(plain.results.vectors[kBlunderVector].components[0].outlier);
+    const RigorousRun snooped = runInProcess(folder.file("in.dat"), folder.file("out.dat"), 3);
+    ASSERT_TRUE(snooped.adjusted);
+    ASSERT_GE(snooped.snooped.size(), 1u);
+    EXPECT_EQ(snooped.snooped[0].record, net.records[kBlunderVector]);
+    EXPECT_GT(std::fabs(snooped.snooped[0].studentized), plain.results.criticalValue);
+    for (const VectorRecord& r : snooped.output)
+        if (r.recordNumber == net.records[kBlunderVector])
+            EXPECT_EQ(r.inUse, 0);
+    // Without the blunder the rest of the network passes, and the degrees of freedom drop by 3.
+    EXPECT_EQ(snooped.results.degreesOfFreedom, plain.results.degreesOfFreedom - 3);
+    for (const RigorousVectorResult& v : snooped.results.vectors)
+        EXPECT_NE(v.record, net.records[kBlunderVector]);
+}
+
+TEST(RigorousModel, CovarianceThatIsNotPositiveDefiniteIsRefusedByName) {
+    TempDirectory folder;
+    const Network net = writeNetwork(folder.file("in.dat"), 6, 3);
+    ProjectDataSet data;
+    data.setFileName(folder.file("in.dat").c_str());
+    ASSERT_TRUE(data.load());
+    ASSERT_TRUE(data.firstVector() && data.nextVector() && data.nextVector());
+    VectorRecord& r = *data.currentVector();
+    r.correlationXY = 0.9;
+    r.correlationXZ = 0.9;
+    r.correlationYZ = -0.9;
+    ASSERT_TRUE(data.save());
+    const RunResult run =
+        runProgram(TORVEK_LARGE_BINARY,
+                   {"--model", "rigorous", folder.file("in.dat"), folder.file("out.dat")});
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string report = run.reportText();
+    EXPECT_NE(report.find("(record " + std::to_string(net.records[2]) +
+                          ") has a covariance that "
+                          "is not finite or not positive definite"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(report.find("Rigorous Model"), std::string::npos);
+}
+
+TEST(RigorousModel, OptionsAreCheckedAndTheClassicModelIsUnchanged) {
+    TempDirectory folder;
+    writeNetwork(folder.file("in.dat"), 8, 7);
+    const std::string in = folder.file("in.dat");
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--model", "exact", in, folder.file("o.dat")},
+          {"--model", "rigorous", "--snoop", "0", in, folder.file("o.dat")},
+          {"--statistics", folder.file("s.json"), in, folder.file("o.dat")},
+          {"--model", "rigorous", "--scale-by", "both", in, folder.file("o.dat")},
+          {"--model", "rigorous", "--statistics", in, in, folder.file("o.dat")},
+          {"--colour", "red", in, folder.file("o.dat")}}) {
+        FrontEndScript script;
+        script.giveEndpoints = false;
+        const RunResult run = runProgram(TORVEK_LARGE_BINARY, bad, script);
+        EXPECT_EQ(run.exitCode, 1) << bad[1];
+        EXPECT_EQ(run.standardError.rfind("Error: ", 0), 0u) << run.standardError;
+        EXPECT_FALSE(std::filesystem::exists(folder.file("o.dat")));
+    }
+    EXPECT_EQ(runProgram(TORVEK_LARGE_BINARY, {in, folder.file("plain.dat")}).exitCode, 0);
+    EXPECT_EQ(
+        runProgram(TORVEK_LARGE_BINARY, {"--model", "classic", in, folder.file("classic.dat")})
+            .exitCode,
+        0);
+    EXPECT_EQ(readFileBytes(folder.file("plain.dat")), readFileBytes(folder.file("classic.dat")));
+
+    const RunResult rigorous = runProgram(
+        TORVEK_LARGE_BINARY, {"--model", "rigorous", "--scale-by", "aposteriori", "--statistics",
+                              folder.file("s.json"), in, folder.file("rigorous.dat")});
+    EXPECT_EQ(rigorous.exitCode, 0);
+    const std::string json = readFileBytes(folder.file("s.json"));
+    EXPECT_EQ(json.rfind("{\"model\": \"rigorous\", \"degreesOfFreedom\": 30,", 0), 0u) << json;
+    EXPECT_NE(json.find("\"scaledBy\": \"aposteriori\""), std::string::npos);
+    EXPECT_NE(rigorous.reportText().find("scaled by the a-posteriori sigma0"), std::string::npos);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        files += entry.path().filename().string().find("s.json") == 0 ? 1 : 0;
+    EXPECT_EQ(files, 1);  // no temporary left beside it
+}
+
+}  // namespace
+}  // namespace torvek::testing
+#endif
