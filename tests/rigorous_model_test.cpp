@@ -13,6 +13,7 @@
 
 #include "app/adjustment_job.h"
 #include "engine/sparse/sparse_normal_solver.h"
+#include "support/command_runner.h"
 #include "support/rigorous_reference.h"
 #include "support/synthetic_network.h"
 #include "support/temp_directory.h"
@@ -255,6 +256,55 @@ TEST(RigorousModel, OptionsAreCheckedAndTheClassicModelIsUnchanged) {
         files += entry.path().filename().string().find("s.json") == 0 ? 1 : 0;
     EXPECT_EQ(files, 1);  // no temporary left beside it
 }
+
+#ifdef TORVEK_FRONT_BINARY
+// The textbook network (Ghilani 2010, example 17.8: six sites, A and B fixed, thirteen baselines
+// with full covariances) as the peer, GNU Gama's gama-local 2.24, adjusts it: its adjusted
+// coordinates, a-posteriori sigma0 and largest studentized residual (A-E, x).
+struct PeerSite {
+    const char* name;
+    double x, y, z;  // metres
+};
+constexpr PeerSite kPeerSites[] = {
+    {"C   ", 12046.5807596683589509, -4649394.0825483668595552, 4353160.0644244449213147},
+    {"D   ", -3081.5831270807584588, -4643107.3691362934187055, 4359531.1233366727828979},
+    {"E   ", -4919.3390799719236384, -4649361.2198295621201396, 4352934.4547985605895519},
+    {"F   ", 1518.8011888360042576, -4648399.1453095022588968, 4354116.6914050942286849},
+};
+constexpr double kPeerSigma0 = 0.7075;
+constexpr double kPeerLargestStudentized = 2.948;
+constexpr const char* kTextbookFile = "../shared/realdata/ghilani_gnss_baselines.gama-local.gkf";
+
+TEST(RigorousModel, TextbookNetworkAgreesWithThePeer) {
+    const std::string file = std::string(TORVEK_SOURCE_DIR) + "/" + kTextbookFile;
+    if (!std::filesystem::exists(file))
+        GTEST_SKIP() << "no " << kTextbookFile;
+    TempDirectory folder;
+    const CommandResult import =
+        runCommand(TORVEK_FRONT_BINARY, {"import", file, "-o", folder.file("in.dat")});
+    ASSERT_EQ(import.exitCode, 0) << import.standardError;
+    const RigorousRun run = runInProcess(folder.file("in.dat"), folder.file("out.dat"));
+    ASSERT_TRUE(run.adjusted);
+    const RigorousResults& g = run.results;
+    EXPECT_EQ(g.degreesOfFreedom, 27);
+    EXPECT_NEAR(g.redundancySum, 27, 1e-9);
+    EXPECT_NEAR(g.posteriorSigma0, kPeerSigma0, 0.00005);
+    for (const PeerSite& peer : kPeerSites) {
+        const RigorousSiteResult* site = nullptr;
+        for (const RigorousSiteResult& s : g.sites)
+            site = std::string(s.name, 4) == peer.name ? &s : site;
+        ASSERT_NE(site, nullptr) << peer.name;
+        EXPECT_NEAR(site->xyz[0], peer.x, 0.05e-3) << peer.name;
+        EXPECT_NEAR(site->xyz[1], peer.y, 0.05e-3) << peer.name;
+        EXPECT_NEAR(site->xyz[2], peer.z, 0.05e-3) << peer.name;
+    }
+    const RigorousVectorResult* largest = &g.vectors[0];
+    for (const RigorousVectorResult& v : g.vectors)
+        largest = v.largestStudentized() > largest->largestStudentized() ? &v : largest;
+    EXPECT_EQ(std::string(largest->from, 4) + std::string(largest->to, 4), "A   E   ");
+    EXPECT_NEAR(largest->components[0].studentized, kPeerLargestStudentized, 0.05);
+}
+#endif
 
 }  // namespace
 }  // namespace torvek::testing
