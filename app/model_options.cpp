@@ -40,7 +40,11 @@ bool parseModelOptions(int argc, const char* const* argv, ModelOptions& options,
             modelNamed = true;
         } else if (std::strcmp(option, "--snoop") == 0) {
             if (!parseRounds(value, options.snoopRounds))
-                return fail(error, "The rounds of --snoop must be 1 to 1000: ", value);
+                return fail(
+                    error,
+                    ("The rounds of --snoop must be 1 to " + std::to_string(kMaxSnoopRounds) + ": ")
+                        .c_str(),
+                    value);
             needsRigorous = true;
         } else if (std::strcmp(option, "--scale-by") == 0) {
             if (std::strcmp(value, "apriori") != 0 && std::strcmp(value, "aposteriori") != 0)
