@@ -21,13 +21,17 @@ int connectedSites(ProjectDataSet& input) {
     return grouping.tallies[0].sites;
 }
 
-// The flagged vectors of the last adjustment, largest studentized residual first (indices into
-// the results and the rigorous model's vectors).
+// The vectors of the last adjustment with a flagged component, largest studentized residual first
+// (indices into the results and the rigorous model's vectors).
 std::vector<std::size_t> flaggedVectors(const RigorousResults& g) {
     std::vector<std::size_t> flagged;
-    for (std::size_t k = 0; k < g.vectors.size(); ++k)
-        if (g.vectors[k].largestStudentized() > g.criticalValue)
+    for (std::size_t k = 0; k < g.vectors.size(); ++k) {
+        const auto& c = g.vectors[k].components;
+        // The tau test's own flags: without a critical value (fewer than two degrees of
+        // freedom) nothing is flagged.
+        if (c[0].outlier || c[1].outlier || c[2].outlier)
             flagged.push_back(k);
+    }
     std::stable_sort(flagged.begin(), flagged.end(), [&](std::size_t a, std::size_t b) {
         return g.vectors[a].largestStudentized() > g.vectors[b].largestStudentized();
     });
