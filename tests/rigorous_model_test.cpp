@@ -289,6 +289,7 @@ TEST(RigorousModel, TextbookNetworkAgreesWithThePeer) {
     EXPECT_EQ(g.degreesOfFreedom, 27);
     EXPECT_NEAR(g.redundancySum, 27, 1e-9);
     EXPECT_NEAR(g.posteriorSigma0, kPeerSigma0, 0.00005);
+    EXPECT_NEAR(g.criticalValue, 3.018, 0.0005);
     for (const PeerSite& peer : kPeerSites) {
         const RigorousSiteResult* site = nullptr;
         for (const RigorousSiteResult& s : g.sites)
@@ -303,6 +304,24 @@ TEST(RigorousModel, TextbookNetworkAgreesWithThePeer) {
         largest = v.largestStudentized() > largest->largestStudentized() ? &v : largest;
     EXPECT_EQ(std::string(largest->from, 4) + std::string(largest->to, 4), "A   E   ");
     EXPECT_NEAR(largest->components[0].studentized, kPeerLargestStudentized, 0.05);
+
+    // 5 cm planted on X of F-C (record 8), which the classic model passes: studentized 3.33
+    // against the critical value 3.018, taken out by the first round of snooping.
+    constexpr int kPlantedRecord = 8;
+    ProjectDataSet data;
+    data.setFileName(folder.file("in.dat").c_str());
+    ASSERT_TRUE(data.load());
+    for (bool found = data.firstVector(); found; found = data.nextVector())
+        if (data.currentVector()->recordNumber == kPlantedRecord)
+            data.currentVector()->deltaX += 0.05;
+    data.setFileName(folder.file("planted.dat").c_str());
+    ASSERT_TRUE(data.save());
+    const RigorousRun planted =
+        runInProcess(folder.file("planted.dat"), folder.file("planted-out.dat"), 1);
+    ASSERT_TRUE(planted.adjusted);
+    ASSERT_EQ(planted.snooped.size(), 1u);
+    EXPECT_EQ(planted.snooped[0].record, kPlantedRecord);
+    EXPECT_NEAR(std::fabs(planted.snooped[0].studentized), 3.33, 0.01);
 }
 #endif
 
