@@ -1,5 +1,6 @@
 // The rigorous model's weights: the full covariance of each vector in use, and the bias
 // parameters it fixes exactly.
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -45,6 +46,9 @@ bool AdjustmentEngine::loadRigorousVector(const VectorObservationRecord& vector,
             vector.label1, vector.label2, int(weighted.record));
     }
     weighted.inverseFactor = lowerTriangularInverse(weighted.factor);
+    // The a-priori local sigmas of the output are the ones this model weighs with (the setter
+    // keeps the data set's 1 mm floor); the output's cursor is on this vector.
+    output_.setVectorLocalSigmas(std::sqrt(local[0]), std::sqrt(local[4]), std::sqrt(local[8]));
     s.rigorousVectors.push_back(weighted);
     return true;
 }
