@@ -13,6 +13,7 @@
 
 #include "app/adjustment_job.h"
 #include "engine/sparse/sparse_normal_solver.h"
+#include "geodesy/covariance_matrix.h"
 #include "support/command_runner.h"
 #include "support/rigorous_reference.h"
 #include "support/synthetic_network.h"
@@ -255,6 +256,34 @@ TEST(RigorousModel, OptionsAreCheckedAndTheClassicModelIsUnchanged) {
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
         files += entry.path().filename().string().find("s.json") == 0 ? 1 : 0;
     EXPECT_EQ(files, 1);  // no temporary left beside it
+}
+
+// An ellipse drawn with its major axis at a known azimuth (clockwise from north) is found again,
+// and the confidence factors are the published quantiles: chi2_2(0.95) = 5.991 and z(0.975) =
+// 1.960 (any statistics table).
+TEST(RigorousModel, EllipsesKeepTheirOrientationAndPublishedFactors) {
+    constexpr double kDegree = 3.14159265358979323846 / 180.0;
+    const double a = 0.004, b = 0.001;  // semi-axes, metres
+    for (double azimuth : {0.0, 30.0, 90.0, 150.0}) {
+        const double c = std::cos(azimuth * kDegree), s = std::sin(azimuth * kDegree);
+        const ErrorEllipse e =
+            errorEllipse(a * a * c * c + b * b * s * s, a * a * s * s + b * b * c * c,
+                         (a * a - b * b) * s * c, 2.0);
+        EXPECT_NEAR(e.semiMajor, 2 * a, 1e-12) << azimuth;
+        EXPECT_NEAR(e.semiMinor, 2 * b, 1e-12) << azimuth;
+        EXPECT_NEAR(e.azimuth, azimuth, 1e-9);
+    }
+    TempDirectory folder;
+    writeNetwork(folder.file("in.dat"), 6, 17);
+    const RigorousRun run = runInProcess(folder.file("in.dat"), folder.file("out.dat"));
+    ASSERT_TRUE(run.adjusted);
+    EXPECT_NEAR(run.results.ellipseScale, std::sqrt(5.991), 0.0005);
+    EXPECT_NEAR(run.results.heightScale, 1.960, 0.0005);
+    for (const RigorousSiteResult& site : run.results.sites) {
+        EXPECT_GE(site.azimuth, 0.0);
+        EXPECT_LT(site.azimuth, 180.0);
+        EXPECT_NEAR(site.heightSigma, 1.960 * std::sqrt(site.covarianceNEU[8]), 1e-4 * 0.01);
+    }
 }
 
 #ifdef TORVEK_FRONT_BINARY
