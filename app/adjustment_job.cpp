@@ -140,6 +140,8 @@ void AdjustmentJob::run() {
 
     if (!runAdjustment())
         retryAdjustment();
+    if (adjusted_ && settings_.rigorous && options_.snoopRounds > 0)
+        snoopOutliers();
     report_.printTrailer();
 }
 
@@ -149,10 +151,12 @@ bool AdjustmentJob::runAdjustment() {
     settings_.vectorSigmaScale = stored.vectorSigmaScale;
     settings_.minimallyConstrained = stored.minimallyConstrained != 0;
     outputDataSet_.setAdjustmentSettings(stored);
+    adjusted_ = false;
     if (!engine_.adjust() || !statisticsAreFinite()) {
         outputDataSet_.setAdjustmentSucceeded(0);
         return false;
     }
+    adjusted_ = true;
     pollAbort(stage::kFinished);  // the answer is ignored: the results are stored
     outputDataSet_.setAdjustmentSucceeded(1);
     return true;
@@ -189,6 +193,12 @@ void AdjustmentJob::clearCopiedSuccess() {
         std::remove(outputPath_);
         printError("Error: Cannot write the output data set %s\n", outputPath_);
     }
+}
+
+void AdjustmentJob::setModelOptions(const ModelOptions& options) {
+    options_ = options;
+    settings_.rigorous = options.rigorous;
+    settings_.scaleByPosterior = options.scaleByPosterior;
 }
 
 void AdjustmentJob::printOutOfMemory() {

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
+#include "app/model_options.h"
 #include "dataset/adjusted_data_set.h"
 #include "dataset/project_data_set.h"
 #include "engine/adjustment_engine.h"
@@ -42,6 +44,19 @@ class AdjustmentJob {
     bool runAdjustment();
     /// What follows a failed first attempt: the scratch copy and at most one retry.
     void retryAdjustment();
+    /// Chooses the model and its options (torvek-large); the classic model without a call.
+    void setModelOptions(const ModelOptions& options);
+    /// A vector that data snooping took out, in order.
+    struct SnoopedVector {
+        int record = 0;
+        char from[4] = {}, to[4] = {};
+        double studentized = 0;
+    };
+    const std::vector<SnoopedVector>& snoopedVectors() const { return snooped_; }
+    /// True when the last attempt stored its results.
+    bool adjusted() const { return adjusted_; }
+    const AdjustmentEngine& engine() const { return engine_; }
+    const AdjustedDataSet& outputDataSet() const { return outputDataSet_; }
     /// The closing parameter report (ellipsoid and adjusted datum bias parameters).
     void printClosingReport();
     /// The error line of a memory allocation that failed anywhere in the run.
@@ -69,6 +84,14 @@ class AdjustmentJob {
     /// infinite.
     bool statisticsAreFinite();
     void printError(const char* format, const char* argument);
+    /// Data snooping (snooping.cpp): takes out the vector with the largest studentized residual
+    /// above the critical value that does not split the network and adjusts again, for at most
+    /// options_.snoopRounds rounds.
+    void snoopOutliers();
+    /// True when taking the vector with the two labels out of use would split the network in use.
+    bool removalSplitsNetwork(const char* label1, const char* label2);
+    /// Takes the vector out of use in both data sets and clears its results in the output.
+    void takeOutOfUse(const char* label1, const char* label2);
 
     ProjectDataSet inputDataSet_;
     AdjustedDataSet outputDataSet_;
@@ -82,6 +105,9 @@ class AdjustmentJob {
     bool connectivityAccepted_ = true;
     bool refusedSameFile_ = false;
     bool filesUntouched_ = false;  // the run was refused before any file was touched
+    ModelOptions options_;
+    bool adjusted_ = false;
+    std::vector<SnoopedVector> snooped_;
 };
 
 }  // namespace torvek

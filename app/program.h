@@ -8,4 +8,10 @@ namespace torvek {
 /// Returns the exit code.
 int runProgram(int argc, char** argv, NormalSolverFactory solverFactory);
 
+/// `PROGRAM [--model classic|rigorous] [--snoop ROUNDS] [--scale-by apriori|aposteriori]
+/// [--statistics FILE] INPUT OUTPUT [PROGRESS REPORT]` (model_options.h): runProgram with the
+/// model options. A bad option, or a statistics file that names the input or the output, is
+/// refused with an "Error: " line on the standard error stream and exit code 1.
+int runProgramWithOptions(int argc, char** argv, NormalSolverFactory solverFactory);
+
 }  // namespace torvek

@@ -221,6 +221,8 @@ bool AdjustmentEngine::storeResults() {
 }
 
 bool AdjustmentEngine::storeVectorPrecisions() {
+    if (settings_.rigorous)
+        return storeRigorousVectorPrecisions();
     AdjustmentState& s = *state_;
     const Matrix3& r0 = s.centreRotation;
     struct Precision {

@@ -117,6 +117,16 @@ class AdjustmentEngine {
     void rescaleSigmas();
     bool storeResults();
     bool storeVectorPrecisions();
+    /// The rigorous model (rigorous_loader.cpp, rigorous_tests.cpp): the weights of the vector at
+    /// the input's cursor, false after an error line naming it when its covariance is unusable;
+    /// the residual statistics, site and relative precisions of the last iteration; the
+    /// adjusted vector precisions from the full covariances.
+    bool loadRigorousVector(const VectorObservationRecord& vector, std::int32_t divisor);
+    bool runRigorousTests();
+    bool storeRigorousVectorPrecisions();
+    /// The bias parameters that the rigorous model fixes exactly, from a bias group record.
+    static void eliminatedBiases(const BiasGroupRecord& bias,
+                                 bool (&eliminated)[kBiasParameterCount]);
     /// False, after an error line, when a scratch file could not be written or read back.
     bool scratchFilesHealthy();
     /// The guards against NaN and infinite results (finite_results.cpp): each is false, after an

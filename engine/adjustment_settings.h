@@ -21,6 +21,12 @@ struct AdjustmentSettings {
     /// scale correction in ppm) and whether each is held fixed; filled by the vector loader.
     double biasApriori[kBiasParameterCount] = {};
     bool biasFixed[kBiasParameterCount] = {};
+    /// The rigorous model (rigorous_model.h) instead of the classic one; only with a solver of
+    /// its own (torvek-large).
+    bool rigorous = false;
+    /// The rigorous model scales ellipses and relative precisions by the a-posteriori sigma0
+    /// instead of the a-priori one.
+    bool scaleByPosterior = false;
 };
 
 }  // namespace torvek

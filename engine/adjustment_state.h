@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/engine_limits.h"
+#include "engine/rigorous_model.h"
 #include "geodesy/local_frame.h"
 
 namespace torvek {
@@ -88,6 +89,10 @@ struct AdjustmentState {
     std::vector<double> solutionSigma;
     double sigmaScale = 0;
     double posteriorSigmaScale = 0;
+
+    /// The rigorous model's vectors in use (in the order of the vector records) and results.
+    std::vector<RigorousVector> rigorousVectors;
+    RigorousResults rigorous;
 
     /// Unknown number of bias parameter k (1..4) of bias group g (1-based).
     int biasUnknown(int group, int k) const { return coordinateUnknownCount + 4 * (group - 1) + k; }

@@ -96,6 +96,9 @@ void AdjustmentEngine::formEquations() {
                 false);
         }
         const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
+        bool eliminated[kBiasParameterCount] = {};
+        if (settings_.rigorous)
+            eliminatedBiases(bias, eliminated);
         const double rho = kArcsecondsPerRadian;
         // frames[k][b][a]: cosine between the reference axis a and site k's axis b. It depends on
         // the site's current position only, so it is formed once per site rather than once per
@@ -133,15 +136,30 @@ void AdjustmentEngine::formEquations() {
                 {-t[kEast] / rho, t[kNorth] / rho, 0, -t[kUp] / kPpm},
             };
             const double weights[3] = {vector.pN, vector.pE, vector.pU};
-            for (int a = 0; a < 3; ++a) {
+            const auto fill = [&](EquationRecord& out, int a) {
                 for (int b = 0; b < 3; ++b) {
-                    equation.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
-                    equation.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
+                    out.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
+                    out.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
                 }
                 for (int k = 0; k < kBiasParameterCount; ++k)
-                    equation.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
-                equation.misclosure = l[a];
-                equation.weight = weights[a];
+                    out.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
+                out.misclosure = l[a];
+                out.weight = weights[a];
+            };
+            if (settings_.rigorous && v < static_cast<int>(s.rigorousVectors.size())) {
+                EquationRecord whitened[3];
+                for (int a = 0; a < 3; ++a) {
+                    whitened[a].termCount = kVectorEquationTerms;
+                    fill(whitened[a], a);
+                }
+                whitenVectorEquations(whitened, s.rigorousVectors[v].inverseFactor, eliminated,
+                                      bias.value);
+                for (const EquationRecord& e : whitened)
+                    write(e, false);
+                continue;
+            }
+            for (int a = 0; a < 3; ++a) {
+                fill(equation, a);
                 write(equation, false);
             }
         }

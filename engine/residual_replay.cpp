@@ -1,5 +1,7 @@
 // The adjustment tests: the equations of the last iteration are replayed to give residuals,
 // adjusted vectors and the weighted sum of squared residuals.
+#include "engine/residual_replay.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -9,9 +11,7 @@
 #include "stats/adjustment_tests.h"
 
 namespace torvek {
-namespace {
 
-// v = sum of coefficient x correction over the unknowns, plus the misclosure.
 double residualOf(const EquationRecord& equation, const std::vector<double>& x, int unknownCount) {
     double v = 0;
     for (int k = 0; k < equation.termCount; ++k) {
@@ -22,12 +22,16 @@ double residualOf(const EquationRecord& equation, const std::vector<double>& x, 
     return v + equation.misclosure;
 }
 
+namespace {
+
 bool allFinite(const double* values, int count) {
     for (int k = 0; k < count; ++k)
         if (!std::isfinite(values[k]))
             return false;
     return true;
 }
+
+}  // namespace
 
 int componentOfLabel(const char* label) {
     if (std::strcmp(label, "LAT.") == 0)
@@ -56,9 +60,9 @@ AdjustmentTestsSection testsSection(const AdjustmentTestResult& result,
     return section;
 }
 
-}  // namespace
-
 bool AdjustmentEngine::runAdjustmentTests() {
+    if (settings_.rigorous)
+        return runRigorousTests();
     AdjustmentState& s = *state_;
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();

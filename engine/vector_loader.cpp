@@ -163,6 +163,8 @@ bool AdjustmentEngine::loadVectors() {
         vector.pN = scale / (sN * sN);
         vector.pE = scale / (sE * sE);
         vector.pU = scale / (sU * sU);
+        if (settings_.rigorous && !loadRigorousVector(vector, divisor))
+            return false;
         writeRecord(scratch_.vectorScratch, vector);
 
         VectorNameRecord name;

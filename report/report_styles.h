@@ -75,6 +75,8 @@ inline constexpr ReportStyle kPassed{9, report_colour::kGreen, report_attribute:
 inline constexpr ReportStyle kFailed{9, report_colour::kRed, report_attribute::kNone, 1};
 /// The line that says the user aborted the run: larger than the body, dark red.
 inline constexpr ReportStyle kAbortNotice{10, report_colour::kDarkRed, report_attribute::kNone, 0};
+/// A residual that the tau test flags as an outlier, in the rigorous model's lines.
+inline constexpr ReportStyle kOutlier{9, report_colour::kRed, report_attribute::kNone, 2};
 /// The black look left in force when the report is closed.
 inline constexpr ReportStyle kClosed{9, report_colour::kBlack, report_attribute::kNone, 0};
 }  // namespace style
