@@ -268,7 +268,9 @@ TEST(FrontRigorousDocuments, TablesWithConventionsFullNamesAndTestsBySize) {
     EXPECT_NE(relative->introduction.find("a-priori sigma0"), std::string::npos);
     EXPECT_EQ(relative->rows[0].cells.back(), "pass");
     EXPECT_EQ(relative->rows[1].cells.back(), "fail");
-    EXPECT_EQ(relative->rows[0].cells[8], "20.0");  // allowed: 5 mm + 10 ppm of 1500 m
+    EXPECT_EQ(relative->rows[0].cells[10], "20.0");  // allowed: 5 mm + 10 ppm of 1500 m
+    // The pair at 39.35 %: 7.0 mm carried to 95 % (x 2.4477) is what was compared.
+    EXPECT_EQ(relative->rows[2].cells[9], "17.1");
     ASSERT_NE(tableOf(d, "rigorous-snooping"), nullptr);
     EXPECT_EQ(tableOf(d, "rigorous-snooping")->rows[0].cells[4], "5.12");
     const ResultTable* ellipses = tableOf(d, "rigorous-ellipses");

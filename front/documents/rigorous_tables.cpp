@@ -82,6 +82,12 @@ ResultTable modelTable(const RigorousStatistics& s) {
     return t;
 }
 
+// An ellipse whose semi-axes agree to the 0.1 mm shown is a circle: it has no direction.
+bool circular(const OrientedEllipse& e) {
+    constexpr double kShownMetres = 0.00005;
+    return e.semiMajor - e.semiMinor < kShownMetres;
+}
+
 ResultTable siteTable(const RigorousStatistics& s) {
     ResultTable t;
     t.id = "rigorous-ellipses";
@@ -108,7 +114,9 @@ ResultTable siteTable(const RigorousStatistics& s) {
         }
         cells.push_back(millimetres(site.ellipse.semiMajor));
         cells.push_back(millimetres(site.ellipse.semiMinor));
-        cells.push_back(number(kEllipseAzimuthFormat, site.ellipse.azimuth));
+        cells.push_back(circular(site.ellipse)
+                            ? kMissing
+                            : number(kEllipseAzimuthFormat, site.ellipse.azimuth));
         cells.push_back(millimetres(site.heightSigma));
         t.rows.push_back({cells});
     }
@@ -188,20 +196,39 @@ ResultTable testTable(const RigorousStatistics& s) {
 
 std::string toleranceWords(const RelativeTolerance& tol) {
     return formatText(
-        "the tolerance %s (%.1f mm + %g ppm of the distance) against the semi-major "
-        "axis at %.1f %%",
+        "checked with the tolerance %s (%.1f mm + %g ppm of the distance): the "
+        "semi-major axis at %.1f %% must not exceed what it allows",
         tol.text.c_str(), tol.horizontal * kMillimetresPerMetre, tol.ppm, tol.confidence * 100.0);
+}
+
+// Whether a pair's ellipse holds another confidence than the file's.
+bool ownConfidence(const RigorousStatistics& s) {
+    return std::any_of(
+        s.relativePrecision.begin(), s.relativePrecision.end(),
+        [&](const RelativePrecision& p) { return p.ellipse.confidence != s.confidence; });
+}
+
+// The tolerance's cells of a pair: the semi-major axis compared, what is allowed, the outcome.
+void toleranceCells(const RelativeTolerance& tol, const RelativePrecision& p, TableRow& row) {
+    if (!p.withinTolerance) {
+        return;
+    }
+    row.cells.push_back(millimetres(
+        ellipseAtConfidence(p.ellipse.semiMajor, p.ellipse.confidence, tol.confidence)));
+    row.cells.push_back(millimetres(tol.horizontal + tol.ppm * 1e-6 * p.distance));
+    row.cells.push_back(*p.withinTolerance ? "pass" : "fail");
+    row.style = *p.withinTolerance ? RowStyle::kPassed : RowStyle::kFailed;
 }
 
 ResultTable relativeTable(const RigorousStatistics& s) {
     ResultTable t;
     t.id = "rigorous-relative";
     t.title = "Rigorous model: relative precisions";
+    const bool own = ownConfidence(s);
     t.introduction = "Relative ellipses of pairs of sites, scaled by " + scaleWords(s) + " at " +
-                     percent(s.confidence) +
-                     " confidence, azimuth from north, clockwise; ppm is "
-                     "the semi-major axis per distance" +
-                     (s.tolerance ? "; checked with " + toleranceWords(*s.tolerance) : "") + ".";
+                     (own ? "the confidence of each row" : percent(s.confidence) + " confidence") +
+                     ", azimuth from north, clockwise; ppm is the semi-major axis per distance" +
+                     (s.tolerance ? "; " + toleranceWords(*s.tolerance) : "") + ".";
     t.columns = {left("From"),
                  left("To"),
                  right("Distance (m)"),
@@ -210,7 +237,12 @@ ResultTable relativeTable(const RigorousStatistics& s) {
                  right("Azimuth (deg)"),
                  right("Vertical sigma (mm)"),
                  right("ppm")};
+    if (own) {
+        t.columns.push_back(right("Confidence"));
+    }
     if (s.tolerance) {
+        t.columns.push_back(
+            right(formatText("Semi-major at %.0f %% (mm)", s.tolerance->confidence * 100.0)));
         t.columns.push_back(right("Allowed (mm)"));
         t.columns.push_back(left("Check"));
     }
@@ -219,11 +251,11 @@ ResultTable relativeTable(const RigorousStatistics& s) {
                       millimetres(p.ellipse.semiMinor),
                       number(kEllipseAzimuthFormat, p.ellipse.azimuth),
                       millimetres(p.verticalSigma), number("%.2f", p.ppm)}};
-        if (s.tolerance && p.withinTolerance) {
-            row.cells.push_back(
-                millimetres(s.tolerance->horizontal + s.tolerance->ppm * 1e-6 * p.distance));
-            row.cells.push_back(*p.withinTolerance ? "pass" : "fail");
-            row.style = *p.withinTolerance ? RowStyle::kPassed : RowStyle::kFailed;
+        if (own) {
+            row.cells.push_back(percent(p.ellipse.confidence));
+        }
+        if (s.tolerance) {
+            toleranceCells(*s.tolerance, p, row);
         }
         t.rows.push_back(row);
     }
