@@ -120,6 +120,31 @@ TEST(FrontStatisticsFile, RefusesMalformedFilesNamingTheField) {
     EXPECT_EQ(error, "big.json: larger than 128 MiB, more than a statistics file holds");
 }
 
+TEST(FrontStatisticsFile, CutOrGarbledFilesAreRefusedWithoutHarm) {
+    // Every cut of the fixture, and the fixture with one character replaced at each place by
+    // one that changes its meaning, is either read whole or refused with a message; none of it
+    // may read past the text or crash (the sanitizer build checks).
+    const std::string text = fixtureText();
+    RigorousStatistics s;
+    std::string error;
+    for (std::size_t cut = 0; cut < text.size(); cut += 7) {
+        error.clear();
+        EXPECT_FALSE(
+            parseRigorousStatistics(text.substr(0, cut), "cut.json", fullNames(), s, error));
+        EXPECT_FALSE(error.empty());
+    }
+    for (std::size_t at = 0; at < text.size(); at += 5) {
+        for (char c : {'9', '"', 'n', '-', '['}) {
+            std::string garbled = text;
+            garbled[at] = c;
+            error.clear();
+            if (!parseRigorousStatistics(garbled, "garbled.json", fullNames(), s, error)) {
+                EXPECT_EQ(error.rfind("garbled.json: ", 0), 0u) << error;
+            }
+        }
+    }
+}
+
 TEST(FrontRelativeTolerance, ReadsLengthAndPartsPerMillion) {
     RelativeTolerance t;
     std::string error;
