@@ -92,6 +92,8 @@ TEST(FrontStatisticsFile, RefusesMalformedFilesNamingTheField) {
     // A vector in use must carry its statistics.
     EXPECT_EQ(readEdited([](J& d) { d["vectors"][1]["components"][2]["mdb"] = nullptr; }),
               "stats.json: vectors[1].components[2].mdb: expected a number");
+    EXPECT_EQ(readEdited([](J& d) { d["sites"][1]["ellipse"]["semiMinor"] = -0.001; }),
+              "stats.json: sites[1].ellipse.semiMinor: expected a number from 0");
     EXPECT_EQ(readEdited([](J& d) { d["vectors"][2]["record"] = 0; }),
               "stats.json: vectors[2].record: expected a record number from 1");
     EXPECT_EQ(readEdited([](J& d) { d["scaledBy"] = "both"; }),

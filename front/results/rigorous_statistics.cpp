@@ -52,6 +52,15 @@ double number(const Node& object, const char* key, const std::string& path, bool
     return n.get<double>();
 }
 
+// A length or standard deviation: a number from 0 (or null where `nullable`).
+double size(const Node& object, const char* key, const std::string& path, bool nullable) {
+    const double value = number(object, key, path, nullable);
+    if (value < 0.0) {
+        throw FieldError{at(path, key), "expected a number from 0"};
+    }
+    return value;
+}
+
 bool flag(const Node& object, const char* key, const std::string& path) {
     const Node& n = member(object, key, path);
     if (!n.is_boolean()) {
@@ -135,8 +144,8 @@ Matrix3 matrix(const Node& object, const char* key, const std::string& path, boo
 OrientedEllipse ellipse(const Node& object, const std::string& path, double confidence,
                         bool nullable) {
     OrientedEllipse e;
-    e.semiMajor = number(object, "semiMajor", path, nullable);
-    e.semiMinor = number(object, "semiMinor", path, nullable);
+    e.semiMajor = size(object, "semiMajor", path, nullable);
+    e.semiMinor = size(object, "semiMinor", path, nullable);
     e.azimuth = number(object, "azimuth", path, nullable);
     e.confidence = probabilityOr(object, "confidence", path, confidence);
     return e;
@@ -160,7 +169,7 @@ RigorousSite site(const Node& s, const std::string& path, double confidence,
     } else {
         site.ellipse = ellipse(e, at(path, "ellipse"), confidence, nullable);
     }
-    site.heightSigma = number(s, "heightSigma", path, nullable);
+    site.heightSigma = size(s, "heightSigma", path, nullable);
     return site;
 }
 
@@ -175,11 +184,11 @@ ComponentTest component(const Node& c, const std::string& path, bool inUse) {
     t.observed = number(c, "observed", path, false);
     t.adjusted = number(c, "adjusted", path, nullable);
     t.residual = number(c, "residual", path, nullable);
-    t.residualSigma = number(c, "residualSigma", path, nullable);
+    t.residualSigma = size(c, "residualSigma", path, nullable);
     t.redundancy = number(c, "redundancy", path, nullable);
     t.standardized = number(c, "standardized", path, nullable);
     t.studentized = number(c, "studentized", path, nullable);
-    t.mdb = number(c, "mdb", path, nullable);
+    t.mdb = size(c, "mdb", path, nullable);
     const Node& outlier = member(c, "outlier", path);
     t.outlier = !(outlier.is_null() && nullable) && flag(c, "outlier", path);
     return t;
@@ -201,7 +210,7 @@ RigorousVector vector(const Node& v, const std::string& path, const SiteNameTabl
         }
         r.components[i] = component(c, where, r.inUse);
     }
-    r.length = number(v, "length", path, false);
+    r.length = size(v, "length", path, false);
     r.azimuth = number(v, "azimuth", path, false);
     r.heightDifference = number(v, "heightDifference", path, false);
     return r;
@@ -212,9 +221,9 @@ RelativePrecision pair(const Node& p, const std::string& path, double confidence
     RelativePrecision r;
     std::tie(r.fromCode, r.from) = siteName(p, "from", path, names);
     std::tie(r.toCode, r.to) = siteName(p, "to", path, names);
-    r.distance = number(p, "distance", path, false);
+    r.distance = size(p, "distance", path, false);
     r.ellipse = ellipse(p, path, confidence, false);
-    r.verticalSigma = number(p, "verticalSigma", path, false);
+    r.verticalSigma = size(p, "verticalSigma", path, false);
     r.ppm = number(p, "ppm", path, false);
     return r;
 }
