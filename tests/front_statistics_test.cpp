@@ -105,7 +105,7 @@ TEST(FrontStatisticsFile, RefusesMalformedFilesNamingTheField) {
     EXPECT_EQ(readEdited([](J& d) {
                   d["sites"][2]["covarianceNEU"][1] = {1, 2};
               }),
-              "stats.json: sites[2].covarianceNEU[1].row: expected an array of 3");
+              "stats.json: sites[2].covarianceNEU[1]: expected an array of 3");
     EXPECT_EQ(readEdited([](J& d) { d["model"] = "classic"; }),
               "stats.json: model: expected \"rigorous\"");
     EXPECT_EQ(readEdited([](J& d) { d = J::array(); }),

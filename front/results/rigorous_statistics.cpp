@@ -39,17 +39,20 @@ const Node& member(const Node& object, const char* key, const std::string& path)
     return *found;
 }
 
-// A number; null reads as NaN where `nullable` (the statistics of what was not adjusted).
-double number(const Node& object, const char* key, const std::string& path, bool nullable) {
-    const Node& n = member(object, key, path);
+// The number `n` at `where`; null reads as NaN where `nullable` (the statistics of what was not
+// adjusted).
+double numberAt(const Node& n, const std::string& where, bool nullable) {
     if (n.is_null() && nullable) {
         return kNaN;
     }
     if (!n.is_number()) {
-        throw FieldError{at(path, key),
-                         nullable ? "expected a number or null" : "expected a number"};
+        throw FieldError{where, nullable ? "expected a number or null" : "expected a number"};
     }
     return n.get<double>();
+}
+
+double number(const Node& object, const char* key, const std::string& path, bool nullable) {
+    return numberAt(member(object, key, path), at(path, key), nullable);
 }
 
 // A length or standard deviation: a number from 0 (or null where `nullable`).
@@ -113,15 +116,21 @@ std::pair<std::string, std::string> siteName(const Node& object, const char* key
     return {projectSiteName(stored.c_str()), names.nameOf(stored.c_str())};
 }
 
-std::array<double, 3> triple(const Node& object, const char* key, const std::string& path,
-                             bool nullable) {
-    const Node& a = array(object, key, path, 3);
+// Three numbers: the array `a` at `where`.
+std::array<double, 3> tripleAt(const Node& a, const std::string& where, bool nullable) {
+    if (!a.is_array() || a.size() != 3) {
+        throw FieldError{where, "expected an array of 3"};
+    }
     std::array<double, 3> values{};
     for (std::size_t i = 0; i < 3; ++i) {
-        const Node wrapped = {{"v", a[i]}};
-        values[i] = number(wrapped, "v", at(at(path, key), i), nullable);
+        values[i] = numberAt(a[i], at(where, i), nullable);
     }
     return values;
+}
+
+std::array<double, 3> triple(const Node& object, const char* key, const std::string& path,
+                             bool nullable) {
+    return tripleAt(member(object, key, path), at(path, key), nullable);
 }
 
 Matrix3 matrix(const Node& object, const char* key, const std::string& path, bool nullable) {
@@ -135,8 +144,7 @@ Matrix3 matrix(const Node& object, const char* key, const std::string& path, boo
     }
     array(object, key, path, 3);
     for (std::size_t i = 0; i < 3; ++i) {
-        const Node wrapped = {{"row", rows[i]}};
-        m[i] = triple(wrapped, "row", at(at(path, key), i), nullable);
+        m[i] = tripleAt(rows[i], at(at(path, key), i), nullable);
     }
     return m;
 }
