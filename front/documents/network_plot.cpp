@@ -57,6 +57,8 @@ constexpr double kPreferenceCost = 0.01;     // per step down the list of candid
 // and lines), a plot far larger than the program adjusts gets its labels at their first place.
 constexpr double kPlacementBudget = 5e7;
 
+constexpr double kRadiansPerDegree = M_PI / 180.0;
+
 constexpr double kSiteLabelGap = 9.0;  // from a site's centre to its label
 constexpr double kMarkerHalfSize = 8.0;
 
@@ -326,8 +328,39 @@ double chooseEllipseEnlargement(double pixelsPerMetre, double plotSide, double l
     return factor;
 }
 
-std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options) {
-    std::string out;
+namespace {
+
+bool finite(const SiteResult& s) {
+    return std::isfinite(s.east) && std::isfinite(s.north);
+}
+
+// Where a point of the local frame lands on the map: north up, the network's bounds centred.
+struct MapScale {
+    double scale = 1.0;  // pixels per metre
+    double centreE = 0, centreN = 0, middleY = 0;
+    double plotWidth = 0, plotHeight = 0;  // the area the sites may take, pixels
+
+    double x(double east) const { return kWidth / 2 + (east - centreE) * scale; }
+    double y(double north) const { return middleY - (north - centreN) * scale; }
+};
+
+// The vector lines as drawn, and which of them are flagged.
+struct VectorLayer {
+    std::vector<Segment> lines;
+    std::vector<std::size_t> flaggedLines;  // positions in `lines` of the flagged vectors
+    std::vector<const VectorResult*> flaggedVectors;
+};
+
+// The ellipses as drawn: their bounds and labels (by site), their confidence and enlargement.
+struct EllipseLayer {
+    bool drawn = false;
+    double enlargement = 1.0;
+    double confidencePercent = 0.0;
+    std::vector<Box> boxes;
+    std::vector<std::string> texts;  // by site; empty for a site without an ellipse
+};
+
+void openSvg(std::string& out) {
     append(out,
            "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"network-plot\" viewBox=\"0 0 %.0f "
            "%.0f\" width=\"%.0f\" height=\"%.0f\" font-family=\"Helvetica,Arial,sans-serif\" "
@@ -336,13 +369,9 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     out += "<title>Network plot</title>\n";
     append(out, "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"#ffffff\"/>\n", kWidth,
            kHeight);
+}
 
-    if (r.sites.empty()) {
-        append(out, "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\">No sites</text>\n</svg>\n",
-               kWidth / 2, kHeight / 2);
-        return out;
-    }
-    const Box frame{kSide, kMapTop, kWidth - kSide, kMapBottom};
+void drawFrame(std::string& out, const Box& frame) {
     append(out,
            "<rect class=\"map-frame\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" "
            "fill=\"none\" stroke=\"#d0d0d0\"/>\n",
@@ -351,10 +380,9 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
            "<clipPath id=\"map-area\"><rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>"
            "</clipPath>\n",
            frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+}
 
-    auto finite = [](const SiteResult& s) {
-        return std::isfinite(s.east) && std::isfinite(s.north);
-    };
+MapScale mapScale(const NetworkResults& r, const Box& frame) {
     double minE = std::numeric_limits<double>::max(), maxE = -minE;
     double minN = minE, maxN = -minE;
     for (const SiteResult& s : r.sites) {
@@ -369,20 +397,20 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     if (minE > maxE) {
         minE = maxE = minN = maxN = 0.0;
     }
-    const double plotWidth = frame.right - frame.left - 2 * kInset;
-    const double plotHeight = frame.bottom - frame.top - 2 * kInset;
+    MapScale m;
+    m.plotWidth = frame.right - frame.left - 2 * kInset;
+    m.plotHeight = frame.bottom - frame.top - 2 * kInset;
     const double spanE = std::max(maxE - minE, 1.0);
     const double spanN = std::max(maxN - minN, 1.0);
-    const double scale = std::min(plotWidth / spanE, plotHeight / spanN);  // pixels per metre
-    const double centreE = (minE + maxE) / 2, centreN = (minN + maxN) / 2;
-    const double middleY = (frame.top + frame.bottom) / 2;
-    auto x = [&](double east) { return kWidth / 2 + (east - centreE) * scale; };
-    auto y = [&](double north) { return middleY - (north - centreN) * scale; };
+    m.scale = std::min(m.plotWidth / spanE, m.plotHeight / spanN);
+    m.centreE = (minE + maxE) / 2;
+    m.centreN = (minN + maxN) / 2;
+    m.middleY = (frame.top + frame.bottom) / 2;
+    return m;
+}
 
-    // Vectors first, so that ellipses, sites and labels lie on top.
-    std::vector<Segment> lines;
-    std::vector<std::size_t> flaggedLines;  // positions in `lines` of the flagged vectors
-    std::vector<const VectorResult*> flaggedVectors;
+VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScale& m) {
+    VectorLayer layer;
     out += "<g class=\"vectors\">\n";
     for (const VectorResult& v : r.vectors) {
         if (v.fromIndex < 0 || v.toIndex < 0) {
@@ -393,12 +421,12 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
         if (!finite(a) || !finite(b)) {
             continue;
         }
-        const Segment line{x(a.east), y(a.north), x(b.east), y(b.north)};
+        const Segment line{m.x(a.east), m.y(a.north), m.x(b.east), m.y(b.north)};
         if (v.flagged) {
-            flaggedLines.push_back(lines.size());
-            flaggedVectors.push_back(&v);
+            layer.flaggedLines.push_back(layer.lines.size());
+            layer.flaggedVectors.push_back(&v);
         }
-        lines.push_back(line);
+        layer.lines.push_back(line);
         const std::string style =
             v.flagged    ? formatText("stroke=\"%s\" stroke-width=\"2.8\"", kFlaggedColour)
             : v.adjusted ? formatText("stroke=\"%s\" stroke-width=\"1.2\"", kVectorColour)
@@ -409,8 +437,22 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
                style.c_str());
     }
     out += "</g>\n";
+    return layer;
+}
 
-    // Ellipses: one factor for the whole plot (see chooseEllipseEnlargement).
+// The enlargement the options ask for, or the one chosen for the largest semi-axis (metres).
+double enlargementFor(const PlotOptions& options, const MapScale& m, double largest) {
+    return options.ellipseEnlargement > 0.0 && std::isfinite(options.ellipseEnlargement)
+               ? options.ellipseEnlargement
+               : chooseEllipseEnlargement(m.scale, std::min(m.plotWidth, m.plotHeight), largest);
+}
+
+// The classic ellipses: axes north and east, semi-axes the sigmas times the confidence factor.
+EllipseLayer drawAxisEllipses(std::string& out, const NetworkResults& r, const MapScale& m,
+                              const PlotOptions& options) {
+    EllipseLayer layer;
+    layer.confidencePercent = r.confidenceLevel;
+    layer.texts.resize(r.sites.size());
     const double k = horizontalConfidenceFactor(r.confidenceLevel);
     double largest = 0.0;
     for (const SiteResult& s : r.sites) {
@@ -418,35 +460,85 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
             largest = std::max({largest, k * s.sigmaNorth, k * s.sigmaEast});
         }
     }
-    const bool drawEllipses = largest > 0.0 && std::isfinite(largest);
-    const double enlargement =
-        options.ellipseEnlargement > 0.0 && std::isfinite(options.ellipseEnlargement)
-            ? options.ellipseEnlargement
-            : chooseEllipseEnlargement(scale, std::min(plotWidth, plotHeight), largest);
-    std::vector<Box> ellipseBoxes;
-    std::vector<std::string> ellipseTexts(r.sites.size());
-    if (drawEllipses) {
-        out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
-        for (std::size_t i = 0; i < r.sites.size(); ++i) {
-            const SiteResult& s = r.sites[i];
-            if (!s.adjusted || !finite(s) || (s.sigmaNorth <= 0 && s.sigmaEast <= 0)) {
-                continue;
-            }
-            const double rx = k * s.sigmaEast * scale * enlargement;
-            const double ry = k * s.sigmaNorth * scale * enlargement;
-            append(out,
-                   "<ellipse class=\"ellipse\" cx=\"%.2f\" cy=\"%.2f\" rx=\"%.2f\" ry=\"%.2f\" "
-                   "fill=\"%s\" fill-opacity=\"0.12\" stroke=\"%s\" stroke-width=\"1.2\"/>\n",
-                   x(s.east), y(s.north), rx, ry, kEllipseColour, kEllipseColour);
-            ellipseBoxes.push_back(
-                {x(s.east) - rx, y(s.north) - ry, x(s.east) + rx, y(s.north) + ry});
-            ellipseTexts[i] =
-                formatText("%.1f&#215;%.1f mm", k * s.sigmaEast * kMillimetresPerMetre,
-                           k * s.sigmaNorth * kMillimetresPerMetre);
-        }
-        out += "</g>\n";
+    layer.drawn = largest > 0.0 && std::isfinite(largest);
+    layer.enlargement = enlargementFor(options, m, largest);
+    if (!layer.drawn) {
+        return layer;
     }
+    out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteResult& s = r.sites[i];
+        if (!s.adjusted || !finite(s) || (s.sigmaNorth <= 0 && s.sigmaEast <= 0)) {
+            continue;
+        }
+        const double rx = k * s.sigmaEast * m.scale * layer.enlargement;
+        const double ry = k * s.sigmaNorth * m.scale * layer.enlargement;
+        const double cx = m.x(s.east), cy = m.y(s.north);
+        append(out,
+               "<ellipse class=\"ellipse\" cx=\"%.2f\" cy=\"%.2f\" rx=\"%.2f\" ry=\"%.2f\" "
+               "fill=\"%s\" fill-opacity=\"0.12\" stroke=\"%s\" stroke-width=\"1.2\"/>\n",
+               cx, cy, rx, ry, kEllipseColour, kEllipseColour);
+        layer.boxes.push_back({cx - rx, cy - ry, cx + rx, cy + ry});
+        layer.texts[i] = formatText("%.1f&#215;%.1f mm", k * s.sigmaEast * kMillimetresPerMetre,
+                                    k * s.sigmaNorth * kMillimetresPerMetre);
+    }
+    out += "</g>\n";
+    return layer;
+}
 
+// Whether a site has an oriented ellipse to draw.
+bool hasOrientedEllipse(const SiteResult& s, const OrientedEllipse& e) {
+    return finite(s) && std::isfinite(e.semiMajor) && std::isfinite(e.semiMinor) &&
+           std::isfinite(e.azimuth) && e.semiMajor > 0.0;
+}
+
+// The oriented ellipses of PlotOptions::siteEllipses. SVG draws rx along the screen's x axis
+// (east, azimuth 90) and turns clockwise on the screen for a positive angle, as an azimuth
+// does: the semi-major axis drawn as rx points to its azimuth after a turn of azimuth - 90.
+EllipseLayer drawOrientedEllipses(std::string& out, const NetworkResults& r, const MapScale& m,
+                                  const PlotOptions& options) {
+    const std::vector<OrientedEllipse>& ellipses = options.siteEllipses;
+    EllipseLayer layer;
+    layer.texts.resize(r.sites.size());
+    double largest = 0.0;
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        if (hasOrientedEllipse(r.sites[i], ellipses[i])) {
+            largest = std::max(largest, ellipses[i].semiMajor);
+            layer.confidencePercent = ellipses[i].confidence * 100.0;
+        }
+    }
+    layer.drawn = largest > 0.0 && std::isfinite(largest);
+    layer.enlargement = enlargementFor(options, m, largest);
+    if (!layer.drawn) {
+        return layer;
+    }
+    out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const OrientedEllipse& e = ellipses[i];
+        if (!hasOrientedEllipse(r.sites[i], e)) {
+            continue;
+        }
+        const double a = e.semiMajor * m.scale * layer.enlargement;
+        const double b = e.semiMinor * m.scale * layer.enlargement;
+        const double cx = m.x(r.sites[i].east), cy = m.y(r.sites[i].north);
+        append(out,
+               "<ellipse class=\"ellipse oriented\" cx=\"%.2f\" cy=\"%.2f\" rx=\"%.2f\" "
+               "ry=\"%.2f\" transform=\"rotate(%.2f %.2f %.2f)\" fill=\"%s\" fill-opacity=\"0.12\" "
+               "stroke=\"%s\" stroke-width=\"1.2\"/>\n",
+               cx, cy, a, b, e.azimuth - 90.0, cx, cy, kEllipseColour, kEllipseColour);
+        // The bounds of the turned ellipse: its half-extents east and north.
+        const double t = e.azimuth * kRadiansPerDegree;
+        const double hx = std::hypot(a * std::sin(t), b * std::cos(t));
+        const double hy = std::hypot(a * std::cos(t), b * std::sin(t));
+        layer.boxes.push_back({cx - hx, cy - hy, cx + hx, cy + hy});
+        layer.texts[i] = formatText("%.1f&#215;%.1f mm", e.semiMajor * kMillimetresPerMetre,
+                                    e.semiMinor * kMillimetresPerMetre);
+    }
+    out += "</g>\n";
+    return layer;
+}
+
+std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const MapScale& m) {
     // Sites without a position stand far outside the picture, where they disturb no label.
     const Point nowhere{-1e9, -1e9};
     std::vector<Point> centres;
@@ -456,7 +548,7 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
             centres.push_back(nowhere);
             continue;
         }
-        const double cx = x(s.east), cy = y(s.north);
+        const double cx = m.x(s.east), cy = m.y(s.north);
         centres.push_back({cx, cy});
         const char* colour = s.adjusted ? kSiteColour : kIdleSiteColour;
         if (s.control()) {
@@ -471,22 +563,26 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
         }
     }
     out += "</g>\n";
+    return centres;
+}
 
-    // Labels: those of the flagged vectors first, then the sites with their ellipses' semi-axes.
-    LabelPlacer placer(frame, lines, centres, ellipseBoxes);
-    out += "<g class=\"labels\">\n";
-    for (std::size_t f = 0; f < flaggedVectors.size(); ++f) {
-        const VectorResult& v = *flaggedVectors[f];
+void drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& placer) {
+    for (std::size_t f = 0; f < vectors.flaggedVectors.size(); ++f) {
+        const VectorResult& v = *vectors.flaggedVectors[f];
         const std::string text =
             v.from + "-" + v.to + formatText(" w=%+.1f", v.signedLargestNormalized);
-        const Box box = placer.place(
-            besideLine(lines[flaggedLines[f]], textWidth(text, kFlagFont), kFlagFont + 2));
+        const Box box = placer.place(besideLine(vectors.lines[vectors.flaggedLines[f]],
+                                                textWidth(text, kFlagFont), kFlagFont + 2));
         append(out,
                "<text class=\"flag-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-size=\"%.0f\" "
                "text-anchor=\"middle\" %s>%s</text>\n",
                (box.left + box.right) / 2, box.bottom - 3, kFlaggedColour, kFlagFont, kHalo,
                escapeHtml(text).c_str());
     }
+}
+
+void drawSiteLabels(std::string& out, const NetworkResults& r, const MapScale& m,
+                    const EllipseLayer& ellipses, LabelPlacer& placer) {
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const SiteResult& s = r.sites[i];
         if (!finite(s)) {
@@ -494,14 +590,14 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
         }
         // The semi-axes' text holds only digits and the entity of the multiplication sign, which
         // takes one place.
-        const std::string& second = ellipseTexts[i];
+        const std::string& second = ellipses.texts[i];
         const std::size_t secondLength = second.empty() ? 0 : second.size() - 5;
         const double width =
             std::max(textWidth(s.name, kSiteFont),
                      static_cast<double>(secondLength) * kEllipseFont * kAdvanceShare);
         const double height = kSiteFont + (second.empty() ? 2.0 : kEllipseFont + 3.0);
-        const Box box =
-            placer.place(aroundPoint(x(s.east), y(s.north), width, height), static_cast<int>(i));
+        const Box box = placer.place(aroundPoint(m.x(s.east), m.y(s.north), width, height),
+                                     static_cast<int>(i));
         append(out,
                "<text class=\"site-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-weight=\"bold\" "
                "%s>%s</text>\n",
@@ -515,11 +611,11 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
                    kEllipseFont, kHalo, second.c_str());
         }
     }
-    out += "</g>\n";
+}
 
-    // The legend below the map: every symbol and line style, then the two scales.
-    out += "<g class=\"legend\" font-size=\"11\">\n";
-    Legend legend(out);
+// The legend's symbols: sites, the ellipse, and the vectors' line styles.
+void legendSymbols(std::string& out, Legend& legend, const NetworkResults& r,
+                   double confidencePercent) {
     legend.entry("fixed control", [&](double lx, double ly) {
         append(out, "<polygon points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f\" fill=\"%s\"/>\n", lx + 15,
                ly - 8, lx + 8, ly + 5, lx + 22, ly + 5, kSiteColour);
@@ -530,15 +626,14 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
                "stroke-width=\"1.5\"/>\n",
                lx + 15, ly - 8, lx + 8, ly + 5, lx + 22, ly + 5, kSiteColour);
     });
-    legend.entry("site", [&](double lx, double ly) {
-        append(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", lx + 15, ly,
-               kSiteColour);
-    });
-    legend.entry("site not adjusted", [&](double lx, double ly) {
-        append(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", lx + 15, ly,
-               kIdleSiteColour);
-    });
-    legend.entry(formatText("confidence ellipse (%.1f %%)", r.confidenceLevel),
+    for (const char* colour : {kSiteColour, kIdleSiteColour}) {
+        legend.entry(colour == kSiteColour ? "site" : "site not adjusted",
+                     [&](double lx, double ly) {
+                         append(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n",
+                                lx + 15, ly, colour);
+                     });
+    }
+    legend.entry(formatText("confidence ellipse (%.1f %%)", confidencePercent),
                  [&](double lx, double ly) {
                      append(out,
                             "<ellipse cx=\"%.1f\" cy=\"%.1f\" rx=\"12\" ry=\"6\" fill=\"%s\" "
@@ -562,6 +657,10 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     legend.entry("vector not adjusted",
                  lineSymbol(kUnusedColour, 1.0, " stroke-dasharray=\"5,4\""));
     legend.newRow();
+}
+
+// The legend's scales: of the map, and of the ellipses when they are drawn.
+void legendScales(std::string& out, Legend& legend, double scale, const EllipseLayer& ellipses) {
     const double barMetres = roundDown125(kScaleBarPixels / scale);
     const double barPixels = barMetres * scale;
     legend.entry(
@@ -573,21 +672,57 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
                    lx, ly, lx + barPixels, ly);
         },
         barPixels);
-    if (drawEllipses) {
-        const double ellipseBar = roundDown125(kScaleBarPixels / (scale * enlargement));
-        const double ellipsePixels = ellipseBar * scale * enlargement;
-        legend.entry(
-            lengthText(ellipseBar) + formatText(" on the ellipses (%.1f %% confidence, enlarged %s "
-                                                "times)",
-                                                r.confidenceLevel, factorText(enlargement).c_str()),
-            [&](double lx, double ly) {
-                append(out,
-                       "<line class=\"ellipse-scale\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" "
-                       "y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\"/>\n",
-                       lx, ly, lx + ellipsePixels, ly, kEllipseColour);
-            },
-            ellipsePixels);
+    if (!ellipses.drawn) {
+        return;
     }
+    const double enlargement = ellipses.enlargement;
+    const double ellipseBar = roundDown125(kScaleBarPixels / (scale * enlargement));
+    const double ellipsePixels = ellipseBar * scale * enlargement;
+    legend.entry(
+        lengthText(ellipseBar) + formatText(" on the ellipses (%.1f %% confidence, enlarged %s "
+                                            "times)",
+                                            ellipses.confidencePercent,
+                                            factorText(enlargement).c_str()),
+        [&](double lx, double ly) {
+            append(out,
+                   "<line class=\"ellipse-scale\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" "
+                   "y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\"/>\n",
+                   lx, ly, lx + ellipsePixels, ly, kEllipseColour);
+        },
+        ellipsePixels);
+}
+
+}  // namespace
+
+std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options) {
+    std::string out;
+    openSvg(out);
+    if (r.sites.empty()) {
+        append(out, "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\">No sites</text>\n</svg>\n",
+               kWidth / 2, kHeight / 2);
+        return out;
+    }
+    const Box frame{kSide, kMapTop, kWidth - kSide, kMapBottom};
+    drawFrame(out, frame);
+    const MapScale m = mapScale(r, frame);
+    // Vectors first, so that ellipses, sites and labels lie on top.
+    const VectorLayer vectors = drawVectors(out, r, m);
+    // Ellipses: one factor for the whole plot (see chooseEllipseEnlargement).
+    const EllipseLayer ellipses = options.siteEllipses.size() == r.sites.size()
+                                      ? drawOrientedEllipses(out, r, m, options)
+                                      : drawAxisEllipses(out, r, m, options);
+    const std::vector<Point> centres = drawSites(out, r, m);
+    // Labels: those of the flagged vectors first, then the sites with their ellipses' semi-axes.
+    LabelPlacer placer(frame, vectors.lines, centres, ellipses.boxes);
+    out += "<g class=\"labels\">\n";
+    drawFlagLabels(out, vectors, placer);
+    drawSiteLabels(out, r, m, ellipses, placer);
+    out += "</g>\n";
+    // The legend below the map: every symbol and line style, then the two scales.
+    out += "<g class=\"legend\" font-size=\"11\">\n";
+    Legend legend(out);
+    legendSymbols(out, legend, r, ellipses.confidencePercent);
+    legendScales(out, legend, m.scale, ellipses);
     out += "</g>\n";
     append(out,
            "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"11\">north up; "

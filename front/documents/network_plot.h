@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "front/results/network_results.h"
+#include "front/results/rigorous_statistics.h"
 
 namespace torvek::front {
 
@@ -19,6 +21,9 @@ struct PlotOptions {
     // How many times larger than the map the confidence ellipses are drawn: any positive factor;
     // 0 chooses one (see chooseEllipseEnlargement).
     double ellipseEnlargement = 0.0;
+    // Oriented ellipses by position in the results' sites (a NaN semi-axis where a site has
+    // none), drawn turned by their azimuth in place of the north-east ones; empty for those.
+    std::vector<OrientedEllipse> siteEllipses;
 };
 
 // The enlargement of the ellipses chosen for a plot of `pixelsPerMetre` (> 0) whose drawing area
@@ -36,7 +41,9 @@ double chooseEllipseEnlargement(double pixelsPerMetre, double plotSide, double l
 // enlarged by a stated factor and labelled with their semi-axes in millimetres, a scale bar and a
 // legend of every symbol and line style below the map. Labels are placed where they cross the
 // fewest vector lines and other labels, and never reach into the legend. The ellipses' axes are
-// north and east: the data set keeps no north-east correlation of a site.
+// north and east (the data set keeps no north-east correlation of a site), unless
+// options.siteEllipses gives oriented ones for every site: each is then turned so that its
+// semi-major axis points to its azimuth (SVG transform "rotate(azimuth - 90 cx cy)").
 std::string renderNetworkSvg(const NetworkResults& results, const PlotOptions& options = {});
 
 }  // namespace torvek::front

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <optional>
 
 #include "link/messages.h"
 #include "report/report_styles.h"
@@ -53,6 +55,202 @@ bool isSkippedDestination(std::string_view word) {
     }
     return false;
 }
+
+// Reads one RTF piece of the report: text goes to `insert` with its format, paragraph alignment
+// to `centre`. Knows what the program's style fragments use (see ReportDocument).
+class RtfReader {
+  public:
+    using Insert = std::function<void(std::string_view, const TextFormat&)>;
+    using Centre = std::function<void(bool)>;
+
+    RtfReader(std::string_view rtf, const TextFormat& start, Insert insert, Centre centre)
+        : rtf_(rtf), insert_(std::move(insert)), centre_(std::move(centre)) {
+        stack_.push_back(GroupState{start, false});
+    }
+
+    // Reads the whole piece; the format of the last text inserted, when there was any.
+    std::optional<TextFormat> read() {
+        while (i_ < rtf_.size()) {
+            const char c = rtf_[i_];
+            if (c == '{') {
+                // The program's nesting is shallow; a deeper one is cut rather than grown.
+                if (stack_.size() < 256) {
+                    stack_.push_back(stack_.back());
+                }
+                ++i_;
+            } else if (c == '}') {
+                if (stack_.size() > 1) {
+                    stack_.pop_back();
+                }
+                ++i_;
+            } else if (c == '\r' || c == '\n') {
+                ++i_;
+            } else if (c != '\\') {
+                text();
+            } else if (++i_ >= rtf_.size()) {
+                break;
+            } else if (!isLetter(rtf_[i_])) {
+                controlSymbol(rtf_[i_++]);
+            } else {
+                controlWord();
+            }
+        }
+        return emitted_ ? std::optional<TextFormat>(lastEmitted_) : std::nullopt;
+    }
+
+  private:
+    struct GroupState {
+        TextFormat format;
+        bool skip = false;
+    };
+
+    void emit(std::string_view text) {
+        if (stack_.back().skip || text.empty()) {
+            return;
+        }
+        insert_(text, stack_.back().format);
+        lastEmitted_ = stack_.back().format;
+        emitted_ = true;
+    }
+
+    void setCentred(bool centred) {
+        if (!stack_.back().skip) {
+            centre_(centred);
+        }
+    }
+
+    // A run of plain characters, less those that stand in for a \uN just read.
+    void text() {
+        const std::size_t start = i_;
+        while (i_ < rtf_.size() && rtf_[i_] != '\\' && rtf_[i_] != '{' && rtf_[i_] != '}' &&
+               rtf_[i_] != '\r' && rtf_[i_] != '\n') {
+            ++i_;
+        }
+        std::string_view text = rtf_.substr(start, i_ - start);
+        while (skipFallback_ > 0 && !text.empty()) {
+            text.remove_prefix(1);
+            --skipFallback_;
+        }
+        emit(text);
+    }
+
+    // A control symbol: a backslash and the character `next` (read) that is no letter.
+    void controlSymbol(char next) {
+        switch (next) {
+            case '\\':
+            case '{':
+            case '}':
+                emit(std::string_view(&next, 1));
+                break;
+            case '~':
+                emit(" ");
+                break;
+            case '_':
+                emit("-");
+                break;
+            case '*':
+                stack_.back().skip = true;
+                break;
+            case '\r':
+            case '\n':
+                emit("\n");
+                break;
+            case '\'':
+                hexByte();
+                break;
+            default:
+                break;
+        }
+    }
+
+    // The two hex digits of \'hh, a byte of the text (or the stand-in for a \uN).
+    void hexByte() {
+        if (i_ + 1 < rtf_.size() && hexDigit(rtf_[i_]) >= 0 && hexDigit(rtf_[i_ + 1]) >= 0) {
+            const char byte = static_cast<char>(hexDigit(rtf_[i_]) * 16 + hexDigit(rtf_[i_ + 1]));
+            i_ += 2;
+            if (skipFallback_ > 0) {
+                --skipFallback_;
+            } else {
+                emit(std::string_view(&byte, 1));
+            }
+        }
+    }
+
+    // A control word with its parameter and the blank that ends it.
+    void controlWord() {
+        const std::size_t wordStart = i_;
+        while (i_ < rtf_.size() && isLetter(rtf_[i_]) && i_ - wordStart < 32) {
+            ++i_;
+        }
+        const std::string_view word = rtf_.substr(wordStart, i_ - wordStart);
+        bool hasParameter = false;
+        bool negative = false;
+        long parameter = 0;
+        if (i_ < rtf_.size() && rtf_[i_] == '-' && i_ + 1 < rtf_.size() && isDigit(rtf_[i_ + 1])) {
+            negative = true;
+            ++i_;
+        }
+        int digits = 0;
+        while (i_ < rtf_.size() && isDigit(rtf_[i_])) {
+            if (digits < 9) {
+                parameter = parameter * 10 + (rtf_[i_] - '0');
+            }
+            ++digits;
+            ++i_;
+            hasParameter = true;
+        }
+        if (i_ < rtf_.size() && rtf_[i_] == ' ') {
+            ++i_;  // the blank that ends a control word is not text
+        }
+        applyWord(word, hasParameter, negative ? -parameter : parameter);
+    }
+
+    void applyWord(std::string_view word, bool hasParameter, long parameter) {
+        TextFormat& format = stack_.back().format;
+        const bool on = !hasParameter || parameter != 0;
+        if (isSkippedDestination(word)) {
+            stack_.back().skip = true;
+        } else if (word == "plain") {
+            format = TextFormat{};
+            format.halfPoints = kPlainHalfPoints;
+        } else if (word == "fs") {
+            format.halfPoints =
+                hasParameter ? static_cast<int>(std::clamp(parameter, 2L, 400L)) : kPlainHalfPoints;
+        } else if (word == "cf") {
+            format.colour = (parameter >= 0 && parameter < kColourCount) ? int(parameter) : 0;
+        } else if (word == "b") {
+            format.bold = on;
+        } else if (word == "i") {
+            format.italic = on;
+        } else if (word == "ul") {
+            format.underline = on;
+        } else if (word == "ulnone") {
+            format.underline = false;
+        } else if (word == "pard" || word == "ql" || word == "qr" || word == "qj") {
+            setCentred(false);
+        } else if (word == "qc") {
+            setCentred(true);
+        } else if (word == "par" || word == "line") {
+            emit("\n");
+        } else if (word == "tab") {
+            emit("\t");
+        } else if (word == "u") {
+            emit("?");
+            skipFallback_ = 1;
+        }
+        // Every other word (\rtf1, \ansi, \deff0, \deftab720, \f2, \deflang1033, ...) changes
+        // nothing that is shown here.
+    }
+
+    std::string_view rtf_;
+    std::size_t i_ = 0;
+    std::vector<GroupState> stack_;
+    TextFormat lastEmitted_;
+    bool emitted_ = false;
+    std::size_t skipFallback_ = 0;  // characters after \uN that stand in for it
+    Insert insert_;
+    Centre centre_;
+};
 
 }  // namespace
 
@@ -144,179 +342,15 @@ void ReportDocument::addPiece(std::uint32_t dataWord, std::string_view text) {
 }
 
 void ReportDocument::addRtf(std::string_view rtf) {
-    struct GroupState {
-        TextFormat format;
-        bool skip = false;
-    };
-    std::vector<GroupState> stack{GroupState{}};
-    stack.back().format = insertionFormat_;
-    TextFormat lastEmitted;
-    bool emitted = false;
-    std::size_t skipFallback = 0;  // characters after \uN that stand in for it
-
-    auto emit = [&](std::string_view text) {
-        if (stack.back().skip || text.empty()) {
-            return;
-        }
-        insertText(text, stack.back().format);
-        lastEmitted = stack.back().format;
-        emitted = true;
-    };
-    auto setCentred = [&](bool centred) {
-        if (stack.back().skip) {
-            return;
-        }
-        paragraphCentred_ = centred;
-        lines_.back().centred = centred;
-    };
-
-    std::size_t i = 0;
-    while (i < rtf.size()) {
-        const char c = rtf[i];
-        if (c == '{') {
-            // The program's nesting is shallow; a deeper one is cut rather than grown.
-            if (stack.size() < 256) {
-                stack.push_back(stack.back());
-            }
-            ++i;
-            continue;
-        }
-        if (c == '}') {
-            if (stack.size() > 1) {
-                stack.pop_back();
-            }
-            ++i;
-            continue;
-        }
-        if (c == '\r' || c == '\n') {
-            ++i;
-            continue;
-        }
-        if (c != '\\') {
-            const std::size_t start = i;
-            while (i < rtf.size() && rtf[i] != '\\' && rtf[i] != '{' && rtf[i] != '}' &&
-                   rtf[i] != '\r' && rtf[i] != '\n') {
-                ++i;
-            }
-            std::string_view text = rtf.substr(start, i - start);
-            while (skipFallback > 0 && !text.empty()) {
-                text.remove_prefix(1);
-                --skipFallback;
-            }
-            emit(text);
-            continue;
-        }
-        // A control word or symbol.
-        ++i;
-        if (i >= rtf.size()) {
-            break;
-        }
-        const char next = rtf[i];
-        if (!isLetter(next)) {
-            ++i;
-            switch (next) {
-                case '\\':
-                case '{':
-                case '}':
-                    emit(std::string_view(&next, 1));
-                    break;
-                case '~':
-                    emit(" ");
-                    break;
-                case '_':
-                    emit("-");
-                    break;
-                case '*':
-                    stack.back().skip = true;
-                    break;
-                case '\r':
-                case '\n':
-                    emit("\n");
-                    break;
-                case '\'':
-                    if (i + 1 < rtf.size() && hexDigit(rtf[i]) >= 0 && hexDigit(rtf[i + 1]) >= 0) {
-                        const char byte =
-                            static_cast<char>(hexDigit(rtf[i]) * 16 + hexDigit(rtf[i + 1]));
-                        i += 2;
-                        if (skipFallback > 0) {
-                            --skipFallback;
-                        } else {
-                            emit(std::string_view(&byte, 1));
-                        }
-                    }
-                    break;
-                default:
-                    break;
-            }
-            continue;
-        }
-        const std::size_t wordStart = i;
-        while (i < rtf.size() && isLetter(rtf[i]) && i - wordStart < 32) {
-            ++i;
-        }
-        const std::string_view word = rtf.substr(wordStart, i - wordStart);
-        bool hasParameter = false;
-        bool negative = false;
-        long parameter = 0;
-        if (i < rtf.size() && rtf[i] == '-' && i + 1 < rtf.size() && isDigit(rtf[i + 1])) {
-            negative = true;
-            ++i;
-        }
-        int digits = 0;
-        while (i < rtf.size() && isDigit(rtf[i])) {
-            if (digits < 9) {
-                parameter = parameter * 10 + (rtf[i] - '0');
-            }
-            ++digits;
-            ++i;
-            hasParameter = true;
-        }
-        if (negative) {
-            parameter = -parameter;
-        }
-        if (i < rtf.size() && rtf[i] == ' ') {
-            ++i;  // the blank that ends a control word is not text
-        }
-
-        TextFormat& format = stack.back().format;
-        const bool on = !hasParameter || parameter != 0;
-        if (isSkippedDestination(word)) {
-            stack.back().skip = true;
-        } else if (word == "plain") {
-            format = TextFormat{};
-            format.halfPoints = kPlainHalfPoints;
-        } else if (word == "fs") {
-            format.halfPoints =
-                hasParameter ? static_cast<int>(std::clamp(parameter, 2L, 400L)) : kPlainHalfPoints;
-        } else if (word == "cf") {
-            format.colour = (parameter >= 0 && parameter < kColourCount) ? int(parameter) : 0;
-        } else if (word == "b") {
-            format.bold = on;
-        } else if (word == "i") {
-            format.italic = on;
-        } else if (word == "ul") {
-            format.underline = on;
-        } else if (word == "ulnone") {
-            format.underline = false;
-        } else if (word == "pard") {
-            setCentred(false);
-        } else if (word == "qc") {
-            setCentred(true);
-        } else if (word == "ql" || word == "qr" || word == "qj") {
-            setCentred(false);
-        } else if (word == "par" || word == "line") {
-            emit("\n");
-        } else if (word == "tab") {
-            emit("\t");
-        } else if (word == "u") {
-            emit("?");
-            skipFallback = 1;
-        }
-        // Every other word (\rtf1, \ansi, \deff0, \deftab720, \f2, \deflang1033, ...) changes
-        // nothing that is shown here.
-    }
-    if (emitted) {
-        insertionFormat_ = lastEmitted;
+    RtfReader reader(
+        rtf, insertionFormat_,
+        [this](std::string_view text, const TextFormat& format) { insertText(text, format); },
+        [this](bool centred) {
+            paragraphCentred_ = centred;
+            lines_.back().centred = centred;
+        });
+    if (const std::optional<TextFormat> last = reader.read()) {
+        insertionFormat_ = *last;
     }
 }
 

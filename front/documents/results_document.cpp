@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "front/documents/rigorous_tables.h"
 #include "front/project/project_json.h"
 #include "front/results/result_reading.h"
 #include "front/text/text_format.h"
@@ -418,6 +419,11 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
     }
     d.tables.push_back(residualTable(r));
     d.tables.push_back(excludedTable(r));
+    if (v.rigorous) {
+        for (ResultTable& t : rigorousTables(*v.rigorous)) {
+            d.tables.push_back(std::move(t));
+        }
+    }
     return d;
 }
 

@@ -4,6 +4,7 @@
 // test, coordinates in every form, precisions, residuals, vectors left out). The HTML page and
 // the RTF document render the same tables, so they never disagree.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "front/documents/site_coordinates.h"
 #include "front/project/project_json.h"
 #include "front/results/network_results.h"
+#include "front/results/rigorous_statistics.h"
 
 namespace torvek::front {
 
@@ -38,6 +40,9 @@ struct ResultsView {
     bool hasGrid = false;                      // grid coordinates were asked for and computed
     GridSystemDescription grid;
     PlotOptions plot;
+    // The rigorous model's statistics, when the run computed them (see attachRigorousStatistics
+    // in rigorous_tables.h): their tables follow the classic ones.
+    std::optional<RigorousStatistics> rigorous;
 };
 
 // The view of a run: the coordinates of every site, in the grid system when `grid` is open.
@@ -81,7 +86,8 @@ struct ResultsDocument {
 };
 
 // The document of a view. The statistics table always comes; the coordinate and vector tables
-// only after an adjustment that succeeded; the grid table only with grid coordinates.
+// only after an adjustment that succeeded; the grid table only with grid coordinates; the tables
+// of the rigorous model only with its statistics.
 ResultsDocument buildResultsDocument(const std::string& title, const ResultsView& view);
 
 // This front end's name and version: "torvek-front 0.1.0".

@@ -1,0 +1,333 @@
+#include "front/documents/rigorous_tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include "front/text/text_format.h"
+
+namespace torvek::front {
+namespace {
+
+// Decimals shown: metres and millimetres to 0.1 mm, test quantities to 0.01, redundancy numbers
+// to 0.001, azimuths of vectors to 0.1 mm at 20 km (1e-4 degrees is 35 mm there: 1e-6 degrees).
+constexpr const char* kMetresFormat = "%.4f";
+constexpr const char* kMillimetresFormat = "%.1f";
+constexpr const char* kTestFormat = "%.2f";
+constexpr const char* kRedundancyFormat = "%.3f";
+constexpr const char* kVectorAzimuthFormat = "%.6f";
+constexpr const char* kEllipseAzimuthFormat = "%.0f";
+constexpr const char* kMissing = "-";
+
+std::string number(const char* format, double value) {
+    return std::isfinite(value) ? formatText(format, value) : kMissing;
+}
+
+std::string millimetres(double metres) {
+    return number(kMillimetresFormat, metres * kMillimetresPerMetre);
+}
+
+std::string percent(double probability) {
+    return formatText("%.1f %%", probability * 100.0);
+}
+
+TableColumn left(const std::string& heading) {
+    return {heading, CellAlignment::kLeft};
+}
+
+TableColumn right(const std::string& heading) {
+    return {heading, CellAlignment::kRight};
+}
+
+// What the ellipses and relative precisions are scaled by, in words, with its value.
+std::string scaleWords(const RigorousStatistics& s) {
+    return s.scaledBy == "aposteriori"
+               ? formatText("the a-posteriori sigma0 (%.4f)", s.sigma0Aposteriori)
+               : formatText("the a-priori sigma0 (%.4f)", s.sigma0Apriori);
+}
+
+std::string testWords(const RigorousStatistics& s) {
+    return formatText("alpha0 = %g, power = %g (delta0 = %.3f), critical studentized value %.3f",
+                      s.alpha0, s.power, s.delta0, s.studentizedCritical);
+}
+
+ResultTable modelTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-statistics";
+    t.title = "Rigorous model: statistics";
+    t.introduction =
+        "Full 3x3 covariances per vector; ellipses and relative precisions are "
+        "scaled by " +
+        scaleWords(s) + " at " + percent(s.confidence) + " confidence; tests with " + testWords(s) +
+        ".";
+    t.columns = {left("Quantity"), right("Value")};
+    auto row = [&](const std::string& name, const std::string& value) {
+        t.rows.push_back({{name, value}});
+    };
+    row("Degrees of freedom", std::to_string(s.degreesOfFreedom));
+    row("Sigma0 a priori", number("%.4f", s.sigma0Apriori));
+    row("Sigma0 a posteriori", number("%.4f", s.sigma0Aposteriori));
+    t.rows.push_back({{"Chi-square test", s.chiSquarePassed ? "passed" : "failed"},
+                      s.chiSquarePassed ? RowStyle::kPassed : RowStyle::kFailed});
+    row("Chi-square", number("%.3f", s.chiSquare));
+    row("Limits", number("%.3f", s.chiSquareLower) + " to " + number("%.3f", s.chiSquareUpper));
+    row("Ellipses scaled by",
+        s.scaledBy == "aposteriori" ? "a-posteriori sigma0" : "a-priori sigma0");
+    row("Confidence level", percent(s.confidence));
+    row("Critical studentized residual", number("%.3f", s.studentizedCritical));
+    row("Significance level alpha0", number("%g", s.alpha0));
+    row("Power of the test", number("%g", s.power));
+    row("Non-centrality delta0", number("%.3f", s.delta0));
+    return t;
+}
+
+// An ellipse whose semi-axes agree to the 0.1 mm shown is a circle: it has no direction.
+bool circular(const OrientedEllipse& e) {
+    constexpr double kShownMetres = 0.00005;
+    return e.semiMajor - e.semiMinor < kShownMetres;
+}
+
+ResultTable siteTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-ellipses";
+    t.title = "Rigorous model: site precisions and oriented ellipses";
+    t.introduction = "Scaled by " + scaleWords(s) + "; " + percent(s.confidence) +
+                     " confidence ellipses, azimuth of the semi-major axis from north, "
+                     "clockwise; sN, sE, sU and the height sigma are one standard deviation.";
+    t.columns = {left("Site"),           right("sN (mm)"),          right("sE (mm)"),
+                 right("sU (mm)"),       right("Semi-major (mm)"),  right("Semi-minor (mm)"),
+                 right("Azimuth (deg)"), right("Height sigma (mm)")};
+    // The covariances are at the a-priori sigma0; the standard deviations shown take the scale
+    // of the ellipses so that the columns of a row agree.
+    const double scale = s.scaledBy == "aposteriori" && s.sigma0Apriori > 0
+                             ? s.sigma0Aposteriori / s.sigma0Apriori
+                             : 1.0;
+    for (const RigorousSite& site : s.sites) {
+        if (!site.adjusted) {
+            t.rows.push_back({{site.name, "not adjusted"}, RowStyle::kMuted});
+            continue;
+        }
+        std::vector<std::string> cells{site.name};
+        for (int i = 0; i < 3; ++i) {
+            cells.push_back(millimetres(scale * std::sqrt(site.covarianceNEU[i][i])));
+        }
+        cells.push_back(millimetres(site.ellipse.semiMajor));
+        cells.push_back(millimetres(site.ellipse.semiMinor));
+        cells.push_back(circular(site.ellipse)
+                            ? kMissing
+                            : number(kEllipseAzimuthFormat, site.ellipse.azimuth));
+        cells.push_back(millimetres(site.heightSigma));
+        t.rows.push_back({cells});
+    }
+    return t;
+}
+
+std::string axisName(char axis) {
+    return std::string(1, static_cast<char>(axis - 'a' + 'A'));
+}
+
+ResultTable vectorTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-vectors";
+    t.title = "Rigorous model: adjusted vectors";
+    t.introduction =
+        "Earth-centred components; residual v = adjusted - observed, its sigma one "
+        "standard deviation; length, azimuth (from north, clockwise) and height "
+        "difference of the adjusted vector.";
+    t.columns = {left("From"),          left("To"),
+                 right("Record"),       left("Component"),
+                 right("Observed (m)"), right("Adjusted (m)"),
+                 right("v (mm)"),       right("Sigma v (mm)"),
+                 right("Length (m)"),   right("Azimuth (deg)"),
+                 right("dh (m)")};
+    for (const RigorousVector& v : s.vectors) {
+        for (int i = 0; i < 3; ++i) {
+            const ComponentTest& c = v.components[static_cast<std::size_t>(i)];
+            const bool first = i == 0;
+            TableRow row{{first ? v.from : "", first ? v.to : "",
+                          first ? std::to_string(v.record) : "", axisName(c.axis),
+                          number(kMetresFormat, c.observed)}};
+            if (!v.inUse) {
+                row.cells.push_back(first ? "not in use" : "");
+                row.style = RowStyle::kMuted;
+                t.rows.push_back(row);
+                continue;
+            }
+            for (const std::string& cell :
+                 {number(kMetresFormat, c.adjusted), millimetres(c.residual),
+                  millimetres(c.residualSigma),
+                  first ? number(kMetresFormat, v.length) : std::string(),
+                  first ? number(kVectorAzimuthFormat, v.azimuth) : std::string(),
+                  first ? number(kMetresFormat, v.heightDifference) : std::string()}) {
+                row.cells.push_back(cell);
+            }
+            t.rows.push_back(row);
+        }
+    }
+    return t;
+}
+
+ResultTable testTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-tests";
+    t.title = "Rigorous model: observation tests";
+    t.introduction =
+        "Largest |studentized residual| first; v = adjusted - observed; r the "
+        "redundancy number; " +
+        testWords(s) + "; MDB the minimal detectable bias.";
+    t.columns = {left("From"),      left("To"),  right("Record"),       left("Component"),
+                 right("v (mm)"),   right("r"),  right("Standardized"), right("Studentized"),
+                 right("MDB (mm)"), left("Test")};
+    for (const auto& [index, i] : componentsByStudentized(s)) {
+        const RigorousVector& v = s.vectors[index];
+        const ComponentTest& c = v.components[static_cast<std::size_t>(i)];
+        t.rows.push_back(
+            {{v.from, v.to, std::to_string(v.record), axisName(c.axis), millimetres(c.residual),
+              number(kRedundancyFormat, c.redundancy), number(kTestFormat, c.standardized),
+              number(kTestFormat, c.studentized), millimetres(c.mdb), c.outlier ? "outlier" : ""},
+             c.outlier ? RowStyle::kFlagged : RowStyle::kNormal});
+    }
+    if (t.rows.empty()) {
+        t.notes.push_back("No vector was tested.");
+    }
+    return t;
+}
+
+std::string toleranceWords(const RelativeTolerance& tol) {
+    return formatText(
+        "checked with the tolerance %s (%.1f mm + %g ppm of the distance): the "
+        "semi-major axis at %.1f %% must not exceed what it allows",
+        tol.text.c_str(), tol.horizontal * kMillimetresPerMetre, tol.ppm, tol.confidence * 100.0);
+}
+
+// Whether a pair's ellipse holds another confidence than the file's.
+bool ownConfidence(const RigorousStatistics& s) {
+    return std::any_of(
+        s.relativePrecision.begin(), s.relativePrecision.end(),
+        [&](const RelativePrecision& p) { return p.ellipse.confidence != s.confidence; });
+}
+
+// The tolerance's cells of a pair: the semi-major axis compared, what is allowed, the outcome.
+void toleranceCells(const RelativeTolerance& tol, const RelativePrecision& p, TableRow& row) {
+    if (!p.withinTolerance) {
+        return;
+    }
+    row.cells.push_back(millimetres(
+        ellipseAtConfidence(p.ellipse.semiMajor, p.ellipse.confidence, tol.confidence)));
+    row.cells.push_back(millimetres(tol.horizontal + tol.ppm * 1e-6 * p.distance));
+    row.cells.push_back(*p.withinTolerance ? "pass" : "fail");
+    row.style = *p.withinTolerance ? RowStyle::kPassed : RowStyle::kFailed;
+}
+
+ResultTable relativeTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-relative";
+    t.title = "Rigorous model: relative precisions";
+    const bool own = ownConfidence(s);
+    t.introduction = "Relative ellipses of pairs of sites, scaled by " + scaleWords(s) + " at " +
+                     (own ? "the confidence of each row" : percent(s.confidence) + " confidence") +
+                     ", azimuth from north, clockwise; ppm is the semi-major axis per distance" +
+                     (s.tolerance ? "; " + toleranceWords(*s.tolerance) : "") + ".";
+    t.columns = {left("From"),
+                 left("To"),
+                 right("Distance (m)"),
+                 right("Semi-major (mm)"),
+                 right("Semi-minor (mm)"),
+                 right("Azimuth (deg)"),
+                 right("Vertical sigma (mm)"),
+                 right("ppm")};
+    if (own) {
+        t.columns.push_back(right("Confidence"));
+    }
+    if (s.tolerance) {
+        t.columns.push_back(
+            right(formatText("Semi-major at %.0f %% (mm)", s.tolerance->confidence * 100.0)));
+        t.columns.push_back(right("Allowed (mm)"));
+        t.columns.push_back(left("Check"));
+    }
+    for (const RelativePrecision& p : s.relativePrecision) {
+        TableRow row{{p.from, p.to, number("%.3f", p.distance), millimetres(p.ellipse.semiMajor),
+                      millimetres(p.ellipse.semiMinor),
+                      number(kEllipseAzimuthFormat, p.ellipse.azimuth),
+                      millimetres(p.verticalSigma), number("%.2f", p.ppm)}};
+        if (own) {
+            row.cells.push_back(percent(p.ellipse.confidence));
+        }
+        if (s.tolerance) {
+            toleranceCells(*s.tolerance, p, row);
+        }
+        t.rows.push_back(row);
+    }
+    if (t.rows.empty()) {
+        t.notes.push_back("The run gave no relative precisions.");
+    }
+    return t;
+}
+
+ResultTable snoopingTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-snooping";
+    t.title = "Rigorous model: data snooping";
+    t.introduction =
+        "Vectors taken out one per round, in order, each with the largest "
+        "studentized residual of its round; " +
+        testWords(s) + ".";
+    t.columns = {right("Round"), left("From"), left("To"), right("Record"), right("Studentized")};
+    for (std::size_t i = 0; i < s.snooping.size(); ++i) {
+        const SnoopingRound& r = s.snooping[i];
+        t.rows.push_back({{std::to_string(i + 1), r.from, r.to, std::to_string(r.record),
+                           number(kTestFormat, r.studentized)}});
+    }
+    return t;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::size_t, int>> componentsByStudentized(const RigorousStatistics& s) {
+    std::vector<std::pair<std::size_t, int>> order;
+    for (std::size_t v = 0; v < s.vectors.size(); ++v) {
+        for (int i = 0; i < 3; ++i) {
+            if (s.vectors[v].inUse &&
+                std::isfinite(s.vectors[v].components[static_cast<std::size_t>(i)].studentized)) {
+                order.emplace_back(v, i);
+            }
+        }
+    }
+    auto size = [&](const std::pair<std::size_t, int>& p) {
+        return std::fabs(
+            s.vectors[p.first].components[static_cast<std::size_t>(p.second)].studentized);
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](const auto& a, const auto& b) { return size(a) > size(b); });
+    return order;
+}
+
+std::vector<ResultTable> rigorousTables(const RigorousStatistics& s) {
+    std::vector<ResultTable> tables{modelTable(s), siteTable(s), vectorTable(s), testTable(s),
+                                    relativeTable(s)};
+    if (!s.snooping.empty()) {
+        tables.push_back(snoopingTable(s));
+    }
+    return tables;
+}
+
+void attachRigorousStatistics(RigorousStatistics statistics, ResultsView& view) {
+    std::vector<OrientedEllipse>& ellipses = view.plot.siteEllipses;
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    ellipses.assign(view.results.sites.size(),
+                    OrientedEllipse{none, none, none, statistics.confidence});
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t i = 0; i < view.results.sites.size(); ++i) {
+        byName.emplace(view.results.sites[i].name, i);
+    }
+    for (const RigorousSite& site : statistics.sites) {
+        const auto found = byName.find(site.name);
+        if (site.adjusted && found != byName.end()) {
+            ellipses[found->second] = site.ellipse;
+        }
+    }
+    view.rigorous = std::move(statistics);
+}
+
+}  // namespace torvek::front
