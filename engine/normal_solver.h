@@ -48,13 +48,14 @@ class NormalSolver {
     /// Orders and factorises N.
     virtual Factorisation factorise() = 0;
     /// Solves N x = u into x (1-based, x[0] unused, n + 1 elements) and, when `invert`, stores
-    /// the inverse elements the results need; without it inverse() gives 0 where the solver
-    /// needs no inverse to solve. False when memory is short.
+    /// the inverse elements the results need. Without it a solver may leave the inverse unformed
+    /// (inverse() then gives 0) unless solving forms it anyway (the dense solver's diagonal).
+    /// False when memory is short.
     virtual bool solve(double* x, bool invert) = 0;
     /// Completes the inverse of the last solve where the solver defers work to the end of the
     /// attempt (after the adjustment tests); false when there is no solved system.
     virtual bool completeInverse() = 0;
-    /// Element (i, j) of N^-1, 1-based, either order: after solve() the diagonal, after
+    /// Element (i, j) of N^-1, 1-based, either order: after solve() at least the diagonal, after
     /// completeInverse() also every pair of unknowns that share an equation; 0 where the solver
     /// holds none.
     virtual double inverse(int i, int j) const = 0;
