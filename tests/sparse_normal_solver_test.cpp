@@ -188,6 +188,37 @@ TEST(DenseNormalSolver, SolvesAndInvertsAsADoubleSolution) {
     expectMatchesDense(*solver, gridEquations(2, 5), 3 * 4 + kBias, "2 x 2 grid", kSinglePrecision);
 }
 
+// Both solvers take the engine's term plan: an unknown named twice (a vector between two ends of
+// one site) has its coefficients summed, a fixed component (0) and a number beyond the system
+// are left out. The values are exact in single precision, so both solvers must give them exactly.
+TEST(DenseNormalSolver, TakesTheTermPlanAsTheSparseSolverDoes) {
+    EquationRecord e;
+    e.termCount = 5;
+    e.terms[0] = {1, 1.5};
+    e.terms[1] = {2, -2.0};
+    e.terms[2] = {1, 0.25};
+    e.terms[3] = {0, 8.0};
+    e.terms[4] = {4, 3.0};
+    e.weight = 4;
+    e.misclosure = 0.5;
+    const int n = 3;
+    std::unique_ptr<NormalSolver> solvers[] = {makeDenseNormalSolver(), makeSparseNormalSolver()};
+    for (const auto& solver : solvers) {
+        ASSERT_TRUE(solver->start(n, 0));
+        EquationFeed feed(*solver, n);
+        feed.add(e);
+        ASSERT_TRUE(solver->finish());
+        const char* name = solver->name();
+        EXPECT_EQ(solver->element(1, 1), 1.75 * 1.75 * 4) << name;
+        EXPECT_EQ(solver->element(2, 1), 1.75 * -2.0 * 4) << name;
+        EXPECT_EQ(solver->element(2, 2), 16.0) << name;
+        EXPECT_EQ(solver->element(3, 3), 0.0) << name;
+        EXPECT_EQ(solver->rightHandSide(1), -1.75 * 4 * 0.5) << name;
+        EXPECT_EQ(solver->rightHandSide(2), 4.0) << name;
+        EXPECT_EQ(solver->rightHandSide(3), 0.0) << name;
+    }
+}
+
 // An unknown without a term: its pivot is zero, and the factorisation names it, not its place
 // in the fill-reducing order.
 TEST(SparseNormalSolver, NamesTheUnknownOfAZeroPivot) {
