@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <limits>
 #include <vector>
 
 #include "engine/bias_results.h"
+#include "engine/dense_normal_solver.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/local_frame.h"
 
@@ -22,7 +22,7 @@ AdjustmentEngine::AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& outpu
       progress_(progress),
       settings_(settings),
       state_(std::make_unique<AdjustmentState>()),
-      solver_(std::move(solver)) {}
+      solver_(solver ? std::move(solver) : makeDenseNormalSolver()) {}
 
 AdjustmentEngine::~AdjustmentEngine() {
     endAttempt();
@@ -38,17 +38,20 @@ bool AdjustmentEngine::reportError(const char* format, ...) {
     return false;
 }
 
-float AdjustmentEngine::normalElement(int i, int j) const {
-    return normalMatrix_.isAllocated() ? normalMatrix_.symmetricAt(i, j) : 0.0f;
+double AdjustmentEngine::normalElement(int i, int j) const {
+    return solver_->element(i, j);
+}
+
+double AdjustmentEngine::normalRightHandSide(int i) const {
+    return solver_->rightHandSide(i);
 }
 
 double AdjustmentEngine::inverseElement(int i, int j) const {
-    return solver_ ? solver_->inverse(i, j) : normalElement(i, j);
+    return solver_->inverse(i, j);
 }
 
 int AdjustmentEngine::siteLimit() const {
-    // A solver of its own holds the normal equations sparse: memory is the only limit.
-    return solver_ ? std::numeric_limits<int>::max() - 1 : kMaxSites;
+    return solver_->siteLimit();
 }
 
 bool AdjustmentEngine::adjust() {
@@ -59,9 +62,7 @@ bool AdjustmentEngine::adjust() {
 
 void AdjustmentEngine::endAttempt() {
     normalsFormed_ = false;
-    normalMatrix_.release();
-    if (solver_)
-        solver_->release();
+    solver_->release();
     scratch_.closeAll();
 }
 
@@ -149,10 +150,10 @@ bool AdjustmentEngine::iterate() {
         formEquations();
         if (!scratchFilesHealthy())
             return false;
-        if (!solver_ && (s.loadedSiteCount > kMaxSites || s.unknownCount > kMaxUnknowns)) {
+        if (s.loadedSiteCount > siteLimit() || s.unknownCount > solver_->unknownLimit()) {
             return reportError("Error: %d  sites, %d unknowns. Limits are %ld and %ld\n",
-                               s.loadedSiteCount, s.unknownCount, long(kMaxSites),
-                               long(kMaxUnknowns));
+                               s.loadedSiteCount, s.unknownCount, long(siteLimit()),
+                               long(solver_->unknownLimit()));
         }
         if (s.observationCount < s.unknownCount) {
             return reportError("Error: %d obs. not enough to determine %d unknowns\n",

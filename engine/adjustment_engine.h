@@ -8,7 +8,6 @@
 #include "dataset/project_data_set.h"
 #include "engine/adjustment_settings.h"
 #include "engine/adjustment_state.h"
-#include "engine/normal_matrix.h"
 #include "engine/normal_solver.h"
 #include "engine/scratch_files.h"
 #include "engine/scratch_records.h"
@@ -23,8 +22,8 @@ enum class SolveStep {
     /// Accumulate the normal equations, check them, factorise, solve, invert the factor, then
     /// the corrections and their standard deviations.
     kCorrections,
-    /// Turn the inverted factor of the last kCorrections step into the full inverse of the
-    /// normal matrix.
+    /// Complete the inverse of the normal matrix the results need from the last kCorrections
+    /// step (the dense solver turns its inverted factor into the full inverse).
     kFullInverse,
 };
 
@@ -33,6 +32,8 @@ enum class SolveStep {
 /// tests the residuals and writes every result into the output data set.
 class AdjustmentEngine {
   public:
+    /// `solver`: the store and solver of the normal equations; nullptr: the dense one
+    /// (makeDenseNormalSolver).
     AdjustmentEngine(ProjectDataSet& input, AdjustedDataSet& output, ReportWriter& report,
                      ProgressWindow& progress, AdjustmentSettings& settings,
                      std::unique_ptr<NormalSolver> solver = nullptr);
@@ -81,17 +82,19 @@ class AdjustmentEngine {
     /// slots that loadSites builds once it has loaded every site.
     [[nodiscard]] int findSite(const char* name) const;
 
-    /// Reads the equations back and accumulates the normal matrix and the right-hand side (the
-    /// first phase of a SolveStep::kCorrections solve), allocating the matrix for the unknowns in
-    /// use. False, after the memory error line, when it cannot be allocated.
+    /// Reads the equations back and accumulates the normal equations in the solver (the first
+    /// phase of a SolveStep::kCorrections solve), starting it for the unknowns in use. False,
+    /// after the memory error line, when its memory cannot be had.
     [[nodiscard]] bool accumulateNormals();
-    /// Element (i, j) of the packed normal matrix, 1-based, either order.
-    [[nodiscard]] float normalElement(int i, int j) const;
+    /// Element (i, j) of the accumulated normal matrix, 1-based, either order (1/m^2 for
+    /// coordinate unknowns); 0 outside 1..unknownCount or before an accumulation.
+    [[nodiscard]] double normalElement(int i, int j) const;
+    /// Element i of the accumulated right-hand side, 1-based; 0 outside 1..unknownCount.
+    [[nodiscard]] double normalRightHandSide(int i) const;
     /// Element (i, j) of the inverse of the normal matrix after a kFullInverse solve, 1-based,
-    /// either order: from the dense matrix, or from the solver's selected inverse.
+    /// either order, as the solver holds it.
     [[nodiscard]] double inverseElement(int i, int j) const;
-    /// Most sites an attempt loads: the dense matrix's limit, or no limit with a solver of its
-    /// own.
+    /// Most sites an attempt loads: what the solver's store of the normal equations holds.
     [[nodiscard]] int siteLimit() const;
 
     const AdjustmentState& state() const { return *state_; }
@@ -101,12 +104,10 @@ class AdjustmentEngine {
   private:
     /// Builds siteSlotIndex_ from the loaded sites.
     void indexSiteSlots();
-    /// Allocates the normal matrix for order n and clears it and the right-hand side, the start
-    /// of an accumulation; false when it cannot be allocated.
+    /// Starts the solver's assembly of order n with a zero matrix and right-hand side; false when
+    /// its memory cannot be had.
     bool startNormals(int n);
     bool runAttempt();
-    /// solveNormals with the solver of its own.
-    bool solveWithSolver(SolveStep step);
     /// The error line of unknown u (1-based) without an equation; marks the attempt for the
     /// retry when u is a site's.
     void reportMissingEquation(int u);
@@ -149,8 +150,8 @@ class AdjustmentEngine {
     /// formEquations added this iteration's equations to the normal matrix and the right-hand
     /// side as it wrote them, so the next mode 0 solve need not read them back.
     bool normalsFormed_ = false;
-    NormalMatrix normalMatrix_;
-    /// The store and solver of the normal equations when they are not the dense matrix above.
+    /// The store and solver of the normal equations: the dense one unless the engine was given
+    /// another.
     std::unique_ptr<NormalSolver> solver_;
     ScratchFiles scratch_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // Adding observation equations to the normal equations: the first phase of a solve, and done
-// while the equations are formed.
+// while the equations are formed. The term plan serves every solver (normal_solver.h); the
+// equation groups are the dense solver's way of adding to its packed triangle.
 #include <algorithm>
 #include <cstddef>
 
@@ -141,37 +142,5 @@ struct EquationGroup {
 };
 
 }  // namespace accumulation
-
-/// Adds equations, one after the other, to a packed normal matrix of order n (normal_matrix.h)
-/// and to a right-hand side: products coefficient_r x coefficient_c x weight (double) added to
-/// the float elements, coefficient_r x (weight x misclosure) subtracted from rhs[unknown]. Every
-/// element receives its products in the order the equations come, whatever the grouping inside.
-class NormalAccumulator {
-  public:
-    /// `packed`: n(n + 1)/2 floats; `rhs`: indexed by unknown number 1..n. Both are added to.
-    NormalAccumulator(float* packed, int n, double* rhs) : packed_(packed), n_(n), rhs_(rhs) {}
-    NormalAccumulator(const NormalAccumulator&) = delete;
-    NormalAccumulator& operator=(const NormalAccumulator&) = delete;
-
-    void add(const EquationRecord& equation) {
-        if (equation.weight == 0)
-            return;  // adds nothing
-        if (!plan_.fits(equation))
-            plan_.make(equation, n_);
-        if (!group_.add(equation, plan_)) {
-            group_.accumulateInto(packed_, n_, rhs_);
-            group_.add(equation, plan_);
-        }
-    }
-    /// Adds the equations still held back; call once after the last.
-    void finish() { group_.accumulateInto(packed_, n_, rhs_); }
-
-  private:
-    float* packed_;
-    int n_;
-    double* rhs_;
-    accumulation::TermPlan plan_;
-    accumulation::EquationGroup group_;
-};
 
 }  // namespace torvek

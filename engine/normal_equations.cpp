@@ -4,8 +4,7 @@
 #include <cstddef>
 
 #include "engine/adjustment_engine.h"
-#include "engine/cholesky.h"
-#include "engine/normal_accumulation.h"
+#include "engine/normal_solver.h"
 
 namespace torvek {
 
@@ -16,26 +15,20 @@ bool AdjustmentEngine::accumulateNormals() {
     if (!startNormals(n))
         return reportError("Error: Not enough memory for request\n");
     scratch_.equationScratch.rewind();
-    NormalAccumulator accumulator(normalMatrix_.data(), n, s.solution.data());
+    EquationFeed feed(*solver_, n);
     for (int record = 0; record < s.observationCount; ++record) {
         EquationRecord equation;
         if (!readEquation(scratch_.equationScratch, equation, record < s.controlConstraintCount))
             break;
-        accumulator.add(equation);
+        feed.add(equation);
     }
-    accumulator.finish();
+    if (!solver_->finish())
+        return reportError("Error: Not enough memory for request\n");
     return true;
 }
 
 bool AdjustmentEngine::startNormals(int n) {
-    AdjustmentState& s = *state_;
-    if (!normalMatrix_.allocate(n))
-        return false;
-    for (int u = 1; u <= n; ++u)
-        s.solution[u] = s.solutionSigma[u] = 0;
-    normalMatrix_.setOrder(n);
-    normalMatrix_.clear();
-    return true;
+    return solver_->start(n, n - state_->coordinateUnknownCount);
 }
 
 void AdjustmentEngine::reportMissingEquation(int u) {
@@ -63,33 +56,29 @@ void AdjustmentEngine::reportBadPivot(int u) {
     }
 }
 
-bool AdjustmentEngine::solveWithSolver(SolveStep step) {
+bool AdjustmentEngine::solveNormals(SolveStep step) {
     AdjustmentState& s = *state_;
     NormalSolver& solver = *solver_;
+    settings_.singularityRetry = false;
+    scratch_.equationScratch.rewind();
     const int n = s.unknownCount;
+
     if (step == SolveStep::kFullInverse) {
-        // The selected inverse was formed with the solution; only the stage is left to announce.
-        return !progress_.pollAbort(stage::kInverseFormed);
+        normalsFormed_ = false;
+        return solver.completeInverse() && !progress_.pollAbort(stage::kInverseFormed);
     }
+
     s.reserveUnknowns(n);
     for (int u = 1; u <= n; ++u)
         s.solution[u] = s.solutionSigma[u] = 0;
-    bool assembled = solver.start(n, n - s.coordinateUnknownCount);
-    if (assembled) {
-        scratch_.equationScratch.rewind();
-        for (int record = 0; record < s.observationCount; ++record) {
-            EquationRecord equation;
-            if (!readEquation(scratch_.equationScratch, equation,
-                              record < s.controlConstraintCount))
-                break;
-            solver.add(equation);
-        }
-        assembled = solver.finish();
-    }
-    if (!assembled)
-        return reportError("Error: Not enough memory for request\n");
+    // The equations of this iteration were added as they were formed; otherwise they are read
+    // back here.
+    const bool formed = normalsFormed_;
+    normalsFormed_ = false;
+    if (!formed && !accumulateNormals())
+        return false;
     for (int u = 1; u <= n; ++u)
-        if (solver.diagonal(u) == 0.0)
+        if (solver.element(u, u) == 0.0)
             reportMissingEquation(u);
     if (progress_.pollAbort(stage::kEquationsChecked))
         return false;
@@ -105,82 +94,21 @@ bool AdjustmentEngine::solveWithSolver(SolveStep step) {
     }
     if (progress_.pollAbort(stage::kFactorised))
         return false;
-    // Only the last iteration's standard deviations are stored: the selected inverse, the
-    // costliest step of a large network, is formed for it alone, and earlier iterations leave
-    // their sigmas 0.
+    // Only the last iteration's standard deviations are stored: a solver that must form an
+    // inverse for them alone (the sparse one's selected inverse, the costliest step of a large
+    // network) does so in the last iteration only and leaves the earlier sigmas 0.
     const int iterations = settings_.overConstrained ? 2 : 1;
     const bool lastIteration = s.iterationCount + 1 >= iterations;
     if (!solver.solve(s.solution.data(), lastIteration))
         return reportError("Error: Not enough memory for request\n");
-    if (s.iterationCount == 0) {
-        char size[160];
-        solver.describe(size, sizeof size);
+    char size[160];
+    if (s.iterationCount == 0 && solver.describe(size, sizeof size))
         report_.print("Engine: %s; %s\n", solver.name(), size);
-    }
     if (progress_.pollAbort(stage::kSolved))
         return false;
     s.sigmaScale = 1.0;
     for (int u = 1; u <= n; ++u)
-        s.solutionSigma[u] =
-            lastIteration ? std::sqrt(std::max(solver.inverse(u, u), 0.0)) * s.sigmaScale : 0.0;
-    return true;
-}
-
-bool AdjustmentEngine::solveNormals(SolveStep step) {
-    AdjustmentState& s = *state_;
-    settings_.singularityRetry = false;
-    if (solver_)
-        return solveWithSolver(step);
-    scratch_.equationScratch.rewind();
-    const int n = s.unknownCount;
-
-    if (step == SolveStep::kFullInverse) {
-        normalsFormed_ = false;
-        // The inverse factor of the last kCorrections solve is in the matrix; without one there is
-        // nothing to invert.
-        if (!normalMatrix_.isAllocated() || normalMatrix_.capacity() < n)
-            return false;
-        normalMatrix_.setOrder(n);
-        formFullInverse(normalMatrix_.data(), n);
-        return !progress_.pollAbort(stage::kInverseFormed);
-    }
-
-    // The equations of this iteration were added as they were formed; otherwise they are read
-    // back here.
-    const bool formed = normalsFormed_ && normalMatrix_.order() == n;
-    normalsFormed_ = false;
-    if (!formed && !accumulateNormals())
-        return false;
-    float* matrix = normalMatrix_.data();
-    for (int u = 1; u <= n; ++u) {
-        if (normalMatrix_.at(u, u) != 0.0f)
-            continue;
-        reportMissingEquation(u);
-    }
-    if (progress_.pollAbort(stage::kEquationsChecked))
-        return false;
-    if (s.sigmaScale == kNoEquationMark)
-        return false;
-
-    const int badPivot = factorizeCholesky(matrix, n);
-    if (badPivot != 0) {
-        reportBadPivot(badPivot);
-        return false;
-    }
-    if (progress_.pollAbort(stage::kFactorised))
-        return false;
-
-    forwardSubstitute(matrix, n, s.solution.data() + 1, s.solutionSigma.data() + 1);
-    invertFactor(matrix, n);
-    if (progress_.pollAbort(stage::kSolved))
-        return false;
-
-    s.sigmaScale = 1.0;
-    std::vector<double> q(static_cast<std::size_t>(n) + 1, 0.0);
-    solveFromInverseFactor(matrix, n, s.solutionSigma.data() + 1, s.solution.data() + 1,
-                           q.data() + 1);
-    for (int i = 1; i <= n; ++i)
-        s.solutionSigma[i] = std::sqrt(q[i]) * s.sigmaScale;
+        s.solutionSigma[u] = std::sqrt(std::max(solver.inverse(u, u), 0.0)) * s.sigmaScale;
     return true;
 }
 

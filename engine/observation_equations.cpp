@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/adjustment_engine.h"
-#include "engine/normal_accumulation.h"
+#include "engine/normal_solver.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/local_frame.h"
 
@@ -31,17 +31,17 @@ EquationRecord singleTermEquation(int unknown, double misclosure, double weight)
 void AdjustmentEngine::formEquations() {
     AdjustmentState& s = *state_;
     // The equations are added to the normal equations as they are written, when their number
-    // is within the limits (the driver refuses it otherwise) and the matrix can be had (the solve
-    // reports it otherwise).
+    // is within the solver's limits (the driver refuses it otherwise) and its memory can be had
+    // (the solve reports it otherwise).
     normalsFormed_ = false;
     const int n = s.coordinateUnknownCount + kBiasParameterCount * s.biasGroupCount;
-    std::optional<NormalAccumulator> accumulator;
-    if (!solver_ && s.loadedSiteCount <= kMaxSites && n <= kMaxUnknowns && startNormals(n))
-        accumulator.emplace(normalMatrix_.data(), n, s.solution.data());
+    std::optional<EquationFeed> feed;
+    if (s.loadedSiteCount <= siteLimit() && n <= solver_->unknownLimit() && startNormals(n))
+        feed.emplace(*solver_, n);
     const auto write = [&](const EquationRecord& equation, bool control) {
         writeEquation(scratch_.equationScratch, equation, control);
-        if (accumulator)
-            accumulator->add(equation);
+        if (feed)
+            feed->add(equation);
     };
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();
@@ -166,10 +166,8 @@ void AdjustmentEngine::formEquations() {
     }
     s.unknownCount = n;
     s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
-    if (accumulator) {
-        accumulator->finish();
-        normalsFormed_ = true;
-    }
+    if (feed)
+        normalsFormed_ = solver_->finish();
 }
 
 }  // namespace torvek

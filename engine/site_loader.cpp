@@ -128,7 +128,7 @@ bool AdjustmentEngine::loadSites() {
                 fixed[2] = 0;
         }
         if (++s.loadedSiteCount > siteLimit()) {
-            report_.print("Error: Max number of sites allowed is %ld\n", long(kMaxSites));
+            report_.print("Error: Max number of sites allowed is %ld\n", long(siteLimit()));
             return false;
         }
         s.reserveSites(s.loadedSiteCount);

@@ -17,13 +17,13 @@ using testing::InProcessFrontEnd;
 using testing::inStyle;
 using testing::marker;
 
-struct SiteSpec {
+struct SiteDefinition {
     const char* name;
     std::uint8_t latitudeFixed = 0, longitudeFixed = 0, elevationFixed = 0;
     std::uint8_t inUse = 1;
 };
 
-struct VectorSpec {
+struct BaselineDefinition {
     const char* from;
     const char* to;
     std::uint8_t inUse = 1;
@@ -90,14 +90,14 @@ std::string groupReport(int group, std::initializer_list<const char*> sites,
 
 class Connectivity : public ::testing::Test {
   protected:
-    void build(std::initializer_list<SiteSpec> sites, std::initializer_list<VectorSpec> vectors,
+    void build(std::initializer_list<SiteDefinition> sites, std::initializer_list<BaselineDefinition> vectors,
                std::uint8_t minimallyConstrained = 0) {
-        for (const SiteSpec& site : sites) {
+        for (const SiteDefinition& site : sites) {
             ASSERT_TRUE(input.addSite(site.name));
             input.setSiteFixed(site.latitudeFixed, site.longitudeFixed, site.elevationFixed);
             input.setSiteInUse(site.inUse);
         }
-        for (const VectorSpec& vector : vectors) {
+        for (const BaselineDefinition& vector : vectors) {
             ASSERT_TRUE(input.addVector(vector.from, vector.to));
             input.setVectorInUse(vector.inUse);
         }

@@ -20,7 +20,7 @@ namespace {
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr double kMeanEarthRadius = 6371000.0;  // metres; turns degree differences into metres
-// What the brief asks of the two engines: 0.1 mm in coordinates, 1 % in standard deviations, and
+// How closely the two engines must agree: 0.1 mm in coordinates, 1 % in standard deviations, and
 // 0.01 mm against an independent double-precision solution.
 constexpr double kCoordinateTolerance = 1e-4;
 constexpr double kSigmaTolerance = 0.01;

@@ -1,6 +1,7 @@
 // The sparse solver against a dense double-precision solution and inverse of the same normal
 // equations, under both orderings, through repeated assemblies of one order (the structure kept)
-// and with a pattern that changes under the same order.
+// and with a pattern that changes under the same order; the dense single-precision solver against
+// the same solution.
 #ifdef TORVEK_LARGE_BINARY
 #include "engine/sparse/sparse_normal_solver.h"
 
@@ -10,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/dense_normal_solver.h"
 #include "support/engine_harness.h"
 #include "support/in_process_front_end.h"
 #include "support/synthetic_network.h"
@@ -109,21 +111,25 @@ void invertDense(Dense& d) {
 }
 
 // Assembles, factorises and solves with the inverse, and checks the solution and every element
-// of the inverse the solver holds (it must hold the diagonal and every pair of one equation).
+// of the inverse the solver holds (it must hold the diagonal and every pair of one equation) to
+// within `tolerance` relative to the element.
 void expectMatchesDense(NormalSolver& solver, const std::vector<EquationRecord>& equations, int n,
-                        const char* what) {
+                        const char* what, double tolerance = 1e-9) {
     ASSERT_TRUE(solver.start(n, kBias)) << what;
+    EquationFeed feed(solver, n);
     for (const EquationRecord& e : equations)
-        solver.add(e);
+        feed.add(e);
     ASSERT_TRUE(solver.finish()) << what;
     const NormalSolver::Factorisation f = solver.factorise();
     ASSERT_EQ(f.badPivot, 0) << what;
     std::vector<double> x(static_cast<std::size_t>(n) + 1);
     ASSERT_TRUE(solver.solve(x.data(), true)) << what;
+    ASSERT_TRUE(solver.completeInverse()) << what;
     Dense d = denseNormals(equations, n);
     invertDense(d);
     for (int i = 0; i < n; ++i)
-        EXPECT_NEAR(x[i + 1], d.u[i], 1e-9 * (1 + std::fabs(d.u[i]))) << what << " unknown " << i;
+        EXPECT_NEAR(x[i + 1], d.u[i], tolerance * (1 + std::fabs(d.u[i])))
+            << what << " unknown " << i;
     std::vector<char> shared(static_cast<std::size_t>(n) * n, 0);
     for (const EquationRecord& e : equations)
         for (int r = 0; r < e.termCount; ++r)
@@ -135,7 +141,7 @@ void expectMatchesDense(NormalSolver& solver, const std::vector<EquationRecord>&
             const double z = solver.inverse(i + 1, j + 1);
             const double expected = d.at(i, j);
             if (i == j || shared[static_cast<std::size_t>(i) * n + j] || z != 0) {
-                ASSERT_NEAR(z, expected, 1e-9 * (1 + std::fabs(expected)))
+                ASSERT_NEAR(z, expected, tolerance * (1 + std::fabs(expected)))
                     << what << " (" << i + 1 << ", " << j + 1 << ")";
             }
         }
@@ -169,6 +175,50 @@ TEST(SparseNormalSolver, SolvesAndInvertsAsADenseSolution) {
     }
 }
 
+// The dense single-precision solver behind the same interface: through repeated systems of one
+// order and a smaller one, its solution and full inverse agree with the double-precision ones to
+// the accuracy of single precision on these well-conditioned systems.
+TEST(DenseNormalSolver, SolvesAndInvertsAsADoubleSolution) {
+    constexpr double kSinglePrecision = 2e-4;
+    auto solver = makeDenseNormalSolver();
+    const int n = 3 * 36 + kBias;
+    expectMatchesDense(*solver, gridEquations(6, 1), n, "6 x 6 grid", kSinglePrecision);
+    expectMatchesDense(*solver, gridEquations(6, 3, {{0, 35}}), n, "6 x 6 grid, diagonal pair",
+                       kSinglePrecision);
+    expectMatchesDense(*solver, gridEquations(2, 5), 3 * 4 + kBias, "2 x 2 grid", kSinglePrecision);
+}
+
+// Both solvers take the engine's term plan: an unknown named twice (a vector between two ends of
+// one site) has its coefficients summed, a fixed component (0) and a number beyond the system
+// are left out. The values are exact in single precision, so both solvers must give them exactly.
+TEST(DenseNormalSolver, TakesTheTermPlanAsTheSparseSolverDoes) {
+    EquationRecord e;
+    e.termCount = 5;
+    e.terms[0] = {1, 1.5};
+    e.terms[1] = {2, -2.0};
+    e.terms[2] = {1, 0.25};
+    e.terms[3] = {0, 8.0};
+    e.terms[4] = {4, 3.0};
+    e.weight = 4;
+    e.misclosure = 0.5;
+    const int n = 3;
+    std::unique_ptr<NormalSolver> solvers[] = {makeDenseNormalSolver(), makeSparseNormalSolver()};
+    for (const auto& solver : solvers) {
+        ASSERT_TRUE(solver->start(n, 0));
+        EquationFeed feed(*solver, n);
+        feed.add(e);
+        ASSERT_TRUE(solver->finish());
+        const char* name = solver->name();
+        EXPECT_EQ(solver->element(1, 1), 1.75 * 1.75 * 4) << name;
+        EXPECT_EQ(solver->element(2, 1), 1.75 * -2.0 * 4) << name;
+        EXPECT_EQ(solver->element(2, 2), 16.0) << name;
+        EXPECT_EQ(solver->element(3, 3), 0.0) << name;
+        EXPECT_EQ(solver->rightHandSide(1), -1.75 * 4 * 0.5) << name;
+        EXPECT_EQ(solver->rightHandSide(2), 4.0) << name;
+        EXPECT_EQ(solver->rightHandSide(3), 0.0) << name;
+    }
+}
+
 // An unknown without a term: its pivot is zero, and the factorisation names it, not its place
 // in the fill-reducing order.
 TEST(SparseNormalSolver, NamesTheUnknownOfAZeroPivot) {
@@ -182,10 +232,11 @@ TEST(SparseNormalSolver, NamesTheUnknownOfAZeroPivot) {
                         e.terms[k].unknown = 0;
             auto solver = makeSparseNormalSolver(from);
             ASSERT_TRUE(solver->start(n, kBias));
+            EquationFeed feed(*solver, n);
             for (const EquationRecord& e : equations)
-                solver->add(e);
+                feed.add(e);
             ASSERT_TRUE(solver->finish());
-            EXPECT_EQ(solver->diagonal(missing), 0.0);
+            EXPECT_EQ(solver->element(missing, missing), 0.0);
             EXPECT_EQ(solver->factorise().badPivot, missing) << from;
         }
 }

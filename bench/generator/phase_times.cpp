@@ -28,9 +28,9 @@ const char* phaseEndingAt(int stage) {
         case torvek::stage::kSitesLoaded:
             return "load sites";
         case torvek::stage::kEquationsFormed:
-            return "load vectors, form equations";
+            return "load vectors, form and assemble equations";
         case torvek::stage::kEquationsChecked:
-            return "assemble normal equations";
+            return "check the normal equations";
         case torvek::stage::kFactorised:
             return "order and factorise";
         case torvek::stage::kSolved:

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -39,6 +41,9 @@ class SparseNormalSolver final : public NormalSolver {
     }
 
     const char* name() const override { return "sparse"; }
+    // Memory is the only limit; one less than the largest int leaves room to count past it.
+    int siteLimit() const override { return std::numeric_limits<int>::max() - 1; }
+    int unknownLimit() const override { return std::numeric_limits<int>::max(); }
 
     bool start(int n, int trailing) override {
         trailing = std::clamp(trailing, 0, std::max(n, 0));
@@ -60,32 +65,13 @@ class SparseNormalSolver final : public NormalSolver {
         return !failed_;
     }
 
-    void add(const EquationRecord& equation) override {
+    void add(const EquationRecord& equation, const accumulation::TermPlan& plan) override {
         if (failed_ || equation.weight == 0)
             return;
-        // Unknowns of this equation with their summed coefficients, ascending.
-        int unknown[kVectorEquationTerms];
+        const int kept = plan.kept;
+        const int* unknown = plan.unknown;
         double coefficient[kVectorEquationTerms];
-        int kept = 0;
-        for (int k = 0; k < equation.termCount && k < kVectorEquationTerms; ++k) {
-            const int u = equation.terms[k].unknown;
-            if (u < 1 || u > n_)
-                continue;
-            int at = 0;
-            while (at < kept && unknown[at] < u)
-                ++at;
-            if (at < kept && unknown[at] == u) {
-                coefficient[at] += equation.terms[k].coefficient;
-                continue;
-            }
-            for (int m = kept; m > at; --m) {
-                unknown[m] = unknown[m - 1];
-                coefficient[m] = coefficient[m - 1];
-            }
-            unknown[at] = u;
-            coefficient[at] = equation.terms[k].coefficient;
-            ++kept;
-        }
+        plan.coefficients(equation, coefficient);
         const auto start = std::chrono::steady_clock::now();
         try {
             for (int c = 0; c < kept; ++c) {
@@ -134,8 +120,23 @@ class SparseNormalSolver final : public NormalSolver {
         return !failed_;
     }
 
-    double diagonal(int u) const override {
-        return u >= 1 && u <= static_cast<int>(diagonal_.size()) ? diagonal_[u - 1] : 0.0;
+    double element(int i, int j) const override {
+        const int size = static_cast<int>(diagonal_.size());
+        if (i < 1 || j < 1 || i > size || j > size)
+            return 0.0;
+        if (i == j)
+            return diagonal_[i - 1];
+        // Column max(i, j) holds row min(i, j) in the upper triangle, rows ascending.
+        const int column = std::max(i, j) - 1;
+        const std::int64_t row = std::min(i, j) - 1;
+        const auto first = columns_.rows.begin() + columns_.start[column];
+        const auto last = columns_.rows.begin() + columns_.start[column + 1];
+        const auto at = std::lower_bound(first, last, row);
+        return at != last && *at == row ? columns_.values[at - columns_.rows.begin()] : 0.0;
+    }
+
+    double rightHandSide(int i) const override {
+        return i >= 1 && i < static_cast<int>(rhs_.size()) ? rhs_[i] : 0.0;
     }
 
     Factorisation factorise() override {
@@ -207,16 +208,20 @@ class SparseNormalSolver final : public NormalSolver {
         return true;
     }
 
+    // The selected inverse is formed with the last solution.
+    bool completeInverse() override { return true; }
+
     double inverse(int i, int j) const override {
         if (inverse_.empty() || i < 1 || j < 1 || i > n_ || j > n_)
             return 0.0;
         return inverse_.element(*factor_, inversePermutation_[i - 1], inversePermutation_[j - 1]);
     }
 
-    void describe(char* text, std::size_t size) const override {
+    bool describe(char* text, std::size_t size) const override {
         std::snprintf(text, size, "%d unknowns, %ld nonzeros in N, %ld in its factor", n_,
                       static_cast<long>(columns_.rows.size()),
                       factor_ ? static_cast<long>(factorEntries()) : 0L);
+        return true;
     }
 
     void release() override {
