@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "front/run/process_spawn.h"
 #include "support/temp_directory.h"
 
 namespace torvek::testing {
@@ -49,39 +50,32 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
         ::close(errFd);
         return result;
     }
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(w.data());
+    front::SpawnRequest request;
+    request.program = program;
+    request.arguments = arguments;
+    request.environment = options.environment;
+    request.descriptors = {{0, input[0]}, {1, outFd}, {2, errFd}};
+    // Nothing of the test process beyond the standard three, so that the command starts as it
+    // would from a shell and what it passes on to its own children can be counted.
+    request.closeOthers = true;
+    request.workingDirectory = workingDirectory;
+    // Its own process group, like a job a shell starts, so that Ctrl-C can reach it all.
+    request.ownProcessGroup = true;
+    request.interrupt = front::InterruptDisposition::kDefault;
+    if (options.fileSizeLimit >= 0) {
+        request.limits.push_back({RLIMIT_FSIZE, options.fileSizeLimit});
     }
-    argv.push_back(nullptr);
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Its own process group, like a job a shell starts, so that Ctrl-C can reach it all.
-        ::setpgid(0, 0);
-        for (const auto& [name, value] : options.environment) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-        ::dup2(input[0], 0);
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
+    const front::SpawnedProcess process = front::spawnProcess(request);
+    if (!process.started()) {
+        ::close(input[0]);
         ::close(input[1]);
-        // Nothing of the test process beyond the standard three, so that the command starts as
-        // it would from a shell and what it passes on to its own children can be counted.
-        ::close_range(3, ~0U, 0);
-        const rlimit fileSize{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
-        if (options.fileSizeLimit >= 0 && ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
-            ::_exit(125);
-        if (::chdir(workingDirectory.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::signal(SIGINT, SIG_DFL);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+        ::close(outFd);
+        ::close(errFd);
+        result.exitCode = 127;
+        result.standardError = process.error;
+        return result;
     }
-    ::setpgid(child, child);
+    const pid_t child = process.pid;
     ::close(input[0]);
     std::size_t done = 0;
     while (done < options.standardInput.size()) {

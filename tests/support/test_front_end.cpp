@@ -19,6 +19,7 @@
 #include <optional>
 #include <sstream>
 
+#include "front/run/process_spawn.h"
 #include "link/endpoint_io.h"
 #include "link/frame_codec.h"
 #include "support/report_markers.h"
@@ -248,49 +249,42 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         args.push_back(std::to_string(report[1]));
     }
 
-    pid_t child = ::fork();
-    if (child == 0) {
-        // The child's ends are inherited by number; close-on-exec is cleared only on them.
-        ::fcntl(progress[1], F_SETFD, 0);
-        ::fcntl(report[1], F_SETFD, 0);
-        ::dup2(stdinPipe[0], 0);
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        // Nothing else of this process reaches the child: in particular the write end of its
-        // standard input, which would keep it from ever reading the end of that input.
-        for (int fd = 3; fd < 1024; ++fd)
-            if (fd != progress[1] && fd != report[1])
-                ::close(fd);
-        if (script.unprivileged && ::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
-                ::setuid(kUnprivilegedUser) != 0)
-                _exit(125);
-        }
-        if (::chdir(workingDirectory.c_str()) != 0)
-            _exit(126);
-        if (script.freeDescriptors >= 0) {
-            // New descriptors take the lowest free numbers; the endpoints may sit among them.
-            int limit = 3;
-            for (int free = 0; free < script.freeDescriptors; ++limit)
-                if (limit != progress[1] && limit != report[1])
-                    ++free;
-            const rlimit files{rlim_t(limit), rlim_t(limit)};
-            if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
-                _exit(124);
-        }
-        for (auto [resource, bytes] : {std::pair{RLIMIT_AS, script.addressSpaceLimit},
-                                       std::pair{RLIMIT_FSIZE, script.fileSizeLimit}}) {
-            const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
-            if (bytes >= 0 && ::setrlimit(resource, &limit) != 0)
-                _exit(123);
-        }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        _exit(127);
+    front::SpawnRequest request;
+    request.program = program;
+    request.arguments = args;
+    // The child's ends are inherited by number. Nothing else of this process reaches the child:
+    // in particular the write end of its standard input, which would keep it from ever reading
+    // the end of that input.
+    request.descriptors = {{0, stdinPipe[0]},
+                           {1, outFd},
+                           {2, errFd},
+                           {progress[1], progress[1]},
+                           {report[1], report[1]}};
+    request.closeOthers = true;
+    request.ownProcessGroup = false;
+    request.workingDirectory = workingDirectory;
+    request.runAsUser = script.unprivileged ? static_cast<int>(kUnprivilegedUser) : -1;
+    if (script.freeDescriptors >= 0) {
+        // New descriptors take the lowest free numbers; the endpoints may sit among them.
+        int limit = 3;
+        for (int free = 0; free < script.freeDescriptors; ++limit)
+            if (limit != progress[1] && limit != report[1])
+                ++free;
+        request.limits.push_back({RLIMIT_NOFILE, limit});
+    }
+    for (auto [resource, bytes] : {std::pair{RLIMIT_AS, script.addressSpaceLimit},
+                                   std::pair{RLIMIT_FSIZE, script.fileSizeLimit}}) {
+        if (bytes >= 0)
+            request.limits.push_back({static_cast<int>(resource), bytes});
+    }
+    const front::SpawnedProcess process = front::spawnProcess(request);
+    const pid_t child = process.pid;
+    if (!process.started()) {
+        for (int fd : {progress[0], progress[1], report[0], report[1], stdinPipe[0], stdinPipe[1],
+                       outFd, errFd})
+            ::close(fd);
+        result.exitCode = 127;  // as a shell reports a program it cannot start
+        return result;
     }
     ::close(progress[1]);
     ::close(report[1]);
