@@ -162,11 +162,15 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
     const std::string rtf =
         renderRtfDocument(buildResultsDocument(run.title, run.view), run.report, run.notes);
     const std::string html = renderHtmlPage(run.title, run.report, run.view, run.notes);
-    run.reportWritten = writeDocument(folder.rtf, "the report " + files.rtf, rtf, run) &&
-                        writeDocument(folder.html, "the report " + files.html, html, run);
-    run.gisWritten =
-        writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run) &&
+    // Each is written even when one before failed, so that every failure is told.
+    const bool rtfWritten = writeDocument(folder.rtf, "the report " + files.rtf, rtf, run);
+    const bool htmlWritten = writeDocument(folder.html, "the report " + files.html, html, run);
+    run.reportWritten = rtfWritten && htmlWritten;
+    const bool geoJsonWritten =
+        writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run);
+    const bool kmlWritten =
         writeDocument(folder.kml, files.kml, renderKml(run.title, run.view), run);
+    run.gisWritten = geoJsonWritten && kmlWritten;
     if (request.csv) {
         run.csvWritten =
             writeDocument(folder.csv, files.csv, exportCsv(run.output, &request.names), run);
