@@ -271,15 +271,19 @@ std::vector<RunFile> runFiles(const RunFilePaths& paths) {
     return files;
 }
 
-std::string documentTitle(const DocumentHeader& header, const std::string& sourceName) {
-    return "torvek adjustment of " +
-           (header.project.empty() ? baseName(sourceName) : header.project);
+std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& input,
+                          const std::string& sourceName) {
+    std::string project = header.project.empty() ? input.headerText() : header.project;
+    while (!project.empty() && (project.back() == ' ' || project.back() == '\0')) {
+        project.pop_back();
+    }
+    return "torvek adjustment of " + (project.empty() ? baseName(sourceName) : project);
 }
 
 RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks) {
     RunResult run;
     run.files = runFilePaths(request.output, request.keepInput, request.csv);
-    run.title = documentTitle(request.header, request.sourceName);
+    run.title = documentTitle(request.header, request.input, request.sourceName);
     // The folder is made only for a run that will start.
     RunFolder folder;
     if (!makeParentDirectories(request.output, run.error) ||

@@ -116,9 +116,11 @@ struct RunResult {
     bool cancelledAtWarning() const { return warningShown && !warningAccepted; }
 };
 
-// The title of a run's documents: "torvek adjustment of " and the project's title, or the base
-// name of `sourceName` when it has none.
-std::string documentTitle(const DocumentHeader& header, const std::string& sourceName);
+// The title of a run's documents: "torvek adjustment of " and the project's title (the header's,
+// else the one the data set `input` keeps), or the base name of `sourceName` when there is none.
+// Never a path, so that every front end gives one project the same title.
+std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& input,
+                          const std::string& sourceName);
 
 // Runs one adjustment as the request says; returns when the child has ended and the outputs are
 // in place. Never throws for a failed run: the result says what happened.

@@ -289,7 +289,8 @@ Json AdjustmentRun::summary() const {
     std::lock_guard<std::mutex> lock(mutex_);
     Json s{{"id", request_.id},
            {"projectSerial", request_.projectSerial},
-           {"title", documentTitle(request_.adjustment.header, request_.adjustment.sourceName)},
+           {"title", documentTitle(request_.adjustment.header, request_.adjustment.input,
+                                   request_.adjustment.sourceName)},
            {"engine", engine_},
            {"outcome", outcomeName(outcome_)},
            {"finished", finished_.load()},
