@@ -86,6 +86,20 @@ void closeAllBut(const std::vector<int>& keep) {
     ::close_range(first, ~0U, 0);
 }
 
+// The status pipe moved above every number the request places a descriptor at, so that placing
+// one cannot replace it.
+int clearOfTargets(const SpawnRequest& request, int statusFd) {
+    int highest = -1;
+    for (const auto& [target, ours] : request.descriptors) {
+        highest = std::max(highest, target);
+    }
+    if (statusFd > highest) {
+        return statusFd;
+    }
+    const int moved = ::fcntl(statusFd, F_DUPFD_CLOEXEC, highest + 1);
+    return moved >= 0 ? moved : statusFd;
+}
+
 void placeDescriptors(const SpawnRequest& request, int statusFd) {
     for (const auto& [target, ours] : request.descriptors) {
         // dup2 onto itself keeps close-on-exec; the flag is cleared by hand then.
@@ -117,6 +131,7 @@ void dropPrivileges(const SpawnRequest& request, int statusFd) {
 // The child's side, between fork and exec: system calls only.
 [[noreturn]] void becomeProgram(const SpawnRequest& request, Words& argv, Words& envp,
                                 int statusFd) {
+    statusFd = clearOfTargets(request, statusFd);
     if (request.ownProcessGroup) {
         ::setpgid(0, 0);
     }
