@@ -539,7 +539,9 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
         std::string file, name;
         int features;
     };
-    for (const Layer& layer : {Layer{"net.geojson", "torvek adjustment of net.json", 16 + 36},
+    // The layer is named after the project's title, not the file's name.
+    const std::string title = "torvek adjustment of " + project["title"].get<std::string>();
+    for (const Layer& layer : {Layer{"net.geojson", title, 16 + 36},
                                Layer{"net.kml", "Sites", 16}, Layer{"net.kml", "Vectors", 36}}) {
         const CommandResult info = torvek::testing::runCommand(
             ogrinfo, {"-ro", "-so", dir + "/" + layer.file, layer.name});

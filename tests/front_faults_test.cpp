@@ -1,8 +1,10 @@
 // torvek-front against hostile projects, children that stall or die, file size limits and earlier
 // outputs: nothing the person has is lost or left stale, and the front end never hangs.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +14,7 @@
 #include "dataset/adjusted_data_set.h"
 #include "front/documents/csv_export.h"
 #include "front/documents/report_document.h"
+#include "front/run/process_spawn.h"
 #include "support/command_runner.h"
 #include "support/synthetic_network.h"
 #include "support/temp_directory.h"
@@ -351,6 +354,45 @@ TEST(CsvExport, TextCellsThatWouldStartAFormulaAreQuotedNumbersAreNot) {
     for (const Case& c : cases)
         EXPECT_NE(csv.find("," + std::string(c.cell) + ",-12.5,"), std::string::npos) << c.cell;
     EXPECT_NE(csv.find("title,\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
+}
+
+// The one place that starts programs: what it cannot start it says, naming the file or folder at
+// fault, and a started child finds the descriptors it was given and none other of ours.
+TEST(FrontSpawn, FailuresAreNamedAndOnlyTheGivenDescriptorsReachTheChild) {
+    const TempDirectory folder;
+    SpawnRequest missing;
+    missing.program = folder.file("no-such-program");
+    SpawnedProcess process = spawnProcess(missing);
+    EXPECT_FALSE(process.started());
+    EXPECT_NE(process.error.find("no-such-program: No such file"), std::string::npos)
+        << process.error;
+    SpawnRequest elsewhere;
+    elsewhere.program = "/bin/sh";
+    elsewhere.workingDirectory = folder.file("gone");
+    process = spawnProcess(elsewhere);
+    EXPECT_FALSE(process.started());
+    EXPECT_NE(process.error.find(folder.file("gone")), std::string::npos) << process.error;
+
+    // The child lists its open descriptors into a file given as its standard output.
+    const int out = ::open(folder.file("fds").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int extra = ::open("/dev/null", O_RDONLY);  // not close-on-exec: closeOthers drops it
+    ASSERT_GE(out, 0);
+    SpawnRequest listing;
+    listing.program = "/bin/sh";
+    listing.arguments = {"-c", "ls /proc/$$/fd"};
+    listing.descriptors = {{1, out}, {7, out}};
+    listing.closeOthers = true;
+    listing.workingDirectory = folder.path();
+    process = spawnProcess(listing);
+    ASSERT_TRUE(process.started()) << process.error;
+    int status = 0;
+    ASSERT_EQ(::waitpid(process.pid, &status, 0), process.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(out);
+    ::close(extra);
+    std::string listed = readFileBytes(folder.file("fds"));
+    EXPECT_NE(listed.find("7\n"), std::string::npos) << listed;
+    EXPECT_EQ(listed.find(std::to_string(extra) + "\n"), std::string::npos) << listed;
 }
 
 }  // namespace

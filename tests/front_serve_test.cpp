@@ -4,14 +4,20 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
+#include <map>
+#include <regex>
 #include <string>
 #include <thread>
 
 #include "front/files/file_output.h"
 #include "front/serve/access_guard.h"
 #include "front/serve/workspace_server.h"
+#include "support/command_runner.h"
+#include "support/synthetic_network.h"
 #include "support/temp_directory.h"
 
 #if defined(TORVEK_FAKE_CHILD_BINARY)
@@ -192,6 +198,156 @@ TEST_F(ServeServer, EditsReachTheSavedProjectAndTheNextRunsChanges) {
     EXPECT_EQ(state["project"]["unsaved"], false);
     EXPECT_TRUE(ws.save(saved, error)) << "its own file is saved again: " << error;
 }
+
+#if defined(TORVEK_LARGE_BINARY)
+
+// Runs of the real programs started through the workspace's API, as the page starts them.
+class WorkspaceRuns : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("TORVEK_BINARY", TORVEK_BINARY, 1);
+        ::setenv("TORVEK_LARGE_BINARY", TORVEK_LARGE_BINARY, 1);
+        ASSERT_EQ(::mkdir(workspaceFolder().c_str(), 0700), 0);
+    }
+    std::string workspaceFolder() const { return folder_.file("workspace"); }
+
+    // Runs the open project to its end.
+    static std::shared_ptr<AdjustmentRun> runToEnd(Workspace& workspace) {
+        int id = 0;
+        std::string error;
+        EXPECT_TRUE(workspace.startRun(id, error)) << error;
+        auto run = workspace.run(id);
+        if (run) {
+            run->join();
+        }
+        return run;
+    }
+    static std::string download(const AdjustmentRun& run, const std::string& kind) {
+        std::string bytes, name, type;
+        EXPECT_TRUE(run.download(kind, bytes, name, type)) << kind;
+        return bytes;
+    }
+    static std::string fileText(const std::string& path) {
+        std::string text, error;
+        EXPECT_TRUE(readWholeFile(path, kMaximumProjectSize * 4, text, error)) << error;
+        return text;
+    }
+    // The text of the last report event: the report pane as it stays after the run.
+    static std::string lastReportEvent(const AdjustmentRun& run) {
+        bool closed = false;
+        std::string last;
+        for (const auto& event : run.events().read(0, std::chrono::milliseconds(0), closed)) {
+            last = event.name == "report" ? event.data : last;
+        }
+        return last;
+    }
+
+    TempDirectory folder_;
+};
+
+// A document with the date and time of its run in the program's banner ("Mon Dec 07 11:32:48
+// 2026") replaced: two runs of one project differ there alone.
+std::string withoutRunTime(const std::string& document) {
+    static const std::regex kBannerDate(
+        "(Mon|Tue|Wed|Thu|Fri|Sat|Sun) [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
+    return std::regex_replace(document, kBannerDate, "DATE");
+}
+
+// The example network with a client, a surveyor and sites named in full, beyond the program's
+// four-character codes.
+Json namedProject() {
+    std::string text, error;
+    EXPECT_TRUE(readWholeFile(kExample, kMaximumProjectSize, text, error)) << error;
+    Json project = Json::parse(text);
+    project["client"] = "Canton of Hillside, survey office";
+    project["surveyor"] = "A. Surveyor";
+    const std::map<std::string, std::string> fullNames = {
+        {"BIRK", "Birkenhof control"}, {"TANN", "Tannenberg north"}, {"SPIT", "Spitzhorn"}};
+    for (Json& site : project["sites"]) {
+        const auto it = fullNames.find(site["name"].get<std::string>());
+        site["name"] = it == fullNames.end() ? site["name"].get<std::string>() : it->second;
+    }
+    for (Json& vector : project["vectors"]) {
+        for (const char* end : {"from", "to"}) {
+            const auto it = fullNames.find(vector[end].get<std::string>());
+            vector[end] = it == fullNames.end() ? vector[end].get<std::string>() : it->second;
+        }
+    }
+    return project;
+}
+
+TEST_F(WorkspaceRuns, DownloadsAreTheCommandLinesFilesForTheSameProject) {
+    const std::string project = folder_.file("hillside.json");
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(project, namedProject().dump(2), error)) << error;
+    Workspace workspace({"", workspaceFolder()});
+    ASSERT_TRUE(workspace.open({project}, {}, error)) << error;
+    const auto run = runToEnd(workspace);
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->summary()["outcome"], "adjusted") << run->results().dump();
+    EXPECT_EQ(run->summary()["engine"], "torvek");
+
+    // The command line, its output named as the workspace names its run's files.
+    ASSERT_EQ(::mkdir(folder_.file("cli").c_str(), 0700), 0);
+    const std::string output = folder_.file("cli/hillside-run1.dat");
+    torvek::testing::CommandOptions options;
+    options.environment = {{"TORVEK_BINARY", TORVEK_BINARY}};
+    const auto adjusted = torvek::testing::runCommand(
+        TORVEK_FRONT_BINARY, {"adjust", project, "-o", output, "--no-report"}, options);
+    ASSERT_EQ(adjusted.exitCode, 0) << adjusted.standardError;
+
+    for (const char* kind : {"rtf", "html"}) {
+        const std::string fromWorkspace = download(*run, kind);
+        const std::string fromCommandLine =
+            fileText(replaceExtension(output, std::string(".") + kind));
+        EXPECT_NE(withoutRunTime(fromWorkspace), fromWorkspace) << kind << ": the run's time";
+        EXPECT_EQ(withoutRunTime(fromWorkspace), withoutRunTime(fromCommandLine))
+            << kind << " differs between the workspace and the command line";
+        for (const char* wanted : {"Canton of Hillside", "A. Surveyor", "Tannenberg north",
+                                   "Residuals by normalized residual"}) {
+            EXPECT_NE(fromWorkspace.find(wanted), std::string::npos) << kind << ": " << wanted;
+        }
+        EXPECT_EQ(fromWorkspace.find("Client not stated"), std::string::npos) << kind;
+    }
+    EXPECT_EQ(download(*run, "dataset"), fileText(output));
+    for (const char* kind : {"csv", "json"}) {
+        EXPECT_NE(download(*run, kind).find("Tannenberg north"), std::string::npos) << kind;
+    }
+    const std::string pane = lastReportEvent(*run);
+    EXPECT_NE(pane.find("Birkenhof control"), std::string::npos) << "control sites in full";
+}
+
+TEST_F(WorkspaceRuns, ANetworkBeyondTorveksSiteLimitRunsTheSparseEngine) {
+    constexpr int kSites = 600;  // beyond kStandardEngineSiteLimit
+    torvek::testing::SyntheticNetwork net =
+        torvek::testing::ringNetwork(kSites, -23.5, -46.6, 40000);
+    for (int k : {0, 200, 400}) {
+        torvek::testing::fixSite(net.sites[k]);
+    }
+    net.simulate(11);
+    const std::string input = folder_.file("ring.dat");
+    net.writeTo(input);
+    Workspace workspace({"", workspaceFolder()});
+    std::string error;
+    ASSERT_TRUE(workspace.open({input}, {}, error)) << error;
+    const auto run = runToEnd(workspace);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->summary()["engine"], "torvek-large");
+    const Json results = run->results();
+    ASSERT_EQ(results["summary"]["outcome"], "adjusted") << results["notes"];
+    ASSERT_EQ(results["sites"].size(), static_cast<std::size_t>(kSites));
+    // Every adjusted position lies within five of its standard deviations of the truth.
+    constexpr double kMetresPerDegree = 6371000.0 * M_PI / 180.0;
+    for (int k = 0; k < kSites; k += 37) {
+        const Json& site = results["sites"][k];
+        const double north =
+            (site["latitude"].get<double>() - net.sites[k].latitude) * kMetresPerDegree;
+        const double sigmaNorth = site["sigmas"][0].get<double>();
+        EXPECT_LE(std::abs(north), 5 * sigmaNorth + 0.001) << net.sites[k].name;
+    }
+}
+
+#endif  // TORVEK_LARGE_BINARY
 
 }  // namespace
 }  // namespace torvek::front::serve

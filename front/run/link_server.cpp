@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "front/run/process_spawn.h"
 #include "link/endpoint_io.h"
 #include "link/frame_codec.h"
 #include "link/messages.h"
@@ -253,194 +254,219 @@ std::string ChildOutcome::describe(const std::string& programName) const {
     return programName + " finished its run";
 }
 
-ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::string>& arguments,
-                            const LinkHandlers& handlers, const std::string& cwd) {
-    ChildOutcome outcome;
-    int progress[2] = {-1, -1}, report[2] = {-1, -1}, output[2] = {-1, -1}, status[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, progress) != 0 ||
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, report) != 0 ||
-        ::pipe2(output, O_CLOEXEC) != 0 || ::pipe2(status, O_CLOEXEC) != 0) {
-        outcome.startError =
-            std::string("the link could not be set up (") + std::strerror(errno) + ")";
-        for (int* pair : {progress, report, output, status}) {
-            closeFd(pair[0]);
-            closeFd(pair[1]);
-        }
-        return outcome;
-    }
+namespace {
 
-    // Everything the child needs is built before fork: after it, the child only makes system
-    // calls.
-    std::vector<std::string> words;
-    words.push_back(program);
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    words.push_back(std::to_string(progress[1]));
-    words.push_back(std::to_string(report[1]));
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(w.data());
-    }
-    argv.push_back(nullptr);
+// The descriptors of one linked run: our ends and the child's ends of the two endpoints, and the
+// pipe that carries the child's standard output and error.
+struct LinkDescriptors {
+    int progress[2] = {-1, -1};
+    int report[2] = {-1, -1};
+    int output[2] = {-1, -1};
 
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // A group of its own, so that ending the run ends whatever the child started too.
-        ::setpgid(0, 0);
-        ::signal(SIGINT, SIG_IGN);
-        ::fcntl(progress[1], F_SETFD, 0);
-        ::fcntl(report[1], F_SETFD, 0);
-        // Close-on-exec, so that only the copy on standard input reaches the program.
-        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (null > 0) {
-            ::dup2(null, 0);
-        } else if (null == 0) {
-            ::fcntl(0, F_SETFD, 0);
-        }
-        ::dup2(output[1], 1);
-        ::dup2(output[1], 2);
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
-            const int error = errno;
-            (void)!::write(status[1], &error, sizeof error);
-            ::_exit(127);
-        }
-        ::execv(program.c_str(), argv.data());
-        const int error = errno;
-        (void)!::write(status[1], &error, sizeof error);
-        ::_exit(127);
+    void closeChildEnds() {
+        closeFd(progress[1]);
+        closeFd(report[1]);
+        closeFd(output[1]);
     }
-    if (child > 0) {
-        ::setpgid(child, child);  // also here, so that no kill can come before the child's own
-    }
-    closeFd(progress[1]);
-    closeFd(report[1]);
-    closeFd(output[1]);
-    closeFd(status[1]);
-    if (child < 0) {
-        outcome.startError = std::string("fork failed (") + std::strerror(errno) + ")";
+    void closeAll() {
+        closeChildEnds();
         closeFd(progress[0]);
         closeFd(report[0]);
         closeFd(output[0]);
-        closeFd(status[0]);
-        return outcome;
     }
+};
 
-    // The status pipe closes on a successful exec; an errno arrives when exec failed.
-    int execError = 0;
-    ssize_t got;
-    do {
-        got = ::read(status[0], &execError, sizeof execError);
-    } while (got < 0 && errno == EINTR);
-    closeFd(status[0]);
-    if (got == static_cast<ssize_t>(sizeof execError)) {
-        outcome.startError = program + ": " + std::strerror(execError);
-        int ignored = 0;
-        while (::waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
-        }
-        closeFd(progress[0]);
-        closeFd(report[0]);
-        closeFd(output[0]);
-        return outcome;
+// Makes the endpoints and the output pipe, all close-on-exec; false, with the reason in
+// `outcome`, when that fails.
+bool openLink(LinkDescriptors& link, ChildOutcome& outcome) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link.progress) == 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link.report) == 0 &&
+        ::pipe2(link.output, O_CLOEXEC) == 0) {
+        return true;
     }
-    outcome.started = true;
+    outcome.startError = std::string("the link could not be set up (") + std::strerror(errno) + ")";
+    link.closeAll();
+    return false;
+}
 
+// Starts the program with the endpoints' numbers after its arguments, /dev/null as its standard
+// input and the output pipe as its standard output and error.
+SpawnedProcess startChild(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& cwd, const LinkDescriptors& link) {
+    const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    SpawnRequest request;
+    request.program = program;
+    request.arguments = arguments;
+    request.arguments.push_back(std::to_string(link.progress[1]));
+    request.arguments.push_back(std::to_string(link.report[1]));
+    request.descriptors = {{1, link.output[1]},
+                           {2, link.output[1]},
+                           {link.progress[1], link.progress[1]},
+                           {link.report[1], link.report[1]}};
+    if (null >= 0) {
+        request.descriptors.insert(request.descriptors.begin(), {0, null});
+    }
+    request.workingDirectory = cwd;
+    // A group of its own, so that ending the run ends whatever the child started too; Ctrl-C on
+    // the terminal is for the front end alone.
+    request.ownProcessGroup = true;
+    request.interrupt = InterruptDisposition::kIgnore;
+    SpawnedProcess process = spawnProcess(request);
+    if (null >= 0) {
+        ::close(null);
+    }
+    return process;
+}
+
+// Everything the serving loop looks after.
+struct Serving {
+    pid_t child = -1;
     Channel channels[2];
-    channels[0].fd = progress[0];
-    channels[1].fd = report[0];
-    int outputFd = output[0];
+    int outputFd = -1;
     bool reaped = false;
     int waitStatus = 0;
     Clock::time_point reapedAt;
     Termination termination;
-    for (;;) {
-        if (!reaped && handlers.killRequested && handlers.killRequested()) {
-            outcome.killed = true;
-        }
-        if (outcome.killed && !reaped) {
-            advanceTermination(child, termination);
-        }
-        if (!reaped) {
-            const pid_t done = ::waitpid(child, &waitStatus, WNOHANG);
-            if (done == child || (done < 0 && errno != EINTR)) {
-                reaped = done == child;
-                reapedAt = Clock::now();
-                if (!reaped) {
-                    break;
-                }
-            }
-        }
-        const bool anyOpen = channels[0].open() || channels[1].open() || outputFd >= 0;
-        // What the child sent before it ended is read to the end; a descendant that still holds
-        // the endpoints open is not waited for.
-        if (reaped &&
-            (!anyOpen || Clock::now() - reapedAt >= std::chrono::milliseconds(kDrainAfterExitMs))) {
-            break;
-        }
-        pollfd watch[3];
-        for (int i = 0; i < 2; ++i) {
-            short events = POLLIN;
-            if (!channels[i].answers.empty()) {
-                events |= POLLOUT;
-            }
-            watch[i] = {channels[i].fd, events, 0};
-        }
-        watch[2] = {outputFd, POLLIN, 0};
-        const int ready = ::poll(watch, 3, kServeIntervalMs);
-        if (ready < 0) {
-            continue;  // a signal such as Ctrl-C: ask again
-        }
-        for (int i = 0; i < 2; ++i) {
-            Channel& channel = channels[i];
-            if (!channel.open()) {
-                continue;
-            }
-            bool keep = true;
-            if ((watch[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                keep = receive(channel, handlers, outcome);
-            }
-            if (keep && !channel.answers.empty() &&
-                (watch[i].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-                keep = sendAnswers(channel);
-            }
-            if (keep && channel.answers.size() > kMaximumPendingAnswers) {
-                outcome.protocolErrors.push_back(
-                    "frames sent without reading their answers; the endpoint was closed");
-                keep = false;
-            }
-            if (keep && channel.waiting() &&
-                Clock::now() - channel.waitingSince >= std::chrono::milliseconds(kStallTimeoutMs)) {
-                outcome.protocolErrors.push_back(
-                    channel.received.empty()
-                        ? "answers not taken for " + std::to_string(kStallTimeoutMs / 1000) +
-                              " s; the endpoint was closed"
-                        : "a frame left unfinished for " + std::to_string(kStallTimeoutMs / 1000) +
-                              " s; the endpoint was closed");
-                keep = false;
-            }
-            if (!keep) {
-                closeChannel(channel);
-            }
-        }
-        if (outputFd >= 0 && (watch[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            char buffer[4096];
-            const ssize_t n = ::read(outputFd, buffer, sizeof buffer);
-            if (n > 0) {
-                if (outcome.childOutput.size() < kMaximumChildOutput) {
-                    outcome.childOutput.append(buffer, static_cast<std::size_t>(n));
-                }
-            } else if (n == 0 || errno != EINTR) {
-                closeFd(outputFd);
-            }
-        }
+};
+
+// Ends the child when asked and reaps it once it has ended; false when it cannot be waited for.
+bool watchChild(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome) {
+    if (s.reaped) {
+        return true;
     }
-    for (Channel& channel : channels) {
+    if (handlers.killRequested && handlers.killRequested()) {
+        outcome.killed = true;
+    }
+    if (outcome.killed) {
+        advanceTermination(s.child, s.termination);
+    }
+    const pid_t done = ::waitpid(s.child, &s.waitStatus, WNOHANG);
+    if (done == s.child || (done < 0 && errno != EINTR)) {
+        s.reaped = done == s.child;
+        s.reapedAt = Clock::now();
+        return s.reaped;
+    }
+    return true;
+}
+
+// True when serving is over: the child has ended and what it sent before has been read to the
+// end, or a descendant holds the endpoints open past kDrainAfterExitMs.
+bool servingOver(const Serving& s) {
+    const bool anyOpen = s.channels[0].open() || s.channels[1].open() || s.outputFd >= 0;
+    return s.reaped &&
+           (!anyOpen || Clock::now() - s.reapedAt >= std::chrono::milliseconds(kDrainAfterExitMs));
+}
+
+// Why a channel that waits too long is given up, or an empty text while it may wait on.
+std::string stallProblem(const Channel& channel) {
+    if (!channel.waiting() ||
+        Clock::now() - channel.waitingSince < std::chrono::milliseconds(kStallTimeoutMs)) {
+        return {};
+    }
+    const std::string seconds = std::to_string(kStallTimeoutMs / 1000);
+    return channel.received.empty()
+               ? "answers not taken for " + seconds + " s; the endpoint was closed"
+               : "a frame left unfinished for " + seconds + " s; the endpoint was closed";
+}
+
+// Serves one endpoint after a poll that reported `revents` for it.
+void serveChannel(Channel& channel, short revents, const LinkHandlers& handlers,
+                  ChildOutcome& outcome) {
+    bool keep = true;
+    if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        keep = receive(channel, handlers, outcome);
+    }
+    if (keep && !channel.answers.empty() && (revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+        keep = sendAnswers(channel);
+    }
+    if (keep && channel.answers.size() > kMaximumPendingAnswers) {
+        outcome.protocolErrors.push_back(
+            "frames sent without reading their answers; the endpoint was closed");
+        keep = false;
+    }
+    const std::string stalled = keep ? stallProblem(channel) : std::string();
+    if (!stalled.empty()) {
+        outcome.protocolErrors.push_back(stalled);
+        keep = false;
+    }
+    if (!keep) {
         closeChannel(channel);
     }
-    closeFd(outputFd);
-    if (!reaped) {
-        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+}
+
+// Keeps what the child printed, up to kMaximumChildOutput.
+void readChildOutput(int& fd, ChildOutcome& outcome) {
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+        if (outcome.childOutput.size() < kMaximumChildOutput) {
+            outcome.childOutput.append(buffer, static_cast<std::size_t>(n));
+        }
+    } else if (n == 0 || errno != EINTR) {
+        closeFd(fd);
+    }
+}
+
+// Waits up to kServeIntervalMs for the endpoints and the output, and serves what arrived.
+void serveOnce(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome) {
+    pollfd watch[3];
+    for (int i = 0; i < 2; ++i) {
+        const short events = s.channels[i].answers.empty() ? POLLIN : POLLIN | POLLOUT;
+        watch[i] = {s.channels[i].fd, events, 0};
+    }
+    watch[2] = {s.outputFd, POLLIN, 0};
+    if (::poll(watch, 3, kServeIntervalMs) < 0) {
+        return;  // a signal such as Ctrl-C: the caller asks again
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (s.channels[i].open()) {
+            serveChannel(s.channels[i], watch[i].revents, handlers, outcome);
         }
     }
-    recordStatus(waitStatus, outcome);
+    if (s.outputFd >= 0 && (watch[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        readChildOutput(s.outputFd, outcome);
+    }
+}
+
+// Serves the started child until it has ended, then reaps it and records how it ended.
+void serveChild(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome) {
+    while (watchChild(s, handlers, outcome) && !servingOver(s)) {
+        serveOnce(s, handlers, outcome);
+    }
+    for (Channel& channel : s.channels) {
+        closeChannel(channel);
+    }
+    closeFd(s.outputFd);
+    if (!s.reaped) {
+        while (::waitpid(s.child, &s.waitStatus, 0) < 0 && errno == EINTR) {
+        }
+    }
+    recordStatus(s.waitStatus, outcome);
+}
+
+}  // namespace
+
+ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::string>& arguments,
+                            const LinkHandlers& handlers, const std::string& cwd) {
+    ChildOutcome outcome;
+    LinkDescriptors link;
+    if (!openLink(link, outcome)) {
+        return outcome;
+    }
+    const SpawnedProcess process = startChild(program, arguments, cwd, link);
+    link.closeChildEnds();
+    if (!process.started()) {
+        outcome.startError = process.error;
+        link.closeAll();
+        return outcome;
+    }
+    outcome.started = true;
+    Serving serving;
+    serving.child = process.pid;
+    serving.channels[0].fd = link.progress[0];
+    serving.channels[1].fd = link.report[0];
+    serving.outputFd = link.output[0];
+    serveChild(serving, handlers, outcome);
     return outcome;
 }
 

@@ -2,6 +2,9 @@
 
 namespace torvek::front {
 
+// The stage code of the poll after a successful adjustment; the program ignores its answer.
+inline constexpr int kFinalStage = 100;
+
 // What the program is doing at a stage code (the codes double as a percentage).
 const char* stageDescription(int stage);
 

@@ -1,19 +1,14 @@
 #include "front/serve/adjustment_run.h"
 
-#include "front/documents/csv_export.h"
-#include "front/documents/html_page.h"
 #include "front/documents/network_plot.h"
 #include "front/documents/report_rendering.h"
 #include "front/files/file_output.h"
-#include "front/run/link_server.h"
+#include "front/project/project_json.h"
 #include "front/run/stage_progress.h"
 #include "link/messages.h"
 
 namespace torvek::front::serve {
 namespace {
-
-// The stage code of the poll after a successful adjustment; the program ignores its answer.
-constexpr int kFinalStage = 100;
 
 // Report pieces come by the thousand in a large network: the page receives what changed at most
 // this often (and at every stage poll, warning and the end), not one event per piece.
@@ -116,7 +111,7 @@ Json resultsJson(const NetworkResults& r) {
                 {"vectors", std::move(vectors)}};
 }
 
-AdjustmentRun::AdjustmentRun(RunRequest request) : request_(std::move(request)) {}
+AdjustmentRun::AdjustmentRun(RunStart request) : request_(std::move(request)) {}
 
 AdjustmentRun::~AdjustmentRun() {
     cancel();
@@ -164,12 +159,7 @@ bool AdjustmentRun::onPoll(int stage) {
         std::lock_guard<std::mutex> lock(mutex_);
         flushReport();
         lastStage_ = stage;
-        if (stage != kFinalStage && cancelRequested_) {
-            abort = true;
-            if (abortStage_ < 0) {
-                abortStage_ = stage;
-            }
-        }
+        abort = stage != kFinalStage && cancelRequested_;
     }
     events_.publish("progress", eventText(Json{{"stage", stage},
                                                {"description", stageDescription(stage)},
@@ -212,63 +202,73 @@ bool AdjustmentRun::onWarning(const std::string& text, const std::string& captio
     // The program waits for the answer as it would for a modal box: nothing else happens on the
     // link meanwhile. Cancel and the server's end answer it too.
     warningAnswered_.wait(lock, [&] { return warningAnswer_.has_value() || cancelRequested_; });
-    warningShown_ = true;
-    warningAccepted_ = warningAnswer_.value_or(false) && !cancelRequested_;
+    const bool accepted = warningAnswer_.value_or(false) && !cancelRequested_;
     warningPending_ = false;
-    events_.publish("warningAnswered", eventText(Json{{"ok", warningAccepted_}}));
-    return warningAccepted_;
+    events_.publish("warningAnswered", eventText(Json{{"ok", accepted}}));
+    return accepted;
 }
 
-void AdjustmentRun::serve() {
-    const std::string input = request_.folder + "/input.dat";
-    const std::string output = request_.folder + "/" + request_.fileStem + ".dat";
-    std::string error;
-    if (!writeFileAtomically(input,
-                             std::string_view(reinterpret_cast<const char*>(request_.input.data()),
-                                              request_.input.size()),
-                             error)) {
-        finish(error + "\n", RunOutcome::kProgramFailed);
-        return;
-    }
-    events_.publish("started", eventText(Json{{"id", request_.id}}));
-
-    LinkHandlers handlers;
-    handlers.pollAbort = [this](int stage) { return onPoll(stage); };
-    handlers.reportPiece = [this](std::uint32_t dataWord, std::string_view text) {
+RunCallbacks AdjustmentRun::callbacks() {
+    RunCallbacks callbacks;
+    callbacks.engineChosen = [this](const EngineDecision& engine) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            engine_ = engine.name;
+        }
+        events_.publish(
+            "engine", eventText(Json{{"program", engine.name}, {"sitesInUse", engine.sitesInUse}}));
+    };
+    callbacks.started = [this] {
+        events_.publish("started", eventText(Json{{"id", request_.id}}));
+    };
+    callbacks.link.pollAbort = [this](int stage) { return onPoll(stage); };
+    callbacks.link.reportPiece = [this](std::uint32_t dataWord, std::string_view text) {
         onReportPiece(dataWord, text);
         return true;
     };
-    handlers.warningBox = [this](const std::string& text, const std::string& caption) {
+    callbacks.link.warningBox = [this](const std::string& text, const std::string& caption) {
         return onWarning(text, caption);
     };
-    handlers.killRequested = [this] { return killRequested_.load(); };
-    const ChildOutcome child = runLinkedChild(request_.program, {input, output}, handlers);
+    callbacks.link.killRequested = [this] { return killRequested_.load(); };
+    return callbacks;
+}
 
-    std::string notes = child.notes("torvek");
-    auto dataSet = std::make_shared<AdjustedDataSet>();
-    const bool haveOutput = child.started && dataSet->readFile(output);
-    if (child.started && !haveOutput) {
-        notes += "The output data set could not be read.\n";
+namespace {
+
+// How the run ended for the page, and the note that says why when it did not end by itself.
+RunOutcome outcomeOf(const RunResult& run, std::string& notes) {
+    if (!run.child.completed()) {
+        return RunOutcome::kProgramFailed;
     }
-    auto results = std::make_shared<NetworkResults>(collectResults(*dataSet));
+    if (run.aborted()) {
+        notes += "The adjustment was aborted at stage " + std::to_string(run.abortStage) + ".\n";
+        return RunOutcome::kAborted;
+    }
+    if (run.cancelledAtWarning()) {
+        return RunOutcome::kCancelledAtWarning;
+    }
+    return run.view.results.succeeded ? RunOutcome::kAdjusted : RunOutcome::kNotAdjusted;
+}
 
-    RunOutcome outcome = RunOutcome::kNotAdjusted;
+}  // namespace
+
+void AdjustmentRun::serve() {
+    auto run = std::make_shared<RunResult>(runAdjustment(request_.adjustment, callbacks()));
+    if (!run->error.empty()) {
+        finish(run->error + "\n", RunOutcome::kProgramFailed);
+        return;
+    }
+    std::string notes = run->notes;
+    const RunOutcome outcome = outcomeOf(*run, notes);
+    for (const std::string& problem : run->problems) {
+        notes += problem + "\n";
+    }
     {
+        // The report pane gets the report again, now with the sites' full names.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!child.completed()) {
-            outcome = RunOutcome::kProgramFailed;
-        } else if (abortStage_ >= 0) {
-            outcome = RunOutcome::kAborted;
-            notes += "The adjustment was aborted at stage " + std::to_string(abortStage_) + ".\n";
-        } else if (warningShown_ && !warningAccepted_) {
-            outcome = RunOutcome::kCancelledAtWarning;
-        } else if (results->succeeded) {
-            outcome = RunOutcome::kAdjusted;
-        }
-        if (haveOutput) {
-            output_ = dataSet;
-            results_ = results;
-        }
+        report_ = run->report;
+        reportReplaced_ = true;
+        run_ = std::move(run);
     }
     finish(notes, outcome);
 }
@@ -289,14 +289,17 @@ Json AdjustmentRun::summary() const {
     std::lock_guard<std::mutex> lock(mutex_);
     Json s{{"id", request_.id},
            {"projectSerial", request_.projectSerial},
-           {"title", request_.title},
+           {"title", documentTitle(request_.adjustment.header, request_.adjustment.input,
+                                   request_.adjustment.sourceName)},
+           {"engine", engine_},
            {"outcome", outcomeName(outcome_)},
            {"finished", finished_.load()},
            {"stage", lastStage_},
            {"changes", request_.changes}};
     // An aborted or failed run leaves the input's statistics in its output: they are no result.
-    if (results_ && results_->hasAdjustmentRecord && results_->succeeded) {
-        const NetworkResults& r = *results_;
+    if (run_ && run_->outputRead && run_->view.results.hasAdjustmentRecord &&
+        run_->view.results.succeeded) {
+        const NetworkResults& r = run_->view.results;
         s["succeeded"] = r.succeeded;
         s["chiSquare"] = finiteOrNull(r.chiSquare);
         s["chiSquareLower"] = finiteOrNull(r.chiSquareLower);
@@ -317,8 +320,10 @@ Json AdjustmentRun::results() const {
     }
     all["notes"] = notes_;
     all["downloads"] = Json::array();
-    if (results_) {
-        all.update(resultsJson(*results_));
+    if (run_ && run_->outputRead) {
+        all.update(resultsJson(run_->view.results));
+    }
+    if (run_ && run_->finished && run_->placed) {
         all["downloads"] = Json::array({"dataset", "rtf", "html", "csv", "json", "svg"});
     } else {
         all["downloads"] = Json::array({"rtf"});
@@ -326,49 +331,68 @@ Json AdjustmentRun::results() const {
     return all;
 }
 
+namespace {
+
+// A download of the run: its file name and content type.
+struct DownloadKind {
+    const char* kind;
+    const char* extension;
+    const char* contentType;
+};
+
+constexpr DownloadKind kDownloads[] = {
+    {"dataset", ".dat", "application/octet-stream"}, {"rtf", ".rtf", "application/rtf"},
+    {"html", ".html", "text/html; charset=utf-8"},   {"csv", ".csv", "text/csv; charset=utf-8"},
+    {"json", ".json", "application/json"},           {"svg", ".svg", "image/svg+xml"},
+};
+
+// The largest placed file a download reads: a data set of the largest project with its results.
+constexpr std::size_t kMaximumDownload = kMaximumProjectSize * 4;
+
+// The bytes of a download of a run that placed its outputs: the placed file where there is one,
+// else made from the results.
+bool placedDownload(const std::string& kind, const RunResult& run, const SiteNameTable& names,
+                    std::string& bytes) {
+    const RunFilePaths& files = run.files;
+    const std::string placed = kind == "dataset" ? files.dataSet
+                               : kind == "rtf"   ? files.rtf
+                               : kind == "html"  ? files.html
+                               : kind == "csv"   ? files.csv
+                                                 : std::string();
+    std::string error;
+    if (!placed.empty()) {
+        return readWholeFile(placed, kMaximumDownload, bytes, error);
+    }
+    if (kind == "json") {
+        bytes = exportProjectText(run.output, names);
+    } else {
+        bytes = renderNetworkSvg(run.view.results, run.view.plot);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool AdjustmentRun::download(const std::string& kind, std::string& bytes, std::string& fileName,
                              std::string& contentType) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!finished_) {
+    const DownloadKind* found = nullptr;
+    for (const DownloadKind& known : kDownloads) {
+        found = kind == known.kind ? &known : found;
+    }
+    if (!finished_ || found == nullptr) {
         return false;
     }
-    const std::string& stem = request_.fileStem;
+    fileName = request_.fileStem + found->extension;
+    contentType = found->contentType;
+    if (run_ && run_->finished && run_->placed) {
+        return placedDownload(kind, *run_, request_.adjustment.names, bytes);
+    }
     if (kind == "rtf") {
-        bytes = renderRtf(report_);
-        fileName = stem + ".rtf";
-        contentType = "application/rtf";
+        bytes = renderRtf(report_);  // the report of a run that did not reach its end
         return true;
     }
-    if (!output_ || !results_) {
-        return false;
-    }
-    std::string error;
-    if (kind == "dataset") {
-        fileName = stem + ".dat";
-        contentType = "application/octet-stream";
-        return readWholeFile(request_.folder + "/" + fileName, kMaximumProjectSize * 4, bytes,
-                             error);
-    }
-    if (kind == "html") {
-        bytes = renderHtmlPage(request_.title, report_, *results_, notes_);
-        fileName = stem + ".html";
-        contentType = "text/html; charset=utf-8";
-    } else if (kind == "csv") {
-        bytes = exportCsv(*output_);
-        fileName = stem + ".csv";
-        contentType = "text/csv; charset=utf-8";
-    } else if (kind == "json") {
-        bytes = exportProjectText(*output_);
-        fileName = stem + ".json";
-        contentType = "application/json";
-    } else if (kind == "svg") {
-        bytes = renderNetworkSvg(*results_);
-        fileName = stem + ".svg";
-        contentType = "image/svg+xml";
-    } else {
-        return false;
-    }
-    return true;
+    return false;
 }
 
 }  // namespace torvek::front::serve

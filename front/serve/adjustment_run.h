@@ -1,10 +1,10 @@
 #pragma once
 
-// One adjustment started from the browser workspace: the program runs as a linked child in a
-// folder of the run's own, on a thread of its own, exactly as the terminal front end runs it; what
-// it says (stage polls, report pieces, the warning box) becomes events for the pages that follow
-// the run, and what the pages answer (Cancel, the warning's OK or Cancel) goes back through the
-// link.
+// One adjustment started from the browser workspace, on a thread of its own: an adapter over the
+// run service, which runs it exactly as the command line's adjust does (engine, documents, full
+// site names). What the program says (stage polls, report pieces, the warning box) becomes events
+// for the pages that follow the run, and what the pages answer (Cancel, the warning's OK or
+// Cancel) goes back through the link. The downloads are the documents the service placed.
 
 #include <atomic>
 #include <condition_variable>
@@ -20,19 +20,21 @@
 #include "front/documents/report_document.h"
 #include "front/project/project_json.h"
 #include "front/results/network_results.h"
+#include "front/run/run_service.h"
 #include "front/serve/event_log.h"
 
 namespace torvek::front::serve {
 
-struct RunRequest {
+// A run as the workspace starts it: the adjustment for the run service and what the workspace
+// keeps about it.
+struct RunStart {
     int id = 0;                        // 1, 2, ... within the workspace
     int projectSerial = 0;             // which opened project the run belongs to
-    std::string program;               // the adjustment program
-    std::string folder;                // the run's own folder, existing and empty
     std::string fileStem;              // downloads are named fileStem + extension
-    std::string title;                 // heads the HTML report
-    std::vector<std::uint8_t> input;   // the input data set's bytes
     std::vector<std::string> changes;  // what the person changed since the run before
+    // The adjustment; its output lies in the run's own folder as fileStem + ".dat", its
+    // documents beside it.
+    torvek::front::RunRequest adjustment;
 };
 
 // How a run ended, for the page and the history.
@@ -49,7 +51,7 @@ const char* outcomeName(RunOutcome outcome);
 
 class AdjustmentRun {
   public:
-    explicit AdjustmentRun(RunRequest request);
+    explicit AdjustmentRun(RunStart request);
     ~AdjustmentRun();
     AdjustmentRun(const AdjustmentRun&) = delete;
     AdjustmentRun& operator=(const AdjustmentRun&) = delete;
@@ -77,21 +79,23 @@ class AdjustmentRun {
     // per-vector results (in the project's order); null while the run goes on.
     Json results() const;
 
-    // The bytes of a download: "dataset" (the output data set), "rtf" or "html" (the report),
-    // "csv" or "json" (exports of the output data set), "svg" (the network plot). False when the
-    // kind is unknown or the run has not finished with an output.
+    // The bytes of a download: "dataset" (the output data set), "rtf" or "html" (the report with
+    // the results), "csv" or "json" (exports of the output data set), "svg" (the network plot).
+    // A run that did not reach its end offers its report alone, as "rtf". False when the kind is
+    // unknown or not offered.
     bool download(const std::string& kind, std::string& bytes, std::string& fileName,
                   std::string& contentType) const;
 
   private:
     void serve();
+    RunCallbacks callbacks();
     bool onPoll(int stage);
     void onReportPiece(std::uint32_t dataWord, std::string_view text);
     bool onWarning(const std::string& text, const std::string& caption);
     void flushReport();
     void finish(const std::string& notes, RunOutcome outcome);
 
-    const RunRequest request_;
+    const RunStart request_;
     EventLog events_;
     std::thread thread_;
     std::atomic<bool> cancelRequested_{false};
@@ -102,18 +106,16 @@ class AdjustmentRun {
     std::condition_variable warningAnswered_;
     bool warningPending_ = false;
     std::optional<bool> warningAnswer_;
-    bool warningShown_ = false;
-    bool warningAccepted_ = false;
-    int abortStage_ = -1;
     int lastStage_ = 0;
+    std::string engine_;  // the program that runs
     ReportDocument report_;
     std::size_t reportLinesSent_ = 0;  // lines sent whole; the last sent may still grow
     bool reportReplaced_ = false;      // a piece replaced the report since the last flush
     std::chrono::steady_clock::time_point lastFlush_{};
     RunOutcome outcome_ = RunOutcome::kRunning;
     std::string notes_;
-    std::shared_ptr<const AdjustedDataSet> output_;
-    std::shared_ptr<const NetworkResults> results_;
+    // What the service did, once it is done.
+    std::shared_ptr<const RunResult> run_;
 };
 
 // The report lines from `first` on as JSON: [{"centred": bool, "runs": [[text, colour, attributes,

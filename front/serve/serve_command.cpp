@@ -12,7 +12,6 @@
 #include <filesystem>
 
 #include "front/run/exit_codes.h"
-#include "front/run/run_programs.h"
 #include "front/serve/access_guard.h"
 #include "front/serve/workspace_server.h"
 
@@ -122,7 +121,7 @@ int runServeCommand(const std::vector<std::string>& args) {
     }
     int status = 0;
     {
-        serve::WorkspaceServer server(token, {locateProgram(program), folder});
+        serve::WorkspaceServer server(token, {program, folder});
         if (!inputs.empty() && !server.workspace().open(inputs, survey, error)) {
             status = fail(error);
         } else if (!server.bind(port, error)) {

@@ -475,19 +475,18 @@ bool Workspace::startRun(int& id, std::string& error) {
         error = report.error;
         return false;
     }
-    RunRequest request;
+    RunStart request;
     request.id = nextRunId_;
     request.projectSerial = projectSerial_;
-    request.program = options_.program;
-    request.folder = options_.folder + "/run-" + std::to_string(request.id);
-    if (::mkdir(request.folder.c_str(), 0700) != 0) {
-        error = request.folder + ": cannot be created (" + std::strerror(errno) + ")";
+    const std::string folder = options_.folder + "/run-" + std::to_string(request.id);
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        error = folder + ": cannot be created (" + std::strerror(errno) + ")";
         return false;
     }
     request.fileStem = downloadStem(sourceName_) + "-run" + std::to_string(request.id);
-    request.title = "torvek adjustment of " + baseName(sourceName_);
-    request.input = dataSet.writeImage();
     request.changes = changes_;
+    request.adjustment = adjustmentRequest(std::move(dataSet), report.siteNames);
+    request.adjustment.output = folder + "/" + request.fileStem + ".dat";
     changes_.clear();
     view_["changes"] = Json::array();
     auto run = std::make_shared<AdjustmentRun>(std::move(request));
@@ -495,6 +494,18 @@ bool Workspace::startRun(int& id, std::string& error) {
     runs_[id] = run;
     run->start();
     return true;
+}
+
+torvek::front::RunRequest Workspace::adjustmentRequest(AdjustedDataSet input,
+                                                       SiteNameTable names) const {
+    torvek::front::RunRequest request;
+    request.input = std::move(input);
+    request.names = std::move(names);
+    request.header = readDocumentHeader(document_);
+    request.sourceName = sourceName_;
+    request.csv = true;
+    request.choices.program = options_.program;
+    return request;
 }
 
 std::shared_ptr<AdjustmentRun> Workspace::run(int id) const {

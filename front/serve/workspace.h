@@ -23,8 +23,10 @@ namespace torvek::front::serve {
 inline constexpr std::size_t kMaximumActiveRuns = 4;
 
 struct WorkspaceOptions {
-    std::string program;  // the adjustment program
-    std::string folder;   // a private, existing folder for uploads and runs
+    // The adjustment program for every engine; empty: torvek or torvek-large as the run service
+    // locates them.
+    std::string program;
+    std::string folder;  // a private, existing folder for uploads and runs
 };
 
 // A file the page uploaded: its name on the person's machine and its bytes.
@@ -75,6 +77,8 @@ class Workspace {
 
   private:
     void rebuildView();  // with mutex_ held
+    // The run service's request for the open project built as `input` (with mutex_ held).
+    torvek::front::RunRequest adjustmentRequest(AdjustedDataSet input, SiteNameTable names) const;
     std::string describeVector(std::size_t index) const;
     std::string describeSite(std::size_t index) const;
 

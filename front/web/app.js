@@ -415,6 +415,7 @@ function renderResults() {
     table.appendChild(tr);
   };
   row('Run', `${r.summary.id}: ${r.summary.outcome}`, 'result-outcome');
+  if (r.summary.engine) row('Program', r.summary.engine, 'result-engine');
   if (s && s.hasResults) {
     row('Chi-square', fixed(2)(s.chiSquare), 'chi-square');
     row('Limits', `${fixed(2)(s.chiSquareLower)} to ${fixed(2)(s.chiSquareUpper)}`);

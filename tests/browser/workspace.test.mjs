@@ -188,6 +188,28 @@ test('adjusts the example: progress to 100, the chi-square, the report and the o
   await page.close();
 });
 
+
+test('a project with a client and full site names: the report pane and the documents carry them', async () => {
+  const project = JSON.parse(fs.readFileSync(EXAMPLE, 'utf8'));
+  project.client = 'Canton of Hillside, survey office';
+  project.surveyor = 'A. Surveyor';
+  const full = { BIRK: 'Birkenhof control', TANN: 'Tannenberg north' };
+  for (const site of project.sites) site.name = full[site.name] || site.name;
+  for (const v of project.vectors) { v.from = full[v.from] || v.from; v.to = full[v.to] || v.to; }
+  const file = path.join(scratch, 'hillside.json');
+  fs.writeFileSync(file, JSON.stringify(project, null, 2));
+  const server = await startServer();
+  const page = await newPage(server);
+  await openProject(page, file, 16);
+  assert.match(await adjust(page), /Run 1: adjusted/);
+  await page.waitForFunction(() => document.getElementById('report').textContent.includes('Birkenhof control'),
+    null, WAIT);
+  assert.equal(await page.textContent('#result-engine'), 'torvek');
+  const html = await page.evaluate(() => fetch('/api/runs/1/files/html').then(r => r.text()));
+  assert.ok(html.includes('Canton of Hillside') && html.includes('Tannenberg north'), 'header and names');
+  assert.ok(!html.includes('Client not stated'));
+  await shot(page, '8-full-names');
+});
 test('imports survey files by upload and by path, a DynaML pair as two files', async () => {
   const server = await startServer();
   const page = await newPage(server);

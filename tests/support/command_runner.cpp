@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "front/run/process_spawn.h"
 #include "support/temp_directory.h"
 
 namespace torvek::testing {
@@ -28,81 +29,47 @@ std::string slurp(int fd) {
     return all;
 }
 
-}  // namespace
+// Starts the command with its standard streams on `input` and the two files.
+front::SpawnedProcess startCommand(const std::string& program,
+                                   const std::vector<std::string>& arguments,
+                                   const CommandOptions& options, const std::string& folder,
+                                   int input, int outFd, int errFd) {
+    front::SpawnRequest request;
+    request.program = program;
+    request.arguments = arguments;
+    request.environment = options.environment;
+    request.descriptors = {{0, input}, {1, outFd}, {2, errFd}};
+    // Nothing of the test process beyond the standard three, so that the command starts as it
+    // would from a shell and what it passes on to its own children can be counted.
+    request.closeOthers = true;
+    request.workingDirectory = folder;
+    // Its own process group, like a job a shell starts, so that Ctrl-C can reach it all.
+    request.ownProcessGroup = true;
+    request.interrupt = front::InterruptDisposition::kDefault;
+    if (options.fileSizeLimit >= 0) {
+        request.limits.push_back({RLIMIT_FSIZE, options.fileSizeLimit});
+    }
+    return front::spawnProcess(request);
+}
 
-CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
-                         const CommandOptions& options) {
-    CommandResult result;
-    const int outFd = openAnonymousFile();
-    const int errFd = openAnonymousFile();
-    // What the program (or the adjustment it starts) leaves in its working folder goes with the
-    // folder unless the test names one of its own to look into.
-    std::optional<TempDirectory> ownFolder;
-    std::string workingDirectory = options.workingDirectory;
-    if (workingDirectory.empty()) {
-        ownFolder.emplace();
-        workingDirectory = ownFolder->path();
-    }
-    int input[2];
-    if (::pipe(input) != 0) {
-        ::close(outFd);
-        ::close(errFd);
-        return result;
-    }
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(w.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Its own process group, like a job a shell starts, so that Ctrl-C can reach it all.
-        ::setpgid(0, 0);
-        for (const auto& [name, value] : options.environment) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-        ::dup2(input[0], 0);
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        ::close(input[1]);
-        // Nothing of the test process beyond the standard three, so that the command starts as
-        // it would from a shell and what it passes on to its own children can be counted.
-        ::close_range(3, ~0U, 0);
-        const rlimit fileSize{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
-        if (options.fileSizeLimit >= 0 && ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
-            ::_exit(125);
-        if (::chdir(workingDirectory.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::signal(SIGINT, SIG_DFL);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::setpgid(child, child);
-    ::close(input[0]);
+void writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
-    while (done < options.standardInput.size()) {
-        const ssize_t put = ::write(input[1], options.standardInput.data() + done,
-                                    options.standardInput.size() - done);
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
         if (put <= 0) {
             break;
         }
         done += static_cast<std::size_t>(put);
     }
-    ::close(input[1]);
+}
 
+// Waits for the child, sending the interrupts the options ask for; its wait status.
+int waitWithInterrupts(pid_t child, const CommandOptions& options, bool& timedOut) {
     const auto start = std::chrono::steady_clock::now();
     int interruptsSent = 0;
     long firstInterrupt = 0;
     int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            break;
-        }
+    while (::waitpid(child, &status, WNOHANG) != child) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
@@ -120,16 +87,51 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
             interruptsSent = 2;
         }
         if (elapsed > options.timeoutSeconds * 1000L) {
-            result.timedOut = true;
+            timedOut = true;
             ::kill(-child, SIGKILL);
             ::waitpid(child, &status, 0);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.standardOutput = slurp(outFd);
-    result.standardError = slurp(errFd);
+    return status;
+}
+
+}  // namespace
+
+CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
+                         const CommandOptions& options) {
+    CommandResult result;
+    // What the program (or the adjustment it starts) leaves in its working folder goes with the
+    // folder unless the test names one of its own to look into.
+    std::optional<TempDirectory> ownFolder;
+    std::string workingDirectory = options.workingDirectory;
+    if (workingDirectory.empty()) {
+        ownFolder.emplace();
+        workingDirectory = ownFolder->path();
+    }
+    int input[2];
+    if (::pipe(input) != 0) {
+        return result;
+    }
+    const int outFd = openAnonymousFile();
+    const int errFd = openAnonymousFile();
+    const front::SpawnedProcess process =
+        startCommand(program, arguments, options, workingDirectory, input[0], outFd, errFd);
+    ::close(input[0]);
+    if (process.started()) {
+        writeAll(input[1], options.standardInput);
+    }
+    ::close(input[1]);
+    if (process.started()) {
+        const int status = waitWithInterrupts(process.pid, options, result.timedOut);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.standardOutput = slurp(outFd);
+        result.standardError = slurp(errFd);
+    } else {
+        result.exitCode = 127;  // as a shell reports a program it cannot start
+        result.standardError = process.error;
+    }
     ::close(outFd);
     ::close(errFd);
     return result;

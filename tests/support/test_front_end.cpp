@@ -19,6 +19,7 @@
 #include <optional>
 #include <sstream>
 
+#include "front/run/process_spawn.h"
 #include "link/endpoint_io.h"
 #include "link/frame_codec.h"
 #include "support/report_markers.h"
@@ -207,29 +208,13 @@ bool decodeStyleFragment(const std::string& text, int& size, int& colour, int& a
     return true;
 }
 
-RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                     const FrontEndScript& script, int timeoutSeconds) {
-    RunResult result;
-    int progress[2], report[2];
-    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, progress);
-    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, report);
-    const int outFd = openAnonymousFile();
-    const int errFd = openAnonymousFile();
-    // Whatever the child leaves in its working folder (the scratch copy after a failed attempt,
-    // say) goes with the folder unless the test names one of its own to look into.
-    std::optional<TempDirectory> ownFolder;
-    std::string workingDirectory = script.workingDirectory;
-    if (workingDirectory.empty()) {
-        ownFolder.emplace();
-        workingDirectory = ownFolder->path();
-        if (script.unprivileged)
-            ::chmod(workingDirectory.c_str(), 0777);  // the child's own folder is its to write
-    }
-    // Close-on-exec, so the child does not hold the write end itself and does see end of input
-    // (dup2 onto descriptor 0 clears the flag there).
-    int stdinPipe[2];
-    ::pipe2(stdinPipe, O_CLOEXEC);
+namespace {
 
+// The child's arguments: "{P}" and "{R}" replaced by its endpoints' numbers, which otherwise
+// follow the arguments when the script gives them.
+std::vector<std::string> childArguments(const std::vector<std::string>& arguments,
+                                        const FrontEndScript& script, const int progress[2],
+                                        const int report[2]) {
     std::vector<std::string> args;
     bool placeholder = false;
     for (std::string a : arguments) {
@@ -248,62 +233,51 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         args.push_back(std::to_string(report[1]));
     }
 
-    pid_t child = ::fork();
-    if (child == 0) {
-        // The child's ends are inherited by number; close-on-exec is cleared only on them.
-        ::fcntl(progress[1], F_SETFD, 0);
-        ::fcntl(report[1], F_SETFD, 0);
-        ::dup2(stdinPipe[0], 0);
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        // Nothing else of this process reaches the child: in particular the write end of its
-        // standard input, which would keep it from ever reading the end of that input.
-        for (int fd = 3; fd < 1024; ++fd)
-            if (fd != progress[1] && fd != report[1])
-                ::close(fd);
-        if (script.unprivileged && ::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
-                ::setuid(kUnprivilegedUser) != 0)
-                _exit(125);
-        }
-        if (::chdir(workingDirectory.c_str()) != 0)
-            _exit(126);
-        if (script.freeDescriptors >= 0) {
-            // New descriptors take the lowest free numbers; the endpoints may sit among them.
-            int limit = 3;
-            for (int free = 0; free < script.freeDescriptors; ++limit)
-                if (limit != progress[1] && limit != report[1])
-                    ++free;
-            const rlimit files{rlim_t(limit), rlim_t(limit)};
-            if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
-                _exit(124);
-        }
-        for (auto [resource, bytes] : {std::pair{RLIMIT_AS, script.addressSpaceLimit},
-                                       std::pair{RLIMIT_FSIZE, script.fileSizeLimit}}) {
-            const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
-            if (bytes >= 0 && ::setrlimit(resource, &limit) != 0)
-                _exit(123);
-        }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    ::close(progress[1]);
-    ::close(report[1]);
-    ::close(stdinPipe[0]);
-    // A pipe, not a socket: plain write(), since send() refuses it. A child that has already
-    // exited just loses the rest.
-    writeToPipe(stdinPipe[1], script.standardInput);
-    ::close(stdinPipe[1]);
+    return args;
+}
 
-    int fds[2] = {progress[0], report[0]};
+// Starts the program of a scripted run with its standard streams and endpoints.
+front::SpawnedProcess startScripted(const std::string& program, const std::vector<std::string>& args,
+                                    const FrontEndScript& script,
+                                    const std::string& workingDirectory, const int progress[2],
+                                    const int report[2], int stdinFd, int outFd, int errFd) {
+    front::SpawnRequest request;
+    request.program = program;
+    request.arguments = args;
+    // The child's ends are inherited by number. Nothing else of this process reaches the child:
+    // in particular the write end of its standard input, which would keep it from ever reading
+    // the end of that input.
+    request.descriptors = {{0, stdinFd},
+                           {1, outFd},
+                           {2, errFd},
+                           {progress[1], progress[1]},
+                           {report[1], report[1]}};
+    request.closeOthers = true;
+    request.ownProcessGroup = false;
+    request.workingDirectory = workingDirectory;
+    request.runAsUser = script.unprivileged ? static_cast<int>(kUnprivilegedUser) : -1;
+    if (script.freeDescriptors >= 0) {
+        // New descriptors take the lowest free numbers; the endpoints may sit among them.
+        int limit = 3;
+        for (int free = 0; free < script.freeDescriptors; ++limit)
+            if (limit != progress[1] && limit != report[1])
+                ++free;
+        request.limits.push_back({RLIMIT_NOFILE, limit});
+    }
+    for (auto [resource, bytes] : {std::pair{RLIMIT_AS, script.addressSpaceLimit},
+                                   std::pair{RLIMIT_FSIZE, script.fileSizeLimit}}) {
+        if (bytes >= 0)
+            request.limits.push_back({static_cast<int>(resource), bytes});
+    }
+    return front::spawnProcess(request);
+}
+
+// Serves the frames of the child until both endpoints are closed or the deadline passes.
+void serveScripted(const int endpoints[2], pid_t child, const FrontEndScript& script,
+                   std::chrono::steady_clock::time_point deadline, RunResult& result) {
+    int fds[2] = {endpoints[0], endpoints[1]};
     int counts[2] = {0, 0};
     std::map<int, int> seenStages;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (fds[0] >= 0 || fds[1] >= 0) {
         pollfd watch[2];
         for (int i = 0; i < 2; ++i)
@@ -340,6 +314,55 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     for (int fd : fds)
         if (fd >= 0)
             ::close(fd);
+}
+
+}  // namespace
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const FrontEndScript& script, int timeoutSeconds) {
+    RunResult result;
+    int progress[2], report[2];
+    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, progress);
+    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, report);
+    const int outFd = openAnonymousFile();
+    const int errFd = openAnonymousFile();
+    // Whatever the child leaves in its working folder (the scratch copy after a failed attempt,
+    // say) goes with the folder unless the test names one of its own to look into.
+    std::optional<TempDirectory> ownFolder;
+    std::string workingDirectory = script.workingDirectory;
+    if (workingDirectory.empty()) {
+        ownFolder.emplace();
+        workingDirectory = ownFolder->path();
+        if (script.unprivileged)
+            ::chmod(workingDirectory.c_str(), 0777);  // the child's own folder is its to write
+    }
+    // Close-on-exec, so the child does not hold the write end itself and does see end of input
+    // (dup2 onto descriptor 0 clears the flag there).
+    int stdinPipe[2];
+    ::pipe2(stdinPipe, O_CLOEXEC);
+
+    const std::vector<std::string> args = childArguments(arguments, script, progress, report);
+    const front::SpawnedProcess process = startScripted(
+        program, args, script, workingDirectory, progress, report, stdinPipe[0], outFd, errFd);
+    const pid_t child = process.pid;
+    if (!process.started()) {
+        for (int fd : {progress[0], progress[1], report[0], report[1], stdinPipe[0], stdinPipe[1],
+                       outFd, errFd})
+            ::close(fd);
+        result.exitCode = 127;  // as a shell reports a program it cannot start
+        return result;
+    }
+    ::close(progress[1]);
+    ::close(report[1]);
+    ::close(stdinPipe[0]);
+    // A pipe, not a socket: plain write(), since send() refuses it. A child that has already
+    // exited just loses the rest.
+    writeToPipe(stdinPipe[1], script.standardInput);
+    ::close(stdinPipe[1]);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    const int endpoints[2] = {progress[0], report[0]};
+    serveScripted(endpoints, child, script, deadline, result);
     // A child that closed nothing but hangs on is a failure to show, not a test that never ends.
     int status = 0;
     while (::waitpid(child, &status, WNOHANG) == 0) {

@@ -1,0 +1,320 @@
+#include "front/run/run_service.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "front/documents/csv_export.h"
+#include "front/documents/gis_export.h"
+#include "front/documents/html_page.h"
+#include "front/documents/report_site_names.h"
+#include "front/documents/results_rtf.h"
+#include "front/files/file_output.h"
+#include "front/results/network_results.h"
+#include "front/run/stage_progress.h"
+
+namespace torvek::front {
+namespace {
+
+// The scratch copy the program makes in its working directory before a retry
+// (AdjustmentJob::kScratchCopyName); it is removed with the run folder.
+constexpr const char* kProgramScratchCopy = "torvek.tmp";
+
+// Report lines with which the program says that a run adjusted nothing: a failed attempt, an
+// abort, a refusal at the connectivity warning, too few sites.
+constexpr const char* kNotAdjustedReportLines[] = {
+    "Error: Adjustment was not sucessful",
+    "Adjustment aborted by user",
+    "Adjustment aborted due to Network connectivity test failure.",
+    "No adjustment could be performed due to lack of redundancy.",
+};
+
+// Report lines with which the program says that its output was not written as it should be: it
+// then holds no copy of the network, or not the last one.
+constexpr const char* kOutputLostReportLines[] = {
+    "Error: Cannot read the input data set",
+    "Error: Cannot copy the input data set to",
+    "Error: Cannot read the copy of the input data set",
+    "Error: Cannot write the output data set",
+};
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Creates the directories above `path` that are missing.
+bool makeParentDirectories(const std::string& path, std::string& error) {
+    std::size_t at = path.find('/', 1);
+    while (at != std::string::npos) {
+        const std::string dir = path.substr(0, at);
+        if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+            error = dir + ": cannot be created (" + std::strerror(errno) + ")";
+            return false;
+        }
+        at = path.find('/', at + 1);
+    }
+    return true;
+}
+
+// The name of an output inside the run folder: its own name, so that the program's report names
+// the file the person asked for, unless that is the name of the program's scratch copy, which is
+// also made there.
+std::string nameInRunFolder(const std::string& path, const std::string& fallback) {
+    const std::string name = baseName(path);
+    return name == kProgramScratchCopy ? fallback : name;
+}
+
+// True when the report holds one of `lines`.
+template <std::size_t N>
+bool reportHolds(const ReportDocument& document, const char* const (&lines)[N]) {
+    const std::string text = document.plainText();
+    for (const char* line : lines) {
+        if (text.find(line) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes the input of the run into its folder with every result field cleared, so that whatever
+// the program's output holds afterwards was written by this run.
+bool writeRunInput(const AdjustedDataSet& input, const std::string& path) {
+    DataSetContents prepared;
+    if (!decodeDataSet(input.writeImage(), prepared)) {
+        return false;
+    }
+    clearRunResults(prepared);
+    return writeDataSetFile(path, prepared);
+}
+
+// The files of a run in its folder.
+struct FolderFiles {
+    std::string input;
+    std::string output;
+    std::string rtf, html, geoJson, kml, csv;
+};
+
+FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
+    return {folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat")),
+            folder.file(nameInRunFolder(output, "output.dat")),
+            folder.file("report.rtf"),
+            folder.file("report.html"),
+            folder.file("report.geojson"),
+            folder.file("report.kml"),
+            folder.file("report.csv")};
+}
+
+// What the service records of the link besides what the front end answers.
+struct LinkRecord {
+    ReportDocument report;
+    int abortStage = -1;
+    bool warningShown = false;
+    bool warningAccepted = false;
+};
+
+LinkHandlers recordingHandlers(const LinkHandlers& given, LinkRecord& record) {
+    LinkHandlers handlers = given;
+    handlers.pollAbort = [&given, &record](int stage) {
+        const bool abort = given.pollAbort && given.pollAbort(stage);
+        if (abort && stage != kFinalStage && record.abortStage < 0) {
+            record.abortStage = stage;
+        }
+        return abort;
+    };
+    handlers.reportPiece = [&given, &record](std::uint32_t dataWord, std::string_view text) {
+        record.report.addPiece(dataWord, text);
+        return given.reportPiece ? given.reportPiece(dataWord, text) : true;
+    };
+    handlers.warningBox = [&given, &record](const std::string& text, const std::string& caption) {
+        record.warningShown = true;
+        record.warningAccepted = given.warningBox && given.warningBox(text, caption);
+        return record.warningAccepted;
+    };
+    return handlers;
+}
+
+// True when the run got to its end by itself, adjusted or with a failed adjustment, and its
+// output holds the network it was given: not aborted, cancelled, crashed or killed, and no file
+// fault (a full disk, say) left it without its output. Only such a run replaces the outputs of
+// the earlier one.
+bool reachedItsEnd(const RunResult& run, const AdjustedDataSet& input) {
+    return run.child.completed() && !run.aborted() && !run.cancelledAtWarning() && run.outputRead &&
+           run.output.siteCount() == input.siteCount() &&
+           run.output.vectorCount() == input.vectorCount() &&
+           !reportHolds(run.report, kOutputLostReportLines);
+}
+
+bool writeDocument(const std::string& path, const std::string& shownAs, const std::string& text,
+                   RunResult& run) {
+    std::string error;
+    if (writeFileAtomically(path, text, error)) {
+        return true;
+    }
+    run.problems.push_back("cannot write " + shownAs + ": " + error);
+    return false;
+}
+
+void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
+    const RunFilePaths& files = run.files;
+    const std::string rtf =
+        renderRtfDocument(buildResultsDocument(run.title, run.view), run.report, run.notes);
+    const std::string html = renderHtmlPage(run.title, run.report, run.view, run.notes);
+    // Each is written even when one before failed, so that every failure is told.
+    const bool rtfWritten = writeDocument(folder.rtf, "the report " + files.rtf, rtf, run);
+    const bool htmlWritten = writeDocument(folder.html, "the report " + files.html, html, run);
+    run.reportWritten = rtfWritten && htmlWritten;
+    const bool geoJsonWritten =
+        writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run);
+    const bool kmlWritten =
+        writeDocument(folder.kml, files.kml, renderKml(run.title, run.view), run);
+    run.gisWritten = geoJsonWritten && kmlWritten;
+    if (request.csv) {
+        run.csvWritten =
+            writeDocument(folder.csv, files.csv, exportCsv(run.output, &request.names), run);
+    }
+}
+
+// Puts the run's files into place; false when a move fails.
+bool placeOutputs(const FolderFiles& folder, RunResult& run) {
+    const RunFilePaths& files = run.files;
+    std::vector<std::pair<std::string, std::string>> moves = {{folder.output, files.dataSet}};
+    if (!files.builtInput.empty()) {
+        moves.emplace_back(folder.input, files.builtInput);
+    }
+    if (run.reportWritten) {
+        moves.emplace_back(folder.rtf, files.rtf);
+        moves.emplace_back(folder.html, files.html);
+    }
+    if (run.gisWritten) {
+        moves.emplace_back(folder.geoJson, files.geoJson);
+        moves.emplace_back(folder.kml, files.kml);
+    }
+    if (run.csvWritten) {
+        moves.emplace_back(folder.csv, files.csv);
+    }
+    bool placed = true;
+    for (const auto& [from, to] : moves) {
+        std::string error;
+        if (!moveIntoPlace(from, to, error)) {
+            run.problems.push_back(error);
+            placed = false;
+        }
+    }
+    return placed;
+}
+
+// Reads the child's output back and makes the results of the run.
+void collectRun(const RunRequest& request, const FolderFiles& folder, LinkRecord& record,
+                RunResult& run) {
+    run.report = std::move(record.report);
+    run.abortStage = record.abortStage;
+    run.warningShown = record.warningShown;
+    run.warningAccepted = record.warningAccepted;
+    run.notes = run.child.notes(run.engine.name);
+    showFullSiteNames(run.report, request.names);
+    run.outputRead = run.child.started && run.output.readFile(folder.output);
+    if (run.child.started && !run.outputRead) {
+        run.notes += "The output data set of the run could not be read.\n";
+    }
+    // The run is judged by what it wrote: its flag (its input had none) and its report.
+    if (run.output.adjustmentRecordCount() > 0 &&
+        reportHolds(run.report, kNotAdjustedReportLines)) {
+        run.output.setAdjustmentSucceeded(0);
+    }
+    run.view = makeResultsView(collectResults(run.output, request.names), request.header,
+                               request.grid, request.plot);
+}
+
+}  // namespace
+
+std::vector<std::string> programArguments(const RunChoices&, const std::string& input,
+                                          const std::string& output) {
+    return {input, output};
+}
+
+EngineDecision decideEngine(const RunChoices& choices, const AdjustedDataSet& input) {
+    EngineDecision engine;
+    engine.asked = choices.engine;
+    engine.sitesInUse = choices.engine == EngineChoice::kAuto ? sitesInUse(input) : 0;
+    engine.large = chooseEngine(choices.engine, engine.sitesInUse) == EngineChoice::kLarge;
+    engine.name = engine.large ? "torvek-large" : "torvek";
+    engine.path =
+        engine.large ? locateLargeProgram(choices.program) : locateProgram(choices.program);
+    return engine;
+}
+
+RunFilePaths runFilePaths(const std::string& output, bool keepInput, bool csv) {
+    return {output,
+            replaceExtension(output, ".rtf"),
+            replaceExtension(output, ".html"),
+            replaceExtension(output, ".geojson"),
+            replaceExtension(output, ".kml"),
+            csv ? replaceExtension(output, ".csv") : std::string(),
+            keepInput ? replaceExtension(output, "") + ".input.dat" : std::string()};
+}
+
+std::vector<RunFile> runFiles(const RunFilePaths& paths) {
+    std::vector<RunFile> files = {{paths.dataSet, "the output data set"},
+                                  {paths.rtf, "the RTF report"},
+                                  {paths.html, "the HTML report"},
+                                  {paths.geoJson, "the GeoJSON file"},
+                                  {paths.kml, "the KML file"}};
+    if (!paths.csv.empty()) {
+        files.push_back({paths.csv, "the CSV file"});
+    }
+    if (!paths.builtInput.empty()) {
+        files.push_back({paths.builtInput, "the input data set built from the project"});
+    }
+    return files;
+}
+
+std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& input,
+                          const std::string& sourceName) {
+    std::string project = header.project.empty() ? input.headerText() : header.project;
+    while (!project.empty() && (project.back() == ' ' || project.back() == '\0')) {
+        project.pop_back();
+    }
+    return "torvek adjustment of " + (project.empty() ? baseName(sourceName) : project);
+}
+
+RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks) {
+    RunResult run;
+    run.files = runFilePaths(request.output, request.keepInput, request.csv);
+    run.title = documentTitle(request.header, request.input, request.sourceName);
+    // The folder is made only for a run that will start.
+    RunFolder folder;
+    if (!makeParentDirectories(request.output, run.error) ||
+        !folder.create(request.output, run.error)) {
+        return run;
+    }
+    RunFolder::removeStale(request.output);
+    const FolderFiles inFolder = folderFiles(folder, request.output);
+    if (!writeRunInput(request.input, inFolder.input)) {
+        run.error = inFolder.input + ": cannot be written";
+        return run;
+    }
+    run.engine = decideEngine(request.choices, request.input);
+    if (callbacks.engineChosen) {
+        callbacks.engineChosen(run.engine);
+    }
+    if (callbacks.started) {
+        callbacks.started();
+    }
+    LinkRecord record;
+    const LinkHandlers handlers = recordingHandlers(callbacks.link, record);
+    run.child = runLinkedChild(run.engine.path,
+                               programArguments(request.choices, inFolder.input, inFolder.output),
+                               handlers, folder.path());
+    collectRun(request, inFolder, record, run);
+    run.finished = reachedItsEnd(run, request.input);
+    if (run.finished) {
+        writeDocuments(request, inFolder, run);
+        run.placed = placeOutputs(inFolder, run);
+    }
+    return run;
+}
+
+}  // namespace torvek::front
