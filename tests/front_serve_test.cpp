@@ -147,7 +147,7 @@ TEST_F(ServeServer, RefusesRequestsWithoutTheTokenOrFromAnotherOrigin) {
 TEST_F(ServeServer, ARunGoingOnWhenTheServerStopsIsAbortedAndReaped) {
     int id = 0;
     std::string error;
-    ASSERT_TRUE(server_->workspace().startRun(id, error)) << error;
+    ASSERT_TRUE(server_->workspace().startRun({}, id, error)) << error;
     const auto run = server_->workspace().run(id);
     // Wait for a few of the child's slow polls.
     for (int i = 0; i < 200 && run->events().size() < 8; ++i) {
@@ -215,7 +215,7 @@ class WorkspaceRuns : public ::testing::Test {
     static std::shared_ptr<AdjustmentRun> runToEnd(Workspace& workspace) {
         int id = 0;
         std::string error;
-        EXPECT_TRUE(workspace.startRun(id, error)) << error;
+        EXPECT_TRUE(workspace.startRun({}, id, error)) << error;
         auto run = workspace.run(id);
         if (run) {
             run->join();

@@ -123,13 +123,15 @@ std::string terminalSafe(const std::string& text) {
 // The input data set of the run, built in memory from the project or survey files `inputs`, and
 // the full names of its sites. False, after saying why, when they cannot be read or imported.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                AdjustedDataSet& input, SiteNameTable& names, DocumentHeader& header) {
+                RunRequest& request, std::optional<AdjustmentModel>& projectModel) {
     Json document;
-    if (!buildInputDataSet(inputs, survey, ImportOptions{}, input, names, &document)) {
+    if (!buildInputDataSet(inputs, survey, ImportOptions{}, request.input, request.names,
+                           &document)) {
         return false;
     }
-    printNetworkFindings(input, names);
-    header = readDocumentHeader(document);
+    printNetworkFindings(request.input, request.names);
+    request.header = readDocumentHeader(document);
+    projectModel = projectAdjustmentModel(document);
     return true;
 }
 
@@ -171,7 +173,8 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
 // survey files. No output, derived ones included, may replace an input or another output: that is
 // refused before anything is read or written. False, after saying why, when there is nothing to
 // run.
-bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRequest& request) {
+bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRequest& request,
+                  std::optional<AdjustmentModel>& projectModel) {
     std::vector<std::string> inputs{options.input};
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
@@ -193,7 +196,7 @@ bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRe
             "its sites itself\n");
         return false;
     }
-    return buildInput(inputs, options.survey, request.input, request.names, request.header);
+    return buildInput(inputs, options.survey, request, projectModel);
 }
 
 // What the front end answered while the program ran.
@@ -260,6 +263,10 @@ bool killRequested(ProgressBar& bar, RunState& state) {
 
 void announceEngine(const EngineDecision& engine) {
     if (!engine.large) {
+        return;
+    }
+    if (engine.byModel) {
+        say("torvek-front: the rigorous model: running torvek-large, the sparse engine\n");
         return;
     }
     say(engine.asked == EngineChoice::kLarge
@@ -333,6 +340,34 @@ int exitCodeFor(const RunResult& run) {
     return writeFailed ? kExitWriteFailed : kExitSucceeded;
 }
 
+// The model of the run and its options: --model, else the project's, else the default. False,
+// after saying why, when an option of the rigorous model is given for the classic one or a
+// tolerance cannot be read.
+bool chooseModel(const AdjustOptions& options, std::optional<AdjustmentModel> projectModel,
+                 RunChoices& choices) {
+    choices.model = modelForRun(options.model, projectModel);
+    const bool rigorousOptions =
+        options.snoopRounds > 0 || options.scaleByAposteriori || !options.relativeTolerance.empty();
+    if (choices.model != AdjustmentModel::kRigorous && rigorousOptions) {
+        say("torvek-front: --snoop, --scale-by and --relative-tolerance are options of the "
+            "rigorous "
+            "model, and this run uses the classic one\n");
+        return false;
+    }
+    choices.snoopRounds = options.snoopRounds;
+    choices.scaleByAposteriori = options.scaleByAposteriori;
+    if (!options.relativeTolerance.empty()) {
+        RelativeTolerance tolerance;
+        std::string error;
+        if (!parseRelativeTolerance(options.relativeTolerance, tolerance, error)) {
+            say("torvek-front: --relative-tolerance: " + error + "\n");
+            return false;
+        }
+        choices.relativeTolerance = tolerance;
+    }
+    return true;
+}
+
 // The request of the run that `options` describe: its input read, its grid system opened. False,
 // after saying why, when there is nothing to run.
 bool makeRequest(const AdjustOptions& options, RunRequest& request, GridSystem& grid) {
@@ -347,7 +382,13 @@ bool makeRequest(const AdjustOptions& options, RunRequest& request, GridSystem& 
     request.plot = options.plot;
     request.choices.program = options.program;
     request.choices.engine = options.engine;
-    if (!prepareInput(options, runFilePaths(request.output, request.keepInput, false), request)) {
+    std::optional<AdjustmentModel> projectModel;
+    // Every file the run may write is kept apart from the inputs, the statistics file included.
+    if (!prepareInput(options, runFilePaths(request.output, request.keepInput, false, true),
+                      request, projectModel)) {
+        return false;
+    }
+    if (!chooseModel(options, projectModel, request.choices)) {
         return false;
     }
     if (!options.crs.empty()) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "front/documents/network_plot.h"
 #include "front/import/survey_input.h"
+#include "front/project/adjustment_model.h"
 #include "front/run/exit_codes.h"
 #include "front/run/run_programs.h"
 
@@ -22,6 +24,11 @@ struct AdjustOptions {
     std::string output;   // the output data set; empty: beside the input, "-adjusted.dat"
     std::string program;  // the adjustment program; empty: $TORVEK_BINARY or next to us
     EngineChoice engine = EngineChoice::kAuto;
+    // The adjustment model asked for (--model); none: the project's, else the rigorous model.
+    std::optional<AdjustmentModel> model;
+    int snoopRounds = 0;              // --snoop: rounds of data snooping, 0 for none
+    bool scaleByAposteriori = false;  // --scale-by aposteriori
+    std::string relativeTolerance;    // --relative-tolerance, e.g. "20mm+50ppm"; empty for none
     // Answer the first abort poll with this stage code with an abort, as Ctrl-C would (for
     // tests and demonstrations); -1 for none.
     int abortAtStage = -1;

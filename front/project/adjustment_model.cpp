@@ -16,6 +16,11 @@ const char* adjustmentModelName(AdjustmentModel model) {
     return model == AdjustmentModel::kRigorous ? "rigorous" : "classic";
 }
 
+AdjustmentModel modelForRun(std::optional<AdjustmentModel> asked,
+                            std::optional<AdjustmentModel> projectModel) {
+    return asked ? *asked : projectModel ? *projectModel : kDefaultAdjustmentModel;
+}
+
 std::optional<AdjustmentModel> projectAdjustmentModel(const Json& project) {
     if (!project.is_object()) {
         return std::nullopt;

@@ -11,6 +11,7 @@
 #include "front/documents/html_page.h"
 #include "front/documents/report_site_names.h"
 #include "front/documents/results_rtf.h"
+#include "front/documents/rigorous_tables.h"
 #include "front/files/file_output.h"
 #include "front/results/network_results.h"
 #include "front/run/stage_progress.h"
@@ -95,6 +96,8 @@ struct FolderFiles {
     std::string input;
     std::string output;
     std::string rtf, html, geoJson, kml, csv;
+    std::string programStatistics;  // as the program writes it, with the sites' codes
+    std::string statistics;         // as the person gets it, with full names
 };
 
 FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
@@ -104,7 +107,9 @@ FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
             folder.file("report.html"),
             folder.file("report.geojson"),
             folder.file("report.kml"),
-            folder.file("report.csv")};
+            folder.file("report.csv"),
+            folder.file("program-statistics.json"),
+            folder.file("report.statistics.json")};
 }
 
 // What the service records of the link besides what the front end answers.
@@ -195,6 +200,9 @@ bool placeOutputs(const FolderFiles& folder, RunResult& run) {
     if (run.csvWritten) {
         moves.emplace_back(folder.csv, files.csv);
     }
+    if (run.statisticsWritten) {
+        moves.emplace_back(folder.statistics, files.statistics);
+    }
     bool placed = true;
     for (const auto& [from, to] : moves) {
         std::string error;
@@ -228,32 +236,70 @@ void collectRun(const RunRequest& request, const FolderFiles& folder, LinkRecord
                                request.grid, request.plot);
 }
 
+// The rigorous model's statistics of a run that stored its results: read from the program's file,
+// checked against the relative tolerance, handed to the documents and written for the person.
+// A file that is missing or cannot be read is a problem of the run, as any output would be.
+void collectStatistics(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
+    if (request.choices.model != AdjustmentModel::kRigorous || !run.view.results.succeeded) {
+        return;
+    }
+    RigorousStatistics statistics;
+    std::string error;
+    if (!readRigorousStatistics(folder.programStatistics, request.names, statistics, error)) {
+        run.problems.push_back("the statistics of the rigorous model could not be read: " + error);
+        return;
+    }
+    if (request.choices.relativeTolerance) {
+        applyRelativeTolerance(*request.choices.relativeTolerance, statistics);
+    }
+    const std::string text = statisticsFileText(statistics);
+    attachRigorousStatistics(std::move(statistics), run.view);
+    run.statisticsWritten =
+        writeDocument(folder.statistics, "the statistics " + run.files.statistics, text, run);
+}
+
 }  // namespace
 
-std::vector<std::string> programArguments(const RunChoices&, const std::string& input,
-                                          const std::string& output) {
-    return {input, output};
+std::vector<std::string> programArguments(const RunChoices& choices, const std::string& input,
+                                          const std::string& output,
+                                          const std::string& statistics) {
+    if (choices.model != AdjustmentModel::kRigorous) {
+        return {input, output};
+    }
+    std::vector<std::string> arguments = {"--model", "rigorous", "--statistics", statistics};
+    if (choices.snoopRounds > 0) {
+        arguments.insert(arguments.end(), {"--snoop", std::to_string(choices.snoopRounds)});
+    }
+    if (choices.scaleByAposteriori) {
+        arguments.insert(arguments.end(), {"--scale-by", "aposteriori"});
+    }
+    arguments.insert(arguments.end(), {input, output});
+    return arguments;
 }
 
 EngineDecision decideEngine(const RunChoices& choices, const AdjustedDataSet& input) {
     EngineDecision engine;
     engine.asked = choices.engine;
-    engine.sitesInUse = choices.engine == EngineChoice::kAuto ? sitesInUse(input) : 0;
-    engine.large = chooseEngine(choices.engine, engine.sitesInUse) == EngineChoice::kLarge;
+    engine.byModel = choices.model == AdjustmentModel::kRigorous;
+    engine.sitesInUse =
+        choices.engine == EngineChoice::kAuto && !engine.byModel ? sitesInUse(input) : 0;
+    engine.large =
+        engine.byModel || chooseEngine(choices.engine, engine.sitesInUse) == EngineChoice::kLarge;
     engine.name = engine.large ? "torvek-large" : "torvek";
     engine.path =
         engine.large ? locateLargeProgram(choices.program) : locateProgram(choices.program);
     return engine;
 }
 
-RunFilePaths runFilePaths(const std::string& output, bool keepInput, bool csv) {
+RunFilePaths runFilePaths(const std::string& output, bool keepInput, bool csv, bool statistics) {
     return {output,
             replaceExtension(output, ".rtf"),
             replaceExtension(output, ".html"),
             replaceExtension(output, ".geojson"),
             replaceExtension(output, ".kml"),
             csv ? replaceExtension(output, ".csv") : std::string(),
-            keepInput ? replaceExtension(output, "") + ".input.dat" : std::string()};
+            keepInput ? replaceExtension(output, "") + ".input.dat" : std::string(),
+            statistics ? replaceExtension(output, "") + ".statistics.json" : std::string()};
 }
 
 std::vector<RunFile> runFiles(const RunFilePaths& paths) {
@@ -267,6 +313,9 @@ std::vector<RunFile> runFiles(const RunFilePaths& paths) {
     }
     if (!paths.builtInput.empty()) {
         files.push_back({paths.builtInput, "the input data set built from the project"});
+    }
+    if (!paths.statistics.empty()) {
+        files.push_back({paths.statistics, "the statistics file"});
     }
     return files;
 }
@@ -282,7 +331,8 @@ std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& i
 
 RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks) {
     RunResult run;
-    run.files = runFilePaths(request.output, request.keepInput, request.csv);
+    run.files = runFilePaths(request.output, request.keepInput, request.csv,
+                             request.choices.model == AdjustmentModel::kRigorous);
     run.title = documentTitle(request.header, request.input, request.sourceName);
     // The folder is made only for a run that will start.
     RunFolder folder;
@@ -306,11 +356,13 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
     LinkRecord record;
     const LinkHandlers handlers = recordingHandlers(callbacks.link, record);
     run.child = runLinkedChild(run.engine.path,
-                               programArguments(request.choices, inFolder.input, inFolder.output),
+                               programArguments(request.choices, inFolder.input, inFolder.output,
+                                                inFolder.programStatistics),
                                handlers, folder.path());
     collectRun(request, inFolder, record, run);
     run.finished = reachedItsEnd(run, request.input);
     if (run.finished) {
+        collectStatistics(request, inFolder, run);
         writeDocuments(request, inFolder, run);
         run.placed = placeOutputs(inFolder, run);
     }

@@ -15,7 +15,9 @@
 #include "front/documents/report_document.h"
 #include "front/documents/results_document.h"
 #include "front/files/run_files.h"
+#include "front/project/adjustment_model.h"
 #include "front/project/site_name_mapping.h"
+#include "front/results/rigorous_statistics.h"
 #include "front/run/link_server.h"
 #include "front/run/run_programs.h"
 
@@ -26,24 +28,39 @@ namespace torvek::front {
 struct RunChoices {
     std::string program;  // the program's path; empty: located as locateProgram says
     EngineChoice engine = EngineChoice::kAuto;
+    // The adjustment model. The rigorous one runs torvek-large whatever the network's size, and
+    // the run writes the statistics file (OUT.statistics.json) beside the documents.
+    AdjustmentModel model = AdjustmentModel::kClassic;
+    // Rigorous model only: rounds of data snooping, 0 for none, at most kMaximumSnoopRounds.
+    int snoopRounds = 0;
+    // Rigorous model only: the ellipses and relative precisions scaled by the a-posteriori sigma0
+    // instead of the a-priori one.
+    bool scaleByAposteriori = false;
+    // Rigorous model only: the tolerance every pair's relative precision is checked against.
+    std::optional<RelativeTolerance> relativeTolerance;
 };
 
-// The program's arguments after its name for a run of `input` into `output` (paths as the child
-// sees them, relative to its working directory); the link's endpoint numbers follow them.
+// Most rounds of data snooping the program takes (its --snoop bound).
+inline constexpr int kMaximumSnoopRounds = 1000;
+
+// The program's arguments after its name for a run of `input` into `output` that writes the
+// rigorous model's statistics to `statistics` (paths as the child sees them, relative to its
+// working directory); the link's endpoint numbers follow them.
 std::vector<std::string> programArguments(const RunChoices& choices, const std::string& input,
-                                          const std::string& output);
+                                          const std::string& output, const std::string& statistics);
 
 // The program a run starts and why.
 struct EngineDecision {
-    bool large = false;  // torvek-large, the sparse engine
-    int sitesInUse = 0;  // counted when the engine was chosen by them (kAuto), else 0
+    bool large = false;    // torvek-large, the sparse engine
+    int sitesInUse = 0;    // counted when the engine was chosen by them (kAuto), else 0
+    bool byModel = false;  // torvek-large because the rigorous model needs it
     EngineChoice asked = EngineChoice::kAuto;
     std::string name;  // "torvek" or "torvek-large"
     std::string path;  // what is executed
 };
 
-// The engine for `input` under `choices`: torvek up to kStandardEngineSiteLimit sites in use,
-// torvek-large beyond, or the one asked for.
+// The engine for `input` under `choices`: torvek-large for the rigorous model; else torvek up to
+// kStandardEngineSiteLimit sites in use, torvek-large beyond, or the one asked for.
 EngineDecision decideEngine(const RunChoices& choices, const AdjustedDataSet& input);
 
 // The documents a run writes besides the output data set, each beside it under its name with
@@ -56,10 +73,12 @@ struct RunFilePaths {
     std::string kml;
     std::string csv;         // empty when not asked for
     std::string builtInput;  // OUTPUT.input.dat; empty when not asked for
+    std::string statistics;  // OUTPUT.statistics.json; empty unless the model is rigorous
 };
 
 // The paths of a run whose output data set is `output`.
-RunFilePaths runFilePaths(const std::string& output, bool keepInput, bool csv);
+RunFilePaths runFilePaths(const std::string& output, bool keepInput, bool csv,
+                          bool statistics = false);
 
 // Every path of `paths` as a file the run writes, with what it is to the person, for
 // findPathClash.
@@ -108,6 +127,8 @@ struct RunResult {
     bool reportWritten = false;  // RTF and HTML
     bool gisWritten = false;     // GeoJSON and KML
     bool csvWritten = false;
+    // Rigorous model: the statistics were read from the program and written for the person.
+    bool statisticsWritten = false;
     bool placed = false;                // every written file is in place
     std::vector<std::string> problems;  // files that could not be written or placed
     RunFilePaths files;

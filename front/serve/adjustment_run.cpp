@@ -312,6 +312,22 @@ Json AdjustmentRun::summary() const {
     return s;
 }
 
+namespace {
+
+// The largest placed file a download reads: a data set of the largest project with its results.
+constexpr std::size_t kMaximumDownload = kMaximumProjectSize * 4;
+
+// The placed statistics file of a rigorous run as JSON for the page; null when it cannot be read.
+Json statisticsJson(const std::string& path) {
+    std::string text, error;
+    if (!readWholeFile(path, kMaximumDownload, text, error)) {
+        return nullptr;
+    }
+    return Json::parse(text, nullptr, false);
+}
+
+}  // namespace
+
 Json AdjustmentRun::results() const {
     Json all{{"summary", summary()}};
     std::lock_guard<std::mutex> lock(mutex_);
@@ -323,8 +339,13 @@ Json AdjustmentRun::results() const {
     if (run_ && run_->outputRead) {
         all.update(resultsJson(run_->view.results));
     }
+    all["model"] = adjustmentModelName(request_.adjustment.choices.model);
     if (run_ && run_->finished && run_->placed) {
         all["downloads"] = Json::array({"dataset", "rtf", "html", "csv", "json", "svg"});
+        if (run_->statisticsWritten) {
+            all["downloads"].push_back("statistics");
+            all["statistics"] = statisticsJson(run_->files.statistics);
+        }
     } else {
         all["downloads"] = Json::array({"rtf"});
     }
@@ -341,25 +362,30 @@ struct DownloadKind {
 };
 
 constexpr DownloadKind kDownloads[] = {
-    {"dataset", ".dat", "application/octet-stream"}, {"rtf", ".rtf", "application/rtf"},
-    {"html", ".html", "text/html; charset=utf-8"},   {"csv", ".csv", "text/csv; charset=utf-8"},
-    {"json", ".json", "application/json"},           {"svg", ".svg", "image/svg+xml"},
+    {"dataset", ".dat", "application/octet-stream"},
+    {"rtf", ".rtf", "application/rtf"},
+    {"html", ".html", "text/html; charset=utf-8"},
+    {"csv", ".csv", "text/csv; charset=utf-8"},
+    {"json", ".json", "application/json"},
+    {"svg", ".svg", "image/svg+xml"},
+    {"statistics", ".statistics.json", "application/json"},
 };
-
-// The largest placed file a download reads: a data set of the largest project with its results.
-constexpr std::size_t kMaximumDownload = kMaximumProjectSize * 4;
 
 // The bytes of a download of a run that placed its outputs: the placed file where there is one,
 // else made from the results.
 bool placedDownload(const std::string& kind, const RunResult& run, const SiteNameTable& names,
                     std::string& bytes) {
     const RunFilePaths& files = run.files;
-    const std::string placed = kind == "dataset" ? files.dataSet
-                               : kind == "rtf"   ? files.rtf
-                               : kind == "html"  ? files.html
-                               : kind == "csv"   ? files.csv
-                                                 : std::string();
+    const std::string placed = kind == "dataset"      ? files.dataSet
+                               : kind == "rtf"        ? files.rtf
+                               : kind == "html"       ? files.html
+                               : kind == "csv"        ? files.csv
+                               : kind == "statistics" ? files.statistics
+                                                      : std::string();
     std::string error;
+    if (kind == "statistics" && placed.empty()) {
+        return false;  // a classic run, or one whose statistics could not be read
+    }
     if (!placed.empty()) {
         return readWholeFile(placed, kMaximumDownload, bytes, error);
     }

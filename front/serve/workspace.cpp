@@ -451,7 +451,57 @@ bool Workspace::projectDownload(std::string& text, std::string& fileName) const 
     return true;
 }
 
-bool Workspace::startRun(int& id, std::string& error) {
+bool readRunAsked(const Json& body, RunAsked& asked, std::string& error) {
+    if (body.is_null()) {
+        return true;
+    }
+    if (!body.is_object()) {
+        error = "the run's choices are an object";
+        return false;
+    }
+    for (const auto& [key, value] : body.items()) {
+        if (key == "model") {
+            asked.model =
+                value.is_string() ? adjustmentModelNamed(value.get<std::string>()) : std::nullopt;
+            if (!asked.model) {
+                error = "model: \"rigorous\" or \"classic\"";
+                return false;
+            }
+        } else if (key == "snoop") {
+            if (!value.is_number_integer() || value.get<long long>() < 0 ||
+                value.get<long long>() > kMaximumSnoopRounds) {
+                error = "snoop: a whole number of rounds from 0 to " +
+                        std::to_string(kMaximumSnoopRounds);
+                return false;
+            }
+            asked.snoopRounds = value.get<int>();
+        } else if (key == "scaleBy") {
+            if (value != "apriori" && value != "aposteriori") {
+                error = "scaleBy: \"apriori\" or \"aposteriori\"";
+                return false;
+            }
+            asked.scaleByAposteriori = value == "aposteriori";
+        } else if (key == "relativeTolerance") {
+            RelativeTolerance tolerance;
+            if (value == "") {
+                continue;  // the page's empty field: no check
+            }
+            if (!value.is_string() ||
+                !parseRelativeTolerance(value.get<std::string>(), tolerance, error)) {
+                error =
+                    "relativeTolerance: " + (error.empty() ? "a text such as 20mm+50ppm" : error);
+                return false;
+            }
+            asked.relativeTolerance = tolerance;
+        } else {
+            error = key + ": not a choice of a run (model, snoop, scaleBy, relativeTolerance)";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Workspace::startRun(const RunAsked& asked, int& id, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutDown_) {
         error = "the workspace is closing";
@@ -486,6 +536,12 @@ bool Workspace::startRun(int& id, std::string& error) {
     request.fileStem = downloadStem(sourceName_) + "-run" + std::to_string(request.id);
     request.changes = changes_;
     request.adjustment = adjustmentRequest(std::move(dataSet), report.siteNames);
+    request.adjustment.choices.model = modelForRun(asked.model, projectAdjustmentModel(document_));
+    if (request.adjustment.choices.model == AdjustmentModel::kRigorous) {
+        request.adjustment.choices.snoopRounds = asked.snoopRounds;
+        request.adjustment.choices.scaleByAposteriori = asked.scaleByAposteriori;
+        request.adjustment.choices.relativeTolerance = asked.relativeTolerance;
+    }
     request.adjustment.output = folder + "/" + request.fileStem + ".dat";
     changes_.clear();
     view_["changes"] = Json::array();

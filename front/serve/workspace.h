@@ -35,6 +35,19 @@ struct UploadedFile {
     std::string bytes;
 };
 
+// What the person chose for a run in the page: the model and the rigorous model's options.
+struct RunAsked {
+    std::optional<AdjustmentModel> model;  // none: the project's, else the rigorous model
+    int snoopRounds = 0;                   // rounds of data snooping, 0 for none
+    bool scaleByAposteriori = false;       // ellipses by the a-posteriori sigma0
+    std::optional<RelativeTolerance> relativeTolerance;
+};
+
+// Reads a run's choices from the body of POST /api/runs ({"model": "rigorous"|"classic",
+// "snoop": 0..1000, "scaleBy": "apriori"|"aposteriori", "relativeTolerance": "20mm+50ppm"}, every
+// key optional; an empty body asks for nothing). False with `error` naming the field.
+bool readRunAsked(const Json& body, RunAsked& asked, std::string& error);
+
 class Workspace {
   public:
     explicit Workspace(WorkspaceOptions options);
@@ -66,9 +79,10 @@ class Workspace {
     // The project document as text, and a file name for it.
     bool projectDownload(std::string& text, std::string& fileName) const;
 
-    // Starts a run of the open project; false with `error` set when there is no project, it does
-    // not become a data set, or too many runs go on.
-    bool startRun(int& id, std::string& error);
+    // Starts a run of the open project with the model and options `asked` for (none: the
+    // project's model, else the rigorous one); false with `error` set when there is no project,
+    // it does not become a data set, or too many runs go on.
+    bool startRun(const RunAsked& asked, int& id, std::string& error);
     std::shared_ptr<AdjustmentRun> run(int id) const;
 
     // Ends the workspace: every run is told to abort at its next poll (a warning waiting for its

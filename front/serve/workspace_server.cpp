@@ -333,10 +333,19 @@ void WorkspaceServer::addRoutes() {
         attach(res, text, name, "application/json");
     });
 
-    s.Post("/api/runs", [this](const httplib::Request&, httplib::Response& res) {
+    s.Post("/api/runs", [this](const httplib::Request& req, httplib::Response& res) {
+        Json body;
+        if (!req.body.empty() && !jsonBody(req, res, body)) {
+            return;
+        }
+        RunAsked asked;
         int id = 0;
         std::string error;
-        if (!workspace_.startRun(id, error)) {
+        if (!readRunAsked(body, asked, error)) {
+            replyError(res, 400, error);
+            return;
+        }
+        if (!workspace_.startRun(asked, id, error)) {
             replyError(res, 409, error);
             return;
         }
