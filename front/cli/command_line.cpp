@@ -26,7 +26,7 @@ constexpr const char* kExitCodes =
     "4 adjusted, but an output could not be written. Only a run that reaches its end (adjusted\n"
     "or failed) replaces the outputs of an earlier one.\n"
     "Ctrl-C during a run asks torvek to stop at its next progress poll; a second Ctrl-C kills "
-    "it.";
+    "it.\n";
 
 // Beyond any plot: a centimetre drawn a thousand kilometres long.
 constexpr double kLargestEnlargement = 1e11;
@@ -155,7 +155,7 @@ CLI::App* addAdjust(CLI::App& app, AdjustOptions& o, std::vector<std::string>& i
         "progress, the report and a results summary, and writes OUTPUT.dat, the report with the\n"
         "results as OUTPUT.rtf and OUTPUT.html, and the results for a GIS as OUTPUT.geojson and\n"
         "OUTPUT.kml.\n\nExample:\n  torvek-front adjust examples/example-network.json "
-        "-o out/example-network.dat --crs utm");
+        "-o out/example-network.dat --crs utm\n");
     return adjust;
 }
 
@@ -174,7 +174,7 @@ CLI::App* addImport(CLI::App& app, ImportRequest& r, std::vector<std::string>& f
         "Converts a project or survey files (as for adjust) into a project (OUTPUT ending in\n"
         ".json) or a data set; or, without -o, builds DATA-SET from PROJECT.json.\n\n"
         "Examples:\n  torvek-front import examples/example-network.json net.dat\n"
-        "  torvek-front import survey.xml -o project.json");
+        "  torvek-front import survey.xml -o project.json\n");
     return import;
 }
 
@@ -208,7 +208,7 @@ CLI::App* addExport(CLI::App& app, ExportRequest& r, std::vector<std::string>& d
         "--json, --csv or -o).\n\n"
         "Examples:\n  torvek-front export out/example-network.dat --csv -o net.csv\n"
         "  torvek-front export out/example-network.dat --geojson net.geojson "
-        "--crs utm");
+        "--crs utm\n");
     return exporting;
 }
 
@@ -226,7 +226,7 @@ CLI::App* addServe(CLI::App& app, ServeOptions& o) {
         "Serves a page on this machine's loopback address and prints its address with an\n"
         "access token; open it in a browser. INPUT, as for adjust, is opened at start. Ctrl-C\n"
         "stops the server; runs still going are aborted first.\n\n"
-        "Example:\n  torvek-front serve examples/example-network.json");
+        "Example:\n  torvek-front serve examples/example-network.json\n");
     return serve;
 }
 
@@ -339,7 +339,12 @@ struct CommandLine {
             return runExportCommand(exporting, exportDataSets, exportFormatAsked);
         }
         if (serveCommand->parsed()) {
-            return runServe(serve);
+            return serve.inputs.size() > 2
+                       ? usageError(
+                             "serve opens one input, or a DynaML station file and its "
+                             "measurement file",
+                             "serve")
+                       : runServe(serve);
         }
         const std::string help =
             app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal);

@@ -71,9 +71,6 @@ void waitForStopSignal() {
 }  // namespace
 
 int runServe(const ServeOptions& options) {
-    if (options.inputs.size() > 2) {
-        return fail("serve opens one input, or a DynaML station file and its measurement file");
-    }
     const std::string token = serve::makeAccessToken();
     if (token.empty()) {
         return fail("no random access token can be made (the system's random source fails)");

@@ -10,7 +10,7 @@ namespace torvek::front {
 // What `torvek-front serve [INPUT...] [--port N] [--program PATH] [--covariance-unit m2|mm2]`
 // asks for.
 struct ServeOptions {
-    std::vector<std::string> inputs;  // opened at start: one input, or a DynaML pair; may be empty
+    std::vector<std::string> inputs;  // opened at start: none, one input, or a DynaML pair
     int port = 0;                     // 0 to 65535; 0: a free one
     std::string program;              // the adjustment program; empty: $TORVEK_BINARY or beside us
     SurveyOptions survey;             // the covariance unit of survey files
