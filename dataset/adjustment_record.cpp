@@ -38,6 +38,21 @@ bool operator<(const AdjustmentRecord& a, const AdjustmentRecord& b) {
     return a.recordNumber < b.recordNumber;
 }
 
+void clearResults(AdjustmentRecord& record) {
+    const AdjustmentRecord fresh;
+    record.biasResults = fresh.biasResults;
+    record.observationCount = fresh.observationCount;
+    record.unknownCount = fresh.unknownCount;
+    record.degreesOfFreedom = fresh.degreesOfFreedom;
+    record.iterationCount = fresh.iterationCount;
+    record.chiSquare = fresh.chiSquare;
+    record.chiSquareLower = fresh.chiSquareLower;
+    record.chiSquareUpper = fresh.chiSquareUpper;
+    record.tauCriticalValue = fresh.tauCriticalValue;
+    record.unitWeightStandardError = fresh.unitWeightStandardError;
+    record.adjustmentSucceeded = fresh.adjustmentSucceeded;
+}
+
 void encodeAdjustmentRecord(const AdjustmentRecord& record,
                             std::span<std::uint8_t, kAdjustmentRecordSize> out) {
     transferAdjustment(FieldEncoder(out), record);

@@ -48,6 +48,10 @@ struct AdjustmentRecord {
 bool operator==(const AdjustmentRecord& a, const AdjustmentRecord& b);
 bool operator<(const AdjustmentRecord& a, const AdjustmentRecord& b);
 
+// Resets the fields a run writes (offsets 128 to 296: bias results, counts, statistics and the
+// succeeded flag) to a fresh record's; the a-priori bias and the minimally constrained flag stay.
+void clearResults(AdjustmentRecord& record);
+
 void encodeAdjustmentRecord(const AdjustmentRecord& record,
                             std::span<std::uint8_t, kAdjustmentRecordSize> out);
 

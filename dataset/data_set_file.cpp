@@ -274,4 +274,16 @@ bool writeDataSetFile(const std::string& path, const DataSetContents& contents) 
     return false;
 }
 
+void clearRunResults(DataSetContents& contents) {
+    for (SiteRecord& site : contents.sites) {
+        clearResults(site);
+    }
+    for (VectorRecord& vector : contents.vectors) {
+        clearResults(vector);
+    }
+    for (AdjustmentRecord& record : contents.adjustmentRecords) {
+        clearResults(record);
+    }
+}
+
 }  // namespace torvek

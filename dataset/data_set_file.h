@@ -39,6 +39,11 @@ struct DataSetContents {
     std::vector<AdjustmentRecord> adjustmentRecords;
 };
 
+// Resets every field that a run writes in every record (clearResults of each record) to what a
+// fresh record holds, so that whatever the program leaves in its output comes from that run
+// alone. Counts, header, input fields and flags stay.
+void clearRunResults(DataSetContents& contents);
+
 // Size in bytes of the file image of a data set with these counts; a negative count counts as
 // none, as the reader takes it.
 std::uint64_t dataSetFileSize(std::int32_t siteCount, std::int32_t vectorCount,

@@ -28,6 +28,10 @@ inline constexpr double kMinimumSigma = 0.001;
 inline constexpr double kMaximumVectorSigma = 100.0;  // metres
 // Positive adjusted vector sigmas are at least this, and residuals below it are stored as 0.
 inline constexpr double kResultFloor = 1e-6;
+// Most sites in use that torvek adjusts: its dense normal matrix holds three unknowns for each of
+// 500 sites and the four datum bias unknowns. torvek-large has no such limit; a front end runs it
+// for data sets above this many sites in use.
+inline constexpr int kMaxSites = 500;
 
 // The 1 mm rule of constraint sigmas: 0 stays 0, anything else below kMinimumSigma (negatives
 // too) becomes kMinimumSigma. A NaN passes unchanged.

@@ -43,6 +43,19 @@ bool operator<(const SiteRecord& a, const SiteRecord& b) {
     return compareSiteNames(a.name.data(), b.name.data(), true) < 0;
 }
 
+void clearResults(SiteRecord& record) {
+    const SiteRecord fresh;
+    record.adjustedLatitude = fresh.adjustedLatitude;
+    record.adjustedLongitude = fresh.adjustedLongitude;
+    record.adjustedElevation = fresh.adjustedElevation;
+    record.adjustedLatitudeSigma = fresh.adjustedLatitudeSigma;
+    record.adjustedLongitudeSigma = fresh.adjustedLongitudeSigma;
+    record.adjustedElevationSigma = fresh.adjustedElevationSigma;
+    record.lastCorrection = fresh.lastCorrection;
+    record.constraintResidual = fresh.constraintResidual;
+    record.normalizedConstraintResidual = fresh.normalizedConstraintResidual;
+}
+
 void encodeSiteRecord(const SiteRecord& record, std::span<std::uint8_t, kSiteRecordSize> out) {
     transferSite(FieldEncoder(out), record);
 }

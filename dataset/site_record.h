@@ -53,6 +53,10 @@ struct SiteRecord {
 bool operator==(const SiteRecord& a, const SiteRecord& b);
 bool operator<(const SiteRecord& a, const SiteRecord& b);
 
+// Resets the fields a run writes (offsets 72 to 191: adjusted position and its sigmas, the last
+// corrections, the constraint residuals) to a fresh record's; input fields and flags stay.
+void clearResults(SiteRecord& record);
+
 void encodeSiteRecord(const SiteRecord& record, std::span<std::uint8_t, kSiteRecordSize> out);
 
 // Reads a site from up to 192 bytes; fields that do not lie wholly within `bytes` keep their

@@ -61,6 +61,31 @@ bool operator<(const VectorRecord& a, const VectorRecord& b) {
     return compareSiteNames(a.toSite.data(), b.toSite.data(), true) < 0;
 }
 
+void clearResults(VectorRecord& record) {
+    const VectorRecord fresh;
+    record.localSigmaNorth = fresh.localSigmaNorth;
+    record.localSigmaEast = fresh.localSigmaEast;
+    record.localSigmaUp = fresh.localSigmaUp;
+    record.localCorrelation = fresh.localCorrelation;
+    record.adjustedDeltaX = fresh.adjustedDeltaX;
+    record.adjustedDeltaY = fresh.adjustedDeltaY;
+    record.adjustedDeltaZ = fresh.adjustedDeltaZ;
+    record.adjustedNorth = fresh.adjustedNorth;
+    record.adjustedEast = fresh.adjustedEast;
+    record.adjustedUp = fresh.adjustedUp;
+    record.vectorTestResults = fresh.vectorTestResults;
+    record.adjustedLocalSigmaNorth = fresh.adjustedLocalSigmaNorth;
+    record.adjustedLocalSigmaEast = fresh.adjustedLocalSigmaEast;
+    record.adjustedLocalSigmaUp = fresh.adjustedLocalSigmaUp;
+    record.adjustedLocalCorrelation = fresh.adjustedLocalCorrelation;
+    record.adjustedSigmaX = fresh.adjustedSigmaX;
+    record.adjustedSigmaY = fresh.adjustedSigmaY;
+    record.adjustedSigmaZ = fresh.adjustedSigmaZ;
+    record.adjustedCorrelationXY = fresh.adjustedCorrelationXY;
+    record.adjustedCorrelationXZ = fresh.adjustedCorrelationXZ;
+    record.adjustedCorrelationYZ = fresh.adjustedCorrelationYZ;
+}
+
 void encodeVectorRecord(const VectorRecord& record,
                         std::span<std::uint8_t, kVectorRecordSize> out) {
     transferVector(FieldEncoder(out), record);

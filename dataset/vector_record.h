@@ -71,6 +71,11 @@ struct VectorRecord {
 bool operator==(const VectorRecord& a, const VectorRecord& b);
 bool operator<(const VectorRecord& a, const VectorRecord& b);
 
+// Resets the fields a run writes (offsets 88 to 135, the local a-priori precision, and 141 to 380,
+// the adjusted vector, its residuals and precisions) to a fresh record's; input fields and the
+// in-use flag stay.
+void clearResults(VectorRecord& record);
+
 void encodeVectorRecord(const VectorRecord& record, std::span<std::uint8_t, kVectorRecordSize> out);
 
 // Reads a vector from up to 381 bytes; fields that do not lie wholly within `bytes` keep their

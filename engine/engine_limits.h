@@ -5,8 +5,8 @@
 
 namespace torvek {
 
-/// Fixed capacities of one adjustment.
-inline constexpr int kMaxSites = 500;
+/// Fixed capacities of one adjustment (kMaxSites, 500, is the data set's: a front end chooses the
+/// program by it).
 inline constexpr int kMaxUnknowns = 1504;  // 500 sites x 3 and the four bias unknowns
 /// Datum bias parameters per bias group: rotations about north, east, up (arc seconds), scale
 /// (ppm).

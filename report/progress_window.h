@@ -1,26 +1,10 @@
 #pragma once
 #include <cstdint>
 
+#include "link/stages.h"
 #include "report/report_writer.h"
 
 namespace torvek {
-
-/// Stage codes of the abort poll. They rise through a run and double as a progress percentage.
-namespace stage {
-inline constexpr int kStart = 0;              // the job exists, nothing printed yet
-inline constexpr int kGroupsBuilt = 13;       // connectivity work tables built
-inline constexpr int kConnectivityDone = 26;  // connectivity test finished, flags written
-inline constexpr int kBeforeAdjustment = 29;  // before the adjustment attempt
-inline constexpr int kMatrixAllocated = 32;
-inline constexpr int kConstantsSet = 36;  // scratch files open, reference frame set
-inline constexpr int kSitesLoaded = 42;
-inline constexpr int kEquationsFormed = 49;   // every iteration
-inline constexpr int kEquationsChecked = 52;  // every iteration
-inline constexpr int kFactorised = 56;        // every iteration
-inline constexpr int kSolved = 58;            // every iteration
-inline constexpr int kInverseFormed = 86;
-inline constexpr int kFinished = 100;  // answer ignored
-}  // namespace stage
 
 /// The front end's progress window, reached through its endpoint: it answers the abort polls, owns
 /// the warning box and receives the exit notification. Endpoint 0 means there is none (polls then

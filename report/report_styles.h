@@ -1,7 +1,9 @@
 #pragma once
 // The looks of the report. Every piece of report text is preceded by one of the named styles
 // below; code and tests name them instead of spelling out their four numbers, so that a look is
-// chosen by what the text is (a heading, an error line) and defined in this one place.
+// chosen by what the text is (a heading, an error line) and defined in this one place. The styles
+// travel in the report stream, so a front end draws the report with them too: this header is the
+// library torvek_report_styles, which report/ and front/documents/ link.
 #include <cstdint>
 
 namespace torvek {

@@ -142,6 +142,54 @@ TEST(DataSetFile, ReadAndWriteReproduceEveryByte) {
     }
 }
 
+// The fields a run writes, as byte ranges [first, end) of each record: the "output" rows of
+// docs/data-set-format.md.
+struct OutputBytes {
+    std::size_t recordSize;
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
+};
+const OutputBytes kSiteOutput{192, {{72, 192}}};
+const OutputBytes kVectorOutput{381, {{88, 136}, {141, 381}}};
+const OutputBytes kRecordOutput{304, {{128, 297}}};
+
+bool isOutputByte(const OutputBytes& kind, std::size_t offsetInRecord) {
+    return std::any_of(kind.ranges.begin(), kind.ranges.end(), [&](const auto& range) {
+        return offsetInRecord >= range.first && offsetInRecord < range.second;
+    });
+}
+
+TEST(DataSetFile, ClearingRunResultsResetsEveryOutputFieldAndNothingElse) {
+    constexpr std::int32_t kSites = 2, kVectors = 3, kRecords = 2;
+    const Bytes original = arbitraryFile(kSites, kVectors, kRecords, 99);
+    DataSetContents contents;
+    ASSERT_TRUE(decodeDataSet(original, contents));
+    clearRunResults(contents);
+    const Bytes cleared = encodeDataSet(contents);
+
+    DataSetContents fresh;
+    fresh.siteCount = kSites, fresh.vectorCount = kVectors, fresh.adjustmentRecordCount = kRecords;
+    fresh.sites.resize(kSites), fresh.vectors.resize(kVectors);
+    fresh.adjustmentRecords.resize(kRecords);
+    const Bytes freshBytes = encodeDataSet(fresh);
+    ASSERT_EQ(cleared.size(), original.size());
+    ASSERT_EQ(freshBytes.size(), original.size());
+
+    std::size_t at = 340;
+    for (const auto& [kind, count] :
+         {std::pair{kSiteOutput, kSites}, std::pair{kVectorOutput, kVectors},
+          std::pair{kRecordOutput, kRecords}}) {
+        for (std::int32_t record = 0; record < count; ++record, at += kind.recordSize) {
+            for (std::size_t i = 0; i < kind.recordSize; ++i) {
+                const bool output = isOutputByte(kind, i);
+                EXPECT_EQ(cleared[at + i], output ? freshBytes[at + i] : original[at + i])
+                    << (output ? "output" : "input") << " byte " << i << " of a " << kind.recordSize
+                    << "-byte record";
+            }
+        }
+    }
+    EXPECT_TRUE(std::equal(cleared.begin(), cleared.begin() + 340, original.begin()));
+}
+
 TEST(DataSetFile, CursorsStandOnTheLastRecordsAndNumbersContinue) {
     ProjectDataSet source;
     ASSERT_TRUE(source.addSite("P1"));

@@ -19,6 +19,7 @@
 #include "front/documents/results_summary.h"
 #include "front/results/network_results.h"
 #include "front/results/result_reading.h"
+#include "link/stages.h"
 
 namespace torvek::front {
 namespace {
@@ -508,6 +509,32 @@ TEST(FrontProgress, NeverGoesBackAndTheSecondIterationFollowsTheFirst) {
         last = p;
     }
     EXPECT_EQ(last, 100);
+}
+
+TEST(FrontProgress, TheSharedStageCodesAreTheDocumentedOnes) {
+    // docs/frontend-link.md, "The progress endpoint", in the order a run polls them.
+    const std::vector<int> documented = {0, 13, 26, 29, 32, 36, 42, 49, 52, 56, 58, 86, 100};
+    const std::vector<int> shared = {stage::kStart,
+                                     stage::kGroupsBuilt,
+                                     stage::kConnectivityDone,
+                                     stage::kBeforeAdjustment,
+                                     stage::kMatrixAllocated,
+                                     stage::kConstantsSet,
+                                     stage::kSitesLoaded,
+                                     stage::kEquationsFormed,
+                                     stage::kEquationsChecked,
+                                     stage::kFactorised,
+                                     stage::kSolved,
+                                     stage::kInverseFormed,
+                                     stage::kFinished};
+    EXPECT_EQ(shared, documented);
+    // The bar names the phase of each code as the program passes it.
+    EXPECT_STREQ(stageDescription(13), "network connectivity test");
+    EXPECT_STREQ(stageDescription(29), "preparing the adjustment");
+    EXPECT_STREQ(stageDescription(42), "loading vectors");
+    EXPECT_STREQ(stageDescription(52), "solving the normal equations");
+    EXPECT_STREQ(stageDescription(86), "computing precisions");
+    EXPECT_STREQ(stageDescription(100), "adjustment done");
 }
 
 TEST(FrontGis, GeoJsonAndKmlHoldEverySiteAndVector) {

@@ -57,60 +57,78 @@ void appendNumbers(std::vector<std::string>& cells, std::initializer_list<double
     }
 }
 
-}  // namespace
+// The name cells of a site: its full name, then, when full names are given, the code the data
+// set keeps in a column of its own.
+class NameCells {
+  public:
+    explicit NameCells(const SiteNameTable* names) : names_(names) {}
 
-std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names) {
-    // With full names, the codes the data set keeps follow them in columns of their own.
-    const SiteNameTable noNames;
-    const SiteNameTable& shown = names != nullptr ? *names : noNames;
-    const auto nameCells = [&](std::vector<std::string>& cells, const SiteName& code) {
-        cells.push_back(csvText(shown.nameOf(code.data())));
-        if (names != nullptr) {
+    bool withCodes() const { return names_ != nullptr; }
+
+    void append(std::vector<std::string>& cells, const SiteName& code) const {
+        cells.push_back(csvText(names_ != nullptr ? names_->nameOf(code.data())
+                                                  : noNames_.nameOf(code.data())));
+        if (names_ != nullptr) {
             cells.push_back(csvText(projectSiteName(code.data())));
         }
-    };
-    std::string out = "# sites\n";
-    std::vector<std::string> siteHeader = {"record", "name"};
-    if (names != nullptr) {
-        siteHeader.push_back("code");
     }
-    for (const char* column : {"latitude",
-                               "longitude",
-                               "elevation",
-                               "geoidHeight",
-                               "latitudeSigma",
-                               "longitudeSigma",
-                               "elevationSigma",
-                               "latitudeFixed",
-                               "longitudeFixed",
-                               "elevationFixed",
-                               "inUse",
-                               "adjustedLatitude",
-                               "adjustedLongitude",
-                               "adjustedElevation",
-                               "adjustedLatitudeSigma",
-                               "adjustedLongitudeSigma",
-                               "adjustedElevationSigma",
-                               "lastCorrectionLatitude",
-                               "lastCorrectionLongitude",
-                               "lastCorrectionElevation",
-                               "constraintResidualLatitude",
-                               "constraintResidualLongitude",
-                               "constraintResidualElevation",
-                               "normalizedConstraintResidualLatitude",
-                               "normalizedConstraintResidualLongitude",
-                               "normalizedConstraintResidualElevation"}) {
-        siteHeader.push_back(column);
+
+  private:
+    const SiteNameTable* names_;
+    const SiteNameTable noNames_;
+};
+
+void appendColumns(std::vector<std::string>& header, std::initializer_list<const char*> columns) {
+    for (const char* column : columns) {
+        header.push_back(column);
     }
-    row(out, siteHeader);
+}
+
+void appendFlags(std::vector<std::string>& cells, std::initializer_list<std::uint8_t> flags) {
+    for (std::uint8_t flag : flags) {
+        cells.push_back(flag ? "1" : "0");
+    }
+}
+
+void appendSites(std::string& out, const AdjustedDataSet& dataSet, const NameCells& names) {
+    out += "# sites\n";
+    std::vector<std::string> header = {"record", "name"};
+    if (names.withCodes()) {
+        header.push_back("code");
+    }
+    appendColumns(header, {"latitude",
+                           "longitude",
+                           "elevation",
+                           "geoidHeight",
+                           "latitudeSigma",
+                           "longitudeSigma",
+                           "elevationSigma",
+                           "latitudeFixed",
+                           "longitudeFixed",
+                           "elevationFixed",
+                           "inUse",
+                           "adjustedLatitude",
+                           "adjustedLongitude",
+                           "adjustedElevation",
+                           "adjustedLatitudeSigma",
+                           "adjustedLongitudeSigma",
+                           "adjustedElevationSigma",
+                           "lastCorrectionLatitude",
+                           "lastCorrectionLongitude",
+                           "lastCorrectionElevation",
+                           "constraintResidualLatitude",
+                           "constraintResidualLongitude",
+                           "constraintResidualElevation",
+                           "normalizedConstraintResidualLatitude",
+                           "normalizedConstraintResidualLongitude",
+                           "normalizedConstraintResidualElevation"});
+    row(out, header);
     for (const SiteRecord& s : dataSet.sites()) {
         std::vector<std::string> cells = {std::to_string(s.recordNumber)};
-        nameCells(cells, s.name);
+        names.append(cells, s.name);
         appendNumbers(cells, {s.latitude, s.longitude, s.elevation, s.geoidHeight, s.latitudeSigma,
                               s.longitudeSigma, s.elevationSigma});
-        for (std::uint8_t flag : {s.latitudeFixed, s.longitudeFixed, s.elevationFixed, s.inUse}) {
-            cells.push_back(flag ? "1" : "0");
-        }
+        appendFlags(cells, {s.latitudeFixed, s.longitudeFixed, s.elevationFixed, s.inUse});
         appendNumbers(
             cells,
             {s.adjustedLatitude, s.adjustedLongitude, s.adjustedElevation, s.adjustedLatitudeSigma,
@@ -120,74 +138,78 @@ std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names
              s.normalizedConstraintResidual[1], s.normalizedConstraintResidual[2]});
         row(out, cells);
     }
+}
 
+std::vector<std::string> vectorHeader(const NameCells& names) {
+    std::vector<std::string> header = {"record", "from"};
+    if (names.withCodes()) {
+        header.push_back("fromCode");
+    }
+    header.push_back("to");
+    if (names.withCodes()) {
+        header.push_back("toCode");
+    }
+    appendColumns(header, {"dX",
+                           "dY",
+                           "dZ",
+                           "sigmaX",
+                           "sigmaY",
+                           "sigmaZ",
+                           "correlationXY",
+                           "correlationXZ",
+                           "correlationYZ",
+                           "weightDivisor",
+                           "inUse",
+                           "localSigmaNorth",
+                           "localSigmaEast",
+                           "localSigmaUp",
+                           "localCorrelation1",
+                           "localCorrelation2",
+                           "localCorrelation3",
+                           "adjustedDX",
+                           "adjustedDY",
+                           "adjustedDZ",
+                           "adjustedNorth",
+                           "adjustedEast",
+                           "adjustedUp",
+                           "residualX",
+                           "residualY",
+                           "residualZ",
+                           "normalizedResidualX",
+                           "normalizedResidualY",
+                           "normalizedResidualZ",
+                           "residualNorth",
+                           "residualEast",
+                           "residualUp",
+                           "normalizedResidualNorth",
+                           "normalizedResidualEast",
+                           "normalizedResidualUp",
+                           "adjustedLocalSigmaNorth",
+                           "adjustedLocalSigmaEast",
+                           "adjustedLocalSigmaUp",
+                           "adjustedLocalCorrelation1",
+                           "adjustedLocalCorrelation2",
+                           "adjustedLocalCorrelation3",
+                           "adjustedSigmaX",
+                           "adjustedSigmaY",
+                           "adjustedSigmaZ",
+                           "adjustedCorrelationXY",
+                           "adjustedCorrelationXZ",
+                           "adjustedCorrelationYZ"});
+    return header;
+}
+
+void appendVectors(std::string& out, const AdjustedDataSet& dataSet, const NameCells& names) {
     out += "\n# vectors\n";
-    std::vector<std::string> vectorHeader = {"record", "from"};
-    if (names != nullptr) {
-        vectorHeader.push_back("fromCode");
-    }
-    vectorHeader.push_back("to");
-    if (names != nullptr) {
-        vectorHeader.push_back("toCode");
-    }
-    for (const char* column : {"dX",
-                               "dY",
-                               "dZ",
-                               "sigmaX",
-                               "sigmaY",
-                               "sigmaZ",
-                               "correlationXY",
-                               "correlationXZ",
-                               "correlationYZ",
-                               "weightDivisor",
-                               "inUse",
-                               "localSigmaNorth",
-                               "localSigmaEast",
-                               "localSigmaUp",
-                               "localCorrelation1",
-                               "localCorrelation2",
-                               "localCorrelation3",
-                               "adjustedDX",
-                               "adjustedDY",
-                               "adjustedDZ",
-                               "adjustedNorth",
-                               "adjustedEast",
-                               "adjustedUp",
-                               "residualX",
-                               "residualY",
-                               "residualZ",
-                               "normalizedResidualX",
-                               "normalizedResidualY",
-                               "normalizedResidualZ",
-                               "residualNorth",
-                               "residualEast",
-                               "residualUp",
-                               "normalizedResidualNorth",
-                               "normalizedResidualEast",
-                               "normalizedResidualUp",
-                               "adjustedLocalSigmaNorth",
-                               "adjustedLocalSigmaEast",
-                               "adjustedLocalSigmaUp",
-                               "adjustedLocalCorrelation1",
-                               "adjustedLocalCorrelation2",
-                               "adjustedLocalCorrelation3",
-                               "adjustedSigmaX",
-                               "adjustedSigmaY",
-                               "adjustedSigmaZ",
-                               "adjustedCorrelationXY",
-                               "adjustedCorrelationXZ",
-                               "adjustedCorrelationYZ"}) {
-        vectorHeader.push_back(column);
-    }
-    row(out, vectorHeader);
+    row(out, vectorHeader(names));
     for (const VectorRecord& v : dataSet.vectors()) {
         std::vector<std::string> cells = {std::to_string(v.recordNumber)};
-        nameCells(cells, v.fromSite);
-        nameCells(cells, v.toSite);
+        names.append(cells, v.fromSite);
+        names.append(cells, v.toSite);
         appendNumbers(cells, {v.deltaX, v.deltaY, v.deltaZ, v.sigmaX, v.sigmaY, v.sigmaZ,
                               v.correlationXY, v.correlationXZ, v.correlationYZ});
         cells.push_back(std::to_string(v.weightDivisor));
-        cells.push_back(v.inUse ? "1" : "0");
+        appendFlags(cells, {v.inUse});
         appendNumbers(cells, {v.localSigmaNorth, v.localSigmaEast, v.localSigmaUp,
                               v.localCorrelation[0], v.localCorrelation[1], v.localCorrelation[2],
                               v.adjustedDeltaX, v.adjustedDeltaY, v.adjustedDeltaZ, v.adjustedNorth,
@@ -203,9 +225,9 @@ std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names
              v.adjustedCorrelationXY, v.adjustedCorrelationXZ, v.adjustedCorrelationYZ});
         row(out, cells);
     }
+}
 
-    out += "\n# adjustment\n";
-    row(out, {"field", "value"});
+void appendHeaderFields(std::string& out, const AdjustedDataSet& dataSet) {
     const DataSetHeader& h = dataSet.headerRecord();
     row(out, {"title", csvText(dataSet.headerText())});
     row(out, {"semiMajorAxis", csvNumber(h.semiMajorAxis)});
@@ -214,34 +236,50 @@ std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names
     row(out, {"referenceLongitude", csvNumber(h.referenceLongitude)});
     row(out, {"confidenceLevel", csvNumber(h.confidenceLevel)});
     row(out, {"vectorSigmaScale", csvNumber(h.vectorSigmaScale)});
+}
+
+void appendRecordFields(std::string& out, const AdjustmentRecord& r) {
+    row(out, {"minimallyConstrained", r.minimallyConstrained ? "1" : "0"});
+    static const char* const kApriori[kBiasAprioriCount] = {
+        "aprioriRotationNorth", "aprioriRotationNorthSigma",
+        "aprioriRotationEast",  "aprioriRotationEastSigma",
+        "aprioriRotationUp",    "aprioriRotationUpSigma",
+        "aprioriScale",         "aprioriScaleSigma"};
+    for (std::size_t i = 0; i < kBiasAprioriCount; ++i) {
+        row(out, {kApriori[i], csvNumber(r.aprioriBias[i])});
+    }
+    row(out, {"succeeded", r.adjustmentSucceeded ? "1" : "0"});
+    row(out, {"observations", std::to_string(r.observationCount)});
+    row(out, {"unknowns", std::to_string(r.unknownCount)});
+    row(out, {"degreesOfFreedom", std::to_string(r.degreesOfFreedom)});
+    row(out, {"iterations", std::to_string(r.iterationCount)});
+    row(out, {"chiSquare", csvNumber(r.chiSquare)});
+    row(out, {"chiSquareLower", csvNumber(r.chiSquareLower)});
+    row(out, {"chiSquareUpper", csvNumber(r.chiSquareUpper)});
+    row(out, {"tauCriticalValue", csvNumber(r.tauCriticalValue)});
+    row(out, {"unitWeightStandardError", csvNumber(r.unitWeightStandardError)});
+    static const char* const kResults[kBiasResultCount] = {
+        "rotationNorth", "rotationNorthSigma", "rotationEast", "rotationEastSigma",
+        "rotationUp",    "rotationUpSigma",    "scale",        "scaleSigma",
+        "rotationX",     "rotationXSigma",     "rotationY",    "rotationYSigma",
+        "rotationZ",     "rotationZSigma"};
+    for (std::size_t i = 0; i < kBiasResultCount; ++i) {
+        row(out, {kResults[i], csvNumber(r.biasResults[i])});
+    }
+}
+
+}  // namespace
+
+std::string exportCsv(const AdjustedDataSet& dataSet, const SiteNameTable* names) {
+    const NameCells nameCells(names);
+    std::string out;
+    appendSites(out, dataSet, nameCells);
+    appendVectors(out, dataSet, nameCells);
+    out += "\n# adjustment\n";
+    row(out, {"field", "value"});
+    appendHeaderFields(out, dataSet);
     if (!dataSet.adjustmentRecords().empty()) {
-        const AdjustmentRecord& r = dataSet.adjustmentRecords().back();
-        row(out, {"minimallyConstrained", r.minimallyConstrained ? "1" : "0"});
-        static const char* const kApriori[8] = {"aprioriRotationNorth", "aprioriRotationNorthSigma",
-                                                "aprioriRotationEast",  "aprioriRotationEastSigma",
-                                                "aprioriRotationUp",    "aprioriRotationUpSigma",
-                                                "aprioriScale",         "aprioriScaleSigma"};
-        for (std::size_t i = 0; i < kBiasAprioriCount; ++i) {
-            row(out, {kApriori[i], csvNumber(r.aprioriBias[i])});
-        }
-        row(out, {"succeeded", r.adjustmentSucceeded ? "1" : "0"});
-        row(out, {"observations", std::to_string(r.observationCount)});
-        row(out, {"unknowns", std::to_string(r.unknownCount)});
-        row(out, {"degreesOfFreedom", std::to_string(r.degreesOfFreedom)});
-        row(out, {"iterations", std::to_string(r.iterationCount)});
-        row(out, {"chiSquare", csvNumber(r.chiSquare)});
-        row(out, {"chiSquareLower", csvNumber(r.chiSquareLower)});
-        row(out, {"chiSquareUpper", csvNumber(r.chiSquareUpper)});
-        row(out, {"tauCriticalValue", csvNumber(r.tauCriticalValue)});
-        row(out, {"unitWeightStandardError", csvNumber(r.unitWeightStandardError)});
-        static const char* const kResults[kBiasResultCount] = {
-            "rotationNorth", "rotationNorthSigma", "rotationEast", "rotationEastSigma",
-            "rotationUp",    "rotationUpSigma",    "scale",        "scaleSigma",
-            "rotationX",     "rotationXSigma",     "rotationY",    "rotationYSigma",
-            "rotationZ",     "rotationZSigma"};
-        for (std::size_t i = 0; i < kBiasResultCount; ++i) {
-            row(out, {kResults[i], csvNumber(r.biasResults[i])});
-        }
+        appendRecordFields(out, dataSet.adjustmentRecords().back());
     }
     return out;
 }

@@ -196,6 +196,89 @@ std::string withoutAxisSwaps(std::string name) {
     return name;
 }
 
+// The system a request names: itself, or for "utm" the UTM zone of the network's middle. Empty,
+// with `error` set, when the request cannot name one.
+std::string gridDefinition(const std::string& request, const NetworkPlace& place,
+                           std::string& error) {
+    if (!plausibleRequest(request)) {
+        error = "the coordinate system \"" + shortened(request) +
+                "\" is empty, too long or holds control characters";
+        return {};
+    }
+    if (request != kUtmRequest) {
+        return request;
+    }
+    if (!(std::isfinite(place.middleLatitude) && std::isfinite(place.middleLongitude))) {
+        error = "no UTM zone can be chosen: the network has no position";
+        return {};
+    }
+    return utmCode(place.middleLatitude, place.middleLongitude);
+}
+
+// The projected system of `definition` in `crs`, and in `bound` the system bound to WGS 84 by a
+// +towgs84 that it came in (which carries its transformation along), if any. False, with `error`
+// set, when PROJ does not know it or it is no projected system.
+bool openProjectedSystem(PJ_CONTEXT* context, const std::string& definition, ObjectPointer& crs,
+                         ObjectPointer& bound, std::string& error) {
+    crs.reset(proj_create(context, definition.c_str()));
+    if (!crs) {
+        error = "PROJ does not know the coordinate system \"" + shortened(definition) + "\"" +
+                lastError(context);
+        return false;
+    }
+    if (proj_get_type(crs.get()) == PJ_TYPE_BOUND_CRS) {
+        bound = std::move(crs);
+        crs.reset(proj_get_source_crs(context, bound.get()));
+    }
+    if (!crs || proj_get_type(crs.get()) != PJ_TYPE_PROJECTED_CRS) {
+        error = "\"" + shortened(definition) +
+                "\" is not a projected coordinate system (one with eastings and northings)";
+        return false;
+    }
+    return true;
+}
+
+// The way from the data set's positions (longitude, latitude) to the grid. On the system's own
+// ellipsoid only the projection applies; on another one PROJ carries them from WGS 84, the frame
+// of GPS positions. Null when PROJ has none.
+ObjectPointer gridTransformation(PJ_CONTEXT* context, const PJ* base, const PJ* crs,
+                                 const PJ* bound, bool sameEllipsoid, const NetworkPlace& place) {
+    ObjectPointer source(sameEllipsoid ? proj_clone(context, base)
+                                       : proj_create(context, kWgs84Geographic));
+    ObjectPointer longitudeFirst(source ? proj_normalize_for_visualization(context, source.get())
+                                        : nullptr);
+    if (!longitudeFirst) {
+        return nullptr;
+    }
+    const PJ* target = !sameEllipsoid && bound != nullptr ? bound : crs;
+    return bestTransformation(context, longitudeFirst.get(), target, place);
+}
+
+// What the documents say of an opened system: its code and name, axes, zone and the datum
+// transformation `toGrid` applies when the ellipsoids differ.
+GridSystemDescription describeSystem(PJ_CONTEXT* context, const PJ* crs, const PJ* toGrid,
+                                     const std::string& definition, const AxisLayout& axes,
+                                     bool chosenZone, bool sameEllipsoid) {
+    GridSystemDescription description;
+    const char* authority = proj_get_id_auth_name(crs, 0);
+    const char* code = proj_get_id_code(crs, 0);
+    if (authority != nullptr && code != nullptr) {
+        description.code = std::string(authority) + ":" + code;
+    }
+    const char* name = proj_get_name(crs);
+    description.name = name != nullptr ? name : definition;
+    description.eastAxis = axes.eastName;
+    description.northAxis = axes.northName;
+    description.chosenZone = chosenZone;
+    if (!sameEllipsoid) {
+        const char* operation = proj_get_name(toGrid);
+        description.datumTransformation = withoutAxisSwaps(operation != nullptr ? operation : "");
+        description.transformationAccuracy = proj_coordoperation_get_accuracy(context, toGrid);
+    }
+    description.library = gridLibrary();
+    return description;
+}
+
 }  // namespace
 
 struct GridSystem::State {
@@ -220,6 +303,10 @@ const GridSystemDescription& GridSystem::description() const {
     return description_;
 }
 
+std::string gridLibrary() {
+    return std::string("PROJ ") + proj_info().version;
+}
+
 int utmZone(double longitude) {
     const double wrapped = wrappedLongitude(longitude);
     const int zone = static_cast<int>(std::floor((wrapped + 180.0) / kUtmZoneWidth)) + 1;
@@ -234,20 +321,10 @@ std::string utmCode(double latitude, double longitude) {
 bool GridSystem::open(const std::string& request, const NetworkPlace& place, std::string& error) {
     state_.reset();
     description_ = GridSystemDescription{};
-    if (!plausibleRequest(request)) {
-        error = "the coordinate system \"" + shortened(request) +
-                "\" is empty, too long or holds control characters";
+    const std::string definition = gridDefinition(request, place, error);
+    if (definition.empty()) {
         return false;
     }
-    const bool chooseZone = request == kUtmRequest;
-    if (chooseZone &&
-        !(std::isfinite(place.middleLatitude) && std::isfinite(place.middleLongitude))) {
-        error = "no UTM zone can be chosen: the network has no position";
-        return false;
-    }
-    const std::string definition =
-        chooseZone ? utmCode(place.middleLatitude, place.middleLongitude) : request;
-
     auto state = std::make_unique<State>();
     state->context.reset(proj_context_create());
     PJ_CONTEXT* context = state->context.get();
@@ -259,21 +336,8 @@ bool GridSystem::open(const std::string& request, const NetworkPlace& place, std
     proj_log_level(context, PJ_LOG_NONE);
     proj_context_set_enable_network(context, 0);
 
-    ObjectPointer crs(proj_create(context, definition.c_str()));
-    if (!crs) {
-        error = "PROJ does not know the coordinate system \"" + shortened(definition) + "\"" +
-                lastError(context);
-        return false;
-    }
-    // A projected system bound to WGS 84 by a +towgs84 carries its transformation along.
-    ObjectPointer bound;
-    if (proj_get_type(crs.get()) == PJ_TYPE_BOUND_CRS) {
-        bound = std::move(crs);
-        crs.reset(proj_get_source_crs(context, bound.get()));
-    }
-    if (!crs || proj_get_type(crs.get()) != PJ_TYPE_PROJECTED_CRS) {
-        error = "\"" + shortened(definition) +
-                "\" is not a projected coordinate system (one with eastings and northings)";
+    ObjectPointer crs, bound;
+    if (!openProjectedSystem(context, definition, crs, bound, error)) {
         return false;
     }
     ObjectPointer base(proj_crs_get_geodetic_crs(context, crs.get()));
@@ -282,47 +346,21 @@ bool GridSystem::open(const std::string& request, const NetworkPlace& place, std
         error = "PROJ gives no ellipsoid for \"" + shortened(definition) + "\"";
         return false;
     }
-
     const double ourB = place.semiMajorAxis * (1.0 - 1.0 / place.inverseFlattening);
     const bool sameEllipsoid = std::fabs(a - place.semiMajorAxis) <= kSameAxisTolerance &&
                                std::fabs(b - ourB) <= kSameAxisTolerance;
-    // Positions go in as longitude and latitude: the source system in that order. On the
-    // system's own ellipsoid only the projection applies; on another one PROJ carries them from
-    // WGS 84, the frame of GPS positions.
-    ObjectPointer source(sameEllipsoid ? proj_clone(context, base.get())
-                                       : proj_create(context, kWgs84Geographic));
-    ObjectPointer longitudeFirst(source ? proj_normalize_for_visualization(context, source.get())
-                                        : nullptr);
-    if (longitudeFirst) {
-        const PJ* target = !sameEllipsoid && bound ? bound.get() : crs.get();
-        state->toGrid = bestTransformation(context, longitudeFirst.get(), target, place);
-    }
+    state->toGrid =
+        gridTransformation(context, base.get(), crs.get(), bound.get(), sameEllipsoid, place);
     if (!state->toGrid) {
         error = "PROJ has no way from the network's positions to \"" + shortened(definition) +
                 "\"" + lastError(context);
         return false;
     }
-
-    const char* authority = proj_get_id_auth_name(crs.get(), 0);
-    const char* code = proj_get_id_code(crs.get(), 0);
-    if (authority != nullptr && code != nullptr) {
-        description_.code = std::string(authority) + ":" + code;
-    }
-    const char* name = proj_get_name(crs.get());
-    description_.name = name != nullptr ? name : definition;
     state->axes = axisLayout(context, crs.get());
-    description_.eastAxis = state->axes.eastName;
-    description_.northAxis = state->axes.northName;
     state->semiMajorAxis = place.semiMajorAxis;
     state->inverseFlattening = place.inverseFlattening;
-    description_.chosenZone = chooseZone;
-    if (!sameEllipsoid) {
-        const char* operation = proj_get_name(state->toGrid.get());
-        description_.datumTransformation = withoutAxisSwaps(operation != nullptr ? operation : "");
-        description_.transformationAccuracy =
-            proj_coordoperation_get_accuracy(context, state->toGrid.get());
-    }
-    description_.library = std::string("PROJ ") + proj_info().version;
+    description_ = describeSystem(context, crs.get(), state->toGrid.get(), definition, state->axes,
+                                  request == kUtmRequest, sameEllipsoid);
     state->projected = std::move(crs);
     state_ = std::move(state);
     return true;

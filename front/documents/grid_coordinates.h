@@ -80,6 +80,9 @@ class GridSystem {
     GridSystemDescription description_;
 };
 
+// The library that computes grid coordinates, with the version in use: "PROJ 9.1.1".
+std::string gridLibrary();
+
 // The UTM zone (1 to 60) of a longitude in degrees: six-degree zones numbered eastwards from
 // 180 degrees west. Longitudes outside [-180, 180] are wrapped first.
 int utmZone(double longitude);

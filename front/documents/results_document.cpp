@@ -1,6 +1,7 @@
 #include "front/documents/results_document.h"
 
 #include <cmath>
+#include <functional>
 
 #include "front/documents/rigorous_tables.h"
 #include "front/project/project_json.h"
@@ -63,7 +64,7 @@ std::string outcomeLine(const NetworkResults& r) {
     }
     const ChiSquareOutcome outcome = chiSquareOutcome(r);
     std::string text = std::string("adjusted; chi-square test ") +
-                       (outcome == ChiSquareOutcome::kWithin ? "passed" : "failed") + " (" +
+                       (chiSquareTestPassed(outcome) ? "passed" : "failed") + " (" +
                        chiSquareVerdict(outcome) + ")";
     const int flagged = r.flaggedCount();
     text += flagged == 0 ? "; no vector above the tau critical value"
@@ -89,7 +90,7 @@ ResultTable statisticsTable(const NetworkResults& r) {
         row("Unknowns", std::to_string(r.unknowns));
         row("Degrees of freedom", std::to_string(r.degreesOfFreedom));
         row("Confidence level", formatText("%.1f %%", r.confidenceLevel));
-        const bool passed = outcome == ChiSquareOutcome::kWithin;
+        const bool passed = chiSquareTestPassed(outcome);
         t.rows.push_back({{"Chi-square test", std::string(passed ? "passed" : "failed") + ": " +
                                                   chiSquareVerdict(outcome)},
                           passed ? RowStyle::kPassed : RowStyle::kFailed});
@@ -102,6 +103,25 @@ ResultTable statisticsTable(const NetworkResults& r) {
     }
     t.notes.push_back(chiSquareReading(outcome));
     return t;
+}
+
+// The row of one site that the run adjusted, from its results and coordinates.
+using SiteRow = std::function<TableRow(const SiteResult&, const SiteCoordinates&)>;
+
+// Fills `table` (its heading and columns already set) with one row per site of the view, in the
+// results' order: `row` for a site that was adjusted, a muted row saying so for one that was not.
+ResultTable siteTable(const ResultsView& v, ResultTable table, const SiteRow& row) {
+    const NetworkResults& r = v.results;
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const SiteResult& s = r.sites[i];
+        const SiteCoordinates& c = v.coordinates[i];
+        if (!c.available) {
+            table.rows.push_back({{s.name, "not adjusted (not in use)"}, RowStyle::kMuted});
+            continue;
+        }
+        table.rows.push_back(row(s, c));
+    }
+    return table;
 }
 
 ResultTable geodeticTable(const ResultsView& v) {
@@ -121,21 +141,15 @@ ResultTable geodeticTable(const ResultsView& v) {
                  right("N (m)"),
                  right("H (m)"),
                  left("Control")};
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
-        const SiteResult& s = r.sites[i];
-        const SiteCoordinates& c = v.coordinates[i];
-        if (!c.available) {
-            t.rows.push_back({{s.name, "not adjusted (not in use)"}, RowStyle::kMuted});
-            continue;
-        }
-        t.rows.push_back({{s.name, formatSexagesimal(s.adjustedLatitude, "NS", kSecondsDecimals),
-                           formatSexagesimal(s.adjustedLongitude, "EW", kSecondsDecimals),
-                           number(kDegreesFormat, s.adjustedLatitude),
-                           number(kDegreesFormat, s.adjustedLongitude),
-                           number(kMetresFormat, c.ellipsoidalHeight),
-                           c.geoidHeight != 0.0 ? number(kMetresFormat, c.geoidHeight) : kMissing,
-                           number(kMetresFormat, c.orthometricHeight), controlDescription(s)}});
-    }
+    t = siteTable(v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
+        return {{s.name, formatSexagesimal(s.adjustedLatitude, "NS", kSecondsDecimals),
+                 formatSexagesimal(s.adjustedLongitude, "EW", kSecondsDecimals),
+                 number(kDegreesFormat, s.adjustedLatitude),
+                 number(kDegreesFormat, s.adjustedLongitude),
+                 number(kMetresFormat, c.ellipsoidalHeight),
+                 c.geoidHeight != 0.0 ? number(kMetresFormat, c.geoidHeight) : kMissing,
+                 number(kMetresFormat, c.orthometricHeight), controlDescription(s)}};
+    });
     if (!hasGeoidHeights(r)) {
         t.notes.push_back(
             "The project gives no geoid heights: h and H are the same numbers, the heights as "
@@ -168,19 +182,13 @@ ResultTable precisionTable(const ResultsView& v) {
                  right("Semi-major (mm)"),
                  right("Semi-minor (mm)"),
                  right("Azimuth of semi-major (deg)")};
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
-        const SiteResult& s = r.sites[i];
-        const SiteCoordinates& c = v.coordinates[i];
-        if (!c.available) {
-            t.rows.push_back({{s.name, "not adjusted (not in use)"}, RowStyle::kMuted});
-            continue;
-        }
-        t.rows.push_back(
-            {{s.name, millimetres(s.sigmaNorth), millimetres(s.sigmaEast), millimetres(s.sigmaUp),
-              millimetres(c.ellipseSemiMajor), millimetres(c.ellipseSemiMinor),
-              circular(c) ? kMissing : number("%.0f", c.ellipseAzimuth)}});
-    }
-    return t;
+    return siteTable(v, std::move(t),
+                     [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
+                         return {{s.name, millimetres(s.sigmaNorth), millimetres(s.sigmaEast),
+                                  millimetres(s.sigmaUp), millimetres(c.ellipseSemiMajor),
+                                  millimetres(c.ellipseSemiMinor),
+                                  circular(c) ? kMissing : number("%.0f", c.ellipseAzimuth)}};
+                     });
 }
 
 ResultTable geocentricTable(const ResultsView& v) {
@@ -193,19 +201,13 @@ ResultTable geocentricTable(const ResultsView& v) {
                      "standard deviations.";
     t.columns = {left("Site"),     right("X (m)"),   right("Y (m)"),  right("Z (m)"),
                  right("sX (mm)"), right("sY (mm)"), right("sZ (mm)")};
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
-        const SiteCoordinates& c = v.coordinates[i];
-        if (!c.available) {
-            t.rows.push_back({{r.sites[i].name, "not adjusted (not in use)"}, RowStyle::kMuted});
-            continue;
-        }
-        t.rows.push_back(
-            {{r.sites[i].name, number(kMetresFormat, c.geocentric[0]),
-              number(kMetresFormat, c.geocentric[1]), number(kMetresFormat, c.geocentric[2]),
-              millimetres(c.geocentricSigmas[0]), millimetres(c.geocentricSigmas[1]),
-              millimetres(c.geocentricSigmas[2])}});
-    }
-    return t;
+    return siteTable(
+        v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
+            return {{s.name, number(kMetresFormat, c.geocentric[0]),
+                     number(kMetresFormat, c.geocentric[1]), number(kMetresFormat, c.geocentric[2]),
+                     millimetres(c.geocentricSigmas[0]), millimetres(c.geocentricSigmas[1]),
+                     millimetres(c.geocentricSigmas[2])}};
+        });
 }
 
 std::string gridIntroduction(const GridSystemDescription& g) {
@@ -236,7 +238,6 @@ std::string gridIntroduction(const GridSystemDescription& g) {
 }
 
 ResultTable gridTable(const ResultsView& v) {
-    const NetworkResults& r = v.results;
     const GridSystemDescription& g = v.grid;
     ResultTable t;
     t.id = "grid";
@@ -244,24 +245,17 @@ ResultTable gridTable(const ResultsView& v) {
     t.introduction = gridIntroduction(g);
     t.columns = {left("Site"),   right(g.eastAxis + " (m)"), right(g.northAxis + " (m)"),
                  right("H (m)"), right("Scale factor"),      right("Convergence (d m s)")};
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
-        const SiteCoordinates& c = v.coordinates[i];
-        if (!c.available) {
-            t.rows.push_back({{r.sites[i].name, "not adjusted (not in use)"}, RowStyle::kMuted});
-            continue;
-        }
-        if (!c.grid.valid) {
-            t.rows.push_back(
-                {{r.sites[i].name, "outside what the grid system can show"}, RowStyle::kMuted});
-            continue;
-        }
-        t.rows.push_back(
-            {{r.sites[i].name, number(kMetresFormat, c.grid.easting),
-              number(kMetresFormat, c.grid.northing), number(kMetresFormat, c.orthometricHeight),
-              number(kScaleFactorFormat, c.grid.scaleFactor),
-              formatSignedAngle(c.grid.convergence, kConvergenceSecondsDecimals)}});
-    }
-    return t;
+    return siteTable(
+        v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
+            if (!c.grid.valid) {
+                return {{s.name, "outside what the grid system can show"}, RowStyle::kMuted};
+            }
+            return {{s.name, number(kMetresFormat, c.grid.easting),
+                     number(kMetresFormat, c.grid.northing),
+                     number(kMetresFormat, c.orthometricHeight),
+                     number(kScaleFactorFormat, c.grid.scaleFactor),
+                     formatSignedAngle(c.grid.convergence, kConvergenceSecondsDecimals)}};
+        });
 }
 
 std::string signedNormalized(double value) {

@@ -73,6 +73,78 @@ void appendExcluded(std::string& out, const NetworkResults& r) {
     }
 }
 
+void appendStatistics(std::string& out, const NetworkResults& r) {
+    append(out, "  %s adjustment, %d iteration%s\n",
+           r.minimallyConstrained ? "Minimally constrained" : "Over constrained", r.iterations,
+           r.iterations == 1 ? "" : "s");
+    append(out, "  Observations %d, unknowns %d, degrees of freedom %d\n", r.observations,
+           r.unknowns, r.degreesOfFreedom);
+    const ChiSquareOutcome outcome = chiSquareOutcome(r);
+    const std::string verdict = chiSquareTestPassed(outcome)
+                                    ? std::string("passed")
+                                    : std::string("FAILED, ") + chiSquareVerdict(outcome);
+    append(out, "  Chi-square test at %.1f %%: %s (%.3f; limits %.3f to %.3f)\n", r.confidenceLevel,
+           verdict.c_str(), r.chiSquare, r.chiSquareLower, r.chiSquareUpper);
+    out += wrapText(chiSquareReading(outcome), "    ", kSummaryWidth);
+    append(out, "  Standard error of unit weight: %.3f\n", r.unitWeightStandardError);
+    append(out, "  Tau critical value: %.3f\n", r.tauCriticalValue);
+}
+
+void appendCoordinates(std::string& out, const NetworkResults& r) {
+    // Full names widen their column to the longest; the names go in outside the formatted
+    // parts, whatever their length.
+    std::size_t siteWidth = kSiteColumn;
+    for (const SiteResult& s : r.sites) {
+        siteWidth = std::max(siteWidth, displayWidth(s.name));
+    }
+    out += "\nAdjusted coordinates (standard deviations in mm)\n";
+    out += "  " + padToWidth("Site", siteWidth);
+    append(out, "  %-19s  %-20s  %11s  %7s %7s %7s\n", "Latitude", "Longitude", "Elevation", "sN",
+           "sE", "sU");
+    for (const SiteResult& s : r.sites) {
+        out += "  " + padToWidth(s.name, siteWidth);
+        if (!s.adjusted) {
+            out += "  not adjusted (not in use)\n";
+            continue;
+        }
+        append(out, "  %-19s  %-20s  %11.4f  %7.1f %7.1f %7.1f  %s\n",
+               formatSexagesimal(s.adjustedLatitude, "NS", 5).c_str(),
+               formatSexagesimal(s.adjustedLongitude, "EW", 5).c_str(), s.adjustedElevation,
+               s.sigmaNorth * kMillimetresPerMetre, s.sigmaEast * kMillimetresPerMetre,
+               s.sigmaUp * kMillimetresPerMetre, controlDescription(s).c_str());
+    }
+}
+
+void appendFlagged(std::string& out, const NetworkResults& r) {
+    append(out,
+           "\nVectors whose normalized residuals exceed the tau critical value %.3f, largest "
+           "first\n",
+           r.tauCriticalValue);
+    if (r.flaggedCount() == 0) {
+        out += "  none\n";
+        return;
+    }
+    std::size_t vectorWidth = kVectorColumn;
+    for (const VectorResult& v : r.vectors) {
+        if (v.flagged) {
+            vectorWidth = std::max(vectorWidth, displayWidth(vectorName(v)));
+        }
+    }
+    out += "  " + padToWidth("Vector", vectorWidth);
+    append(out, "  %6s  %8s %8s %8s   %8s %8s %8s\n", "record", "wN", "wE", "wU", "vN mm", "vE mm",
+           "vU mm");
+    for (std::size_t i : vectorsByNormalizedResidual(r)) {
+        const VectorResult& v = r.vectors[i];
+        if (!v.flagged) {
+            continue;
+        }
+        out += "  " + padToWidth(vectorName(v), vectorWidth);
+        append(out, "  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", v.record, v.normalized[0],
+               v.normalized[1], v.normalized[2], v.residual[0] * kMillimetresPerMetre,
+               v.residual[1] * kMillimetresPerMetre, v.residual[2] * kMillimetresPerMetre);
+    }
+}
+
 }  // namespace
 
 std::string wrapText(const std::string& text, const std::string& indent, std::size_t width) {
@@ -113,75 +185,12 @@ std::string formatResultsSummary(const ResultsView& view) {
             "coordinates.\n  The report says why.\n";
         return out;
     }
-    append(out, "  %s adjustment, %d iteration%s\n",
-           r.minimallyConstrained ? "Minimally constrained" : "Over constrained", r.iterations,
-           r.iterations == 1 ? "" : "s");
-    append(out, "  Observations %d, unknowns %d, degrees of freedom %d\n", r.observations,
-           r.unknowns, r.degreesOfFreedom);
-    const ChiSquareOutcome outcome = chiSquareOutcome(r);
-    const std::string verdict = outcome == ChiSquareOutcome::kWithin
-                                    ? std::string("passed")
-                                    : std::string("FAILED, ") + chiSquareVerdict(outcome);
-    append(out, "  Chi-square test at %.1f %%: %s (%.3f; limits %.3f to %.3f)\n", r.confidenceLevel,
-           verdict.c_str(), r.chiSquare, r.chiSquareLower, r.chiSquareUpper);
-    out += wrapText(chiSquareReading(outcome), "    ", kSummaryWidth);
-    append(out, "  Standard error of unit weight: %.3f\n", r.unitWeightStandardError);
-    append(out, "  Tau critical value: %.3f\n", r.tauCriticalValue);
-
-    // Full names widen their column to the longest; the names go in outside the formatted
-    // parts, whatever their length.
-    std::size_t siteWidth = kSiteColumn;
-    for (const SiteResult& s : r.sites) {
-        siteWidth = std::max(siteWidth, displayWidth(s.name));
-    }
-    out += "\nAdjusted coordinates (standard deviations in mm)\n";
-    out += "  " + padToWidth("Site", siteWidth);
-    append(out, "  %-19s  %-20s  %11s  %7s %7s %7s\n", "Latitude", "Longitude", "Elevation", "sN",
-           "sE", "sU");
-    for (const SiteResult& s : r.sites) {
-        out += "  " + padToWidth(s.name, siteWidth);
-        if (!s.adjusted) {
-            out += "  not adjusted (not in use)\n";
-            continue;
-        }
-        append(out, "  %-19s  %-20s  %11.4f  %7.1f %7.1f %7.1f  %s\n",
-               formatSexagesimal(s.adjustedLatitude, "NS", 5).c_str(),
-               formatSexagesimal(s.adjustedLongitude, "EW", 5).c_str(), s.adjustedElevation,
-               s.sigmaNorth * kMillimetresPerMetre, s.sigmaEast * kMillimetresPerMetre,
-               s.sigmaUp * kMillimetresPerMetre, controlDescription(s).c_str());
-    }
+    appendStatistics(out, r);
+    appendCoordinates(out, r);
     if (view.hasGrid) {
         appendGrid(out, view);
     }
-
-    append(out,
-           "\nVectors whose normalized residuals exceed the tau critical value %.3f, largest "
-           "first\n",
-           r.tauCriticalValue);
-    if (r.flaggedCount() == 0) {
-        out += "  none\n";
-        appendExcluded(out, r);
-        return out;
-    }
-    std::size_t vectorWidth = kVectorColumn;
-    for (const VectorResult& v : r.vectors) {
-        if (v.flagged) {
-            vectorWidth = std::max(vectorWidth, displayWidth(vectorName(v)));
-        }
-    }
-    out += "  " + padToWidth("Vector", vectorWidth);
-    append(out, "  %6s  %8s %8s %8s   %8s %8s %8s\n", "record", "wN", "wE", "wU", "vN mm", "vE mm",
-           "vU mm");
-    for (std::size_t i : vectorsByNormalizedResidual(r)) {
-        const VectorResult& v = r.vectors[i];
-        if (!v.flagged) {
-            continue;
-        }
-        out += "  " + padToWidth(vectorName(v), vectorWidth);
-        append(out, "  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", v.record, v.normalized[0],
-               v.normalized[1], v.normalized[2], v.residual[0] * kMillimetresPerMetre,
-               v.residual[1] * kMillimetresPerMetre, v.residual[2] * kMillimetresPerMetre);
-    }
+    appendFlagged(out, r);
     appendExcluded(out, r);
     return out;
 }

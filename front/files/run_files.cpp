@@ -139,59 +139,6 @@ bool moveIntoPlace(const std::string& from, const std::string& to, std::string& 
     return true;
 }
 
-void clearRunResults(DataSetContents& contents) {
-    const SiteRecord freshSite;
-    for (SiteRecord& s : contents.sites) {
-        s.adjustedLatitude = freshSite.adjustedLatitude;
-        s.adjustedLongitude = freshSite.adjustedLongitude;
-        s.adjustedElevation = freshSite.adjustedElevation;
-        s.adjustedLatitudeSigma = freshSite.adjustedLatitudeSigma;
-        s.adjustedLongitudeSigma = freshSite.adjustedLongitudeSigma;
-        s.adjustedElevationSigma = freshSite.adjustedElevationSigma;
-        s.lastCorrection = freshSite.lastCorrection;
-        s.constraintResidual = freshSite.constraintResidual;
-        s.normalizedConstraintResidual = freshSite.normalizedConstraintResidual;
-    }
-    const VectorRecord freshVector;
-    for (VectorRecord& v : contents.vectors) {
-        v.localSigmaNorth = freshVector.localSigmaNorth;
-        v.localSigmaEast = freshVector.localSigmaEast;
-        v.localSigmaUp = freshVector.localSigmaUp;
-        v.localCorrelation = freshVector.localCorrelation;
-        v.adjustedDeltaX = freshVector.adjustedDeltaX;
-        v.adjustedDeltaY = freshVector.adjustedDeltaY;
-        v.adjustedDeltaZ = freshVector.adjustedDeltaZ;
-        v.adjustedNorth = freshVector.adjustedNorth;
-        v.adjustedEast = freshVector.adjustedEast;
-        v.adjustedUp = freshVector.adjustedUp;
-        v.vectorTestResults = freshVector.vectorTestResults;
-        v.adjustedLocalSigmaNorth = freshVector.adjustedLocalSigmaNorth;
-        v.adjustedLocalSigmaEast = freshVector.adjustedLocalSigmaEast;
-        v.adjustedLocalSigmaUp = freshVector.adjustedLocalSigmaUp;
-        v.adjustedLocalCorrelation = freshVector.adjustedLocalCorrelation;
-        v.adjustedSigmaX = freshVector.adjustedSigmaX;
-        v.adjustedSigmaY = freshVector.adjustedSigmaY;
-        v.adjustedSigmaZ = freshVector.adjustedSigmaZ;
-        v.adjustedCorrelationXY = freshVector.adjustedCorrelationXY;
-        v.adjustedCorrelationXZ = freshVector.adjustedCorrelationXZ;
-        v.adjustedCorrelationYZ = freshVector.adjustedCorrelationYZ;
-    }
-    const AdjustmentRecord freshRecord;
-    for (AdjustmentRecord& a : contents.adjustmentRecords) {
-        a.biasResults = freshRecord.biasResults;
-        a.observationCount = freshRecord.observationCount;
-        a.unknownCount = freshRecord.unknownCount;
-        a.degreesOfFreedom = freshRecord.degreesOfFreedom;
-        a.iterationCount = freshRecord.iterationCount;
-        a.chiSquare = freshRecord.chiSquare;
-        a.chiSquareLower = freshRecord.chiSquareLower;
-        a.chiSquareUpper = freshRecord.chiSquareUpper;
-        a.tauCriticalValue = freshRecord.tauCriticalValue;
-        a.unitWeightStandardError = freshRecord.unitWeightStandardError;
-        a.adjustmentSucceeded = freshRecord.adjustmentSucceeded;
-    }
-}
-
 std::string truncationWarning(const std::string& path, const ProjectDataSet& dataSet) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {

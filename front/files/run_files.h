@@ -56,11 +56,6 @@ class RunFolder {
 // Moves `from` onto `to` in one rename; false with `error` set when that fails.
 bool moveIntoPlace(const std::string& from, const std::string& to, std::string& error);
 
-// Resets every field that a run writes (adjusted values, sigmas, residuals, corrections, bias
-// results, counts, statistics and the succeeded flag) to what a fresh record holds, so that
-// whatever the program leaves in its output comes from that run alone.
-void clearRunResults(DataSetContents& contents);
-
 // A warning when the file at `path` is shorter than the counts of `dataSet`, read from it, say
 // (the reader then takes the missing records as blank ones); empty when it is whole.
 std::string truncationWarning(const std::string& path, const ProjectDataSet& dataSet);

@@ -163,6 +163,83 @@ const char* formatDescription(InputFormat format) {
     return "of no format read here";
 }
 
+namespace {
+
+// Recognises one input file and reads its text. False, with `error` set, when it cannot be read
+// or holds nothing an import reads (a data set included: export turns that into a project).
+bool readInputFile(const std::string& path, InputFormat& format, std::string& text,
+                   std::string& error) {
+    if (::access(path.c_str(), R_OK) != 0) {
+        error = path + ": cannot be opened (" + std::strerror(errno) + ")";
+        return false;
+    }
+    if (!isRegularFile(path) && !endsWithJson(path)) {
+        error = path + ": is not a regular file";
+        return false;
+    }
+    format = recogniseFile(path);
+    if (format == InputFormat::kUnrecognised) {
+        error = path +
+                ": is not a format read here (a project, a data set, GPS vector text, "
+                "gama-local or gama-g3 XML, or DynaML station and measurement files)";
+        return false;
+    }
+    if (format == InputFormat::kDataSet) {
+        error = path +
+                ": is a data set, not a project or a survey file (export turns it "
+                "into a project)";
+        return false;
+    }
+    return readWholeFile(path, kMaximumProjectSize, text, error);
+}
+
+bool isDynaFile(InputFormat format) {
+    return format == InputFormat::kDynaStations || format == InputFormat::kDynaMeasurements;
+}
+
+// Two inputs are a DynaML station file and its measurement file, in either order, and a DynaML
+// file never comes alone. False, with `error` set, otherwise.
+bool checkInputPairing(const std::vector<std::string>& paths,
+                       const std::vector<InputFormat>& formats, std::string& error) {
+    if (paths.size() == 2) {
+        const bool pair =
+            isDynaFile(formats[0]) && isDynaFile(formats[1]) && formats[0] != formats[1];
+        if (!pair) {
+            error = paths[0] + " is " + formatDescription(formats[0]) + " and " + paths[1] +
+                    " is " + formatDescription(formats[1]) +
+                    ": two inputs must be a DynaML station file and its measurement file";
+        }
+        return pair;
+    }
+    if (isDynaFile(formats[0])) {
+        error = paths[0] + ": is " + formatDescription(formats[0]) +
+                "; give the station file and the measurement file together";
+        return false;
+    }
+    return true;
+}
+
+// Reads survey files (one, or a DynaML pair in either order) into a project document, naming
+// them in `sourceName`. Throws SurveyError.
+Json readSurveyDocument(const std::vector<std::string>& paths,
+                        const std::vector<InputFormat>& formats,
+                        const std::vector<std::string>& texts, const SurveyOptions& options,
+                        std::string& sourceName, SurveyNetwork& network) {
+    if (paths.size() == 2) {
+        const std::size_t stations = formats[0] == InputFormat::kDynaStations ? 0 : 1;
+        const std::size_t measurements = 1 - stations;
+        sourceName = paths[stations] + " and " + paths[measurements];
+        readDynaml(withoutByteOrderMark(texts[stations]), withoutByteOrderMark(texts[measurements]),
+                   options.covarianceUnit, network);
+    } else {
+        sourceName = paths[0];
+        survey(formats[0], withoutByteOrderMark(texts[0]), options, network);
+    }
+    return surveyProject(network);
+}
+
+}  // namespace
+
 bool readInputDocument(const std::vector<std::string>& paths, const SurveyOptions& options,
                        Json& document, std::string& sourceName, ImportReport& report) {
     report = ImportReport{};
@@ -171,50 +248,14 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
         error = "give one input file, or a DynaML station file with its measurement file";
         return false;
     }
-    std::vector<InputFormat> formats;
-    std::vector<std::string> texts;
-    for (const std::string& path : paths) {
-        if (::access(path.c_str(), R_OK) != 0) {
-            error = path + ": cannot be opened (" + std::strerror(errno) + ")";
-            return false;
-        }
-        if (!isRegularFile(path) && !endsWithJson(path)) {
-            error = path + ": is not a regular file";
-            return false;
-        }
-        formats.push_back(recogniseFile(path));
-        if (formats.back() == InputFormat::kUnrecognised) {
-            error = path +
-                    ": is not a format read here (a project, a data set, GPS vector text, "
-                    "gama-local or gama-g3 XML, or DynaML station and measurement files)";
-            return false;
-        }
-        if (formats.back() == InputFormat::kDataSet) {
-            error = path +
-                    ": is a data set, not a project or a survey file (export turns it "
-                    "into a project)";
-            return false;
-        }
-        texts.emplace_back();
-        if (!readWholeFile(path, kMaximumProjectSize, texts.back(), error)) {
+    std::vector<InputFormat> formats(paths.size(), InputFormat::kUnrecognised);
+    std::vector<std::string> texts(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!readInputFile(paths[i], formats[i], texts[i], error)) {
             return false;
         }
     }
-    if (paths.size() == 2) {
-        const bool pair = (formats[0] == InputFormat::kDynaStations &&
-                           formats[1] == InputFormat::kDynaMeasurements) ||
-                          (formats[1] == InputFormat::kDynaStations &&
-                           formats[0] == InputFormat::kDynaMeasurements);
-        if (!pair) {
-            error = paths[0] + " is " + formatDescription(formats[0]) + " and " + paths[1] +
-                    " is " + formatDescription(formats[1]) +
-                    ": two inputs must be a DynaML station file and its measurement file";
-            return false;
-        }
-    } else if (formats[0] == InputFormat::kDynaStations ||
-               formats[0] == InputFormat::kDynaMeasurements) {
-        error = paths[0] + ": is " + formatDescription(formats[0]) +
-                "; give the station file and the measurement file together";
+    if (!checkInputPairing(paths, formats, error)) {
         return false;
     }
     if (formats[0] == InputFormat::kProject) {
@@ -229,17 +270,7 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
     }
     SurveyNetwork network;
     try {
-        if (paths.size() == 2) {
-            const bool stationsFirst = formats[0] == InputFormat::kDynaStations;
-            sourceName = paths[stationsFirst ? 0 : 1] + " and " + paths[stationsFirst ? 1 : 0];
-            readDynaml(withoutByteOrderMark(texts[stationsFirst ? 0 : 1]),
-                       withoutByteOrderMark(texts[stationsFirst ? 1 : 0]), options.covarianceUnit,
-                       network);
-        } else {
-            sourceName = paths[0];
-            survey(formats[0], withoutByteOrderMark(texts[0]), options, network);
-        }
-        document = surveyProject(network);
+        document = readSurveyDocument(paths, formats, texts, options, sourceName, network);
     } catch (const SurveyError& e) {
         error = surveyMessage(sourceName, e);
         return false;

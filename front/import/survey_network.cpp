@@ -230,26 +230,33 @@ CovarianceUnit effectiveUnit(std::optional<CovarianceUnit> override, CovarianceU
     return override ? *override : convention;
 }
 
-Json surveyProject(SurveyNetwork& network) {
-    double a = kWgs84SemiMajorAxis, rf = kWgs84InverseFlattening;
-    for (const NamedEllipsoid& e : namedEllipsoids()) {
-        if (e.name == network.ellipsoidName) {
-            a = e.semiMajorAxis;
-            rf = e.inverseFlattening;
-        }
-    }
-    if (network.customEllipsoid) {
-        a = network.customEllipsoid->semiMajorAxis;
-        rf = network.customEllipsoid->inverseFlattening;
-    }
-    const double e2 = eccentricitySquared(rf);
-    readNamesAsUtf8(network);
+namespace {
 
-    // Start positions spread from the sites with coordinates along the vectors, breadth first.
+// The ellipsoid of a survey network (surveyEllipsoid) as its two numbers.
+struct EllipsoidAxes {
+    double semiMajorAxis = kWgs84SemiMajorAxis;  // metres
+    double inverseFlattening = kWgs84InverseFlattening;
+};
+
+EllipsoidAxes ellipsoidAxes(const SurveyNetwork& network) {
+    const NamedEllipsoid e = surveyEllipsoid(network);
+    return {e.semiMajorAxis, e.inverseFlattening};
+}
+
+// Earth-centred start positions of the sites, one per site: from their coordinates where they
+// have them, else spread along the vectors from those, breadth first.
+struct StartPositions {
+    std::vector<std::optional<Vector3>> position;
+    std::vector<bool> joined;         // the site has a vector
+    std::vector<std::string> placed;  // names of the sites placed along a vector, in order
+};
+
+StartPositions startPositions(const SurveyNetwork& network, const EllipsoidAxes& ellipsoid) {
+    const std::size_t count = network.sites.size();
+    const double e2 = eccentricitySquared(ellipsoid.inverseFlattening);
     std::map<std::string, std::size_t> index;
-    std::vector<std::optional<Vector3>> start(network.sites.size());
-    std::vector<std::vector<std::pair<std::size_t, Vector3>>> edges(network.sites.size());
-    for (std::size_t i = 0; i < network.sites.size(); ++i) {
+    std::vector<std::vector<std::pair<std::size_t, Vector3>>> edges(count);
+    for (std::size_t i = 0; i < count; ++i) {
         index.emplace(network.sites[i].name, i);
     }
     for (const SurveyVector& v : network.vectors) {
@@ -257,32 +264,40 @@ Json surveyProject(SurveyNetwork& network) {
         edges[from].push_back({to, v.delta});
         edges[to].push_back({from, {-v.delta[0], -v.delta[1], -v.delta[2]}});
     }
+    StartPositions starts;
+    starts.position.resize(count);
     std::deque<std::size_t> queue;
-    for (std::size_t i = 0; i < network.sites.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
+        starts.joined.push_back(!edges[i].empty());
         if (network.sites[i].position != SitePosition::kNone) {
-            start[i] = startPosition(network.sites[i], a, e2);
+            starts.position[i] = startPosition(network.sites[i], ellipsoid.semiMajorAxis, e2);
             queue.push_back(i);
         }
     }
-    std::vector<std::string> placed;
     while (!queue.empty()) {
         const std::size_t i = queue.front();
         queue.pop_front();
+        const Vector3 from = *starts.position[i];
         for (const auto& [j, delta] : edges[i]) {
-            if (!start[j]) {
-                start[j] = Vector3{(*start[i])[0] + delta[0], (*start[i])[1] + delta[1],
-                                   (*start[i])[2] + delta[2]};
-                placed.push_back(network.sites[j].name);
+            if (!starts.position[j]) {
+                starts.position[j] =
+                    Vector3{from[0] + delta[0], from[1] + delta[1], from[2] + delta[2]};
+                starts.placed.push_back(network.sites[j].name);
                 queue.push_back(j);
             }
         }
     }
+    return starts;
+}
 
+// Positions of the sites that have a start position, in list order. Fails on a site with vectors
+// but no way to a position; notes the sites placed along vectors and those left out.
+std::vector<std::size_t> keptSites(SurveyNetwork& network, const StartPositions& starts) {
     std::vector<std::size_t> kept;
     std::vector<std::string> unplaced, dropped;
     for (std::size_t i = 0; i < network.sites.size(); ++i) {
-        if (!start[i]) {
-            (edges[i].empty() ? dropped : unplaced).push_back(network.sites[i].name);
+        if (!starts.position[i]) {
+            (starts.joined[i] ? unplaced : dropped).push_back(network.sites[i].name);
             continue;
         }
         kept.push_back(i);
@@ -293,6 +308,7 @@ Json surveyProject(SurveyNetwork& network) {
                    "(sites without a start position: " +
                        nameList(unplaced) + ")");
     }
+    const std::vector<std::string>& placed = starts.placed;
     if (!placed.empty()) {
         network.notes.push_back(std::to_string(placed.size()) +
                                 (placed.size() == 1 ? " site has" : " sites have") +
@@ -305,8 +321,14 @@ Json surveyProject(SurveyNetwork& network) {
             std::to_string(dropped.size()) + (dropped.size() == 1 ? " site has" : " sites have") +
             " neither coordinates nor vectors and are left out: " + nameList(dropped));
     }
-    // The codes go into the project, so that they stay the same however it is edited later. Names
-    // that cannot have codes (two alike, say) are left for the project import to refuse.
+    return kept;
+}
+
+// The project's sites, with their codes. The codes go into the project, so that they stay the
+// same however it is edited later. Names that cannot have codes (two alike, say) are left for
+// the project import to refuse.
+Json siteArray(SurveyNetwork& network, const StartPositions& starts,
+               const std::vector<std::size_t>& kept) {
     std::vector<SiteNaming> naming;
     for (std::size_t i : kept) {
         naming.push_back({network.sites[i].name, std::nullopt});
@@ -320,16 +342,52 @@ Json surveyProject(SurveyNetwork& network) {
     }
     Json sites = Json::array();
     for (std::size_t k = 0; k < kept.size(); ++k) {
-        sites.push_back(siteJson(network.sites[kept[k]], start[kept[k]], codes.codes[k]));
+        sites.push_back(siteJson(network.sites[kept[k]], starts.position[kept[k]], codes.codes[k]));
     }
-    if (!network.skipped.empty()) {
-        std::string list;
-        for (const auto& [kind, count] : network.skipped) {
-            list += (list.empty() ? "" : ", ") + std::to_string(count) + " of kind " + kind;
-        }
-        network.notes.push_back("only GNSS vectors are read; skipped " + list);
-    }
+    return sites;
+}
 
+void noteSkipped(SurveyNetwork& network) {
+    if (network.skipped.empty()) {
+        return;
+    }
+    std::string list;
+    for (const auto& [kind, count] : network.skipped) {
+        list += (list.empty() ? "" : ", ") + std::to_string(count) + " of kind " + kind;
+    }
+    network.notes.push_back("only GNSS vectors are read; skipped " + list);
+}
+
+Json projectSettings(const SurveyNetwork& network, const EllipsoidAxes& ellipsoid) {
+    Json settings = Json::object();
+    if (network.customEllipsoid) {
+        settings["ellipsoid"] = {{"semiMajorAxis", ellipsoid.semiMajorAxis},
+                                 {"inverseFlattening", ellipsoid.inverseFlattening}};
+    } else if (!network.ellipsoidName.empty()) {
+        settings["ellipsoid"] = network.ellipsoidName;
+    }
+    if (network.confidenceLevel) {
+        settings["confidenceLevel"] = *network.confidenceLevel;
+    }
+    // The survey formats know no datum bias parameters: held at zero (a sigma of kMinimumSigma
+    // holds a parameter), the adjustment is theirs.
+    Json bias = Json::object();
+    for (const char* parameter : {"rotationNorth", "rotationEast", "rotationUp", "scale"}) {
+        bias[parameter] = {{"value", 0.0}, {"sigma", kMinimumSigma}};
+    }
+    settings["datumBias"] = bias;
+    return settings;
+}
+
+}  // namespace
+
+Json surveyProject(SurveyNetwork& network) {
+    const EllipsoidAxes ellipsoid = ellipsoidAxes(network);
+    readNamesAsUtf8(network);
+    const StartPositions starts = startPositions(network, ellipsoid);
+    const std::vector<std::size_t> kept = keptSites(network, starts);
+    Json sites = siteArray(network, starts, kept);
+    noteSkipped(network);
     if (const std::optional<std::string> warning = implausibleSigmas(network)) {
         network.warnings.push_back(*warning);
     }
@@ -346,23 +404,7 @@ Json surveyProject(SurveyNetwork& network) {
         network.notes.push_back("the title is cut to " + std::to_string(kHeaderTextSize) +
                                 " bytes, as much as the data set keeps");
     }
-    Json settings = Json::object();
-    if (network.customEllipsoid) {
-        settings["ellipsoid"] = {{"semiMajorAxis", a}, {"inverseFlattening", rf}};
-    } else if (!network.ellipsoidName.empty()) {
-        settings["ellipsoid"] = network.ellipsoidName;
-    }
-    if (network.confidenceLevel) {
-        settings["confidenceLevel"] = *network.confidenceLevel;
-    }
-    // The survey formats know no datum bias parameters: held at zero (a sigma of kMinimumSigma
-    // holds a parameter), the adjustment is theirs.
-    Json bias = Json::object();
-    for (const char* parameter : {"rotationNorth", "rotationEast", "rotationUp", "scale"}) {
-        bias[parameter] = {{"value", 0.0}, {"sigma", kMinimumSigma}};
-    }
-    settings["datumBias"] = bias;
-    project["settings"] = settings;
+    project["settings"] = projectSettings(network, ellipsoid);
     project["sites"] = sites;
     Json vectors = Json::array();
     for (const SurveyVector& v : network.vectors) {

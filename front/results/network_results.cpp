@@ -4,12 +4,17 @@
 #include <cstdio>
 
 #include "front/project/site_name_mapping.h"
+#include "front/results/result_reading.h"
 #include "front/results/vector_misfit.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/local_frame.h"
 
 namespace torvek::front {
+
+bool NetworkResults::chiSquarePassed() const {
+    return chiSquareTestPassed(chiSquareOutcome(chiSquare, chiSquareLower, chiSquareUpper));
+}
 
 int NetworkResults::flaggedCount() const {
     int count = 0;
@@ -60,8 +65,10 @@ std::string formatSexagesimal(double degrees, const char* letters, int decimals)
     return text;
 }
 
-NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable& names) {
-    NetworkResults r;
+namespace {
+
+// The settings of the header and the statistics of the last adjustment record, if any.
+void readRunRecord(const AdjustedDataSet& output, NetworkResults& r) {
     const DataSetHeader& h = output.headerRecord();
     r.title = output.headerText();
     r.semiMajorAxis = h.semiMajorAxis;
@@ -70,91 +77,123 @@ NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable
     r.referenceLongitude = h.referenceLongitude;
     r.confidenceLevel = h.confidenceLevel;
     r.vectorSigmaScale = h.vectorSigmaScale;
-    if (!output.adjustmentRecords().empty()) {
-        const AdjustmentRecord& a = output.adjustmentRecords().back();
-        r.hasAdjustmentRecord = true;
-        r.succeeded = a.adjustmentSucceeded != 0;
-        r.minimallyConstrained = a.minimallyConstrained != 0;
-        r.observations = a.observationCount;
-        r.unknowns = a.unknownCount;
-        r.degreesOfFreedom = a.degreesOfFreedom;
-        r.iterations = a.iterationCount;
-        r.chiSquare = a.chiSquare;
-        r.chiSquareLower = a.chiSquareLower;
-        r.chiSquareUpper = a.chiSquareUpper;
-        r.tauCriticalValue = a.tauCriticalValue;
-        r.unitWeightStandardError = a.unitWeightStandardError;
-        for (std::size_t i = 0; i < r.bias.size(); ++i) {
-            r.bias[i] = a.biasResults[i];
-        }
+    if (output.adjustmentRecords().empty()) {
+        return;
+    }
+    const AdjustmentRecord& a = output.adjustmentRecords().back();
+    r.hasAdjustmentRecord = true;
+    r.succeeded = a.adjustmentSucceeded != 0;
+    r.minimallyConstrained = a.minimallyConstrained != 0;
+    r.observations = a.observationCount;
+    r.unknowns = a.unknownCount;
+    r.degreesOfFreedom = a.degreesOfFreedom;
+    r.iterations = a.iterationCount;
+    r.chiSquare = a.chiSquare;
+    r.chiSquareLower = a.chiSquareLower;
+    r.chiSquareUpper = a.chiSquareUpper;
+    r.tauCriticalValue = a.tauCriticalValue;
+    r.unitWeightStandardError = a.unitWeightStandardError;
+    for (std::size_t i = 0; i < r.bias.size(); ++i) {
+        r.bias[i] = a.biasResults[i];
+    }
+}
+
+// Local positions: differences of Earth-centred coordinates turned into the north/east/up frame
+// of the reference point, which keeps the plot free of map-projection choices.
+class LocalPlacement {
+  public:
+    explicit LocalPlacement(const NetworkResults& r)
+        : a_(r.semiMajorAxis), e2_(eccentricitySquared(r.inverseFlattening)) {
+        const double refLat = radiansFromDegrees(r.referenceLatitude);
+        const double refLon = radiansFromDegrees(r.referenceLongitude);
+        origin_ = cartesianFromGeodeticAt(a_, e2_, refLat, refLon, 0.0);
+        frame_ = localFrameMatrixAt(refLat, refLon);
     }
 
-    // Local positions: differences of Earth-centred coordinates turned into the north/east/up
-    // frame of the reference point, which keeps the plot free of map-projection choices.
-    const double e2 = eccentricitySquared(r.inverseFlattening);
-    const double refLat = radiansFromDegrees(r.referenceLatitude);
-    const double refLon = radiansFromDegrees(r.referenceLongitude);
-    const Vector3 origin = cartesianFromGeodeticAt(r.semiMajorAxis, e2, refLat, refLon, 0.0);
-    const Matrix3 frame = localFrameMatrixAt(refLat, refLon);
+    // North/east/up of a position in degrees and metres above the ellipsoid.
+    Vector3 local(double latitude, double longitude, double height) const {
+        const Vector3 p = cartesianFromGeodeticAt(a_, e2_, radiansFromDegrees(latitude),
+                                                  radiansFromDegrees(longitude), height);
+        return localFromCartesian(frame_,
+                                  {p[0] - origin_[0], p[1] - origin_[1], p[2] - origin_[2]});
+    }
 
+  private:
+    double a_, e2_;
+    Vector3 origin_{};
+    Matrix3 frame_{};
+};
+
+SiteResult siteResult(const SiteRecord& s, bool succeeded, const SiteNameTable& names,
+                      const LocalPlacement& placement) {
+    SiteResult site;
+    site.name = names.nameOf(s.name.data());
+    site.adjusted = succeeded && s.inUse != 0;
+    site.latitudeFixed = s.latitudeFixed != 0;
+    site.longitudeFixed = s.longitudeFixed != 0;
+    site.elevationFixed = s.elevationFixed != 0;
+    site.constrained = s.latitudeSigma > 0 || s.longitudeSigma > 0 || s.elevationSigma > 0;
+    site.latitude = s.latitude;
+    site.longitude = s.longitude;
+    site.elevation = s.elevation;
+    site.geoidHeight = s.geoidHeight;
+    site.adjustedLatitude = s.adjustedLatitude;
+    site.adjustedLongitude = s.adjustedLongitude;
+    site.adjustedElevation = s.adjustedElevation;
+    site.sigmaNorth = s.adjustedLatitudeSigma;
+    site.sigmaEast = s.adjustedLongitudeSigma;
+    site.sigmaUp = s.adjustedElevationSigma;
+    const double lat = site.adjusted ? s.adjustedLatitude : s.latitude;
+    const double lon = site.adjusted ? s.adjustedLongitude : s.longitude;
+    const double height = (site.adjusted ? s.adjustedElevation : s.elevation) + s.geoidHeight;
+    const Vector3 local = placement.local(lat, lon, height);
+    site.north = local[kNorth];
+    site.east = local[kEast];
+    return site;
+}
+
+VectorResult vectorResult(const VectorRecord& v, const NetworkResults& r,
+                          const std::vector<SiteRecord>& sites, const SiteNameTable& names) {
+    VectorResult vector;
+    vector.from = names.nameOf(v.fromSite.data());
+    vector.to = names.nameOf(v.toSite.data());
+    vector.record = v.recordNumber;
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        const SiteName& name = sites[i].name;
+        if (vector.fromIndex < 0 && sameSiteNameIgnoringCase(name, v.fromSite)) {
+            vector.fromIndex = static_cast<int>(i);
+        }
+        if (vector.toIndex < 0 && sameSiteNameIgnoringCase(name, v.toSite)) {
+            vector.toIndex = static_cast<int>(i);
+        }
+    }
+    vector.adjusted = r.succeeded && v.inUse != 0;
+    vector.length = std::sqrt(v.deltaX * v.deltaX + v.deltaY * v.deltaY + v.deltaZ * v.deltaZ);
+    for (int k = 0; k < 3; ++k) {
+        vector.residual[k] = v.vectorTestResults[6 + k];
+        vector.normalized[k] = v.vectorTestResults[9 + k];
+        if (std::fabs(vector.normalized[k]) > vector.largestNormalized) {
+            vector.largestNormalized = std::fabs(vector.normalized[k]);
+            vector.signedLargestNormalized = vector.normalized[k];
+        }
+    }
+    vector.flagged =
+        vector.adjusted && r.tauCriticalValue > 0 && vector.largestNormalized > r.tauCriticalValue;
+    vector.excluded = r.succeeded && v.inUse == 0;
+    return vector;
+}
+
+}  // namespace
+
+NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable& names) {
+    NetworkResults r;
+    readRunRecord(output, r);
+    const LocalPlacement placement(r);
     for (const SiteRecord& s : output.sites()) {
-        SiteResult site;
-        site.name = names.nameOf(s.name.data());
-        site.adjusted = r.succeeded && s.inUse != 0;
-        site.latitudeFixed = s.latitudeFixed != 0;
-        site.longitudeFixed = s.longitudeFixed != 0;
-        site.elevationFixed = s.elevationFixed != 0;
-        site.constrained = s.latitudeSigma > 0 || s.longitudeSigma > 0 || s.elevationSigma > 0;
-        site.latitude = s.latitude;
-        site.longitude = s.longitude;
-        site.elevation = s.elevation;
-        site.geoidHeight = s.geoidHeight;
-        site.adjustedLatitude = s.adjustedLatitude;
-        site.adjustedLongitude = s.adjustedLongitude;
-        site.adjustedElevation = s.adjustedElevation;
-        site.sigmaNorth = s.adjustedLatitudeSigma;
-        site.sigmaEast = s.adjustedLongitudeSigma;
-        site.sigmaUp = s.adjustedElevationSigma;
-        const double lat = site.adjusted ? s.adjustedLatitude : s.latitude;
-        const double lon = site.adjusted ? s.adjustedLongitude : s.longitude;
-        const double height = (site.adjusted ? s.adjustedElevation : s.elevation) + s.geoidHeight;
-        const Vector3 p = cartesianFromGeodeticAt(r.semiMajorAxis, e2, radiansFromDegrees(lat),
-                                                  radiansFromDegrees(lon), height);
-        const Vector3 local =
-            localFromCartesian(frame, {p[0] - origin[0], p[1] - origin[1], p[2] - origin[2]});
-        site.north = local[kNorth];
-        site.east = local[kEast];
-        r.sites.push_back(site);
+        r.sites.push_back(siteResult(s, r.succeeded, names, placement));
     }
-
     for (const VectorRecord& v : output.vectors()) {
-        VectorResult vector;
-        vector.from = names.nameOf(v.fromSite.data());
-        vector.to = names.nameOf(v.toSite.data());
-        vector.record = v.recordNumber;
-        for (std::size_t i = 0; i < output.sites().size(); ++i) {
-            const SiteName& name = output.sites()[i].name;
-            if (vector.fromIndex < 0 && sameSiteNameIgnoringCase(name, v.fromSite)) {
-                vector.fromIndex = static_cast<int>(i);
-            }
-            if (vector.toIndex < 0 && sameSiteNameIgnoringCase(name, v.toSite)) {
-                vector.toIndex = static_cast<int>(i);
-            }
-        }
-        vector.adjusted = r.succeeded && v.inUse != 0;
-        vector.length = std::sqrt(v.deltaX * v.deltaX + v.deltaY * v.deltaY + v.deltaZ * v.deltaZ);
-        for (int k = 0; k < 3; ++k) {
-            vector.residual[k] = v.vectorTestResults[6 + k];
-            vector.normalized[k] = v.vectorTestResults[9 + k];
-            if (std::fabs(vector.normalized[k]) > vector.largestNormalized) {
-                vector.largestNormalized = std::fabs(vector.normalized[k]);
-                vector.signedLargestNormalized = vector.normalized[k];
-            }
-        }
-        vector.flagged = vector.adjusted && r.tauCriticalValue > 0 &&
-                         vector.largestNormalized > r.tauCriticalValue;
-        vector.excluded = r.succeeded && v.inUse == 0;
-        r.vectors.push_back(vector);
+        r.vectors.push_back(vectorResult(v, r, output.sites(), names));
     }
     const std::vector<VectorMisfit> misfits = vectorMisfits(output);
     for (std::size_t i = 0; i < r.vectors.size(); ++i) {

@@ -68,10 +68,9 @@ struct NetworkResults {
     std::vector<SiteResult> sites;
     std::vector<VectorResult> vectors;
 
-    // The chi-square sum within its limits (limits included).
-    bool chiSquarePassed() const {
-        return chiSquare >= chiSquareLower && chiSquare <= chiSquareUpper;
-    }
+    // The chi-square sum within its limits (limits included; false when any of the three is not
+    // finite), as chiSquareOutcome (result_reading.h) reads it.
+    bool chiSquarePassed() const;
     int flaggedCount() const;
 };
 

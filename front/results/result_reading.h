@@ -23,6 +23,11 @@ ChiSquareOutcome chiSquareOutcome(double chiSquare, double lower, double upper);
 // The outcome of a run's test: kNotTested when the run did not succeed.
 ChiSquareOutcome chiSquareOutcome(const NetworkResults& results);
 
+// Whether the outcome passes the test: only a sum within its limits does.
+inline bool chiSquareTestPassed(ChiSquareOutcome outcome) {
+    return outcome == ChiSquareOutcome::kWithin;
+}
+
 // A short word for the outcome: "too low", "within the limits", "too high", "not tested".
 const char* chiSquareVerdict(ChiSquareOutcome outcome);
 

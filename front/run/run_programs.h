@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dataset/adjusted_data_set.h"
+#include "dataset/project_data_set.h"
 
 namespace torvek::front {
 
@@ -10,9 +11,9 @@ namespace torvek::front {
 // one named.
 enum class EngineChoice { kAuto, kStandard, kLarge };
 
-// Most sites in use that torvek adjusts: its dense normal matrix holds 500 sites (engine/
-// engine_limits.h); beyond them the front end runs torvek-large.
-inline constexpr int kStandardEngineSiteLimit = 500;
+// Most sites in use that torvek adjusts (the data set's kMaxSites); beyond them the front end runs
+// torvek-large.
+inline constexpr int kStandardEngineSiteLimit = kMaxSites;
 // Where the adjustment program is: `explicitProgram` when given, else $TORVEK_BINARY when set,
 // else "torvek" in the directory of the running executable.
 std::string locateProgram(const std::string& explicitProgram);

@@ -32,16 +32,6 @@ int fail(const std::string& what) {
     return kExitBadInput;
 }
 
-bool parsePort(const std::string& text, int& port) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0 || value > 65535) {
-        return false;
-    }
-    port = static_cast<int>(value);
-    return true;
-}
-
 // A private folder for uploads and runs under $TMPDIR (or /tmp), removed when the server ends.
 std::string makeWorkFolder(std::string& error) {
     const char* tmp = std::getenv("TMPDIR");
@@ -79,37 +69,7 @@ void waitForStopSignal() {
 
 }  // namespace
 
-int runServeCommand(const std::vector<std::string>& args) {
-    int port = 0;
-    std::string program;
-    std::vector<std::string> inputs;
-    SurveyOptions survey;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--port") {
-            if (!hasValue || !parsePort(args[++i], port)) {
-                return fail("--port needs a port number (1 to 65535, or 0 for a free one)");
-            }
-        } else if (a == "--program") {
-            if (!hasValue) {
-                return fail("--program needs a path");
-            }
-            program = args[++i];
-        } else if (a == "--covariance-unit") {
-            survey.covarianceUnit = parseCovarianceUnit(hasValue ? args[++i] : "");
-            if (!survey.covarianceUnit) {
-                return fail("--covariance-unit takes m2 or mm2");
-            }
-        } else if (!a.empty() && a[0] == '-') {
-            return fail("unknown option " + a + " (torvek-front help lists the options)");
-        } else if (inputs.size() < 2) {
-            inputs.push_back(a);
-        } else {
-            return fail("serve opens one input, or a DynaML station file and its measurement file");
-        }
-    }
-
+int runServe(const ServeOptions& options) {
     const std::string token = serve::makeAccessToken();
     if (token.empty()) {
         return fail("no random access token can be made (the system's random source fails)");
@@ -121,10 +81,11 @@ int runServeCommand(const std::vector<std::string>& args) {
     }
     int status = 0;
     {
-        serve::WorkspaceServer server(token, {program, folder});
-        if (!inputs.empty() && !server.workspace().open(inputs, survey, error)) {
+        serve::WorkspaceServer server(token, {options.program, folder});
+        if (!options.inputs.empty() &&
+            !server.workspace().open(options.inputs, options.survey, error)) {
             status = fail(error);
-        } else if (!server.bind(port, error)) {
+        } else if (!server.bind(options.port, error)) {
             status = fail(error);
         } else {
             server.start();

@@ -193,8 +193,16 @@ std::string WorkspaceServer::address() const {
 }
 
 void WorkspaceServer::addRoutes() {
-    httplib::Server& s = *server_;
+    addAccessGuard();
+    addPageRoutes();
+    addOpeningRoutes();
+    addProjectRoutes();
+    addRunRoutes();
+    addRunEventStream();
+}
 
+void WorkspaceServer::addAccessGuard() {
+    httplib::Server& s = *server_;
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         RequestFacts facts;
         facts.host = req.get_header_value("Host");
@@ -213,7 +221,10 @@ void WorkspaceServer::addRoutes() {
                 "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
     });
+}
 
+void WorkspaceServer::addPageRoutes() {
+    httplib::Server& s = *server_;
     // The page. Opened with the token in its address, it keeps the token in a cookie that only
     // this server's pages send, so that its scripts, streams and downloads need no token of their
     // own; the script then removes the token from the address bar.
@@ -242,11 +253,10 @@ void WorkspaceServer::addRoutes() {
               }
               res.status = 404;
           });
+}
 
-    s.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
-        setBody(res, workspace_.stateText(), "application/json");
-    });
-
+void WorkspaceServer::addOpeningRoutes() {
+    httplib::Server& s = *server_;
     s.Post("/api/open", [this](const httplib::Request& req, httplib::Response& res) {
         Json body;
         if (!jsonBody(req, res, body)) {
@@ -296,6 +306,13 @@ void WorkspaceServer::addRoutes() {
             setBody(res, workspace_.stateText(), "application/json");
         }
     });
+}
+
+void WorkspaceServer::addProjectRoutes() {
+    httplib::Server& s = *server_;
+    s.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+        setBody(res, workspace_.stateText(), "application/json");
+    });
 
     s.Post("/api/edit", [this](const httplib::Request& req, httplib::Response& res) {
         Json body;
@@ -332,7 +349,10 @@ void WorkspaceServer::addRoutes() {
         }
         attach(res, text, name, "application/json");
     });
+}
 
+void WorkspaceServer::addRunRoutes() {
+    httplib::Server& s = *server_;
     s.Post("/api/runs", [this](const httplib::Request& req, httplib::Response& res) {
         Json body;
         if (!req.body.empty() && !jsonBody(req, res, body)) {
@@ -404,7 +424,10 @@ void WorkspaceServer::addRoutes() {
               }
               attach(res, bytes, name, type);
           });
+}
 
+void WorkspaceServer::addRunEventStream() {
+    httplib::Server& s = *server_;
     // The run's events as a stream: everything from the start (or after the last event the
     // browser saw, when it reconnects), then each new one as it comes, until the run has ended.
     s.Get(R"(/api/runs/(\d+)/events)", [this](const httplib::Request& req, httplib::Response& res) {

@@ -50,7 +50,14 @@ class WorkspaceServer {
     Workspace& workspace() { return workspace_; }
 
   private:
+    // The routes of the server, by what they serve; addRoutes adds them all.
     void addRoutes();
+    void addAccessGuard();     // every request passes the guard first (access_guard.h)
+    void addPageRoutes();      // the page and its files
+    void addOpeningRoutes();   // opening files by path or by upload
+    void addProjectRoutes();   // the open project: its state, edits, saving and download
+    void addRunRoutes();       // starting runs, their results, cancel, warning, files
+    void addRunEventStream();  // the events of a run as a stream
 
     const std::string token_;
     Workspace workspace_;
