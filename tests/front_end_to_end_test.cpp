@@ -305,7 +305,9 @@ TEST(FrontEndToEnd, ChildrenThatCrashOrEndEarlyAreReportedWithTheirStatus) {
     const TempDirectory folder;
     const std::string& dir = folder.path();
     ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
-    const std::vector<std::string> adjust = {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"};
+    // The classic model: the stand-in takes the place of torvek.
+    const std::vector<std::string> adjust = {"adjust",         dir + "/in.dat", "-o",
+                                             dir + "/out.dat", "--model",       "classic"};
 
     CommandResult run = frontWithFake("crash:5", adjust);
     EXPECT_EQ(run.exitCode, 3);
@@ -324,13 +326,14 @@ TEST(FrontEndToEnd, ChildrenThatCrashOrEndEarlyAreReportedWithTheirStatus) {
         << run.standardError;
     EXPECT_TRUE(contains(run.standardError, "chatter from the fake child"));
 
-    run = front({"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--program", "/bin/false"});
+    run = front({"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--program", "/bin/false",
+                 "--model", "classic"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(contains(run.standardError, "torvek exited with status 1 before finishing its run"))
         << run.standardError;
 
-    run = front(
-        {"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--program", dir + "/no-such-program"});
+    run = front({"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--program",
+                 dir + "/no-such-program", "--model", "classic"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(contains(run.standardError, "could not be started"));
     EXPECT_TRUE(contains(run.standardError, "No such file or directory"));
@@ -469,8 +472,8 @@ TEST(FrontEndToEnd, VectorsLeftOutShowTheirMisfits) {
             }
         }
         writeFileBytes(dir + "/off.json", project.dump(2));
-        const CommandResult run =
-            front({"adjust", dir + "/off.json", "-o", dir + "/off.dat", "--no-report"});
+        const CommandResult run = front({"adjust", dir + "/off.json", "-o", dir + "/off.dat",
+                                         "--no-report", "--model", "classic"});
         ASSERT_EQ(run.exitCode, 0) << run.standardError;
         EXPECT_TRUE(contains(run.standardOutput, "Chi-square test at 95.0 %: passed"))
             << run.standardOutput;
@@ -541,8 +544,8 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
     };
     // The layer is named after the project's title, not the file's name.
     const std::string title = "torvek adjustment of " + project["title"].get<std::string>();
-    for (const Layer& layer : {Layer{"net.geojson", title, 16 + 36},
-                               Layer{"net.kml", "Sites", 16}, Layer{"net.kml", "Vectors", 36}}) {
+    for (const Layer& layer : {Layer{"net.geojson", title, 16 + 36}, Layer{"net.kml", "Sites", 16},
+                               Layer{"net.kml", "Vectors", 36}}) {
         const CommandResult info = torvek::testing::runCommand(
             ogrinfo, {"-ro", "-so", dir + "/" + layer.file, layer.name});
         ASSERT_EQ(info.exitCode, 0) << layer.file << ": " << info.standardError;

@@ -285,7 +285,12 @@ TEST_F(WorkspaceRuns, DownloadsAreTheCommandLinesFilesForTheSameProject) {
     const auto run = runToEnd(workspace);
     ASSERT_TRUE(run);
     ASSERT_EQ(run->summary()["outcome"], "adjusted") << run->results().dump();
-    EXPECT_EQ(run->summary()["engine"], "torvek");
+    // Neither names a model: both take the rigorous one, on torvek-large, with its statistics.
+    EXPECT_EQ(run->summary()["engine"], "torvek-large");
+    EXPECT_EQ(run->results()["model"], "rigorous");
+    std::string statistics, name, type;
+    ASSERT_TRUE(run->download("statistics", statistics, name, type));
+    EXPECT_NE(statistics.find("\"model\": \"rigorous\""), std::string::npos);
 
     // The command line, its output named as the workspace names its run's files.
     ASSERT_EQ(::mkdir(folder_.file("cli").c_str(), 0700), 0);
@@ -310,6 +315,7 @@ TEST_F(WorkspaceRuns, DownloadsAreTheCommandLinesFilesForTheSameProject) {
         EXPECT_EQ(fromWorkspace.find("Client not stated"), std::string::npos) << kind;
     }
     EXPECT_EQ(download(*run, "dataset"), fileText(output));
+    EXPECT_EQ(statistics, fileText(replaceExtension(output, "") + ".statistics.json"));
     for (const char* kind : {"csv", "json"}) {
         EXPECT_NE(download(*run, kind).find("Tannenberg north"), std::string::npos) << kind;
     }

@@ -261,7 +261,9 @@ void NationalNetwork::importAndCompare(NetworkFile file, const std::string& inpu
     CommandOptions options;
     options.environment.emplace_back("TORVEK_BINARY", TORVEK_BINARY);
     options.workingDirectory = dir;
-    std::vector<std::string> adjust = {"adjust", input, "-o", "out/net.dat", "--no-report"};
+    // The classic model, which the independent solution computes.
+    std::vector<std::string> adjust = {"adjust",      input,     "-o",     "out/net.dat",
+                                       "--no-report", "--model", "classic"};
     adjust.insert(adjust.end(), unit.begin(), unit.end());
     const CommandResult run = runCommand(TORVEK_FRONT_BINARY, adjust, options);
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
