@@ -175,6 +175,55 @@ TEST(FrontEndToEnd, ExampleAdjustsWithChiSquarePassed) {
     EXPECT_EQ(readFileBytes(dir + "/back.dat"), readFileBytes(output));
 }
 
+// The textbook network through the rigorous model, as a surveyor runs it: the statistics file
+// beside the documents with the published a-posteriori sigma0 (0.7075) and redundancy numbers that
+// sum to the 27 degrees of freedom; a 5 cm blunder planted on F-C x is flagged (studentized 3.33
+// against 3.018), and --snoop takes exactly that vector out first, which every output then shows.
+TEST(FrontEndToEnd, RigorousModelFlagsAndSnoopsAPlantedBlunder) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    const std::string textbook =
+        std::string(TORVEK_SOURCE_DIR) + "/tests/data/" + "textbook-network.gama-local.xml";
+    CommandResult run = front({"adjust", textbook, "-o", dir + "/tb.dat", "--no-report"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    Json statistics = Json::parse(readFileBytes(dir + "/tb.statistics.json"));
+    EXPECT_EQ(statistics["model"], "rigorous");
+    EXPECT_NEAR(statistics["sigma0"]["aposteriori"].get<double>(), 0.7075, 5e-5);
+    double redundancy = 0.0;
+    for (const Json& v : statistics["vectors"]) {
+        for (const Json& c : v["components"]) {
+            redundancy += c["redundancy"].get<double>();
+        }
+    }
+    EXPECT_NEAR(redundancy, 27.0, 1e-6);
+
+    std::string planted = readFileBytes(textbook);
+    const std::string fc = "<vec from=\"F\" to=\"C\" dx=\"10527.7852\"";
+    ASSERT_NE(planted.find(fc), std::string::npos);
+    planted.replace(planted.find(fc), fc.size(), "<vec from=\"F\" to=\"C\" dx=\"10527.8352\"");
+    writeFileBytes(dir + "/blunder.xml", planted);
+    run = front({"adjust", dir + "/blunder.xml", "-o", dir + "/b.dat", "--no-report", "--model",
+                 "rigorous", "--snoop", "5", "--relative-tolerance", "20mm+50ppm"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    statistics = Json::parse(readFileBytes(dir + "/b.statistics.json"));
+    ASSERT_EQ(statistics["snooping"].size(), 1u) << statistics["snooping"].dump();
+    const Json& first = statistics["snooping"][0];
+    EXPECT_EQ(first["from"].get<std::string>() + "-" + first["to"].get<std::string>(), "F-C");
+    EXPECT_NEAR(std::fabs(first["studentized"].get<double>()), 3.33, 0.01);
+    for (const Json& v : statistics["vectors"]) {
+        const bool fc = v["from"] == "F" && v["to"] == "C";
+        EXPECT_EQ(v["inUse"].get<bool>(), !fc);
+    }
+    EXPECT_TRUE(statistics.contains("relativeTolerance"));
+    for (const char* document : {"/b.html", "/b.rtf"}) {
+        EXPECT_TRUE(contains(readFileBytes(dir + document), "snooping")) << document;
+    }
+    // A rigorous option asked of the classic model is refused before anything is written.
+    run = front({"adjust", textbook, "-o", dir + "/c.dat", "--model", "classic", "--snoop", "2"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(fileExists(dir + "/c.dat"));
+}
+
 TEST(FrontEndToEnd, BlunderIsFlaggedByTheTauTest) {
     const TempDirectory folder;
     const std::string& dir = folder.path();

@@ -336,7 +336,10 @@ int exitCodeFor(const RunResult& run) {
     if (!run.view.results.succeeded) {
         return kExitNotAdjusted;
     }
-    const bool writeFailed = !run.placed || !run.reportWritten || !run.gisWritten;
+    // Every problem of the run (an output not written or placed, statistics that could not be
+    // read) makes it a failed write, never a success.
+    const bool writeFailed =
+        !run.placed || !run.reportWritten || !run.gisWritten || !run.problems.empty();
     return writeFailed ? kExitWriteFailed : kExitSucceeded;
 }
 

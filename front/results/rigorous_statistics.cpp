@@ -189,7 +189,7 @@ ComponentTest component(const Node& c, const std::string& path, bool inUse) {
     }
     t.axis = axis.get<std::string>()[0];
     const bool nullable = !inUse;
-    t.observed = number(c, "observed", path, false);
+    t.observed = number(c, "observed", path, nullable);
     t.adjusted = number(c, "adjusted", path, nullable);
     t.residual = number(c, "residual", path, nullable);
     t.residualSigma = size(c, "residualSigma", path, nullable);
@@ -218,9 +218,11 @@ RigorousVector vector(const Node& v, const std::string& path, const SiteNameTabl
         }
         r.components[i] = component(c, where, r.inUse);
     }
-    r.length = size(v, "length", path, false);
-    r.azimuth = number(v, "azimuth", path, false);
-    r.heightDifference = number(v, "heightDifference", path, false);
+    // A vector out of use (left out, or taken out by snooping) was not adjusted: the program
+    // states none of its numbers.
+    r.length = size(v, "length", path, !r.inUse);
+    r.azimuth = number(v, "azimuth", path, !r.inUse);
+    r.heightDifference = number(v, "heightDifference", path, !r.inUse);
     return r;
 }
 

@@ -340,6 +340,7 @@ Json AdjustmentRun::results() const {
         all.update(resultsJson(run_->view.results));
     }
     all["model"] = adjustmentModelName(request_.adjustment.choices.model);
+    all["problems"] = run_ ? Json(run_->problems) : Json::array();
     if (run_ && run_->finished && run_->placed) {
         all["downloads"] = Json::array({"dataset", "rtf", "html", "csv", "json", "svg"});
         if (run_->statisticsWritten) {
