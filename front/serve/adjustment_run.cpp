@@ -345,7 +345,7 @@ Json AdjustmentRun::results() const {
         all["downloads"] = Json::array({"dataset", "rtf", "html", "csv", "json", "svg"});
         if (run_->statisticsWritten) {
             all["downloads"].push_back("statistics");
-            all["statistics"] = statisticsJson(run_->files.statistics);
+            all["rigorous"] = statisticsJson(run_->files.statistics);
         }
     } else {
         all["downloads"] = Json::array({"rtf"});

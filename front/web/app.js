@@ -92,6 +92,27 @@ function vectorRows() {
   return p.vectors.map((v, i) => ({ ...v, result: results && results.vectors ? results.vectors[i] : null }));
 }
 
+// The statistics of the rigorous model of the run shown, or null.
+function rigorousShown() {
+  return state.shown && state.shown.rigorous ? state.shown.rigorous : null;
+}
+
+function testRows() {
+  const s = rigorousShown();
+  if (!s) return [];
+  const rows = [];
+  for (const v of s.vectors) {
+    if (!v.inUse) continue;
+    for (const c of v.components) rows.push({ index: v.record - 1, from: v.from, to: v.to, ...c });
+  }
+  return rows;
+}
+
+function relativeRows() {
+  const s = rigorousShown();
+  return s ? s.relativePrecision.map((p, i) => ({ index: i, ...p })) : [];
+}
+
 function checkbox(checked, onChange, label) {
   const input = document.createElement('input');
   input.type = 'checkbox';
@@ -168,6 +189,43 @@ const TABLES = {
         } },
     ],
     rowClass: r => (r.result.flagged ? 'flagged' : ''),
+  },
+  // The rigorous model's observation tests, one row per vector component, largest |studentized| first.
+  tests: {
+    kind: 'vector',
+    rows: testRows,
+    defaultSort: { key: 't', descending: true },
+    columns: [
+      { key: 'number', label: 'No.', num: true, value: r => r.index + 1 },
+      { key: 'from', label: 'From', value: r => r.from },
+      { key: 'to', label: 'To', value: r => r.to },
+      { key: 'axis', label: 'Axis', value: r => r.axis.toUpperCase() },
+      { key: 'v', label: 'v mm', num: true, value: r => r.residual, format: mm },
+      { key: 'sv', label: 'σv mm', num: true, value: r => r.residualSigma, format: mm },
+      { key: 'r', label: 'r', num: true, value: r => r.redundancy, format: fixed(3) },
+      { key: 'w', label: 'w', num: true, value: r => r.standardized, format: fixed(2) },
+      { key: 't', label: '|t|', num: true, cls: 'w', value: r => Math.abs(r.studentized), format: fixed(2) },
+      { key: 'mdb', label: 'MDB mm', num: true, value: r => r.mdb, format: mm },
+    ],
+    rowClass: r => (r.outlier ? 'flagged' : ''),
+  },
+  // The rigorous model's relative precision of every pair of sites joined by a vector in use.
+  relative: {
+    kind: 'pair',
+    rows: relativeRows,
+    defaultSort: { key: 'ppm', descending: true },
+    columns: [
+      { key: 'from', label: 'From', value: r => r.from },
+      { key: 'to', label: 'To', value: r => r.to },
+      { key: 'distance', label: 'Distance m', num: true, value: r => r.distance, format: fixed(3) },
+      { key: 'a', label: 'a mm', num: true, value: r => r.semiMajor, format: mm },
+      { key: 'b', label: 'b mm', num: true, value: r => r.semiMinor, format: mm },
+      { key: 'azimuth', label: 'Az. °', num: true, value: r => r.azimuth, format: fixed(1) },
+      { key: 'vertical', label: 'σU mm', num: true, value: r => r.verticalSigma, format: mm },
+      { key: 'ppm', label: 'ppm', num: true, value: r => r.ppm, format: fixed(2) },
+      { key: 'check', label: 'Tolerance', value: r => r.withinTolerance === undefined ? '' : (r.withinTolerance ? 'pass' : 'fail') },
+    ],
+    rowClass: r => (r.withinTolerance === false ? 'fail' : ''),
   },
   history: {
     kind: 'run',
@@ -352,7 +410,19 @@ function renderPlot(fitNow) {
   });
   const ellipses = [];
   let legend = 'triangles: control (filled when fixed); dashed: out of use';
-  if (r) {
+  const rigorous = rigorousShown();
+  if (rigorous) {
+    // Oriented ellipses of the rigorous model, matched to the project's sites by their full names.
+    const byName = new Map(p.sites.map((s, i) => [s.name, i]));
+    for (const s of rigorous.sites) {
+      const i = byName.get(s.name);
+      if (i !== undefined && s.adjusted && s.ellipse && s.ellipse.semiMajor > 0) {
+        ellipses.push({ site: i, semiMajor: s.ellipse.semiMajor, semiMinor: s.ellipse.semiMinor,
+                        azimuth: s.ellipse.azimuth });
+      }
+    }
+    legend += '; red: flagged vectors';
+  } else if (r) {
     const factor = r.statistics.ellipseFactor;
     r.sites.forEach((res, i) => {
       if (res.adjusted && res.sigmas[0] > 0) {
@@ -362,7 +432,10 @@ function renderPlot(fitNow) {
     legend += '; red: flagged vectors';
   }
   plot.setData({ sites, vectors, ellipses }, fitNow);
-  if (plot.exaggeration) legend += `; ellipses at ${r.statistics.confidenceLevel} % × ${plot.exaggeration}`;
+  if (plot.exaggeration && rigorous) {
+    legend += `; oriented ellipses at ${Math.round(rigorous.confidence * 1000) / 10} %, ` +
+              `${rigorous.scaledBy} σ0, × ${plot.exaggeration}`;
+  } else if (plot.exaggeration) legend += `; ellipses at ${r.statistics.confidenceLevel} % × ${plot.exaggeration}`;
   $('plot-legend').textContent = legend;
 }
 
@@ -426,10 +499,22 @@ function renderResults() {
     row('Tau critical value', fixed(3)(s.tauCriticalValue));
     row('Vectors above it', String(s.flagged), 'flagged-count', s.flagged ? 'fail' : 'pass');
   }
+  if (r.model) row('Model', r.model, 'result-model');
+  const g = r.rigorous;
+  if (g) {
+    row('σ0 a priori / a posteriori', `${fixed(3)(g.sigma0.apriori)} / ${fixed(4)(g.sigma0.aposteriori)}`, 'rigorous-sigma0');
+    row('Ellipses and relative precisions', `at ${Math.round(g.confidence * 1000) / 10} %, scaled by the ${g.scaledBy} σ0`);
+    const c = g.criticalValues;
+    row('Critical |studentized residual|', `${fixed(3)(c.studentized)} (tau test; MDB at α0 ${c.alpha0}, power ${c.power}, δ0 ${fixed(2)(c.delta0)})`);
+    row('Residuals', 'v = adjusted − observed, Earth-centred X, Y, Z');
+    const taken = g.snooping.map(s => `${s.from}–${s.to} (t ${fixed(2)(s.studentized)})`);
+    row('Data snooping took out', taken.length ? taken.join(', ') : 'nothing', 'snooping', taken.length ? 'fail' : '');
+  }
+  if (r.problems && r.problems.length) row('Problems', r.problems.join('; '), 'result-problems', 'fail');
   if (r.notes) row('Notes', r.notes.trim());
   box.replaceChildren(table);
   const labels = { dataset: 'Output data set', rtf: 'Report (RTF)', html: 'Report (HTML)', csv: 'CSV export',
-                   json: 'Project export (JSON)', svg: 'Plot (SVG)' };
+                   json: 'Project export (JSON)', svg: 'Plot (SVG)', statistics: 'Statistics (JSON)' };
   for (const kind of r.downloads) {
     const a = document.createElement('a');
     a.href = `/api/runs/${r.summary.id}/files/${kind}`;
@@ -532,7 +617,13 @@ async function refresh() {
 function startRun() {
   return act(async () => {
     $('report').replaceChildren();
-    const { id } = await api('POST', '/api/runs');
+    const choices = { model: $('model').value };
+    if (choices.model === 'rigorous') {
+      const rounds = Number($('snoop').value);
+      if (rounds > 0) choices.snoop = rounds;
+      if ($('tolerance').value.trim()) choices.relativeTolerance = $('tolerance').value.trim();
+    }
+    const { id } = await api('POST', '/api/runs', choices);
     followRun(id);
     await refresh();
   });

@@ -71,16 +71,24 @@ export class NetworkPlot {
     this.ellipseNodes = [];
     this.exaggeration = 0;
     const extent = this.extent();
-    const largest = Math.max(0, ...ellipses.map(e => Math.max(e.sigmaEast, e.sigmaNorth)));
+    // An ellipse is given by its north and east sigmas, or oriented by its semi-axes and the azimuth
+    // of the semi-major one (degrees clockwise from north).
+    const largest = Math.max(0, ...ellipses.map(e => e.azimuth !== undefined ? e.semiMajor
+                                                                              : Math.max(e.sigmaEast, e.sigmaNorth)));
     if (largest > 0 && extent.size > 0) {
       this.exaggeration = roundDown125(ELLIPSE_SHARE * extent.size / largest);
       for (const e of ellipses) {
         const s = sites[e.site];
         if (!s || !Number.isFinite(s.east)) continue;
-        this.ellipseNodes.push(el('ellipse', {
-          cx: s.east, cy: s.north, rx: e.sigmaEast * this.exaggeration,
-          ry: e.sigmaNorth * this.exaggeration, class: 'ellipse', 'vector-effect': 'non-scaling-stroke',
-        }, this.ellipseLayer));
+        const oriented = e.azimuth !== undefined;
+        const attributes = {
+          cx: s.east, cy: s.north, rx: (oriented ? e.semiMajor : e.sigmaEast) * this.exaggeration,
+          ry: (oriented ? e.semiMinor : e.sigmaNorth) * this.exaggeration, class: 'ellipse',
+          'vector-effect': 'non-scaling-stroke',
+        };
+        // The world's y axis points north, so a turn from east toward north is 90° less the azimuth.
+        if (oriented) attributes.transform = `rotate(${90 - e.azimuth} ${s.east} ${s.north})`;
+        this.ellipseNodes.push(el('ellipse', attributes, this.ellipseLayer));
       }
     }
     this.siteNodes = sites.map((s, i) => {

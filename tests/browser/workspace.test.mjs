@@ -21,6 +21,7 @@ const SHOTS = path.join(BUILD, 'browser-screenshots');
 const EXAMPLE = path.join(ROOT, 'examples/example-network.json');
 const BLUNDER = path.join(ROOT, 'examples/example-blunder.json');
 const DISCONNECTED = path.join(ROOT, 'examples/example-disconnected.json');
+const TEXTBOOK = path.join(ROOT, 'tests/data/textbook-network.gama-local.xml');
 const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 // The example's chi-square, from its README (and the terminal front end's own tests).
@@ -76,8 +77,10 @@ async function openProject(page, file, siteCount) {
   await page.waitForFunction(n => document.querySelectorAll('#sites-table tbody tr').length === n, siteCount, WAIT);
 }
 
-// Presses Adjust and waits for the run's end; returns the run status line.
-async function adjust(page) {
+// Chooses the model (the classic one, whose figures the older scenarios check, unless told),
+// presses Adjust and waits for the run's end; returns the run status line.
+async function adjust(page, model = 'classic') {
+  await page.selectOption('#model', model);
   const before = await page.textContent('#run-status');
   await page.click('#adjust-button');
   await page.waitForFunction(b => {
@@ -158,7 +161,7 @@ test('adjusts the example: progress to 100, the chi-square, the report and the o
   await download.saveAs(downloaded);
   assert.equal(download.suggestedFilename(), 'example-network-run1.dat');
   const terminal = path.join(scratch, 'terminal', 'example-network.dat');
-  const run = spawnSync(FRONT, ['adjust', EXAMPLE, '-o', terminal, '--no-report'],
+  const run = spawnSync(FRONT, ['adjust', EXAMPLE, '-o', terminal, '--no-report', '--model', 'classic'],
     { env: { ...process.env, TORVEK_BINARY: '' } });
   assert.equal(run.status, 0, String(run.stderr));
   assert.ok(fs.readFileSync(downloaded).equals(fs.readFileSync(terminal)), 'the same bytes');
@@ -332,6 +335,34 @@ test('a run going on when the server stops is aborted and reaped', async () => {
   // The page heard the run end as aborted before the server went away.
   await page.waitForFunction(() => /^Run 1: aborted/.test(document.getElementById('run-status').textContent), null, WAIT);
   await page.close();
+});
+
+test('the rigorous model: its statistics, oriented ellipses, observation tests and relative precisions', async () => {
+  const server = await startServer();
+  const page = await newPage(server);
+  await openProject(page, TEXTBOOK, 6);
+  assert.equal(await page.inputValue('#model'), 'rigorous', 'the rigorous model is the default');
+  await page.fill('#tolerance', '20mm+50ppm');
+  const status = await adjust(page, 'rigorous');
+  assert.match(status, /adjusted/);
+  assert.equal(await page.textContent('#result-model'), 'rigorous');
+  assert.match(await page.textContent('#rigorous-sigma0'), /0\.7075/);
+  assert.equal(await page.textContent('#result-engine'), 'torvek-large');
+  // Four free sites, each with an ellipse turned to its azimuth.
+  const turned = await page.locator('#plot ellipse[transform^="rotate("]').count();
+  assert.equal(turned, 4);
+  await page.click('#tabs button[data-tab=tests]');
+  assert.equal(await page.locator('#tests-table tbody tr').count(), 39, 'three components of 13 vectors');
+  const largest = await page.textContent('#tests-table tbody tr:first-child td:nth-child(9)');
+  assert.equal(largest, '2.94', 'largest |t| first: A-E x');
+  await shot(page, '9-rigorous-tests');
+  await page.click('#tabs button[data-tab=relative]');
+  // 13 vectors join 11 pairs of sites (A-F and B-F are observed both ways).
+  assert.equal(await page.locator('#relative-table tbody tr').count(), 11);
+  assert.match(await page.textContent('#relative-table tbody'), /pass|fail/);
+  await shot(page, '10-rigorous-relative');
+  const links = await page.locator('#downloads a').evaluateAll(as => as.map(a => a.dataset.kind));
+  assert.ok(links.includes('statistics'), links.join(' '));
 });
 
 test('requests without the token, for another host or from a page of another origin are refused', async () => {
