@@ -451,7 +451,9 @@ TEST(FrontPlot, EllipseEnlargementComparesBetweenRunsAndTheUserMayFixIt) {
     ds.firstVector();
     const double negative[12] = {0, 0, 0, 0, 0, 0, 0.011, -0.004, -0.02, 1.0, -1.2, -3.6};
     ds.setVectorTestResults(negative);
-    const std::string svg = renderNetworkSvg(collectResults(ds), PlotOptions{20000.0});
+    PlotOptions plot;
+    plot.ellipseEnlargement = 20000.0;
+    const std::string svg = renderNetworkSvg(collectResults(ds), plot);
     EXPECT_NE(svg.find("enlarged 20000 times"), std::string::npos);
     EXPECT_NE(svg.find("BASE-NORD w=-3.6"), std::string::npos);
 }

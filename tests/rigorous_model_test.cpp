@@ -185,9 +185,11 @@ TEST(RigorousModel, PlantedBlunderIsFlaggedAndSnoopedFirst) {
     ASSERT_GE(snooped.snooped.size(), 1u);
     EXPECT_EQ(snooped.snooped[0].record, net.records[kBlunderVector]);
     EXPECT_GT(std::fabs(snooped.snooped[0].studentized), plain.results.criticalValue);
-    for (const VectorRecord& r : snooped.output)
-        if (r.recordNumber == net.records[kBlunderVector])
+    for (const VectorRecord& r : snooped.output) {
+        if (r.recordNumber == net.records[kBlunderVector]) {
             EXPECT_EQ(r.inUse, 0);
+        }
+    }
     // Without the blunder the rest of the network passes, and the degrees of freedom drop by 3.
     EXPECT_EQ(snooped.results.degreesOfFreedom, plain.results.degreesOfFreedom - 3);
     for (const RigorousVectorResult& v : snooped.results.vectors)
