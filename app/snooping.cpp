@@ -40,20 +40,11 @@ std::vector<std::size_t> flaggedVectors(const RigorousResults& g) {
 
 // The component of a vector with the largest |studentized| residual.
 FlaggedComponent worstComponent(const RigorousVectorResult& v) {
-    constexpr char kAxes[3] = {'x', 'y', 'z'};
-    FlaggedComponent f;
-    f.record = v.record;
-    std::memcpy(f.from, v.from, 4);
-    std::memcpy(f.to, v.to, 4);
     int worst = 0;
     for (int a = 1; a < 3; ++a)
         if (std::fabs(v.components[a].studentized) > std::fabs(v.components[worst].studentized))
             worst = a;
-    f.axis = kAxes[worst];
-    f.residual = v.components[worst].residual;
-    f.studentized = v.components[worst].studentized;
-    f.mdb = v.components[worst].mdb;
-    return f;
+    return flaggedComponent(v, worst);
 }
 
 }  // namespace

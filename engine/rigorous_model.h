@@ -10,6 +10,7 @@
 #include "engine/engine_limits.h"
 #include "engine/scratch_records.h"
 #include "geodesy/local_frame.h"
+#include "report/rigorous_section.h"
 
 namespace torvek {
 
@@ -93,6 +94,10 @@ struct RigorousResults {
     std::vector<RigorousVectorResult> vectors;
     std::vector<RigorousPairResult> pairs;
 };
+
+/// The report's line of component `axis` (0 x, 1 y, 2 z) of vector `v`: its record, sites, axis
+/// letter, residual (metres), studentized residual and MDB (metres).
+FlaggedComponent flaggedComponent(const RigorousVectorResult& v, int axis);
 
 /// Premultiplies the three equations of a vector (north, east, up at the reference point) and
 /// their misclosures by `inverseFactor` (L^-1), giving unit weights. The terms of the bias

@@ -389,18 +389,8 @@ void printSection(ReportWriter& report, const RigorousResults& g,
     std::vector<FlaggedComponent> flagged;
     for (const RigorousVectorResult& v : g.vectors) {
         for (int a = 0; a < 3; ++a) {
-            const RigorousComponent& c = v.components[a];
-            if (!c.outlier)
-                continue;
-            FlaggedComponent f;
-            f.record = v.record;
-            std::memcpy(f.from, v.from, 4);
-            std::memcpy(f.to, v.to, 4);
-            f.axis = kAxisNames[a];
-            f.residual = c.residual;
-            f.studentized = c.studentized;
-            f.mdb = c.mdb;
-            flagged.push_back(f);
+            if (v.components[a].outlier)
+                flagged.push_back(flaggedComponent(v, a));
         }
     }
     RigorousModelSection section;
@@ -500,6 +490,19 @@ bool AdjustmentEngine::storeRigorousVectorPrecisions() {
         output_.setAdjustedVectorSigmas(cartesian);
     }
     return true;
+}
+
+FlaggedComponent flaggedComponent(const RigorousVectorResult& v, int axis) {
+    const RigorousComponent& c = v.components[axis];
+    FlaggedComponent f;
+    f.record = v.record;
+    std::memcpy(f.from, v.from, 4);
+    std::memcpy(f.to, v.to, 4);
+    f.axis = kAxisNames[axis];
+    f.residual = c.residual;
+    f.studentized = c.studentized;
+    f.mdb = c.mdb;
+    return f;
 }
 
 }  // namespace torvek

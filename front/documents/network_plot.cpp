@@ -447,6 +447,18 @@ double enlargementFor(const PlotOptions& options, const MapScale& m, double larg
                : chooseEllipseEnlargement(m.scale, std::min(m.plotWidth, m.plotHeight), largest);
 }
 
+// Decides whether a layer whose largest semi-axis is `largest` (metres) is drawn, and how much its
+// ellipses are enlarged; when it is, opens its group in `out`. False when there is nothing to draw.
+bool openEllipseLayer(std::string& out, EllipseLayer& layer, const MapScale& m,
+                      const PlotOptions& options, double largest) {
+    layer.drawn = largest > 0.0 && std::isfinite(largest);
+    layer.enlargement = enlargementFor(options, m, largest);
+    if (layer.drawn) {
+        out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
+    }
+    return layer.drawn;
+}
+
 // The classic ellipses: axes north and east, semi-axes the sigmas times the confidence factor.
 EllipseLayer drawAxisEllipses(std::string& out, const NetworkResults& r, const MapScale& m,
                               const PlotOptions& options) {
@@ -460,12 +472,9 @@ EllipseLayer drawAxisEllipses(std::string& out, const NetworkResults& r, const M
             largest = std::max({largest, k * s.sigmaNorth, k * s.sigmaEast});
         }
     }
-    layer.drawn = largest > 0.0 && std::isfinite(largest);
-    layer.enlargement = enlargementFor(options, m, largest);
-    if (!layer.drawn) {
+    if (!openEllipseLayer(out, layer, m, options, largest)) {
         return layer;
     }
-    out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const SiteResult& s = r.sites[i];
         if (!s.adjusted || !finite(s) || (s.sigmaNorth <= 0 && s.sigmaEast <= 0)) {
@@ -507,12 +516,9 @@ EllipseLayer drawOrientedEllipses(std::string& out, const NetworkResults& r, con
             layer.confidencePercent = ellipses[i].confidence * 100.0;
         }
     }
-    layer.drawn = largest > 0.0 && std::isfinite(largest);
-    layer.enlargement = enlargementFor(options, m, largest);
-    if (!layer.drawn) {
+    if (!openEllipseLayer(out, layer, m, options, largest)) {
         return layer;
     }
-    out += "<g class=\"ellipses\" clip-path=\"url(#map-area)\">\n";
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const OrientedEllipse& e = ellipses[i];
         if (!hasOrientedEllipse(r.sites[i], e)) {

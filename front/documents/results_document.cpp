@@ -13,6 +13,7 @@
 #endif
 
 namespace torvek::front {
+
 namespace {
 
 // Decimals shown: seconds of arc to 0.1 mm, decimal degrees to 0.1 mm, metres to 0.1 mm,
@@ -24,24 +25,7 @@ constexpr const char* kMetresFormat = "%.4f";
 constexpr const char* kMillimetresFormat = "%.1f";
 constexpr const char* kNormalizedFormat = "%.2f";
 constexpr const char* kScaleFactorFormat = "%.9f";
-constexpr const char* kMissing = "-";
 constexpr const char* kNotGiven = "not stated";
-
-std::string number(const char* format, double value) {
-    return std::isfinite(value) ? formatText(format, value) : kMissing;
-}
-
-std::string millimetres(double metres) {
-    return number(kMillimetresFormat, metres * kMillimetresPerMetre);
-}
-
-TableColumn left(const std::string& heading) {
-    return {heading, CellAlignment::kLeft};
-}
-
-TableColumn right(const std::string& heading) {
-    return {heading, CellAlignment::kRight};
-}
 
 std::string given(const std::string& text) {
     return text.empty() ? kNotGiven : text;
@@ -77,7 +61,7 @@ ResultTable statisticsTable(const NetworkResults& r) {
     ResultTable t;
     t.id = "statistics";
     t.title = "Outcome and statistics";
-    t.columns = {left("Quantity"), right("Value")};
+    t.columns = {leftColumn("Quantity"), rightColumn("Value")};
     auto row = [&](const std::string& name, const std::string& value) {
         t.rows.push_back({{name, value}});
     };
@@ -94,10 +78,11 @@ ResultTable statisticsTable(const NetworkResults& r) {
         t.rows.push_back({{"Chi-square test", std::string(passed ? "passed" : "failed") + ": " +
                                                   chiSquareVerdict(outcome)},
                           passed ? RowStyle::kPassed : RowStyle::kFailed});
-        row("Chi-square", number("%.3f", r.chiSquare));
-        row("Limits", number("%.3f", r.chiSquareLower) + " to " + number("%.3f", r.chiSquareUpper));
-        row("Standard error of unit weight", number("%.3f", r.unitWeightStandardError));
-        row("Tau critical value", number("%.3f", r.tauCriticalValue));
+        row("Chi-square", numberCell("%.3f", r.chiSquare));
+        row("Limits",
+            numberCell("%.3f", r.chiSquareLower) + " to " + numberCell("%.3f", r.chiSquareUpper));
+        row("Standard error of unit weight", numberCell("%.3f", r.unitWeightStandardError));
+        row("Tau critical value", numberCell("%.3f", r.tauCriticalValue));
         row("Vectors above tau", std::to_string(r.flaggedCount()));
         row("Vectors left out", std::to_string(excludedVectors(r).size()));
     }
@@ -132,23 +117,23 @@ ResultTable geodeticTable(const ResultsView& v) {
     t.introduction = "Adjusted latitudes and longitudes on the " + ellipsoidName(r) +
                      " ellipsoid; h is the height above the ellipsoid, N the geoid height and "
                      "H = h - N the height above the geoid.";
-    t.columns = {left("Site"),
-                 right("Latitude"),
-                 right("Longitude"),
-                 right("Latitude (deg)"),
-                 right("Longitude (deg)"),
-                 right("h (m)"),
-                 right("N (m)"),
-                 right("H (m)"),
-                 left("Control")};
+    t.columns = {leftColumn("Site"),
+                 rightColumn("Latitude"),
+                 rightColumn("Longitude"),
+                 rightColumn("Latitude (deg)"),
+                 rightColumn("Longitude (deg)"),
+                 rightColumn("h (m)"),
+                 rightColumn("N (m)"),
+                 rightColumn("H (m)"),
+                 leftColumn("Control")};
     t = siteTable(v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
         return {{s.name, formatSexagesimal(s.adjustedLatitude, "NS", kSecondsDecimals),
                  formatSexagesimal(s.adjustedLongitude, "EW", kSecondsDecimals),
-                 number(kDegreesFormat, s.adjustedLatitude),
-                 number(kDegreesFormat, s.adjustedLongitude),
-                 number(kMetresFormat, c.ellipsoidalHeight),
-                 c.geoidHeight != 0.0 ? number(kMetresFormat, c.geoidHeight) : kMissing,
-                 number(kMetresFormat, c.orthometricHeight), controlDescription(s)}};
+                 numberCell(kDegreesFormat, s.adjustedLatitude),
+                 numberCell(kDegreesFormat, s.adjustedLongitude),
+                 numberCell(kMetresFormat, c.ellipsoidalHeight),
+                 c.geoidHeight != 0.0 ? numberCell(kMetresFormat, c.geoidHeight) : kMissingCell,
+                 numberCell(kMetresFormat, c.orthometricHeight), controlDescription(s)}};
     });
     if (!hasGeoidHeights(r)) {
         t.notes.push_back(
@@ -175,20 +160,20 @@ ResultTable precisionTable(const ResultsView& v) {
         "standard deviations); the data set keeps no north-east correlation, so their axes point "
         "north and east.",
         r.confidenceLevel, horizontalConfidenceFactor(r.confidenceLevel));
-    t.columns = {left("Site"),
-                 right("sN (mm)"),
-                 right("sE (mm)"),
-                 right("sU (mm)"),
-                 right("Semi-major (mm)"),
-                 right("Semi-minor (mm)"),
-                 right("Azimuth of semi-major (deg)")};
-    return siteTable(v, std::move(t),
-                     [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
-                         return {{s.name, millimetres(s.sigmaNorth), millimetres(s.sigmaEast),
-                                  millimetres(s.sigmaUp), millimetres(c.ellipseSemiMajor),
-                                  millimetres(c.ellipseSemiMinor),
-                                  circular(c) ? kMissing : number("%.0f", c.ellipseAzimuth)}};
-                     });
+    t.columns = {leftColumn("Site"),
+                 rightColumn("sN (mm)"),
+                 rightColumn("sE (mm)"),
+                 rightColumn("sU (mm)"),
+                 rightColumn("Semi-major (mm)"),
+                 rightColumn("Semi-minor (mm)"),
+                 rightColumn("Azimuth of semi-major (deg)")};
+    return siteTable(
+        v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
+            return {{s.name, millimetresCell(s.sigmaNorth), millimetresCell(s.sigmaEast),
+                     millimetresCell(s.sigmaUp), millimetresCell(c.ellipseSemiMajor),
+                     millimetresCell(c.ellipseSemiMinor),
+                     circular(c) ? kMissingCell : numberCell("%.0f", c.ellipseAzimuth)}};
+        });
 }
 
 ResultTable geocentricTable(const ResultsView& v) {
@@ -199,14 +184,16 @@ ResultTable geocentricTable(const ResultsView& v) {
     t.introduction = "Earth-centred Cartesian coordinates on the " + ellipsoidName(r) +
                      " ellipsoid, from the adjusted latitude, longitude and height h, with their "
                      "standard deviations.";
-    t.columns = {left("Site"),     right("X (m)"),   right("Y (m)"),  right("Z (m)"),
-                 right("sX (mm)"), right("sY (mm)"), right("sZ (mm)")};
+    t.columns = {leftColumn("Site"),    rightColumn("X (m)"),   rightColumn("Y (m)"),
+                 rightColumn("Z (m)"),  rightColumn("sX (mm)"), rightColumn("sY (mm)"),
+                 rightColumn("sZ (mm)")};
     return siteTable(
         v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
-            return {{s.name, number(kMetresFormat, c.geocentric[0]),
-                     number(kMetresFormat, c.geocentric[1]), number(kMetresFormat, c.geocentric[2]),
-                     millimetres(c.geocentricSigmas[0]), millimetres(c.geocentricSigmas[1]),
-                     millimetres(c.geocentricSigmas[2])}};
+            return {{s.name, numberCell(kMetresFormat, c.geocentric[0]),
+                     numberCell(kMetresFormat, c.geocentric[1]),
+                     numberCell(kMetresFormat, c.geocentric[2]),
+                     millimetresCell(c.geocentricSigmas[0]), millimetresCell(c.geocentricSigmas[1]),
+                     millimetresCell(c.geocentricSigmas[2])}};
         });
 }
 
@@ -243,23 +230,24 @@ ResultTable gridTable(const ResultsView& v) {
     t.id = "grid";
     t.title = "Grid coordinates, " + (g.code.empty() ? g.name : g.code);
     t.introduction = gridIntroduction(g);
-    t.columns = {left("Site"),   right(g.eastAxis + " (m)"), right(g.northAxis + " (m)"),
-                 right("H (m)"), right("Scale factor"),      right("Convergence (d m s)")};
+    t.columns = {
+        leftColumn("Site"),   rightColumn(g.eastAxis + " (m)"), rightColumn(g.northAxis + " (m)"),
+        rightColumn("H (m)"), rightColumn("Scale factor"),      rightColumn("Convergence (d m s)")};
     return siteTable(
         v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
             if (!c.grid.valid) {
                 return {{s.name, "outside what the grid system can show"}, RowStyle::kMuted};
             }
-            return {{s.name, number(kMetresFormat, c.grid.easting),
-                     number(kMetresFormat, c.grid.northing),
-                     number(kMetresFormat, c.orthometricHeight),
-                     number(kScaleFactorFormat, c.grid.scaleFactor),
+            return {{s.name, numberCell(kMetresFormat, c.grid.easting),
+                     numberCell(kMetresFormat, c.grid.northing),
+                     numberCell(kMetresFormat, c.orthometricHeight),
+                     numberCell(kScaleFactorFormat, c.grid.scaleFactor),
                      formatSignedAngle(c.grid.convergence, kConvergenceSecondsDecimals)}};
         });
 }
 
 std::string signedNormalized(double value) {
-    return number("%+.2f", value);
+    return numberCell("%+.2f", value);
 }
 
 ResultTable residualTable(const NetworkResults& r) {
@@ -272,17 +260,18 @@ ResultTable residualTable(const NetworkResults& r) {
         "residual w is the residual divided by its a-priori standard deviation. Rows above the "
         "tau critical value %.3f are marked.",
         r.tauCriticalValue);
-    t.columns = {left("From"),     left("To"),       right("Record"),    right("Length (m)"),
-                 right("vN (mm)"), right("vE (mm)"), right("vU (mm)"),   right("wN"),
-                 right("wE"),      right("wU"),      right("Largest w"), left("Test")};
+    t.columns = {leftColumn("From"),        leftColumn("To"),         rightColumn("Record"),
+                 rightColumn("Length (m)"), rightColumn("vN (mm)"),   rightColumn("vE (mm)"),
+                 rightColumn("vU (mm)"),    rightColumn("wN"),        rightColumn("wE"),
+                 rightColumn("wU"),         rightColumn("Largest w"), leftColumn("Test")};
     for (std::size_t i : vectorsByNormalizedResidual(r)) {
         const VectorResult& vr = r.vectors[i];
         t.rows.push_back(
-            {{vr.from, vr.to, std::to_string(vr.record), number("%.3f", vr.length),
-              millimetres(vr.residual[0]), millimetres(vr.residual[1]), millimetres(vr.residual[2]),
-              number(kNormalizedFormat, vr.normalized[0]),
-              number(kNormalizedFormat, vr.normalized[1]),
-              number(kNormalizedFormat, vr.normalized[2]),
+            {{vr.from, vr.to, std::to_string(vr.record), numberCell("%.3f", vr.length),
+              millimetresCell(vr.residual[0]), millimetresCell(vr.residual[1]),
+              millimetresCell(vr.residual[2]), numberCell(kNormalizedFormat, vr.normalized[0]),
+              numberCell(kNormalizedFormat, vr.normalized[1]),
+              numberCell(kNormalizedFormat, vr.normalized[2]),
               signedNormalized(vr.signedLargestNormalized), vr.flagged ? "above tau" : ""},
              vr.flagged ? RowStyle::kFlagged : RowStyle::kNormal});
     }
@@ -301,30 +290,30 @@ ResultTable excludedTable(const NetworkResults& r) {
         "connectivity test), with their misfit against the adjusted positions of their sites: "
         "what their residuals would be, computed the same way, so that they can be compared with "
         "the tau critical value before a vector goes back in.";
-    t.columns = {left("From"),
-                 left("To"),
-                 right("Record"),
-                 right("Length (m)"),
-                 right("Misfit N (mm)"),
-                 right("Misfit E (mm)"),
-                 right("Misfit U (mm)"),
-                 right("wN"),
-                 right("wE"),
-                 right("wU")};
+    t.columns = {leftColumn("From"),
+                 leftColumn("To"),
+                 rightColumn("Record"),
+                 rightColumn("Length (m)"),
+                 rightColumn("Misfit N (mm)"),
+                 rightColumn("Misfit E (mm)"),
+                 rightColumn("Misfit U (mm)"),
+                 rightColumn("wN"),
+                 rightColumn("wE"),
+                 rightColumn("wU")};
     for (std::size_t i : excludedVectors(r)) {
         const VectorResult& vr = r.vectors[i];
         if (!vr.hasMisfit) {
-            t.rows.push_back({{vr.from, vr.to, std::to_string(vr.record), number("%.3f", vr.length),
-                               "no misfit: a site was not adjusted"},
+            t.rows.push_back({{vr.from, vr.to, std::to_string(vr.record),
+                               numberCell("%.3f", vr.length), "no misfit: a site was not adjusted"},
                               RowStyle::kMuted});
             continue;
         }
         t.rows.push_back(
-            {{vr.from, vr.to, std::to_string(vr.record), number("%.3f", vr.length),
-              millimetres(vr.misfit[0]), millimetres(vr.misfit[1]), millimetres(vr.misfit[2]),
-              number(kNormalizedFormat, vr.normalizedMisfit[0]),
-              number(kNormalizedFormat, vr.normalizedMisfit[1]),
-              number(kNormalizedFormat, vr.normalizedMisfit[2])},
+            {{vr.from, vr.to, std::to_string(vr.record), numberCell("%.3f", vr.length),
+              millimetresCell(vr.misfit[0]), millimetresCell(vr.misfit[1]),
+              millimetresCell(vr.misfit[2]), numberCell(kNormalizedFormat, vr.normalizedMisfit[0]),
+              numberCell(kNormalizedFormat, vr.normalizedMisfit[1]),
+              numberCell(kNormalizedFormat, vr.normalizedMisfit[2])},
              RowStyle::kMuted});
     }
     if (t.rows.empty()) {
@@ -341,7 +330,7 @@ std::string softwareVersion() {
 
 std::string formatSignedAngle(double degrees, int decimals) {
     if (!std::isfinite(degrees)) {
-        return kMissing;
+        return kMissingCell;
     }
     // The hemisphere letter of formatSexagesimal stands for the sign here.
     std::string text = formatSexagesimal(std::fabs(degrees), "+-", decimals);
@@ -419,6 +408,22 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
         }
     }
     return d;
+}
+
+TableColumn leftColumn(const std::string& heading) {
+    return {heading, CellAlignment::kLeft};
+}
+
+TableColumn rightColumn(const std::string& heading) {
+    return {heading, CellAlignment::kRight};
+}
+
+std::string numberCell(const char* format, double value) {
+    return std::isfinite(value) ? formatText(format, value) : kMissingCell;
+}
+
+std::string millimetresCell(double metres) {
+    return numberCell(kMillimetresFormat, metres * kMillimetresPerMetre);
 }
 
 }  // namespace torvek::front

@@ -56,6 +56,18 @@ struct TableColumn {
     CellAlignment alignment = CellAlignment::kRight;
 };
 
+// A column headed `heading`, its cells aligned left (names, words) or right (numbers).
+TableColumn leftColumn(const std::string& heading);
+TableColumn rightColumn(const std::string& heading);
+
+// The text of a cell with no value: a number that is not finite, a quantity not given.
+inline constexpr const char* kMissingCell = "-";
+
+// `value` in the printf `format` of one double, or kMissingCell when it is not finite.
+std::string numberCell(const char* format, double value);
+// `metres` as millimetres to 0.1 mm ("%.1f"), or kMissingCell when it is not finite.
+std::string millimetresCell(double metres);
+
 enum class RowStyle {
     kNormal,
     kFlagged,  // a vector above the tau critical value

@@ -13,31 +13,13 @@ namespace {
 // Decimals shown: metres and millimetres to 0.1 mm, test quantities to 0.01, redundancy numbers
 // to 0.001, azimuths of vectors to 0.1 mm at 20 km (1e-4 degrees is 35 mm there: 1e-6 degrees).
 constexpr const char* kMetresFormat = "%.4f";
-constexpr const char* kMillimetresFormat = "%.1f";
 constexpr const char* kTestFormat = "%.2f";
 constexpr const char* kRedundancyFormat = "%.3f";
 constexpr const char* kVectorAzimuthFormat = "%.6f";
 constexpr const char* kEllipseAzimuthFormat = "%.0f";
-constexpr const char* kMissing = "-";
-
-std::string number(const char* format, double value) {
-    return std::isfinite(value) ? formatText(format, value) : kMissing;
-}
-
-std::string millimetres(double metres) {
-    return number(kMillimetresFormat, metres * kMillimetresPerMetre);
-}
 
 std::string percent(double probability) {
     return formatText("%.1f %%", probability * 100.0);
-}
-
-TableColumn left(const std::string& heading) {
-    return {heading, CellAlignment::kLeft};
-}
-
-TableColumn right(const std::string& heading) {
-    return {heading, CellAlignment::kRight};
 }
 
 // What the ellipses and relative precisions are scaled by, in words, with its value.
@@ -61,24 +43,25 @@ ResultTable modelTable(const RigorousStatistics& s) {
         "scaled by " +
         scaleWords(s) + " at " + percent(s.confidence) + " confidence; tests with " + testWords(s) +
         ".";
-    t.columns = {left("Quantity"), right("Value")};
+    t.columns = {leftColumn("Quantity"), rightColumn("Value")};
     auto row = [&](const std::string& name, const std::string& value) {
         t.rows.push_back({{name, value}});
     };
     row("Degrees of freedom", std::to_string(s.degreesOfFreedom));
-    row("Sigma0 a priori", number("%.4f", s.sigma0Apriori));
-    row("Sigma0 a posteriori", number("%.4f", s.sigma0Aposteriori));
+    row("Sigma0 a priori", numberCell("%.4f", s.sigma0Apriori));
+    row("Sigma0 a posteriori", numberCell("%.4f", s.sigma0Aposteriori));
     t.rows.push_back({{"Chi-square test", s.chiSquarePassed ? "passed" : "failed"},
                       s.chiSquarePassed ? RowStyle::kPassed : RowStyle::kFailed});
-    row("Chi-square", number("%.3f", s.chiSquare));
-    row("Limits", number("%.3f", s.chiSquareLower) + " to " + number("%.3f", s.chiSquareUpper));
+    row("Chi-square", numberCell("%.3f", s.chiSquare));
+    row("Limits",
+        numberCell("%.3f", s.chiSquareLower) + " to " + numberCell("%.3f", s.chiSquareUpper));
     row("Ellipses scaled by",
         s.scaledBy == "aposteriori" ? "a-posteriori sigma0" : "a-priori sigma0");
     row("Confidence level", percent(s.confidence));
-    row("Critical studentized residual", number("%.3f", s.studentizedCritical));
-    row("Significance level alpha0", number("%g", s.alpha0));
-    row("Power of the test", number("%g", s.power));
-    row("Non-centrality delta0", number("%.3f", s.delta0));
+    row("Critical studentized residual", numberCell("%.3f", s.studentizedCritical));
+    row("Significance level alpha0", numberCell("%g", s.alpha0));
+    row("Power of the test", numberCell("%g", s.power));
+    row("Non-centrality delta0", numberCell("%.3f", s.delta0));
     return t;
 }
 
@@ -95,9 +78,14 @@ ResultTable siteTable(const RigorousStatistics& s) {
     t.introduction = "Scaled by " + scaleWords(s) + "; " + percent(s.confidence) +
                      " confidence ellipses, azimuth of the semi-major axis from north, "
                      "clockwise; sN, sE, sU and the height sigma are one standard deviation.";
-    t.columns = {left("Site"),           right("sN (mm)"),          right("sE (mm)"),
-                 right("sU (mm)"),       right("Semi-major (mm)"),  right("Semi-minor (mm)"),
-                 right("Azimuth (deg)"), right("Height sigma (mm)")};
+    t.columns = {leftColumn("Site"),
+                 rightColumn("sN (mm)"),
+                 rightColumn("sE (mm)"),
+                 rightColumn("sU (mm)"),
+                 rightColumn("Semi-major (mm)"),
+                 rightColumn("Semi-minor (mm)"),
+                 rightColumn("Azimuth (deg)"),
+                 rightColumn("Height sigma (mm)")};
     // The covariances are at the a-priori sigma0; the standard deviations shown take the scale
     // of the ellipses so that the columns of a row agree.
     const double scale = s.scaledBy == "aposteriori" && s.sigma0Apriori > 0
@@ -110,14 +98,14 @@ ResultTable siteTable(const RigorousStatistics& s) {
         }
         std::vector<std::string> cells{site.name};
         for (int i = 0; i < 3; ++i) {
-            cells.push_back(millimetres(scale * std::sqrt(site.covarianceNEU[i][i])));
+            cells.push_back(millimetresCell(scale * std::sqrt(site.covarianceNEU[i][i])));
         }
-        cells.push_back(millimetres(site.ellipse.semiMajor));
-        cells.push_back(millimetres(site.ellipse.semiMinor));
+        cells.push_back(millimetresCell(site.ellipse.semiMajor));
+        cells.push_back(millimetresCell(site.ellipse.semiMinor));
         cells.push_back(circular(site.ellipse)
-                            ? kMissing
-                            : number(kEllipseAzimuthFormat, site.ellipse.azimuth));
-        cells.push_back(millimetres(site.heightSigma));
+                            ? kMissingCell
+                            : numberCell(kEllipseAzimuthFormat, site.ellipse.azimuth));
+        cells.push_back(millimetresCell(site.heightSigma));
         t.rows.push_back({cells});
     }
     return t;
@@ -135,19 +123,19 @@ ResultTable vectorTable(const RigorousStatistics& s) {
         "Earth-centred components; residual v = adjusted - observed, its sigma one "
         "standard deviation; length, azimuth (from north, clockwise) and height "
         "difference of the adjusted vector.";
-    t.columns = {left("From"),          left("To"),
-                 right("Record"),       left("Component"),
-                 right("Observed (m)"), right("Adjusted (m)"),
-                 right("v (mm)"),       right("Sigma v (mm)"),
-                 right("Length (m)"),   right("Azimuth (deg)"),
-                 right("dh (m)")};
+    t.columns = {leftColumn("From"),          leftColumn("To"),
+                 rightColumn("Record"),       leftColumn("Component"),
+                 rightColumn("Observed (m)"), rightColumn("Adjusted (m)"),
+                 rightColumn("v (mm)"),       rightColumn("Sigma v (mm)"),
+                 rightColumn("Length (m)"),   rightColumn("Azimuth (deg)"),
+                 rightColumn("dh (m)")};
     for (const RigorousVector& v : s.vectors) {
         for (int i = 0; i < 3; ++i) {
             const ComponentTest& c = v.components[static_cast<std::size_t>(i)];
             const bool first = i == 0;
             TableRow row{{first ? v.from : "", first ? v.to : "",
                           first ? std::to_string(v.record) : "", axisName(c.axis),
-                          number(kMetresFormat, c.observed)}};
+                          numberCell(kMetresFormat, c.observed)}};
             if (!v.inUse) {
                 row.cells.push_back(first ? "not in use" : "");
                 row.style = RowStyle::kMuted;
@@ -155,11 +143,11 @@ ResultTable vectorTable(const RigorousStatistics& s) {
                 continue;
             }
             for (const std::string& cell :
-                 {number(kMetresFormat, c.adjusted), millimetres(c.residual),
-                  millimetres(c.residualSigma),
-                  first ? number(kMetresFormat, v.length) : std::string(),
-                  first ? number(kVectorAzimuthFormat, v.azimuth) : std::string(),
-                  first ? number(kMetresFormat, v.heightDifference) : std::string()}) {
+                 {numberCell(kMetresFormat, c.adjusted), millimetresCell(c.residual),
+                  millimetresCell(c.residualSigma),
+                  first ? numberCell(kMetresFormat, v.length) : std::string(),
+                  first ? numberCell(kVectorAzimuthFormat, v.azimuth) : std::string(),
+                  first ? numberCell(kMetresFormat, v.heightDifference) : std::string()}) {
                 row.cells.push_back(cell);
             }
             t.rows.push_back(row);
@@ -176,16 +164,18 @@ ResultTable testTable(const RigorousStatistics& s) {
         "Largest |studentized residual| first; v = adjusted - observed; r the "
         "redundancy number; " +
         testWords(s) + "; MDB the minimal detectable bias.";
-    t.columns = {left("From"),      left("To"),  right("Record"),       left("Component"),
-                 right("v (mm)"),   right("r"),  right("Standardized"), right("Studentized"),
-                 right("MDB (mm)"), left("Test")};
+    t.columns = {leftColumn("From"),          leftColumn("To"),           rightColumn("Record"),
+                 leftColumn("Component"),     rightColumn("v (mm)"),      rightColumn("r"),
+                 rightColumn("Standardized"), rightColumn("Studentized"), rightColumn("MDB (mm)"),
+                 leftColumn("Test")};
     for (const auto& [index, i] : componentsByStudentized(s)) {
         const RigorousVector& v = s.vectors[index];
         const ComponentTest& c = v.components[static_cast<std::size_t>(i)];
         t.rows.push_back(
-            {{v.from, v.to, std::to_string(v.record), axisName(c.axis), millimetres(c.residual),
-              number(kRedundancyFormat, c.redundancy), number(kTestFormat, c.standardized),
-              number(kTestFormat, c.studentized), millimetres(c.mdb), c.outlier ? "outlier" : ""},
+            {{v.from, v.to, std::to_string(v.record), axisName(c.axis), millimetresCell(c.residual),
+              numberCell(kRedundancyFormat, c.redundancy), numberCell(kTestFormat, c.standardized),
+              numberCell(kTestFormat, c.studentized), millimetresCell(c.mdb),
+              c.outlier ? "outlier" : ""},
              c.outlier ? RowStyle::kFlagged : RowStyle::kNormal});
     }
     if (t.rows.empty()) {
@@ -213,9 +203,9 @@ void toleranceCells(const RelativeTolerance& tol, const RelativePrecision& p, Ta
     if (!p.withinTolerance) {
         return;
     }
-    row.cells.push_back(millimetres(
+    row.cells.push_back(millimetresCell(
         ellipseAtConfidence(p.ellipse.semiMajor, p.ellipse.confidence, tol.confidence)));
-    row.cells.push_back(millimetres(tol.horizontal + tol.ppm * 1e-6 * p.distance));
+    row.cells.push_back(millimetresCell(tol.horizontal + tol.ppm * 1e-6 * p.distance));
     row.cells.push_back(*p.withinTolerance ? "pass" : "fail");
     row.style = *p.withinTolerance ? RowStyle::kPassed : RowStyle::kFailed;
 }
@@ -229,28 +219,28 @@ ResultTable relativeTable(const RigorousStatistics& s) {
                      (own ? "the confidence of each row" : percent(s.confidence) + " confidence") +
                      ", azimuth from north, clockwise; ppm is the semi-major axis per distance" +
                      (s.tolerance ? "; " + toleranceWords(*s.tolerance) : "") + ".";
-    t.columns = {left("From"),
-                 left("To"),
-                 right("Distance (m)"),
-                 right("Semi-major (mm)"),
-                 right("Semi-minor (mm)"),
-                 right("Azimuth (deg)"),
-                 right("Vertical sigma (mm)"),
-                 right("ppm")};
+    t.columns = {leftColumn("From"),
+                 leftColumn("To"),
+                 rightColumn("Distance (m)"),
+                 rightColumn("Semi-major (mm)"),
+                 rightColumn("Semi-minor (mm)"),
+                 rightColumn("Azimuth (deg)"),
+                 rightColumn("Vertical sigma (mm)"),
+                 rightColumn("ppm")};
     if (own) {
-        t.columns.push_back(right("Confidence"));
+        t.columns.push_back(rightColumn("Confidence"));
     }
     if (s.tolerance) {
         t.columns.push_back(
-            right(formatText("Semi-major at %.0f %% (mm)", s.tolerance->confidence * 100.0)));
-        t.columns.push_back(right("Allowed (mm)"));
-        t.columns.push_back(left("Check"));
+            rightColumn(formatText("Semi-major at %.0f %% (mm)", s.tolerance->confidence * 100.0)));
+        t.columns.push_back(rightColumn("Allowed (mm)"));
+        t.columns.push_back(leftColumn("Check"));
     }
     for (const RelativePrecision& p : s.relativePrecision) {
-        TableRow row{{p.from, p.to, number("%.3f", p.distance), millimetres(p.ellipse.semiMajor),
-                      millimetres(p.ellipse.semiMinor),
-                      number(kEllipseAzimuthFormat, p.ellipse.azimuth),
-                      millimetres(p.verticalSigma), number("%.2f", p.ppm)}};
+        TableRow row{{p.from, p.to, numberCell("%.3f", p.distance),
+                      millimetresCell(p.ellipse.semiMajor), millimetresCell(p.ellipse.semiMinor),
+                      numberCell(kEllipseAzimuthFormat, p.ellipse.azimuth),
+                      millimetresCell(p.verticalSigma), numberCell("%.2f", p.ppm)}};
         if (own) {
             row.cells.push_back(percent(p.ellipse.confidence));
         }
@@ -273,11 +263,12 @@ ResultTable snoopingTable(const RigorousStatistics& s) {
         "Vectors taken out one per round, in order, each with the largest "
         "studentized residual of its round; " +
         testWords(s) + ".";
-    t.columns = {right("Round"), left("From"), left("To"), right("Record"), right("Studentized")};
+    t.columns = {rightColumn("Round"), leftColumn("From"), leftColumn("To"), rightColumn("Record"),
+                 rightColumn("Studentized")};
     for (std::size_t i = 0; i < s.snooping.size(); ++i) {
         const SnoopingRound& r = s.snooping[i];
         t.rows.push_back({{std::to_string(i + 1), r.from, r.to, std::to_string(r.record),
-                           number(kTestFormat, r.studentized)}});
+                           numberCell(kTestFormat, r.studentized)}});
     }
     return t;
 }
