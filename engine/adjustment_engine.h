@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -114,6 +115,40 @@ class AdjustmentEngine {
     /// The error line of a pivot at unknown u that is not a finite positive number; marks the
     /// attempt for the retry when u is a site's.
     void reportBadPivot(int u);
+    /// The steps of formEquations: each equation goes to the equation scratch file and, when
+    /// feed is not null, straight into the normal equations.
+    void writeFormedEquation(const EquationRecord& equation, bool control, EquationFeed* feed);
+    void formControlEquations(EquationFeed* feed);
+    /// Bias group g (1-based): its bias constraints, then three equations per vector in use.
+    void formBiasGroupEquations(int g, EquationFeed* feed);
+    /// Where a vector stands: its bias group (1-based), its index among the group's vectors in
+    /// use (0-based) and the number of sites whose frames were formed.
+    struct VectorPosition {
+        int group;
+        int vector;
+        int sites;
+    };
+    /// The three equations of one vector, with frames[k] the rotation of site k (0..at.sites)
+    /// into the reference frame; equation is a record reused from vector to vector.
+    void formVectorEquations(VectorPosition at, const VectorObservationRecord& vector,
+                             const std::vector<Matrix3>& frames,
+                             const bool (&eliminated)[kBiasParameterCount],
+                             const BiasGroupRecord& bias, EquationRecord& equation,
+                             EquationFeed* feed);
+    /// The steps of loadVectors: the a-priori bias values and sigmas from pairs (false after an
+    /// error line on one that is not finite); the sigmas the settings and weak control fix; the
+    /// vector at the input's cursor (false after an error line; a vector beyond the loaded sites
+    /// is counted as rejected in group).
+    bool readBiasApriori(const std::array<double, kBiasAprioriCount>& pairs, BiasGroupRecord& bias);
+    void constrainBiases(BiasGroupRecord& bias);
+    bool loadVector(int group);
+    /// The steps of loadSites: the site at the input's cursor (false after an error line;
+    /// sitesWithGeoid counts those with a geoid height); its unknowns and control constraints;
+    /// the bias axis two height controls leave free; every site's cartesian position.
+    bool loadSite(int& sitesWithGeoid);
+    void numberSiteUnknowns(int index, const std::uint8_t (&fixed)[3], const double (&sigma)[3]);
+    void chooseTiltConstraintAxis();
+    void formSiteCartesians();
     bool iterate();
     void rescaleSigmas();
     bool storeResults();
@@ -124,6 +159,12 @@ class AdjustmentEngine {
     /// adjusted vector precisions from the full covariances.
     bool loadRigorousVector(const VectorObservationRecord& vector, std::int32_t divisor);
     bool runRigorousTests();
+    /// The steps of runAdjustmentTests, each adding its weighted squared residuals to sum in
+    /// the order the equations were written; false after an error line on a non-finite result.
+    bool replayControlConstraints(double& sum);
+    bool replayBiasGroup(int g, double& sum);
+    bool replayVector(const VectorObservationRecord& vector, EquationRecord& equation, double& sum);
+    bool finishAdjustmentTests(double sum);
     bool storeRigorousVectorPrecisions();
     /// The bias parameters that the rigorous model fixes exactly, from a bias group record.
     static void eliminatedBiases(const BiasGroupRecord& bias,

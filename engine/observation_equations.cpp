@@ -38,18 +38,30 @@ void AdjustmentEngine::formEquations() {
     std::optional<EquationFeed> feed;
     if (s.loadedSiteCount <= siteLimit() && n <= solver_->unknownLimit() && startNormals(n))
         feed.emplace(*solver_, n);
-    const auto write = [&](const EquationRecord& equation, bool control) {
-        writeEquation(scratch_.equationScratch, equation, control);
-        if (feed)
-            feed->add(equation);
-    };
+    EquationFeed* const sink = feed ? &*feed : nullptr;
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();
     scratch_.controlScratch.rewind();
     s.centreRotation = localFrameMatrix(s.sinReferenceLatitude, s.cosReferenceLatitude,
                                         s.sinReferenceLongitude, s.cosReferenceLongitude);
-    const Matrix3& r0 = s.centreRotation;
+    formControlEquations(sink);
+    for (int g = 1; g <= s.biasGroupCount; ++g)
+        formBiasGroupEquations(g, sink);
+    s.unknownCount = n;
+    s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
+    if (feed)
+        normalsFormed_ = solver_->finish();
+}
 
+void AdjustmentEngine::writeFormedEquation(const EquationRecord& equation, bool control,
+                                           EquationFeed* feed) {
+    writeEquation(scratch_.equationScratch, equation, control);
+    if (feed)
+        feed->add(equation);
+}
+
+void AdjustmentEngine::formControlEquations(EquationFeed* feed) {
+    AdjustmentState& s = *state_;
     for (int c = 0; c < s.controlConstraintCount; ++c) {
         ControlConstraintRecord control;
         readRecord(scratch_.controlScratch, control);
@@ -61,6 +73,8 @@ void AdjustmentEngine::formEquations() {
         const double meridian = meridianRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
         const double primeVertical =
             primeVerticalRadius(s.semiMajorAxis, s.eccentricitySquared, sinPhi);
+        // The misclosure is in metres for every component: the angles are scaled by the radius
+        // of curvature at the site's height.
         double misclosure = 0;
         switch (control.component) {
             case 1:
@@ -79,95 +93,105 @@ void AdjustmentEngine::formEquations() {
         equation.siteIndex = control.siteIndex;
         std::memcpy(equation.label, control.label, sizeof equation.label);
         std::memcpy(equation.nameSlot, site.nameSlot, kNameSlotSize);
-        write(equation, true);
+        writeFormedEquation(equation, true, feed);
     }
+}
 
-    for (int g = 1; g <= s.biasGroupCount; ++g) {
-        s.biasConstraintCount = 0;
-        BiasGroupRecord bias;
-        readRecord(scratch_.vectorScratch, bias);
-        for (int k = 1; k <= kBiasParameterCount; ++k) {
-            const double sigma = bias.sigma[k - 1];
-            if (sigma == 0)
-                continue;
-            ++s.biasConstraintCount;
-            write(
-                singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
-                false);
-        }
-        const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
-        bool eliminated[kBiasParameterCount] = {};
-        if (settings_.rigorous)
-            eliminatedBiases(bias, eliminated);
-        const double rho = kArcsecondsPerRadian;
-        // frames[k][b][a]: cosine between the reference axis a and site k's axis b. It depends on
-        // the site's current position only, so it is formed once per site rather than once per
-        // vector end (slot 0, a site not loaded, included).
-        const int sites = std::min(s.loadedSiteCount, siteLimit());
-        std::vector<Matrix3> frames(static_cast<std::size_t>(sites) + 1);
-        for (int k = 0; k <= sites; ++k) {
-            const SiteState& site = s.sites[k];
-            frames[k] =
-                transposeProduct(r0, localFrameMatrix(site.sinLatitude, site.cosLatitude,
-                                                      site.sinLongitude, site.cosLongitude));
-        }
-        // One record of each kind serves every vector: each read or written sets every field the
-        // vector equations use, and clearing them anew for each would cost as much as forming them.
-        VectorObservationRecord vector;
-        EquationRecord equation;
-        equation.termCount = kVectorEquationTerms;
-        for (int v = 0; v < vectors; ++v) {
-            if (!readRecord(scratch_.vectorScratch, vector))
-                break;
-            const int i = vector.fromSite >= 1 && vector.fromSite <= sites ? vector.fromSite : 0;
-            const int j = vector.toSite >= 1 && vector.toSite <= sites ? vector.toSite : 0;
-            const SiteState& from = s.sites[i];
-            const SiteState& to = s.sites[j];
-            const Matrix3& fi = frames[i];
-            const Matrix3& fj = frames[j];
-            const Vector3 t = localFromCartesian(r0, {vector.dX, vector.dY, vector.dZ});
-            const Vector3 w = {to.x - from.x - vector.dX, to.y - from.y - vector.dY,
-                               to.z - from.z - vector.dZ};
-            const Vector3 l = localFromCartesian(r0, w);
-            // Bias terms -(omega x t)/rho - s t/1e6 along north, east and up.
-            const double biasCoefficients[3][4] = {
-                {0, -t[kUp] / rho, t[kEast] / rho, -t[kNorth] / kPpm},
-                {t[kUp] / rho, 0, -t[kNorth] / rho, -t[kEast] / kPpm},
-                {-t[kEast] / rho, t[kNorth] / rho, 0, -t[kUp] / kPpm},
-            };
-            const double weights[3] = {vector.pN, vector.pE, vector.pU};
-            const auto fill = [&](EquationRecord& out, int a) {
-                for (int b = 0; b < 3; ++b) {
-                    out.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
-                    out.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
-                }
-                for (int k = 0; k < kBiasParameterCount; ++k)
-                    out.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
-                out.misclosure = l[a];
-                out.weight = weights[a];
-            };
-            if (settings_.rigorous && v < static_cast<int>(s.rigorousVectors.size())) {
-                EquationRecord whitened[3];
-                for (int a = 0; a < 3; ++a) {
-                    whitened[a].termCount = kVectorEquationTerms;
-                    fill(whitened[a], a);
-                }
-                whitenVectorEquations(whitened, s.rigorousVectors[v].inverseFactor, eliminated,
-                                      bias.value);
-                for (const EquationRecord& e : whitened)
-                    write(e, false);
-                continue;
-            }
-            for (int a = 0; a < 3; ++a) {
-                fill(equation, a);
-                write(equation, false);
-            }
-        }
+void AdjustmentEngine::formBiasGroupEquations(int g, EquationFeed* feed) {
+    AdjustmentState& s = *state_;
+    s.biasConstraintCount = 0;
+    BiasGroupRecord bias;
+    readRecord(scratch_.vectorScratch, bias);
+    for (int k = 1; k <= kBiasParameterCount; ++k) {
+        const double sigma = bias.sigma[k - 1];
+        if (sigma == 0)
+            continue;
+        ++s.biasConstraintCount;
+        writeFormedEquation(
+            singleTermEquation(s.biasUnknown(g, k), -bias.value[k - 1], 1.0 / (sigma * sigma)),
+            false, feed);
     }
-    s.unknownCount = n;
-    s.observationCount = 3 * s.usedVectorCount + s.biasConstraintCount + s.controlConstraintCount;
-    if (feed)
-        normalsFormed_ = solver_->finish();
+    const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
+    bool eliminated[kBiasParameterCount] = {};
+    if (settings_.rigorous)
+        eliminatedBiases(bias, eliminated);
+    const Matrix3& r0 = s.centreRotation;
+    // frames[k][b][a]: cosine between the reference axis a and site k's axis b. It depends on
+    // the site's current position only, so it is formed once per site rather than once per
+    // vector end (slot 0, a site not loaded, included).
+    const int sites = std::min(s.loadedSiteCount, siteLimit());
+    std::vector<Matrix3> frames(static_cast<std::size_t>(sites) + 1);
+    for (int k = 0; k <= sites; ++k) {
+        const SiteState& site = s.sites[k];
+        frames[k] = transposeProduct(r0, localFrameMatrix(site.sinLatitude, site.cosLatitude,
+                                                          site.sinLongitude, site.cosLongitude));
+    }
+    // One record of each kind serves every vector: each read or written sets every field the
+    // vector equations use, and clearing them anew for each would cost as much as forming them.
+    VectorObservationRecord vector;
+    EquationRecord equation;
+    equation.termCount = kVectorEquationTerms;
+    for (int v = 0; v < vectors; ++v) {
+        if (!readRecord(scratch_.vectorScratch, vector))
+            break;
+        formVectorEquations({g, v, sites}, vector, frames, eliminated, bias, equation, feed);
+    }
+}
+
+void AdjustmentEngine::formVectorEquations(VectorPosition at, const VectorObservationRecord& vector,
+                                           const std::vector<Matrix3>& frames,
+                                           const bool (&eliminated)[kBiasParameterCount],
+                                           const BiasGroupRecord& bias, EquationRecord& equation,
+                                           EquationFeed* feed) {
+    const AdjustmentState& s = *state_;
+    const Matrix3& r0 = s.centreRotation;
+    const int g = at.group;
+    const int sites = at.sites;
+    const int i = vector.fromSite >= 1 && vector.fromSite <= sites ? vector.fromSite : 0;
+    const int j = vector.toSite >= 1 && vector.toSite <= sites ? vector.toSite : 0;
+    const SiteState& from = s.sites[i];
+    const SiteState& to = s.sites[j];
+    const Matrix3& fi = frames[i];
+    const Matrix3& fj = frames[j];
+    const double rho = kArcsecondsPerRadian;
+    const Vector3 t = localFromCartesian(r0, {vector.dX, vector.dY, vector.dZ});
+    const Vector3 w = {to.x - from.x - vector.dX, to.y - from.y - vector.dY,
+                       to.z - from.z - vector.dZ};
+    const Vector3 l = localFromCartesian(r0, w);
+    // Bias terms -(omega x t)/rho - s t/1e6 along north, east and up.
+    const double biasCoefficients[3][4] = {
+        {0, -t[kUp] / rho, t[kEast] / rho, -t[kNorth] / kPpm},
+        {t[kUp] / rho, 0, -t[kNorth] / rho, -t[kEast] / kPpm},
+        {-t[kEast] / rho, t[kNorth] / rho, 0, -t[kUp] / kPpm},
+    };
+    const double weights[3] = {vector.pN, vector.pE, vector.pU};
+    const auto fill = [&](EquationRecord& out, int a) {
+        for (int b = 0; b < 3; ++b) {
+            out.terms[b] = {from.unknownNumber[b], -element(fi, b, a)};
+            out.terms[3 + b] = {to.unknownNumber[b], element(fj, b, a)};
+        }
+        for (int k = 0; k < kBiasParameterCount; ++k)
+            out.terms[6 + k] = {s.biasUnknown(g, k + 1), biasCoefficients[a][k]};
+        out.misclosure = l[a];
+        out.weight = weights[a];
+    };
+    // The rigorous model decorrelates the three equations with the vector's own covariance.
+    if (settings_.rigorous && at.vector < static_cast<int>(s.rigorousVectors.size())) {
+        EquationRecord whitened[3];
+        for (int a = 0; a < 3; ++a) {
+            whitened[a].termCount = kVectorEquationTerms;
+            fill(whitened[a], a);
+        }
+        whitenVectorEquations(whitened, s.rigorousVectors[at.vector].inverseFactor, eliminated,
+                              bias.value);
+        for (const EquationRecord& e : whitened)
+            writeFormedEquation(e, false, feed);
+        return;
+    }
+    for (int a = 0; a < 3; ++a) {
+        fill(equation, a);
+        writeFormedEquation(equation, false, feed);
+    }
 }
 
 }  // namespace torvek

@@ -66,8 +66,19 @@ bool AdjustmentEngine::runAdjustmentTests() {
     AdjustmentState& s = *state_;
     scratch_.vectorScratch.rewind();
     scratch_.equationScratch.rewind();
+    // One running sum in the order of the scratch files, so the chi-square is the same to the
+    // last bit whichever step adds to it.
     double sum = 0;
+    if (!replayControlConstraints(sum))
+        return false;
+    for (int g = 1; g <= s.biasGroupCount; ++g)
+        if (!replayBiasGroup(g, sum))
+            return false;
+    return finishAdjustmentTests(sum);
+}
 
+bool AdjustmentEngine::replayControlConstraints(double& sum) {
+    AdjustmentState& s = *state_;
     for (int c = 0; c < s.controlConstraintCount; ++c) {
         EquationRecord equation;
         readEquation(scratch_.equationScratch, equation, true);
@@ -81,57 +92,72 @@ bool AdjustmentEngine::runAdjustmentTests() {
         if (output_.seekSite(equation.nameSlot))
             output_.setConstraintResidual(componentOfLabel(equation.label), v, z);
     }
+    return true;
+}
 
-    const Matrix3& r0 = s.centreRotation;
-    for (int g = 1; g <= s.biasGroupCount; ++g) {
-        BiasGroupRecord bias;
-        readRecord(scratch_.vectorScratch, bias);
-        for (int k = 0; k < kBiasParameterCount; ++k) {
-            if (bias.sigma[k] == 0)
-                continue;
-            EquationRecord equation;
-            readEquation(scratch_.equationScratch, equation, false);
-            const double v = residualOf(equation, s.solution, s.unknownCount);
-            sum += equation.weight * v * v;
-        }
-        const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
-        // The reads set every field, so the two records serve every vector.
-        VectorObservationRecord vector;
+bool AdjustmentEngine::replayBiasGroup(int g, double& sum) {
+    AdjustmentState& s = *state_;
+    BiasGroupRecord bias;
+    readRecord(scratch_.vectorScratch, bias);
+    // The bias equations were written only for the parameters with a sigma.
+    for (int k = 0; k < kBiasParameterCount; ++k) {
+        if (bias.sigma[k] == 0)
+            continue;
         EquationRecord equation;
-        for (int k = 0; k < vectors; ++k) {
-            if (!readRecord(scratch_.vectorScratch, vector))
-                break;
-            Vector3 v{}, z{};
-            for (int a = 0; a < 3; ++a) {
-                readEquation(scratch_.equationScratch, equation, false);
-                v[a] = residualOf(equation, s.solution, s.unknownCount);
-                sum += equation.weight * v[a] * v[a];
-                z[a] = std::sqrt(equation.weight) * v[a];
-            }
-            const int i =
-                vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
-            const int j =
-                vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
-            const Vector3 d = {s.sites[j].x - s.sites[i].x, s.sites[j].y - s.sites[i].y,
-                               s.sites[j].z - s.sites[i].z};
-            const Vector3 local = localFromCartesian(r0, d);
-            const Vector3 vXYZ = cartesianFromLocal(r0, v);
-            const Vector3 zXYZ = cartesianFromLocal(r0, z);
-            const double results[12] = {vXYZ[0], vXYZ[1], vXYZ[2], zXYZ[0], zXYZ[1], zXYZ[2],
-                                        v[0],    v[1],    v[2],    z[0],    z[1],    z[2]};
-            if (!allFinite(results, 12) || !allFinite(d.data(), 3) || !allFinite(local.data(), 3)) {
-                return reportError("Error: The vector #%05d:%4.4s-%4.4s has no finite residual\n",
-                                   int(vectorLabelNumber(vector.label2)), vector.label1,
-                                   vector.label2);
-            }
-            if (!output_.seekVector(vector.label1, vector.label2))
-                continue;
-            output_.setAdjustedVector({d[0], d[1], d[2], local[kNorth], local[kEast], local[kUp]});
-            output_.setVectorTestResults(results);
-            output_.setVectorInUse(1);
-        }
+        readEquation(scratch_.equationScratch, equation, false);
+        const double v = residualOf(equation, s.solution, s.unknownCount);
+        sum += equation.weight * v * v;
     }
+    const int vectors = bias.vectorCount - s.rejectedVectorCount[g];
+    // The reads set every field, so the two records serve every vector.
+    VectorObservationRecord vector;
+    EquationRecord equation;
+    for (int k = 0; k < vectors; ++k) {
+        if (!readRecord(scratch_.vectorScratch, vector))
+            break;
+        if (!replayVector(vector, equation, sum))
+            return false;
+    }
+    return true;
+}
 
+bool AdjustmentEngine::replayVector(const VectorObservationRecord& vector, EquationRecord& equation,
+                                    double& sum) {
+    AdjustmentState& s = *state_;
+    Vector3 v{}, z{};
+    for (int a = 0; a < 3; ++a) {
+        readEquation(scratch_.equationScratch, equation, false);
+        v[a] = residualOf(equation, s.solution, s.unknownCount);
+        sum += equation.weight * v[a] * v[a];
+        z[a] = std::sqrt(equation.weight) * v[a];
+    }
+    // A site number outside the loaded sites falls back to slot 0 rather than reading past them.
+    const int i =
+        vector.fromSite >= 1 && vector.fromSite <= s.loadedSiteCount ? vector.fromSite : 0;
+    const int j = vector.toSite >= 1 && vector.toSite <= s.loadedSiteCount ? vector.toSite : 0;
+    const Vector3 d = {s.sites[j].x - s.sites[i].x, s.sites[j].y - s.sites[i].y,
+                       s.sites[j].z - s.sites[i].z};
+    const Matrix3& r0 = s.centreRotation;
+    const Vector3 local = localFromCartesian(r0, d);
+    const Vector3 vXYZ = cartesianFromLocal(r0, v);
+    const Vector3 zXYZ = cartesianFromLocal(r0, z);
+    const double results[12] = {vXYZ[0], vXYZ[1], vXYZ[2], zXYZ[0], zXYZ[1], zXYZ[2],
+                                v[0],    v[1],    v[2],    z[0],    z[1],    z[2]};
+    if (!allFinite(results, 12) || !allFinite(d.data(), 3) || !allFinite(local.data(), 3)) {
+        return reportError("Error: The vector #%05d:%4.4s-%4.4s has no finite residual\n",
+                           int(vectorLabelNumber(vector.label2)), vector.label1, vector.label2);
+    }
+    // A vector missing from the output data set is still counted in the sum.
+    if (!output_.seekVector(vector.label1, vector.label2))
+        return true;
+    output_.setAdjustedVector({d[0], d[1], d[2], local[kNorth], local[kEast], local[kUp]});
+    output_.setVectorTestResults(results);
+    output_.setVectorInUse(1);
+    return true;
+}
+
+bool AdjustmentEngine::finishAdjustmentTests(double sum) {
+    AdjustmentState& s = *state_;
     const AdjustmentTestResult result =
         evaluateAdjustmentTests(sum, s.observationCount, s.unknownCount, settings_.confidenceLevel);
     const double statistics[5] = {result.chiSquare, result.lowerLimit, result.upperLimit,

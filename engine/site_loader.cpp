@@ -108,86 +108,117 @@ bool AdjustmentEngine::loadSites() {
     for (; found; found = input_.nextSite()) {
         if (input_.siteInUse() == 0)
             continue;
-        const char* name = input_.siteName();
-        output_.seekSite(name);
-        std::uint8_t fixed[3] = {0, 0, 0};
-        input_.getSiteFixed(fixed[0], fixed[1], fixed[2]);
-        SitePosition position;
-        input_.getSitePosition(position);
-        output_.setSiteInUse(0);
-        double sigma[3] = {0, 0, 0};
-        input_.getSiteSigmas(sigma[0], sigma[1], sigma[2]);
-
-        if (settings_.minimallyConstrained) {
-            // Only the first horizontally and the first vertically fixed site keep their fixes, and
-            // no site is weighted.
-            sigma[0] = sigma[1] = sigma[2] = 0;
-            if (s.horizontalControlCount == 1)
-                fixed[0] = fixed[1] = 0;
-            if (s.verticalControlCount == 1)
-                fixed[2] = 0;
-        }
-        if (++s.loadedSiteCount > siteLimit()) {
-            report_.print("Error: Max number of sites allowed is %ld\n", long(siteLimit()));
+        if (!loadSite(sitesWithGeoid))
             return false;
-        }
-        s.reserveSites(s.loadedSiteCount);
-        s.reserveUnknowns(s.coordinateUnknownCount + 3 + kBiasParameterCount * kBiasGroupSlots);
-        if (!positionIsUsable(*std::as_const(input_).currentSite())) {
-            return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
-        }
-        const int index = s.loadedSiteCount;
-        SiteState& site = s.sites[index];
-        std::memcpy(site.name, name, 4);
-        std::snprintf(site.nameSlot, sizeof site.nameSlot, "%4.4s          ", name);
-        site.latitude = position.latitude / kDegreesPerRadian;
-        site.longitude = position.longitude / kDegreesPerRadian;
-        site.geoidHeight = position.geoidHeight;
-        site.height = position.elevation + position.geoidHeight;
-        if (position.geoidHeight != 0)
-            ++sitesWithGeoid;
-
-        if (fixed[0] || fixed[1] || fixed[2])
-            output_.setSiteFixed(fixed[0], fixed[1], fixed[2]);
-        if (sigma[0] != 0 || sigma[1] != 0 || sigma[2] != 0)
-            output_.setSiteSigmas(sigma[0], sigma[1], sigma[2]);
-
-        const bool horizontal = (fixed[0] || sigma[0] != 0) && (fixed[1] || sigma[1] != 0);
-        const bool vertical = fixed[2] || sigma[2] != 0;
-        if (horizontal)
-            ++s.horizontalControlCount;
-        if (vertical) {
-            ++s.verticalControlCount;
-            if (s.verticalControlCount == 1)
-                s.firstVerticalControlSite = index;
-            if (s.verticalControlCount == 2)
-                s.secondVerticalControlSite = index;
-        }
-
-        const double value[3] = {site.latitude, site.longitude, site.height};
-        for (int k = 0; k < 3; ++k) {
-            if (fixed[k])
-                continue;  // a fixed component has no unknown and no constraint
-            const int unknown = ++s.coordinateUnknownCount;
-            std::memcpy(s.unknownSite[unknown].name, name, 4);
-            s.unknownSite[unknown].component = k;
-            site.unknownNumber[k] = unknown;
-            if (sigma[k] != 0) {
-                ++s.controlConstraintCount;
-                ControlConstraintRecord record;
-                record.siteIndex = index;
-                record.component = k + 1;
-                record.unknown = unknown;
-                record.sigma = sigma[k];
-                std::memcpy(record.label, kComponentLabels[k], 5);
-                record.value = value[k];
-                writeRecord(scratch_.controlScratch, record);
-            }
-        }
     }
 
     indexSiteSlots();
 
+    chooseTiltConstraintAxis();
+    if (s.horizontalControlCount == 0 || s.verticalControlCount == 0) {
+        report_.print("Error: No starting horizontal position or elevation.");
+        return false;
+    }
+    formSiteCartesians();
+    if (sitesWithGeoid > 0 && sitesWithGeoid < s.loadedSiteCount) {
+        report_.print("Error: Geoid height(s) missing at %3d site(s)\n",
+                      s.loadedSiteCount - sitesWithGeoid);
+        return false;
+    }
+    return true;
+}
+
+bool AdjustmentEngine::loadSite(int& sitesWithGeoid) {
+    AdjustmentState& s = *state_;
+    const char* name = input_.siteName();
+    output_.seekSite(name);
+    std::uint8_t fixed[3] = {0, 0, 0};
+    input_.getSiteFixed(fixed[0], fixed[1], fixed[2]);
+    SitePosition position;
+    input_.getSitePosition(position);
+    output_.setSiteInUse(0);
+    double sigma[3] = {0, 0, 0};
+    input_.getSiteSigmas(sigma[0], sigma[1], sigma[2]);
+
+    if (settings_.minimallyConstrained) {
+        // Only the first horizontally and the first vertically fixed site keep their fixes, and
+        // no site is weighted.
+        sigma[0] = sigma[1] = sigma[2] = 0;
+        if (s.horizontalControlCount == 1)
+            fixed[0] = fixed[1] = 0;
+        if (s.verticalControlCount == 1)
+            fixed[2] = 0;
+    }
+    if (++s.loadedSiteCount > siteLimit()) {
+        report_.print("Error: Max number of sites allowed is %ld\n", long(siteLimit()));
+        return false;
+    }
+    s.reserveSites(s.loadedSiteCount);
+    s.reserveUnknowns(s.coordinateUnknownCount + 3 + kBiasParameterCount * kBiasGroupSlots);
+    if (!positionIsUsable(*std::as_const(input_).currentSite())) {
+        return reportError("Error: Site %4.4s has an invalid position or sigma\n", name);
+    }
+    const int index = s.loadedSiteCount;
+    SiteState& site = s.sites[index];
+    std::memcpy(site.name, name, 4);
+    std::snprintf(site.nameSlot, sizeof site.nameSlot, "%4.4s          ", name);
+    site.latitude = position.latitude / kDegreesPerRadian;
+    site.longitude = position.longitude / kDegreesPerRadian;
+    site.geoidHeight = position.geoidHeight;
+    site.height = position.elevation + position.geoidHeight;
+    if (position.geoidHeight != 0)
+        ++sitesWithGeoid;
+
+    if (fixed[0] || fixed[1] || fixed[2])
+        output_.setSiteFixed(fixed[0], fixed[1], fixed[2]);
+    if (sigma[0] != 0 || sigma[1] != 0 || sigma[2] != 0)
+        output_.setSiteSigmas(sigma[0], sigma[1], sigma[2]);
+
+    const bool horizontal = (fixed[0] || sigma[0] != 0) && (fixed[1] || sigma[1] != 0);
+    const bool vertical = fixed[2] || sigma[2] != 0;
+    if (horizontal)
+        ++s.horizontalControlCount;
+    if (vertical) {
+        ++s.verticalControlCount;
+        if (s.verticalControlCount == 1)
+            s.firstVerticalControlSite = index;
+        if (s.verticalControlCount == 2)
+            s.secondVerticalControlSite = index;
+    }
+
+    numberSiteUnknowns(index, fixed, sigma);
+    return true;
+}
+
+void AdjustmentEngine::numberSiteUnknowns(int index, const std::uint8_t (&fixed)[3],
+                                          const double (&sigma)[3]) {
+    AdjustmentState& s = *state_;
+    SiteState& site = s.sites[index];
+    const char* name = site.name;
+    const double value[3] = {site.latitude, site.longitude, site.height};
+    for (int k = 0; k < 3; ++k) {
+        if (fixed[k])
+            continue;  // a fixed component has no unknown and no constraint
+        const int unknown = ++s.coordinateUnknownCount;
+        std::memcpy(s.unknownSite[unknown].name, name, 4);
+        s.unknownSite[unknown].component = k;
+        site.unknownNumber[k] = unknown;
+        if (sigma[k] != 0) {
+            ++s.controlConstraintCount;
+            ControlConstraintRecord record;
+            record.siteIndex = index;
+            record.component = k + 1;
+            record.unknown = unknown;
+            record.sigma = sigma[k];
+            std::memcpy(record.label, kComponentLabels[k], 5);
+            record.value = value[k];
+            writeRecord(scratch_.controlScratch, record);
+        }
+    }
+}
+
+void AdjustmentEngine::chooseTiltConstraintAxis() {
+    AdjustmentState& s = *state_;
     if (s.verticalControlCount == 2) {
         // Two height controls fix the tilt across the line joining them only; the tilt along the
         // other axis needs a bias constraint.
@@ -198,10 +229,10 @@ bool AdjustmentEngine::loadSites() {
         s.tiltConstraintAxis =
             std::fabs(dLatitude) < std::fabs(dLongitude) * std::cos(s.referenceLatitude) ? 2 : 1;
     }
-    if (s.horizontalControlCount == 0 || s.verticalControlCount == 0) {
-        report_.print("Error: No starting horizontal position or elevation.");
-        return false;
-    }
+}
+
+void AdjustmentEngine::formSiteCartesians() {
+    AdjustmentState& s = *state_;
     for (int i = 1; i <= s.loadedSiteCount; ++i) {
         SiteState& site = s.sites[i];
         site.sinLatitude = std::sin(site.latitude);
@@ -215,12 +246,6 @@ bool AdjustmentEngine::loadSites() {
         site.y = xyz[1];
         site.z = xyz[2];
     }
-    if (sitesWithGeoid > 0 && sitesWithGeoid < s.loadedSiteCount) {
-        report_.print("Error: Geoid height(s) missing at %3d site(s)\n",
-                      s.loadedSiteCount - sitesWithGeoid);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace torvek

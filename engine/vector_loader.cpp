@@ -58,6 +58,42 @@ bool AdjustmentEngine::loadVectors() {
     const int group = 1;
 
     BiasGroupRecord bias;
+    if (!readBiasApriori(pairs, bias))
+        return false;
+    constrainBiases(bias);
+    for (int k = 0; k < kBiasParameterCount; ++k) {
+        settings_.biasApriori[k] = bias.value[k];
+        settings_.biasFixed[k] = bias.sigma[k] == kFixedBiasSigma;
+        pairs[2 * k] = bias.value[k];
+        pairs[2 * k + 1] = bias.sigma[k];
+    }
+    output_.setBiasApriori(pairs.data());
+    // The group's vector count is known only after the walk; it is written back then.
+    const long groupRecordAt = scratch_.vectorScratch.position();
+    writeRecord(scratch_.vectorScratch, bias);
+
+    bool found = input_.firstVector();
+    while (found && input_.vectorInUse() == 0)
+        found = input_.nextVector();
+    if (!found) {
+        report_.print("Error: There isn't any vector for adjustment.\n");
+        return false;
+    }
+    for (; found; found = input_.nextVector()) {
+        if (input_.vectorInUse() == 0)
+            continue;
+        if (!loadVector(group))
+            return false;
+    }
+    bias.vectorCount = s.usedVectorCount + s.rejectedVectorCount[group];
+    scratch_.vectorScratch.seek(groupRecordAt);
+    scratch_.vectorScratch.putInt32(bias.vectorCount);
+    scratch_.vectorScratch.seekEnd();
+    return true;
+}
+
+bool AdjustmentEngine::readBiasApriori(const std::array<double, kBiasAprioriCount>& pairs,
+                                       BiasGroupRecord& bias) {
     for (int k = 0; k < kBiasParameterCount; ++k) {
         bias.value[k] = pairs[2 * k];
         bias.sigma[k] = pairs[2 * k + 1];
@@ -65,6 +101,11 @@ bool AdjustmentEngine::loadVectors() {
             return reportError("Error: Invalid a-priori datum bias parameter %d\n", k + 1);
         }
     }
+    return true;
+}
+
+void AdjustmentEngine::constrainBiases(BiasGroupRecord& bias) {
+    const AdjustmentState& s = *state_;
     if (settings_.minimallyConstrained) {
         for (double& sigma : bias.sigma)
             sigma = 0;
@@ -91,94 +132,72 @@ bool AdjustmentEngine::loadVectors() {
             report_.setStyle(style::kBody);
         }
     }
-    for (int k = 0; k < kBiasParameterCount; ++k) {
-        settings_.biasApriori[k] = bias.value[k];
-        settings_.biasFixed[k] = bias.sigma[k] == kFixedBiasSigma;
-        pairs[2 * k] = bias.value[k];
-        pairs[2 * k + 1] = bias.sigma[k];
-    }
-    output_.setBiasApriori(pairs.data());
-    // The group's vector count is known only after the walk; it is written back then.
-    const long groupRecordAt = scratch_.vectorScratch.position();
-    writeRecord(scratch_.vectorScratch, bias);
+}
 
-    bool found = input_.firstVector();
-    while (found && input_.vectorInUse() == 0)
-        found = input_.nextVector();
-    if (!found) {
-        report_.print("Error: There isn't any vector for adjustment.\n");
+bool AdjustmentEngine::loadVector(int group) {
+    AdjustmentState& s = *state_;
+    VectorObservationRecord vector;
+    input_.vectorLabels(vector.label1, vector.label2);
+    if (!output_.seekVector(vector.label1, vector.label2)) {
+        const RecordNumberText number(std::as_const(input_).currentVector());
+        report_.print("Error: The vector #%s:%4.4s-%4.4s not found\n", number.text, vector.label1,
+                      vector.label2);
         return false;
     }
-    for (; found; found = input_.nextVector()) {
-        if (input_.vectorInUse() == 0)
-            continue;
-        VectorObservationRecord vector;
-        input_.vectorLabels(vector.label1, vector.label2);
-        if (!output_.seekVector(vector.label1, vector.label2)) {
-            const RecordNumberText number(std::as_const(input_).currentVector());
-            report_.print("Error: The vector #%s:%4.4s-%4.4s not found\n", number.text,
-                          vector.label1, vector.label2);
-            return false;
-        }
-        vector.fromSite = findSite(vector.label1);
-        vector.toSite = findSite(vector.label2);
-        if (vector.fromSite == 0 || vector.toSite == 0) {
-            if (vector.fromSite == 0)
-                report_.print("Error: Site %4.4s not found\n", vector.label1);
-            if (vector.toSite == 0)
-                report_.print("Error: Site %4.4s not found\n", vector.label2);
-            return false;
-        }
-        VectorComponents components;
-        input_.getVectorComponents(components);
-        vector.dX = components.deltaX;
-        vector.dY = components.deltaY;
-        vector.dZ = components.deltaZ;
-        std::int32_t divisor = components.weightDivisor;
-        output_.setVectorInUse(0);
-        if (divisor < kSmallestWeightDivisor)
-            divisor = kSmallestWeightDivisor;
-        if (vector.fromSite > s.loadedSiteCount || vector.toSite > s.loadedSiteCount) {
-            ++s.rejectedVectorCount[group];
-            continue;
-        }
-        if (!measurementIsUsable(*std::as_const(input_).currentVector())) {
-            const RecordNumberText number(std::as_const(input_).currentVector());
-            return reportError(
-                "Error: The vector #%s:%4.4s-%4.4s has invalid components or sigmas\n", number.text,
-                vector.label1, vector.label2);
-        }
-        ++s.usedVectorCount;
-        vector.length =
-            std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
-        // The cursor is on this vector, so the precision is read.
-        ComponentPrecision stored;
-        input_.getVectorCovariance(stored);
-        const Vector3 local =
-            localVectorSigmas(stored.sigma, vectorCorrelations(stored.sigma, stored.correlation),
-                              s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
-        const double sN = local[kNorth], sE = local[kEast], sU = local[kUp];
-        output_.setVectorLocalSigmas(sN, sE, sU);
-        const double scale = 2.0 / divisor;
-        vector.pN = scale / (sN * sN);
-        vector.pE = scale / (sE * sE);
-        vector.pU = scale / (sU * sU);
-        if (settings_.rigorous && !loadRigorousVector(vector, divisor))
-            return false;
-        writeRecord(scratch_.vectorScratch, vector);
-
-        VectorNameRecord name;
-        name.fromSite = vector.fromSite;
-        name.toSite = vector.toSite;
-        std::memcpy(name.label1, vector.label1, kNameSlotSize);
-        std::memcpy(name.label2, vector.label2, kNameSlotSize);
-        ++s.vectorNameCount;
-        writeRecord(scratch_.vectorNameScratch, name);
+    vector.fromSite = findSite(vector.label1);
+    vector.toSite = findSite(vector.label2);
+    if (vector.fromSite == 0 || vector.toSite == 0) {
+        if (vector.fromSite == 0)
+            report_.print("Error: Site %4.4s not found\n", vector.label1);
+        if (vector.toSite == 0)
+            report_.print("Error: Site %4.4s not found\n", vector.label2);
+        return false;
     }
-    bias.vectorCount = s.usedVectorCount + s.rejectedVectorCount[group];
-    scratch_.vectorScratch.seek(groupRecordAt);
-    scratch_.vectorScratch.putInt32(bias.vectorCount);
-    scratch_.vectorScratch.seekEnd();
+    VectorComponents components;
+    input_.getVectorComponents(components);
+    vector.dX = components.deltaX;
+    vector.dY = components.deltaY;
+    vector.dZ = components.deltaZ;
+    std::int32_t divisor = components.weightDivisor;
+    output_.setVectorInUse(0);
+    if (divisor < kSmallestWeightDivisor)
+        divisor = kSmallestWeightDivisor;
+    // A vector to a site beyond the attempt's loaded sites waits for the retry with more sites.
+    if (vector.fromSite > s.loadedSiteCount || vector.toSite > s.loadedSiteCount) {
+        ++s.rejectedVectorCount[group];
+        return true;
+    }
+    if (!measurementIsUsable(*std::as_const(input_).currentVector())) {
+        const RecordNumberText number(std::as_const(input_).currentVector());
+        return reportError("Error: The vector #%s:%4.4s-%4.4s has invalid components or sigmas\n",
+                           number.text, vector.label1, vector.label2);
+    }
+    ++s.usedVectorCount;
+    vector.length =
+        std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
+    // The cursor is on this vector, so the precision is read.
+    ComponentPrecision stored;
+    input_.getVectorCovariance(stored);
+    const Vector3 local =
+        localVectorSigmas(stored.sigma, vectorCorrelations(stored.sigma, stored.correlation),
+                          s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+    const double sN = local[kNorth], sE = local[kEast], sU = local[kUp];
+    output_.setVectorLocalSigmas(sN, sE, sU);
+    const double scale = 2.0 / divisor;
+    vector.pN = scale / (sN * sN);
+    vector.pE = scale / (sE * sE);
+    vector.pU = scale / (sU * sU);
+    if (settings_.rigorous && !loadRigorousVector(vector, divisor))
+        return false;
+    writeRecord(scratch_.vectorScratch, vector);
+
+    VectorNameRecord name;
+    name.fromSite = vector.fromSite;
+    name.toSite = vector.toSite;
+    std::memcpy(name.label1, vector.label1, kNameSlotSize);
+    std::memcpy(name.label2, vector.label2, kNameSlotSize);
+    ++s.vectorNameCount;
+    writeRecord(scratch_.vectorNameScratch, name);
     return true;
 }
 
