@@ -579,3 +579,66 @@ TEST(FrontGis, GeoJsonAndKmlHoldEverySiteAndVector) {
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+TEST(FrontResults, VectorEndsFindTheFirstSiteOfTheirNameIgnoringCase) {
+    AdjustedDataSet ds;
+    ds.setReferencePoint(47.0, 8.0);
+    for (const char* name : {"ab01", "CD02", "AB01", "ef03"}) {
+        EXPECT_TRUE(ds.addSite(name));
+    }
+    EXPECT_TRUE(ds.addVector("Cd02", "EF03"));
+    EXPECT_TRUE(ds.addVector("AB01", "GONE"));
+    const NetworkResults r = collectResults(ds);
+    ASSERT_EQ(r.vectors.size(), 2u);
+    EXPECT_EQ(r.vectors[0].fromIndex, 1);
+    EXPECT_EQ(r.vectors[0].toIndex, 3);
+    EXPECT_EQ(r.vectors[1].fromIndex, 0);  // the first of the two that differ only in case
+    EXPECT_EQ(r.vectors[1].toIndex, -1);
+}
+
+// A dense network of 1,200 sites: names go only where they hide no other name, and the map's
+// note says how many were named.
+TEST(FrontPlot, ALargeNetworkNamesSitesOnlyWhereThereIsRoom) {
+    AdjustedDataSet ds;
+    ds.setReferencePoint(47.0, 8.0);
+    constexpr int kSide = 40, kRows = 30;
+    for (int i = 0; i < kSide * kRows; ++i) {
+        const std::string name = "S" + std::to_string(i);
+        EXPECT_TRUE(ds.addSite(name.c_str()));
+        ds.setAdjustedSite({47.0 + (i / kSide) * 0.002, 8.0 + (i % kSide) * 0.003, 500, 0, 0, 0});
+        if (i > 0) {
+            EXPECT_TRUE(ds.addVector(("S" + std::to_string(i - 1)).c_str(), name.c_str()));
+        }
+    }
+    ds.setAdjustmentSucceeded(1);
+    const std::string svg = renderNetworkSvg(collectResults(ds));
+    struct Label {
+        double left, bottom, right;
+    };
+    std::vector<Label> labels;
+    const std::regex text("class=\"site-label\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*>([^<]+)<");
+    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), text); m != std::sregex_iterator();
+         ++m) {
+        const double x = std::stod((*m)[1]), y = std::stod((*m)[2]);
+        // 12-pixel bold names, at most 0.62 of the size per character.
+        labels.push_back({x, y, x + (*m)[3].length() * 12 * 0.62});
+    }
+    ASSERT_GT(labels.size(), 20u);
+    ASSERT_LT(labels.size(), 1200u);
+    for (std::size_t a = 0; a < labels.size(); ++a) {
+        for (std::size_t b = a + 1; b < labels.size(); ++b) {
+            const bool apart = labels[a].right <= labels[b].left ||
+                               labels[b].right <= labels[a].left ||
+                               std::fabs(labels[a].bottom - labels[b].bottom) >= 12;
+            EXPECT_TRUE(apart) << a << " and " << b;
+        }
+    }
+    EXPECT_NE(svg.find(std::to_string(labels.size()) + " of 1200 sites named where there is room"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvek::front

@@ -202,18 +202,21 @@ class BoxGrid {
         }
     }
 
-    // Calls visit(item) once for every item whose cells meet those of `box`.
+    // Calls visit(item) once for every item whose cells meet those of `box`, until it returns
+    // false.
     template <typename Visit>
     void visit(const Box& box, Visit&& visit) {
         ++stamp_;
+        bool more = true;
         forCells(box, [&](std::vector<std::uint32_t>& cell) {
-            for (const std::uint32_t item : cell) {
+            for (std::size_t k = 0; more && k < cell.size(); ++k) {
+                const std::uint32_t item = cell[k];
                 if (item >= seen_.size()) {
                     seen_.resize(item + 1, 0);
                 }
                 if (seen_[item] != stamp_) {
                     seen_[item] = stamp_;
-                    visit(item);
+                    more = visit(item);
                 }
             }
         });
@@ -299,12 +302,15 @@ class LabelPlacer {
 
     // The cheapest of `candidates` (listed best first); take() it if it is drawn. `owner`: the
     // position in the site list of the site the label names, or -1 for a label of no site.
-    LabelPlace choose(const std::vector<Box>& candidates, int owner = -1) {
+    // `onlyRoomy`: the caller draws no crowded label, so a place stops counting once crowded.
+    LabelPlace choose(const std::vector<Box>& candidates, int owner = -1, bool onlyRoomy = false) {
         std::size_t best = 0;
         double bestCost = std::numeric_limits<double>::max();
+        const double ceiling = onlyRoomy ? kCrowdedCost : bestCost;
         for (std::size_t i = 0; i < candidates.size(); ++i) {
             const double preference = kPreferenceCost * static_cast<double>(i);
-            const double c = cost(candidates[i], owner, bestCost - preference) + preference;
+            const double enough = std::min(bestCost - preference, ceiling);
+            const double c = cost(candidates[i], owner, enough) + preference;
             if (c < bestCost) {
                 bestCost = c;
                 best = i;
@@ -328,8 +334,11 @@ class LabelPlacer {
         double c = inside(box, frame_) ? 0.0 : kOutsideCost;
         labelGrid_.visit(box, [&](std::uint32_t i) {
             c += overlaps(box, placed_[i]) ? kLabelOverlapCost : 0.0;
+            return c < enough;
         });
-        c += siteCost(box, owner);
+        if (c < enough) {
+            c += siteCost(box, owner, enough - c);
+        }
         if (c >= enough) {
             return c;
         }
@@ -341,17 +350,19 @@ class LabelPlacer {
                 crosses(line.segment, box)) {
                 c += kCrossingCost * static_cast<double>(line.count);
             }
+            return c < enough;
         });
         ellipseGrid_.visit(box, [&](std::uint32_t i) {
             c += overlaps(box, ellipses_[i]) ? kEllipseOverlapCost : 0.0;
+            return true;
         });
         return c;
     }
 
     // The symbols the box covers, and the sites nearer to it than its own (a label read as
     // another site's is worse than one that hides a line). A label of no site is near no site of
-    // its own, which costs every place alike and so is left out.
-    double siteCost(const Box& box, int owner) {
+    // its own, which costs every place alike and so is left out. The count stops at `enough`.
+    double siteCost(const Box& box, int owner, double enough) {
         double c = 0.0;
         const double own =
             owner >= 0 ? squaredDistance(sites_[static_cast<std::size_t>(owner)], box) : 0.0;
@@ -366,6 +377,7 @@ class LabelPlacer {
             if (owner >= 0 && static_cast<int>(i) != owner && squaredDistance(p, box) < own) {
                 c += kNearOtherCost;
             }
+            return c < enough;
         });
         return c;
     }
@@ -764,8 +776,9 @@ std::size_t drawSiteLabels(std::string& out, const NetworkResults& r, const MapS
             std::max(textWidth(s.name, kSiteFont),
                      static_cast<double>(secondLength) * kEllipseFont * kAdvanceShare);
         const double height = kSiteFont + (second.empty() ? 2.0 : kEllipseFont + 3.0);
-        const LabelPlace place = placer.choose(
-            aroundPoint(m.x(s.east), m.y(s.north), width, height), static_cast<int>(i));
+        const LabelPlace place =
+            placer.choose(aroundPoint(m.x(s.east), m.y(s.north), width, height),
+                          static_cast<int>(i), dropCrowded);
         if (dropCrowded && place.crowded) {
             ++unnamed;
             continue;
