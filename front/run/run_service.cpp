@@ -359,12 +359,21 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
                                programArguments(request.choices, inFolder.input, inFolder.output,
                                                 inFolder.programStatistics),
                                handlers, folder.path());
+    const auto mark = [&](const char* phase) {
+        if (request.clock != nullptr) {
+            request.clock->mark(phase);
+        }
+    };
+    mark("run");
     collectRun(request, inFolder, record, run);
     run.finished = reachedItsEnd(run, request.input);
     if (run.finished) {
         collectStatistics(request, inFolder, run);
+        mark("results");
         writeDocuments(request, inFolder, run);
+        mark("documents");
         run.placed = placeOutputs(inFolder, run);
+        mark("placing");
     }
     return run;
 }
