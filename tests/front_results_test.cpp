@@ -638,6 +638,67 @@ TEST(FrontPlot, ALargeNetworkNamesSitesOnlyWhereThereIsRoom) {
     }
     EXPECT_NE(svg.find(std::to_string(labels.size()) + " of 1200 sites named where there is room"),
               std::string::npos);
+    // Its plain vectors are merged into paths, and no ellipse covers the map.
+    EXPECT_NE(svg.find("<path class=\"vectors\""), std::string::npos);
+    EXPECT_EQ(svg.find("<ellipse class"), std::string::npos);
+    EXPECT_NE(svg.find("ellipses left out at this density"), std::string::npos);
+}
+
+// A document of a large network: the statistics, the coordinates, the flagged vectors and the
+// largest residuals, with a note of where every row is; a small one keeps every table whole.
+TEST(FrontResultsDocument, ALargeNetworkShowsTheWorstRowsAndSaysWhereTheRestIs) {
+    const auto network = [](std::size_t sites, std::size_t vectors, std::size_t flagged) {
+        NetworkResults r;
+        r.succeeded = true;
+        r.tauCriticalValue = 3.5;
+        r.sites.resize(sites);
+        for (std::size_t i = 0; i < vectors; ++i) {
+            VectorResult v;
+            v.from = "A";
+            v.to = "B";
+            v.record = static_cast<int>(i + 1);
+            v.adjusted = true;
+            // Largest normalized residuals grow with the record number: the flagged are the last.
+            v.largestNormalized = v.signedLargestNormalized =
+                3.0 * i / vectors + (i + flagged >= vectors ? 1.0 : 0.0);
+            v.flagged = i + flagged >= vectors;
+            r.vectors.push_back(v);
+        }
+        return buildResultsDocument("t", makeResultsView(r, DocumentHeader{}, nullptr));
+    };
+    const auto table = [](const ResultsDocument& d, const std::string& id) {
+        for (const ResultTable& t : d.tables) {
+            if (t.id == id) {
+                return &t;
+            }
+        }
+        return static_cast<const ResultTable*>(nullptr);
+    };
+    const ResultsDocument small = network(1000, 10000, 5);
+    ASSERT_NE(table(small, "residuals"), nullptr);
+    EXPECT_EQ(table(small, "residuals")->rows.size(), 10000u);
+    EXPECT_NE(table(small, "precision"), nullptr);
+
+    const ResultsDocument large = network(1001, 12000, 5);
+    const ResultTable* residuals = table(large, "residuals");
+    ASSERT_NE(residuals, nullptr);
+    ASSERT_EQ(residuals->rows.size(), 200u);
+    EXPECT_EQ(residuals->rows.front().cells[2], "12000");  // the largest first
+    EXPECT_EQ(residuals->rows.front().style, RowStyle::kFlagged);
+    ASSERT_FALSE(residuals->notes.empty());
+    EXPECT_NE(residuals->notes.back().find("The 200 largest of 12000 rows"), std::string::npos);
+    EXPECT_NE(table(large, "geodetic"), nullptr);
+    EXPECT_EQ(table(large, "precision"), nullptr);
+    EXPECT_EQ(table(large, "geocentric"), nullptr);
+    bool said = false;
+    for (const auto& [label, value] : large.header) {
+        said = said ||
+               (label == "Tables" && value.find("1001 sites, 12000 vectors") != std::string::npos);
+    }
+    EXPECT_TRUE(said);
+    // Every flagged vector is shown, up to a thousand.
+    EXPECT_EQ(table(network(1001, 12000, 700), "residuals")->rows.size(), 700u);
+    EXPECT_EQ(table(network(1001, 12000, 3000), "residuals")->rows.size(), 1000u);
 }
 
 }  // namespace

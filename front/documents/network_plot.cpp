@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "front/documents/report_rendering.h"
@@ -59,6 +60,9 @@ constexpr double kPreferenceCost = 0.01;     // per step down the list of candid
 // names a site only where its name hides no other label, symbol or site, so that the names shown
 // stay legible.
 constexpr std::size_t kAlwaysNamedSites = 500;
+// A larger network's site symbols are drawn this much smaller, so that the vectors between them
+// still show.
+constexpr double kSmallSymbolScale = 0.3;
 
 constexpr double kRadiansPerDegree = M_PI / 180.0;
 
@@ -577,9 +581,43 @@ MapScale mapScale(const NetworkResults& r, const Box& frame) {
     return m;
 }
 
+// A large network's plain vectors (adjusted, not flagged) go into paths of this many lines each,
+// in pixels to 0.1, each line once: thin lines a fraction of a pixel apart look the same, and the
+// picture of 178,000 vectors takes 4 MB instead of 27 MB.
+constexpr std::size_t kLinesPerPath = 2000;
+
+// Appends a plain vector to the open path of a large network's plot, opening a new path when the
+// last is full; `drawn` holds the lines already drawn, at the path's precision.
+void pathLine(std::string& out, const Segment& l, std::size_t& inPath,
+              std::set<std::array<long, 4>>& drawn) {
+    constexpr double kTenths = 10.0;
+    std::array<long, 4> key{std::lround(l.x1 * kTenths), std::lround(l.y1 * kTenths),
+                            std::lround(l.x2 * kTenths), std::lround(l.y2 * kTenths)};
+    if (std::make_pair(key[0], key[1]) > std::make_pair(key[2], key[3])) {
+        key = {key[2], key[3], key[0], key[1]};
+    }
+    if (!drawn.insert(key).second) {
+        return;
+    }
+    if (inPath == kLinesPerPath) {
+        out += "\"/>\n";
+        inPath = 0;
+    }
+    if (inPath == 0) {
+        append(out, "<path class=\"vectors\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" d=\"",
+               kVectorColour);
+    }
+    append(out, "M%.1f %.1fL%.1f %.1f", l.x1, l.y1, l.x2, l.y2);
+    ++inPath;
+}
+
 VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScale& m) {
     VectorLayer layer;
-    out += "<g class=\"vectors\">\n";
+    const bool merged = r.sites.size() > kAlwaysNamedSites;
+    std::size_t inPath = 0;
+    std::set<std::array<long, 4>> drawn;
+    // The merged paths first, the single lines (flagged ones among them) on top.
+    std::string paths, lines;
     for (const VectorResult& v : r.vectors) {
         if (v.fromIndex < 0 || v.toIndex < 0) {
             continue;
@@ -595,16 +633,23 @@ VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScal
             layer.flaggedVectors.push_back(&v);
         }
         layer.lines.push_back(line);
+        if (merged && v.adjusted && !v.flagged) {
+            pathLine(paths, line, inPath, drawn);
+            continue;
+        }
         const std::string style =
             v.flagged    ? formatText("stroke=\"%s\" stroke-width=\"2.8\"", kFlaggedColour)
             : v.adjusted ? formatText("stroke=\"%s\" stroke-width=\"1.2\"", kVectorColour)
                          : formatText("stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"5,4\"",
                                       kUnusedColour);
-        append(out, "<line class=\"%s\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n",
+        append(lines, "<line class=\"%s\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n",
                v.flagged ? "vector flagged" : "vector", line.x1, line.y1, line.x2, line.y2,
                style.c_str());
     }
-    out += "</g>\n";
+    if (inPath > 0) {
+        paths += "\"/>\n";
+    }
+    out += "<g class=\"vectors\">\n" + paths + lines + "</g>\n";
     return layer;
 }
 
@@ -712,7 +757,9 @@ EllipseLayer drawOrientedEllipses(std::string& out, const NetworkResults& r, con
     return layer;
 }
 
-std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const MapScale& m) {
+// `scale`: of the symbols, 1 for their full size.
+std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const MapScale& m,
+                             double scale) {
     // Sites without a position stand far outside the picture, where they disturb no label.
     const Point nowhere{-1e9, -1e9};
     std::vector<Point> centres;
@@ -729,11 +776,11 @@ std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const Ma
             append(out,
                    "<polygon class=\"site control\" points=\"%.2f,%.2f %.2f,%.2f %.2f,%.2f\" "
                    "fill=\"%s\" stroke=\"%s\" stroke-width=\"1.5\"/>\n",
-                   cx, cy - 8, cx - 7, cy + 5, cx + 7, cy + 5, s.fixedAny() ? colour : "#ffffff",
-                   colour);
+                   cx, cy - 8 * scale, cx - 7 * scale, cy + 5 * scale, cx + 7 * scale,
+                   cy + 5 * scale, s.fixedAny() ? colour : "#ffffff", colour);
         } else {
-            append(out, "<circle class=\"site\" cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"%s\"/>\n",
-                   cx, cy, colour);
+            append(out, "<circle class=\"site\" cx=\"%.2f\" cy=\"%.2f\" r=\"%g\" fill=\"%s\"/>\n",
+                   cx, cy, 4 * scale, colour);
         }
     }
     out += "</g>\n";
@@ -896,10 +943,18 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     // Vectors first, so that ellipses, sites and labels lie on top.
     const VectorLayer vectors = drawVectors(out, r, m);
     // Ellipses: one factor for the whole plot (see chooseEllipseEnlargement).
-    const EllipseLayer ellipses = options.siteEllipses.size() == r.sites.size()
-                                      ? drawOrientedEllipses(out, r, m, options)
-                                      : drawAxisEllipses(out, r, m, options);
-    const std::vector<Point> centres = drawSites(out, r, m);
+    // A large network's ellipses would cover the map: their sizes stay in the labels' second
+    // line, the ellipses themselves are left out.
+    const bool large = r.sites.size() > kAlwaysNamedSites;
+    std::string leftOut;
+    EllipseLayer ellipses = options.siteEllipses.size() == r.sites.size()
+                                ? drawOrientedEllipses(large ? leftOut : out, r, m, options)
+                                : drawAxisEllipses(large ? leftOut : out, r, m, options);
+    if (large) {
+        ellipses.drawn = false;
+        ellipses.boxes.clear();
+    }
+    const std::vector<Point> centres = drawSites(out, r, m, large ? kSmallSymbolScale : 1.0);
     // Labels: those of the flagged vectors first, then the sites with their ellipses' semi-axes.
     LabelPlacer placer(frame, vectors.lines, centres, ellipses.boxes);
     out += "<g class=\"labels\">\n";
@@ -913,10 +968,12 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     legendScales(out, legend, m.scale, ellipses);
     out += "</g>\n";
     // A large network names only the sites with room for their names: the note says how many.
-    const std::string namedNote = unnamed > 0
-                                      ? formatText("; %zu of %zu sites named where there is room",
-                                                   r.sites.size() - unnamed, r.sites.size())
-                                      : std::string();
+    std::string namedNote = unnamed > 0 ? formatText("; %zu of %zu sites named where there is room",
+                                                     r.sites.size() - unnamed, r.sites.size())
+                                        : std::string();
+    if (large) {
+        namedNote += "; ellipses left out at this density";
+    }
     append(out,
            "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"11\">north up; "
            "local frame of %.6f, %.6f%s</text>\n",

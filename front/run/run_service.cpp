@@ -164,12 +164,14 @@ bool writeDocument(const std::string& path, const std::string& shownAs, const st
 
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
-    const std::string rtf =
-        renderRtfDocument(buildResultsDocument(run.title, run.view), run.report, run.notes);
-    const std::string html = renderHtmlPage(run.title, run.report, run.view, run.notes);
-    // Each is written even when one before failed, so that every failure is told.
-    const bool rtfWritten = writeDocument(folder.rtf, "the report " + files.rtf, rtf, run);
-    const bool htmlWritten = writeDocument(folder.html, "the report " + files.html, html, run);
+    // Each is written even when one before failed, so that every failure is told, and each is
+    // let go once written, so that a large network's documents never sit in memory together.
+    const bool rtfWritten = writeDocument(
+        folder.rtf, "the report " + files.rtf,
+        renderRtfDocument(buildResultsDocument(run.title, run.view), run.report, run.notes), run);
+    const bool htmlWritten =
+        writeDocument(folder.html, "the report " + files.html,
+                      renderHtmlPage(run.title, run.report, run.view, run.notes), run);
     run.reportWritten = rtfWritten && htmlWritten;
     const bool geoJsonWritten =
         writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run);
