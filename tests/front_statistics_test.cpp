@@ -17,9 +17,12 @@
 #include "front/documents/rigorous_tables.h"
 #include "front/files/file_output.h"
 #include "front/results/rigorous_statistics.h"
+#include "support/temp_directory.h"
 
 namespace torvek::front {
 namespace {
+
+using torvek::testing::TempDirectory;
 
 const std::string kFixture =
     std::string(TORVEK_SOURCE_DIR) + "/tests/data/rigorous-statistics.json";
@@ -120,6 +123,42 @@ TEST(FrontStatisticsFile, RefusesMalformedFilesNamingTheField) {
     EXPECT_FALSE(parseRigorousStatistics(std::string(kMaximumStatisticsSize + 1, ' '), "big.json",
                                          {}, s, error));
     EXPECT_EQ(error, "big.json: larger than 128 MiB, more than a statistics file holds");
+}
+
+// The file is read element by element: one whose head follows its arrays reads the same, what
+// the front end writes in pieces is its text, and a file larger than its network allows is refused.
+TEST(FrontStatisticsFile, ReadInAnyOrderAndWrittenBackAlike) {
+    const RigorousStatistics expected = fixture();
+    nlohmann::ordered_json document = nlohmann::ordered_json::parse(fixtureText());
+    nlohmann::ordered_json reordered;
+    for (const char* key : {"sites", "vectors", "relativePrecision", "snooping"}) {
+        reordered[key] = document[key];
+        document.erase(key);
+    }
+    reordered.update(document);  // the head, confidence included, after every array
+    RigorousStatistics s;
+    std::string error;
+    ASSERT_TRUE(parseRigorousStatistics(reordered.dump(), "late-head.json", fullNames(), s, error))
+        << error;
+    ASSERT_EQ(s.sites.size(), expected.sites.size());
+    ASSERT_EQ(s.relativePrecision.size(), expected.relativePrecision.size());
+    EXPECT_EQ(s.sites[2].name, expected.sites[2].name);
+    EXPECT_DOUBLE_EQ(s.relativePrecision[0].ellipse.confidence,
+                     expected.relativePrecision[0].ellipse.confidence);
+    EXPECT_EQ(statisticsFileText(s), statisticsFileText(expected));
+
+    const TempDirectory folder;
+    const std::string written = folder.path() + "/s.json";
+    ASSERT_TRUE(writeStatisticsFile(written, expected, error)) << error;
+    std::string bytes;
+    ASSERT_TRUE(readWholeFile(written, 1 << 20, bytes, error)) << error;
+    EXPECT_EQ(bytes, statisticsFileText(expected));
+    RigorousStatistics unread;
+    EXPECT_FALSE(readRigorousStatistics(kFixture, fullNames(), unread, error, 100));
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    // The limit follows the network: 4 KB a vector and 2 KB a site beyond 128 MiB.
+    EXPECT_EQ(statisticsSizeLimit(10, 10), kMaximumStatisticsSize);
+    EXPECT_EQ(statisticsSizeLimit(100000, 600000), 600000u * 4096 + 100000u * 2048);
 }
 
 TEST(FrontStatisticsFile, CutOrGarbledFilesAreRefusedWithoutHarm) {

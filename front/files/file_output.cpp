@@ -77,46 +77,90 @@ void removeStaleScratch(const std::string& path, const std::string& tag) {
     }
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+bool AtomicFileWriter::open(const std::string& path, std::string& error) {
+    abandon();
     removeStaleScratch(path, kPartialTag);
     std::string scratch = scratchPattern(path, kPartialTag);
     std::vector<char> name(scratch.begin(), scratch.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    fd_ = ::mkstemp(name.data());
+    if (fd_ < 0) {
         error = path + ": cannot be written (" + std::strerror(errno) + ")";
         return false;
     }
-    scratch = name.data();
+    path_ = path;
+    scratch_ = name.data();
+    writeErrno_ = 0;
+    return true;
+}
+
+bool AtomicFileWriter::write(std::string_view bytes) {
+    if (fd_ < 0 || writeErrno_ != 0) {
+        return false;
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) {
             continue;
         }
         if (put <= 0) {
-            error = path + ": writing failed (" + std::strerror(errno) + ")";
-            ::close(fd);
-            ::unlink(scratch.c_str());
+            writeErrno_ = put < 0 ? errno : EIO;
             return false;
         }
         done += static_cast<std::size_t>(put);
     }
+    return true;
+}
+
+bool AtomicFileWriter::commit(std::string& error) {
+    if (fd_ < 0) {
+        error = path_ + ": cannot be written";
+        return false;
+    }
+    if (writeErrno_ != 0) {
+        error = path_ + ": writing failed (" + std::strerror(writeErrno_) + ")";
+        abandon();
+        return false;
+    }
     // mkstemp creates the file for its owner only; a result file is as readable as any other.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    const int fd = fd_;
+    fd_ = -1;
     if (::close(fd) != 0) {
-        error = path + ": writing failed (" + std::strerror(errno) + ")";
-        ::unlink(scratch.c_str());
+        error = path_ + ": writing failed (" + std::strerror(errno) + ")";
+        ::unlink(scratch_.c_str());
         return false;
     }
-    if (::rename(scratch.c_str(), path.c_str()) != 0) {
-        error = path + ": cannot be written (" + std::strerror(errno) + ")";
-        ::unlink(scratch.c_str());
+    if (::rename(scratch_.c_str(), path_.c_str()) != 0) {
+        error = path_ + ": cannot be written (" + std::strerror(errno) + ")";
+        ::unlink(scratch_.c_str());
         return false;
     }
     return true;
+}
+
+void AtomicFileWriter::abandon() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(scratch_.c_str());
+        fd_ = -1;
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    abandon();
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+    AtomicFileWriter file;
+    if (!file.open(path, error)) {
+        return false;
+    }
+    file.write(bytes);
+    return file.commit(error);
 }
 
 bool readWholeFile(const std::string& path, std::size_t limit, std::string& contents,

@@ -23,6 +23,30 @@ void removeStaleScratch(const std::string& path, const std::string& tag);
 // removed, and one that a killed front end left for `path` goes at the next write.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error);
 
+// A file written piece by piece, so that a large document never sits whole in memory, with the
+// guarantee of writeFileAtomically: the pieces go to a scratch file beside `path`, which replaces
+// it only at commit(). A writer destroyed without a commit removes its scratch file.
+class AtomicFileWriter {
+  public:
+    // Opens the scratch file; false with `error` set when it cannot be made.
+    bool open(const std::string& path, std::string& error);
+    // Appends `bytes`; false once a write failed (commit then says why).
+    bool write(std::string_view bytes);
+    // Closes the scratch file and renames it onto the path; false with `error` set when a write,
+    // the close or the rename failed.
+    bool commit(std::string& error);
+    AtomicFileWriter() = default;
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+    ~AtomicFileWriter();
+
+  private:
+    void abandon();
+    std::string path_, scratch_;
+    int fd_ = -1;
+    int writeErrno_ = 0;
+};
+
 // Reads a whole file of at most `limit` bytes. False with `error` set when it cannot be opened or
 // read, or is larger.
 bool readWholeFile(const std::string& path, std::size_t limit, std::string& contents,

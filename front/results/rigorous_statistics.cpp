@@ -1,9 +1,16 @@
 #include "front/results/rigorous_statistics.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "front/files/file_output.h"
 
@@ -278,39 +285,195 @@ void readHead(const Node& d, RigorousStatistics& s) {
     s.confidence = probability(d, "confidence", "");
 }
 
-// The elements of the array `key`, each read by `read`; an optional array left out is empty.
-template <typename T, typename Read>
-std::vector<T> list(const Node& d, const char* key, bool optional, Read read) {
-    std::vector<T> items;
-    if (optional && !d.contains(key)) {
-        return items;
-    }
-    const Node& a = array(d, key, "");
-    items.reserve(a.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        items.push_back(read(a[i], at(key, i)));
-    }
-    return items;
-}
+// Builds the document as a DOM parser does, except that each element of the long arrays is handed
+// to `read` as soon as it is whole and is not kept: a statistics file of any size is read with
+// the memory of one element.
+class StreamedDocument : public nlohmann::json_sax<Node> {
+  public:
+    using Read = std::function<void(const std::string& array, std::size_t index, Node&& element)>;
+    explicit StreamedDocument(Read read) : read_(std::move(read)) {}
 
-void readDocument(const Node& d, const SiteNameTable& names, RigorousStatistics& s) {
-    readHead(d, s);
-    const double c = s.confidence;
-    s.sites = list<RigorousSite>(d, "sites", false, [&](const Node& n, const std::string& p) {
-        return site(n, p, c, names);
+    Node root;
+    std::string syntaxError;  // set when the text is not JSON
+
+    bool null() override { return add(Node(nullptr)); }
+    bool boolean(bool v) override { return add(Node(v)); }
+    bool number_integer(number_integer_t v) override { return add(Node(v)); }
+    bool number_unsigned(number_unsigned_t v) override { return add(Node(v)); }
+    bool number_float(number_float_t v, const string_t&) override { return add(Node(v)); }
+    bool string(string_t& v) override { return add(Node(std::move(v))); }
+    bool binary(binary_t& v) override { return add(Node::binary(std::move(v))); }
+    bool key(string_t& k) override {
+        key_ = std::move(k);
+        return true;
+    }
+    bool start_object(std::size_t) override { return open(Node::object()); }
+    bool start_array(std::size_t) override { return open(Node::array()); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        syntaxError = "not JSON";
+        return false;
+    }
+
+  private:
+    // Deeper than any field of the file: a deeper text is refused before it costs memory.
+    static constexpr std::size_t kDeepestNesting = 64;
+
+    static bool streamed(const std::string& key) {
+        return key == "sites" || key == "vectors" || key == "relativePrecision" ||
+               key == "snooping";
+    }
+    // Whether a value finished now is an element of the array being streamed.
+    bool inStreamedArray() const { return streaming_ && stack_.size() == 2; }
+
+    bool add(Node&& value) {
+        if (stack_.empty()) {
+            root = std::move(value);
+        } else if (inStreamedArray()) {
+            read_(array_, count_++, std::move(value));
+        } else if (stack_.back()->is_array()) {
+            stack_.back()->push_back(std::move(value));
+        } else {
+            (*stack_.back())[key_] = std::move(value);
+        }
+        return true;
+    }
+    bool open(Node&& value) {
+        if (stack_.size() >= kDeepestNesting) {
+            syntaxError = "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
+            return false;
+        }
+        Node* at = &root;
+        if (!stack_.empty()) {
+            Node& parent = *stack_.back();
+            if (parent.is_array()) {
+                parent.push_back(std::move(value));
+                at = &parent.back();
+            } else {
+                at = &(parent[key_] = std::move(value));
+            }
+        } else {
+            root = std::move(value);
+        }
+        if (stack_.size() == 1 && at->is_array() && streamed(key_)) {
+            streaming_ = true;
+            array_ = key_;
+            count_ = 0;
+        }
+        stack_.push_back(at);
+        return true;
+    }
+    bool close() {
+        stack_.pop_back();
+        if (stack_.size() == 1) {
+            streaming_ = false;  // the streamed array itself ended
+        } else if (inStreamedArray()) {
+            Node& array = *stack_.back();
+            read_(array_, count_++, std::move(array.back()));
+            array.erase(array.size() - 1);
+        }
+        return true;
+    }
+
+    Read read_;
+    std::vector<Node*> stack_;
+    std::string key_, array_;
+    bool streaming_ = false;
+    std::size_t count_ = 0;
+};
+
+// Reads the elements of the long arrays as they come; those that come before the file's
+// confidence (which they may default to) wait for it.
+class StatisticsReader {
+  public:
+    StatisticsReader(const SiteNameTable& names, RigorousStatistics& s) : names_(names), s_(s) {}
+
+    void element(const std::string& array, std::size_t index, Node&& n, const Node& root) {
+        if (!confidence_) {
+            const auto c = root.is_object() ? root.find("confidence") : root.end();
+            if (root.is_object() && c != root.end() && c->is_number() && c->get<double>() > 0.0 &&
+                c->get<double>() < 1.0) {
+                confidence_ = c->get<double>();
+            }
+        }
+        if (!confidence_) {
+            waiting_.push_back({array, index, std::move(n)});
+            return;
+        }
+        take(array, index, n);
+    }
+
+    // Reads the head from the document and the elements that waited for it.
+    void finish(const Node& root) {
+        readHead(root, s_);
+        confidence_ = s_.confidence;
+        for (const char* key : {"sites", "vectors"}) {
+            array(root, key, "");  // present and an array, even when empty
+        }
+        for (Waiting& w : waiting_) {
+            take(w.array, w.index, w.element);
+        }
+    }
+
+  private:
+    struct Waiting {
+        std::string array;
+        std::size_t index;
+        Node element;
+    };
+
+    void take(const std::string& key, std::size_t index, const Node& n) {
+        const double c = *confidence_;
+        const std::string path = at(key, index);
+        if (key == "sites") {
+            s_.sites.push_back(site(n, path, c, names_));
+        } else if (key == "vectors") {
+            s_.vectors.push_back(vector(n, path, names_));
+        } else if (key == "relativePrecision") {
+            s_.relativePrecision.push_back(pair(n, path, c, names_));
+        } else {
+            s_.snooping.push_back(snoopingRound(n, path, names_));
+        }
+    }
+
+    const SiteNameTable& names_;
+    RigorousStatistics& s_;
+    std::optional<double> confidence_;
+    std::vector<Waiting> waiting_;
+};
+
+// Parses `input` (a string or a stream) into `statistics`.
+template <typename Input>
+bool parseStreamed(Input&& input, const std::string& sourceName, const SiteNameTable& names,
+                   RigorousStatistics& statistics, std::string& error) {
+    RigorousStatistics read;
+    StatisticsReader reader(names, read);
+    StreamedDocument* document = nullptr;
+    StreamedDocument sax([&](const std::string& array, std::size_t index, Node&& element) {
+        reader.element(array, index, std::move(element), document->root);
     });
-    s.vectors = list<RigorousVector>(d, "vectors", false, [&](const Node& n, const std::string& p) {
-        return vector(n, p, names);
-    });
-    s.relativePrecision = list<RelativePrecision>(
-        d, "relativePrecision", true,
-        [&](const Node& n, const std::string& p) { return pair(n, p, c, names); });
-    s.snooping = list<SnoopingRound>(d, "snooping", true, [&](const Node& n, const std::string& p) {
-        return snoopingRound(n, p, names);
-    });
+    document = &sax;
+    try {
+        if (!Node::sax_parse(std::forward<Input>(input), &sax) || !sax.syntaxError.empty()) {
+            error = sourceName + ": " + (sax.syntaxError.empty() ? "not JSON" : sax.syntaxError);
+            return false;
+        }
+        reader.finish(sax.root);
+    } catch (const FieldError& e) {
+        error = sourceName + ": " + (e.path.empty() ? "the document" : e.path) + ": " + e.what;
+        return false;
+    }
+    statistics = std::move(read);
+    return true;
 }
 
 }  // namespace
+
+std::size_t statisticsSizeLimit(std::size_t sites, std::size_t vectors) {
+    constexpr std::size_t kBytesPerVector = 4096, kBytesPerSite = 2048;
+    return std::max(kMaximumStatisticsSize, kBytesPerVector * vectors + kBytesPerSite * sites);
+}
 
 bool parseRigorousStatistics(const std::string& text, const std::string& sourceName,
                              const SiteNameTable& names, RigorousStatistics& statistics,
@@ -320,29 +483,31 @@ bool parseRigorousStatistics(const std::string& text, const std::string& sourceN
                 " MiB, more than a statistics file holds";
         return false;
     }
-    const Node document = Node::parse(text, nullptr, false);
-    if (document.is_discarded()) {
-        error = sourceName + ": not JSON";
-        return false;
-    }
-    RigorousStatistics read;
-    try {
-        readDocument(document, names, read);
-    } catch (const FieldError& e) {
-        error = sourceName + ": " + (e.path.empty() ? "the document" : e.path) + ": " + e.what;
-        return false;
-    }
-    statistics = std::move(read);
-    return true;
+    return parseStreamed(text, sourceName, names, statistics, error);
 }
 
 bool readRigorousStatistics(const std::string& path, const SiteNameTable& names,
-                            RigorousStatistics& statistics, std::string& error) {
-    std::string text;
-    if (!readWholeFile(path, kMaximumStatisticsSize, text, error)) {
+                            RigorousStatistics& statistics, std::string& error, std::size_t limit) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = path + ": cannot be read (" + std::strerror(errno) + ")";
         return false;
     }
-    return parseRigorousStatistics(text, path, names, statistics, error);
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": cannot be read (not a regular file)";
+        return false;
+    }
+    if (static_cast<std::size_t>(info.st_size) > limit) {
+        error = path + ": larger than " + std::to_string(limit >> 20) +
+                " MiB, more than the statistics of this network hold";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    return parseStreamed(in, path, names, statistics, error);
 }
 
 }  // namespace torvek::front

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <string_view>
 // The statistics of the rigorous model as the sparse engine writes them (`--model rigorous
 // --statistics FILE`): full covariances, redundancy numbers, standardized and studentized
 // residuals, minimal detectable biases, oriented ellipses, relative precisions and the rounds of
@@ -16,10 +18,15 @@
 
 namespace torvek::front {
 
-// The largest statistics file read, in bytes: about 1 KB per vector and 0.5 KB per site and pair
-// of sites, so room for some 100,000 vectors, and small enough that a wrong file cannot exhaust
-// memory.
+// The largest statistics file read when its network is not known, in bytes: the engine writes
+// about 1.4 KB per vector (with its pair of sites) and 0.6 KB per site, so room for some 90,000
+// vectors, and small enough that a wrong file cannot exhaust memory.
 inline constexpr std::size_t kMaximumStatisticsSize = std::size_t{128} << 20;
+
+// The largest statistics file of a network of `sites` sites and `vectors` vectors: kMaximum-
+// StatisticsSize, or room for 4 KB per vector and 2 KB per site (full names included) when that
+// is more. The file is read element by element, so its size bounds the time, not the memory.
+std::size_t statisticsSizeLimit(std::size_t sites, std::size_t vectors);
 
 // An ellipse in the horizontal plane: semi-axes in metres, the azimuth of the semi-major axis in
 // degrees from north, clockwise, in [0, 180]; `confidence` the probability it holds, in (0, 1).
@@ -117,9 +124,11 @@ bool parseRigorousStatistics(const std::string& text, const std::string& sourceN
                              const SiteNameTable& names, RigorousStatistics& statistics,
                              std::string& error);
 
-// parseRigorousStatistics of the file at `path`.
+// parseRigorousStatistics of the file at `path`, of at most `limit` bytes, read as a stream: only
+// one site, vector or pair is held as JSON at a time.
 bool readRigorousStatistics(const std::string& path, const SiteNameTable& names,
-                            RigorousStatistics& statistics, std::string& error);
+                            RigorousStatistics& statistics, std::string& error,
+                            std::size_t limit = kMaximumStatisticsSize);
 
 // Reads a tolerance "20mm+50ppm": a length in mm or m, then a part per million ("ppm"); blanks
 // anywhere, either part may be left out ("5 mm", "1 ppm"), neither may be negative. False with
@@ -142,5 +151,15 @@ void applyRelativeTolerance(const RelativeTolerance& tolerance, RigorousStatisti
 // in full (their codes beside them), plus "relativeTolerance" and each pair's "withinTolerance"
 // when a tolerance is given. NaN numbers are written as null.
 std::string statisticsFileText(const RigorousStatistics& statistics);
+
+// The same text handed to `sink` piece by piece (one site, vector or pair at a time), so that
+// the statistics of a large network are written without the whole text in memory.
+void writeStatisticsText(const RigorousStatistics& statistics,
+                         const std::function<void(std::string_view)>& sink);
+
+// Writes statisticsFileText to `path` as writeFileAtomically does, in pieces. False with `error`
+// set when it cannot be written.
+bool writeStatisticsFile(const std::string& path, const RigorousStatistics& statistics,
+                         std::string& error);
 
 }  // namespace torvek::front

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "front/files/file_output.h"
 #include "front/project/project_json.h"
 #include "front/results/rigorous_statistics.h"
 
@@ -217,28 +218,71 @@ void applyRelativeTolerance(const RelativeTolerance& tolerance, RigorousStatisti
     }
 }
 
+namespace {
+
+constexpr auto kDumpErrors = Json::error_handler_t::replace;
+
+// One array of the file: "key": [ then each element on its own line.
+template <typename T, typename ToJson>
+void writeArray(const char* key, const std::vector<T>& items, ToJson toJson, bool last,
+                const std::function<void(std::string_view)>& sink) {
+    sink(std::string(",\n \"") + key + "\": [");
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        sink((i == 0 ? "\n  " : ",\n  ") + toJson(items[i]).dump(-1, ' ', false, kDumpErrors));
+    }
+    sink(items.empty() ? "]" : "\n ]");
+    if (last) {
+        sink("\n}\n");
+    }
+}
+
+Json roundJson(const SnoopingRound& r) {
+    return Json{{"from", r.from},
+                {"to", r.to},
+                {"record", r.record},
+                {"studentized", numberOrNull(r.studentized)}};
+}
+
+}  // namespace
+
+void writeStatisticsText(const RigorousStatistics& s,
+                         const std::function<void(std::string_view)>& sink) {
+    const Json head = headJson(s);
+    bool first = true;
+    for (const auto& [key, value] : head.items()) {
+        sink((first ? "{\n \"" : ",\n \"") + key +
+             "\": " + value.dump(-1, ' ', false, kDumpErrors));
+        first = false;
+    }
+    writeArray("sites", s.sites, siteJson, false, sink);
+    writeArray("vectors", s.vectors, vectorJson, false, sink);
+    writeArray("relativePrecision", s.relativePrecision, pairJson, false, sink);
+    writeArray("snooping", s.snooping, roundJson, true, sink);
+}
+
 std::string statisticsFileText(const RigorousStatistics& s) {
-    Json j = headJson(s);
-    Json& sites = j["sites"] = Json::array();
-    for (const RigorousSite& site : s.sites) {
-        sites.push_back(siteJson(site));
+    std::string text;
+    writeStatisticsText(s, [&](std::string_view piece) { text += piece; });
+    return text;
+}
+
+bool writeStatisticsFile(const std::string& path, const RigorousStatistics& s, std::string& error) {
+    // Pieces gather up to about a megabyte before each write.
+    constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+    AtomicFileWriter file;
+    if (!file.open(path, error)) {
+        return false;
     }
-    Json& vectors = j["vectors"] = Json::array();
-    for (const RigorousVector& v : s.vectors) {
-        vectors.push_back(vectorJson(v));
-    }
-    Json& pairs = j["relativePrecision"] = Json::array();
-    for (const RelativePrecision& p : s.relativePrecision) {
-        pairs.push_back(pairJson(p));
-    }
-    Json& rounds = j["snooping"] = Json::array();
-    for (const SnoopingRound& r : s.snooping) {
-        rounds.push_back(Json{{"from", r.from},
-                              {"to", r.to},
-                              {"record", r.record},
-                              {"studentized", numberOrNull(r.studentized)}});
-    }
-    return j.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::string buffer;
+    writeStatisticsText(s, [&](std::string_view piece) {
+        buffer += piece;
+        if (buffer.size() >= kBufferBytes) {
+            file.write(buffer);
+            buffer.clear();
+        }
+    });
+    file.write(buffer);
+    return file.commit(error);
 }
 
 }  // namespace torvek::front

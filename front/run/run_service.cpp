@@ -247,17 +247,21 @@ void collectStatistics(const RunRequest& request, const FolderFiles& folder, Run
     }
     RigorousStatistics statistics;
     std::string error;
-    if (!readRigorousStatistics(folder.programStatistics, request.names, statistics, error)) {
+    if (!readRigorousStatistics(
+            folder.programStatistics, request.names, statistics, error,
+            statisticsSizeLimit(run.output.siteCount(), run.output.vectorCount()))) {
         run.problems.push_back("the statistics of the rigorous model could not be read: " + error);
         return;
     }
     if (request.choices.relativeTolerance) {
         applyRelativeTolerance(*request.choices.relativeTolerance, statistics);
     }
-    const std::string text = statisticsFileText(statistics);
+    run.statisticsWritten = writeStatisticsFile(folder.statistics, statistics, error);
+    if (!run.statisticsWritten) {
+        run.problems.push_back("cannot write the statistics " + run.files.statistics + ": " +
+                               error);
+    }
     attachRigorousStatistics(std::move(statistics), run.view);
-    run.statisticsWritten =
-        writeDocument(folder.statistics, "the statistics " + run.files.statistics, text, run);
 }
 
 }  // namespace
