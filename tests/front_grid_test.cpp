@@ -285,6 +285,23 @@ TEST(FrontGrid, PositionsReachTheGridFromTheirFrameAndEpoch) {
             EXPECT_NEAR(g.northing, c.itrf ? p.itrfNorthing : p.wgs84Northing, kMillimetre);
         }
     }
+    // A time-dependent transformation takes the epoch as its time: ITRF2014 moves against ETRS89
+    // by some 2.5 cm a year. Transcribed from `echo "47.5 8.5 500 2000.0" | cs2cs -f %.4f
+    // EPSG:7912 EPSG:25832` and the same at 2020.0 (PROJ 9.1.1).
+    struct Dated {
+        double epoch, easting, northing;
+    };
+    for (const Dated& d :
+         {Dated{2000.0, 462343.1072, 5260850.7026}, Dated{2020.0, 462342.7092, 5260850.3888}}) {
+        GridSystem grid;
+        std::string error;
+        const NetworkPlace place{kWgs84A, kWgs84Rf, 47.5, 8.5, 0.01, 0.01};
+        ASSERT_TRUE(grid.open("EPSG:25832", place, {"EPSG:7912", d.epoch}, error)) << error;
+        const GridPosition g = grid.project(47.5, 8.5, 500.0);
+        EXPECT_NEAR(g.easting, d.easting, kMillimetre) << d.epoch;
+        EXPECT_NEAR(g.northing, d.northing, kMillimetre) << d.epoch;
+        EXPECT_NE(transformationStatement(grid.description()).find("at epoch"), std::string::npos);
+    }
     // A datum PROJ cannot know (no parameters to any other) leaves it a ballpark operation only.
     struct Ballpark {
         std::string frame, system, error;

@@ -195,16 +195,27 @@ ObjectPointer bestTransformation(PJ_CONTEXT* context, const PJ* source, const PJ
     return operation ? std::move(operation) : firstUsable(context, source, target, nullptr);
 }
 
-// An operation's name without the axis order changes PROJ lists among its steps, which say
-// nothing about the datum.
+// An operation's name without the axis order changes PROJ lists among its steps (" + "
+// between them), which say nothing about the datum.
 std::string withoutAxisSwaps(std::string name) {
-    for (const char* swap : {"axis order change (2D) + ", " + axis order change (2D)",
-                             " (with axis order normalized for visualization)"}) {
-        for (std::size_t at = name.find(swap); at != std::string::npos; at = name.find(swap)) {
-            name.erase(at, std::strlen(swap));
-        }
+    constexpr const char* kSeparator = " + ";
+    constexpr const char* kSwap = "axis order change";
+    constexpr const char* kNormalized = " (with axis order normalized for visualization)";
+    for (std::size_t at = name.find(kNormalized); at != std::string::npos;
+         at = name.find(kNormalized)) {
+        name.erase(at, std::strlen(kNormalized));
     }
-    return name;
+    std::string kept;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find(kSeparator, start), name.size());
+        const std::string step = name.substr(start, end - start);
+        if (step.rfind(kSwap, 0) != 0) {
+            kept += (kept.empty() ? "" : kSeparator) + step;
+        }
+        start = end + std::strlen(kSeparator);
+    }
+    return kept.empty() ? name : kept;
 }
 
 // The system a request names: itself, or for "utm" the UTM zone of the network's middle. Empty,
