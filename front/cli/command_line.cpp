@@ -83,19 +83,22 @@ void addCrs(CLI::App& command, std::string& crs, const char* what) {
 }
 
 // --frame CRS and --epoch YEAR: the frame the data set's coordinates are in and their epoch, for
-// grid coordinates; each refused at once, with the reason, when it cannot serve.
-void addFrame(CLI::App& command, CoordinateFrame& frame) {
+// grid coordinates; each refused at once, with the reason, when it cannot serve. `defaults` says
+// what holds when they are not given.
+void addFrame(CLI::App& command, CoordinateFrame& frame, const std::string& defaults) {
     command
         .add_option("--frame", frame.crs,
-                    "the geographic frame of the coordinates (EPSG:4979, EPSG:7912, ...; "
-                    "default: the project's settings.frame, else WGS 84), from which PROJ "
-                    "transforms them to the --crs system")
+                    "the geographic frame of the coordinates (EPSG:4979, EPSG:7912, ...), from "
+                    "which PROJ transforms them to the --crs system (default: " +
+                        defaults + "WGS 84)")
         ->check(CLI::Validator([](std::string& text) { return frameProblem(text); }, ""))
         ->type_name("CRS");
     command
-        .add_option("--epoch", frame.epoch,
-                    "the epoch of the coordinates as a decimal year (e.g. 2020.0), for a "
-                    "time-dependent transformation (default: the project's settings.epoch)")
+        .add_option(
+            "--epoch", frame.epoch,
+            "the epoch of the coordinates as a decimal year (e.g. 2020.0), the time of a "
+            "time-dependent transformation" +
+                (defaults.empty() ? std::string() : " (default: the project's settings.epoch)"))
         ->check(CLI::Validator(
             [](std::string& text) {
                 char* end = nullptr;
@@ -178,7 +181,7 @@ CLI::App* addAdjust(CLI::App& app, AdjustOptions& o, std::vector<std::string>& i
     addCrs(*adjust, o.crs,
            "grid coordinates too, in a projected system PROJ knows (EPSG:25832, ...), or utm for "
            "the network's UTM zone");
-    addFrame(*adjust, o.frame);
+    addFrame(*adjust, o.frame, "the project's settings.frame, else ");
     adjust
         ->add_option("--ellipse-scale", o.plot.ellipseEnlargement,
                      "draw the plot's confidence ellipses FACTOR times larger than the map "
@@ -270,7 +273,7 @@ CLI::App* addExport(CLI::App& app, ExportRequest& r, std::vector<std::string>& d
     addNames(*exporting, r.names);
     addCovarianceUnit(*exporting, r.survey);
     addCrs(*exporting, r.crs, "grid coordinates in SYSTEM in the GeoJSON and KML files");
-    addFrame(*exporting, r.frame);
+    addFrame(*exporting, r.frame, "");
     exporting->footer(
         "Writes every field of a data set, results included (default JSON, to standard\n"
         "output); --geojson and --kml write the results for a GIS instead (or as well, with\n"
