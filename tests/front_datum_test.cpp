@@ -1,6 +1,6 @@
 // Grid coordinates from the frame and epoch of the coordinates, as torvek-front adjust and export
-// give them: against cs2cs, the word "ballpark" where PROJ knows no better, the options refused
-// before anything runs, and the GIS files' layers as a GIS reads them.
+// give them: against cs2cs, the word "ballpark" where PROJ knows no better, and the options
+// refused before anything runs.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -186,38 +186,6 @@ TEST(FrontDatum, FramesAndEpochsThatCannotServeStopBeforeAnythingRuns) {
     const CommandResult noGrid = front({"adjust", plain, "--frame", "EPSG:4326"});
     EXPECT_EQ(noGrid.exitCode, 1);
     EXPECT_TRUE(contains(noGrid.standardError, "give --crs too")) << noGrid.standardError;
-}
-
-// Sites and vectors apart, each GeoJSON file and each KML folder one geometry type, the KML's
-// fields typed, as a GIS reads them (ogrinfo, when installed).
-TEST(FrontDatum, GisLayersReadAsOneGeometryTypeEachWithTypedFields) {
-    const std::string ogrinfo = programOnPath("ogrinfo");
-    if (ogrinfo.empty()) {
-        GTEST_SKIP() << "ogrinfo (gdal-bin) is not installed";
-    }
-    const TempDirectory folder;
-    writeFileBytes(folder.file("plain.json"), wisconsinProject({{"model", "classic"}}));
-    ASSERT_EQ(
-        front({"adjust", folder.file("plain.json"), "--no-report", "-o", folder.file("n.dat")})
-            .exitCode,
-        0);
-    const CommandResult run = front(
-        {"export", folder.file("n.dat"), "--geojson", folder.file("s.geojson"), "--geojson-vectors",
-         folder.file("v.geojson"), "--kml", folder.file("k.kml"), "--crs", "utm"});
-    ASSERT_EQ(run.exitCode, 0) << run.standardError;
-    const auto info = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {"-al", "-so"});
-        return runCommand(ogrinfo, arguments).standardOutput;
-    };
-    EXPECT_TRUE(contains(info({folder.file("s.geojson")}), "Geometry: 3D Point"));
-    EXPECT_TRUE(contains(info({folder.file("v.geojson")}), "Geometry: 3D Line String"));
-    const std::string typed = info({folder.file("k.kml")});
-    for (const char* field : {"gridEasting: Real", "record: Integer", "sigmaNorthMm: Real"}) {
-        EXPECT_TRUE(contains(typed, field)) << field << " in\n" << typed;
-    }
-    const std::string kml = info({"--config", "GDAL_SKIP", "LIBKML", folder.file("k.kml")});
-    EXPECT_TRUE(contains(kml, "Layer name: Sites\nGeometry: Point")) << kml;
-    EXPECT_TRUE(contains(kml, "Layer name: Vectors\nGeometry: Line String")) << kml;
 }
 
 }  // namespace
