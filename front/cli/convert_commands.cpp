@@ -49,6 +49,12 @@ void noteDocumentFields(const Json& document) {
                      "adjust runs the project itself\n",
                      given.c_str());
     }
+    const ProjectFrame frame = projectFrame(document);
+    if (!frame.crs.empty() || frame.epoch) {
+        std::fprintf(stderr,
+                     "note: the data set does not keep settings.frame and settings.epoch: adjust "
+                     "takes them from the project itself, or from --frame and --epoch\n");
+    }
 }
 
 // The project document goes out as it converts; whether it becomes a data set is checked after,
