@@ -637,7 +637,7 @@ TEST(FrontEndToEnd, ExportWritesGisFilesWithoutReplacingTheDataSet) {
     EXPECT_TRUE(run.standardOutput.empty());  // only the GIS files were asked for
     const Json geo = Json::parse(readFileBytes(dir + "/g.json"));
     EXPECT_EQ(geo["features"][0]["properties"]["gridSystem"], "EPSG:25832");
-    EXPECT_TRUE(contains(readFileBytes(dir + "/k.kml"), "<Data name=\"gridEasting\">"));
+    EXPECT_TRUE(contains(readFileBytes(dir + "/k.kml"), "<SimpleData name=\"gridEasting\">"));
 
     const std::string before = readFileBytes(dir + "/x.dat");
     run = front({"export", dir + "/x.dat", "--kml", dir + "/./x.dat"});

@@ -96,7 +96,7 @@ TEST(FrontGrid, NationalNetworkAgreesWithAnIndependentTransformation) {
         std::string error;
         ASSERT_TRUE(grid.open(c.system, bohemia(), error)) << error;
         EXPECT_EQ(grid.description().code, c.system);
-        EXPECT_EQ(grid.description().datumTransformation.empty(), !c.datumShift);
+        EXPECT_EQ(grid.description().datumChange, c.datumShift);
         for (std::size_t i = 0; i < c.count; ++i) {
             const Expected& e = c.expected[i];
             const auto p = std::find_if(points.begin(), points.end(),
@@ -231,6 +231,56 @@ TEST(FrontGrid, SystemsThatCannotServeAreRefusedWithTheReason) {
     ASSERT_TRUE(grid.open("EPSG:32633", bohemia(), error));
     for (double latitude : {90.0, -90.0, std::nan(""), 1e300}) {
         EXPECT_FALSE(grid.project(latitude, 14.4, 0.0).valid) << latitude;
+    }
+}
+
+// The operation from the positions' frame to the grid, its accuracy and the word "ballpark" exactly
+// where PROJ knows no transformation of the datum, with the error it may bring (a couple of metres
+// on one ellipsoid, hundreds onto another). (torvek-front's grid against cs2cs: front_datum_test.)
+TEST(FrontGrid, TheOperationFromTheFrameIsNamedWithItsAccuracy) {
+    struct Case {
+        const char* frame;
+        double epoch;
+        const char* system;
+        const char* says;  // accuracy, or the error of a ballpark operation
+        bool ballpark;
+    };
+    const NetworkPlace wisconsin{kWgs84A, kWgs84Rf, 44.5, -89.47, 0.02, 0.03};
+    const char* kNoDatum = "+proj=longlat +ellps=WGS84 +no_defs +type=crs";
+    const char* kInternational = "+proj=tmerc +lon_0=-90 +ellps=intl +type=crs";
+    const Case cases[] = {{"EPSG:4326", NAN, "EPSG:3071", "accurate to 1 m", false},
+                          {"EPSG:7912", 2020.0, "EPSG:3071", "up to about 2 m", true},
+                          {kNoDatum, NAN, "EPSG:3071", "up to about 2 m", true},
+                          {"", NAN, kInternational, "up to several hundred metres", true},
+                          {"EPSG:4979", NAN, "EPSG:32616", "exact", false}};
+    for (const Case& c : cases) {
+        GridSystem grid;
+        std::string error;
+        ASSERT_TRUE(grid.open(c.system, wisconsin, {c.frame, c.epoch}, error)) << error;
+        const std::string statement = transformationStatement(grid.description());
+        EXPECT_NE(statement.find("\"" + grid.description().operation + "\""), std::string::npos);
+        EXPECT_EQ(statement.find("axis order"), std::string::npos) << statement;
+        EXPECT_NE(statement.find(c.says), std::string::npos) << statement;
+        EXPECT_EQ(statement.find("ballpark") != std::string::npos, c.ballpark) << statement;
+    }
+}
+
+// A time-dependent transformation takes the epoch as its time: ITRF2014 moves against ETRS89 by
+// some 2.5 cm a year. Transcribed from `echo "47.5 8.5 500 2000.0" | cs2cs -f %.4f EPSG:7912
+// EPSG:25832` and the same at 2020.0 (PROJ 9.1.1).
+TEST(FrontGrid, ATimeDependentTransformationTakesTheEpoch) {
+    struct Dated {
+        double epoch, easting, northing;
+    };
+    for (const Dated& d :
+         {Dated{2000.0, 462343.1072, 5260850.7026}, Dated{2020.0, 462342.7092, 5260850.3888}}) {
+        GridSystem grid;
+        std::string error;
+        const NetworkPlace place{kWgs84A, kWgs84Rf, 47.5, 8.5, 0.01, 0.01};
+        ASSERT_TRUE(grid.open("EPSG:25832", place, {"EPSG:7912", d.epoch}, error)) << error;
+        const GridPosition g = grid.project(47.5, 8.5, 500.0);
+        EXPECT_NEAR(g.easting, d.easting, kMillimetre) << d.epoch;
+        EXPECT_NEAR(g.northing, d.northing, kMillimetre) << d.epoch;
     }
 }
 

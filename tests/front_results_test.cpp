@@ -2,6 +2,7 @@
 // put on the HTML page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <regex>
@@ -11,6 +12,7 @@
 #include "dataset/adjusted_data_set.h"
 #include "front/cli/progress_bar.h"
 #include "front/documents/gis_export.h"
+#include "front/documents/grid_coordinates.h"
 #include "front/documents/html_page.h"
 #include "front/documents/network_plot.h"
 #include "front/documents/report_document.h"
@@ -575,6 +577,110 @@ TEST(FrontGis, GeoJsonAndKmlHoldEverySiteAndVector) {
     EXPECT_EQ(counts["Point"], 3);
     EXPECT_EQ(counts["LineString"], 3);
     EXPECT_NE(kml.find("<name>O&amp;&lt;</name>"), std::string::npos);
+}
+
+// Unknown values are null (heights above the geoid without geoid heights, residuals of a vector
+// left out), known ones numbers; KML types every field in a schema and leaves unknown values out;
+// each KML folder, and each GeoJSON file split by layer, holds one geometry type.
+TEST(FrontGis, UnknownValuesAreNullAndFieldsKeepTheirTypes) {
+    AdjustedDataSet ds = resultDataSet(true);
+    for (bool more = ds.firstSite(); more; more = ds.nextSite()) {
+        ds.currentSite()->geoidHeight = 0.0;  // no geoid given
+    }
+    const ResultsView view = makeResultsView(collectResults(ds), DocumentHeader{}, nullptr);
+    const Json all = Json::parse(renderGeoJson("t", view));
+    const Json& nord = all["features"][1]["properties"];
+    EXPECT_TRUE(nord["geoidHeight"].is_null());
+    EXPECT_TRUE(nord["orthometricHeight"].is_null());
+    EXPECT_TRUE(nord["ellipsoidalHeight"].is_number());
+    const Json& left = all["features"][5]["properties"];
+    for (const char* key : {"misfitNorthMm", "normalizedMisfitUp", "length"}) {
+        EXPECT_TRUE(left[key].is_number()) << key << ": " << left[key];
+    }
+    EXPECT_TRUE(left["residualNorthMm"].is_null());
+
+    const std::map<GeoJsonLayers, std::pair<std::size_t, const char*>> split = {
+        {GeoJsonLayers::kSites, {3, "Point"}}, {GeoJsonLayers::kVectors, {3, "LineString"}}};
+    for (const auto& [layers, expected] : split) {
+        const Json layer = Json::parse(renderGeoJson("t", view, layers));
+        ASSERT_EQ(layer["features"].size(), expected.first);
+        for (const Json& feature : layer["features"]) {
+            EXPECT_EQ(feature["geometry"]["type"], expected.second);
+        }
+    }
+
+    const std::string kml = renderKml("t", view);
+    for (const char* field : {R"(<SimpleField name="geoidHeight" type="double"/>)",
+                              R"(<SimpleField name="adjusted" type="bool"/>)",
+                              R"(<SimpleField name="record" type="int"/>)"}) {
+        EXPECT_NE(kml.find(field), std::string::npos) << field;
+    }
+    EXPECT_EQ(kml.find(R"(<SimpleData name="geoidHeight">)"), std::string::npos);
+    EXPECT_NE(kml.find(R"(<SimpleData name="adjusted">0</SimpleData>)"), std::string::npos);
+    const std::size_t vectors = kml.find("<Folder><name>Vectors</name>");
+    ASSERT_NE(vectors, std::string::npos);
+    EXPECT_EQ(kml.find("<LineString>"), kml.find("<LineString>", vectors));
+    EXPECT_EQ(kml.find("<Point>", vectors), std::string::npos);
+}
+
+// The column at which each field after `name` starts in the line of `text` that begins with it.
+std::vector<std::size_t> fieldStarts(const std::string& text, const std::string& name) {
+    const std::size_t line = text.find("\n  " + name + " ");
+    EXPECT_NE(line, std::string::npos) << name << " in\n" << text;
+    if (line == std::string::npos) {
+        return {};
+    }
+    const std::size_t begin = line + 1, end = text.find('\n', begin);
+    std::vector<std::size_t> starts;
+    for (std::size_t i = begin + 2 + name.size(); i < end; ++i) {
+        if (text[i] != ' ' && text[i - 1] == ' ') {
+            starts.push_back(i - begin);
+        }
+    }
+    return starts;
+}
+
+// Names of 1, 4, 12 and 30 characters: every numeric column of the summary's tables (adjusted and
+// grid coordinates, vectors left out) starts at the same column in every row.
+TEST(FrontResults, SummaryTablesAlignForNamesOfAnyLength) {
+    NetworkResults r = collectResults(resultDataSet(true));
+    r.sites.push_back(r.sites[1]);
+    const std::vector<std::string> names = {"Q", "NORD", "Twelve chars", std::string(30, 'L')};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        r.sites[i].name = names[i];
+    }
+    // The vector left out, twice more with other ends: names of 6, 17 and 32 characters.
+    for (const auto& [from, to] : {std::pair{0, 1}, std::pair{1, 2}, std::pair{0, 3}}) {
+        r.vectors.push_back(r.vectors[2]);
+        r.vectors.back().from = names[from];
+        r.vectors.back().to = names[to];
+    }
+    GridSystem grid;
+    std::string error;
+    ASSERT_TRUE(grid.open("EPSG:32632", networkPlace(r), error)) << error;
+    const std::string summary = formatResultsSummary(makeResultsView(r, DocumentHeader{}, &grid));
+    const std::size_t gridAt = summary.find("\nGrid coordinates");
+    ASSERT_NE(gridAt, std::string::npos);
+    const std::string coordinates = summary.substr(0, gridAt), gridTable = summary.substr(gridAt);
+    for (const std::string* table : {&coordinates, &gridTable}) {
+        const std::vector<std::size_t> first = fieldStarts(*table, names[0]);
+        ASSERT_GE(first.size(), 5u);
+        for (const std::string& name : names) {
+            std::vector<std::size_t> starts = fieldStarts(*table, name);
+            starts.resize(std::min(starts.size(), first.size()));
+            EXPECT_EQ(starts,
+                      std::vector<std::size_t>(first.begin(), first.begin() + starts.size()))
+                << name << " in\n"
+                << *table;
+        }
+    }
+    const std::size_t excludedAt = summary.find("\nVectors left out");
+    ASSERT_NE(excludedAt, std::string::npos);
+    const std::string excluded = summary.substr(excludedAt);
+    const std::vector<std::size_t> shortest = fieldStarts(excluded, "Q-NORD");
+    EXPECT_EQ(shortest.size(), 7u) << excluded;
+    EXPECT_EQ(fieldStarts(excluded, "NORD-Twelve chars"), shortest) << excluded;
+    EXPECT_EQ(fieldStarts(excluded, "Q-" + names[3]), shortest) << excluded;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,10 +121,16 @@ std::string terminalSafe(const std::string& text) {
     return out;
 }
 
+// What a project chooses for its run beside its network: the model, the frame of its coordinates.
+struct ProjectChoices {
+    std::optional<AdjustmentModel> model;
+    ProjectFrame frame;
+};
+
 // The input data set of the run, built in memory from the project or survey files `inputs`, and
 // the full names of its sites. False, after saying why, when they cannot be read or imported.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                RunRequest& request, std::optional<AdjustmentModel>& projectModel) {
+                RunRequest& request, ProjectChoices& project) {
     Json document;
     if (!buildInputDataSet(inputs, survey, ImportOptions{}, request.input, request.names,
                            &document)) {
@@ -134,7 +141,8 @@ bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& sur
     }
     printNetworkFindings(request.input, request.names);
     request.header = readDocumentHeader(document);
-    projectModel = projectAdjustmentModel(document);
+    project.model = projectAdjustmentModel(document);
+    project.frame = projectFrame(document);
     return true;
 }
 
@@ -180,7 +188,7 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
 // refused before anything is read or written. False, after saying why, when there is nothing to
 // run.
 bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRequest& request,
-                  std::optional<AdjustmentModel>& projectModel) {
+                  ProjectChoices& project) {
     std::vector<std::string> inputs{options.input};
     if (!options.secondInput.empty()) {
         inputs.push_back(options.secondInput);
@@ -202,7 +210,7 @@ bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRe
             "its sites itself\n");
         return false;
     }
-    return buildInput(inputs, options.survey, request, projectModel);
+    return buildInput(inputs, options.survey, request, project);
 }
 
 // What the front end answered while the program ran.
@@ -315,11 +323,24 @@ void printSummary(const RunResult& run) {
     std::fflush(stdout);
 }
 
-// Opens the grid system asked for, choosing a UTM zone from the input's positions; false, after
-// saying why, when PROJ cannot provide it.
-bool openGridSystem(const std::string& crs, const AdjustedDataSet& input, GridSystem& grid) {
+// The frame of the run's coordinates: --frame and --epoch, each over the project's setting.
+CoordinateFrame frameForRun(const CoordinateFrame& asked, const ProjectFrame& project) {
+    CoordinateFrame frame = asked;
+    if (frame.crs.empty() && !project.crs.empty()) {
+        frame.crs = project.crs;
+    }
+    if (std::isnan(frame.epoch) && project.epoch) {
+        frame.epoch = *project.epoch;
+    }
+    return frame;
+}
+
+// Opens the grid system asked for, choosing a UTM zone from the input's positions, from the
+// frame of its coordinates; false, after saying why, when PROJ cannot provide it.
+bool openGridSystem(const std::string& crs, const CoordinateFrame& frame,
+                    const AdjustedDataSet& input, GridSystem& grid) {
     std::string error;
-    if (grid.open(crs, networkPlace(collectResults(input)), error)) {
+    if (grid.open(crs, networkPlace(collectResults(input)), frame, error)) {
         return true;
     }
     say("torvek-front: --crs: " + error + "\n");
@@ -391,17 +412,25 @@ bool makeRequest(const AdjustOptions& options, RunRequest& request, GridSystem& 
     request.plot = options.plot;
     request.choices.program = options.program;
     request.choices.engine = options.engine;
-    std::optional<AdjustmentModel> projectModel;
+    ProjectChoices project;
     // Every file the run may write is kept apart from the inputs, the statistics file included.
     if (!prepareInput(options, runFilePaths(request.output, request.keepInput, false, true),
-                      request, projectModel)) {
+                      request, project)) {
         return false;
     }
-    if (!chooseModel(options, projectModel, request.choices)) {
+    if (!chooseModel(options, project.model, request.choices)) {
         return false;
     }
     if (!options.crs.empty()) {
-        if (!openGridSystem(options.crs, request.input, grid)) {
+        const std::string frameProblemText = options.frame.crs.empty() && !project.frame.crs.empty()
+                                                 ? frameProblem(project.frame.crs)
+                                                 : std::string();
+        if (!frameProblemText.empty()) {
+            say("torvek-front: " + options.input + ": settings.frame: " + frameProblemText + "\n");
+            return false;
+        }
+        if (!openGridSystem(options.crs, frameForRun(options.frame, project.frame), request.input,
+                            grid)) {
             return false;
         }
         request.grid = &grid;

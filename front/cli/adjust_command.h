@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "front/documents/grid_coordinates.h"
 #include "front/documents/network_plot.h"
 #include "front/import/survey_input.h"
 #include "front/project/adjustment_model.h"
@@ -38,6 +39,9 @@ struct AdjustOptions {
     // The grid system of the grid coordinates (see GridSystem::open: "EPSG:25832", "utm", ...);
     // empty for none.
     std::string crs;
+    // --frame and --epoch: the frame of the adjusted coordinates and their epoch, over the
+    // project's settings.frame and settings.epoch (empty, NaN: not given).
+    CoordinateFrame frame;
     PlotOptions plot;
     bool timings = false;  // --timings: each phase's time and memory on standard error
 };

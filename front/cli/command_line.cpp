@@ -1,6 +1,7 @@
 #include "front/cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -81,6 +82,34 @@ void addCrs(CLI::App& command, std::string& crs, const char* what) {
     command.add_option("--crs", crs, what)->type_name("SYSTEM");
 }
 
+// --frame CRS and --epoch YEAR: the frame the data set's coordinates are in and their epoch, for
+// grid coordinates; each refused at once, with the reason, when it cannot serve. `defaults` says
+// what holds when they are not given.
+void addFrame(CLI::App& command, CoordinateFrame& frame, const std::string& defaults) {
+    command
+        .add_option("--frame", frame.crs,
+                    "the geographic frame of the coordinates (EPSG:4979, EPSG:7912, ...), from "
+                    "which PROJ transforms them to the --crs system (default: " +
+                        defaults + "WGS 84)")
+        ->check(CLI::Validator([](std::string& text) { return frameProblem(text); }, ""))
+        ->type_name("CRS");
+    command
+        .add_option(
+            "--epoch", frame.epoch,
+            "the epoch of the coordinates as a decimal year (e.g. 2020.0), the time of a "
+            "time-dependent transformation" +
+                (defaults.empty() ? std::string() : " (default: the project's settings.epoch)"))
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                char* end = nullptr;
+                const double year = std::strtod(text.c_str(), &end);
+                return end == text.c_str() || *end != '\0' ? "needs a decimal year, not " + text
+                                                           : epochProblem(year);
+            },
+            ""))
+        ->type_name("YEAR");
+}
+
 // The options of `adjust` that choose how the run is shown and answered.
 void addRunChoices(CLI::App& adjust, AdjustOptions& o) {
     adjust
@@ -155,6 +184,7 @@ CLI::App* addAdjust(CLI::App& app, AdjustOptions& o, std::vector<std::string>& i
     addCrs(*adjust, o.crs,
            "grid coordinates too, in a projected system PROJ knows (EPSG:25832, ...), or utm for "
            "the network's UTM zone");
+    addFrame(*adjust, o.frame, "the project's settings.frame, else ");
     adjust
         ->add_option("--ellipse-scale", o.plot.ellipseEnlargement,
                      "draw the plot's confidence ellipses FACTOR times larger than the map "
@@ -237,17 +267,25 @@ CLI::App* addExport(CLI::App& app, ExportRequest& r, std::vector<std::string>& d
             "the JSON or CSV file (default: the standard output)")
         ->type_name("FILE");
     exporting->add_option("--geojson", r.geoJson, "the results as GeoJSON")->type_name("FILE");
+    exporting
+        ->add_option("--geojson-vectors", r.geoJsonVectors,
+                     "the vectors as GeoJSON LineStrings apart from the sites (--geojson then "
+                     "holds the sites' Points alone)")
+        ->type_name("FILE");
     exporting->add_option("--kml", r.kml, "the results as KML")->type_name("FILE");
     addNames(*exporting, r.names);
     addCovarianceUnit(*exporting, r.survey);
     addCrs(*exporting, r.crs, "grid coordinates in SYSTEM in the GeoJSON and KML files");
+    addFrame(*exporting, r.frame, "");
     exporting->footer(
         "Writes every field of a data set, results included (default JSON, to standard\n"
         "output); --geojson and --kml write the results for a GIS instead (or as well, with\n"
         "--json, --csv or -o).\n\n"
         "Examples:\n  torvek-front export out/example-network.dat --csv -o net.csv\n"
         "  torvek-front export out/example-network.dat --geojson net.geojson "
-        "--crs utm\n");
+        "--crs utm\n"
+        "  torvek-front export net.dat --geojson sites.geojson --geojson-vectors vectors.geojson "
+        "--frame EPSG:7912 --epoch 2020.0 --crs EPSG:3071\n");
     return exporting;
 }
 
@@ -316,9 +354,13 @@ int runExportCommand(ExportRequest request, const std::vector<std::string>& data
         return usageError("export takes one data set", "export");
     }
     request.dataSet = dataSets[0];
-    const bool gis = !request.geoJson.empty() || !request.kml.empty();
+    const bool gis =
+        !request.geoJson.empty() || !request.geoJsonVectors.empty() || !request.kml.empty();
     if (!request.crs.empty() && !gis) {
         return usageError("--crs gives grid coordinates to --geojson and --kml", "export");
+    }
+    if ((!request.frame.crs.empty() || !std::isnan(request.frame.epoch)) && request.crs.empty()) {
+        return usageError("--frame and --epoch are for grid coordinates: give --crs too", "export");
     }
     request.writeProject = formatAsked || !gis;
     return runExport(request);
@@ -330,6 +372,9 @@ int runAdjustCommand(AdjustOptions options, const std::vector<std::string>& inpu
     }
     if (inputs.size() > 2) {
         return usageError("one input, or a DynaML station file and its measurement file", "adjust");
+    }
+    if ((!options.frame.crs.empty() || !std::isnan(options.frame.epoch)) && options.crs.empty()) {
+        return usageError("--frame and --epoch are for grid coordinates: give --crs too", "adjust");
     }
     options.input = inputs[0];
     options.secondInput = inputs.size() == 2 ? inputs[1] : "";  // a DynaML pair

@@ -49,6 +49,12 @@ void noteDocumentFields(const Json& document) {
                      "adjust runs the project itself\n",
                      given.c_str());
     }
+    const ProjectFrame frame = projectFrame(document);
+    if (!frame.crs.empty() || frame.epoch) {
+        std::fprintf(stderr,
+                     "note: the data set does not keep settings.frame and settings.epoch: adjust "
+                     "takes them from the project itself, or from --frame and --epoch\n");
+    }
 }
 
 // The project document goes out as it converts; whether it becomes a data set is checked after,
@@ -122,9 +128,42 @@ int runImport(const std::string& projectPath, const std::string& dataSetPath, bo
     return runImportRequest({{projectPath}, dataSetPath, false, withResults, {}});
 }
 
+namespace {
+
+// The GIS files `request` names, of `results`; false, after saying why, when the grid system
+// cannot be opened or a file cannot be written.
+bool writeGisFiles(const ExportRequest& request, NetworkResults results) {
+    GridSystem grid;
+    std::string error;
+    if (!request.crs.empty() &&
+        !grid.open(request.crs, networkPlace(results), request.frame, error)) {
+        std::fprintf(stderr, "torvek-front: --crs: %s\n", error.c_str());
+        return false;
+    }
+    const std::string title = results.title.empty() ? request.dataSet : results.title;
+    const ResultsView view = makeResultsView(std::move(results), DocumentHeader{}, &grid);
+    // With a file of their own the vectors leave the sites' file: one geometry type in each.
+    const GeoJsonLayers layers =
+        request.geoJsonVectors.empty() ? GeoJsonLayers::kSitesAndVectors : GeoJsonLayers::kSites;
+    const bool written =
+        (request.geoJson.empty() ||
+         writeFileAtomically(request.geoJson, renderGeoJson(title, view, layers), error)) &&
+        (request.geoJsonVectors.empty() ||
+         writeFileAtomically(request.geoJsonVectors,
+                             renderGeoJson(title, view, GeoJsonLayers::kVectors), error)) &&
+        (request.kml.empty() || writeFileAtomically(request.kml, renderKml(title, view), error));
+    if (!written) {
+        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+    }
+    return written;
+}
+
+}  // namespace
+
 int runExport(const ExportRequest& request) {
     std::vector<std::string> outputs;
-    for (const std::string* path : {&request.output, &request.geoJson, &request.kml}) {
+    for (const std::string* path :
+         {&request.output, &request.geoJson, &request.geoJsonVectors, &request.kml}) {
         if (path->empty()) {
             continue;
         }
@@ -159,20 +198,8 @@ int runExport(const ExportRequest& request) {
         std::fprintf(stderr, "torvek-front: --names: %s\n", error.c_str());
         return kExitBadInput;
     }
-    if (!request.geoJson.empty() || !request.kml.empty()) {
-        NetworkResults results = collectResults(dataSet, names);
-        GridSystem grid;
-        if (!request.crs.empty() && !grid.open(request.crs, networkPlace(results), error)) {
-            std::fprintf(stderr, "torvek-front: --crs: %s\n", error.c_str());
-            return kExitBadInput;
-        }
-        const std::string title = results.title.empty() ? request.dataSet : results.title;
-        const ResultsView view = makeResultsView(std::move(results), DocumentHeader{}, &grid);
-        if ((!request.geoJson.empty() &&
-             !writeFileAtomically(request.geoJson, renderGeoJson(title, view), error)) ||
-            (!request.kml.empty() &&
-             !writeFileAtomically(request.kml, renderKml(title, view), error))) {
-            std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+    if (!request.geoJson.empty() || !request.geoJsonVectors.empty() || !request.kml.empty()) {
+        if (!writeGisFiles(request, collectResults(dataSet, names))) {
             return kExitBadInput;
         }
     }

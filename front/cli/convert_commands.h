@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "front/documents/grid_coordinates.h"
 #include "front/import/survey_input.h"
 
 namespace torvek::front {
@@ -28,22 +29,25 @@ int runImportRequest(const ImportRequest& request);
 enum class ExportFormat { kJson, kCsv };
 
 // `export DATA-SET [--json|--csv] [-o FILE] [--names FILE...] [--geojson FILE] [--kml FILE]
-// [--crs SYSTEM]`: writes every field of the data set, results included, to FILE or, when
-// `output` is empty, to the standard output (unless only GIS files are asked for), and the results
-// as GeoJSON and KML (gis_export.h), with grid coordinates in SYSTEM when given. With `names` (the
-// project or survey files the data set was built from) the sites are named in full, with their
-// codes beside the names. Nothing is written over an input, and two outputs may not name one
-// file. Returns 0, or kExitBadInput after saying what is wrong.
+// [--geojson-vectors FILE] [--crs SYSTEM] [--frame CRS] [--epoch YEAR]`: writes every field of the
+// data set, results included, to FILE or, when `output` is empty, to the standard output (unless
+// only GIS files are asked for), and the results as GeoJSON and KML (gis_export.h), with grid
+// coordinates in SYSTEM when given; with a file for the vectors' GeoJSON, the other one holds the
+// sites alone. With `names` (the project or survey files the data set was built from) the sites are
+// named in full, with their codes beside the names. Nothing is written over an input, and two
+// outputs may not name one file. Returns 0, or kExitBadInput after saying what is wrong.
 struct ExportRequest {
     std::string dataSet;
     ExportFormat format = ExportFormat::kJson;
     std::string output;
     std::vector<std::string> names;
-    SurveyOptions survey;      // how survey files among `names` are read
-    bool writeProject = true;  // the JSON or CSV export, to `output` or the standard output
-    std::string geoJson;       // empty: none
-    std::string kml;           // empty: none
-    std::string crs;           // empty: no grid coordinates
+    SurveyOptions survey;        // how survey files among `names` are read
+    bool writeProject = true;    // the JSON or CSV export, to `output` or the standard output
+    std::string geoJson;         // empty: none
+    std::string geoJsonVectors;  // the vectors' GeoJSON apart from the sites'; empty: none
+    std::string kml;             // empty: none
+    std::string crs;             // empty: no grid coordinates
+    CoordinateFrame frame;       // the frame of the data set's coordinates (--frame, --epoch)
 };
 int runExport(const ExportRequest& request);
 

@@ -1,6 +1,7 @@
 #include "front/documents/gis_export.h"
 
 #include <cmath>
+#include <vector>
 
 #include "front/documents/report_rendering.h"
 #include "front/project/project_json.h"
@@ -14,12 +15,16 @@ constexpr double kMetreUnits = 1e4;
 constexpr double kMillimetreUnits = 10.0;
 constexpr double kNormalizedUnits = 100.0;
 constexpr double kScaleUnits = 1e9;
+constexpr double kAngleUnits = 1e4;
 
 // KML colours are aabbggrr.
 const char* const kKmlSiteColour = "ff7a3f1f";
 const char* const kKmlVectorColour = "ffbf8f6b";
 const char* const kKmlFlaggedColour = "ff2827d6";
 const char* const kKmlUnusedColour = "ffb0b0b0";
+// The ids of the KML schemas of the sites' and the vectors' fields (apart from the styles' ids).
+const char* const kSiteSchema = "siteFields";
+const char* const kVectorSchema = "vectorFields";
 
 // `value` rounded to 1 / units; null when it is not finite (JSON has no NaN).
 Json rounded(double value, double units) {
@@ -53,7 +58,8 @@ Json coordinate(const Position& p) {
                         rounded(p.height, kMetreUnits)});
 }
 
-Json siteProperties(const ResultsView& v, std::size_t i) {
+// `geoid`: the network carries geoid heights (see hasGeoidHeights).
+Json siteProperties(const ResultsView& v, std::size_t i, bool geoid) {
     const SiteResult& s = v.results.sites[i];
     const SiteCoordinates& c = v.coordinates[i];
     Json p = Json::object();
@@ -65,15 +71,16 @@ Json siteProperties(const ResultsView& v, std::size_t i) {
     p["longitude"] = c.available ? rounded(s.adjustedLongitude, kDegreeUnits) : Json(nullptr);
     p["ellipsoidalHeight"] =
         c.available ? rounded(c.ellipsoidalHeight, kMetreUnits) : Json(nullptr);
-    p["geoidHeight"] = rounded(s.geoidHeight, kMetreUnits);
+    // Without geoid heights (0 counts as none) the heights above the geoid are unknown, not h.
+    p["geoidHeight"] = geoid ? rounded(s.geoidHeight, kMetreUnits) : Json(nullptr);
     p["orthometricHeight"] =
-        c.available ? rounded(c.orthometricHeight, kMetreUnits) : Json(nullptr);
+        c.available && geoid ? rounded(c.orthometricHeight, kMetreUnits) : Json(nullptr);
     p["sigmaNorthMm"] = c.available ? millimetres(s.sigmaNorth) : Json(nullptr);
     p["sigmaEastMm"] = c.available ? millimetres(s.sigmaEast) : Json(nullptr);
     p["sigmaUpMm"] = c.available ? millimetres(s.sigmaUp) : Json(nullptr);
     p["ellipseSemiMajorMm"] = c.available ? millimetres(c.ellipseSemiMajor) : Json(nullptr);
     p["ellipseSemiMinorMm"] = c.available ? millimetres(c.ellipseSemiMinor) : Json(nullptr);
-    p["ellipseAzimuth"] = c.available ? Json(c.ellipseAzimuth) : Json(nullptr);
+    p["ellipseAzimuth"] = c.available ? rounded(c.ellipseAzimuth, kAngleUnits) : Json(nullptr);
     const char* const axes[3] = {"X", "Y", "Z"};
     for (int k = 0; k < 3; ++k) {
         p[axes[k]] = c.available ? rounded(c.geocentric[k], kMetreUnits) : Json(nullptr);
@@ -85,6 +92,9 @@ Json siteProperties(const ResultsView& v, std::size_t i) {
         p["gridNorthing"] = grid ? rounded(c.grid.northing, kMetreUnits) : Json(nullptr);
         p["gridScaleFactor"] = grid ? rounded(c.grid.scaleFactor, kScaleUnits) : Json(nullptr);
         p["gridConvergence"] = grid ? rounded(c.grid.convergence, kDegreeUnits) : Json(nullptr);
+        p["gridOperation"] = v.grid.operation;
+        p["gridOperationAccuracy"] = v.grid.accuracy >= 0.0 ? Json(v.grid.accuracy) : Json(nullptr);
+        p["gridBallpark"] = v.grid.ballpark;
     }
     return p;
 }
@@ -132,29 +142,67 @@ bool vectorEnds(const NetworkResults& r, const VectorResult& vr, Position& from,
     return from.known && to.known;
 }
 
-// A property value as KML text: numbers as JSON writes them, booleans as words, null as nothing.
+// A property value as KML text: numbers as JSON writes them, booleans as KML's 1 and 0.
 std::string kmlValue(const Json& value) {
-    if (value.is_null()) {
-        return "";
-    }
     if (value.is_string()) {
         return value.get<std::string>();
     }
+    if (value.is_boolean()) {
+        return value.get<bool>() ? "1" : "0";
+    }
     return value.dump();
+}
+
+// The KML type of a property: the type of its first value that is not null among `features`; a
+// property null everywhere is a number that no feature has (only numbers are ever null).
+std::string kmlType(const std::vector<Json>& features, const std::string& key) {
+    for (const Json& properties : features) {
+        const Json& value = properties.at(key);
+        if (value.is_string()) {
+            return "string";
+        }
+        if (value.is_boolean()) {
+            return "bool";
+        }
+        if (value.is_number_integer()) {
+            return "int";
+        }
+        if (!value.is_null()) {
+            return "double";
+        }
+    }
+    return "double";
+}
+
+// A <Schema> of the properties of `features` (all with the same keys), which GIS programs read as
+// typed fields; empty when there are no features.
+std::string kmlSchema(const char* id, const std::vector<Json>& features) {
+    if (features.empty()) {
+        return "";
+    }
+    std::string out = std::string("<Schema name=\"") + id + "\" id=\"" + id + "\">";
+    for (const auto& [key, value] : features.front().items()) {
+        out += "<SimpleField name=\"" + escapeHtml(key) + "\" type=\"" + kmlType(features, key) +
+               "\"/>";
+    }
+    return out + "</Schema>\n";
+}
+
+// The properties as data of the schema `id`; a null value is left out (unknown).
+std::string extendedData(const char* id, const Json& properties) {
+    std::string out = std::string("<ExtendedData><SchemaData schemaUrl=\"#") + id + "\">";
+    for (const auto& [key, value] : properties.items()) {
+        if (!value.is_null()) {
+            out += "<SimpleData name=\"" + escapeHtml(key) + "\">" + escapeHtml(kmlValue(value)) +
+                   "</SimpleData>";
+        }
+    }
+    return out + "</SchemaData></ExtendedData>";
 }
 
 std::string kmlCoordinate(const Position& p) {
     return rounded(p.longitude, kDegreeUnits).dump() + "," +
            rounded(p.latitude, kDegreeUnits).dump();
-}
-
-std::string extendedData(const Json& properties) {
-    std::string out = "<ExtendedData>";
-    for (const auto& [key, value] : properties.items()) {
-        out += "<Data name=\"" + escapeHtml(key) + "\"><value>" + escapeHtml(kmlValue(value)) +
-               "</value></Data>";
-    }
-    return out + "</ExtendedData>";
 }
 
 std::string lineStyle(const char* id, const char* colour, double width) {
@@ -164,19 +212,21 @@ std::string lineStyle(const char* id, const char* colour, double width) {
 
 }  // namespace
 
-std::string renderGeoJson(const std::string& title, const ResultsView& v) {
+std::string renderGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers layers) {
     const NetworkResults& r = v.results;
+    const bool geoid = hasGeoidHeights(r);
     Json features = Json::array();
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+    for (std::size_t i = 0; i < r.sites.size() && layers != GeoJsonLayers::kVectors; ++i) {
         const Position p = positionOf(r.sites[i]);
         Json feature = Json::object();
         feature["type"] = "Feature";
         feature["geometry"] =
             p.known ? Json{{"type", "Point"}, {"coordinates", coordinate(p)}} : Json(nullptr);
-        feature["properties"] = siteProperties(v, i);
+        feature["properties"] = siteProperties(v, i, geoid);
         features.push_back(std::move(feature));
     }
-    for (const VectorResult& vr : r.vectors) {
+    for (std::size_t i = 0; i < r.vectors.size() && layers != GeoJsonLayers::kSites; ++i) {
+        const VectorResult& vr = r.vectors[i];
         Position from, to;
         Json feature = Json::object();
         feature["type"] = "Feature";
@@ -201,8 +251,54 @@ std::string renderGeoJson(const std::string& title, const ResultsView& v) {
     return out + "\n]}\n";
 }
 
-std::string renderKml(const std::string& title, const ResultsView& v) {
+namespace {
+
+// The folder "Sites": one Point placemark per site (without geometry when it has no position).
+std::string kmlSites(const ResultsView& v) {
     const NetworkResults& r = v.results;
+    const bool geoid = hasGeoidHeights(r);
+    std::vector<Json> properties;
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        properties.push_back(siteProperties(v, i, geoid));
+    }
+    std::string out = kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n";
+    for (std::size_t i = 0; i < r.sites.size(); ++i) {
+        const Position p = positionOf(r.sites[i]);
+        out += "<Placemark><name>" + escapeHtml(r.sites[i].name) +
+               "</name><styleUrl>#site</styleUrl>" + extendedData(kSiteSchema, properties[i]);
+        if (p.known) {
+            out += "<Point><coordinates>" + kmlCoordinate(p) + "</coordinates></Point>";
+        }
+        out += "</Placemark>\n";
+    }
+    return out + "</Folder>\n";
+}
+
+// The folder "Vectors": one LineString placemark per vector.
+std::string kmlVectors(const NetworkResults& r) {
+    std::vector<Json> properties;
+    for (const VectorResult& vr : r.vectors) {
+        properties.push_back(vectorProperties(vr));
+    }
+    std::string out = kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n";
+    for (std::size_t i = 0; i < r.vectors.size(); ++i) {
+        const VectorResult& vr = r.vectors[i];
+        Position from, to;
+        const char* style = vr.flagged ? "flagged" : vr.adjusted ? "vector" : "unused";
+        out += "<Placemark><name>" + escapeHtml(vr.from + "-" + vr.to) + "</name><styleUrl>#" +
+               style + "</styleUrl>" + extendedData(kVectorSchema, properties[i]);
+        if (vectorEnds(r, vr, from, to)) {
+            out += "<LineString><coordinates>" + kmlCoordinate(from) + " " + kmlCoordinate(to) +
+                   "</coordinates></LineString>";
+        }
+        out += "</Placemark>\n";
+    }
+    return out + "</Folder>\n";
+}
+
+}  // namespace
+
+std::string renderKml(const std::string& title, const ResultsView& v) {
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml "
         "xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>" +
@@ -212,30 +308,8 @@ std::string renderKml(const std::string& title, const ResultsView& v) {
     out += lineStyle("vector", kKmlVectorColour, 1.5);
     out += lineStyle("flagged", kKmlFlaggedColour, 3.0);
     out += lineStyle("unused", kKmlUnusedColour, 1.0);
-    out += "<Folder><name>Sites</name>\n";
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
-        const Position p = positionOf(r.sites[i]);
-        out += "<Placemark><name>" + escapeHtml(r.sites[i].name) +
-               "</name><styleUrl>#site</styleUrl>" + extendedData(siteProperties(v, i));
-        if (p.known) {
-            out += "<Point><coordinates>" + kmlCoordinate(p) + "</coordinates></Point>";
-        }
-        out += "</Placemark>\n";
-    }
-    out += "</Folder>\n<Folder><name>Vectors</name>\n";
-    for (const VectorResult& vr : r.vectors) {
-        Position from, to;
-        const char* style = vr.flagged ? "flagged" : vr.adjusted ? "vector" : "unused";
-        out += "<Placemark><name>" + escapeHtml(vr.from + "-" + vr.to) + "</name><styleUrl>#" +
-               style + "</styleUrl>" + extendedData(vectorProperties(vr));
-        if (vectorEnds(r, vr, from, to)) {
-            out += "<LineString><coordinates>" + kmlCoordinate(from) + " " + kmlCoordinate(to) +
-                   "</coordinates></LineString>";
-        }
-        out += "</Placemark>\n";
-    }
-    out += "</Folder>\n</Document>\n</kml>\n";
-    return out;
+    out += kmlSites(v) + kmlVectors(v.results);
+    return out + "</Document>\n</kml>\n";
 }
 
 }  // namespace torvek::front

@@ -17,10 +17,16 @@ namespace torvek::front {
 // record number, length, whether it was adjusted and above the tau critical value, residuals (mm)
 // and normalized residuals (the largest with its sign), or for a vector left out its misfit.
 // Unknown values are null. Longitudes lie in [-180, 180]; degrees carry nine decimals (0.1 mm).
-std::string renderGeoJson(const std::string& title, const ResultsView& view);
+// `layers` keeps the sites (Points) or the vectors (LineStrings) alone: a GeoJSON file is one
+// layer, which a GIS reads as of one geometry type only when it holds one.
+enum class GeoJsonLayers { kSitesAndVectors, kSites, kVectors };
+std::string renderGeoJson(const std::string& title, const ResultsView& view,
+                          GeoJsonLayers layers = GeoJsonLayers::kSitesAndVectors);
 
-// A KML 2.2 document with the same features and attributes (as ExtendedData) in two folders,
-// "Sites" and "Vectors"; vectors above the tau critical value drawn red, those left out grey.
+// A KML 2.2 document with the same features in two folders, "Sites" (Points) and "Vectors"
+// (LineStrings), each a layer of one geometry type; the attributes as typed ExtendedData (a
+// <Schema> of each folder's fields, <SchemaData> per placemark, unknown values left out); vectors
+// above the tau critical value drawn red, those left out grey.
 std::string renderKml(const std::string& title, const ResultsView& view);
 
 }  // namespace torvek::front

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front/text/text_format.h"
 #include "geodesy/ellipsoid.h"
 
 namespace torvek::front {
@@ -23,11 +24,16 @@ constexpr double kUtmZoneWidth = 6.0;
 constexpr int kUtmZoneCount = 60;
 constexpr int kUtmNorthCodeBase = 32600;
 constexpr int kUtmSouthCodeBase = 32700;
-// The geographic system of GPS positions, from which a datum transformation starts.
-constexpr const char* kWgs84Geographic = "EPSG:4326";
-// Half the side, in degrees, of the area around the network's middle that PROJ is given to choose
-// a transformation for: a whole network uses one transformation, the one best there.
-constexpr double kAreaHalfSide = 0.5;
+// Degrees added on every side of the network's bounding box before PROJ chooses a transformation
+// for it (about 5 km): a network of one point still has an area, and a whole network uses one
+// transformation, the one best there.
+constexpr double kAreaMargin = 0.05;
+// What a ballpark transformation may be off by. It leaves out the change of datum: between the
+// frames of GPS on one ellipsoid (ITRF, WGS 84, ETRS89, NAD83, GDA94 and their kin) that change is
+// up to about 2 m (NAD83 against ITRF, plate motion over decades); between classical datums on
+// other ellipsoids it reaches several hundred metres (the shifts of ED50 or Tokyo to WGS 84).
+constexpr const char* kBallparkErrorSameEllipsoid = "about 2 m";
+constexpr const char* kBallparkErrorOtherEllipsoid = "several hundred metres";
 // Half the length of the short lines (metres) whose grid images give scale and convergence: long
 // enough that the grid coordinates' rounding (far below a micrometre) does not show, short enough
 // that the projection's curvature does not (its effect goes with the square of the length).
@@ -134,21 +140,25 @@ AxisLayout axisLayout(PJ_CONTEXT* context, const PJ* crs) {
     return layout;
 }
 
-// The area around the network's middle for which PROJ chooses a transformation.
+// The network's bounding box, widened by kAreaMargin, for which PROJ chooses a transformation.
 void setArea(PJ_CONTEXT* context, PJ_OPERATION_FACTORY_CONTEXT* factory,
              const NetworkPlace& place) {
-    const double west = wrappedLongitude(place.middleLongitude) - kAreaHalfSide;
-    const double east = wrappedLongitude(place.middleLongitude) + kAreaHalfSide;
-    const double south = std::max(-90.0, place.middleLatitude - kAreaHalfSide);
-    const double north = std::min(90.0, place.middleLatitude + kAreaHalfSide);
+    const double halfLongitude =
+        std::min(180.0, std::max(0.0, place.halfLongitudeSpan)) + kAreaMargin;
+    const double halfLatitude = std::max(0.0, place.halfLatitudeSpan) + kAreaMargin;
+    const double middle = wrappedLongitude(place.middleLongitude);
+    // West may exceed east: PROJ takes such a box as one across the 180th meridian.
+    const double west = wrappedLongitude(middle - halfLongitude);
+    const double east = wrappedLongitude(middle + halfLongitude);
+    const double south = std::max(-90.0, place.middleLatitude - halfLatitude);
+    const double north = std::min(90.0, place.middleLatitude + halfLatitude);
     proj_operation_factory_context_set_area_of_interest(context, factory, west, south, east, north);
     proj_operation_factory_context_set_spatial_criterion(
         context, factory, PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
 }
 
-// The first transformation in PROJ's order of preference from `source` to `target` (around the
-// network's middle when `place` is given) whose grids, if any, are at hand. Null when there is
-// none.
+// The first operation in PROJ's order of preference from `source` to `target` (for the network's
+// area when `place` is given) whose grids, if any, are at hand. Null when there is none.
 ObjectPointer firstUsable(PJ_CONTEXT* context, const PJ* source, const PJ* target,
                           const NetworkPlace* place) {
     std::unique_ptr<PJ_OPERATION_FACTORY_CONTEXT, FactoryDeleter> factory(
@@ -158,7 +168,8 @@ ObjectPointer firstUsable(PJ_CONTEXT* context, const PJ* source, const PJ* targe
     }
     proj_operation_factory_context_set_grid_availability_use(
         context, factory.get(), PROJ_GRID_AVAILABILITY_DISCARD_OPERATION_IF_MISSING_GRID);
-    if (place != nullptr) {
+    if (place != nullptr && std::isfinite(place->middleLatitude) &&
+        std::isfinite(place->middleLongitude)) {
         setArea(context, factory.get(), *place);
     }
     ListPointer operations(proj_create_operations(context, source, target, factory.get()));
@@ -175,25 +186,36 @@ ObjectPointer firstUsable(PJ_CONTEXT* context, const PJ* source, const PJ* targe
     return nullptr;
 }
 
-// The best transformation PROJ knows from `source` to `target` around the network's middle,
-// whose grids (if any) are at hand; outside
-// the area a system is made for (a network projected into the next UTM zone, say) the best one
-// anywhere. Null when there is none.
+// The best operation PROJ knows from `source` to `target` for the network's area, whose grids (if
+// any) are at hand; outside the area a system is made for (a network projected into the next UTM
+// zone, say) the best one anywhere. Null when there is none.
 ObjectPointer bestTransformation(PJ_CONTEXT* context, const PJ* source, const PJ* target,
                                  const NetworkPlace& place) {
     ObjectPointer operation = firstUsable(context, source, target, &place);
     return operation ? std::move(operation) : firstUsable(context, source, target, nullptr);
 }
 
-// An operation's name without the axis order changes PROJ lists among its steps, which say
-// nothing about the datum.
+// An operation's name without the axis order changes PROJ lists among its steps (" + "
+// between them), which say nothing about the datum.
 std::string withoutAxisSwaps(std::string name) {
-    for (const char* swap : {"axis order change (2D) + ", " + axis order change (2D)"}) {
-        for (std::size_t at = name.find(swap); at != std::string::npos; at = name.find(swap)) {
-            name.erase(at, std::strlen(swap));
-        }
+    constexpr const char* kSeparator = " + ";
+    constexpr const char* kSwap = "axis order change";
+    constexpr const char* kNormalized = " (with axis order normalized for visualization)";
+    for (std::size_t at = name.find(kNormalized); at != std::string::npos;
+         at = name.find(kNormalized)) {
+        name.erase(at, std::strlen(kNormalized));
     }
-    return name;
+    std::string kept;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find(kSeparator, start), name.size());
+        const std::string step = name.substr(start, end - start);
+        if (step.rfind(kSwap, 0) != 0) {
+            kept += (kept.empty() ? "" : kSeparator) + step;
+        }
+        start = end + std::strlen(kSeparator);
+    }
+    return kept.empty() ? name : kept;
 }
 
 // The system a request names: itself, or for "utm" the UTM zone of the network's middle. Empty,
@@ -238,27 +260,126 @@ bool openProjectedSystem(PJ_CONTEXT* context, const std::string& definition, Obj
     return true;
 }
 
-// The way from the data set's positions (longitude, latitude) to the grid. On the system's own
-// ellipsoid only the projection applies; on another one PROJ carries them from WGS 84, the frame
-// of GPS positions. Null when PROJ has none.
-ObjectPointer gridTransformation(PJ_CONTEXT* context, const PJ* base, const PJ* crs,
-                                 const PJ* bound, bool sameEllipsoid, const NetworkPlace& place) {
-    ObjectPointer source(sameEllipsoid ? proj_clone(context, base)
-                                       : proj_create(context, kWgs84Geographic));
-    ObjectPointer longitudeFirst(source ? proj_normalize_for_visualization(context, source.get())
-                                        : nullptr);
+// The datums of two CRS are the same one (a datum ensemble counts as its own datum).
+bool sameDatum(PJ_CONTEXT* context, const PJ* one, const PJ* other) {
+    ObjectPointer first(proj_crs_get_datum_forced(context, one));
+    ObjectPointer second(proj_crs_get_datum_forced(context, other));
+    return first && second &&
+           proj_is_equivalent_to_with_ctx(context, first.get(), second.get(), PJ_COMP_EQUIVALENT) !=
+               0;
+}
+
+bool sameEllipsoid(double a, double b, double otherA, double otherB) {
+    return std::fabs(a - otherA) <= kSameAxisTolerance &&
+           std::fabs(b - otherB) <= kSameAxisTolerance;
+}
+
+// "NAME (AUTHORITY:CODE)" of a CRS, or its name alone.
+std::string nameWithCode(const PJ* crs) {
+    const char* name = proj_get_name(crs);
+    const char* authority = proj_get_id_auth_name(crs, 0);
+    const char* code = proj_get_id_code(crs, 0);
+    std::string text = name != nullptr ? name : "unnamed system";
+    if (authority != nullptr && code != nullptr) {
+        text += std::string(" (") + authority + ":" + code + ")";
+    }
+    return text;
+}
+
+// The geographic frame `definition` in `frame`; false, with `error` set, when PROJ does not know it
+// or it is no geographic system.
+bool openGeographic(PJ_CONTEXT* context, const std::string& definition, ObjectPointer& frame,
+                    std::string& error) {
+    if (!plausibleRequest(definition)) {
+        error = "the frame \"" + shortened(definition) +
+                "\" is empty, too long or holds control characters";
+        return false;
+    }
+    frame.reset(proj_create(context, definition.c_str()));
+    if (!frame) {
+        error =
+            "PROJ does not know the frame \"" + shortened(definition) + "\"" + lastError(context);
+        return false;
+    }
+    const PJ_TYPE type = proj_get_type(frame.get());
+    if (type != PJ_TYPE_GEOGRAPHIC_2D_CRS && type != PJ_TYPE_GEOGRAPHIC_3D_CRS) {
+        error = "\"" + shortened(definition) +
+                "\" is not a geographic coordinate system (one of latitudes and longitudes)";
+        return false;
+    }
+    return true;
+}
+
+// The frame the positions are in, as PROJ opened it. The default frame gives way to the grid
+// system's own geographic system when the data set lies on that system's ellipsoid and not on
+// WGS 84's: such positions are projected as they are. A frame named on another ellipsoid than the
+// data set's is refused: the adjusted coordinates cannot be in it.
+bool openSourceFrame(PJ_CONTEXT* context, const CoordinateFrame& frame, const PJ* gridBase,
+                     const NetworkPlace& place, ObjectPointer& source, std::string& error) {
+    const std::string definition = frame.crs.empty() ? kDefaultFrame : frame.crs;
+    if (!openGeographic(context, definition, source, error)) {
+        return false;
+    }
+    double a = 0.0, b = 0.0, gridA = 0.0, gridB = 0.0;
+    const double ourB = place.semiMajorAxis * (1.0 - 1.0 / place.inverseFlattening);
+    if (!ellipsoidAxes(context, source.get(), a, b) ||
+        !ellipsoidAxes(context, gridBase, gridA, gridB)) {
+        error = "PROJ gives no ellipsoid for the frame or the grid system";
+        return false;
+    }
+    if (sameEllipsoid(a, b, place.semiMajorAxis, ourB)) {
+        return true;
+    }
+    if (frame.crs.empty()) {
+        if (sameEllipsoid(gridA, gridB, place.semiMajorAxis, ourB)) {
+            source.reset(proj_clone(context, gridBase));
+        }
+        return source != nullptr;
+    }
+    error = formatText(
+        "the frame \"%s\" lies on an ellipsoid of semi-major axis %.3f m, the "
+        "data set on one of %.3f m: the adjusted coordinates cannot be in it",
+        shortened(definition).c_str(), a, place.semiMajorAxis);
+    return false;
+}
+
+// The operation from the positions (longitude, latitude in `source`) to the grid: the projection
+// alone on the same datum, else PROJ's best transformation for the network's area (through the
+// +towgs84 of a bound system, when it came with one). Null when PROJ has none.
+ObjectPointer gridTransformation(PJ_CONTEXT* context, const PJ* source, const PJ* crs,
+                                 const PJ* bound, const NetworkPlace& place) {
+    ObjectPointer longitudeFirst(proj_normalize_for_visualization(context, source));
     if (!longitudeFirst) {
         return nullptr;
     }
-    const PJ* target = !sameEllipsoid && bound != nullptr ? bound : crs;
+    const PJ* target = bound != nullptr ? bound : crs;
     return bestTransformation(context, longitudeFirst.get(), target, place);
 }
 
-// What the documents say of an opened system: its code and name, axes, zone and the datum
-// transformation `toGrid` applies when the ellipsoids differ.
-GridSystemDescription describeSystem(PJ_CONTEXT* context, const PJ* crs, const PJ* toGrid,
-                                     const std::string& definition, const AxisLayout& axes,
-                                     bool chosenZone, bool sameEllipsoid) {
+// How the positions reach the grid: frame, epoch, operation, accuracy and whether it is a ballpark
+// one, with what such one may be off by.
+void describeOperation(PJ_CONTEXT* context, const PJ* source, const PJ* gridBase, const PJ* toGrid,
+                       double epoch, GridSystemDescription& description) {
+    description.frame = nameWithCode(source);
+    description.epoch = epoch;
+    const char* operation = proj_get_name(toGrid);
+    description.operation = withoutAxisSwaps(operation != nullptr ? operation : "");
+    description.accuracy = proj_coordoperation_get_accuracy(context, toGrid);
+    description.datumChange = !sameDatum(context, source, gridBase);
+    description.ballpark = proj_coordoperation_has_ballpark_transformation(context, toGrid) != 0 ||
+                           description.operation.find("Ballpark") != std::string::npos ||
+                           description.operation.find("ballpark") != std::string::npos;
+    double a = 0.0, b = 0.0, gridA = 0.0, gridB = 0.0;
+    const bool oneEllipsoid = ellipsoidAxes(context, source, a, b) &&
+                              ellipsoidAxes(context, gridBase, gridA, gridB) &&
+                              sameEllipsoid(a, b, gridA, gridB);
+    description.ballparkError =
+        oneEllipsoid ? kBallparkErrorSameEllipsoid : kBallparkErrorOtherEllipsoid;
+}
+
+// What the documents say of an opened system: its code and name, axes and zone.
+GridSystemDescription describeSystem(const PJ* crs, const std::string& definition,
+                                     const AxisLayout& axes, bool chosenZone) {
     GridSystemDescription description;
     const char* authority = proj_get_id_auth_name(crs, 0);
     const char* code = proj_get_id_code(crs, 0);
@@ -270,11 +391,6 @@ GridSystemDescription describeSystem(PJ_CONTEXT* context, const PJ* crs, const P
     description.eastAxis = axes.eastName;
     description.northAxis = axes.northName;
     description.chosenZone = chosenZone;
-    if (!sameEllipsoid) {
-        const char* operation = proj_get_name(toGrid);
-        description.datumTransformation = withoutAxisSwaps(operation != nullptr ? operation : "");
-        description.transformationAccuracy = proj_coordoperation_get_accuracy(context, toGrid);
-    }
     description.library = gridLibrary();
     return description;
 }
@@ -287,6 +403,7 @@ struct GridSystem::State {
     ObjectPointer toGrid;        // data set positions (longitude, latitude) to (easting, northing)
     double semiMajorAxis = 0.0;  // metres, and the reciprocal flattening of the data set's
     double inverseFlattening = 0.0;  // ellipsoid, for the steps of the differences
+    double time = HUGE_VAL;          // the epoch as PROJ's time coordinate; HUGE_VAL: none
     AxisLayout axes;
 };
 
@@ -318,11 +435,78 @@ std::string utmCode(double latitude, double longitude) {
     return "EPSG:" + std::to_string(base + utmZone(longitude));
 }
 
+std::string frameProblem(const std::string& crs) {
+    ContextPointer context(proj_context_create());
+    if (!context) {
+        return "PROJ could not start";
+    }
+    proj_log_level(context.get(), PJ_LOG_NONE);
+    proj_context_set_enable_network(context.get(), 0);
+    ObjectPointer frame;
+    std::string error;
+    openGeographic(context.get(), crs, frame, error);
+    return error;
+}
+
+std::string epochProblem(double epoch) {
+    if (std::isfinite(epoch) && epoch >= kEarliestEpoch && epoch <= kLatestEpoch) {
+        return "";
+    }
+    return formatText("the epoch must be a decimal year from %.0f to %.0f, not %g", kEarliestEpoch,
+                      kLatestEpoch, epoch);
+}
+
+namespace {
+
+// A decimal year with the decimals it needs, at least one: "2020.0", "2024.35".
+std::string decimalYear(double year) {
+    std::string text = formatText("%.4f", year);
+    while (text.size() > 2 && text.back() == '0' && text[text.size() - 2] != '.') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string accuracyText(const GridSystemDescription& g) {
+    if (!g.datumChange && g.accuracy == 0.0) {
+        return "exact (a projection alone, no change of datum)";
+    }
+    return g.accuracy >= 0.0 ? formatText("accurate to %g m", g.accuracy)
+                             : std::string("of unknown accuracy (PROJ states none)");
+}
+
+}  // namespace
+
+std::string transformationStatement(const GridSystemDescription& g) {
+    std::string text = "Positions in " + g.frame +
+                       (std::isnan(g.epoch) ? std::string() : " at epoch " + decimalYear(g.epoch)) +
+                       " reach the grid by \"" + g.operation +
+                       "\", PROJ's choice for the network's area, " + accuracyText(g) + ".";
+    if (g.ballpark) {
+        text +=
+            " This is a ballpark transformation: PROJ knows none between the two datums and "
+            "leaves their difference out, so errors of up to " +
+            g.ballparkError + " may follow.";
+    } else if (g.datumChange && g.accuracy < 0.0) {
+        text += " Take this change of datum as a ballpark transformation: errors of up to " +
+                g.ballparkError + " may follow.";
+    }
+    return text;
+}
+
 bool GridSystem::open(const std::string& request, const NetworkPlace& place, std::string& error) {
+    return open(request, place, CoordinateFrame{}, error);
+}
+
+bool GridSystem::open(const std::string& request, const NetworkPlace& place,
+                      const CoordinateFrame& frame, std::string& error) {
     state_.reset();
     description_ = GridSystemDescription{};
     const std::string definition = gridDefinition(request, place, error);
     if (definition.empty()) {
+        return false;
+    }
+    if (!std::isnan(frame.epoch) && !(error = epochProblem(frame.epoch)).empty()) {
         return false;
     }
     auto state = std::make_unique<State>();
@@ -336,31 +520,33 @@ bool GridSystem::open(const std::string& request, const NetworkPlace& place, std
     proj_log_level(context, PJ_LOG_NONE);
     proj_context_set_enable_network(context, 0);
 
-    ObjectPointer crs, bound;
+    ObjectPointer crs, bound, source;
     if (!openProjectedSystem(context, definition, crs, bound, error)) {
         return false;
     }
     ObjectPointer base(proj_crs_get_geodetic_crs(context, crs.get()));
-    double a = 0.0, b = 0.0;
-    if (!base || !ellipsoidAxes(context, crs.get(), a, b)) {
-        error = "PROJ gives no ellipsoid for \"" + shortened(definition) + "\"";
+    if (!base) {
+        error = "PROJ gives no geodetic system for \"" + shortened(definition) + "\"";
         return false;
     }
-    const double ourB = place.semiMajorAxis * (1.0 - 1.0 / place.inverseFlattening);
-    const bool sameEllipsoid = std::fabs(a - place.semiMajorAxis) <= kSameAxisTolerance &&
-                               std::fabs(b - ourB) <= kSameAxisTolerance;
-    state->toGrid =
-        gridTransformation(context, base.get(), crs.get(), bound.get(), sameEllipsoid, place);
+    if (!openSourceFrame(context, frame, base.get(), place, source, error)) {
+        return false;
+    }
+    const bool datumChange = !sameDatum(context, source.get(), base.get());
+    state->toGrid = gridTransformation(context, source.get(), crs.get(),
+                                       datumChange ? bound.get() : nullptr, place);
     if (!state->toGrid) {
-        error = "PROJ has no way from the network's positions to \"" + shortened(definition) +
-                "\"" + lastError(context);
+        error = "PROJ has no way from " + nameWithCode(source.get()) + " to \"" +
+                shortened(definition) + "\"" + lastError(context);
         return false;
     }
     state->axes = axisLayout(context, crs.get());
     state->semiMajorAxis = place.semiMajorAxis;
     state->inverseFlattening = place.inverseFlattening;
-    description_ = describeSystem(context, crs.get(), state->toGrid.get(), definition, state->axes,
-                                  request == kUtmRequest, sameEllipsoid);
+    state->time = std::isnan(frame.epoch) ? HUGE_VAL : frame.epoch;
+    description_ = describeSystem(crs.get(), definition, state->axes, request == kUtmRequest);
+    describeOperation(context, source.get(), base.get(), state->toGrid.get(), frame.epoch,
+                      description_);
     state->projected = std::move(crs);
     state_ = std::move(state);
     return true;
@@ -416,9 +602,9 @@ GridPosition GridSystem::project(double latitude, double longitude,
 
 bool GridSystem::toGrid(double latitude, double longitude, double height, double& east,
                         double& north) const {
-    // HUGE_VAL as the time: the positions carry no epoch of their own.
-    const PJ_COORD grid =
-        proj_trans(state_->toGrid.get(), PJ_FWD, proj_coord(longitude, latitude, height, HUGE_VAL));
+    // The epoch is the time coordinate of a time-dependent transformation (others ignore it).
+    const PJ_COORD grid = proj_trans(state_->toGrid.get(), PJ_FWD,
+                                     proj_coord(longitude, latitude, height, state_->time));
     if (!std::isfinite(grid.xy.x) || !std::isfinite(grid.xy.y)) {
         return false;
     }

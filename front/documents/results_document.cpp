@@ -205,20 +205,7 @@ std::string gridIntroduction(const GridSystemDescription& g) {
     if (g.chosenZone) {
         text += " The UTM zone is the one of the network's middle.";
     }
-    if (g.datumTransformation.empty()) {
-        text +=
-            " The adjusted positions lie on the system's own ellipsoid: only the projection "
-            "applies.";
-    } else {
-        text +=
-            " The system lies on another ellipsoid: the positions, taken as WGS 84, are "
-            "carried onto its datum by \"" +
-            g.datumTransformation + "\"" +
-            (g.transformationAccuracy >= 0
-                 ? formatText(", which PROJ states as accurate to %g m", g.transformationAccuracy)
-                 : std::string(", whose accuracy PROJ does not state")) +
-            ".";
-    }
+    text += " " + transformationStatement(g);
     text +=
         " The scale factor and the convergence (the angle from true north to grid north, "
         "clockwise; a grid bearing is the azimuth minus it) belong to each point; H is the "

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "front/results/result_reading.h"
 #include "front/text/text_format.h"
@@ -21,29 +23,45 @@ std::string vectorName(const VectorResult& v) {
 constexpr std::size_t kSummaryWidth = 96;
 constexpr int kConvergenceDecimals = 2;
 
+// The width of a name column: its heading's, widened to the longest of `names` (in columns of
+// the terminal, so that names of any length and script keep the numbers after them in line).
+template <typename Names>
+std::size_t columnWidth(std::size_t narrowest, const Names& names) {
+    std::size_t width = narrowest;
+    for (const std::string& name : names) {
+        width = std::max(width, displayWidth(name));
+    }
+    return width;
+}
+
+std::vector<std::string> siteNames(const NetworkResults& r) {
+    std::vector<std::string> names;
+    for (const SiteResult& s : r.sites) {
+        names.push_back(s.name);
+    }
+    return names;
+}
+
 void appendGrid(std::string& out, const ResultsView& v) {
     const GridSystemDescription& g = v.grid;
     append(out, "\nGrid coordinates in %s%s%s%s\n", g.code.c_str(), g.code.empty() ? "" : ", ",
            g.name.c_str(), g.chosenZone ? " (the UTM zone of the network's middle)" : "");
-    if (!g.datumTransformation.empty()) {
-        out += wrapText("from WGS 84 by \"" + g.datumTransformation + "\"" +
-                            (g.transformationAccuracy >= 0
-                                 ? formatText(" (accurate to %g m)", g.transformationAccuracy)
-                                 : std::string()),
-                        "  ", kSummaryWidth);
-    }
-    append(out, "  %-4s  %14s  %14s  %11s  %12s  %14s\n", "Site", g.eastAxis.c_str(),
-           g.northAxis.c_str(), "H", "scale factor", "convergence");
+    out += wrapText(transformationStatement(g), "  ", kSummaryWidth);
+    const std::size_t siteWidth = columnWidth(kSiteColumn, siteNames(v.results));
+    out += "  " + padToWidth("Site", siteWidth);
+    append(out, "  %14s  %14s  %11s  %12s  %14s\n", g.eastAxis.c_str(), g.northAxis.c_str(), "H",
+           "scale factor", "convergence");
     for (std::size_t i = 0; i < v.results.sites.size(); ++i) {
         const SiteResult& s = v.results.sites[i];
         const SiteCoordinates& c = v.coordinates[i];
+        out += "  " + padToWidth(s.name, siteWidth);
         if (!c.available || !c.grid.valid) {
-            append(out, "  %-4s  %s\n", s.name.c_str(),
+            append(out, "  %s\n",
                    c.available ? "outside what the grid system can show" : "not adjusted");
             continue;
         }
-        append(out, "  %-4s  %14.4f  %14.4f  %11.4f  %12.9f  %14s\n", s.name.c_str(),
-               c.grid.easting, c.grid.northing, c.orthometricHeight, c.grid.scaleFactor,
+        append(out, "  %14.4f  %14.4f  %11.4f  %12.9f  %14s\n", c.grid.easting, c.grid.northing,
+               c.orthometricHeight, c.grid.scaleFactor,
                formatSignedAngle(c.grid.convergence, kConvergenceDecimals).c_str());
     }
 }
@@ -56,17 +74,22 @@ void appendExcluded(std::string& out, const NetworkResults& r) {
     out +=
         "\nVectors left out of the adjustment, with their misfits against the adjusted "
         "positions\n";
-    append(out, "  %-9s  %6s  %8s %8s %8s   %8s %8s %8s\n", "Vector", "record", "wN", "wE", "wU",
-           "vN mm", "vE mm", "vU mm");
+    std::vector<std::string> names;
+    for (std::size_t i : excluded) {
+        names.push_back(vectorName(r.vectors[i]));
+    }
+    const std::size_t vectorWidth = columnWidth(kVectorColumn, names);
+    out += "  " + padToWidth("Vector", vectorWidth);
+    append(out, "  %6s  %8s %8s %8s   %8s %8s %8s\n", "record", "wN", "wE", "wU", "vN mm", "vE mm",
+           "vU mm");
     for (std::size_t i : excluded) {
         const VectorResult& v = r.vectors[i];
-        const std::string name = v.from + "-" + v.to;
+        out += "  " + padToWidth(vectorName(v), vectorWidth);
         if (!v.hasMisfit) {
-            append(out, "  %-9s  %6d  no misfit: a site was not adjusted\n", name.c_str(),
-                   v.record);
+            append(out, "  %6d  no misfit: a site was not adjusted\n", v.record);
             continue;
         }
-        append(out, "  %-9s  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", name.c_str(), v.record,
+        append(out, "  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", v.record,
                v.normalizedMisfit[0], v.normalizedMisfit[1], v.normalizedMisfit[2],
                v.misfit[0] * kMillimetresPerMetre, v.misfit[1] * kMillimetresPerMetre,
                v.misfit[2] * kMillimetresPerMetre);
@@ -93,10 +116,7 @@ void appendStatistics(std::string& out, const NetworkResults& r) {
 void appendCoordinates(std::string& out, const NetworkResults& r) {
     // Full names widen their column to the longest; the names go in outside the formatted
     // parts, whatever their length.
-    std::size_t siteWidth = kSiteColumn;
-    for (const SiteResult& s : r.sites) {
-        siteWidth = std::max(siteWidth, displayWidth(s.name));
-    }
+    const std::size_t siteWidth = columnWidth(kSiteColumn, siteNames(r));
     out += "\nAdjusted coordinates (standard deviations in mm)\n";
     out += "  " + padToWidth("Site", siteWidth);
     append(out, "  %-19s  %-20s  %11s  %7s %7s %7s\n", "Latitude", "Longitude", "Elevation", "sN",

@@ -1,5 +1,6 @@
 #include "front/documents/site_coordinates.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -53,6 +54,18 @@ std::vector<SiteCoordinates> siteCoordinates(const NetworkResults& r, const Grid
     return all;
 }
 
+namespace {
+
+// The position of a site that counts for the network's place: adjusted when any site is, else
+// given; false when it has none.
+bool placeOf(const SiteResult& s, bool anyAdjusted, double& latitude, double& longitude) {
+    latitude = anyAdjusted ? s.adjustedLatitude : s.latitude;
+    longitude = anyAdjusted ? s.adjustedLongitude : s.longitude;
+    return (!anyAdjusted || s.adjusted) && std::isfinite(latitude) && std::isfinite(longitude);
+}
+
+}  // namespace
+
 NetworkPlace networkPlace(const NetworkResults& r) {
     NetworkPlace place{r.semiMajorAxis, r.inverseFlattening,
                        std::numeric_limits<double>::quiet_NaN(),
@@ -63,10 +76,9 @@ NetworkPlace networkPlace(const NetworkResults& r) {
     }
     double latitudeSum = 0.0, offsetSum = 0.0, firstLongitude = 0.0;
     int count = 0;
+    double latitude = 0.0, longitude = 0.0;
     for (const SiteResult& s : r.sites) {
-        const double latitude = anyAdjusted ? s.adjustedLatitude : s.latitude;
-        const double longitude = anyAdjusted ? s.adjustedLongitude : s.longitude;
-        if ((anyAdjusted && !s.adjusted) || !std::isfinite(latitude) || !std::isfinite(longitude)) {
+        if (!placeOf(s, anyAdjusted, latitude, longitude)) {
             continue;
         }
         if (count == 0) {
@@ -79,6 +91,16 @@ NetworkPlace networkPlace(const NetworkResults& r) {
     if (count > 0) {
         place.middleLatitude = latitudeSum / count;
         place.middleLongitude = std::remainder(firstLongitude + offsetSum / count, 360.0);
+    }
+    for (const SiteResult& s : r.sites) {
+        if (!placeOf(s, anyAdjusted, latitude, longitude)) {
+            continue;
+        }
+        place.halfLatitudeSpan =
+            std::max(place.halfLatitudeSpan, std::fabs(latitude - place.middleLatitude));
+        place.halfLongitudeSpan =
+            std::max(place.halfLongitudeSpan,
+                     std::fabs(std::remainder(longitude - place.middleLongitude, 360.0)));
     }
     return place;
 }

@@ -10,6 +10,7 @@
 #include "dataset/vector_label.h"
 #include "front/project/adjustment_model.h"
 #include "front/project/project_fields.h"
+#include "front/project/project_frame.h"
 #include "front/project/project_json.h"
 #include "front/project/project_reading.h"
 #include "front/project/site_name_mapping.h"
@@ -127,7 +128,12 @@ struct Reader {
             requireObject(*settings, path);
             checkKeys(*settings, path,
                       {"ellipsoid", "referencePoint", "confidenceLevel", "vectorSigmaScale",
-                       "minimallyConstrained", "datumBias", "model"});
+                       "minimallyConstrained", "datumBias", "model", "frame", "epoch"});
+            if (find(*settings, "frame") != nullptr) {
+                requiredString(*settings, path, "frame");
+            }
+            optionalNumber(*settings, path, "epoch", kEarliestEpoch,
+                           {kEarliestEpoch, kLatestEpoch});
             if (find(*settings, "model") != nullptr &&
                 !adjustmentModelNamed(requiredString(*settings, path, "model"))) {
                 fail(member(path, "model"), "must be \"rigorous\" or \"classic\", not " +
