@@ -592,7 +592,7 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
         int features;
     };
     // The layer is named after the project's title, not the file's name.
-    const std::string title = "torvek adjustment of " + project["title"].get<std::string>();
+    const std::string title = project["title"].get<std::string>();
     for (const Layer& layer : {Layer{"net.geojson", title, 16 + 36}, Layer{"net.kml", "Sites", 16},
                                Layer{"net.kml", "Vectors", 36}}) {
         const CommandResult info = torvek::testing::runCommand(

@@ -43,6 +43,11 @@ void paragraph(std::string& out, const std::string& text, int halfPoints,
     out += "\\pard\\sa120" + font(halfPoints) + extra + " " + rtfText(text) + "\\par\n";
 }
 
+// A section heading: space above it, kept on the page of what follows it.
+void heading(std::string& out, const std::string& text) {
+    out += "\\pard\\sb240\\sa120\\keepn" + font(kHeadingSize) + "\\b " + rtfText(text) + "\\par\n";
+}
+
 // The advance of a character of Arial (Helvetica's metrics) in em, by kind: capitals are wide,
 // digits take 0.556, most lower-case letters about 0.5, blanks and marks little.
 double advance(char c) {
@@ -230,14 +235,22 @@ std::string renderRtfDocument(const ResultsDocument& d, const ReportDocument& re
             start = end + 1;
         }
     }
-    out += "\\page\n";
-    paragraph(out, "Report of the adjustment", kHeadingSize, "\\b");
+    // The sections follow one another on the page: a heading keeps with what it introduces, and
+    // only a table's own length makes a new page.
+    heading(out, "Report of the adjustment");
     appendRtfReportLines(out, report);
     for (const ResultTable& t : d.tables) {
-        out += "\\page\n";
-        paragraph(out, t.title, kHeadingSize, "\\b");
+        heading(out, t.title);
+        if (t.rows.empty()) {
+            // A table without rows says so in its note alone: no empty frame, no introduction to
+            // columns that hold nothing.
+            for (const std::string& note : t.notes) {
+                paragraph(out, note, kBodySize, "\\i");
+            }
+            continue;
+        }
         if (!t.introduction.empty()) {
-            paragraph(out, t.introduction, kBodySize);
+            paragraph(out, t.introduction, kBodySize, "\\keepn");
         }
         table(out, t);
         for (const std::string& note : t.notes) {
