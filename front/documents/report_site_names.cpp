@@ -206,6 +206,7 @@ namespace {
 
 // The tail of a held parameter's line as the closing report prints it: "%7.3f    fixed".
 constexpr std::string_view kHeldTail = "    fixed";
+constexpr std::size_t kHeldValueWidth = 7;  // the width of "%7.3f"
 
 // The held value's text at the end of `line` before kHeldTail, with where it starts; nullopt
 // when the line is not a held parameter's.
@@ -225,7 +226,10 @@ std::optional<Edit> heldEdit(std::string_view line) {
     }
     const bool zero = value.find_first_not_of("-0.") == std::string_view::npos;
     const std::string shown = zero ? "0" : std::string(value);
-    return Edit{start, value.size() + kHeldTail.size(), "held at " + shown};
+    // The words start where the number's field does, so that every held line reads alike.
+    const std::size_t field = std::min(head.size(), std::max(value.size(), kHeldValueWidth));
+    const std::size_t from = head.size() - field;
+    return Edit{from, line.size() - from, "held at " + shown};
 }
 
 }  // namespace
