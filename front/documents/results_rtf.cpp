@@ -242,10 +242,9 @@ ReportDocument compactReport(const ReportDocument& report) {
     const auto blank = [](const ReportLine& line) {
         return line.plainText().find_first_not_of(" \t") == std::string::npos;
     };
-    const auto end = std::unique(lines.begin(), lines.end(), [&](const ReportLine& a,
-                                                                 const ReportLine& b) {
-        return blank(a) && blank(b);
-    });
+    const auto end =
+        std::unique(lines.begin(), lines.end(),
+                    [&](const ReportLine& a, const ReportLine& b) { return blank(a) && blank(b); });
     lines.erase(end, lines.end());
     return compact;
 }
@@ -288,8 +287,8 @@ std::string renderRtfDocument(const ResultsDocument& d, const ReportDocument& re
             continue;
         }
         if (!t.introduction.empty()) {
-            out += "\\pard\\sa60\\keepn" + font(kBodySize) + " " + rtfText(t.introduction) +
-                   "\\par\n";
+            out +=
+                "\\pard\\sa60\\keepn" + font(kBodySize) + " " + rtfText(t.introduction) + "\\par\n";
         }
         table(out, t);
         for (const std::string& note : t.notes) {
