@@ -625,8 +625,9 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
           "within its limits"}) {
         EXPECT_TRUE(contains(pdf, expected)) << expected;
     }
-    // The header page, the report, then a page for each table.
-    EXPECT_GE(std::count(pdf.begin(), pdf.end(), '\f'), 9);
+    // The sections run on from page to page: the 16-site network with grid coordinates fills
+    // seven (it took a page for the header and one for each table before).
+    EXPECT_LE(std::count(pdf.begin(), pdf.end(), '\f'), 7);
 }
 
 const std::string kTextbook =
