@@ -73,6 +73,15 @@ double number(const Line& line, std::size_t i, const char* what) {
     return *value;
 }
 
+// A piece of a line for a message: at most kQuotedLength bytes, so that a quote left open on a
+// long line does not copy the line into the message.
+constexpr std::size_t kQuotedLength = 60;
+
+std::string shortened(std::string_view text) {
+    return text.size() <= kQuotedLength ? std::string(text)
+                                        : std::string(text.substr(0, kQuotedLength)) + "...";
+}
+
 // The name at the start of `text`: a quoted one up to its closing quote, else everything up to
 // `stop` (or the end). `rest` receives what follows it. Throws on an open quote or an empty name.
 std::string leadingName(const Line& line, std::string_view text, char stop,
@@ -80,7 +89,7 @@ std::string leadingName(const Line& line, std::string_view text, char stop,
     if (!text.empty() && text[0] == kQuote) {
         const std::size_t close = text.find(kQuote, 1);
         if (close == std::string_view::npos) {
-            surveyFail(where(line), "the name " + std::string(text) + " has no closing quote");
+            surveyFail(where(line), "the name " + shortened(text) + " has no closing quote");
         }
         if (close == 1) {
             surveyFail(where(line), "a name in quotes must not be empty");
@@ -98,8 +107,8 @@ std::string siteName(const Line& line, std::string_view token) {
     std::string_view rest;
     std::string name = leadingName(line, token, '\0', rest);
     if (!rest.empty()) {
-        surveyFail(where(line), "a name in quotes must be followed by a blank, not \"" +
-                                    std::string(rest) + "\"");
+        surveyFail(where(line),
+                   "a name in quotes must be followed by a blank, not \"" + shortened(rest) + "\"");
     }
     return name;
 }
@@ -111,7 +120,7 @@ std::pair<std::string, std::string> vectorEnds(const Line& line, std::string_vie
         surveyFail(where(line),
                    "the ends must read FROM-TO, two names joined by one \"-\" (in double "
                    "quotes when they hold blanks or dashes), not " +
-                       std::string(ends));
+                       shortened(ends));
     };
     std::string_view rest;
     std::string from = leadingName(line, ends, '-', rest);
