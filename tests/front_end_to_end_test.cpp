@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -592,7 +594,7 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
         int features;
     };
     // The layer is named after the project's title, not the file's name.
-    const std::string title = "torvek adjustment of " + project["title"].get<std::string>();
+    const std::string title = project["title"].get<std::string>();
     for (const Layer& layer : {Layer{"net.geojson", title, 16 + 36}, Layer{"net.kml", "Sites", 16},
                                Layer{"net.kml", "Vectors", 36}}) {
         const CommandResult info = torvek::testing::runCommand(
@@ -623,8 +625,95 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
           "within its limits"}) {
         EXPECT_TRUE(contains(pdf, expected)) << expected;
     }
-    // The header page, the report, then a page for each table.
-    EXPECT_GE(std::count(pdf.begin(), pdf.end(), '\f'), 9);
+    // The sections run on from page to page: the 16-site network with grid coordinates fills
+    // seven (it took a page for the header and one for each table before).
+    EXPECT_LE(std::count(pdf.begin(), pdf.end(), '\f'), 7);
+}
+
+const std::string kTextbook =
+    std::string(TORVEK_SOURCE_DIR) + "/tests/data/textbook-network.gps.txt";
+
+// The textbook network as a surveyor's two files: its vectors and approximate positions with site
+// A renamed "BM 2041-A" (quoted, as names with blanks and dashes are written), and its control,
+// A (at `controlX`) and B held, apart.
+void writeTextbookFiles(const std::string& dir, const std::string& controlX = "402.35087") {
+    std::string vectors, control;
+    std::istringstream lines(readFileBytes(kTextbook));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("G1 A-", 0) == 0 || line.rfind("C A ", 0) == 0) {
+            line.replace(line.find(" A") + 1, 1, "\"BM 2041-A\"");
+        } else if (line.rfind("G1 ", 0) == 0 && line.find("-A ") != std::string::npos) {
+            line.replace(line.find("-A ") + 1, 1, "\"BM 2041-A\"");
+        }
+        // Control goes to its own file; the vectors' file keeps its position, free.
+        const bool isControl = line.rfind("C \"BM", 0) == 0 || line.rfind("C B ", 0) == 0;
+        control += isControl ? line + "\n" : "";
+        vectors += (isControl ? line.substr(0, line.find(" !")) : line) + "\n";
+    }
+    control.replace(control.find("402.35087"), 9, controlX);
+    writeFileBytes(dir + "/vectors.gps", vectors);
+    writeFileBytes(dir + "/control.gps", control);
+}
+
+// Vectors and control from two files into one run; the run keeps the full names beside its data
+// set, export writes them, and says so when only the codes are left. Control that places a site
+// apart from the vectors' file stops the run before it starts.
+TEST(FrontEndToEnd, SurveyFilesTogetherKeepTheirFullNames) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    writeTextbookFiles(dir);
+    const CommandResult run = front({"adjust", dir + "/vectors.gps", dir + "/control.gps", "-o",
+                                     dir + "/out/net.dat", "--no-report", "--model", "classic"});
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_EQ(readOutput(dir + "/out/net.dat").siteCount(), 6);
+    CommandResult exported = front({"export", dir + "/out/net.dat", "-o", dir + "/net.json"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.standardError;
+    EXPECT_FALSE(contains(exported.standardError, "four-character codes"));
+    EXPECT_TRUE(contains(readFileBytes(dir + "/net.json"), "\"name\": \"BM 2041-A\""));
+    ASSERT_EQ(std::remove((dir + "/out/net.names.json").c_str()), 0);
+    exported = front({"export", dir + "/out/net.dat", "--csv", "-o", dir + "/net.csv"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.standardError;
+    EXPECT_TRUE(contains(exported.standardError, "written by their four-character codes"));
+    EXPECT_FALSE(contains(readFileBytes(dir + "/net.csv"), "BM 2041-A"));
+
+    // The import of both files to a data set keeps the names as the run does.
+    ASSERT_EQ(
+        front({"import", dir + "/vectors.gps", dir + "/control.gps", dir + "/in.dat"}).exitCode, 0);
+    EXPECT_TRUE(contains(readFileBytes(dir + "/in.names.json"), "BM 2041-A"));
+
+    writeTextbookFiles(dir, "402.36087");  // 10 mm east of the vectors' file
+    const CommandResult refused = front({"adjust", dir + "/vectors.gps", dir + "/control.gps", "-o",
+                                         dir + "/bad/net.dat", "--no-report"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(contains(refused.standardError, "\"BM 2041-A\" is placed twice"))
+        << refused.standardError;
+    EXPECT_TRUE(contains(refused.standardError, "X 402.3609 "));
+    EXPECT_FALSE(fileExists(dir + "/bad/net.dat"));
+}
+
+// The RTF of a six-site network, header, report, statistics, coordinates and tests, fits on four
+// A4 pages once LibreOffice has set it (only where LibreOffice is installed).
+TEST(FrontEndToEnd, SixSiteReportFitsFourPages) {
+    const std::string soffice = torvek::testing::programOnPath("soffice");
+    const std::string pdfinfo = torvek::testing::programOnPath("pdfinfo");
+    if (soffice.empty() || pdfinfo.empty()) {
+        GTEST_SKIP() << "soffice or pdfinfo is not installed";
+    }
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(front({"adjust", kTextbook, "-o", dir + "/tb.dat", "--no-report"}).exitCode, 0);
+    CommandOptions options;
+    options.timeoutSeconds = 300;
+    ASSERT_EQ(runCommand(soffice,
+                         {"--headless", "-env:UserInstallation=file://" + dir + "/office",
+                          "--convert-to", "pdf", "--outdir", dir, dir + "/tb.rtf"},
+                         options)
+                  .exitCode,
+              0);
+    const CommandResult info = runCommand(pdfinfo, {dir + "/tb.pdf"});
+    const std::size_t at = info.standardOutput.find("Pages:");
+    ASSERT_NE(at, std::string::npos) << info.standardOutput;
+    EXPECT_LE(std::stoi(info.standardOutput.substr(at + 6)), 4);
 }
 
 TEST(FrontEndToEnd, ExportWritesGisFilesWithoutReplacingTheDataSet) {

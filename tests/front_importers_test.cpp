@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 
 #include "front/import/gps_vector_text.h"
 #include "front/import/survey_input.h"
@@ -284,6 +285,10 @@ TEST(FrontImporters, DamagedFilesAreRefusedWithThePlace) {
          "<gama-local><network><points-observations><point id='A' x='1' y='2' z='3' fix='xy'/>"
          "</points-observations></network></gama-local>",
          "point \"A\": fix=\"xy\""},
+        {"n.txt", "C \"BM 2041-A 1 2 3\n", "line 1: the name \"BM 2041-A 1 2 3 has no closing"},
+        {"o.txt", "G1 \"A 1\"-\"\" 1 2 3\nG2 1 1 1\n", "line 1: a name in quotes must not be"},
+        {"p.txt", "G1 \"A 1\"\"B\" 1 2 3\nG2 1 1 1\n", "line 1: the ends must read FROM-TO"},
+        {"q.txt", "C \"A\"B 1 2 3\n", "line 1: a name in quotes must be followed by a blank"},
     };
     for (const auto& c : cases) {
         writeFileBytes(dir + "/" + c.name, c.text);
@@ -301,7 +306,12 @@ TEST(FrontImporters, DynamlPairsAreCheckedAsAPair) {
     const std::string measurements = kData + "textbook-network.measurements.xml";
     EXPECT_NE(importFiles({stations}).error.find("give the station file and the measurement"),
               std::string::npos);
-    EXPECT_NE(importFiles({stations, stations}).error.find("two inputs must be"),
+    EXPECT_NE(importFiles({stations, stations}).error.find("is given twice"), std::string::npos);
+    writeFileBytes(dir + "/copy.xml", readFileBytes(stations));
+    EXPECT_NE(importFiles({stations, dir + "/copy.xml"}).error.find("are both a DynaML station"),
+              std::string::npos);
+    EXPECT_NE(importFiles({kData + "textbook-network.gps.txt", measurements})
+                  .error.find("give the station file and the measurement"),
               std::string::npos);
     const struct {
         const char* station;
@@ -333,6 +343,88 @@ TEST(FrontImporters, DynamlPairsAreCheckedAsAPair) {
     ASSERT_TRUE(got.ok) << got.error;
     EXPECT_EQ(got.dataSet.vectors()[0].inUse, 0);
     EXPECT_NEAR(got.dataSet.vectors()[0].sigmaX, 2.0 * std::sqrt(kCovarianceAC[0]), 1e-12);
+}
+
+// Names with blanks and dashes in double quotes, in C and G1 records and mixed with plain ones;
+// a description mark inside quotes belongs to the name.
+TEST(FrontImporters, QuotedNamesKeepTheirBlanksAndDashes) {
+    SurveyNetwork network;
+    readGpsVectorText(
+        "C \"BM 2041-A\" 1 2 3 ! ! !  --control\n"
+        "C \"A--1\" 4 5 6\n"
+        "G1 \"BM 2041-A\"-\"HILL C\" 10 20 30\nG2 1e-6 1e-6 1e-6\n"
+        "G1 B-\"HILL C\" 1 2 3\nG2 1e-6 1e-6 1e-6\n"
+        "g1 \"A--1\"-B 1 2 3 --\"not a name\"\nG2 1e-6 1e-6 1e-6\n",
+        std::nullopt, network);
+    ASSERT_EQ(network.vectors.size(), 3u);
+    const std::pair<std::string, std::string> ends[] = {
+        {"BM 2041-A", "HILL C"}, {"B", "HILL C"}, {"A--1", "B"}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(network.vectors[i].from, ends[i].first) << i;
+        EXPECT_EQ(network.vectors[i].to, ends[i].second) << i;
+    }
+    const SurveySite* bm = network.findSite("BM 2041-A");
+    ASSERT_NE(bm, nullptr);
+    EXPECT_TRUE(bm->fixed[0] && bm->fixed[1] && bm->fixed[2]);
+    EXPECT_EQ(network.findSite("A--1")->coordinates[2], 6.0);
+    EXPECT_EQ(network.sites.size(), 4u);
+}
+
+// Vectors and approximate positions in one file, control in another (C records only, or a DynaML
+// station file): the network is the one the single file gives. A site placed twice within 1 mm is
+// one site; farther apart, both places and both files are named and nothing is read.
+TEST(FrontImporters, SurveyFilesReadTogetherAsOneNetwork) {
+    const TempDirectory temp;
+    const std::string& dir = temp.path();
+    const Imported whole = importFiles({kData + "textbook-network.gps.txt"});
+    ASSERT_TRUE(whole.ok) << whole.error;
+    std::string vectors, control;
+    std::istringstream lines(readFileBytes(kData + "textbook-network.gps.txt"));
+    for (std::string line; std::getline(lines, line);) {
+        const bool held = line.rfind("C A ", 0) == 0 || line.rfind("C B ", 0) == 0;
+        control += held ? line + "\n" : "";
+        vectors += (held ? line.substr(0, line.find(" !")) : line) + "\n";  // A and B free
+    }
+    writeFileBytes(dir + "/vectors.gps", vectors);
+    writeFileBytes(dir + "/control.gps", control);
+    const auto site = [](const Imported& got, const std::string& name) {
+        for (const SiteRecord& s : got.dataSet.sites()) {
+            if (projectSiteName(s.name.bytes.data()) == name) {
+                return s;
+            }
+        }
+        ADD_FAILURE() << "no site " << name;
+        return SiteRecord{};
+    };
+    for (const std::string& second :
+         {dir + "/control.gps", kData + "textbook-network.stations.xml"}) {
+        SCOPED_TRACE(second);
+        const Imported got = importFiles({dir + "/vectors.gps", second});
+        ASSERT_TRUE(got.ok) << got.error;
+        ASSERT_EQ(got.dataSet.siteCount(), 6);
+        ASSERT_EQ(got.dataSet.vectorCount(), whole.dataSet.vectorCount());
+        for (const char* name : {"A", "B", "C", "D", "E", "F"}) {
+            const SiteRecord a = site(got, name), b = site(whole, name);
+            EXPECT_NEAR(a.latitude, b.latitude, 1e-8) << name;  // about 1 mm
+            EXPECT_NEAR(a.elevation, b.elevation, 1e-3) << name;
+            EXPECT_EQ(a.latitudeFixed + a.elevationFixed, b.latitudeFixed + b.elevationFixed);
+        }
+    }
+    // A at X + 0.4 mm is the same site; at X + 5 mm it is not.
+    for (const auto& [x, ok] : {std::pair{"402.35127", true}, std::pair{"402.35587", false}}) {
+        std::string moved = control;
+        moved.replace(moved.find("402.35087"), 9, x);
+        writeFileBytes(dir + "/moved.gps", moved);
+        const Imported got = importFiles({dir + "/vectors.gps", dir + "/moved.gps"});
+        EXPECT_EQ(got.ok, ok) << got.error;
+        if (!ok) {
+            for (const std::string& part :
+                 std::vector<std::string>{"site \"A\" is placed twice", dir + "/vectors.gps",
+                                          dir + "/moved.gps", "X 402.3509 ", "X 402.3559 "}) {
+                EXPECT_NE(got.error.find(part), std::string::npos) << part << ": " << got.error;
+            }
+        }
+    }
 }
 
 TEST(FrontImporters, CovarianceUnitOverridesTheFormat) {

@@ -7,7 +7,12 @@
 
 #include "front/documents/report_document.h"
 #include "front/documents/report_rendering.h"
+#include "front/documents/report_site_names.h"
+#include "front/documents/results_rtf.h"
+#include "link/messages.h"
+#include "report/closing_report.h"
 #include "report/rtf_fragments.h"
+#include "support/in_process_front_end.h"
 
 namespace torvek::front {
 namespace {
@@ -246,6 +251,75 @@ TEST(FrontReportDocument, RandomPiecesNeverBreakTheRenderers) {
     EXPECT_EQ(renderTerminal(d, true).find('\x01'), std::string::npos);
     const std::string html = renderReportHtml(d);
     EXPECT_EQ(html.find("\x01"), std::string::npos);
+}
+
+// The closing report as the program prints it, with every parameter held: the documents read
+// "held at" and the value, zero without its sign; the adjusted rows and every other line stay.
+TEST(FrontReportRtf, HeldParametersReadAsHeld) {
+    torvek::testing::InProcessFrontEnd frontEnd;
+    frontEnd.clearFrames();
+    ClosingReport closing;
+    closing.semiMajorAxis = 6378137.0;
+    closing.reciprocalFlattening = 298.257223563;
+    closing.geocentricRotations[0].value = -1e-9;  // prints as -0.000
+    closing.geocentricRotations[1].value = 1.25;
+    closing.minimallyConstrained = true;
+    closing.aprioriScale = 2.5;
+    printClosingReport(frontEnd.report(), closing);
+    ReportDocument report;
+    for (const torvek::testing::Frame& f : frontEnd.frames()) {
+        if (f.message == link::Message::kReportPiece) {
+            report.addPiece(f.dataWord, f.text);
+        }
+    }
+    ASSERT_NE(report.plainText().find("-0.000    fixed"), std::string::npos);
+    const std::string before = report.plainText();
+    showHeldParameters(report);
+    const std::string text = report.plainText();
+    EXPECT_EQ(text.find("fixed"), std::string::npos) << text;
+    EXPECT_EQ(text.find("-0.000"), std::string::npos) << text;
+    EXPECT_NE(text.find("  X                      held at 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  Y                      held at 1.250\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Scale correction (ppm)   held at 2.500\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Reciprocal of flattening: 298.257223563"), std::string::npos);
+    // A line that merely ends in "fixed" is not a parameter's.
+    ReportDocument other;
+    other.addPiece(kPlain, "Control sites held fixed\n  A    x.000    fixed\n");
+    showHeldParameters(other);
+    EXPECT_EQ(other.plainText(), "Control sites held fixed\n  A    x.000    fixed\n");
+    EXPECT_NE(before, text);
+}
+
+// The RTF of a run: the project's title heads it, header fields the project leaves empty are
+// left out, a table without rows shows its note but no frame, and nothing forces a new page.
+TEST(FrontReportRtf, ResultsDocumentIsCompact) {
+    ResultsDocument d;
+    d.title = "Hillside control 2026";
+    d.header = {{"Project", "Hillside control 2026"}, {"Client", kNotStated}, {"Datum", "ETRS89"}};
+    ResultTable full;
+    full.title = "Geodetic coordinates";
+    full.columns = {leftColumn("Site"), rightColumn("h (m)")};
+    full.rows = {{{"BM 2041-A", "1382.618"}, RowStyle::kNormal}};
+    ResultTable empty;
+    empty.title = "Vectors left out";
+    empty.introduction = "Vectors that took no part in the adjustment.";
+    empty.columns = {leftColumn("From"), leftColumn("To")};
+    empty.notes = {"Every vector took part in the adjustment."};
+    d.tables = {full, empty};
+    const std::string rtf = renderRtfDocument(d, sampleReport(), "");
+    int groups = 0;
+    EXPECT_TRUE(balanced(rtf, groups));
+    EXPECT_EQ(occurrences(rtf, "\\page"), 0u);
+    EXPECT_EQ(occurrences(rtf, "Hillside control 2026"), 3u);  // page header, title, project
+    EXPECT_EQ(occurrences(rtf, "not stated"), 0u);
+    EXPECT_NE(rtf.find("ETRS89"), std::string::npos);
+    // The header's two given rows, the table's heading and data row: none for the empty table.
+    EXPECT_EQ(occurrences(rtf, "\\trowd"), 2u + 2u);
+    const std::size_t left = rtf.find("Vectors left out");
+    ASSERT_NE(left, std::string::npos);
+    EXPECT_EQ(rtf.find("\\trowd", left), std::string::npos);
+    EXPECT_EQ(rtf.find("took no part"), std::string::npos);
+    EXPECT_NE(rtf.find("Every vector took part", left), std::string::npos);
 }
 
 }  // namespace

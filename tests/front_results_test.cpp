@@ -386,8 +386,9 @@ TEST(FrontResultsDocument, HeaderResidualsBySizeWithSignsAndMisfitsOfVectorsLeft
 }
 
 // The RTF document: one well-formed document on A4 with the header, the report and then every
-// table on its page, read back in order by the report's own RTF reader.
-TEST(FrontResultsRtf, HeaderThenReportThenEveryTableOnItsPage) {
+// table with rows, running on without forced pages, read back in order by the report's own RTF
+// reader.
+TEST(FrontResultsRtf, HeaderThenReportThenEveryTableInOrder) {
     DocumentHeader header;
     header.client = "Office {north} \\ east";
     ReportDocument report;
@@ -417,8 +418,10 @@ TEST(FrontResultsRtf, HeaderThenReportThenEveryTableOnItsPage) {
          at = rtf.find("\\trhdr", at + 1)) {
         ++headings;
     }
-    EXPECT_EQ(pages, 1 + d.tables.size());  // after the header page, then before every table
-    EXPECT_EQ(headings, d.tables.size());
+    EXPECT_EQ(pages, 0u);  // a page ends where its content fills it
+    const auto withRows = std::count_if(d.tables.begin(), d.tables.end(),
+                                        [](const ResultTable& t) { return !t.rows.empty(); });
+    EXPECT_EQ(headings, static_cast<std::size_t>(withRows));
     ReportDocument back;
     back.addPiece(1, rtf);
     const std::string text = back.plainText();

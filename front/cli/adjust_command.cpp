@@ -23,6 +23,7 @@
 #include "front/files/run_files.h"
 #include "front/import/survey_input.h"
 #include "front/project/project_json.h"
+#include "front/project/site_name_file.h"
 #include "front/project/site_name_mapping.h"
 #include "front/results/network_results.h"
 #include "front/run/run_service.h"
@@ -147,7 +148,8 @@ bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& sur
 }
 
 // Checks a data set given as the input and reads the full names of its sites from `namesFrom`
-// (none: its codes); false, after saying why, when it cannot be read.
+// (none: the names file beside it, else its codes); false, after saying why, when it cannot be
+// read.
 bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
                        const std::vector<std::string>& namesFrom, AdjustedDataSet& input,
                        SiteNameTable& names, PhaseClock* clock) {
@@ -168,6 +170,11 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
     const std::string truncated = truncationWarning(path, input);
     if (!truncated.empty()) {
         say("warning: " + truncated + "\n");
+    }
+    // Without --names, the names the front end kept beside the data set when it built it.
+    if (namesFrom.empty() &&
+        readSiteNamesFile(siteNamesPath(path), input, names, error) == SiteNamesFound::kUnusable) {
+        say("warning: " + error + "; the sites are shown by their codes\n");
     }
     // A data set from elsewhere may hold names that the program cannot match to their vectors; it
     // runs as given, but the person learns why vectors go missing.
@@ -190,9 +197,7 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
 bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRequest& request,
                   ProjectChoices& project) {
     std::vector<std::string> inputs{options.input};
-    if (!options.secondInput.empty()) {
-        inputs.push_back(options.secondInput);
-    }
+    inputs.insert(inputs.end(), options.moreInputs.begin(), options.moreInputs.end());
     const std::vector<RunFile> outputs = runFiles(files);
     std::vector<std::string> read = inputs;
     read.insert(read.end(), options.names.begin(), options.names.end());
@@ -402,9 +407,7 @@ bool chooseModel(const AdjustOptions& options, std::optional<AdjustmentModel> pr
 // after saying why, when there is nothing to run.
 bool makeRequest(const AdjustOptions& options, RunRequest& request, GridSystem& grid) {
     std::vector<std::string> inputs{options.input};
-    if (!options.secondInput.empty()) {
-        inputs.push_back(options.secondInput);
-    }
+    inputs.insert(inputs.end(), options.moreInputs.begin(), options.moreInputs.end());
     request.output = options.output.empty() ? replaceExtension(options.input, "") + "-adjusted.dat"
                                             : options.output;
     request.keepInput = !isDataSetInput(inputs);

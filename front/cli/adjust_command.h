@@ -17,9 +17,10 @@ enum class WarningAnswer { kAsk, kOk, kCancel };
 enum class ColourChoice { kAuto, kAlways, kNever };
 
 struct AdjustOptions {
-    std::string input;        // a data set, a project or a survey file (recognised by content)
-    std::string secondInput;  // the other file of a DynaML station and measurement pair
-    SurveyOptions survey;     // the covariance unit of survey files
+    std::string input;  // a data set, a project or a survey file (recognised by content)
+    // The other survey files read with `input` (vectors, control, a DynaML measurement file).
+    std::vector<std::string> moreInputs;
+    SurveyOptions survey;  // the covariance unit of survey files
     // For a data set input: the project or survey files whose full site names it shows.
     std::vector<std::string> names;
     std::string output;   // the output data set; empty: beside the input, "-adjusted.dat"

@@ -174,8 +174,9 @@ CLI::App* addAdjust(CLI::App& app, AdjustOptions& o, std::vector<std::string>& i
     CLI::App* adjust = app.add_subcommand("adjust", "adjusts a project, data set or survey files");
     adjust
         ->add_option("input", inputs,
-                     "a data set, a project, GPS vector text, gama-local or gama-g3 XML, or a "
-                     "DynaML station file and its measurement file (recognised by their content)")
+                     "a data set, a project, or survey files read together: GPS vector text, "
+                     "gama-local or gama-g3 XML, a DynaML station file and its measurement file "
+                     "(recognised by their content)")
         ->type_name("INPUT");
     adjust
         ->add_option("-o,--output", o.output,
@@ -232,7 +233,7 @@ CLI::App* addAdjust(CLI::App& app, AdjustOptions& o, std::vector<std::string>& i
 CLI::App* addImport(CLI::App& app, ImportRequest& r, std::vector<std::string>& files) {
     CLI::App* import =
         app.add_subcommand("import", "converts a project or survey files to a project or data set");
-    import->add_option("files", files, "INPUT... with -o OUTPUT, or PROJECT.json DATA-SET")
+    import->add_option("files", files, "INPUT... with -o OUTPUT, or INPUT... DATA-SET")
         ->type_name("FILE");
     import->add_option("-o,--output", r.output, "the project or data set to write")
         ->type_name("OUTPUT");
@@ -241,9 +242,10 @@ CLI::App* addImport(CLI::App& app, ImportRequest& r, std::vector<std::string>& f
     addCovarianceUnit(*import, r.survey);
     import->footer(
         "Converts a project or survey files (as for adjust) into a project (OUTPUT ending in\n"
-        ".json) or a data set; or, without -o, builds DATA-SET from PROJECT.json.\n\n"
+        ".json) or a data set; or, without -o, builds DATA-SET from the inputs before it.\n\n"
         "Examples:\n  torvek-front import examples/example-network.json net.dat\n"
-        "  torvek-front import survey.xml -o project.json\n");
+        "  torvek-front import survey.xml -o project.json\n"
+        "  torvek-front import vectors.gps control.xml -o project.json\n");
     return import;
 }
 
@@ -326,22 +328,22 @@ int runImportCommand(ImportRequest request, const std::vector<std::string>& file
         request.projectOutput = endsWithJson(request.output);
         return runImportRequest(request);
     }
-    if (files.size() != 2) {
+    if (files.size() < 2) {
         return usageError(
-            "import needs its input files and -o OUTPUT (or a project and a data set file)",
+            "import needs its input files and -o OUTPUT (or the inputs and a data set file)",
             "import");
     }
-    // The short form names the data set second; a project or survey file there was meant as an
+    // The short form names the data set last; a project or survey file there was meant as an
     // input (a DynaML pair without -o, say) and is not replaced.
-    if (holdsInputData(files[1])) {
+    if (holdsInputData(files.back())) {
         std::fprintf(stderr,
                      "torvek-front: %s holds survey data, not a data set: it is not replaced "
                      "(name the output with -o)\n",
-                     files[1].c_str());
+                     files.back().c_str());
         return kExitBadInput;
     }
-    request.inputs = {files[0]};
-    request.output = files[1];
+    request.inputs.assign(files.begin(), files.end() - 1);
+    request.output = files.back();
     return runImportRequest(request);
 }
 
@@ -370,14 +372,11 @@ int runAdjustCommand(AdjustOptions options, const std::vector<std::string>& inpu
     if (inputs.empty()) {
         return usageError("adjust needs a project or a data set", "adjust");
     }
-    if (inputs.size() > 2) {
-        return usageError("one input, or a DynaML station file and its measurement file", "adjust");
-    }
     if ((!options.frame.crs.empty() || !std::isnan(options.frame.epoch)) && options.crs.empty()) {
         return usageError("--frame and --epoch are for grid coordinates: give --crs too", "adjust");
     }
     options.input = inputs[0];
-    options.secondInput = inputs.size() == 2 ? inputs[1] : "";  // a DynaML pair
+    options.moreInputs.assign(inputs.begin() + 1, inputs.end());
     return runAdjust(options);
 }
 

@@ -14,6 +14,7 @@
 #include "front/files/run_files.h"
 #include "front/project/project_fields.h"
 #include "front/project/project_json.h"
+#include "front/project/site_name_file.h"
 #include "front/results/network_results.h"
 
 namespace torvek::front {
@@ -100,10 +101,59 @@ int writeProject(const ImportRequest& request) {
     return 0;
 }
 
+// The full names of a data set's sites beside it, for export and adjust to show; none for a data
+// set whose sites have no names beyond their codes (one converted back from an export, say).
+bool writeSiteNames(const std::string& dataSetPath, const SiteNameTable& names) {
+    if (names.empty()) {
+        return true;
+    }
+    const std::string path = siteNamesPath(dataSetPath);
+    std::string error;
+    if (!writeFileAtomically(path, siteNamesText(names), error)) {
+        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The full names of the sites of the data set at `path`: from the files of --names when given,
+// else from the names file beside it. With neither, says that the codes are all there is. False,
+// after saying why, when --names cannot be read.
+bool exportSiteNames(const ExportRequest& request, const AdjustedDataSet& dataSet,
+                     SiteNameTable& names) {
+    std::string error;
+    if (!request.names.empty()) {
+        if (!readSiteNames(request.names, request.survey, names, error)) {
+            std::fprintf(stderr, "torvek-front: --names: %s\n", error.c_str());
+            return false;
+        }
+        return true;
+    }
+    const std::string beside = siteNamesPath(request.dataSet);
+    switch (readSiteNamesFile(beside, dataSet, names, error)) {
+        case SiteNamesFound::kNames:
+            return true;
+        case SiteNamesFound::kUnusable:
+            std::fprintf(stderr, "warning: %s\n", error.c_str());
+            break;
+        case SiteNamesFound::kNone:
+            break;
+    }
+    std::fprintf(stderr,
+                 "note: no full site names for %s (no %s beside it, no --names): the sites are "
+                 "written by their four-character codes\n",
+                 request.dataSet.c_str(), beside.c_str());
+    return true;
+}
+
 }  // namespace
 
 int runImportRequest(const ImportRequest& request) {
-    const std::string clash = outputNamingAnInput({request.output}, request.inputs);
+    std::vector<std::string> outputs = {request.output};
+    if (!request.projectOutput) {
+        outputs.push_back(siteNamesPath(request.output));
+    }
+    const std::string clash = outputNamingAnInput(outputs, request.inputs);
     if (!clash.empty()) {
         std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
         return kExitBadInput;
@@ -121,7 +171,9 @@ int runImportRequest(const ImportRequest& request) {
     }
     printNetworkFindings(dataSet, names);
     noteDocumentFields(document);
-    return writeDataSet(request.output, dataSet) ? 0 : kExitBadInput;
+    return writeDataSet(request.output, dataSet) && writeSiteNames(request.output, names)
+               ? 0
+               : kExitBadInput;
 }
 
 int runImport(const std::string& projectPath, const std::string& dataSetPath, bool withResults) {
@@ -194,8 +246,7 @@ int runExport(const ExportRequest& request) {
     }
     SiteNameTable names;
     std::string error;
-    if (!request.names.empty() && !readSiteNames(request.names, request.survey, names, error)) {
-        std::fprintf(stderr, "torvek-front: --names: %s\n", error.c_str());
+    if (!exportSiteNames(request, dataSet, names)) {
         return kExitBadInput;
     }
     if (!request.geoJson.empty() || !request.geoJsonVectors.empty() || !request.kml.empty()) {
@@ -206,7 +257,7 @@ int runExport(const ExportRequest& request) {
     if (!request.writeProject) {
         return 0;
     }
-    const SiteNameTable* shown = request.names.empty() ? nullptr : &names;
+    const SiteNameTable* shown = names.empty() ? nullptr : &names;
     const std::string text = request.format == ExportFormat::kCsv
                                  ? exportCsv(dataSet, shown)
                                  : exportProjectText(dataSet, names);

@@ -1,6 +1,7 @@
 #include "front/documents/report_site_names.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -197,6 +198,46 @@ void showFullSiteNames(ReportDocument& document, const SiteNameTable& names) {
         std::vector<Edit> edits = mapper.edits(line.plainText());
         if (!edits.empty()) {
             apply(line, std::move(edits));
+        }
+    }
+}
+
+namespace {
+
+// The tail of a held parameter's line as the closing report prints it: "%7.3f    fixed".
+constexpr std::string_view kHeldTail = "    fixed";
+constexpr std::size_t kHeldValueWidth = 7;  // the width of "%7.3f"
+
+// The held value's text at the end of `line` before kHeldTail, with where it starts; nullopt
+// when the line is not a held parameter's.
+std::optional<Edit> heldEdit(std::string_view line) {
+    if (line.size() <= kHeldTail.size() ||
+        line.substr(line.size() - kHeldTail.size()) != kHeldTail) {
+        return std::nullopt;
+    }
+    const std::string_view head = line.substr(0, line.size() - kHeldTail.size());
+    const std::size_t start = head.find_last_of(' ') + 1;  // npos + 1 == 0
+    const std::string_view value = head.substr(start);
+    const std::size_t point = value.find('.');
+    const std::size_t digits = value.find_first_not_of("-0123456789.");
+    if (point == std::string_view::npos || value.size() - point != 4 ||
+        digits != std::string_view::npos || point == 0 || value == "-") {
+        return std::nullopt;
+    }
+    const bool zero = value.find_first_not_of("-0.") == std::string_view::npos;
+    const std::string shown = zero ? "0" : std::string(value);
+    // The words start where the number's field does, so that every held line reads alike.
+    const std::size_t field = std::min(head.size(), std::max(value.size(), kHeldValueWidth));
+    const std::size_t from = head.size() - field;
+    return Edit{from, line.size() - from, "held at " + shown};
+}
+
+}  // namespace
+
+void showHeldParameters(ReportDocument& document) {
+    for (ReportLine& line : document.editableLines()) {
+        if (const std::optional<Edit> edit = heldEdit(line.plainText())) {
+            apply(line, {*edit});
         }
     }
 }

@@ -24,4 +24,11 @@ namespace torvek::front {
 // it lies within one run of text, which is how the program prints it.
 void showFullSiteNames(ReportDocument& document, const SiteNameTable& names);
 
+// Shows the held parameters of the closing report (the datum bias rows and the scale, printed as
+// a value and "fixed": "  X    -0.000    fixed") as "held at" and the value, 0 when it prints as
+// zero of either sign, so that a client reads no "-0.000". Only a line that ends in a number
+// with three decimals, four blanks and "fixed", within one run, is changed; the program's report
+// itself is left as it was sent, for the documents to show the rewritten copy.
+void showHeldParameters(ReportDocument& document);
+
 }  // namespace torvek::front

@@ -27,10 +27,8 @@ constexpr const char* kMetresFormat = "%.4f";
 constexpr const char* kMillimetresFormat = "%.1f";
 constexpr const char* kNormalizedFormat = "%.2f";
 constexpr const char* kScaleFactorFormat = "%.9f";
-constexpr const char* kNotGiven = "not stated";
-
 std::string given(const std::string& text) {
-    return text.empty() ? kNotGiven : text;
+    return text.empty() ? kNotStated : text;
 }
 
 std::string ellipsoidName(const NetworkResults& r) {

@@ -92,9 +92,12 @@ struct ResultTable {
     std::vector<std::string> notes;  // paragraphs after it
 };
 
+// The value of a header field the project leaves empty.
+inline constexpr const char* kNotStated = "not stated";
+
 struct ResultsDocument {
     std::string title;                                        // the document's heading
-    std::vector<std::pair<std::string, std::string>> header;  // label, value
+    std::vector<std::pair<std::string, std::string>> header;  // label, value; the project first
     std::vector<ResultTable> tables;
 };
 

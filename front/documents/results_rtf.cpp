@@ -9,19 +9,27 @@
 namespace torvek::front {
 namespace {
 
-// A4 in twips (1/1440 inch): 210 mm x 297 mm, with 2 cm margins.
+// A4 in twips (1/1440 inch): 210 mm x 297 mm, with 2 cm margins at the sides and 1.5 cm at the
+// top and bottom (the page header sits within the top one).
 constexpr int kPageWidth = 11906;
 constexpr int kPageHeight = 16838;
 constexpr int kMargin = 1134;
+constexpr int kTopBottomMargin = 851;
+constexpr int kHeaderDistance = 425;  // 7.5 mm from the top edge to the page header
 constexpr int kTextWidth = kPageWidth - 2 * kMargin;
 // Half of the space between the text of two neighbouring cells.
 constexpr int kCellGap = 60;
 // Font sizes in half-points: title, headings, body text, tables (smaller for wide ones).
 constexpr int kTitleSize = 32;
-constexpr int kHeadingSize = 24;
+constexpr int kHeadingSize = 22;
 constexpr int kBodySize = 18;
 constexpr int kTableSize = 16;
 constexpr int kWideTableSize = 14;
+constexpr int kHairlineSize = 2;
+// The program sizes its report for a window (10 points for its text); on an A4 page its lines
+// take 0.75 of that, about the 8 points of the tables, and no size goes below 6 points.
+constexpr double kReportScale = 0.75;
+constexpr int kSmallestReportSize = 12;
 constexpr int kTwipsPerHalfPoint = 10;
 // Room a cell needs beyond its text, in twips: the gaps on both sides and a little for rounding.
 constexpr int kCellPadding = 2 * kCellGap + 40;
@@ -40,7 +48,13 @@ std::string font(int halfPoints) {
 
 void paragraph(std::string& out, const std::string& text, int halfPoints,
                const std::string& extra = "") {
-    out += "\\pard\\sa120" + font(halfPoints) + extra + " " + rtfText(text) + "\\par\n";
+    out += "\\pard\\sa80" + font(halfPoints) + extra + " " + rtfText(text) + "\\par\n";
+}
+
+// A section heading: space above it (10 points) and below (4 points), kept on the page of what
+// follows it.
+void heading(std::string& out, const std::string& text) {
+    out += "\\pard\\sb200\\sa80\\keepn" + font(kHeadingSize) + "\\b " + rtfText(text) + "\\par\n";
 }
 
 // The advance of a character of Arial (Helvetica's metrics) in em, by kind: capitals are wide,
@@ -190,8 +204,9 @@ void table(std::string& out, const ResultTable& t) {
             tableRow(out, row.cells, widths, t, halfPoints, false, row.style);
         }
     }
-    // A table ends with a paragraph outside it.
-    out += "\\pard\\sa120" + font(kBodySize) + "\\par\n";
+    // A table ends with a paragraph outside it: a hairline one, the heading that follows brings
+    // its own space.
+    out += "\\pard\\sa0" + font(kHairlineSize) + "\\par\n";
 }
 
 void headerTable(std::string& out, const ResultsDocument& d) {
@@ -199,13 +214,39 @@ void headerTable(std::string& out, const ResultsDocument& d) {
     t.columns = {{"", CellAlignment::kLeft}, {"", CellAlignment::kLeft}};
     const int labelWidth = kTextWidth / 5;
     const std::vector<int> widths = {labelWidth, kTextWidth - labelWidth};
-    for (const auto& [label, value] : d.header) {
+    for (std::size_t i = 0; i < d.header.size(); ++i) {
+        const auto& [label, value] = d.header[i];
+        if (i > 0 && value == kNotStated) {
+            continue;  // the page lists what the project gives, and whether it has a name
+        }
         out += "\\trowd\\trgaph" + std::to_string(kCellGap) + "\\trleft0\\cellx" +
                std::to_string(widths[0]) + "\\cellx" + std::to_string(kTextWidth) + "\n";
         out += "\\pard\\intbl\\ql" + font(kBodySize) + "\\b " + rtfText(label) + "\\cell\n";
         out += "\\pard\\intbl\\ql" + font(kBodySize) + " " + rtfText(value) + "\\cell\n\\row\n";
     }
-    out += "\\pard\\sa120" + font(kBodySize) + "\\par\n";
+    out += "\\pard\\sa0" + font(kHairlineSize) + "\\par\n";
+}
+
+// The report for paper: every run of blank lines shortened to one, since the program spaces its
+// sections for a window and a page needs only their separation, and its type set at
+// kReportScale of the program's sizes, at the size of the tables' text.
+ReportDocument compactReport(const ReportDocument& report) {
+    ReportDocument compact = report;
+    std::vector<ReportLine>& lines = compact.editableLines();
+    for (ReportLine& line : lines) {
+        for (TextRun& run : line.runs) {
+            run.format.halfPoints = std::max(
+                kSmallestReportSize, static_cast<int>(run.format.halfPoints * kReportScale + 0.5));
+        }
+    }
+    const auto blank = [](const ReportLine& line) {
+        return line.plainText().find_first_not_of(" \t") == std::string::npos;
+    };
+    const auto end =
+        std::unique(lines.begin(), lines.end(),
+                    [&](const ReportLine& a, const ReportLine& b) { return blank(a) && blank(b); });
+    lines.erase(end, lines.end());
+    return compact;
 }
 
 }  // namespace
@@ -215,7 +256,8 @@ std::string renderRtfDocument(const ResultsDocument& d, const ReportDocument& re
     std::string out = rtfHeader(kExtraColours);
     out += "\\paperw" + std::to_string(kPageWidth) + "\\paperh" + std::to_string(kPageHeight) +
            "\\margl" + std::to_string(kMargin) + "\\margr" + std::to_string(kMargin) + "\\margt" +
-           std::to_string(kMargin) + "\\margb" + std::to_string(kMargin) + "\n";
+           std::to_string(kTopBottomMargin) + "\\margb" + std::to_string(kTopBottomMargin) +
+           "\\headery" + std::to_string(kHeaderDistance) + "\n";
     out += "{\\header\\pard\\qr" + font(kWideTableSize) + "\\cf" +
            std::to_string(colourNumber(kMutedText)) + " " + rtfText(d.title) +
            " - page \\chpgn\\par}\n";
@@ -230,14 +272,23 @@ std::string renderRtfDocument(const ResultsDocument& d, const ReportDocument& re
             start = end + 1;
         }
     }
-    out += "\\page\n";
-    paragraph(out, "Report of the adjustment", kHeadingSize, "\\b");
-    appendRtfReportLines(out, report);
+    // The sections follow one another on the page: a heading keeps with what it introduces, and
+    // only a table's own length makes a new page.
+    heading(out, "Report of the adjustment");
+    appendRtfReportLines(out, compactReport(report));
     for (const ResultTable& t : d.tables) {
-        out += "\\page\n";
-        paragraph(out, t.title, kHeadingSize, "\\b");
+        heading(out, t.title);
+        if (t.rows.empty()) {
+            // A table without rows says so in its note alone: no empty frame, no introduction to
+            // columns that hold nothing.
+            for (const std::string& note : t.notes) {
+                paragraph(out, note, kBodySize, "\\i");
+            }
+            continue;
+        }
         if (!t.introduction.empty()) {
-            paragraph(out, t.introduction, kBodySize);
+            out +=
+                "\\pard\\sa60\\keepn" + font(kBodySize) + " " + rtfText(t.introduction) + "\\par\n";
         }
         table(out, t);
         for (const std::string& note : t.notes) {

@@ -1,9 +1,15 @@
 #include "front/import/gps_vector_text.h"
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 namespace torvek::front {
 namespace {
+
+// Names with blanks or dashes are written in double quotes: C "BM 2041-A" ..., G1 "A 1"-"B-2" ...
+constexpr char kQuote = '"';
 
 enum class WeightForm { kCovariance, kStandardErrorCorrelation };
 
@@ -16,6 +22,9 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
 
+// The tokens of a line, split at blanks outside double quotes: a quoted name ("BM 2041-A") keeps
+// its blanks and dashes, and a quote left open runs to the end of the line (the name's reader
+// refuses it).
 std::vector<std::string_view> tokensOf(std::string_view line) {
     std::vector<std::string_view> tokens;
     std::size_t i = 0;
@@ -24,7 +33,9 @@ std::vector<std::string_view> tokensOf(std::string_view line) {
             ++i;
         }
         const std::size_t start = i;
-        while (i < line.size() && !isBlank(line[i])) {
+        bool quoted = false;
+        while (i < line.size() && (quoted || !isBlank(line[i]))) {
+            quoted = line[i] == kQuote ? !quoted : quoted;
             ++i;
         }
         if (i == start) {
@@ -60,6 +71,68 @@ double number(const Line& line, std::size_t i, const char* what) {
                                     std::string(line.tokens[i]) + "\"");
     }
     return *value;
+}
+
+// A piece of a line for a message: at most kQuotedLength bytes, so that a quote left open on a
+// long line does not copy the line into the message.
+constexpr std::size_t kQuotedLength = 60;
+
+std::string shortened(std::string_view text) {
+    return text.size() <= kQuotedLength ? std::string(text)
+                                        : std::string(text.substr(0, kQuotedLength)) + "...";
+}
+
+// The name at the start of `text`: a quoted one up to its closing quote, else everything up to
+// `stop` (or the end). `rest` receives what follows it. Throws on an open quote or an empty name.
+std::string leadingName(const Line& line, std::string_view text, char stop,
+                        std::string_view& rest) {
+    if (!text.empty() && text[0] == kQuote) {
+        const std::size_t close = text.find(kQuote, 1);
+        if (close == std::string_view::npos) {
+            surveyFail(where(line), "the name " + shortened(text) + " has no closing quote");
+        }
+        if (close == 1) {
+            surveyFail(where(line), "a name in quotes must not be empty");
+        }
+        rest = text.substr(close + 1);
+        return std::string(text.substr(1, close - 1));
+    }
+    const std::size_t end = std::min(text.find(stop), text.find(kQuote));
+    rest = end == std::string_view::npos ? std::string_view() : text.substr(end);
+    return std::string(text.substr(0, end));
+}
+
+// The name of a C record: the token itself, or the text between its quotes.
+std::string siteName(const Line& line, std::string_view token) {
+    std::string_view rest;
+    std::string name = leadingName(line, token, '\0', rest);
+    if (!rest.empty()) {
+        surveyFail(where(line),
+                   "a name in quotes must be followed by a blank, not \"" + shortened(rest) + "\"");
+    }
+    return name;
+}
+
+// The two ends of a G1 record, FROM-TO: unquoted names hold no dash, quoted ones may hold any
+// character but the quote ("BM 2041-A"-"HILL C", "BM 2041-A"-C, A-"HILL C").
+std::pair<std::string, std::string> vectorEnds(const Line& line, std::string_view ends) {
+    const auto refuse = [&] {
+        surveyFail(where(line),
+                   "the ends must read FROM-TO, two names joined by one \"-\" (in double "
+                   "quotes when they hold blanks or dashes), not " +
+                       shortened(ends));
+    };
+    std::string_view rest;
+    std::string from = leadingName(line, ends, '-', rest);
+    if (from.empty() || rest.size() < 2 || rest[0] != '-') {
+        refuse();
+    }
+    std::string_view after;
+    std::string to = leadingName(line, rest.substr(1), '-', after);
+    if (to.empty() || !after.empty()) {
+        refuse();
+    }
+    return {std::move(from), std::move(to)};
 }
 
 // A vector between its G1 and the next record that is not its G2 or G3.
@@ -158,11 +231,12 @@ class Reader {
     }
 
     void coordinates(const Line& line) {
+        // The name first: a quote left open takes the rest of the line, which is its fault.
+        const std::string name = line.tokens.size() > 1 ? siteName(line, line.tokens[1]) : "";
         if (line.tokens.size() != 5 && line.tokens.size() != 8) {
             surveyFail(where(line),
                        "a C record holds a name, X, Y, Z and optionally three standard errors");
         }
-        const std::string name(line.tokens[1]);
         const SurveySite* known = network_.findSite(name);
         if (known != nullptr && known->position != SitePosition::kNone) {
             surveyFail(where(line), "site \"" + name + "\" has coordinates already");
@@ -202,21 +276,14 @@ class Reader {
     }
 
     void vector(const Line& line) {
+        if (line.tokens.size() > 1 && line.tokens[1].find(kQuote) != std::string_view::npos) {
+            vectorEnds(line, line.tokens[1]);  // an open quote is named before the count
+        }
         if (line.tokens.size() != 5) {
             surveyFail(where(line), "a G1 record holds FROM-TO, dX, dY and dZ");
         }
-        const std::string_view ends = line.tokens[1];
-        const std::size_t dash = ends.find('-');
-        if (dash == std::string_view::npos || dash == 0 || dash + 1 == ends.size() ||
-            ends.find('-', dash + 1) != std::string_view::npos) {
-            surveyFail(where(line),
-                       "the ends must read FROM-TO, two names joined by one \"-\", "
-                       "not \"" +
-                           std::string(ends) + "\"");
-        }
         PendingVector pending;
-        pending.vector.from = std::string(ends.substr(0, dash));
-        pending.vector.to = std::string(ends.substr(dash + 1));
+        std::tie(pending.vector.from, pending.vector.to) = vectorEnds(line, line.tokens[1]);
         pending.vector.delta = {number(line, 2, "dX"), number(line, 3, "dY"),
                                 number(line, 4, "dZ")};
         pending.vector.where = where(line);

@@ -13,6 +13,7 @@
 #include "front/import/dynaml.h"
 #include "front/import/gama_xml.h"
 #include "front/import/gps_vector_text.h"
+#include "front/import/survey_merge.h"
 #include "front/import/survey_network.h"
 #include "front/import/xml_reading.h"
 
@@ -197,21 +198,43 @@ bool isDynaFile(InputFormat format) {
     return format == InputFormat::kDynaStations || format == InputFormat::kDynaMeasurements;
 }
 
-// Two inputs are a DynaML station file and its measurement file, in either order, and a DynaML
-// file never comes alone. False, with `error` set, otherwise.
+// Checks how the inputs go together: a project comes alone, a file is given once, and DynaML
+// files come as at most one station file with at most one measurement file, the latter never
+// without the former, the former alone only beside other survey files (its control). False, with
+// `error` set, otherwise.
 bool checkInputPairing(const std::vector<std::string>& paths,
                        const std::vector<InputFormat>& formats, std::string& error) {
-    if (paths.size() == 2) {
-        const bool pair =
-            isDynaFile(formats[0]) && isDynaFile(formats[1]) && formats[0] != formats[1];
-        if (!pair) {
-            error = paths[0] + " is " + formatDescription(formats[0]) + " and " + paths[1] +
-                    " is " + formatDescription(formats[1]) +
-                    ": two inputs must be a DynaML station file and its measurement file";
+    std::size_t dyna[2] = {paths.size(), paths.size()};  // station, measurement file
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (samePath(paths[i], paths[j])) {
+                error = paths[i] + ": is given twice";
+                return false;
+            }
         }
-        return pair;
+        if (formats[i] == InputFormat::kProject && paths.size() > 1) {
+            error = paths[i] +
+                    ": is a project, which is read alone (survey files can be read "
+                    "together)";
+            return false;
+        }
+        if (isDynaFile(formats[i])) {
+            std::size_t& seen = dyna[formats[i] == InputFormat::kDynaStations ? 0 : 1];
+            if (seen != paths.size()) {
+                error = paths[seen] + " and " + paths[i] + " are both " +
+                        formatDescription(formats[i]) +
+                        ": DynaML files come as one station file and its measurement file";
+                return false;
+            }
+            seen = i;
+        }
     }
-    if (isDynaFile(formats[0])) {
+    if (dyna[1] != paths.size() && dyna[0] == paths.size()) {
+        error = paths[dyna[1]] + ": is " + formatDescription(formats[dyna[1]]) +
+                "; give the station file and the measurement file together";
+        return false;
+    }
+    if (paths.size() == 1 && isDynaFile(formats[0])) {
         error = paths[0] + ": is " + formatDescription(formats[0]) +
                 "; give the station file and the measurement file together";
         return false;
@@ -219,23 +242,68 @@ bool checkInputPairing(const std::vector<std::string>& paths,
     return true;
 }
 
-// Reads survey files (one, or a DynaML pair in either order) into a project document, naming
-// them in `sourceName`. Throws SurveyError.
+// A measurement file without measurements, for a station file read as the control of vectors
+// from other files.
+constexpr std::string_view kNoDynaMeasurements =
+    "<DnaXmlFormat type=\"Measurement File\"></DnaXmlFormat>";
+
+// Reads each survey file (a DynaML pair as one) into its own network. Throws SurveyError with
+// the file's name in front of the place.
+std::vector<SurveySource> readSurveySources(const std::vector<std::string>& paths,
+                                            const std::vector<InputFormat>& formats,
+                                            const std::vector<std::string>& texts,
+                                            const SurveyOptions& options) {
+    std::vector<SurveySource> sources;
+    const auto at = [&](InputFormat format) {
+        for (std::size_t i = 0; i < formats.size(); ++i) {
+            if (formats[i] == format) {
+                return i;
+            }
+        }
+        return formats.size();
+    };
+    const std::size_t stations = at(InputFormat::kDynaStations);
+    const std::size_t measurements = at(InputFormat::kDynaMeasurements);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (i == measurements) {
+            continue;  // read with its station file
+        }
+        SurveySource source{paths[i], {}};
+        try {
+            if (i == stations) {
+                const bool pair = measurements < paths.size();
+                source.name = pair ? paths[i] + " and " + paths[measurements] : paths[i];
+                readDynaml(withoutByteOrderMark(texts[i]),
+                           pair ? withoutByteOrderMark(texts[measurements]) : kNoDynaMeasurements,
+                           options.covarianceUnit, source.network);
+            } else {
+                survey(formats[i], withoutByteOrderMark(texts[i]), options, source.network);
+            }
+        } catch (const SurveyError& e) {
+            surveyFail("", surveyMessage(source.name, e));
+        }
+        sources.push_back(std::move(source));
+    }
+    return sources;
+}
+
+// Reads the survey files into one project document, naming them in `sourceName`. Throws
+// SurveyError whose text names the file.
 Json readSurveyDocument(const std::vector<std::string>& paths,
                         const std::vector<InputFormat>& formats,
                         const std::vector<std::string>& texts, const SurveyOptions& options,
                         std::string& sourceName, SurveyNetwork& network) {
-    if (paths.size() == 2) {
-        const std::size_t stations = formats[0] == InputFormat::kDynaStations ? 0 : 1;
-        const std::size_t measurements = 1 - stations;
-        sourceName = paths[stations] + " and " + paths[measurements];
-        readDynaml(withoutByteOrderMark(texts[stations]), withoutByteOrderMark(texts[measurements]),
-                   options.covarianceUnit, network);
-    } else {
-        sourceName = paths[0];
-        survey(formats[0], withoutByteOrderMark(texts[0]), options, network);
+    std::vector<SurveySource> sources = readSurveySources(paths, formats, texts, options);
+    sourceName.clear();
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        sourceName += (i == 0 ? "" : i + 1 == sources.size() ? " and " : ", ") + sources[i].name;
     }
-    return surveyProject(network);
+    network = mergeSurveys(std::move(sources));
+    try {
+        return surveyProject(network);
+    } catch (const SurveyError& e) {
+        surveyFail("", surveyMessage(sourceName, e));
+    }
 }
 
 }  // namespace
@@ -244,8 +312,8 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
                        Json& document, std::string& sourceName, ImportReport& report) {
     report = ImportReport{};
     std::string& error = report.error;
-    if (paths.empty() || paths.size() > 2) {
-        error = "give one input file, or a DynaML station file with its measurement file";
+    if (paths.empty()) {
+        error = "give an input file";
         return false;
     }
     std::vector<InputFormat> formats(paths.size(), InputFormat::kUnrecognised);
@@ -272,7 +340,7 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
     try {
         document = readSurveyDocument(paths, formats, texts, options, sourceName, network);
     } catch (const SurveyError& e) {
-        error = surveyMessage(sourceName, e);
+        error = e.what;
         return false;
     }
     report.notes = network.notes;

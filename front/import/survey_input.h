@@ -43,10 +43,12 @@ struct SurveyOptions {
     std::optional<CovarianceUnit> covarianceUnit;
 };
 
-// The project document of `paths`: one project or survey file, or a station file with its
-// measurement file (in either order). `sourceName` names the files in later messages. False with
-// `report.error` set ("<file>: <place>: <what>"); report.notes and report.warnings receive what
-// the importer assumed, left out or found doubtful.
+// The project document of `paths`: one project, or survey files read together (vectors from
+// some, control and coordinates from others; a DynaML station file with its measurement file, in
+// either order, or alone as the control of other files), joined by mergeSurveys. `sourceName`
+// names the files in later messages. False with `report.error` set ("<file>: <place>: <what>",
+// or both files for a site they place apart); report.notes and report.warnings receive what the
+// importer assumed, left out or found doubtful.
 bool readInputDocument(const std::vector<std::string>& paths, const SurveyOptions& options,
                        Json& document, std::string& sourceName, ImportReport& report);
 

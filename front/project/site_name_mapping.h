@@ -77,6 +77,8 @@ class SiteNameTable {
     // them.
     const std::string* renamed(const std::string& code) const;
     bool empty() const { return nameByCode_.empty(); }
+    // Every entry: the code as stored (SiteName::toString) and the full name.
+    const std::map<std::string, std::string>& entries() const { return nameByCode_; }
 
   private:
     std::map<std::string, std::string> nameByCode_;  // four bytes -> full name

@@ -13,6 +13,7 @@
 #include "front/documents/results_rtf.h"
 #include "front/documents/rigorous_tables.h"
 #include "front/files/file_output.h"
+#include "front/project/site_name_file.h"
 #include "front/results/network_results.h"
 #include "front/run/stage_progress.h"
 
@@ -98,6 +99,7 @@ struct FolderFiles {
     std::string rtf, html, geoJson, kml, csv;
     std::string programStatistics;  // as the program writes it, with the sites' codes
     std::string statistics;         // as the person gets it, with full names
+    std::string names;              // the full names of the sites, for export
 };
 
 FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
@@ -109,7 +111,8 @@ FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
             folder.file("report.kml"),
             folder.file("report.csv"),
             folder.file("program-statistics.json"),
-            folder.file("report.statistics.json")};
+            folder.file("report.statistics.json"),
+            folder.file("report.names.json")};
 }
 
 // What the service records of the link besides what the front end answers.
@@ -164,20 +167,28 @@ bool writeDocument(const std::string& path, const std::string& shownAs, const st
 
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
+    // The documents show held parameters as such; the report on screen stays as the program sent
+    // it.
+    ReportDocument shown = run.report;
+    showHeldParameters(shown);
     // Each is written even when one before failed, so that every failure is told, and each is
     // let go once written, so that a large network's documents never sit in memory together.
     const bool rtfWritten = writeDocument(
         folder.rtf, "the report " + files.rtf,
-        renderRtfDocument(buildResultsDocument(run.title, run.view), run.report, run.notes), run);
+        renderRtfDocument(buildResultsDocument(run.title, run.view), shown, run.notes), run);
     const bool htmlWritten =
         writeDocument(folder.html, "the report " + files.html,
-                      renderHtmlPage(run.title, run.report, run.view, run.notes), run);
+                      renderHtmlPage(run.title, shown, run.view, run.notes), run);
     run.reportWritten = rtfWritten && htmlWritten;
     const bool geoJsonWritten =
         writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run);
     const bool kmlWritten =
         writeDocument(folder.kml, files.kml, renderKml(run.title, run.view), run);
     run.gisWritten = geoJsonWritten && kmlWritten;
+    if (!request.names.empty()) {
+        run.namesWritten =
+            writeDocument(folder.names, files.names, siteNamesText(request.names), run);
+    }
     if (request.csv) {
         run.csvWritten =
             writeDocument(folder.csv, files.csv, exportCsv(run.output, &request.names), run);
@@ -204,6 +215,9 @@ bool placeOutputs(const FolderFiles& folder, RunResult& run) {
     }
     if (run.statisticsWritten) {
         moves.emplace_back(folder.statistics, files.statistics);
+    }
+    if (run.namesWritten) {
+        moves.emplace_back(folder.names, files.names);
     }
     bool placed = true;
     for (const auto& [from, to] : moves) {
@@ -305,7 +319,8 @@ RunFilePaths runFilePaths(const std::string& output, bool keepInput, bool csv, b
             replaceExtension(output, ".kml"),
             csv ? replaceExtension(output, ".csv") : std::string(),
             keepInput ? replaceExtension(output, "") + ".input.dat" : std::string(),
-            statistics ? replaceExtension(output, "") + ".statistics.json" : std::string()};
+            statistics ? replaceExtension(output, "") + ".statistics.json" : std::string(),
+            siteNamesPath(output)};
 }
 
 std::vector<RunFile> runFiles(const RunFilePaths& paths) {
@@ -323,6 +338,7 @@ std::vector<RunFile> runFiles(const RunFilePaths& paths) {
     if (!paths.statistics.empty()) {
         files.push_back({paths.statistics, "the statistics file"});
     }
+    files.push_back({paths.names, "the site names file"});
     return files;
 }
 
@@ -332,7 +348,7 @@ std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& i
     while (!project.empty() && (project.back() == ' ' || project.back() == '\0')) {
         project.pop_back();
     }
-    return "torvek adjustment of " + (project.empty() ? baseName(sourceName) : project);
+    return project.empty() ? baseName(sourceName) : project;
 }
 
 RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks) {

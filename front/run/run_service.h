@@ -75,6 +75,7 @@ struct RunFilePaths {
     std::string csv;         // empty when not asked for
     std::string builtInput;  // OUTPUT.input.dat; empty when not asked for
     std::string statistics;  // OUTPUT.statistics.json; empty unless the model is rigorous
+    std::string names;       // OUTPUT.names.json, written when the sites have full names
 };
 
 // The paths of a run whose output data set is `output`.
@@ -132,6 +133,7 @@ struct RunResult {
     bool csvWritten = false;
     // Rigorous model: the statistics were read from the program and written for the person.
     bool statisticsWritten = false;
+    bool namesWritten = false;          // OUTPUT.names.json
     bool placed = false;                // every written file is in place
     std::vector<std::string> problems;  // files that could not be written or placed
     RunFilePaths files;
@@ -140,8 +142,8 @@ struct RunResult {
     bool cancelledAtWarning() const { return warningShown && !warningAccepted; }
 };
 
-// The title of a run's documents: "torvek adjustment of " and the project's title (the header's,
-// else the one the data set `input` keeps), or the base name of `sourceName` when there is none.
+// The title of a run's documents: the project's title (the header's, else the one the data set
+// `input` keeps), or the base name of `sourceName` when there is none.
 // Never a path, so that every front end gives one project the same title.
 std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& input,
                           const std::string& sourceName);
