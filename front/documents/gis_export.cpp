@@ -99,7 +99,9 @@ Json siteProperties(const ResultsView& v, std::size_t i, bool geoid) {
     return p;
 }
 
-Json vectorProperties(const VectorResult& vr) {
+// `large`: a large network's file leaves out the misfit fields of the vectors that have none (the
+// adjusted ones), which would be null; they take a third of each vector's line.
+Json vectorProperties(const VectorResult& vr, bool large = false) {
     Json p = Json::object();
     p["kind"] = "vector";
     p["from"] = vr.from;
@@ -122,6 +124,9 @@ Json vectorProperties(const VectorResult& vr) {
     const char* const misfitKeys[3] = {"misfitNorthMm", "misfitEastMm", "misfitUpMm"};
     const char* const normalizedMisfitKeys[3] = {"normalizedMisfitNorth", "normalizedMisfitEast",
                                                  "normalizedMisfitUp"};
+    if (large && !vr.hasMisfit) {
+        return p;
+    }
     for (int k = 0; k < 3; ++k) {
         p[misfitKeys[k]] = vr.hasMisfit ? millimetres(vr.misfit[k]) : Json(nullptr);
     }
@@ -212,104 +217,155 @@ std::string lineStyle(const char* id, const char* colour, double width) {
 
 }  // namespace
 
-std::string renderGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers layers) {
+void writeGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers layers,
+                  const TextSink& sink) {
     const NetworkResults& r = v.results;
     const bool geoid = hasGeoidHeights(r);
-    Json features = Json::array();
-    for (std::size_t i = 0; i < r.sites.size() && layers != GeoJsonLayers::kVectors; ++i) {
-        const Position p = positionOf(r.sites[i]);
-        Json feature = Json::object();
-        feature["type"] = "Feature";
-        feature["geometry"] =
-            p.known ? Json{{"type", "Point"}, {"coordinates", coordinate(p)}} : Json(nullptr);
-        feature["properties"] = siteProperties(v, i, geoid);
-        features.push_back(std::move(feature));
-    }
-    for (std::size_t i = 0; i < r.vectors.size() && layers != GeoJsonLayers::kSites; ++i) {
-        const VectorResult& vr = r.vectors[i];
-        Position from, to;
-        Json feature = Json::object();
-        feature["type"] = "Feature";
-        feature["geometry"] =
-            vectorEnds(r, vr, from, to)
-                ? Json{{"type", "LineString"},
-                       {"coordinates", Json::array({coordinate(from), coordinate(to)})}}
-                : Json(nullptr);
-        feature["properties"] = vectorProperties(vr);
-        features.push_back(std::move(feature));
-    }
+    const bool large = !documentScope(r).whole;
     // One feature a line: compact for large networks, yet a person can read and compare it. Bytes
     // of names that are not UTF-8 become U+FFFD rather than stopping the export.
     auto text = [](const Json& value) {
         return value.dump(-1, ' ', false, Json::error_handler_t::replace);
     };
-    std::string out =
-        "{\"type\": \"FeatureCollection\", \"name\": " + text(title) + ", \"features\": [";
-    for (std::size_t i = 0; i < features.size(); ++i) {
-        out += (i == 0 ? "\n" : ",\n") + text(features[i]);
+    sink("{\"type\": \"FeatureCollection\", \"name\": " + text(title) + ", \"features\": [");
+    bool first = true;
+    auto feature = [&](Json geometry, Json properties) {
+        Json f = Json::object();
+        f["type"] = "Feature";
+        f["geometry"] = std::move(geometry);
+        f["properties"] = std::move(properties);
+        sink((first ? "\n" : ",\n") + text(f));
+        first = false;
+    };
+    for (std::size_t i = 0; i < r.sites.size() && layers != GeoJsonLayers::kVectors; ++i) {
+        const Position p = positionOf(r.sites[i]);
+        feature(p.known ? Json{{"type", "Point"}, {"coordinates", coordinate(p)}} : Json(nullptr),
+                siteProperties(v, i, geoid));
     }
-    return out + "\n]}\n";
+    for (std::size_t i = 0; i < r.vectors.size() && layers != GeoJsonLayers::kSites; ++i) {
+        const VectorResult& vr = r.vectors[i];
+        Position from, to;
+        feature(vectorEnds(r, vr, from, to)
+                    ? Json{{"type", "LineString"},
+                           {"coordinates", Json::array({coordinate(from), coordinate(to)})}}
+                    : Json(nullptr),
+                vectorProperties(vr, large));
+    }
+    sink("\n]}\n");
+}
+
+std::string renderGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers layers) {
+    std::string out;
+    writeGeoJson(title, v, layers, [&](std::string_view piece) { out += piece; });
+    return out;
 }
 
 namespace {
 
 // The folder "Sites": one Point placemark per site (without geometry when it has no position).
-std::string kmlSites(const ResultsView& v) {
+void kmlSites(const ResultsView& v, const TextSink& sink) {
     const NetworkResults& r = v.results;
     const bool geoid = hasGeoidHeights(r);
     std::vector<Json> properties;
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         properties.push_back(siteProperties(v, i, geoid));
     }
-    std::string out = kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n";
+    sink(kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n");
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const Position p = positionOf(r.sites[i]);
-        out += "<Placemark><name>" + escapeHtml(r.sites[i].name) +
-               "</name><styleUrl>#site</styleUrl>" + extendedData(kSiteSchema, properties[i]);
+        std::string out = "<Placemark><name>" + escapeHtml(r.sites[i].name) +
+                          "</name><styleUrl>#site</styleUrl>" +
+                          extendedData(kSiteSchema, properties[i]);
         if (p.known) {
             out += "<Point><coordinates>" + kmlCoordinate(p) + "</coordinates></Point>";
         }
-        out += "</Placemark>\n";
+        sink(out + "</Placemark>\n");
     }
-    return out + "</Folder>\n";
+    sink("</Folder>\n");
 }
 
-// The folder "Vectors": one LineString placemark per vector.
-std::string kmlVectors(const NetworkResults& r) {
-    std::vector<Json> properties;
+// A large network's adjusted vectors within tau, as lines without attributes in placemarks of
+// kLinesPerPlacemark each: a globe viewer draws them, and their attributes are in the GeoJSON.
+constexpr std::size_t kLinesPerPlacemark = 5000;
+
+void kmlMergedVectors(const NetworkResults& r, const TextSink& sink) {
+    std::size_t inPlacemark = 0;
     for (const VectorResult& vr : r.vectors) {
-        properties.push_back(vectorProperties(vr));
+        Position from, to;
+        if (!vr.adjusted || vr.flagged || !vectorEnds(r, vr, from, to)) {
+            continue;
+        }
+        if (inPlacemark == kLinesPerPlacemark) {
+            sink("</MultiGeometry></Placemark>\n");
+            inPlacemark = 0;
+        }
+        if (inPlacemark == 0) {
+            sink(
+                "<Placemark><name>Adjusted vectors within tau</name><styleUrl>#vector</styleUrl>"
+                "<MultiGeometry>");
+        }
+        sink("<LineString><coordinates>" + kmlCoordinate(from) + " " + kmlCoordinate(to) +
+             "</coordinates></LineString>");
+        ++inPlacemark;
     }
-    std::string out = kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n";
+    if (inPlacemark > 0) {
+        sink("</MultiGeometry></Placemark>\n");
+    }
+}
+
+// The folder "Vectors": one LineString placemark per vector; in a large network only those above
+// tau and those left out, the others merged (kmlMergedVectors).
+void kmlVectors(const NetworkResults& r, const TextSink& sink) {
+    const bool large = !documentScope(r).whole;
+    std::vector<std::size_t> single;
+    std::vector<Json> properties;
     for (std::size_t i = 0; i < r.vectors.size(); ++i) {
-        const VectorResult& vr = r.vectors[i];
+        if (!large || r.vectors[i].flagged || !r.vectors[i].adjusted) {
+            single.push_back(i);
+            properties.push_back(vectorProperties(r.vectors[i]));
+        }
+    }
+    sink(kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n");
+    for (std::size_t k = 0; k < single.size(); ++k) {
+        const VectorResult& vr = r.vectors[single[k]];
         Position from, to;
         const char* style = vr.flagged ? "flagged" : vr.adjusted ? "vector" : "unused";
-        out += "<Placemark><name>" + escapeHtml(vr.from + "-" + vr.to) + "</name><styleUrl>#" +
-               style + "</styleUrl>" + extendedData(kVectorSchema, properties[i]);
+        std::string out = "<Placemark><name>" + escapeHtml(vr.from + "-" + vr.to) +
+                          "</name><styleUrl>#" + style + "</styleUrl>" +
+                          extendedData(kVectorSchema, properties[k]);
         if (vectorEnds(r, vr, from, to)) {
             out += "<LineString><coordinates>" + kmlCoordinate(from) + " " + kmlCoordinate(to) +
                    "</coordinates></LineString>";
         }
-        out += "</Placemark>\n";
+        sink(out + "</Placemark>\n");
     }
-    return out + "</Folder>\n";
+    if (large) {
+        kmlMergedVectors(r, sink);
+    }
+    sink("</Folder>\n");
 }
 
 }  // namespace
 
-std::string renderKml(const std::string& title, const ResultsView& v) {
-    std::string out =
+void writeKml(const std::string& title, const ResultsView& v, const TextSink& sink) {
+    sink(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml "
         "xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>" +
-        escapeHtml(title) + "</name>\n";
-    out += std::string("<Style id=\"site\"><IconStyle><color>") + kKmlSiteColour +
-           "</color></IconStyle></Style>\n";
-    out += lineStyle("vector", kKmlVectorColour, 1.5);
-    out += lineStyle("flagged", kKmlFlaggedColour, 3.0);
-    out += lineStyle("unused", kKmlUnusedColour, 1.0);
-    out += kmlSites(v) + kmlVectors(v.results);
-    return out + "</Document>\n</kml>\n";
+        escapeHtml(title) + "</name>\n");
+    sink(std::string("<Style id=\"site\"><IconStyle><color>") + kKmlSiteColour +
+         "</color></IconStyle></Style>\n");
+    sink(lineStyle("vector", kKmlVectorColour, 1.5));
+    sink(lineStyle("flagged", kKmlFlaggedColour, 3.0));
+    sink(lineStyle("unused", kKmlUnusedColour, 1.0));
+    kmlSites(v, sink);
+    kmlVectors(v.results, sink);
+    sink("</Document>\n</kml>\n");
+}
+
+std::string renderKml(const std::string& title, const ResultsView& v) {
+    std::string out;
+    writeKml(title, v, [&](std::string_view piece) { out += piece; });
+    return out;
 }
 
 }  // namespace torvek::front

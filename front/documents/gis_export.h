@@ -5,6 +5,7 @@
 #include <string>
 
 #include "front/documents/results_document.h"
+#include "front/files/file_output.h"
 
 namespace torvek::front {
 
@@ -20,13 +21,23 @@ namespace torvek::front {
 // `layers` keeps the sites (Points) or the vectors (LineStrings) alone: a GeoJSON file is one
 // layer, which a GIS reads as of one geometry type only when it holds one.
 enum class GeoJsonLayers { kSitesAndVectors, kSites, kVectors };
+// A large network (documentScope not whole) leaves out the misfit fields of vectors without a
+// misfit rather than writing them null.
 std::string renderGeoJson(const std::string& title, const ResultsView& view,
                           GeoJsonLayers layers = GeoJsonLayers::kSitesAndVectors);
+// The same text handed to `sink` one feature at a time.
+void writeGeoJson(const std::string& title, const ResultsView& view, GeoJsonLayers layers,
+                  const TextSink& sink);
 
 // A KML 2.2 document with the same features in two folders, "Sites" (Points) and "Vectors"
 // (LineStrings), each a layer of one geometry type; the attributes as typed ExtendedData (a
 // <Schema> of each folder's fields, <SchemaData> per placemark, unknown values left out); vectors
 // above the tau critical value drawn red, those left out grey.
+// A large network (documentScope not whole) keeps a placemark with attributes for every vector
+// above tau or left out; its other vectors are drawn as lines without attributes, merged into
+// placemarks "Adjusted vectors within tau" (their attributes are in the GeoJSON file).
 std::string renderKml(const std::string& title, const ResultsView& view);
+// The same text handed to `sink` one placemark at a time.
+void writeKml(const std::string& title, const ResultsView& view, const TextSink& sink);
 
 }  // namespace torvek::front

@@ -163,6 +163,25 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
     return file.commit(error);
 }
 
+bool writeFileInPieces(const std::string& path, const std::function<void(const TextSink&)>& produce,
+                       std::string& error) {
+    constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+    AtomicFileWriter file;
+    if (!file.open(path, error)) {
+        return false;
+    }
+    std::string buffer;
+    produce([&](std::string_view piece) {
+        buffer += piece;
+        if (buffer.size() >= kBufferBytes) {
+            file.write(buffer);
+            buffer.clear();
+        }
+    });
+    file.write(buffer);
+    return file.commit(error);
+}
+
 bool readWholeFile(const std::string& path, std::size_t limit, std::string& contents,
                    std::string& error) {
     // Opened without blocking: a FIFO would otherwise hold the front end until a writer came.

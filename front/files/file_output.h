@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,15 @@ class AtomicFileWriter {
     int fd_ = -1;
     int writeErrno_ = 0;
 };
+
+// A consumer of text handed over piece by piece.
+using TextSink = std::function<void(std::string_view)>;
+
+// Writes to `path` as writeFileAtomically does the text that `produce` hands to its sink, in
+// pieces of about a megabyte, so that a large document is never whole in memory. False with
+// `error` set when it cannot be written.
+bool writeFileInPieces(const std::string& path, const std::function<void(const TextSink&)>& produce,
+                       std::string& error);
 
 // Reads a whole file of at most `limit` bytes. False with `error` set when it cannot be opened or
 // read, or is larger.

@@ -267,22 +267,8 @@ std::string statisticsFileText(const RigorousStatistics& s) {
 }
 
 bool writeStatisticsFile(const std::string& path, const RigorousStatistics& s, std::string& error) {
-    // Pieces gather up to about a megabyte before each write.
-    constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
-    AtomicFileWriter file;
-    if (!file.open(path, error)) {
-        return false;
-    }
-    std::string buffer;
-    writeStatisticsText(s, [&](std::string_view piece) {
-        buffer += piece;
-        if (buffer.size() >= kBufferBytes) {
-            file.write(buffer);
-            buffer.clear();
-        }
-    });
-    file.write(buffer);
-    return file.commit(error);
+    return writeFileInPieces(
+        path, [&](const TextSink& sink) { writeStatisticsText(s, sink); }, error);
 }
 
 }  // namespace torvek::front

@@ -165,6 +165,17 @@ bool writeDocument(const std::string& path, const std::string& shownAs, const st
     return false;
 }
 
+// writeDocument of a text made in pieces.
+bool writePieces(const std::string& path, const std::string& shownAs,
+                 const std::function<void(const TextSink&)>& produce, RunResult& run) {
+    std::string error;
+    if (writeFileInPieces(path, produce, error)) {
+        return true;
+    }
+    run.problems.push_back("cannot write " + shownAs + ": " + error);
+    return false;
+}
+
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
     // The documents show held parameters as such; the report on screen stays as the program sent
@@ -180,10 +191,15 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
         writeDocument(folder.html, "the report " + files.html,
                       renderHtmlPage(run.title, shown, run.view, run.notes), run);
     run.reportWritten = rtfWritten && htmlWritten;
-    const bool geoJsonWritten =
-        writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run);
-    const bool kmlWritten =
-        writeDocument(folder.kml, files.kml, renderKml(run.title, run.view), run);
+    const bool geoJsonWritten = writePieces(
+        folder.geoJson, files.geoJson,
+        [&](const TextSink& sink) {
+            writeGeoJson(run.title, run.view, GeoJsonLayers::kSitesAndVectors, sink);
+        },
+        run);
+    const bool kmlWritten = writePieces(
+        folder.kml, files.kml, [&](const TextSink& sink) { writeKml(run.title, run.view, sink); },
+        run);
     run.gisWritten = geoJsonWritten && kmlWritten;
     if (!request.names.empty()) {
         run.namesWritten =
