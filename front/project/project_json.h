@@ -56,9 +56,16 @@ bool importProjectDocument(const Json& document, const std::string& sourceName,
                            const ImportOptions& options, AdjustedDataSet& dataSet,
                            ImportReport& report);
 
-// The largest project text read, in bytes: far above any network the program can adjust (500
-// sites), small enough that a wrong file cannot exhaust memory.
-inline constexpr std::size_t kMaximumProjectSize = 64u << 20;
+// The largest network a project is read for: the largest the sparse engine has been measured to
+// adjust on a development machine (100,000 sites in 1.25 GB, docs/large-engine.md).
+inline constexpr std::size_t kLargestProjectSites = 100000;
+// Bytes a project may take per site: an export takes about 7 KB for a site with its six vectors,
+// their covariances and results; twice that leaves room for comments, indentation and long names.
+inline constexpr std::size_t kProjectBytesPerSite = 16384;
+// The largest project text read, in bytes: whatever an export or a save of a network the engines
+// adjust writes (kLargestProjectSites of kProjectBytesPerSite each, about 1.5 GiB) reads back;
+// a file beyond it is refused before it is read.
+inline constexpr std::size_t kMaximumProjectSize = kLargestProjectSites * kProjectBytesPerSite;
 
 // Every field of the data set that the program reads or writes, as a project document: settings,
 // sites and vectors with their results, the adjustment statistics and, when they are not the
