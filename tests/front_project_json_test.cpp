@@ -236,8 +236,8 @@ TEST(FrontProjectErrors, SyntaxErrorsNameTheLineAndColumn) {
     const std::string huge = folder.path() + "/huge.json";
     torvek::testing::writeFileBytes(huge, "");
     ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(kMaximumProjectSize + 1)), 0);
-    std::string text, error2;
-    EXPECT_FALSE(readWholeFile(huge, kMaximumProjectSize, text, error2));
+    std::string contents, error2;
+    EXPECT_FALSE(readWholeFile(huge, kMaximumProjectSize, contents, error2));
     EXPECT_NE(error2.find("larger than"), std::string::npos) << error2;
 }
 

@@ -166,7 +166,21 @@ std::string lineStyle(const char* id, const char* colour, double width) {
 
 std::string renderGeoJson(const std::string& title, const ResultsView& v) {
     const NetworkResults& r = v.results;
-    Json features = Json::array();
+    // One feature a line: compact for large networks, yet a person can read and compare it. Bytes
+    // of names that are not UTF-8 become U+FFFD rather than stopping the export. Each feature is
+    // written out as soon as it is made, so that the memory held is the text and one feature, not
+    // a tree of every feature besides the text (which took hundreds of MB at 30,000 sites).
+    auto text = [](const Json& value) {
+        return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    std::string out =
+        "{\"type\": \"FeatureCollection\", \"name\": " + text(title) + ", \"features\": [";
+    const char* separator = "\n";
+    auto add = [&](const Json& feature) {
+        out += separator;
+        out += text(feature);
+        separator = ",\n";
+    };
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const Position p = positionOf(r.sites[i]);
         Json feature = Json::object();
@@ -174,7 +188,7 @@ std::string renderGeoJson(const std::string& title, const ResultsView& v) {
         feature["geometry"] =
             p.known ? Json{{"type", "Point"}, {"coordinates", coordinate(p)}} : Json(nullptr);
         feature["properties"] = siteProperties(v, i);
-        features.push_back(std::move(feature));
+        add(feature);
     }
     for (const VectorResult& vr : r.vectors) {
         Position from, to;
@@ -186,17 +200,7 @@ std::string renderGeoJson(const std::string& title, const ResultsView& v) {
                        {"coordinates", Json::array({coordinate(from), coordinate(to)})}}
                 : Json(nullptr);
         feature["properties"] = vectorProperties(vr);
-        features.push_back(std::move(feature));
-    }
-    // One feature a line: compact for large networks, yet a person can read and compare it. Bytes
-    // of names that are not UTF-8 become U+FFFD rather than stopping the export.
-    auto text = [](const Json& value) {
-        return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    };
-    std::string out =
-        "{\"type\": \"FeatureCollection\", \"name\": " + text(title) + ", \"features\": [";
-    for (std::size_t i = 0; i < features.size(); ++i) {
-        out += (i == 0 ? "\n" : ",\n") + text(features[i]);
+        add(feature);
     }
     return out + "\n]}\n";
 }

@@ -36,11 +36,11 @@ void removeScratch(const std::string& path) {
     if (::unlink(path.c_str()) == 0 || (errno != EISDIR && errno != EPERM)) {
         return;
     }
+    // Without allocating: this runs in destructors, also while a failed allocation unwinds.
     if (DIR* listing = ::opendir(path.c_str())) {
         while (const dirent* entry = ::readdir(listing)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                ::unlink((path + "/" + name).c_str());
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+                ::unlinkat(::dirfd(listing), entry->d_name, 0);
             }
         }
         ::closedir(listing);

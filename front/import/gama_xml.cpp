@@ -33,7 +33,7 @@ std::string inQuotes(const std::string& text) {
 double requiredNumber(const std::string& text, const std::string& where, const char* what) {
     const std::optional<double> value = parseNumber(text);
     if (!value) {
-        surveyFail(where, std::string(what) + " must be a number, not " + inQuotes(text));
+        surveyFail(where, numberError(what, text));
     }
     return *value;
 }

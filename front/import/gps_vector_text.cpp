@@ -56,8 +56,7 @@ std::string where(const Line& line) {
 double number(const Line& line, std::size_t i, const char* what) {
     const std::optional<double> value = parseNumber(line.tokens[i]);
     if (!value) {
-        surveyFail(where(line), std::string(what) + " must be a number, not \"" +
-                                    std::string(line.tokens[i]) + "\"");
+        surveyFail(where(line), numberError(what, line.tokens[i]));
     }
     return *value;
 }

@@ -97,4 +97,9 @@ std::optional<double> parseDegrees(const std::string& text);
 // A number that fills the whole text (blanks around it allowed) and is finite; nullopt otherwise.
 std::optional<double> parseNumber(std::string_view text);
 
+// Why `text`, given for the field `what`, is no number parseNumber takes: "WHAT is out of range
+// (TEXT is beyond what a double holds)" for a number too large or too small (1e400, 1e-400), else
+// "WHAT must be a number, not \"TEXT\"".
+std::string numberError(const std::string& what, std::string_view text);
+
 }  // namespace torvek::front

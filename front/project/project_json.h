@@ -30,6 +30,9 @@ struct ImportReport {
     std::vector<std::string> warnings;
     // The first error: "<source>: <line:column or field path>: <what is wrong>". Empty on success.
     std::string error;
+    // Survey files only (readInputDocument): the place in its file of each vector of the project
+    // document ("line 12"), by its index, so that an error about vectors[i] can name it.
+    std::vector<std::string> vectorPlaces;
     // The sites' full names by their codes in the data set (filled on success).
     SiteNameTable siteNames;
 };

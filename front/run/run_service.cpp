@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <new>
 #include <utility>
 
 #include "front/documents/csv_export.h"
@@ -93,6 +95,7 @@ bool writeRunInput(const AdjustedDataSet& input, const std::string& path) {
 
 // The files of a run in its folder.
 struct FolderFiles {
+    std::string path;  // the run folder
     std::string input;
     std::string output;
     std::string rtf, html, geoJson, kml, csv;
@@ -101,7 +104,8 @@ struct FolderFiles {
 };
 
 FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
-    return {folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat")),
+    return {folder.path(),
+            folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat")),
             folder.file(nameInRunFolder(output, "output.dat")),
             folder.file("report.rtf"),
             folder.file("report.html"),
@@ -152,11 +156,19 @@ bool reachedItsEnd(const RunResult& run, const AdjustedDataSet& input) {
            !reportHolds(run.report, kOutputLostReportLines);
 }
 
-bool writeDocument(const std::string& path, const std::string& shownAs, const std::string& text,
-                   RunResult& run) {
+// Renders a document and writes it into the run folder. A document too large for the memory left
+// is a problem of the run like a full disk: the run goes on, the others are written (their memory
+// is that of the one that failed, now freed), and nothing is put in place.
+bool writeDocument(const std::string& path, const std::string& shownAs,
+                   const std::function<std::string()>& render, RunResult& run) {
     std::string error;
-    if (writeFileAtomically(path, text, error)) {
-        return true;
+    try {
+        if (writeFileAtomically(path, render(), error)) {
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        run.outOfMemory = true;
+        error = "not enough memory";
     }
     run.problems.push_back("cannot write " + shownAs + ": " + error);
     return false;
@@ -164,54 +176,75 @@ bool writeDocument(const std::string& path, const std::string& shownAs, const st
 
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
-    const std::string rtf =
-        renderRtfDocument(buildResultsDocument(run.title, run.view), run.report, run.notes);
-    const std::string html = renderHtmlPage(run.title, run.report, run.view, run.notes);
     // Each is written even when one before failed, so that every failure is told.
-    const bool rtfWritten = writeDocument(folder.rtf, "the report " + files.rtf, rtf, run);
-    const bool htmlWritten = writeDocument(folder.html, "the report " + files.html, html, run);
+    const bool rtfWritten = writeDocument(
+        folder.rtf, "the report " + files.rtf,
+        [&] {
+            return renderRtfDocument(buildResultsDocument(run.title, run.view), run.report,
+                                     run.notes);
+        },
+        run);
+    const bool htmlWritten = writeDocument(
+        folder.html, "the report " + files.html,
+        [&] { return renderHtmlPage(run.title, run.report, run.view, run.notes); }, run);
     run.reportWritten = rtfWritten && htmlWritten;
-    const bool geoJsonWritten =
-        writeDocument(folder.geoJson, files.geoJson, renderGeoJson(run.title, run.view), run);
-    const bool kmlWritten =
-        writeDocument(folder.kml, files.kml, renderKml(run.title, run.view), run);
+    const bool geoJsonWritten = writeDocument(
+        folder.geoJson, files.geoJson, [&] { return renderGeoJson(run.title, run.view); }, run);
+    const bool kmlWritten = writeDocument(
+        folder.kml, files.kml, [&] { return renderKml(run.title, run.view); }, run);
     run.gisWritten = geoJsonWritten && kmlWritten;
     if (request.csv) {
-        run.csvWritten =
-            writeDocument(folder.csv, files.csv, exportCsv(run.output, &request.names), run);
+        run.csvWritten = writeDocument(
+            folder.csv, files.csv, [&] { return exportCsv(run.output, &request.names); }, run);
     }
 }
 
-// Puts the run's files into place; false when a move fails.
-bool placeOutputs(const FolderFiles& folder, RunResult& run) {
+// Puts the run's files into place as one set, and only when every one of them was written:
+// otherwise nothing moves and the earlier outputs stay as they were. False when nothing moved.
+bool placeOutputs(const FolderFiles& folder, const RunRequest& request, RunResult& run) {
     const RunFilePaths& files = run.files;
-    std::vector<std::pair<std::string, std::string>> moves = {{folder.output, files.dataSet}};
+    const bool statisticsNeeded = !files.statistics.empty() && run.view.results.succeeded;
+    const bool allWritten = run.reportWritten && run.gisWritten &&
+                            (!request.csv || run.csvWritten) &&
+                            (!statisticsNeeded || run.statisticsWritten);
+    if (!allWritten) {
+        run.problems.push_back(
+            "no output of this run was put in place, since not all of them "
+            "could be written; the earlier outputs are as they were");
+        return false;
+    }
+    std::vector<OutputMove> moves = {{folder.output, files.dataSet},
+                                     {folder.rtf, files.rtf},
+                                     {folder.html, files.html},
+                                     {folder.geoJson, files.geoJson},
+                                     {folder.kml, files.kml}};
     if (!files.builtInput.empty()) {
-        moves.emplace_back(folder.input, files.builtInput);
+        moves.push_back({folder.input, files.builtInput});
     }
-    if (run.reportWritten) {
-        moves.emplace_back(folder.rtf, files.rtf);
-        moves.emplace_back(folder.html, files.html);
-    }
-    if (run.gisWritten) {
-        moves.emplace_back(folder.geoJson, files.geoJson);
-        moves.emplace_back(folder.kml, files.kml);
-    }
-    if (run.csvWritten) {
-        moves.emplace_back(folder.csv, files.csv);
+    if (request.csv) {
+        moves.push_back({folder.csv, files.csv});
     }
     if (run.statisticsWritten) {
-        moves.emplace_back(folder.statistics, files.statistics);
+        moves.push_back({folder.statistics, files.statistics});
     }
-    bool placed = true;
-    for (const auto& [from, to] : moves) {
-        std::string error;
-        if (!moveIntoPlace(from, to, error)) {
-            run.problems.push_back(error);
-            placed = false;
+    std::string error;
+    if (!placeOutputSet(moves, folder.path, error)) {
+        run.problems.push_back(error);
+        return false;
+    }
+    return true;
+}
+
+// The first file of the run that names a directory: a run would make all its outputs and then
+// fail to move that one, so it is refused before it starts. Empty when there is none.
+std::string outputNamingADirectory(const RunFilePaths& paths) {
+    for (const RunFile& file : runFiles(paths)) {
+        struct stat info {};
+        if (::stat(file.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            return file.role + " " + file.path + " is a directory; name another output with -o";
         }
     }
-    return placed;
+    return {};
 }
 
 // Reads the child's output back and makes the results of the run.
@@ -254,8 +287,8 @@ void collectStatistics(const RunRequest& request, const FolderFiles& folder, Run
     }
     const std::string text = statisticsFileText(statistics);
     attachRigorousStatistics(std::move(statistics), run.view);
-    run.statisticsWritten =
-        writeDocument(folder.statistics, "the statistics " + run.files.statistics, text, run);
+    run.statisticsWritten = writeDocument(
+        folder.statistics, "the statistics " + run.files.statistics, [&] { return text; }, run);
 }
 
 }  // namespace
@@ -334,10 +367,15 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
     run.files = runFilePaths(request.output, request.keepInput, request.csv,
                              request.choices.model == AdjustmentModel::kRigorous);
     run.title = documentTitle(request.header, request.input, request.sourceName);
+    run.error = outputNamingADirectory(run.files);
+    if (!run.error.empty()) {
+        return run;
+    }
     // The folder is made only for a run that will start.
     RunFolder folder;
     if (!makeParentDirectories(request.output, run.error) ||
         !folder.create(request.output, run.error)) {
+        run.outputBusy = !folder.busyWith().empty();
         return run;
     }
     RunFolder::removeStale(request.output);
@@ -364,7 +402,7 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
     if (run.finished) {
         collectStatistics(request, inFolder, run);
         writeDocuments(request, inFolder, run);
-        run.placed = placeOutputs(inFolder, run);
+        run.placed = placeOutputs(inFolder, request, run);
     }
     return run;
 }

@@ -110,6 +110,7 @@ struct RunCallbacks {
 // Everything a run did, for its front end to show.
 struct RunResult {
     std::string error;  // why no child was started (folder, input); empty otherwise
+    bool outputBusy = false;  // not started: another run is writing the same output
     EngineDecision engine;
     ChildOutcome child;
     ReportDocument report;  // with the sites' full names
@@ -130,6 +131,7 @@ struct RunResult {
     // Rigorous model: the statistics were read from the program and written for the person.
     bool statisticsWritten = false;
     bool placed = false;                // every written file is in place
+    bool outOfMemory = false;           // a document could not be made for want of memory
     std::vector<std::string> problems;  // files that could not be written or placed
     RunFilePaths files;
 

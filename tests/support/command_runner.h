@@ -11,6 +11,7 @@ struct CommandOptions {
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
     std::string standardInput;                                     // then end of input
     int interruptAfterMs = -1;   // send SIGINT to the process group after this many ms
+    int interruptSignal = 2;     // the signal sent as the interrupt: SIGINT, or SIGTERM, SIGHUP
     int interruptRepeatMs = -1;  // and again this many ms later
     // When not empty, the first interrupt waits (besides interruptAfterMs) until this file
     // exists: a sign that the program is ready for it, however slow the machine.
