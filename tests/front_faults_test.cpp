@@ -370,11 +370,11 @@ TEST(FrontEndSafety, OutputsArePlacedAsOneSetOrNotAtAll) {
     EXPECT_TRUE(entriesStartingWith(dir, ".out.dat.run-").empty());
 }
 
-// Renames that fail from the `failAt`-th on (counting from 1), to provoke a failure midway.
+// Renames of which the `renameFailAt`-th (counting from 1) fails, to provoke a failure midway.
 int renameCalls = 0;
 int renameFailAt = 0;
 int failingRename(const char* from, const char* to) {
-    if (++renameCalls >= renameFailAt) {
+    if (++renameCalls == renameFailAt) {
         errno = EROFS;
         return -1;
     }
@@ -406,6 +406,9 @@ TEST(FrontEndSafety, MoveThatFailsMidwayPutsTheEarlierSetBack) {
     expectEarlierSet(dir, {"/a.dat", "/a.rtf"});
     EXPECT_FALSE(fileExists(dir + "/a.kml"));
 
+    // The new files that were placed went with the undo; made again, the whole set is placed.
+    for (const std::string& name : names)
+        writeFileBytes(runFolder + name, "new " + name);
     EXPECT_TRUE(placeOutputSet(moves, runFolder, error)) << error;
     for (const std::string& name : names)
         EXPECT_EQ(readFileBytes(dir + name), "new " + name);

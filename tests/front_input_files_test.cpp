@@ -206,9 +206,10 @@ TEST(FrontMessages, DuplicateNamesRangeErrorsAndTinyNumbersAreNamed) {
 
     const TempDirectory folder;
     const std::string sites = "C A 402.35087 -4652995.30109 4349760.77753 ! ! !\n";
+    const std::string siteC = "C C 402.35087 -4652995.30109 4349760.77753\n";
     std::string error = inputErrorAfterImport(
-        folder, "far.txt", sites + "G1 A-B 1 2 3\nG2 1 1 1\nG1 A-C 3e7 0 0\nG2 1 1 1\n");
-    EXPECT_NE(error.find("far.txt: line 4: vectors[1]"), std::string::npos) << error;
+        folder, "far.txt", sites + siteC + "G1 A-B 1 2 3\nG2 1 1 1\nG1 A-C 3e7 0 0\nG2 1 1 1\n");
+    EXPECT_NE(error.find("far.txt: line 5: vectors[1]"), std::string::npos) << error;
     EXPECT_NE(error.find("dX"), std::string::npos) << error;
     for (const char* tiny : {"1e-400", "1e400"}) {
         error = inputError(folder, "tiny.txt", sites + "G1 A-B 1 2 " + tiny + "\n");

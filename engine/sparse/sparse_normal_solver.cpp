@@ -28,13 +28,30 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 // Set once a factorisation was refused for want of memory (sparseMemoryRefused).
 bool memoryRefused = false;
+// Set once a factorisation has run: OpenBLAS keeps the buffers it allocated for it.
+bool blasBuffersHeld = false;
+
+// The work buffer OpenBLAS allocates for each thread at its first LAPACK call (its BUFFER_SIZE,
+// 128 MiB and a page, as seen in a debugger on x86-64). When the allocation fails it retries
+// forever instead of failing, so the buffer must be counted before the factorisation starts.
+constexpr double kBlasBufferBytes = 134221824.0;
+
+// The threads the BLAS kernels run on: OpenBLAS's own count when the process has it, else one.
+int blasThreadsInUse() {
+    using GetThreads = int (*)();
+    const auto get =
+        reinterpret_cast<GetThreads>(::dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
+    return get != nullptr ? std::max(get(), 1) : 1;
+}
 
 // What the factorisation of the analysed `factor` and the selected inverse after it hold at
 // once, in bytes: the supernodal values (xsize reals, or CHOLMOD's count of the factor's
-// nonzeros when larger), the inverse on the same pattern, and the largest update block.
+// nonzeros when larger), the inverse on the same pattern, the largest update block and, before
+// the first factorisation, the BLAS buffers of each thread.
 double factorisationBytes(const cholmod_factor& factor, const cholmod_common& common) {
     const double values = std::max(static_cast<double>(factor.xsize), common.lnz);
-    return sizeof(double) * (2.0 * values + static_cast<double>(factor.maxcsize));
+    const double buffers = blasBuffersHeld ? 0.0 : kBlasBufferBytes * blasThreadsInUse();
+    return sizeof(double) * (2.0 * values + static_cast<double>(factor.maxcsize)) + buffers;
 }
 
 // A number from /proc/meminfo in bytes ("MemAvailable:  123 kB"), or -1.
@@ -229,6 +246,7 @@ class SparseNormalSolver final : public NormalSolver {
         }
         times_.order = secondsSince(start);
         start = std::chrono::steady_clock::now();
+        blasBuffersHeld = true;
         cholmod_l_factorize(&matrix_, factor_, &common_);
         times_.factorise = secondsSince(start);
         if (common_.status == CHOLMOD_OUT_OF_MEMORY) {

@@ -254,7 +254,7 @@ class MeasurementReader {
             crossTerms_ = crossTerms_ || child(b, "GPSCovariance");
             network_.site(vector.from);
             network_.site(vector.to);
-            network_.vectors.push_back(vector);
+            network_.addVector(vector);
         }
         crossTerms_ = crossTerms_ || child(node, "GPSCovariance");
     }

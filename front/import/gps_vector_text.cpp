@@ -275,7 +275,7 @@ class Reader {
         p.vector.covariance = c;
         network_.site(p.vector.from);
         network_.site(p.vector.to);
-        network_.vectors.push_back(p.vector);
+        network_.addVector(p.vector);
     }
 
     CovarianceUnit unit_;

@@ -435,6 +435,14 @@ std::optional<double> parseNumber(std::string_view text) {
     return value;
 }
 
+void SurveyNetwork::addVector(const SurveyVector& vector) {
+    if (vectors.size() >= kLargestProjectVectors) {
+        surveyFail(vector.where, "more than " + std::to_string(kLargestProjectVectors) +
+                                     " vectors, more than a network the engines adjust");
+    }
+    vectors.push_back(vector);
+}
+
 std::string numberError(const std::string& what, std::string_view text) {
     std::string trimmed = trim(std::string(text));
     if (!trimmed.empty() && trimmed.front() == '+') {

@@ -63,6 +63,9 @@ struct SurveyNetwork {
     std::vector<std::string> notes;
     std::vector<std::string> warnings;
 
+    // Appends `vector`; throws SurveyError (at its place) when it would be one more than
+    // kLargestProjectVectors, so that a huge file is refused while it is read.
+    void addVector(const SurveyVector& vector);
     // The site named `name` (exact match), added without coordinates when new.
     SurveySite& site(const std::string& name);
     // The site named `name`, or nullptr.

@@ -618,6 +618,10 @@ struct Reader {
         if (vectors == nullptr || !vectors->is_array()) {
             fail("vectors", vectors == nullptr ? "is missing" : "must be a list [...]");
         }
+        if (vectors->size() > kLargestProjectVectors) {
+            fail("vectors", "more than " + std::to_string(kLargestProjectVectors) +
+                                " vectors, more than a network the engines adjust");
+        }
         const bool vectorsNumbered = !vectors->empty() && (*vectors)[0].is_object() &&
                                      find((*vectors)[0], "record") != nullptr;
         for (const std::string& note : positionNotes(positionForms)) {

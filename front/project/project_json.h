@@ -62,6 +62,10 @@ bool importProjectDocument(const Json& document, const std::string& sourceName,
 // The largest network a project is read for: the largest the sparse engine has been measured to
 // adjust on a development machine (100,000 sites in 1.25 GB, docs/large-engine.md).
 inline constexpr std::size_t kLargestProjectSites = 100000;
+// The most vectors a project or survey file may hold: eight for each of kLargestProjectSites (the
+// 100,000-site network measured had 596,840). A file with more is refused as soon as its count
+// shows, before it has taken more memory than a few times its size.
+inline constexpr std::size_t kLargestProjectVectors = 8 * kLargestProjectSites;
 // Bytes a project may take per site: an export takes about 7 KB for a site with its six vectors,
 // their covariances and results; twice that leaves room for comments, indentation and long names.
 inline constexpr std::size_t kProjectBytesPerSite = 16384;
