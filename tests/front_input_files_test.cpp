@@ -2,16 +2,23 @@
 // beyond 64 MiB, more than 99,999 vectors) read back as they were written; empty files, text in
 // UTF-16 or with a NUL byte, and binary files that do not fit the data set layout are named.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "dataset/adjusted_data_set.h"
 #include "dataset/vector_label.h"
 #include "front/checks/network_checks.h"
 #include "front/cli/convert_commands.h"
+#include "front/documents/gis_export.h"
+#include "front/documents/results_document.h"
 #include "front/import/survey_input.h"
 #include "front/project/project_json.h"
+#include "front/results/network_results.h"
 #include "front/text/messages.h"
 #include "support/temp_directory.h"
 #include "support/test_front_end.h"
@@ -216,6 +223,51 @@ TEST(FrontMessages, DuplicateNamesRangeErrorsAndTinyNumbersAreNamed) {
         EXPECT_NE(error.find("line 2: dZ is out of range (" + std::string(tiny)), std::string::npos)
             << error;
     }
+}
+
+// Bytes the process maps now (the first number of /proc/self/statm, in pages).
+long long mappedBytes() {
+    long pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1) {
+            pages = 0;
+        }
+        std::fclose(statm);
+    }
+    return static_cast<long long>(pages) * ::getpagesize();
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+
+TEST(FrontLargeInputs, GisWriterShortOfMemoryThrowsInsteadOfAborting) {
+    if (kSanitizerBuild) {
+        GTEST_SKIP() << "the sanitizers' shadow memory needs far more address space";
+    }
+    // 30,000 sites: their GeoJSON takes tens of MB; the process is left 16 MB more than it maps.
+    const ResultsView view =
+        makeResultsView(collectResults(gridNetwork(30000, 60000)), DocumentHeader{}, nullptr);
+    constexpr long long kRoomBeyondTheView = 16LL << 20;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{static_cast<rlim_t>(mappedBytes() + kRoomBeyondTheView),
+                           static_cast<rlim_t>(mappedBytes() + kRoomBeyondTheView)};
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            const std::string text = renderGeoJson("big", view);
+            ::_exit(text.empty() ? 3 : 2);  // the room was enough: the test proves nothing
+        } catch (const std::bad_alloc&) {
+            ::_exit(0);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
