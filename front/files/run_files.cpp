@@ -245,8 +245,13 @@ bool placeOutputSet(const std::vector<OutputMove>& moves, const std::string& run
         if (renameFunction(aside[i].c_str(), moves[i].to.c_str()) == 0) {
             error += "; restored the earlier " + moves[i].to;
         } else {
-            error += "; could not restore the earlier " + moves[i].to + " (it is kept as " +
-                     aside[i] + ")";
+            // The run folder goes at the end of the run: the earlier file is saved beside its
+            // place under a name of its own rather than lost with it.
+            const std::string kept = moves[i].to + ".earlier";
+            error += "; could not restore the earlier " + moves[i].to +
+                     (renameFunction(aside[i].c_str(), kept.c_str()) == 0
+                          ? " (it is kept as " + kept + ")"
+                          : " (" + std::string(std::strerror(errno)) + ")");
         }
     }
     return false;

@@ -75,7 +75,7 @@ struct OutputMove {
 // the new files already moved are removed, the earlier ones moved back, and false is returned
 // with `error` naming the file that failed and each file removed or restored; the earlier set is
 // then as it was. Never leaves a mix of two runs' outputs, but for a rename that fails while it
-// undoes a failure (named in `error`).
+// undoes a failure: that earlier file is then kept as "OUTPUT.earlier", and `error` says so.
 bool placeOutputSet(const std::vector<OutputMove>& moves, const std::string& runFolder,
                     std::string& error);
 
