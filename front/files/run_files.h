@@ -37,7 +37,7 @@ std::string findPathClash(const std::vector<std::string>& inputs,
 // The folder is also the lock on its output: the run holds an exclusive flock on the folder's
 // own descriptor for as long as it lives, so no file but the folder is made for it and the kernel
 // drops the lock of a process that dies. A run makes its folder only while no other folder of the
-// same output is locked; the look and the making happen under a brief flock on the output's
+// same output is locked; the look and the making happen under a short flock on the output's
 // folder, so two runs that start at once cannot both miss each other.
 class RunFolder {
   public:
