@@ -44,6 +44,7 @@ TEST(FrontCommandLine, EveryOptionOfEveryCommandIsTaken) {
          "--warning-answer",
          "ok",
          "--no-report",
+         "--timings",
          "--colour",
          "never",
          "--program",

@@ -684,6 +684,21 @@ TEST(FrontEndToEnd, EngineChosenBySitesInUseUnlessNamed) {
 }
 
 #if defined(TORVEK_LARGE_BINARY)
+// --timings names every phase in the order a run goes through them, with the program's peak.
+TEST(FrontEndToEnd, TimingsNameEveryPhaseInOrder) {
+    TempDirectory folder;
+    const CommandResult result = front({"adjust", kExample, "-o", folder.path() + "/t.dat",
+                                        "--model", "classic", "--no-report", "--timings"});
+    EXPECT_EQ(result.exitCode, kExitSucceeded) << result.standardError;
+    std::size_t at = 0;
+    for (const char* phase : {"import", "checks", "run", "results", "documents", "placing",
+                              "terminal", "total", "torvek peak resident memory"}) {
+        const std::size_t found = result.standardError.find("  " + std::string(phase), at);
+        ASSERT_NE(found, std::string::npos) << phase << "\n" << result.standardError;
+        at = found;
+    }
+}
+
 TEST(FrontEndToEnd, EngineLargeRunsTheSparseEngineAndSaysSo) {
     TempDirectory folder;
     const std::string output = folder.path() + "/large.dat";

@@ -579,3 +579,127 @@ TEST(FrontGis, GeoJsonAndKmlHoldEverySiteAndVector) {
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+TEST(FrontResults, VectorEndsFindTheFirstSiteOfTheirNameIgnoringCase) {
+    AdjustedDataSet ds;
+    ds.setReferencePoint(47.0, 8.0);
+    for (const char* name : {"ab01", "CD02", "AB01", "ef03"}) {
+        EXPECT_TRUE(ds.addSite(name));
+    }
+    EXPECT_TRUE(ds.addVector("Cd02", "EF03"));
+    EXPECT_TRUE(ds.addVector("AB01", "GONE"));
+    const NetworkResults r = collectResults(ds);
+    ASSERT_EQ(r.vectors.size(), 2u);
+    EXPECT_EQ(r.vectors[0].fromIndex, 1);
+    EXPECT_EQ(r.vectors[0].toIndex, 3);
+    EXPECT_EQ(r.vectors[1].fromIndex, 0);  // the first of the two that differ only in case
+    EXPECT_EQ(r.vectors[1].toIndex, -1);
+}
+
+// A dense network of 1,200 sites: names go only where they hide no other name, and the map's
+// note says how many were named.
+TEST(FrontPlot, ALargeNetworkNamesSitesOnlyWhereThereIsRoom) {
+    AdjustedDataSet ds;
+    ds.setReferencePoint(47.0, 8.0);
+    constexpr int kSide = 40, kRows = 30;
+    for (int i = 0; i < kSide * kRows; ++i) {
+        const std::string name = "S" + std::to_string(i);
+        EXPECT_TRUE(ds.addSite(name.c_str()));
+        ds.setAdjustedSite({47.0 + (i / kSide) * 0.002, 8.0 + (i % kSide) * 0.003, 500, 0, 0, 0});
+        if (i > 0) {
+            EXPECT_TRUE(ds.addVector(("S" + std::to_string(i - 1)).c_str(), name.c_str()));
+        }
+    }
+    ds.setAdjustmentSucceeded(1);
+    const std::string svg = renderNetworkSvg(collectResults(ds));
+    struct Label {
+        double left, bottom, right;
+    };
+    std::vector<Label> labels;
+    const std::regex text("class=\"site-label\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*>([^<]+)<");
+    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), text); m != std::sregex_iterator();
+         ++m) {
+        const double x = std::stod((*m)[1]), y = std::stod((*m)[2]);
+        // 12-pixel bold names, at most 0.62 of the size per character.
+        labels.push_back({x, y, x + (*m)[3].length() * 12 * 0.62});
+    }
+    ASSERT_GT(labels.size(), 20u);
+    ASSERT_LT(labels.size(), 1200u);
+    for (std::size_t a = 0; a < labels.size(); ++a) {
+        for (std::size_t b = a + 1; b < labels.size(); ++b) {
+            const bool apart = labels[a].right <= labels[b].left ||
+                               labels[b].right <= labels[a].left ||
+                               std::fabs(labels[a].bottom - labels[b].bottom) >= 12;
+            EXPECT_TRUE(apart) << a << " and " << b;
+        }
+    }
+    EXPECT_NE(svg.find(std::to_string(labels.size()) + " of 1200 sites named where there is room"),
+              std::string::npos);
+    // Its plain vectors are merged into paths, and no ellipse covers the map.
+    EXPECT_NE(svg.find("<path class=\"vectors\""), std::string::npos);
+    EXPECT_EQ(svg.find("<ellipse class"), std::string::npos);
+    EXPECT_NE(svg.find("ellipses left out at this density"), std::string::npos);
+}
+
+// A document of a large network: the statistics, the coordinates, the flagged vectors and the
+// largest residuals, with a note of where every row is; a small one keeps every table whole.
+TEST(FrontResultsDocument, ALargeNetworkShowsTheWorstRowsAndSaysWhereTheRestIs) {
+    const auto network = [](std::size_t sites, std::size_t vectors, std::size_t flagged) {
+        NetworkResults r;
+        r.succeeded = true;
+        r.tauCriticalValue = 3.5;
+        r.sites.resize(sites);
+        for (std::size_t i = 0; i < vectors; ++i) {
+            VectorResult v;
+            v.from = "A";
+            v.to = "B";
+            v.record = static_cast<int>(i + 1);
+            v.adjusted = true;
+            // Largest normalized residuals grow with the record number: the flagged are the last.
+            v.largestNormalized = v.signedLargestNormalized =
+                3.0 * i / vectors + (i + flagged >= vectors ? 1.0 : 0.0);
+            v.flagged = i + flagged >= vectors;
+            r.vectors.push_back(v);
+        }
+        return buildResultsDocument("t", makeResultsView(r, DocumentHeader{}, nullptr));
+    };
+    const auto table = [](const ResultsDocument& d, const std::string& id) {
+        for (const ResultTable& t : d.tables) {
+            if (t.id == id) {
+                return &t;
+            }
+        }
+        return static_cast<const ResultTable*>(nullptr);
+    };
+    const ResultsDocument small = network(1000, 10000, 5);
+    ASSERT_NE(table(small, "residuals"), nullptr);
+    EXPECT_EQ(table(small, "residuals")->rows.size(), 10000u);
+    EXPECT_NE(table(small, "precision"), nullptr);
+
+    const ResultsDocument large = network(1001, 12000, 5);
+    const ResultTable* residuals = table(large, "residuals");
+    ASSERT_NE(residuals, nullptr);
+    ASSERT_EQ(residuals->rows.size(), 200u);
+    EXPECT_EQ(residuals->rows.front().cells[2], "12000");  // the largest first
+    EXPECT_EQ(residuals->rows.front().style, RowStyle::kFlagged);
+    ASSERT_FALSE(residuals->notes.empty());
+    EXPECT_NE(residuals->notes.back().find("The 200 largest of 12000 rows"), std::string::npos);
+    EXPECT_NE(table(large, "geodetic"), nullptr);
+    EXPECT_EQ(table(large, "precision"), nullptr);
+    EXPECT_EQ(table(large, "geocentric"), nullptr);
+    bool said = false;
+    for (const auto& [label, value] : large.header) {
+        said = said ||
+               (label == "Tables" && value.find("1001 sites, 12000 vectors") != std::string::npos);
+    }
+    EXPECT_TRUE(said);
+    // Every flagged vector is shown, up to a thousand.
+    EXPECT_EQ(table(network(1001, 12000, 700), "residuals")->rows.size(), 700u);
+    EXPECT_EQ(table(network(1001, 12000, 3000), "residuals")->rows.size(), 1000u);
+}
+
+}  // namespace
+}  // namespace torvek::front

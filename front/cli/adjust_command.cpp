@@ -151,6 +151,9 @@ bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& sur
                            &document)) {
         return false;
     }
+    if (request.clock != nullptr) {
+        request.clock->mark("import");
+    }
     printNetworkFindings(request.input, request.names);
     request.header = readDocumentHeader(document);
     projectModel = projectAdjustmentModel(document);
@@ -161,7 +164,7 @@ bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& sur
 // (none: its codes); false, after saying why, when it cannot be read.
 bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
                        const std::vector<std::string>& namesFrom, AdjustedDataSet& input,
-                       SiteNameTable& names) {
+                       SiteNameTable& names, PhaseClock* clock) {
     std::string error;
     if (!namesFrom.empty() && !readSiteNames(namesFrom, survey, names, error)) {
         say("torvek-front: --names: " + error + "\n");
@@ -190,6 +193,9 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
                              "such names)");
     }
     printMessages("warning: ", shortNames);
+    if (clock != nullptr) {
+        clock->mark("import");
+    }
     printNetworkFindings(input, names);
     return true;
 }
@@ -214,7 +220,7 @@ bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRe
     }
     if (isDataSetInput(inputs)) {
         return checkDataSetInput(options.input, options.survey, options.names, request.input,
-                                 request.names);
+                                 request.names, request.clock);
     }
     if (!options.names.empty()) {
         say("torvek-front: --names is for a data set input; a project or survey file names "
@@ -455,10 +461,13 @@ void reportRun(const AdjustOptions& options, const RunResult& run) {
 
 int runAdjust(const AdjustOptions& options) {
     RunRequest request;
+    PhaseClock clock;
+    request.clock = &clock;
     GridSystem grid;
     if (!makeRequest(options, request, grid)) {
         return kExitBadInput;
     }
+    clock.mark("checks");
     ProgressBar bar(STDERR_FILENO, ::isatty(STDERR_FILENO) != 0);
     RunState state;
     RunResult run;
@@ -479,6 +488,10 @@ int runAdjust(const AdjustOptions& options) {
         return kExitChildFailed;
     }
     reportRun(options, run);
+    clock.mark("terminal");
+    if (options.timings) {
+        say(formatPhaseTimes(clock.phases(), run.engine.name, run.child.peakKilobytes));
+    }
     return exitCodeFor(run);
 }
 

@@ -39,6 +39,7 @@ struct AdjustOptions {
     // empty for none.
     std::string crs;
     PlotOptions plot;
+    bool timings = false;  // --timings: each phase's time and memory on standard error
 };
 
 // The adjust command: prepares the input data set (from JSON when given one), runs the program

@@ -94,6 +94,9 @@ void addRunChoices(CLI::App& adjust, AdjustOptions& o) {
     adjust.add_flag_function(
         "--no-report", [&o](std::int64_t) { o.showReport = false; },
         "do not print the report (the files still hold it)");
+    adjust.add_flag("--timings", o.timings,
+                    "print each phase's wall-clock time and the peak memory of the front end and "
+                    "the program on standard error");
     adjust
         .add_option("--colour,--color", o.colour,
                     "colours on the terminal (default: when it is one)")

@@ -1,10 +1,13 @@
 #include "front/documents/network_plot.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "front/documents/report_rendering.h"
@@ -53,9 +56,13 @@ constexpr double kCrossingCost = 10.0;       // a vector line runs through it
 constexpr double kEllipseOverlapCost = 1.0;  // covers part of an ellipse
 constexpr double kPreferenceCost = 0.01;     // per step down the list of candidate positions
 
-// Beyond this many comparisons of label places with what they could hide (labels times sites
-// and lines), a plot far larger than the program adjusts gets its labels at their first place.
-constexpr double kPlacementBudget = 5e7;
+// Up to this many sites (the most the dense engine adjusts) every site is named; a larger network
+// names a site only where its name hides no other label, symbol or site, so that the names shown
+// stay legible.
+constexpr std::size_t kAlwaysNamedSites = 500;
+// A larger network's site symbols are drawn this much smaller, so that the vectors between them
+// still show.
+constexpr double kSmallSymbolScale = 0.3;
 
 constexpr double kRadiansPerDegree = M_PI / 180.0;
 
@@ -150,6 +157,116 @@ bool crosses(const Segment& s, const Box& b) {
     return true;
 }
 
+// Boxes sorted into the cells of a uniform grid over the map, so that the things a label could
+// hide are found among those in the cells it covers, not by walking every line and site: placing
+// the labels of a large network stays linear in its size. A box lies in every cell it touches;
+// coordinates beyond the grid fall into its border cells, which keeps every overlap found.
+class BoxGrid {
+  public:
+    // `frame`: the area most boxes lie in (pixels); `expected`: about how many boxes will come.
+    // Lines are best held in small cells: a label then meets only the lines that pass near it.
+    BoxGrid(const Box& frame, std::size_t expected, bool lines = false)
+        : origin_{frame.left, frame.top} {
+        const double width = std::max(frame.right - frame.left, 1.0);
+        const double height = std::max(frame.bottom - frame.top, 1.0);
+        // About kBoxesPerCell boxes per cell, and cells no smaller than a label's height.
+        const double cells =
+            std::clamp(static_cast<double>(expected) / kBoxesPerCell, 1.0, kMostCells);
+        cell_ = lines ? kLineCell : std::max(std::sqrt(width * height / cells), kSmallestCell);
+        columns_ = static_cast<int>(std::ceil(width / cell_)) + 1;
+        rows_ = static_cast<int>(std::ceil(height / cell_)) + 1;
+        cells_.resize(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_));
+    }
+
+    void insert(std::uint32_t item, const Box& box) {
+        forCells(box, [&](std::vector<std::uint32_t>& cell) { cell.push_back(item); });
+    }
+
+    // A line goes only into the cells it passes through: long lines then fill few cells. Column
+    // by column, the piece of the line inside the column spans a range of rows.
+    void insert(std::uint32_t item, const Segment& s) {
+        const double left = std::min(s.x1, s.x2), right = std::max(s.x1, s.x2);
+        const int c0 = column(left), c1 = column(right);
+        if (c0 == c1 || !std::isfinite(s.y2 - s.y1) || !std::isfinite(s.x2 - s.x1)) {
+            insert(item, Box{left, std::min(s.y1, s.y2), right, std::max(s.y1, s.y2)});
+            return;
+        }
+        const double slope = (s.y2 - s.y1) / (s.x2 - s.x1);
+        for (int c = c0; c <= c1; ++c) {
+            // The column's x range, widened a little so that rounding never loses a cell; the
+            // border columns reach as far as the line does.
+            const double x0 = c == c0 ? left : origin_.x + c * cell_ - kSlack;
+            const double x1 = c == c1 ? right : origin_.x + (c + 1) * cell_ + kSlack;
+            const double ya = s.y1 + slope * (std::clamp(x0, left, right) - s.x1);
+            const double yb = s.y1 + slope * (std::clamp(x1, left, right) - s.x1);
+            const int r1 = row(std::max(ya, yb) + kSlack);
+            for (int r = row(std::min(ya, yb) - kSlack); r <= r1; ++r) {
+                cells_[static_cast<std::size_t>(r) * columns_ + c].push_back(item);
+            }
+        }
+    }
+
+    // Calls visit(item) once for every item whose cells meet those of `box`, until it returns
+    // false.
+    template <typename Visit>
+    void visit(const Box& box, Visit&& visit) {
+        ++stamp_;
+        bool more = true;
+        forCells(box, [&](std::vector<std::uint32_t>& cell) {
+            for (std::size_t k = 0; more && k < cell.size(); ++k) {
+                const std::uint32_t item = cell[k];
+                if (item >= seen_.size()) {
+                    seen_.resize(item + 1, 0);
+                }
+                if (seen_[item] != stamp_) {
+                    seen_[item] = stamp_;
+                    more = visit(item);
+                }
+            }
+        });
+    }
+
+  private:
+    static constexpr double kBoxesPerCell = 4.0;
+    static constexpr double kMostCells = 1 << 20;
+    static constexpr double kSmallestCell = 16.0;
+    static constexpr double kLineCell = 8.0;  // half a label's height
+    static constexpr double kSlack = 1e-6;    // pixels
+
+    int column(double x) const { return index(x - origin_.x, columns_); }
+    int row(double y) const { return index(y - origin_.y, rows_); }
+    int index(double offset, int count) const {
+        const double t = std::floor(offset / cell_);
+        // NaN and far-off positions fall into the border cells (the clamp is monotonic, so
+        // boxes that meet still share a cell).
+        return !(t > 0.0) ? 0 : t >= count - 1 ? count - 1 : static_cast<int>(t);
+    }
+
+    template <typename Action>
+    void forCells(const Box& box, Action&& action) {
+        const int c1 = column(box.right), r1 = row(box.bottom);
+        for (int r = row(box.top); r <= r1; ++r) {
+            for (int c = column(box.left); c <= c1; ++c) {
+                action(cells_[static_cast<std::size_t>(r) * columns_ + c]);
+            }
+        }
+    }
+
+    Point origin_;
+    double cell_ = 1.0;
+    int columns_ = 1, rows_ = 1;
+    std::vector<std::vector<std::uint32_t>> cells_;
+    std::vector<std::uint32_t> seen_;
+    std::uint32_t stamp_ = 0;
+};
+
+// Where a label goes, and whether it hides something that makes it hard to read: another label,
+// a site's symbol, a place nearer another site, or the map's frame.
+struct LabelPlace {
+    Box box;
+    bool crowded = false;
+};
+
 // Places labels one after another, each where it hides least of the lines, symbols, ellipses and
 // labels already there.
 class LabelPlacer {
@@ -159,73 +276,128 @@ class LabelPlacer {
         : frame_(frame),
           lines_(std::move(lines)),
           sites_(std::move(sites)),
-          ellipses_(std::move(ellipses)) {
+          ellipses_(std::move(ellipses)),
+          lineGrid_(frame, lines_.size(), true),
+          siteGrid_(frame, sites_.size()),
+          ellipseGrid_(frame, ellipses_.size()),
+          labelGrid_(frame, sites_.size()) {
+        // Vectors observed more than once are drawn as one line: each is held once, with the
+        // number of vectors it stands for.
+        std::map<std::array<double, 4>, std::size_t> seen;
         for (const Segment& l : lines_) {
-            lineBounds_.push_back({std::min(l.x1, l.x2), std::min(l.y1, l.y2), std::max(l.x1, l.x2),
-                                   std::max(l.y1, l.y2)});
+            const auto [at, added] = seen.try_emplace({l.x1, l.y1, l.x2, l.y2}, unique_.size());
+            if (!added) {
+                ++unique_[at->second].count;
+                continue;
+            }
+            const Box bounds{std::min(l.x1, l.x2), std::min(l.y1, l.y2), std::max(l.x1, l.x2),
+                             std::max(l.y1, l.y2)};
+            lineGrid_.insert(static_cast<std::uint32_t>(unique_.size()), l);
+            unique_.push_back({l, bounds, 1});
+        }
+        for (std::size_t i = 0; i < sites_.size(); ++i) {
+            siteGrid_.insert(static_cast<std::uint32_t>(i),
+                             Box{sites_[i].x, sites_[i].y, sites_[i].x, sites_[i].y});
+        }
+        for (std::size_t i = 0; i < ellipses_.size(); ++i) {
+            ellipseGrid_.insert(static_cast<std::uint32_t>(i), ellipses_[i]);
         }
     }
 
-    // The cheapest of `candidates` (listed best first), which then counts as taken. `owner`:
-    // the position in the site list of the site the label names, or -1 for a label of no site.
-    Box place(const std::vector<Box>& candidates, int owner = -1) {
-        const double work =
-            static_cast<double>(sites_.size()) * static_cast<double>(sites_.size() + lines_.size());
-        if (work > kPlacementBudget) {
-            return candidates.front();
-        }
+    // The cheapest of `candidates` (listed best first); take() it if it is drawn. `owner`: the
+    // position in the site list of the site the label names, or -1 for a label of no site.
+    // `onlyRoomy`: the caller draws no crowded label, so a place stops counting once crowded.
+    LabelPlace choose(const std::vector<Box>& candidates, int owner = -1, bool onlyRoomy = false) {
         std::size_t best = 0;
         double bestCost = std::numeric_limits<double>::max();
+        const double ceiling = onlyRoomy ? kCrowdedCost : bestCost;
         for (std::size_t i = 0; i < candidates.size(); ++i) {
             const double preference = kPreferenceCost * static_cast<double>(i);
-            const double c = cost(candidates[i], owner, bestCost - preference) + preference;
+            const double enough = std::min(bestCost - preference, ceiling);
+            const double c = cost(candidates[i], owner, enough) + preference;
             if (c < bestCost) {
                 bestCost = c;
                 best = i;
             }
         }
-        placed_.push_back(candidates[best]);
-        return candidates[best];
+        return {candidates[best], bestCost >= kCrowdedCost};
+    }
+
+    // A drawn label: later ones avoid it.
+    void take(const Box& box) {
+        labelGrid_.insert(static_cast<std::uint32_t>(placed_.size()), box);
+        placed_.push_back(box);
     }
 
   private:
+    // Hiding another label, a symbol or lying nearer another site costs at least this much.
+    static constexpr double kCrowdedCost = kMarkerOverlapCost;
+
     // What the box hides; the count stops once it reaches `enough` (a better place is known).
-    double cost(const Box& box, int owner, double enough) const {
+    double cost(const Box& box, int owner, double enough) {
         double c = inside(box, frame_) ? 0.0 : kOutsideCost;
-        for (const Box& other : placed_) {
-            c += overlaps(box, other) ? kLabelOverlapCost : 0.0;
+        labelGrid_.visit(box, [&](std::uint32_t i) {
+            c += overlaps(box, placed_[i]) ? kLabelOverlapCost : 0.0;
+            return c < enough;
+        });
+        if (c < enough) {
+            c += siteCost(box, owner, enough - c);
         }
-        // A label read as another site's is worse than one that hides a line.
-        const double own = owner >= 0
-                               ? squaredDistance(sites_[static_cast<std::size_t>(owner)], box)
-                               : std::numeric_limits<double>::max();
-        for (std::size_t i = 0; i < sites_.size() && c < enough; ++i) {
-            const Box marker{sites_[i].x - kMarkerHalfSize, sites_[i].y - kMarkerHalfSize,
-                             sites_[i].x + kMarkerHalfSize, sites_[i].y + kMarkerHalfSize};
+        if (c >= enough) {
+            return c;
+        }
+        lineGrid_.visit(box, [&](std::uint32_t i) {
+            const DrawnLine& line = unique_[i];
+            const Box& b = line.bounds;
+            // Most lines lie off the box: their bounds tell at once.
+            if ((overlaps(b, box) || b.left == b.right || b.top == b.bottom) &&
+                crosses(line.segment, box)) {
+                c += kCrossingCost * static_cast<double>(line.count);
+            }
+            return c < enough;
+        });
+        ellipseGrid_.visit(box, [&](std::uint32_t i) {
+            c += overlaps(box, ellipses_[i]) ? kEllipseOverlapCost : 0.0;
+            return true;
+        });
+        return c;
+    }
+
+    // The symbols the box covers, and the sites nearer to it than its own (a label read as
+    // another site's is worse than one that hides a line). A label of no site is near no site of
+    // its own, which costs every place alike and so is left out. The count stops at `enough`.
+    double siteCost(const Box& box, int owner, double enough) {
+        double c = 0.0;
+        const double own =
+            owner >= 0 ? squaredDistance(sites_[static_cast<std::size_t>(owner)], box) : 0.0;
+        // Sites whose symbol the box covers, or nearer to it than its own site.
+        const double reach = std::max(std::sqrt(own), kMarkerHalfSize);
+        const Box near{box.left - reach, box.top - reach, box.right + reach, box.bottom + reach};
+        siteGrid_.visit(near, [&](std::uint32_t i) {
+            const Point& p = sites_[i];
+            const Box marker{p.x - kMarkerHalfSize, p.y - kMarkerHalfSize, p.x + kMarkerHalfSize,
+                             p.y + kMarkerHalfSize};
             c += overlaps(box, marker) ? kMarkerOverlapCost : 0.0;
-            if (static_cast<int>(i) != owner && squaredDistance(sites_[i], box) < own) {
+            if (owner >= 0 && static_cast<int>(i) != owner && squaredDistance(p, box) < own) {
                 c += kNearOtherCost;
             }
-        }
-        for (std::size_t i = 0; i < lines_.size() && c < enough; ++i) {
-            // Most lines lie far off: their bounds tell at once.
-            if (overlaps(lineBounds_[i], box) || lineBounds_[i].left == lineBounds_[i].right ||
-                lineBounds_[i].top == lineBounds_[i].bottom) {
-                c += crosses(lines_[i], box) ? kCrossingCost : 0.0;
-            }
-        }
-        for (const Box& ellipse : ellipses_) {
-            c += overlaps(box, ellipse) ? kEllipseOverlapCost : 0.0;
-        }
+            return c < enough;
+        });
         return c;
     }
 
     Box frame_;
+    struct DrawnLine {
+        Segment segment;
+        Box bounds;
+        std::size_t count;  // vectors drawn on it
+    };
     std::vector<Segment> lines_;
-    std::vector<Box> lineBounds_;
+    std::vector<DrawnLine> unique_;
     std::vector<Point> sites_;  // centres of the site symbols; a site without position is far off
     std::vector<Box> ellipses_;
     std::vector<Box> placed_;
+    BoxGrid lineGrid_, siteGrid_, ellipseGrid_, labelGrid_;
 };
 
 // Positions for a label of `width` x `height` around a site at (x, y): beside, above and below it
@@ -409,9 +581,43 @@ MapScale mapScale(const NetworkResults& r, const Box& frame) {
     return m;
 }
 
+// A large network's plain vectors (adjusted, not flagged) go into paths of this many lines each,
+// in pixels to 0.1, each line once: thin lines a fraction of a pixel apart look the same, and the
+// picture of 178,000 vectors takes 4 MB instead of 27 MB.
+constexpr std::size_t kLinesPerPath = 2000;
+
+// Appends a plain vector to the open path of a large network's plot, opening a new path when the
+// last is full; `drawn` holds the lines already drawn, at the path's precision.
+void pathLine(std::string& out, const Segment& l, std::size_t& inPath,
+              std::set<std::array<long, 4>>& drawn) {
+    constexpr double kTenths = 10.0;
+    std::array<long, 4> key{std::lround(l.x1 * kTenths), std::lround(l.y1 * kTenths),
+                            std::lround(l.x2 * kTenths), std::lround(l.y2 * kTenths)};
+    if (std::make_pair(key[0], key[1]) > std::make_pair(key[2], key[3])) {
+        key = {key[2], key[3], key[0], key[1]};
+    }
+    if (!drawn.insert(key).second) {
+        return;
+    }
+    if (inPath == kLinesPerPath) {
+        out += "\"/>\n";
+        inPath = 0;
+    }
+    if (inPath == 0) {
+        append(out, "<path class=\"vectors\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" d=\"",
+               kVectorColour);
+    }
+    append(out, "M%.1f %.1fL%.1f %.1f", l.x1, l.y1, l.x2, l.y2);
+    ++inPath;
+}
+
 VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScale& m) {
     VectorLayer layer;
-    out += "<g class=\"vectors\">\n";
+    const bool merged = r.sites.size() > kAlwaysNamedSites;
+    std::size_t inPath = 0;
+    std::set<std::array<long, 4>> drawn;
+    // The merged paths first, the single lines (flagged ones among them) on top.
+    std::string paths, lines;
     for (const VectorResult& v : r.vectors) {
         if (v.fromIndex < 0 || v.toIndex < 0) {
             continue;
@@ -427,16 +633,23 @@ VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScal
             layer.flaggedVectors.push_back(&v);
         }
         layer.lines.push_back(line);
+        if (merged && v.adjusted && !v.flagged) {
+            pathLine(paths, line, inPath, drawn);
+            continue;
+        }
         const std::string style =
             v.flagged    ? formatText("stroke=\"%s\" stroke-width=\"2.8\"", kFlaggedColour)
             : v.adjusted ? formatText("stroke=\"%s\" stroke-width=\"1.2\"", kVectorColour)
                          : formatText("stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"5,4\"",
                                       kUnusedColour);
-        append(out, "<line class=\"%s\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n",
+        append(lines, "<line class=\"%s\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n",
                v.flagged ? "vector flagged" : "vector", line.x1, line.y1, line.x2, line.y2,
                style.c_str());
     }
-    out += "</g>\n";
+    if (inPath > 0) {
+        paths += "\"/>\n";
+    }
+    out += "<g class=\"vectors\">\n" + paths + lines + "</g>\n";
     return layer;
 }
 
@@ -544,7 +757,9 @@ EllipseLayer drawOrientedEllipses(std::string& out, const NetworkResults& r, con
     return layer;
 }
 
-std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const MapScale& m) {
+// `scale`: of the symbols, 1 for their full size.
+std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const MapScale& m,
+                             double scale) {
     // Sites without a position stand far outside the picture, where they disturb no label.
     const Point nowhere{-1e9, -1e9};
     std::vector<Point> centres;
@@ -561,11 +776,11 @@ std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const Ma
             append(out,
                    "<polygon class=\"site control\" points=\"%.2f,%.2f %.2f,%.2f %.2f,%.2f\" "
                    "fill=\"%s\" stroke=\"%s\" stroke-width=\"1.5\"/>\n",
-                   cx, cy - 8, cx - 7, cy + 5, cx + 7, cy + 5, s.fixedAny() ? colour : "#ffffff",
-                   colour);
+                   cx, cy - 8 * scale, cx - 7 * scale, cy + 5 * scale, cx + 7 * scale,
+                   cy + 5 * scale, s.fixedAny() ? colour : "#ffffff", colour);
         } else {
-            append(out, "<circle class=\"site\" cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"%s\"/>\n",
-                   cx, cy, colour);
+            append(out, "<circle class=\"site\" cx=\"%.2f\" cy=\"%.2f\" r=\"%g\" fill=\"%s\"/>\n",
+                   cx, cy, 4 * scale, colour);
         }
     }
     out += "</g>\n";
@@ -577,8 +792,11 @@ void drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& p
         const VectorResult& v = *vectors.flaggedVectors[f];
         const std::string text =
             v.from + "-" + v.to + formatText(" w=%+.1f", v.signedLargestNormalized);
-        const Box box = placer.place(besideLine(vectors.lines[vectors.flaggedLines[f]],
-                                                textWidth(text, kFlagFont), kFlagFont + 2));
+        const Box box = placer
+                            .choose(besideLine(vectors.lines[vectors.flaggedLines[f]],
+                                               textWidth(text, kFlagFont), kFlagFont + 2))
+                            .box;
+        placer.take(box);
         append(out,
                "<text class=\"flag-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-size=\"%.0f\" "
                "text-anchor=\"middle\" %s>%s</text>\n",
@@ -587,8 +805,11 @@ void drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& p
     }
 }
 
-void drawSiteLabels(std::string& out, const NetworkResults& r, const MapScale& m,
-                    const EllipseLayer& ellipses, LabelPlacer& placer) {
+// Returns how many sites were left unnamed for want of room.
+std::size_t drawSiteLabels(std::string& out, const NetworkResults& r, const MapScale& m,
+                           const EllipseLayer& ellipses, LabelPlacer& placer) {
+    const bool dropCrowded = r.sites.size() > kAlwaysNamedSites;
+    std::size_t unnamed = 0;
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const SiteResult& s = r.sites[i];
         if (!finite(s)) {
@@ -602,8 +823,15 @@ void drawSiteLabels(std::string& out, const NetworkResults& r, const MapScale& m
             std::max(textWidth(s.name, kSiteFont),
                      static_cast<double>(secondLength) * kEllipseFont * kAdvanceShare);
         const double height = kSiteFont + (second.empty() ? 2.0 : kEllipseFont + 3.0);
-        const Box box = placer.place(aroundPoint(m.x(s.east), m.y(s.north), width, height),
-                                     static_cast<int>(i));
+        const LabelPlace place =
+            placer.choose(aroundPoint(m.x(s.east), m.y(s.north), width, height),
+                          static_cast<int>(i), dropCrowded);
+        if (dropCrowded && place.crowded) {
+            ++unnamed;
+            continue;
+        }
+        const Box box = place.box;
+        placer.take(box);
         append(out,
                "<text class=\"site-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-weight=\"bold\" "
                "%s>%s</text>\n",
@@ -617,6 +845,7 @@ void drawSiteLabels(std::string& out, const NetworkResults& r, const MapScale& m
                    kEllipseFont, kHalo, second.c_str());
         }
     }
+    return unnamed;
 }
 
 // The legend's symbols: sites, the ellipse, and the vectors' line styles.
@@ -714,15 +943,23 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     // Vectors first, so that ellipses, sites and labels lie on top.
     const VectorLayer vectors = drawVectors(out, r, m);
     // Ellipses: one factor for the whole plot (see chooseEllipseEnlargement).
-    const EllipseLayer ellipses = options.siteEllipses.size() == r.sites.size()
-                                      ? drawOrientedEllipses(out, r, m, options)
-                                      : drawAxisEllipses(out, r, m, options);
-    const std::vector<Point> centres = drawSites(out, r, m);
+    // A large network's ellipses would cover the map: their sizes stay in the labels' second
+    // line, the ellipses themselves are left out.
+    const bool large = r.sites.size() > kAlwaysNamedSites;
+    std::string leftOut;
+    EllipseLayer ellipses = options.siteEllipses.size() == r.sites.size()
+                                ? drawOrientedEllipses(large ? leftOut : out, r, m, options)
+                                : drawAxisEllipses(large ? leftOut : out, r, m, options);
+    if (large) {
+        ellipses.drawn = false;
+        ellipses.boxes.clear();
+    }
+    const std::vector<Point> centres = drawSites(out, r, m, large ? kSmallSymbolScale : 1.0);
     // Labels: those of the flagged vectors first, then the sites with their ellipses' semi-axes.
     LabelPlacer placer(frame, vectors.lines, centres, ellipses.boxes);
     out += "<g class=\"labels\">\n";
     drawFlagLabels(out, vectors, placer);
-    drawSiteLabels(out, r, m, ellipses, placer);
+    const std::size_t unnamed = drawSiteLabels(out, r, m, ellipses, placer);
     out += "</g>\n";
     // The legend below the map: every symbol and line style, then the two scales.
     out += "<g class=\"legend\" font-size=\"11\">\n";
@@ -730,10 +967,17 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     legendSymbols(out, legend, r, ellipses.confidencePercent);
     legendScales(out, legend, m.scale, ellipses);
     out += "</g>\n";
+    // A large network names only the sites with room for their names: the note says how many.
+    std::string namedNote = unnamed > 0 ? formatText("; %zu of %zu sites named where there is room",
+                                                     r.sites.size() - unnamed, r.sites.size())
+                                        : std::string();
+    if (large) {
+        namedNote += "; ellipses left out at this density";
+    }
     append(out,
            "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"11\">north up; "
-           "local frame of %.6f, %.6f</text>\n",
-           kWidth - kSide, 24.0, r.referenceLatitude, r.referenceLongitude);
+           "local frame of %.6f, %.6f%s</text>\n",
+           kWidth - kSide, 24.0, r.referenceLatitude, r.referenceLongitude, namedNote.c_str());
     out += "</svg>\n";
     return out;
 }

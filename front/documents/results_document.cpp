@@ -1,7 +1,9 @@
 #include "front/documents/results_document.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "front/documents/rigorous_tables.h"
 #include "front/project/project_json.h"
@@ -250,7 +252,7 @@ std::string signedNormalized(double value) {
     return numberCell("%+.2f", value);
 }
 
-ResultTable residualTable(const NetworkResults& r) {
+ResultTable residualTable(const NetworkResults& r, const DocumentScope& scope) {
     ResultTable t;
     t.id = "residuals";
     t.title = "Residuals by normalized residual";
@@ -264,8 +266,11 @@ ResultTable residualTable(const NetworkResults& r) {
                  rightColumn("Length (m)"), rightColumn("vN (mm)"),   rightColumn("vE (mm)"),
                  rightColumn("vU (mm)"),    rightColumn("wN"),        rightColumn("wE"),
                  rightColumn("wU"),         rightColumn("Largest w"), leftColumn("Test")};
-    for (std::size_t i : vectorsByNormalizedResidual(r)) {
-        const VectorResult& vr = r.vectors[i];
+    const std::vector<std::size_t> order = vectorsByNormalizedResidual(r);
+    const std::size_t shown =
+        std::min(order.size(), scope.rowsShown(static_cast<std::size_t>(r.flaggedCount())));
+    for (std::size_t k = 0; k < shown; ++k) {
+        const VectorResult& vr = r.vectors[order[k]];
         t.rows.push_back(
             {{vr.from, vr.to, std::to_string(vr.record), numberCell("%.3f", vr.length),
               millimetresCell(vr.residual[0]), millimetresCell(vr.residual[1]),
@@ -278,10 +283,11 @@ ResultTable residualTable(const NetworkResults& r) {
     if (t.rows.empty()) {
         t.notes.push_back("No vector was adjusted.");
     }
+    keepWorstRows(t, shown, order.size());
     return t;
 }
 
-ResultTable excludedTable(const NetworkResults& r) {
+ResultTable excludedTable(const NetworkResults& r, const DocumentScope& scope) {
     ResultTable t;
     t.id = "excluded";
     t.title = "Vectors left out";
@@ -300,8 +306,10 @@ ResultTable excludedTable(const NetworkResults& r) {
                  rightColumn("wN"),
                  rightColumn("wE"),
                  rightColumn("wU")};
-    for (std::size_t i : excludedVectors(r)) {
-        const VectorResult& vr = r.vectors[i];
+    const std::vector<std::size_t> excluded = excludedVectors(r);
+    const std::size_t shown = std::min(excluded.size(), scope.rowsShown(0));
+    for (std::size_t k = 0; k < shown; ++k) {
+        const VectorResult& vr = r.vectors[excluded[k]];
         if (!vr.hasMisfit) {
             t.rows.push_back({{vr.from, vr.to, std::to_string(vr.record),
                                numberCell("%.3f", vr.length), "no misfit: a site was not adjusted"},
@@ -319,6 +327,7 @@ ResultTable excludedTable(const NetworkResults& r) {
     if (t.rows.empty()) {
         t.notes.push_back("Every vector took part in the adjustment.");
     }
+    keepWorstRows(t, shown, excluded.size());
     return t;
 }
 
@@ -390,24 +399,60 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
     d.header.emplace_back("Outcome", outcomeLine(r));
     d.header.emplace_back("Software", softwareVersion() + " with torvek" +
                                           (v.hasGrid ? ", " + v.grid.library : std::string()));
+    const DocumentScope scope = documentScope(r);
+    if (!scope.whole) {
+        d.header.emplace_back(
+            "Tables",
+            formatText("a large network (%zu sites, %zu vectors): the statistics, the coordinates, "
+                       "the flagged observations and the largest residuals; every row is in the "
+                       "CSV export, the GeoJSON and KML files and the statistics file",
+                       scope.sites, scope.vectors));
+    }
     d.tables.push_back(statisticsTable(r));
     if (!r.succeeded) {
         return d;
     }
     d.tables.push_back(geodeticTable(v));
-    d.tables.push_back(precisionTable(v));
-    d.tables.push_back(geocentricTable(v));
+    if (scope.whole) {
+        d.tables.push_back(precisionTable(v));
+        d.tables.push_back(geocentricTable(v));
+    }
     if (v.hasGrid) {
         d.tables.push_back(gridTable(v));
     }
-    d.tables.push_back(residualTable(r));
-    d.tables.push_back(excludedTable(r));
+    d.tables.push_back(residualTable(r, scope));
+    d.tables.push_back(excludedTable(r, scope));
     if (v.rigorous) {
-        for (ResultTable& t : rigorousTables(*v.rigorous)) {
+        for (ResultTable& t : rigorousTables(*v.rigorous, scope)) {
             d.tables.push_back(std::move(t));
         }
     }
     return d;
+}
+
+std::size_t DocumentScope::rowsShown(std::size_t flagged) const {
+    return whole ? std::numeric_limits<std::size_t>::max()
+                 : std::max(kWorstRowsShown, std::min(flagged, kMostFlaggedRowsShown));
+}
+
+DocumentScope documentScope(const NetworkResults& results) {
+    DocumentScope scope;
+    scope.sites = results.sites.size();
+    scope.vectors = results.vectors.size();
+    scope.whole = scope.sites <= kWholeDocumentSites && scope.vectors <= kWholeDocumentVectors;
+    return scope;
+}
+
+void keepWorstRows(ResultTable& table, std::size_t shown, std::size_t total, const char* kept) {
+    if (table.rows.size() > shown) {
+        table.rows.resize(shown);
+    }
+    if (shown < total) {
+        table.notes.push_back(formatText(
+            "The %zu %s of %zu rows; every row is in the CSV export, the GeoJSON and KML files "
+            "and the statistics file.",
+            shown, kept, total));
+    }
 }
 
 TableColumn leftColumn(const std::string& heading) {

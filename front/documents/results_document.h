@@ -4,6 +4,7 @@
 // test, coordinates in every form, precisions, residuals, vectors left out). The HTML page and
 // the RTF document render the same tables, so they never disagree.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -96,6 +97,33 @@ struct ResultsDocument {
     std::vector<std::pair<std::string, std::string>> header;  // label, value
     std::vector<ResultTable> tables;
 };
+
+// How much of a network the documents show. A network of up to kWholeDocumentSites sites and
+// kWholeDocumentVectors vectors gets every table whole. A larger one gets a document a person can
+// open and read: the statistics, the coordinates, the flagged observations and the largest
+// residuals and tests (at least kWorstRowsShown, every flagged one up to kMostFlaggedRowsShown);
+// the full tables are in the CSV, GIS and statistics files. (At 30,000 sites the whole tables
+// made an RTF of 230 MB that no word processor opens.)
+inline constexpr std::size_t kWholeDocumentSites = 1000;
+inline constexpr std::size_t kWholeDocumentVectors = 10000;
+inline constexpr std::size_t kWorstRowsShown = 200;
+inline constexpr std::size_t kMostFlaggedRowsShown = 1000;
+
+struct DocumentScope {
+    bool whole = true;
+    std::size_t sites = 0;    // of the network
+    std::size_t vectors = 0;  // of the network
+    // Rows of a table of observations sorted worst first whose first `flagged` rows are flagged.
+    std::size_t rowsShown(std::size_t flagged) const;
+};
+
+// The scope of the documents of `results`.
+DocumentScope documentScope(const NetworkResults& results);
+
+// Cuts `table` (rows worst first) to `shown` rows of its `total`, saying so in a note that names
+// the rows kept (`kept`, e.g. "largest") and where every row is.
+void keepWorstRows(ResultTable& table, std::size_t shown, std::size_t total,
+                   const char* kept = "largest");
 
 // The document of a view. The statistics table always comes; the coordinate and vector tables
 // only after an adjustment that succeeded; the grid table only with grid coordinates; the tables

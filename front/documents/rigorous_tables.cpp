@@ -156,7 +156,7 @@ ResultTable vectorTable(const RigorousStatistics& s) {
     return t;
 }
 
-ResultTable testTable(const RigorousStatistics& s) {
+ResultTable testTable(const RigorousStatistics& s, const DocumentScope& scope) {
     ResultTable t;
     t.id = "rigorous-tests";
     t.title = "Rigorous model: observation tests";
@@ -168,7 +168,14 @@ ResultTable testTable(const RigorousStatistics& s) {
                  leftColumn("Component"),     rightColumn("v (mm)"),      rightColumn("r"),
                  rightColumn("Standardized"), rightColumn("Studentized"), rightColumn("MDB (mm)"),
                  leftColumn("Test")};
-    for (const auto& [index, i] : componentsByStudentized(s)) {
+    const std::vector<std::pair<std::size_t, int>> order = componentsByStudentized(s);
+    const std::size_t outliers =
+        static_cast<std::size_t>(std::count_if(order.begin(), order.end(), [&](const auto& p) {
+            return s.vectors[p.first].components[static_cast<std::size_t>(p.second)].outlier;
+        }));
+    const std::size_t shown = std::min(order.size(), scope.rowsShown(outliers));
+    for (std::size_t k = 0; k < shown; ++k) {
+        const auto& [index, i] = order[k];
         const RigorousVector& v = s.vectors[index];
         const ComponentTest& c = v.components[static_cast<std::size_t>(i)];
         t.rows.push_back(
@@ -181,6 +188,7 @@ ResultTable testTable(const RigorousStatistics& s) {
     if (t.rows.empty()) {
         t.notes.push_back("No vector was tested.");
     }
+    keepWorstRows(t, shown, order.size());
     return t;
 }
 
@@ -210,7 +218,26 @@ void toleranceCells(const RelativeTolerance& tol, const RelativePrecision& p, Ta
     row.style = *p.withinTolerance ? RowStyle::kPassed : RowStyle::kFailed;
 }
 
-ResultTable relativeTable(const RigorousStatistics& s) {
+// The pairs a table shows, those that fail their tolerance first when the table is cut.
+std::vector<const RelativePrecision*> pairsShown(const RigorousStatistics& s,
+                                                 const DocumentScope& scope) {
+    std::vector<const RelativePrecision*> pairs;
+    for (const RelativePrecision& p : s.relativePrecision) {
+        pairs.push_back(&p);
+    }
+    if (scope.whole) {
+        return pairs;
+    }
+    const auto fails = [](const RelativePrecision* p) {
+        return p->withinTolerance && !*p->withinTolerance;
+    };
+    std::stable_partition(pairs.begin(), pairs.end(), fails);
+    const auto failing = static_cast<std::size_t>(std::count_if(pairs.begin(), pairs.end(), fails));
+    pairs.resize(std::min(pairs.size(), scope.rowsShown(failing)));
+    return pairs;
+}
+
+ResultTable relativeTable(const RigorousStatistics& s, const DocumentScope& scope) {
     ResultTable t;
     t.id = "rigorous-relative";
     t.title = "Rigorous model: relative precisions";
@@ -236,7 +263,9 @@ ResultTable relativeTable(const RigorousStatistics& s) {
         t.columns.push_back(rightColumn("Allowed (mm)"));
         t.columns.push_back(leftColumn("Check"));
     }
-    for (const RelativePrecision& p : s.relativePrecision) {
+    const std::vector<const RelativePrecision*> shown = pairsShown(s, scope);
+    for (const RelativePrecision* pair : shown) {
+        const RelativePrecision& p = *pair;
         TableRow row{{p.from, p.to, numberCell("%.3f", p.distance),
                       millimetresCell(p.ellipse.semiMajor), millimetresCell(p.ellipse.semiMinor),
                       numberCell(kEllipseAzimuthFormat, p.ellipse.azimuth),
@@ -252,6 +281,8 @@ ResultTable relativeTable(const RigorousStatistics& s) {
     if (t.rows.empty()) {
         t.notes.push_back("The run gave no relative precisions.");
     }
+    keepWorstRows(t, shown.size(), s.relativePrecision.size(),
+                  "pairs, those that fail their tolerance first,");
     return t;
 }
 
@@ -294,9 +325,14 @@ std::vector<std::pair<std::size_t, int>> componentsByStudentized(const RigorousS
     return order;
 }
 
-std::vector<ResultTable> rigorousTables(const RigorousStatistics& s) {
-    std::vector<ResultTable> tables{modelTable(s), siteTable(s), vectorTable(s), testTable(s),
-                                    relativeTable(s)};
+std::vector<ResultTable> rigorousTables(const RigorousStatistics& s, const DocumentScope& scope) {
+    std::vector<ResultTable> tables{modelTable(s)};
+    if (scope.whole) {
+        tables.push_back(siteTable(s));
+        tables.push_back(vectorTable(s));
+    }
+    tables.push_back(testTable(s, scope));
+    tables.push_back(relativeTable(s, scope));
     if (!s.snooping.empty()) {
         tables.push_back(snoopingTable(s));
     }

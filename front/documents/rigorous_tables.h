@@ -16,8 +16,11 @@ namespace torvek::front {
 void attachRigorousStatistics(RigorousStatistics statistics, ResultsView& view);
 
 // The tables of `statistics`, in the order the documents show them; the snooping table only when
-// a vector was taken out.
-std::vector<ResultTable> rigorousTables(const RigorousStatistics& statistics);
+// a vector was taken out. A document of a large network (`scope` not whole) leaves out the tables
+// of every site and vector and shows the largest tests and the pairs that fail their tolerance
+// first (DocumentScope::rowsShown).
+std::vector<ResultTable> rigorousTables(const RigorousStatistics& statistics,
+                                        const DocumentScope& scope = {});
 
 // The positions in statistics.vectors and component numbers (0 to 2) of every tested component,
 // largest |studentized residual| first (ties in the file's order); components without a

@@ -1,8 +1,11 @@
 #include "front/results/network_results.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <unordered_map>
 
+#include "dataset/name_index.h"
 #include "front/project/site_name_mapping.h"
 #include "front/results/result_reading.h"
 #include "front/results/vector_misfit.h"
@@ -152,21 +155,31 @@ SiteResult siteResult(const SiteRecord& s, bool succeeded, const SiteNameTable& 
     return site;
 }
 
+// Position of the first site of each name ignoring case, as the program's lookups find them:
+// one hashed lookup per vector end keeps reading the results linear in the number of records.
+using FirstSiteByName = std::unordered_map<std::uint32_t, int>;
+
+FirstSiteByName firstSiteByName(const std::vector<SiteRecord>& sites) {
+    FirstSiteByName first;
+    first.reserve(sites.size());
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        first.emplace(siteNameKey(sites[i].name.data(), true), static_cast<int>(i));
+    }
+    return first;
+}
+
 VectorResult vectorResult(const VectorRecord& v, const NetworkResults& r,
-                          const std::vector<SiteRecord>& sites, const SiteNameTable& names) {
+                          const FirstSiteByName& siteIndex, const SiteNameTable& names) {
     VectorResult vector;
     vector.from = names.nameOf(v.fromSite.data());
     vector.to = names.nameOf(v.toSite.data());
     vector.record = v.recordNumber;
-    for (std::size_t i = 0; i < sites.size(); ++i) {
-        const SiteName& name = sites[i].name;
-        if (vector.fromIndex < 0 && sameSiteNameIgnoringCase(name, v.fromSite)) {
-            vector.fromIndex = static_cast<int>(i);
-        }
-        if (vector.toIndex < 0 && sameSiteNameIgnoringCase(name, v.toSite)) {
-            vector.toIndex = static_cast<int>(i);
-        }
-    }
+    const auto positionOf = [&](const SiteName& name) {
+        const auto found = siteIndex.find(siteNameKey(name.data(), true));
+        return found != siteIndex.end() ? found->second : -1;
+    };
+    vector.fromIndex = positionOf(v.fromSite);
+    vector.toIndex = positionOf(v.toSite);
     vector.adjusted = r.succeeded && v.inUse != 0;
     vector.length = std::sqrt(v.deltaX * v.deltaX + v.deltaY * v.deltaY + v.deltaZ * v.deltaZ);
     for (int k = 0; k < 3; ++k) {
@@ -189,11 +202,14 @@ NetworkResults collectResults(const AdjustedDataSet& output, const SiteNameTable
     NetworkResults r;
     readRunRecord(output, r);
     const LocalPlacement placement(r);
+    r.sites.reserve(output.sites().size());
     for (const SiteRecord& s : output.sites()) {
         r.sites.push_back(siteResult(s, r.succeeded, names, placement));
     }
+    const FirstSiteByName siteIndex = firstSiteByName(output.sites());
+    r.vectors.reserve(output.vectors().size());
     for (const VectorRecord& v : output.vectors()) {
-        r.vectors.push_back(vectorResult(v, r, output.sites(), names));
+        r.vectors.push_back(vectorResult(v, r, siteIndex, names));
     }
     const std::vector<VectorMisfit> misfits = vectorMisfits(output);
     for (std::size_t i = 0; i < r.vectors.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -326,6 +327,7 @@ struct Serving {
     int outputFd = -1;
     bool reaped = false;
     int waitStatus = 0;
+    struct rusage usage {};  // the child's, once reaped
     Clock::time_point reapedAt;
     Termination termination;
 };
@@ -341,7 +343,7 @@ bool watchChild(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome)
     if (outcome.killed) {
         advanceTermination(s.child, s.termination);
     }
-    const pid_t done = ::waitpid(s.child, &s.waitStatus, WNOHANG);
+    const pid_t done = ::wait4(s.child, &s.waitStatus, WNOHANG, &s.usage);
     if (done == s.child || (done < 0 && errno != EINTR)) {
         s.reaped = done == s.child;
         s.reapedAt = Clock::now();
@@ -439,10 +441,11 @@ void serveChild(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome)
     }
     closeFd(s.outputFd);
     if (!s.reaped) {
-        while (::waitpid(s.child, &s.waitStatus, 0) < 0 && errno == EINTR) {
+        while (::wait4(s.child, &s.waitStatus, 0, &s.usage) < 0 && errno == EINTR) {
         }
     }
     recordStatus(s.waitStatus, outcome);
+    outcome.peakKilobytes = s.usage.ru_maxrss;  // kilobytes on Linux
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ struct ChildOutcome {
     int framesServed = 0;
     std::vector<std::string> protocolErrors;  // frames that broke the rules
     std::string childOutput;  // what the child wrote on its standard output and error
+    long peakKilobytes = 0;   // the child's peak resident memory, 0 when unknown
 
     // True when the child ran to its end as the link describes: exit notice, then exit code 0.
     bool completed() const {

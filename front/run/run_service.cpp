@@ -176,7 +176,9 @@ bool writeDocument(const std::string& path, const std::string& shownAs,
 
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
-    // Each is written even when one before failed, so that every failure is told.
+    // Each is written even when one before failed, so that every failure is told, and each is
+    // rendered inside writeDocument and let go once written, so that a large network's documents
+    // never sit in memory together.
     const bool rtfWritten = writeDocument(
         folder.rtf, "the report " + files.rtf,
         [&] {
@@ -397,12 +399,21 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
                                programArguments(request.choices, inFolder.input, inFolder.output,
                                                 inFolder.programStatistics),
                                handlers, folder.path());
+    const auto mark = [&](const char* phase) {
+        if (request.clock != nullptr) {
+            request.clock->mark(phase);
+        }
+    };
+    mark("run");
     collectRun(request, inFolder, record, run);
     run.finished = reachedItsEnd(run, request.input);
     if (run.finished) {
         collectStatistics(request, inFolder, run);
+        mark("results");
         writeDocuments(request, inFolder, run);
+        mark("documents");
         run.placed = placeOutputs(inFolder, request, run);
+        mark("placing");
     }
     return run;
 }

@@ -19,6 +19,7 @@
 #include "front/project/site_name_mapping.h"
 #include "front/results/rigorous_statistics.h"
 #include "front/run/link_server.h"
+#include "front/run/phase_clock.h"
 #include "front/run/run_programs.h"
 
 namespace torvek::front {
@@ -96,6 +97,8 @@ struct RunRequest {
     const GridSystem* grid = nullptr;  // grid coordinates in this system when open
     PlotOptions plot;
     RunChoices choices;
+    // Marks the run's phases (run, results, documents, placing) when given.
+    PhaseClock* clock = nullptr;
 };
 
 // How a front end takes part in a run. Every callback is optional and runs on the thread that
