@@ -7,6 +7,12 @@
 #include "engine/normal_solver.h"
 
 namespace torvek {
+namespace {
+
+// The report gives memory in decimal megabytes, as the system's tools do.
+constexpr double kBytesPerMegabyte = 1e6;
+
+}  // namespace
 
 bool AdjustmentEngine::accumulateNormals() {
     AdjustmentState& s = *state_;
@@ -86,6 +92,12 @@ bool AdjustmentEngine::solveNormals(SolveStep step) {
         return false;
 
     const NormalSolver::Factorisation factorisation = solver.factorise();
+    if (factorisation.outOfMemory && factorisation.bytesNeeded > 0.0)
+        return reportError(
+            "Error: Not enough memory for request: the factorisation needs about "
+            "%.0f MB and %.0f MB are left to the program\n",
+            factorisation.bytesNeeded / kBytesPerMegabyte,
+            factorisation.bytesAvailable / kBytesPerMegabyte);
     if (factorisation.outOfMemory)
         return reportError("Error: Not enough memory for request\n");
     if (factorisation.badPivot != 0) {

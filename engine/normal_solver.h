@@ -19,6 +19,10 @@ class NormalSolver {
         int badPivot = 0;
         /// Memory could not be had: nothing else is valid.
         bool outOfMemory = false;
+        /// When the solver refused to start the factorisation because its estimate of the memory
+        /// needed (bytes) exceeds what the process can still have: both numbers, else 0.
+        double bytesNeeded = 0.0;
+        double bytesAvailable = 0.0;
     };
 
     virtual ~NormalSolver() = default;

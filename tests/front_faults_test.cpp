@@ -7,13 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
 #include "front/documents/csv_export.h"
 #include "front/documents/report_document.h"
+#include "front/files/run_files.h"
 #include "front/run/process_spawn.h"
 #include "support/command_runner.h"
 #include "support/synthetic_network.h"
@@ -285,9 +289,10 @@ TEST(FrontEndSafety, OutputsThatCannotBeWrittenAreReported) {
     EXPECT_FALSE(fileExists(dir + "/in.json"));
     EXPECT_TRUE(entriesStartingWith(dir, ".in.json.part-").empty());
 
+    // A directory in the way is refused before the run (OutputsArePlacedAsOneSetOrNotAtAll).
     ASSERT_EQ(::mkdir((dir + "/taken.rtf").c_str(), 0755), 0);
     run = front({"adjust", dir + "/in.dat", "-o", dir + "/taken.dat"});
-    EXPECT_EQ(run.exitCode, 4) << run.standardError;
+    EXPECT_EQ(run.exitCode, 1) << run.standardError;
     EXPECT_TRUE(contains(run.standardError, dir + "/taken.rtf")) << run.standardError;
 }
 
@@ -318,6 +323,140 @@ TEST(FrontEndSafety, TruncatedDataSetIsNamedSo) {
     EXPECT_TRUE(contains(run.standardError, "warning: " + dir + "/cut.dat is truncated"))
         << run.standardError;
     EXPECT_FALSE(contains(front({"export", dir + "/in.dat"}).standardError, "truncated"));
+}
+
+// Files in `dir` named in `names` with the bytes "earlier NAME": an earlier run's set.
+void writeEarlierSet(const std::string& dir, const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        writeFileBytes(dir + name, "earlier " + name);
+}
+
+void expectEarlierSet(const std::string& dir, const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        EXPECT_EQ(readFileBytes(dir + name), "earlier " + name) << name;
+}
+
+TEST(FrontEndSafety, OutputsArePlacedAsOneSetOrNotAtAll) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    const std::vector<std::string> set = {"/out.dat", "/out.rtf", "/out.html", "/out.geojson",
+                                          "/out.kml"};
+    writeEarlierSet(dir, set);
+    // A document that cannot be written (the HTML report beyond a file size limit) moves none.
+    CommandOptions limited;
+    limited.fileSizeLimit = 24 << 10;
+    CommandResult run = front({"adjust", dir + "/in.dat", "-o", dir + "/out.dat"}, limited);
+    EXPECT_EQ(run.exitCode, 4) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "no output of this run was put in place"))
+        << run.standardError;
+    expectEarlierSet(dir, set);
+    EXPECT_TRUE(entriesStartingWith(dir, ".out.dat.run-").empty());
+
+    // An output, or a file derived from it, that names a directory is refused before the run.
+    ASSERT_EQ(::mkdir((dir + "/folder.dat").c_str(), 0755), 0);
+    run = front({"adjust", dir + "/in.dat", "-o", dir + "/folder.dat"});
+    EXPECT_EQ(run.exitCode, 1) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, dir + "/folder.dat is a directory"))
+        << run.standardError;
+    ASSERT_EQ(::mkdir((dir + "/out.kml.d").c_str(), 0755), 0);
+    ASSERT_EQ(::rename((dir + "/out.kml").c_str(), (dir + "/kept.kml").c_str()), 0);
+    ASSERT_EQ(::rename((dir + "/out.kml.d").c_str(), (dir + "/out.kml").c_str()), 0);
+    run = front({"adjust", dir + "/in.dat", "-o", dir + "/out.dat"});
+    EXPECT_EQ(run.exitCode, 1) << run.standardError;
+    EXPECT_TRUE(contains(run.standardError, "the KML file " + dir + "/out.kml is a directory"))
+        << run.standardError;
+    EXPECT_EQ(readFileBytes(dir + "/out.dat"), "earlier /out.dat");
+    EXPECT_TRUE(entriesStartingWith(dir, ".out.dat.run-").empty());
+}
+
+// Renames of which the `renameFailAt`-th (counting from 1) fails, to provoke a failure midway.
+int renameCalls = 0;
+int renameFailAt = 0;
+int failingRename(const char* from, const char* to) {
+    if (++renameCalls == renameFailAt) {
+        errno = EROFS;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
+TEST(FrontEndSafety, MoveThatFailsMidwayPutsTheEarlierSetBack) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    const std::string runFolder = dir + "/.run";
+    ASSERT_EQ(::mkdir(runFolder.c_str(), 0700), 0);
+    const std::vector<std::string> names = {"/a.dat", "/a.rtf", "/a.kml"};
+    std::vector<OutputMove> moves;
+    for (const std::string& name : names) {
+        writeFileBytes(runFolder + name, "new " + name);
+        moves.push_back({runFolder + name, dir + name});
+    }
+    // The earlier set lacks a.kml: a new file without an earlier one is removed, not restored.
+    writeEarlierSet(dir, {"/a.dat", "/a.rtf"});
+    renameCalls = 0;
+    renameFailAt = 5;  // two moved aside, two placed, the third fails
+    setRenameFunction(failingRename);
+    std::string error;
+    EXPECT_FALSE(placeOutputSet(moves, runFolder, error));
+    setRenameFunction(nullptr);
+    EXPECT_TRUE(contains(error, dir + "/a.kml: cannot be written")) << error;
+    EXPECT_TRUE(contains(error, "removed the new " + dir + "/a.dat")) << error;
+    EXPECT_TRUE(contains(error, "restored the earlier " + dir + "/a.rtf")) << error;
+    expectEarlierSet(dir, {"/a.dat", "/a.rtf"});
+    EXPECT_FALSE(fileExists(dir + "/a.kml"));
+
+    // The new files that were placed went with the undo; made again, the whole set is placed.
+    for (const std::string& name : names)
+        writeFileBytes(runFolder + name, "new " + name);
+    EXPECT_TRUE(placeOutputSet(moves, runFolder, error)) << error;
+    for (const std::string& name : names)
+        EXPECT_EQ(readFileBytes(dir + name), "new " + name);
+}
+
+TEST(FrontEndSafety, SecondRunToTheSameOutputIsRefusedWhileTheFirstRuns) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    const std::vector<std::string> adjust = {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"};
+    CommandOptions first;
+    first.environment.emplace_back("TORVEK_FAKE_READY", dir + "/ready");
+    CommandResult firstRun;
+    std::thread slow([&] { firstRun = frontWithFake("slow", adjust, first); });
+    for (int i = 0; i < 600 && !fileExists(dir + "/ready"); ++i)
+        ::usleep(50 * 1000);
+    const CommandResult second = frontWithFake("fast", adjust);
+    slow.join();
+    EXPECT_EQ(second.exitCode, 5) << second.standardError;
+    EXPECT_TRUE(contains(second.standardError, "another run is writing " + dir + "/out.dat"))
+        << second.standardError;
+    EXPECT_NE(firstRun.exitCode, 5) << firstRun.standardError;
+    EXPECT_NE(firstRun.exitCode, 3) << firstRun.standardError;
+    // Once the first has ended, the output is free again.
+    EXPECT_NE(frontWithFake("fast", adjust).exitCode, 5);
+}
+
+TEST(FrontEndSafety, TerminatedOrHungUpFrontEndEndsItsChild) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ::unlink((dir + "/ready").c_str());
+        CommandOptions options;
+        options.interruptSignal = signal;
+        options.interruptAfterMs = 200;
+        options.interruptWhenExists = dir + "/ready";
+        options.timeoutSeconds = 40;  // the stalled child sleeps for a minute
+        options.environment.emplace_back("TORVEK_FAKE_READY", dir + "/ready");
+        const CommandResult run =
+            frontWithFake("stall", {"adjust", dir + "/in.dat", "-o", dir + "/out.dat"}, options);
+        EXPECT_FALSE(run.timedOut);
+        // Not killed by the signal itself (128 + signal), leaving the child behind: it ended the
+        // child and then itself, as after a second Ctrl-C.
+        EXPECT_EQ(run.exitCode, 3) << run.standardError;
+        EXPECT_TRUE(contains(run.standardError, "left as they were")) << run.standardError;
+    }
 }
 
 }  // namespace

@@ -239,7 +239,7 @@ TEST(FrontImporters, FormatIsRecognisedFromTheContent) {
         {"  // comment\n{}", "p", InputFormat::kProject},
         {"anything", "p.JSON", InputFormat::kProject},
         {std::string("\x05\x00\x00\x00", 4), "net.json.bak", InputFormat::kDataSet},
-        {"", "empty", InputFormat::kDataSet},
+        {"", "empty", InputFormat::kEmptyFile},
         {"Some notes\n", "notes.txt", InputFormat::kUnrecognised},
     };
     for (const auto& c : cases) {

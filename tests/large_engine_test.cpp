@@ -247,6 +247,36 @@ TEST_F(LargeEngine, FailuresAndAbortsEndAsWithTheDenseEngine) {
     }
 }
 
+// The address space torvek-large gets for the refusal: with one BLAS thread it maps about 60 MB
+// to start, read and assemble a small network, which leaves less than the 128 MiB work buffer
+// OpenBLAS takes at the first factorisation (a run under 240 MB adjusts).
+constexpr long long kLimitedAddressSpace = 160LL << 20;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+
+TEST_F(LargeEngine, FactorisationBeyondTheAddressSpaceIsRefused) {
+    if (kSanitizerBuild)
+        GTEST_SKIP() << "the sanitizers' shadow memory needs far more address space";
+    const std::string input = write(minimalRing());
+    FrontEndScript script;
+    script.workingDirectory = folder.path();
+    script.addressSpaceLimit = kLimitedAddressSpace;
+    // The program's own default, made certain: the environment would otherwise decide.
+    ::setenv("OPENBLAS_NUM_THREADS", "1", 1);
+    const RunResult limited =
+        runProgram(TORVEK_LARGE_BINARY, {input, folder.path() + "/out.dat"}, script);
+    ::unsetenv("OPENBLAS_NUM_THREADS");
+    EXPECT_EQ(limited.exitCode, 3) << limited.reportText();
+    const std::string report = limited.reportText();
+    EXPECT_NE(report.find("Error: Not enough memory for request: the factorisation needs about"),
+              std::string::npos)
+        << report;
+}
+
 }  // namespace
 }  // namespace torvek::testing
 #endif

@@ -1,12 +1,17 @@
 #include "engine/sparse/sparse_normal_solver.h"
 
+#include <dlfcn.h>
 #include <suitesparse/cholmod.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
@@ -19,6 +24,75 @@ namespace {
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Set once a factorisation was refused for want of memory (sparseMemoryRefused).
+bool memoryRefused = false;
+// Set once a factorisation has run: OpenBLAS keeps the buffers it allocated for it.
+bool blasBuffersHeld = false;
+
+// The work buffer OpenBLAS allocates for each thread at its first LAPACK call (its BUFFER_SIZE,
+// 128 MiB and a page, as seen in a debugger on x86-64). When the allocation fails it retries
+// forever instead of failing, so the buffer must be counted before the factorisation starts.
+constexpr double kBlasBufferBytes = 134221824.0;
+
+// The threads the BLAS kernels run on: OpenBLAS's own count when the process has it, else one.
+int blasThreadsInUse() {
+    using GetThreads = int (*)();
+    const auto get =
+        reinterpret_cast<GetThreads>(::dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
+    return get != nullptr ? std::max(get(), 1) : 1;
+}
+
+// What the factorisation of the analysed `factor` and the selected inverse after it hold at
+// once, in bytes: the supernodal values (xsize reals, or CHOLMOD's count of the factor's
+// nonzeros when larger), the inverse on the same pattern, the largest update block and, before
+// the first factorisation, the BLAS buffers of each thread.
+double factorisationBytes(const cholmod_factor& factor, const cholmod_common& common) {
+    const double values = std::max(static_cast<double>(factor.xsize), common.lnz);
+    const double buffers = blasBuffersHeld ? 0.0 : kBlasBufferBytes * blasThreadsInUse();
+    return sizeof(double) * (2.0 * values + static_cast<double>(factor.maxcsize)) + buffers;
+}
+
+// A number from /proc/meminfo in bytes ("MemAvailable:  123 kB"), or -1.
+double meminfoBytes(const char* field) {
+    std::FILE* file = std::fopen("/proc/meminfo", "re");
+    if (file == nullptr)
+        return -1.0;
+    char line[256];
+    double bytes = -1.0;
+    const std::size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+            bytes = std::strtod(line + length + 1, nullptr) * 1024.0;  // the file counts kB
+            break;
+        }
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+// Bytes the process can still have: the rest of its address-space limit (RLIMIT_AS, less what
+// it maps now) and the memory the system has available with its free swap, whichever is less;
+// infinity when neither can be read.
+double availableMemoryBytes() {
+    double available = std::numeric_limits<double>::infinity();
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "re")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        const double mapped = static_cast<double>(pages) * static_cast<double>(::getpagesize());
+        available = std::max(0.0, static_cast<double>(limit.rlim_cur) - mapped);
+    }
+    const double system = meminfoBytes("MemAvailable");
+    const double swap = meminfoBytes("SwapFree");
+    if (system >= 0.0)
+        available = std::min(available, system + std::max(swap, 0.0));
+    return available;
 }
 
 class SparseNormalSolver final : public NormalSolver {
@@ -157,8 +231,22 @@ class SparseNormalSolver final : public NormalSolver {
                 return result;
             }
         }
+        // Refused before the factorisation when it cannot fit: an allocation that fails inside
+        // the BLAS kernels is not reported back, and an address space nearly used up made the
+        // threaded kernels spin instead of failing.
+        const double needed = factorisationBytes(*factor_, common_);
+        const double available = availableMemoryBytes();
+        if (needed > available) {
+            result.outOfMemory = true;
+            result.bytesNeeded = needed;
+            result.bytesAvailable = available;
+            memoryRefused = true;
+            dropAnalysis();
+            return result;
+        }
         times_.order = secondsSince(start);
         start = std::chrono::steady_clock::now();
+        blasBuffersHeld = true;
         cholmod_l_factorize(&matrix_, factor_, &common_);
         times_.factorise = secondsSince(start);
         if (common_.status == CHOLMOD_OUT_OF_MEMORY) {
@@ -314,6 +402,21 @@ std::unique_ptr<NormalSolver> makeSparseNormalSolver() {
 SparsePhaseTimes sparsePhaseTimes(const NormalSolver& solver) {
     const auto* sparse = dynamic_cast<const SparseNormalSolver*>(&solver);
     return sparse ? sparse->times() : SparsePhaseTimes{};
+}
+
+bool sparseMemoryRefused() {
+    return memoryRefused;
+}
+
+bool setBlasThreads(int threads) {
+    using SetThreads = void (*)(int);
+    // Looked up rather than linked: the BLAS the system provides may be another one.
+    const auto set =
+        reinterpret_cast<SetThreads>(::dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
+    if (set == nullptr)
+        return false;
+    set(std::clamp(threads, 1, kMaxBlasThreads));
+    return true;
 }
 
 }  // namespace torvek

@@ -21,6 +21,20 @@ std::unique_ptr<NormalSolver> makeSparseNormalSolver(int nestedDissectionFrom);
 /// The solver torvek-large uses.
 std::unique_ptr<NormalSolver> makeSparseNormalSolver();
 
+/// True once a solver of this process refused a factorisation because its estimate of the memory
+/// needed (the factor, the selected inverse on its pattern and the largest update block) exceeded
+/// what the process could still have (its RLIMIT_AS less what it maps, and the system's available
+/// memory with free swap); the report then says "Error: Not enough memory for request: ...".
+bool sparseMemoryRefused();
+
+/// Sets the threads of the BLAS kernels to `threads`, 1..kMaxBlasThreads, through OpenBLAS's own
+/// call when the process has it (it reads its environment only when it is loaded); false when
+/// there is no such call, and then only the environment (OPENBLAS_NUM_THREADS, OMP_NUM_THREADS)
+/// decides.
+bool setBlasThreads(int threads);
+/// Most BLAS threads torvek-large takes (--threads).
+inline constexpr int kMaxBlasThreads = 64;
+
 /// Seconds spent in each phase of the last solve, for the benchmarks.
 struct SparsePhaseTimes {
     double assemble = 0, order = 0, factorise = 0, solve = 0, selectedInverse = 0;

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <map>
 #include <numeric>
 
+#include "front/text/messages.h"
 #include "front/text/text_format.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
@@ -252,6 +254,7 @@ class Checker {
         : ds_(ds), names_(names), plan_(planDatum(ds)) {}
 
     NetworkFindings run() {
+        duplicateNames();
         datumNotes();
         unusedSigmas();
         if (!plan_.redundant && !ds_.sites().empty()) {
@@ -286,6 +289,36 @@ class Checker {
             list += " and " + std::to_string(which.size() - kNamesInFinding) + " more";
         }
         return list;
+    }
+
+    // Sites that share a name: the program finds every vector end and lookup at the first of
+    // them, so the others get no equation ("There is no equation for unknown ...").
+    void duplicateNames() {
+        std::map<std::string, std::vector<std::size_t>> byName;
+        const auto& sites = ds_.sites();
+        for (std::size_t i = 0; i < sites.size(); ++i) {
+            std::string key(sites[i].name.data(), kSiteNameSize);
+            for (char& c : key) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            byName[key].push_back(i);
+        }
+        std::vector<std::pair<std::size_t, std::string>> found;  // by first site, in list order
+        for (const auto& [key, which] : byName) {
+            if (which.size() > 1) {
+                found.emplace_back(which.front(), siteList(which) +
+                                                      " share one name (names are matched "
+                                                      "ignoring case): the program finds only the "
+                                                      "first, and the others get no equation; "
+                                                      "rename them");
+            }
+        }
+        std::sort(found.begin(), found.end());
+        std::vector<std::string> lines;
+        for (auto& [first, line] : found) {
+            lines.push_back(std::move(line));
+        }
+        listed(out_.warnings, lines, "names are shared by several sites");
     }
 
     // "a", "a and b", "a, b and c".
@@ -530,20 +563,10 @@ NetworkFindings checkNetwork(const AdjustedDataSet& dataSet, const SiteNameTable
     return Checker(dataSet, names).run();
 }
 
-namespace {
-
-void print(const char* prefix, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        std::fprintf(stderr, "%s%s\n", prefix, line.c_str());
-    }
-}
-
-}  // namespace
-
 void printNetworkFindings(const AdjustedDataSet& dataSet, const SiteNameTable& names) {
     const NetworkFindings findings = checkNetwork(dataSet, names);
-    print("warning: ", findings.warnings);
-    print("note: ", findings.notes);
+    printMessages("warning: ", findings.warnings);
+    printMessages("note: ", findings.notes);
 }
 
 }  // namespace torvek::front

@@ -28,6 +28,7 @@
 #include "front/results/network_results.h"
 #include "front/run/run_service.h"
 #include "front/run/stage_progress.h"
+#include "front/text/messages.h"
 
 namespace torvek::front {
 namespace {
@@ -36,33 +37,54 @@ namespace {
 // the second kills it (for a program that no longer polls).
 volatile sig_atomic_t interruptCount = 0;
 
+// Presses that count as the second: the child is then killed.
+constexpr sig_atomic_t kKillRequested = 2;
+
 void onInterrupt(int) {
     interruptCount = interruptCount + 1;
 }
 
-// Installs the Ctrl-C handler for the lifetime of the run and restores the previous one after.
-// Without SA_RESTART, so that a read waiting at the warning-box prompt returns at once.
+// SIGTERM and SIGHUP (a closed terminal, a service manager stopping the front end) end the child
+// as a second Ctrl-C does, instead of leaving it to run on without anyone to answer its polls.
+void onTerminate(int) {
+    interruptCount = kKillRequested;
+}
+
+// Installs the handlers of Ctrl-C, SIGTERM and SIGHUP for the lifetime of the run and restores
+// the previous ones after. Without SA_RESTART, so that a read waiting at the warning-box prompt
+// returns at once.
 class InterruptGuard {
   public:
     InterruptGuard() {
         interruptCount = 0;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        ::sigaction(SIGINT, &action, &previous_);
+        install(SIGINT, onInterrupt, previousInterrupt_);
+        install(SIGTERM, onTerminate, previousTerminate_);
+        install(SIGHUP, onTerminate, previousHangUp_);
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
-    ~InterruptGuard() { ::sigaction(SIGINT, &previous_, nullptr); }
+    ~InterruptGuard() {
+        ::sigaction(SIGINT, &previousInterrupt_, nullptr);
+        ::sigaction(SIGTERM, &previousTerminate_, nullptr);
+        ::sigaction(SIGHUP, &previousHangUp_, nullptr);
+    }
 
   private:
-    struct sigaction previous_ {};
+    static void install(int signal, void (*handler)(int), struct sigaction& previous) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        ::sigaction(signal, &action, &previous);
+    }
+
+    struct sigaction previousInterrupt_ {};
+    struct sigaction previousTerminate_ {};
+    struct sigaction previousHangUp_ {};
 };
 
 void say(const std::string& text) {
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
+    printMessage(text);
 }
 
 // One line from standard input, read byte by byte so that nothing after it is consumed. False on
@@ -178,11 +200,14 @@ bool checkDataSetInput(const std::string& path, const SurveyOptions& survey,
     }
     // A data set from elsewhere may hold names that the program cannot match to their vectors; it
     // runs as given, but the person learns why vectors go missing.
+    std::vector<std::string> shortNames;
     for (const std::string& name : shortSiteNames(input.sites())) {
-        say("warning: site \"" + terminalSafe(name) +
-            "\" has fewer than four characters in the data set: torvek will not find its "
-            "vectors (export the data set and import it again to pad such names)\n");
+        shortNames.push_back("site \"" + name +
+                             "\" has fewer than four characters in the data set: torvek will not "
+                             "find its vectors (export the data set and import it again to pad "
+                             "such names)");
     }
+    printMessages("warning: ", shortNames);
     if (clock != nullptr) {
         clock->mark("import");
     }
@@ -277,7 +302,7 @@ bool killRequested(ProgressBar& bar, RunState& state) {
             "kill torvek)\n");
         bar.redraw();
     }
-    return interruptCount > 1;
+    return interruptCount >= kKillRequested;
 }
 
 void announceEngine(const EngineDecision& engine) {
@@ -367,6 +392,11 @@ int exitCodeFor(const RunResult& run) {
     }
     if (!run.view.results.succeeded) {
         return kExitNotAdjusted;
+    }
+    if (run.outOfMemory) {
+        say("torvek-front: not enough memory for every output of the run: none was put in "
+            "place\n");
+        return kExitOutOfMemory;
     }
     // Every problem of the run (an output not written or placed, statistics that could not be
     // read) makes it a failed write, never a success.
@@ -480,7 +510,7 @@ int runAdjust(const AdjustOptions& options) {
     bar.clear();
     if (!run.error.empty()) {
         say("torvek-front: " + run.error + "\n");
-        return kExitBadInput;
+        return run.outputBusy ? kExitOutputBusy : kExitBadInput;
     }
     if (!run.child.started) {
         say("torvek-front: " + run.child.describe(run.engine.name) +

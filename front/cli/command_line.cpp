@@ -13,6 +13,7 @@
 #include "front/documents/results_document.h"
 #include "front/run/run_service.h"
 #include "front/serve/serve_command.h"
+#include "front/text/messages.h"
 #include "link/stages.h"
 
 #ifndef TORVEK_SPARSE_FACTORISATION
@@ -25,10 +26,11 @@ namespace {
 constexpr const char* kExitCodes =
     "Exit codes: 0 adjusted; 1 bad command line or input; 2 not adjusted (failed, aborted or\n"
     "cancelled); 3 torvek could not be started, crashed or exited before finishing its run;\n"
-    "4 adjusted, but an output could not be written. Only a run that reaches its end (adjusted\n"
-    "or failed) replaces the outputs of an earlier one.\n"
-    "Ctrl-C during a run asks torvek to stop at its next progress poll; a second Ctrl-C kills "
-    "it.\n";
+    "4 adjusted, but an output could not be written; 5 another run is writing the same output;\n"
+    "6 not enough memory. Only a run that reaches its end (adjusted or failed) replaces the\n"
+    "outputs of an earlier one, all of them at once.\n"
+    "Ctrl-C during a run asks torvek to stop at its next progress poll; a second Ctrl-C (or\n"
+    "SIGTERM or SIGHUP) kills it.\n";
 
 // Beyond any plot: a centimetre drawn a thousand kilometres long.
 constexpr double kLargestEnlargement = 1e11;
@@ -310,8 +312,8 @@ CLI::App* addServe(CLI::App& app, ServeOptions& o) {
 }
 
 int usageError(const std::string& what, const std::string& command) {
-    std::fprintf(stderr, "torvek-front: %s\n(torvek-front %s--help lists the options)\n",
-                 what.c_str(), command.empty() ? "" : (command + " ").c_str());
+    printMessage("torvek-front: " + what + "\n(torvek-front " +
+                 (command.empty() ? "" : command + " ") + "--help lists the options)\n");
     return kExitBadInput;
 }
 
@@ -336,10 +338,9 @@ int runImportCommand(ImportRequest request, const std::vector<std::string>& file
     // The short form names the data set last; a project or survey file there was meant as an
     // input (a DynaML pair without -o, say) and is not replaced.
     if (holdsInputData(files.back())) {
-        std::fprintf(stderr,
-                     "torvek-front: %s holds survey data, not a data set: it is not replaced "
-                     "(name the output with -o)\n",
-                     files.back().c_str());
+        printMessage("torvek-front: " + files.back() +
+                     " holds survey data, not a data set: it is not replaced (name the output "
+                     "with -o)\n");
         return kExitBadInput;
     }
     request.inputs.assign(files.begin(), files.end() - 1);

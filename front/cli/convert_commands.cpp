@@ -16,6 +16,7 @@
 #include "front/project/project_json.h"
 #include "front/project/site_name_file.h"
 #include "front/results/network_results.h"
+#include "front/text/messages.h"
 
 namespace torvek::front {
 
@@ -27,11 +28,11 @@ bool writeDataSet(const std::string& path, const AdjustedDataSet& dataSet) {
     if (!writeFileAtomically(
             path, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()),
             error)) {
-        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        printMessage("torvek-front: " + error + "\n");
         return false;
     }
-    std::fprintf(stderr, "%s: %d sites, %d vectors\n", path.c_str(), dataSet.siteCount(),
-                 dataSet.vectorCount());
+    printMessage(path + ": " + std::to_string(dataSet.siteCount()) + " sites, " +
+                 std::to_string(dataSet.vectorCount()) + " vectors\n");
     return true;
 }
 
@@ -45,10 +46,8 @@ void noteDocumentFields(const Json& document) {
         }
     }
     if (!given.empty()) {
-        std::fprintf(stderr,
-                     "note: the data set does not keep %s: they head the result documents when "
-                     "adjust runs the project itself\n",
-                     given.c_str());
+        printMessage("note: the data set does not keep " + given +
+                     ": they head the result documents when adjust runs the project itself\n");
     }
     const ProjectFrame frame = projectFrame(document);
     if (!frame.crs.empty() || frame.epoch) {
@@ -65,17 +64,13 @@ int writeProject(const ImportRequest& request) {
     std::string sourceName, error;
     ImportReport imported;
     if (!readInputDocument(request.inputs, request.survey, document, sourceName, imported)) {
-        std::fprintf(stderr, "torvek-front: %s\n", imported.error.c_str());
+        printMessage("torvek-front: " + imported.error + "\n");
         return kExitBadInput;
     }
-    for (const std::string& note : imported.notes) {
-        std::fprintf(stderr, "note: %s\n", note.c_str());
-    }
-    for (const std::string& warning : imported.warnings) {
-        std::fprintf(stderr, "warning: %s\n", warning.c_str());
-    }
+    printMessages("note: ", imported.notes);
+    printMessages("warning: ", imported.warnings);
     if (!writeFileAtomically(request.output, projectText(document), error)) {
-        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        printMessage("torvek-front: " + error + "\n");
         return kExitBadInput;
     }
     AdjustedDataSet check;
@@ -83,21 +78,17 @@ int writeProject(const ImportRequest& request) {
     options.withResults = request.withResults;
     ImportReport report;
     const bool builds = importProjectDocument(document, sourceName, options, check, report);
-    for (const std::string& note : report.notes) {
-        std::fprintf(stderr, "note: %s\n", note.c_str());
-    }
-    for (const std::string& warning : report.warnings) {
-        std::fprintf(stderr, "warning: %s\n", warning.c_str());
-    }
+    report.error = withVectorPlace(report.error, imported.vectorPlaces);
+    printMessages("note: ", report.notes);
+    printMessages("warning: ", report.warnings);
     if (!builds) {
-        std::fprintf(stderr,
-                     "warning: the project is written but does not yet become a data set: %s\n",
-                     report.error.c_str());
+        printMessage("warning: the project is written but does not yet become a data set: " +
+                     report.error + "\n");
     } else {
         printNetworkFindings(check, report.siteNames);
     }
-    std::fprintf(stderr, "%s: %zu sites, %zu vectors\n", request.output.c_str(),
-                 document["sites"].size(), document["vectors"].size());
+    printMessage(request.output + ": " + std::to_string(document["sites"].size()) + " sites, " +
+                 std::to_string(document["vectors"].size()) + " vectors\n");
     return 0;
 }
 
@@ -155,7 +146,7 @@ int runImportRequest(const ImportRequest& request) {
     }
     const std::string clash = outputNamingAnInput(outputs, request.inputs);
     if (!clash.empty()) {
-        std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
+        printMessage("torvek-front: " + clash + " is an input; name another output\n");
         return kExitBadInput;
     }
     if (request.projectOutput) {
@@ -189,7 +180,7 @@ bool writeGisFiles(const ExportRequest& request, NetworkResults results) {
     std::string error;
     if (!request.crs.empty() &&
         !grid.open(request.crs, networkPlace(results), request.frame, error)) {
-        std::fprintf(stderr, "torvek-front: --crs: %s\n", error.c_str());
+        printMessage("torvek-front: --crs: " + error + "\n");
         return false;
     }
     const std::string title = results.title.empty() ? request.dataSet : results.title;
@@ -197,15 +188,20 @@ bool writeGisFiles(const ExportRequest& request, NetworkResults results) {
     // With a file of their own the vectors leave the sites' file: one geometry type in each.
     const GeoJsonLayers layers =
         request.geoJsonVectors.empty() ? GeoJsonLayers::kSitesAndVectors : GeoJsonLayers::kSites;
+    const auto geoJson = [&](const std::string& path, GeoJsonLayers kept) {
+        return path.empty() ||
+               writeFileInPieces(
+                   path, [&](const TextSink& sink) { writeGeoJson(title, view, kept, sink); },
+                   error);
+    };
     const bool written =
-        (request.geoJson.empty() ||
-         writeFileAtomically(request.geoJson, renderGeoJson(title, view, layers), error)) &&
-        (request.geoJsonVectors.empty() ||
-         writeFileAtomically(request.geoJsonVectors,
-                             renderGeoJson(title, view, GeoJsonLayers::kVectors), error)) &&
-        (request.kml.empty() || writeFileAtomically(request.kml, renderKml(title, view), error));
+        geoJson(request.geoJson, layers) &&
+        geoJson(request.geoJsonVectors, GeoJsonLayers::kVectors) &&
+        (request.kml.empty() ||
+         writeFileInPieces(
+             request.kml, [&](const TextSink& sink) { writeKml(title, view, sink); }, error));
     if (!written) {
-        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        printMessage("torvek-front: " + error + "\n");
     }
     return written;
 }
@@ -221,7 +217,7 @@ int runExport(const ExportRequest& request) {
         }
         for (const std::string& other : outputs) {
             if (samePath(other, *path)) {
-                std::fprintf(stderr, "torvek-front: %s is named for two outputs\n", path->c_str());
+                printMessage("torvek-front: " + *path + " is named for two outputs\n");
                 return kExitBadInput;
             }
         }
@@ -231,18 +227,17 @@ int runExport(const ExportRequest& request) {
     inputs.push_back(request.dataSet);
     const std::string clash = outputNamingAnInput(outputs, inputs);
     if (!clash.empty()) {
-        std::fprintf(stderr, "torvek-front: %s is an input; name another output\n", clash.c_str());
+        printMessage("torvek-front: " + clash + " is an input; name another output\n");
         return kExitBadInput;
     }
     AdjustedDataSet dataSet;
     if (!dataSet.readFile(request.dataSet)) {
-        std::fprintf(stderr, "torvek-front: %s: cannot be read as a data set\n",
-                     request.dataSet.c_str());
+        printMessage("torvek-front: " + request.dataSet + ": cannot be read as a data set\n");
         return kExitBadInput;
     }
     const std::string truncated = truncationWarning(request.dataSet, dataSet);
     if (!truncated.empty()) {
-        std::fprintf(stderr, "warning: %s\n", truncated.c_str());
+        printMessage("warning: " + truncated + "\n");
     }
     SiteNameTable names;
     std::string error;
@@ -266,7 +261,7 @@ int runExport(const ExportRequest& request) {
         return std::fflush(stdout) == 0 ? 0 : kExitBadInput;
     }
     if (!writeFileAtomically(request.output, text, error)) {
-        std::fprintf(stderr, "torvek-front: %s\n", error.c_str());
+        printMessage("torvek-front: " + error + "\n");
         return kExitBadInput;
     }
     return 0;

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     try {
         return torvek::front::runCommandLine(argc, argv);
     } catch (const std::bad_alloc&) {
+        // Nothing here allocates: the message is a literal written as it is.
         std::fputs("torvek-front: not enough memory\n", stderr);
-        return torvek::front::kExitBadInput;
+        return torvek::front::kExitOutOfMemory;
     }
 }

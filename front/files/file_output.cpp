@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -35,11 +36,11 @@ void removeScratch(const std::string& path) {
     if (::unlink(path.c_str()) == 0 || (errno != EISDIR && errno != EPERM)) {
         return;
     }
+    // Without allocating: this runs in destructors, also while a failed allocation unwinds.
     if (DIR* listing = ::opendir(path.c_str())) {
         while (const dirent* entry = ::readdir(listing)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                ::unlink((path + "/" + name).c_str());
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+                ::unlinkat(::dirfd(listing), entry->d_name, 0);
             }
         }
         ::closedir(listing);
@@ -196,8 +197,16 @@ bool readWholeFile(const std::string& path, std::size_t limit, std::string& cont
         error = path + (S_ISDIR(info.st_mode) ? ": is a directory" : ": is not a regular file");
         return false;
     }
+    // Refused on its size before a byte is read, so that a file too large takes no memory; read
+    // into room for its size, so that a large one does not pass through doubling copies.
+    if (static_cast<std::uint64_t>(info.st_size) > limit) {
+        ::close(fd);
+        error = path + ": is larger than " + std::to_string(limit) + " bytes";
+        return false;
+    }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string data;
+    data.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

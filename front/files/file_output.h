@@ -12,7 +12,8 @@ namespace torvek::front {
 // or mkdtemp. The id tells a later run which ones a front end that was killed left behind.
 std::string scratchPattern(const std::string& path, const std::string& tag);
 
-// Removes the scratch file `path`, or the scratch folder with the files in it.
+// Removes the scratch file `path`, or the scratch folder with the files in it. Allocates nothing,
+// so that a destructor may call it while a std::bad_alloc unwinds.
 void removeScratch(const std::string& path);
 
 // Removes the scratch files and folders with `tag` beside `path` whose process is gone.

@@ -33,6 +33,12 @@ std::string findPathClash(const std::vector<std::string>& inputs,
 // that the final moves are renames within one file system, and named after the output and the
 // front end's process, ".NAME.run-PID-XXXXXX", so that a later run can tell a folder left by a
 // front end that was killed from one in use.
+//
+// The folder is also the lock on its output: the run holds an exclusive flock on the folder's
+// own descriptor for as long as it lives, so no file but the folder is made for it and the kernel
+// drops the lock of a process that dies. A run makes its folder only while no other folder of the
+// same output is locked; the look and the making happen under a short flock on the output's
+// folder, so two runs that start at once cannot both miss each other.
 class RunFolder {
   public:
     // Removes the folders that front ends now gone left beside `output`.
@@ -43,15 +49,41 @@ class RunFolder {
     RunFolder(const RunFolder&) = delete;
     RunFolder& operator=(const RunFolder&) = delete;
 
-    // Makes the folder; false with `error` set when it cannot be made.
+    // Makes the folder and locks it; false with `error` set when it cannot be made, or when
+    // another run (of this process or another) writes the same output, which `busy` then names.
     bool create(const std::string& output, std::string& error);
+    // Set by create when another run holds a folder of the same output: that folder.
+    const std::string& busyWith() const { return busy_; }
     // The path of `name` inside the folder.
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
 
   private:
     std::string path_;
+    std::string busy_;
+    int lockFd_ = -1;
 };
+
+// One move of a run's set: the finished file in the run folder and its place.
+struct OutputMove {
+    std::string from;
+    std::string to;
+};
+
+// Puts a run's outputs into place as one set: each output that exists is first moved aside into
+// `runFolder` (as "earlier-N"), then each new file is renamed onto its place. When a move fails,
+// the new files already moved are removed, the earlier ones moved back, and false is returned
+// with `error` naming the file that failed and each file removed or restored; the earlier set is
+// then as it was. Never leaves a mix of two runs' outputs, but for a rename that fails while it
+// undoes a failure: that earlier file is then kept as "OUTPUT.earlier", and `error` says so.
+bool placeOutputSet(const std::vector<OutputMove>& moves, const std::string& runFolder,
+                    std::string& error);
+
+// The renames placeOutputSet makes, replaceable for tests that provoke a failure midway (a full
+// file system cannot fail a rename, but a folder made read-only or a path turned into a directory
+// can). Null restores ::rename.
+using RenameFunction = int (*)(const char* from, const char* to);
+void setRenameFunction(RenameFunction rename);
 
 // Moves `from` onto `to` in one rename; false with `error` set when that fails.
 bool moveIntoPlace(const std::string& from, const std::string& to, std::string& error);

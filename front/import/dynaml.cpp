@@ -28,8 +28,7 @@ double number(const pugi::xml_node& parent, const char* name, const std::string&
     }
     const std::optional<double> value = parseNumber(xml::text(node));
     if (!value) {
-        surveyFail(where,
-                   std::string(name) + " must be a number, not " + inQuotes(xml::text(node)));
+        surveyFail(where, numberError(name, xml::text(node)));
     }
     return *value;
 }
@@ -255,7 +254,7 @@ class MeasurementReader {
             crossTerms_ = crossTerms_ || child(b, "GPSCovariance");
             network_.site(vector.from);
             network_.site(vector.to);
-            network_.vectors.push_back(vector);
+            network_.addVector(vector);
         }
         crossTerms_ = crossTerms_ || child(node, "GPSCovariance");
     }

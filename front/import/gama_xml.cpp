@@ -33,7 +33,7 @@ std::string inQuotes(const std::string& text) {
 double requiredNumber(const std::string& text, const std::string& where, const char* what) {
     const std::optional<double> value = parseNumber(text);
     if (!value) {
-        surveyFail(where, std::string(what) + " must be a number, not " + inQuotes(text));
+        surveyFail(where, numberError(what, text));
     }
     return *value;
 }
@@ -221,7 +221,7 @@ void localVectors(const pugi::xml_node& block, SurveyNetwork& network, int& cros
         vectors[k].covariance = matrix.blocks[k];
         network.site(vectors[k].from);
         network.site(vectors[k].to);
-        network.vectors.push_back(vectors[k]);
+        network.addVector(vectors[k]);
     }
 }
 
@@ -472,7 +472,7 @@ class G3Reader {
             vectors[k].covariance = matrix.blocks[k];
             network_.site(vectors[k].from);
             network_.site(vectors[k].to);
-            network_.vectors.push_back(vectors[k]);
+            network_.addVector(vectors[k]);
         }
     }
 

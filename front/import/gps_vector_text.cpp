@@ -67,8 +67,7 @@ std::string where(const Line& line) {
 double number(const Line& line, std::size_t i, const char* what) {
     const std::optional<double> value = parseNumber(line.tokens[i]);
     if (!value) {
-        surveyFail(where(line), std::string(what) + " must be a number, not \"" +
-                                    std::string(line.tokens[i]) + "\"");
+        surveyFail(where(line), numberError(what, line.tokens[i]));
     }
     return *value;
 }
@@ -343,7 +342,7 @@ class Reader {
         p.vector.covariance = c;
         network_.site(p.vector.from);
         network_.site(p.vector.to);
-        network_.vectors.push_back(p.vector);
+        network_.addVector(p.vector);
     }
 
     CovarianceUnit unit_;

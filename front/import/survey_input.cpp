@@ -4,10 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "dataset/data_set_file.h"
+#include "dataset/vector_record.h"
 #include "front/files/file_output.h"
 #include "front/files/run_files.h"
 #include "front/import/dynaml.h"
@@ -16,6 +22,7 @@
 #include "front/import/survey_merge.h"
 #include "front/import/survey_network.h"
 #include "front/import/xml_reading.h"
+#include "front/text/messages.h"
 
 namespace torvek::front {
 namespace {
@@ -24,6 +31,11 @@ namespace {
 // every format fit well within it.
 constexpr std::size_t kRecognitionBytes = 16384;
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// Bytes looked at for UTF-16 without a byte order mark: four characters at least.
+constexpr std::size_t kUtf16ProbeBytes = 8;
+// Bytes of text without a line break before a NUL that make a file text with a NUL rather than
+// binary: a data set's first count holds a NUL within its four bytes.
+constexpr std::size_t kTextBytesBeforeNul = 4;
 
 bool endsWithJson(const std::string& path) {
     if (path.size() < 5) {
@@ -91,20 +103,95 @@ std::string surveyMessage(const std::string& source, const SurveyError& e) {
     return source + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what;
 }
 
-void print(const char* prefix, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        std::fprintf(stderr, "%s%s\n", prefix, line.c_str());
+std::uint64_t fileSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+// True for UTF-16 text: a byte order mark, or a NUL in every other byte of the first ones while
+// the bytes between are not (a data set's counts hold NULs too, but not in this pattern).
+bool isUtf16Text(std::string_view head) {
+    if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF") {
+        return true;
     }
+    const std::size_t checked = std::min<std::size_t>(head.size() & ~std::size_t{1}, 64);
+    if (checked < kUtf16ProbeBytes) {
+        return false;
+    }
+    for (std::size_t zeroAt = 0; zeroAt < 2; ++zeroAt) {
+        bool pattern = true;
+        for (std::size_t i = 0; i < checked && pattern; ++i) {
+            const bool zero = head[i] == '\0';
+            pattern = (i % 2 == zeroAt) ? zero : !zero;
+        }
+        if (pattern) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when the bytes before the NUL at `nul` are text: no control bytes, and a line break among
+// them or at least kTextBytesBeforeNul bytes.
+bool textBefore(std::string_view head, std::size_t nul) {
+    const std::string_view before = head.substr(0, nul);
+    for (const char c : before) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 && c != '\n' && c != '\r' && c != '\t') {
+            return false;
+        }
+    }
+    return before.find('\n') != std::string_view::npos || before.size() >= kTextBytesBeforeNul;
+}
+
+// The counts at the start of a data set as little-endian int32, 0 where the head ends.
+std::array<std::int32_t, 3> dataSetCounts(std::string_view head) {
+    std::array<std::int32_t, 3> counts{};
+    for (std::size_t i = 0; i < counts.size() && head.size() >= 4 * (i + 1); ++i) {
+        std::uint32_t value = 0;
+        for (std::size_t b = 0; b < 4; ++b) {
+            value |= static_cast<std::uint32_t>(static_cast<unsigned char>(head[4 * i + b]))
+                     << (8 * b);
+        }
+        counts[i] = static_cast<std::int32_t>(value);
+    }
+    return counts;
+}
+
+// Empty when the counts of `head` and the file's size agree with the data set layout: whole, or
+// short by no more than the reader's allowance of blank records (kMissingRecordAllowance of the
+// largest kind, the vector record); else why they do not.
+std::string layoutMismatch(std::string_view head, std::uint64_t size) {
+    if (size < kEmptyDataSetFileSize) {
+        return "it holds " + std::to_string(size) + " bytes, fewer than the " +
+               std::to_string(kEmptyDataSetFileSize) + " of a data set's counts and header";
+    }
+    const std::array<std::int32_t, 3> counts = dataSetCounts(head);
+    const std::uint64_t announced = dataSetFileSize(counts[0], counts[1], counts[2]);
+    const bool agrees =
+        size <= announced && announced - size <= kMissingRecordAllowance * kVectorRecordSize;
+    if (agrees) {
+        return {};
+    }
+    return "its counts (" + std::to_string(counts[0]) + " sites, " + std::to_string(counts[1]) +
+           " vectors, " + std::to_string(counts[2]) + " adjustment records) announce " +
+           std::to_string(announced) + " bytes, and it holds " + std::to_string(size);
 }
 
 }  // namespace
 
 InputFormat recogniseInput(std::string_view head, const std::string& path) {
+    if (head.empty()) {
+        return InputFormat::kEmptyFile;
+    }
+    if (isUtf16Text(head)) {
+        return InputFormat::kUtf16Text;
+    }
     if (endsWithJson(path)) {
         return InputFormat::kProject;
     }
-    if (head.empty() || head.find('\0') != std::string_view::npos) {
-        return InputFormat::kDataSet;
+    if (const std::size_t nul = head.find('\0'); nul != std::string_view::npos) {
+        return textBefore(head, nul) ? InputFormat::kTextWithNul : InputFormat::kDataSet;
     }
     std::string_view text = withoutByteOrderMark(head);
     const std::size_t first = text.find_first_not_of(" \t\r\n");
@@ -139,7 +226,38 @@ InputFormat recogniseFile(const std::string& path) {
     if (!isRegularFile(path)) {
         return endsWithJson(path) ? InputFormat::kProject : InputFormat::kDataSet;
     }
-    return recogniseInput(readHead(path, kRecognitionBytes), path);
+    const std::string head = readHead(path, kRecognitionBytes);
+    const InputFormat format = recogniseInput(head, path);
+    if (format == InputFormat::kDataSet && !layoutMismatch(head, fileSize(path)).empty()) {
+        return InputFormat::kNotADataSet;
+    }
+    return format;
+}
+
+std::string nulByteProblem(const std::string& path, std::string_view text) {
+    const std::size_t nul = text.find('\0');
+    if (nul == std::string_view::npos) {
+        return {};
+    }
+    const auto line = 1 + std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n');
+    return path + ": line " + std::to_string(line) +
+           " holds a NUL byte, which no text file holds (is it damaged, or not text?)";
+}
+
+std::string inputProblem(const std::string& path, InputFormat format) {
+    switch (format) {
+        case InputFormat::kEmptyFile:
+            return path + ": is an empty file";
+        case InputFormat::kUtf16Text:
+            return path + ": is UTF-16 text; save it as UTF-8 text and give it again";
+        case InputFormat::kTextWithNul:
+            return nulByteProblem(path, readHead(path, kRecognitionBytes));
+        case InputFormat::kNotADataSet:
+            return path + ": is not a data set: " +
+                   layoutMismatch(readHead(path, kDataSetCountsSize), fileSize(path));
+        default:
+            return {};
+    }
 }
 
 const char* formatDescription(InputFormat format) {
@@ -158,6 +276,13 @@ const char* formatDescription(InputFormat format) {
             return "a DynaML station file";
         case InputFormat::kDynaMeasurements:
             return "a DynaML measurement file";
+        case InputFormat::kEmptyFile:
+            return "an empty file";
+        case InputFormat::kUtf16Text:
+            return "UTF-16 text";
+        case InputFormat::kTextWithNul:
+            return "text with a NUL byte";
+        case InputFormat::kNotADataSet:
         case InputFormat::kUnrecognised:
             break;
     }
@@ -179,6 +304,10 @@ bool readInputFile(const std::string& path, InputFormat& format, std::string& te
         return false;
     }
     format = recogniseFile(path);
+    if (const std::string problem = inputProblem(path, format); !problem.empty()) {
+        error = problem;
+        return false;
+    }
     if (format == InputFormat::kUnrecognised) {
         error = path +
                 ": is not a format read here (a project, a data set, GPS vector text, "
@@ -191,7 +320,12 @@ bool readInputFile(const std::string& path, InputFormat& format, std::string& te
                 "into a project)";
         return false;
     }
-    return readWholeFile(path, kMaximumProjectSize, text, error);
+    if (!readWholeFile(path, kMaximumProjectSize, text, error)) {
+        return false;
+    }
+    // A NUL beyond the bytes recognition looked at.
+    error = nulByteProblem(path, text);
+    return error.empty();
 }
 
 bool isDynaFile(InputFormat format) {
@@ -345,7 +479,25 @@ bool readInputDocument(const std::vector<std::string>& paths, const SurveyOption
     }
     report.notes = network.notes;
     report.warnings = network.warnings;
+    for (const SurveyVector& vector : network.vectors) {
+        report.vectorPlaces.push_back(vector.where);
+    }
     return true;
+}
+
+std::string withVectorPlace(const std::string& error, const std::vector<std::string>& places) {
+    static constexpr std::string_view kVectors = "vectors[";
+    const std::size_t at = error.find(kVectors);
+    if (at == std::string::npos) {
+        return error;
+    }
+    std::size_t index = 0;
+    const char* first = error.data() + at + kVectors.size();
+    const auto [end, failed] = std::from_chars(first, error.data() + error.size(), index);
+    if (failed != std::errc() || *end != ']' || index >= places.size() || places[index].empty()) {
+        return error;
+    }
+    return error.substr(0, at) + places[index] + ": " + error.substr(at);
 }
 
 bool isDataSetInput(const std::vector<std::string>& paths) {
@@ -359,17 +511,18 @@ bool buildInputDataSet(const std::vector<std::string>& paths, const SurveyOption
     std::string sourceName;
     ImportReport report;
     if (!readInputDocument(paths, options, document, sourceName, report)) {
-        std::fprintf(stderr, "torvek-front: %s\n", report.error.c_str());
+        printMessage("torvek-front: " + report.error + "\n");
         return false;
     }
-    print("note: ", report.notes);
-    print("warning: ", report.warnings);
+    printMessages("note: ", report.notes);
+    printMessages("warning: ", report.warnings);
+    const std::vector<std::string> places = std::move(report.vectorPlaces);
     if (!importProjectDocument(document, sourceName, importOptions, dataSet, report)) {
-        std::fprintf(stderr, "torvek-front: %s\n", report.error.c_str());
+        printMessage("torvek-front: " + withVectorPlace(report.error, places) + "\n");
         return false;
     }
-    print("note: ", report.notes);
-    print("warning: ", report.warnings);
+    printMessages("note: ", report.notes);
+    printMessages("warning: ", report.warnings);
     names = report.siteNames;
     if (built != nullptr) {
         *built = std::move(document);
@@ -383,9 +536,13 @@ bool readSiteNames(const std::vector<std::string>& paths, const SurveyOptions& o
     std::string sourceName;
     ImportReport report;
     AdjustedDataSet dataSet;
-    if (!readInputDocument(paths, options, document, sourceName, report) ||
-        !importProjectDocument(document, sourceName, ImportOptions{}, dataSet, report)) {
+    if (!readInputDocument(paths, options, document, sourceName, report)) {
         error = report.error;
+        return false;
+    }
+    const std::vector<std::string> places = std::move(report.vectorPlaces);
+    if (!importProjectDocument(document, sourceName, ImportOptions{}, dataSet, report)) {
+        error = withVectorPlace(report.error, places);
         return false;
     }
     names = report.siteNames;
@@ -396,8 +553,17 @@ bool holdsInputData(const std::string& path) {
     if (!isRegularFile(path)) {
         return false;
     }
-    const InputFormat format = recogniseFile(path);
-    return format != InputFormat::kDataSet && format != InputFormat::kUnrecognised;
+    switch (recogniseFile(path)) {
+        case InputFormat::kProject:
+        case InputFormat::kGpsVectorText:
+        case InputFormat::kGamaLocal:
+        case InputFormat::kGamaG3:
+        case InputFormat::kDynaStations:
+        case InputFormat::kDynaMeasurements:
+            return true;
+        default:
+            return false;
+    }
 }
 
 std::string outputNamingAnInput(const std::vector<std::string>& outputs,

@@ -23,16 +23,34 @@ enum class InputFormat {
     kDynaStations,      // a DnaXmlFormat station file
     kDynaMeasurements,  // a DnaXmlFormat measurement file
     kUnrecognised,
+    // Refused whatever the name says (inputProblem names them):
+    kEmptyFile,    // no bytes at all
+    kUtf16Text,    // text in UTF-16: a byte order mark FF FE or FE FF, or every other byte NUL
+    kTextWithNul,  // text with a NUL byte in it
+    kNotADataSet,  // binary bytes whose counts and size do not agree with the data set layout
 };
 
-// The format of a file from its first bytes. Files whose name ends in ".json" are projects
-// whatever they hold (their parse errors say what is wrong); bytes with a NUL among them, and an
-// empty file, are a data set; text is recognised by its first element or record.
+// The format of a file from its first bytes. An empty head is an empty file and UTF-16 text is
+// named as such, whatever the name; files whose name ends in ".json" are projects whatever else
+// they hold (their parse errors say what is wrong); text whose first line break or four bytes come
+// before a NUL is text with a NUL; other bytes with a NUL among them are a data set (recogniseFile
+// then checks them against the layout); text is recognised by its first element or record.
 InputFormat recogniseInput(std::string_view head, const std::string& path);
 
-// The format of the file at `path`, from up to its first 16 KiB. A file that is not a regular
+// The format of the file at `path`, from up to its first 16 KiB and its size: a data set only
+// when its counts and size agree with the layout (whole, or short by at most the records the
+// reader takes as blank, kMissingRecordAllowance), else kNotADataSet. A file that is not a regular
 // file (a pipe, say) is a project when its name ends in ".json", else a data set, without reading.
 InputFormat recogniseFile(const std::string& path);
+
+// Why the file at `path`, recognised as `format`, cannot be read: "PATH: is an empty file", "PATH:
+// line 3 holds a NUL byte ...", "PATH: is UTF-16 text ...", "PATH: is not a data set ..."; empty
+// for the other formats.
+std::string inputProblem(const std::string& path, InputFormat format);
+
+// "PATH: line L holds a NUL byte ..." for the first NUL of `text`, the whole text of the file at
+// `path`; empty when there is none.
+std::string nulByteProblem(const std::string& path, std::string_view text);
 
 // A phrase for messages: "a GPS vector text file", ...
 const char* formatDescription(InputFormat format);
@@ -51,6 +69,11 @@ struct SurveyOptions {
 // importer assumed, left out or found doubtful.
 bool readInputDocument(const std::vector<std::string>& paths, const SurveyOptions& options,
                        Json& document, std::string& sourceName, ImportReport& report);
+
+// `error` of importing a survey file's project document with the place in the file of the vector
+// it names ("...: line 12: vectors[0] (...).dX: ..."), from `places` (ImportReport::
+// vectorPlaces); unchanged when it names no vector or the place is unknown.
+std::string withVectorPlace(const std::string& error, const std::vector<std::string>& places);
 
 // True when the inputs are one data set file (adjust runs it as it is).
 bool isDataSetInput(const std::vector<std::string>& paths);

@@ -435,6 +435,29 @@ std::optional<double> parseNumber(std::string_view text) {
     return value;
 }
 
+void SurveyNetwork::addVector(const SurveyVector& vector) {
+    if (vectors.size() >= kLargestProjectVectors) {
+        surveyFail(vector.where, "more than " + std::to_string(kLargestProjectVectors) +
+                                     " vectors, more than a network the engines adjust");
+    }
+    vectors.push_back(vector);
+}
+
+std::string numberError(const std::string& what, std::string_view text) {
+    std::string trimmed = trim(std::string(text));
+    if (!trimmed.empty() && trimmed.front() == '+') {
+        trimmed.erase(0, 1);
+    }
+    double value = 0.0;
+    const char* end = trimmed.data() + trimmed.size();
+    const auto [stop, error] = std::from_chars(trimmed.data(), end, value);
+    if (!trimmed.empty() && stop == end &&
+        (error == std::errc::result_out_of_range || !std::isfinite(value))) {
+        return what + " is out of range (" + trimmed + " is beyond what a double holds)";
+    }
+    return what + " must be a number, not \"" + std::string(text) + "\"";
+}
+
 std::optional<double> parseDegrees(const std::string& text) {
     std::string t = trim(text);
     bool negative = false;

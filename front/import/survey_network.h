@@ -63,6 +63,9 @@ struct SurveyNetwork {
     std::vector<std::string> notes;
     std::vector<std::string> warnings;
 
+    // Appends `vector`; throws SurveyError (at its place) when it would be one more than
+    // kLargestProjectVectors, so that a huge file is refused while it is read.
+    void addVector(const SurveyVector& vector);
     // The site named `name` (exact match), added without coordinates when new.
     SurveySite& site(const std::string& name);
     // The site named `name`, or nullptr.
@@ -96,5 +99,10 @@ std::optional<double> parseDegrees(const std::string& text);
 
 // A number that fills the whole text (blanks around it allowed) and is finite; nullopt otherwise.
 std::optional<double> parseNumber(std::string_view text);
+
+// Why `text`, given for the field `what`, is no number parseNumber takes: "WHAT is out of range
+// (TEXT is beyond what a double holds)" for a number too large or too small (1e400, 1e-400), else
+// "WHAT must be a number, not \"TEXT\"".
+std::string numberError(const std::string& what, std::string_view text);
 
 }  // namespace torvek::front

@@ -31,8 +31,9 @@ namespace {
 
 using namespace fields;
 
-// Vector labels print the record number with "%05d": more digits would not fit.
-constexpr std::int64_t kLargestVectorRecordNumber = 99999;
+// The record number is the data set's 32-bit field; a label takes a number above 99999 in the ten
+// columns after the site name (dataset/vector_label.h), so every such number fits.
+constexpr std::int64_t kLargestVectorRecordNumber = std::numeric_limits<std::int32_t>::max();
 // Earth ellipsoids lie well inside these bounds; values outside them are a unit or typing slip.
 constexpr double kSemiMajorAxisMin = 6.0e6;
 constexpr double kSemiMajorAxisMax = 7.0e6;
@@ -377,10 +378,6 @@ struct Reader {
         }
         record.recordNumber = static_cast<std::int32_t>(optionalInteger(
             vector, path, "record", record.recordNumber, 0, kLargestVectorRecordNumber));
-        if (record.recordNumber > kLargestVectorRecordNumber) {
-            fail(path, "more than " + std::to_string(kLargestVectorRecordNumber) +
-                           " vectors: their record numbers would not fit the program's labels");
-        }
         record.recordSpare = static_cast<std::int32_t>(
             optionalInteger(vector, path, "spare", 0, std::numeric_limits<std::int32_t>::min(),
                             std::numeric_limits<std::int32_t>::max()));
@@ -627,10 +624,9 @@ struct Reader {
         if (vectors == nullptr || !vectors->is_array()) {
             fail("vectors", vectors == nullptr ? "is missing" : "must be a list [...]");
         }
-        if (vectors->size() > static_cast<std::size_t>(kLargestVectorRecordNumber)) {
-            fail("vectors", "more than " + std::to_string(kLargestVectorRecordNumber) +
-                                " vectors: their record numbers would not fit the program's "
-                                "labels");
+        if (vectors->size() > kLargestProjectVectors) {
+            fail("vectors", "more than " + std::to_string(kLargestProjectVectors) +
+                                " vectors, more than a network the engines adjust");
         }
         const bool vectorsNumbered = !vectors->empty() && (*vectors)[0].is_object() &&
                                      find((*vectors)[0], "record") != nullptr;

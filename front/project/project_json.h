@@ -30,6 +30,9 @@ struct ImportReport {
     std::vector<std::string> warnings;
     // The first error: "<source>: <line:column or field path>: <what is wrong>". Empty on success.
     std::string error;
+    // Survey files only (readInputDocument): the place in its file of each vector of the project
+    // document ("line 12"), by its index, so that an error about vectors[i] can name it.
+    std::vector<std::string> vectorPlaces;
     // The sites' full names by their codes in the data set (filled on success).
     SiteNameTable siteNames;
 };
@@ -56,9 +59,20 @@ bool importProjectDocument(const Json& document, const std::string& sourceName,
                            const ImportOptions& options, AdjustedDataSet& dataSet,
                            ImportReport& report);
 
-// The largest project text read, in bytes: far above any network the program can adjust (500
-// sites), small enough that a wrong file cannot exhaust memory.
-inline constexpr std::size_t kMaximumProjectSize = 64u << 20;
+// The largest network a project is read for: the largest the sparse engine has been measured to
+// adjust on a development machine (100,000 sites in 1.25 GB, docs/large-engine.md).
+inline constexpr std::size_t kLargestProjectSites = 100000;
+// The most vectors a project or survey file may hold: eight for each of kLargestProjectSites (the
+// 100,000-site network measured had 596,840). A file with more is refused as soon as its count
+// shows, before it has taken more memory than a few times its size.
+inline constexpr std::size_t kLargestProjectVectors = 8 * kLargestProjectSites;
+// Bytes a project may take per site: an export takes about 7 KB for a site with its six vectors,
+// their covariances and results; twice that leaves room for comments, indentation and long names.
+inline constexpr std::size_t kProjectBytesPerSite = 16384;
+// The largest project text read, in bytes: whatever an export or a save of a network the engines
+// adjust writes (kLargestProjectSites of kProjectBytesPerSite each, about 1.5 GiB) reads back;
+// a file beyond it is refused before it is read.
+inline constexpr std::size_t kMaximumProjectSize = kLargestProjectSites * kProjectBytesPerSite;
 
 // Every field of the data set that the program reads or writes, as a project document: settings,
 // sites and vectors with their results, the adjustment statistics and, when they are not the

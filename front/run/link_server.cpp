@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "front/run/process_spawn.h"
 #include "link/endpoint_io.h"
@@ -469,7 +470,18 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
     serving.channels[0].fd = link.progress[0];
     serving.channels[1].fd = link.report[0];
     serving.outputFd = link.output[0];
-    serveChild(serving, handlers, outcome);
+    try {
+        serveChild(serving, handlers, outcome);
+    } catch (const std::bad_alloc&) {
+        // The front end gives up for want of memory: its child must not run on without anyone to
+        // answer it. Nothing here allocates.
+        if (!serving.reaped) {
+            ::kill(-serving.child, SIGKILL);
+            ::kill(serving.child, SIGKILL);
+            ::waitpid(serving.child, nullptr, 0);
+        }
+        throw;
+    }
     return outcome;
 }
 

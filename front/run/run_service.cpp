@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <new>
 #include <utility>
 
 #include "front/documents/csv_export.h"
@@ -94,6 +96,7 @@ bool writeRunInput(const AdjustedDataSet& input, const std::string& path) {
 
 // The files of a run in its folder.
 struct FolderFiles {
+    std::string path;  // the run folder
     std::string input;
     std::string output;
     std::string rtf, html, geoJson, kml, csv;
@@ -103,7 +106,8 @@ struct FolderFiles {
 };
 
 FolderFiles folderFiles(const RunFolder& folder, const std::string& output) {
-    return {folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat")),
+    return {folder.path(),
+            folder.file(nameInRunFolder(replaceExtension(output, "") + ".input.dat", "input.dat")),
             folder.file(nameInRunFolder(output, "output.dat")),
             folder.file("report.rtf"),
             folder.file("report.html"),
@@ -155,22 +159,35 @@ bool reachedItsEnd(const RunResult& run, const AdjustedDataSet& input) {
            !reportHolds(run.report, kOutputLostReportLines);
 }
 
-bool writeDocument(const std::string& path, const std::string& shownAs, const std::string& text,
-                   RunResult& run) {
+// Renders a document and writes it into the run folder. A document too large for the memory left
+// is a problem of the run like a full disk: the run goes on, the others are written (their memory
+// is that of the one that failed, now freed), and nothing is put in place.
+bool writeDocument(const std::string& path, const std::string& shownAs,
+                   const std::function<std::string()>& render, RunResult& run) {
     std::string error;
-    if (writeFileAtomically(path, text, error)) {
-        return true;
+    try {
+        if (writeFileAtomically(path, render(), error)) {
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        run.outOfMemory = true;
+        error = "not enough memory";
     }
     run.problems.push_back("cannot write " + shownAs + ": " + error);
     return false;
 }
 
-// writeDocument of a text made in pieces.
+// writeDocument of a text made and written in pieces.
 bool writePieces(const std::string& path, const std::string& shownAs,
                  const std::function<void(const TextSink&)>& produce, RunResult& run) {
     std::string error;
-    if (writeFileInPieces(path, produce, error)) {
-        return true;
+    try {
+        if (writeFileInPieces(path, produce, error)) {
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        run.outOfMemory = true;
+        error = "not enough memory";
     }
     run.problems.push_back("cannot write " + shownAs + ": " + error);
     return false;
@@ -183,13 +200,17 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
     ReportDocument shown = run.report;
     showHeldParameters(shown);
     // Each is written even when one before failed, so that every failure is told, and each is
-    // let go once written, so that a large network's documents never sit in memory together.
+    // rendered inside writeDocument and let go once written, so that a large network's documents
+    // never sit in memory together.
     const bool rtfWritten = writeDocument(
         folder.rtf, "the report " + files.rtf,
-        renderRtfDocument(buildResultsDocument(run.title, run.view), shown, run.notes), run);
-    const bool htmlWritten =
-        writeDocument(folder.html, "the report " + files.html,
-                      renderHtmlPage(run.title, shown, run.view, run.notes), run);
+        [&] {
+            return renderRtfDocument(buildResultsDocument(run.title, run.view), shown, run.notes);
+        },
+        run);
+    const bool htmlWritten = writeDocument(
+        folder.html, "the report " + files.html,
+        [&] { return renderHtmlPage(run.title, shown, run.view, run.notes); }, run);
     run.reportWritten = rtfWritten && htmlWritten;
     const bool geoJsonWritten = writePieces(
         folder.geoJson, files.geoJson,
@@ -202,48 +223,64 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
         run);
     run.gisWritten = geoJsonWritten && kmlWritten;
     if (!request.names.empty()) {
-        run.namesWritten =
-            writeDocument(folder.names, files.names, siteNamesText(request.names), run);
+        run.namesWritten = writeDocument(
+            folder.names, files.names, [&] { return siteNamesText(request.names); }, run);
     }
     if (request.csv) {
-        run.csvWritten =
-            writeDocument(folder.csv, files.csv, exportCsv(run.output, &request.names), run);
+        run.csvWritten = writeDocument(
+            folder.csv, files.csv, [&] { return exportCsv(run.output, &request.names); }, run);
     }
 }
 
-// Puts the run's files into place; false when a move fails.
-bool placeOutputs(const FolderFiles& folder, RunResult& run) {
+// Puts the run's files into place as one set, and only when every one of them was written:
+// otherwise nothing moves and the earlier outputs stay as they were. False when nothing moved.
+bool placeOutputs(const FolderFiles& folder, const RunRequest& request, RunResult& run) {
     const RunFilePaths& files = run.files;
-    std::vector<std::pair<std::string, std::string>> moves = {{folder.output, files.dataSet}};
+    const bool statisticsNeeded = !files.statistics.empty() && run.view.results.succeeded;
+    const bool allWritten =
+        run.reportWritten && run.gisWritten && (!request.csv || run.csvWritten) &&
+        (request.names.empty() || run.namesWritten) && (!statisticsNeeded || run.statisticsWritten);
+    if (!allWritten) {
+        run.problems.push_back(
+            "no output of this run was put in place, since not all of them "
+            "could be written; the earlier outputs are as they were");
+        return false;
+    }
+    std::vector<OutputMove> moves = {{folder.output, files.dataSet},
+                                     {folder.rtf, files.rtf},
+                                     {folder.html, files.html},
+                                     {folder.geoJson, files.geoJson},
+                                     {folder.kml, files.kml}};
     if (!files.builtInput.empty()) {
-        moves.emplace_back(folder.input, files.builtInput);
+        moves.push_back({folder.input, files.builtInput});
     }
-    if (run.reportWritten) {
-        moves.emplace_back(folder.rtf, files.rtf);
-        moves.emplace_back(folder.html, files.html);
-    }
-    if (run.gisWritten) {
-        moves.emplace_back(folder.geoJson, files.geoJson);
-        moves.emplace_back(folder.kml, files.kml);
-    }
-    if (run.csvWritten) {
-        moves.emplace_back(folder.csv, files.csv);
+    if (request.csv) {
+        moves.push_back({folder.csv, files.csv});
     }
     if (run.statisticsWritten) {
-        moves.emplace_back(folder.statistics, files.statistics);
+        moves.push_back({folder.statistics, files.statistics});
     }
     if (run.namesWritten) {
-        moves.emplace_back(folder.names, files.names);
+        moves.push_back({folder.names, files.names});
     }
-    bool placed = true;
-    for (const auto& [from, to] : moves) {
-        std::string error;
-        if (!moveIntoPlace(from, to, error)) {
-            run.problems.push_back(error);
-            placed = false;
+    std::string error;
+    if (!placeOutputSet(moves, folder.path, error)) {
+        run.problems.push_back(error);
+        return false;
+    }
+    return true;
+}
+
+// The first file of the run that names a directory: a run would make all its outputs and then
+// fail to move that one, so it is refused before it starts. Empty when there is none.
+std::string outputNamingADirectory(const RunFilePaths& paths) {
+    for (const RunFile& file : runFiles(paths)) {
+        struct stat info {};
+        if (::stat(file.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            return file.role + " " + file.path + " is a directory; name another output with -o";
         }
     }
-    return placed;
+    return {};
 }
 
 // Reads the child's output back and makes the results of the run.
@@ -286,11 +323,9 @@ void collectStatistics(const RunRequest& request, const FolderFiles& folder, Run
     if (request.choices.relativeTolerance) {
         applyRelativeTolerance(*request.choices.relativeTolerance, statistics);
     }
-    run.statisticsWritten = writeStatisticsFile(folder.statistics, statistics, error);
-    if (!run.statisticsWritten) {
-        run.problems.push_back("cannot write the statistics " + run.files.statistics + ": " +
-                               error);
-    }
+    run.statisticsWritten = writePieces(
+        folder.statistics, "the statistics " + run.files.statistics,
+        [&](const TextSink& sink) { writeStatisticsText(statistics, sink); }, run);
     attachRigorousStatistics(std::move(statistics), run.view);
 }
 
@@ -372,10 +407,15 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
     run.files = runFilePaths(request.output, request.keepInput, request.csv,
                              request.choices.model == AdjustmentModel::kRigorous);
     run.title = documentTitle(request.header, request.input, request.sourceName);
+    run.error = outputNamingADirectory(run.files);
+    if (!run.error.empty()) {
+        return run;
+    }
     // The folder is made only for a run that will start.
     RunFolder folder;
     if (!makeParentDirectories(request.output, run.error) ||
         !folder.create(request.output, run.error)) {
+        run.outputBusy = !folder.busyWith().empty();
         return run;
     }
     RunFolder::removeStale(request.output);
@@ -410,7 +450,7 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
         mark("results");
         writeDocuments(request, inFolder, run);
         mark("documents");
-        run.placed = placeOutputs(inFolder, run);
+        run.placed = placeOutputs(inFolder, request, run);
         mark("placing");
     }
     return run;

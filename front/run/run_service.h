@@ -114,6 +114,7 @@ struct RunCallbacks {
 // Everything a run did, for its front end to show.
 struct RunResult {
     std::string error;  // why no child was started (folder, input); empty otherwise
+    bool outputBusy = false;  // not started: another run is writing the same output
     EngineDecision engine;
     ChildOutcome child;
     ReportDocument report;  // with the sites' full names
@@ -135,6 +136,7 @@ struct RunResult {
     bool statisticsWritten = false;
     bool namesWritten = false;          // OUTPUT.names.json
     bool placed = false;                // every written file is in place
+    bool outOfMemory = false;           // a document could not be made for want of memory
     std::vector<std::string> problems;  // files that could not be written or placed
     RunFilePaths files;
 

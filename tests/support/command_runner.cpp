@@ -77,13 +77,13 @@ int waitWithInterrupts(pid_t child, const CommandOptions& options, bool& timedOu
                            ::access(options.interruptWhenExists.c_str(), F_OK) == 0;
         if (options.interruptAfterMs >= 0 && interruptsSent == 0 && ready &&
             elapsed >= options.interruptAfterMs) {
-            ::kill(-child, SIGINT);
+            ::kill(-child, options.interruptSignal);
             interruptsSent = 1;
             firstInterrupt = elapsed;
         }
         if (options.interruptRepeatMs >= 0 && interruptsSent == 1 &&
             elapsed >= firstInterrupt + options.interruptRepeatMs) {
-            ::kill(-child, SIGINT);
+            ::kill(-child, options.interruptSignal);
             interruptsSent = 2;
         }
         if (elapsed > options.timeoutSeconds * 1000L) {

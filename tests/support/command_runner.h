@@ -1,6 +1,7 @@
 #pragma once
 // Runs a command-line program for the tests as a person at a terminal would: arguments, extra
 // environment, typed input, and Ctrl-C sent to its whole process group after a while.
+#include <csignal>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@ struct CommandOptions {
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
     std::string standardInput;                                     // then end of input
     int interruptAfterMs = -1;   // send SIGINT to the process group after this many ms
+    int interruptSignal = SIGINT;  // the signal sent as the interrupt (or SIGTERM, SIGHUP, ...)
     int interruptRepeatMs = -1;  // and again this many ms later
     // When not empty, the first interrupt waits (besides interruptAfterMs) until this file
     // exists: a sign that the program is ready for it, however slow the machine.
