@@ -387,10 +387,17 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
         d.header.emplace_back("Grid system",
                               (v.grid.code.empty() ? "" : v.grid.code + ", ") + v.grid.name);
     }
-    d.header.emplace_back("Outcome", outcomeLine(r));
+    // A pre-analysis observed nothing: it has no chi-square test and no residuals to show.
+    const bool preanalysis = v.rigorous && v.rigorous->preanalysis;
+    d.header.emplace_back("Outcome", preanalysis && r.succeeded
+                                         ? "pre-analysis of planned vectors (no observations; "
+                                           "precisions at the a-priori sigma0)"
+                                         : outcomeLine(r));
     d.header.emplace_back("Software", softwareVersion() + " with torvek" +
                                           (v.hasGrid ? ", " + v.grid.library : std::string()));
-    d.tables.push_back(statisticsTable(r));
+    if (!preanalysis) {
+        d.tables.push_back(statisticsTable(r));
+    }
     if (!r.succeeded) {
         return d;
     }
@@ -400,7 +407,9 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
     if (v.hasGrid) {
         d.tables.push_back(gridTable(v));
     }
-    d.tables.push_back(residualTable(r));
+    if (!preanalysis) {
+        d.tables.push_back(residualTable(r));
+    }
     d.tables.push_back(excludedTable(r));
     if (v.rigorous) {
         for (ResultTable& t : rigorousTables(*v.rigorous)) {

@@ -181,7 +181,9 @@ RigorousSite site(const Node& s, const std::string& path, double confidence,
     return site;
 }
 
-ComponentTest component(const Node& c, const std::string& path, bool inUse) {
+// A component of a vector in use; `measured` false for a pre-analysis, whose numbers that come
+// from an observation may be null.
+ComponentTest component(const Node& c, const std::string& path, bool inUse, bool measured) {
     ComponentTest t;
     const Node& axis = member(c, "axis", path);
     if (!axis.is_string() || (axis != "x" && axis != "y" && axis != "z")) {
@@ -189,20 +191,22 @@ ComponentTest component(const Node& c, const std::string& path, bool inUse) {
     }
     t.axis = axis.get<std::string>()[0];
     const bool nullable = !inUse;
-    t.observed = number(c, "observed", path, nullable);
-    t.adjusted = number(c, "adjusted", path, nullable);
-    t.residual = number(c, "residual", path, nullable);
+    const bool unobserved = nullable || !measured;
+    t.observed = number(c, "observed", path, unobserved);
+    t.adjusted = number(c, "adjusted", path, unobserved);
+    t.residual = number(c, "residual", path, unobserved);
     t.residualSigma = size(c, "residualSigma", path, nullable);
     t.redundancy = number(c, "redundancy", path, nullable);
-    t.standardized = number(c, "standardized", path, nullable);
-    t.studentized = number(c, "studentized", path, nullable);
+    t.standardized = number(c, "standardized", path, unobserved);
+    t.studentized = number(c, "studentized", path, unobserved);
     t.mdb = size(c, "mdb", path, nullable);
     const Node& outlier = member(c, "outlier", path);
-    t.outlier = !(outlier.is_null() && nullable) && flag(c, "outlier", path);
+    t.outlier = !(outlier.is_null() && unobserved) && flag(c, "outlier", path);
     return t;
 }
 
-RigorousVector vector(const Node& v, const std::string& path, const SiteNameTable& names) {
+RigorousVector vector(const Node& v, const std::string& path, const SiteNameTable& names,
+                      bool measured) {
     RigorousVector r;
     std::tie(r.fromCode, r.from) = siteName(v, "from", path, names);
     std::tie(r.toCode, r.to) = siteName(v, "to", path, names);
@@ -216,7 +220,7 @@ RigorousVector vector(const Node& v, const std::string& path, const SiteNameTabl
             r.components[i] = {"xyz"[i], kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, false};
             continue;
         }
-        r.components[i] = component(c, where, r.inUse);
+        r.components[i] = component(c, where, r.inUse, measured);
     }
     // A vector out of use (left out, or taken out by snooping) was not adjusted: the program
     // states none of its numbers.
@@ -257,19 +261,23 @@ void readHead(const Node& d, RigorousStatistics& s) {
         throw FieldError{"degreesOfFreedom", "expected a count from 0"};
     }
     s.degreesOfFreedom = static_cast<int>(dof.get<long long>());
+    // Written by engines that know it; an older file is an adjustment.
+    s.preanalysis = d.contains("preanalysis") && flag(d, "preanalysis", "");
+    const bool unobserved = s.preanalysis;
     const Node& sigma0 = member(d, "sigma0", "");
     s.sigma0Apriori = number(sigma0, "apriori", "sigma0", false);
-    s.sigma0Aposteriori = number(sigma0, "aposteriori", "sigma0", false);
+    s.sigma0Aposteriori = number(sigma0, "aposteriori", "sigma0", unobserved);
     const Node& scaledBy = member(d, "scaledBy", "");
     if (scaledBy != "apriori" && scaledBy != "aposteriori") {
         throw FieldError{"scaledBy", "expected \"apriori\" or \"aposteriori\""};
     }
     s.scaledBy = scaledBy.get<std::string>();
     const Node& chi = member(d, "chiSquare", "");
-    s.chiSquare = number(chi, "value", "chiSquare", false);
-    s.chiSquareLower = number(chi, "lower", "chiSquare", false);
-    s.chiSquareUpper = number(chi, "upper", "chiSquare", false);
-    s.chiSquarePassed = flag(chi, "passed", "chiSquare");
+    s.chiSquare = number(chi, "value", "chiSquare", unobserved);
+    s.chiSquareLower = number(chi, "lower", "chiSquare", unobserved);
+    s.chiSquareUpper = number(chi, "upper", "chiSquare", unobserved);
+    const Node& passed = member(chi, "passed", "chiSquare");
+    s.chiSquarePassed = !(passed.is_null() && unobserved) && flag(chi, "passed", "chiSquare");
     const Node& critical = member(d, "criticalValues", "");
     s.studentizedCritical = number(critical, "studentized", "criticalValues", false);
     s.alpha0 = probability(critical, "alpha0", "criticalValues");
@@ -300,7 +308,7 @@ void readDocument(const Node& d, const SiteNameTable& names, RigorousStatistics&
         return site(n, p, c, names);
     });
     s.vectors = list<RigorousVector>(d, "vectors", false, [&](const Node& n, const std::string& p) {
-        return vector(n, p, names);
+        return vector(n, p, names, !s.preanalysis);
     });
     s.relativePrecision = list<RelativePrecision>(
         d, "relativePrecision", true,

@@ -1,0 +1,156 @@
+// The workspace's planning: the planned vectors of the open project, and the pre-analysis of a
+// plan that the page asks for while a person adds and removes vectors.
+#include <atomic>
+
+#include "front/run/preanalysis_run.h"
+#include "front/serve/workspace.h"
+
+namespace torvek::front::serve {
+namespace {
+
+// Pre-analyses that may go on at once: each is a child process; the page asks again after a pause.
+constexpr int kMaximumActivePreanalyses = 2;
+std::atomic<int> activePreanalyses{0};
+
+// One part of the sigma model: [metres, ppm].
+bool readSigmaTerm(const Json& body, const char* key, SigmaTerm& term, std::string& error) {
+    const auto found = body.find(key);
+    if (found == body.end()) {
+        return true;
+    }
+    const Json& pair = *found;
+    if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number() || !pair[1].is_number()) {
+        error = std::string("sigmaModel.") + key + " must be [metres, ppm]";
+        return false;
+    }
+    const double metres = pair[0].get<double>(), ppm = pair[1].get<double>();
+    if (!(metres >= 0 && metres <= kLargestSigmaConstant && ppm >= 0 && ppm <= kLargestSigmaPpm) ||
+        metres + ppm == 0) {
+        error = std::string("sigmaModel.") + key +
+                ": metres from 0 to 1 and ppm from 0 to 1000, not both 0";
+        return false;
+    }
+    term = {metres, ppm};
+    return true;
+}
+
+// The counted slot of a pre-analysis, given back when it ends.
+struct PreanalysisSlot {
+    bool taken = activePreanalyses.fetch_add(1) < kMaximumActivePreanalyses;
+    ~PreanalysisSlot() { activePreanalyses.fetch_sub(1); }
+};
+
+}  // namespace
+
+bool readPlannedList(const Json& body, Json& planned, std::string& error) {
+    const auto found = body.is_object() ? body.find("planned") : body.end();
+    if (found == body.end() || !found->is_array()) {
+        error = "\"planned\" must be a list of {\"from\", \"to\"}";
+        return false;
+    }
+    if (found->size() > kMaximumPlannedVectors) {
+        error = "at most " + std::to_string(kMaximumPlannedVectors) + " planned vectors";
+        return false;
+    }
+    for (std::size_t i = 0; i < found->size(); ++i) {
+        const Json& entry = (*found)[i];
+        if (!entry.is_object() || !entry.contains("from") || !entry.contains("to") ||
+            !entry["from"].is_string() || !entry["to"].is_string()) {
+            error = "planned[" + std::to_string(i) + "]: needs \"from\" and \"to\" site names";
+            return false;
+        }
+    }
+    planned = *found;
+    return true;
+}
+
+bool readSigmaModel(const Json& body, SigmaModel& model, std::string& error) {
+    const auto found = body.is_object() ? body.find("sigmaModel") : body.end();
+    if (found == body.end() || found->is_null()) {
+        return true;
+    }
+    if (!found->is_object()) {
+        error = "sigmaModel must be {\"horizontal\": [metres, ppm], \"vertical\": [metres, ppm]}";
+        return false;
+    }
+    SigmaModel read = model;
+    if (!readSigmaTerm(*found, "horizontal", read.horizontal, error) ||
+        !readSigmaTerm(*found, "vertical", read.vertical, error)) {
+        return false;
+    }
+    model = read;
+    return true;
+}
+
+bool Workspace::setPlanned(const Json& request, std::string& error) {
+    Json planned;
+    if (!readPlannedList(request, planned, error)) {
+        return false;
+    }
+    Json document = document_;
+    if (planned.empty()) {
+        document.erase("planned");
+    } else {
+        document["planned"] = planned;
+    }
+    AdjustedDataSet check;
+    ImportReport report;
+    if (!importProjectDocument(document, sourceName_, ImportOptions{}, check, report)) {
+        error = report.error;
+        return false;
+    }
+    if (document == document_) {
+        return true;
+    }
+    document_ = std::move(document);
+    changes_.push_back("plan of " + std::to_string(planned.size()) + " planned vectors");
+    unsaved_ = true;
+    rebuildView();
+    return true;
+}
+
+PlanAnswer Workspace::preanalysis(const Json& body) {
+    PlanAnswer answer;
+    Json planned;
+    ImportOptions options;
+    options.withPlanned = true;
+    if (!readPlannedList(body, planned, answer.error) ||
+        !readSigmaModel(body, options.sigmaModel, answer.error)) {
+        return answer;
+    }
+    AdjustedDataSet dataSet;
+    ImportReport report;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (projectSerial_ == 0) {
+            answer.status = 409;
+            answer.error = "open a project first";
+            return answer;
+        }
+        Json document = document_;
+        document["planned"] = planned;
+        if (!importProjectDocument(document, sourceName_, options, dataSet, report)) {
+            answer.error = report.error;
+            return answer;
+        }
+    }
+    const PreanalysisSlot slot;
+    if (!slot.taken) {
+        answer.status = 409;
+        answer.error = "pre-analyses are going on; ask again when one has ended";
+        return answer;
+    }
+    const PreanalysisResult result =
+        runPreanalysis(dataSet, report.siteNames, options_.program, options_.folder);
+    if (!result.ok) {
+        answer.status = 409;
+        answer.error = "the plan has no precisions: " + result.error;
+        return answer;
+    }
+    answer.status = 200;
+    answer.body = Json::parse(statisticsFileText(result.statistics));
+    answer.body["elapsedSeconds"] = result.elapsedSeconds;
+    return answer;
+}
+
+}  // namespace torvek::front::serve
