@@ -151,9 +151,7 @@ std::string statisticsDocument(const AdjustmentJob& job) {
     // A pre-analysis has no a-posteriori sigma0 and no chi-square test.
     const auto measured = [&g](double x) { return g.preanalysis ? "null" : number(x); };
     std::string out =
-        std::string("{\"model\": \"rigorous\", \"preanalysis\": ") +
-        (g.preanalysis ? "true" : "false") +
-        ", \"degreesOfFreedom\": " + std::to_string(g.degreesOfFreedom) +
+        "{\"model\": \"rigorous\", \"degreesOfFreedom\": " + std::to_string(g.degreesOfFreedom) +
         ",\n \"sigma0\": {\"apriori\": " + number(g.aprioriSigma0) +
         ", \"aposteriori\": " + measured(g.posteriorSigma0) + "},\n \"scaledBy\": \"" +
         (g.scaledByPosterior ? "aposteriori" : "apriori") +
@@ -163,7 +161,8 @@ std::string statisticsDocument(const AdjustmentJob& job) {
         "},\n \"criticalValues\": {\"studentized\": " + number(g.criticalValue) +
         ", \"alpha0\": " + number(g.alpha0) + ", \"power\": " + number(g.power) +
         ", \"delta0\": " + number(g.delta0) + "},\n \"confidence\": " + number(g.confidence) +
-        ",\n \"redundancySum\": " + number(g.redundancySum) + ",\n \"sites\": [";
+        ",\n \"redundancySum\": " + number(g.redundancySum) +
+        ",\n \"preanalysis\": " + (g.preanalysis ? "true" : "false") + ",\n \"sites\": [";
     for (std::size_t k = 0; k < g.sites.size(); ++k)
         out += (k ? ",\n  " : "\n  ") + siteEntry(g.sites[k], g.confidence);
     out += "],\n \"vectors\": [" + vectorEntries(job) + "],\n \"relativePrecision\": [" +
