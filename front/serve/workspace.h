@@ -94,8 +94,9 @@ class Workspace {
     bool edit(const Json& request, std::string& error);
 
     // POST /api/preanalysis: the pre-analysis of the open project with the planned vectors of
-    // `body` ({"planned": [{"from", "to"}...], "sigmaModel": optional}) in place of its own, run
-    // by torvek-large in a private folder removed after it.
+    // `body` ({"planned": [{"from", "to"}...], "sigmaModel": optional, "relativeTolerance":
+    // optional "20mm+50ppm"}) in place of its own, run by torvek-large in a private folder
+    // removed after it.
     PlanAnswer preanalysis(const Json& body);
 
     // Writes the project document to `path`, which must end in ".json". An existing file is

@@ -1,6 +1,7 @@
 // The workspace's planning: the planned vectors of the open project, and the pre-analysis of a
 // plan that the page asks for while a person adds and removes vectors.
 #include <atomic>
+#include <optional>
 
 #include "front/run/preanalysis_run.h"
 #include "front/serve/workspace.h"
@@ -118,6 +119,18 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
         !readSigmaModel(body, options.sigmaModel, answer.error)) {
         return answer;
     }
+    std::optional<RelativeTolerance> tolerance;
+    if (const auto text = body.find("relativeTolerance"); text != body.end()) {
+        RelativeTolerance read;
+        if (!text->is_string() || !parseRelativeTolerance(text->get<std::string>(), read,
+                                                          answer.error)) {
+            answer.error = "relativeTolerance: " +
+                           (answer.error.empty() ? std::string("expected \"20mm+50ppm\"")
+                                                 : answer.error);
+            return answer;
+        }
+        tolerance = read;
+    }
     AdjustedDataSet dataSet;
     ImportReport report;
     {
@@ -147,8 +160,12 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
         answer.error = "the plan has no precisions: " + result.error;
         return answer;
     }
+    RigorousStatistics statistics = result.statistics;
+    if (tolerance) {
+        applyRelativeTolerance(*tolerance, statistics);
+    }
     answer.status = 200;
-    answer.body = Json::parse(statisticsFileText(result.statistics));
+    answer.body = Json::parse(statisticsFileText(statistics));
     answer.body["elapsedSeconds"] = result.elapsedSeconds;
     return answer;
 }
