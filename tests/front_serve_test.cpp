@@ -381,17 +381,19 @@ TEST_F(WorkspaceRuns, PreanalysisOfAPlanAndItsRefusals) {
     ASSERT_TRUE(workspace.open({kExample}, {}, error)) << error;
     const PlanAnswer before = workspace.preanalysis(Json{{"planned", Json::array()}});
     ASSERT_EQ(before.status, 200) << before.error;
-    EXPECT_EQ(before.body["preanalysis"], true);
-    EXPECT_TRUE(before.body["chiSquare"]["value"].is_null());
-    EXPECT_GT(before.body["elapsedSeconds"].get<double>(), 0.0);
-    EXPECT_FALSE(hasPair(before.body, "BIRK", "ZELG"));
+    const Json planless = Json::parse(before.text);
+    EXPECT_EQ(planless["preanalysis"], true);
+    EXPECT_TRUE(planless["chiSquare"]["value"].is_null());
+    EXPECT_GT(planless["elapsedSeconds"].get<double>(), 0.0);
+    EXPECT_FALSE(hasPair(planless, "BIRK", "ZELG"));
 
     const Json plan{{"planned", {{{"from", "BIRK"}, {"to", "ZELG"}}}},
                     {"sigmaModel", {{"horizontal", {0.003, 0.5}}, {"vertical", {0.006, 1}}}}};
     const PlanAnswer added = workspace.preanalysis(plan);
     ASSERT_EQ(added.status, 200) << added.error;
-    EXPECT_TRUE(hasPair(added.body, "BIRK", "ZELG"));
-    const auto axesBefore = ellipsesOf(before.body), axesAdded = ellipsesOf(added.body);
+    const Json planned = Json::parse(added.text);
+    EXPECT_TRUE(hasPair(planned, "BIRK", "ZELG"));
+    const auto axesBefore = ellipsesOf(planless), axesAdded = ellipsesOf(planned);
     ASSERT_EQ(axesAdded.size(), axesBefore.size());
     double shrunk = 0;
     for (const auto& [name, axis] : axesAdded) {

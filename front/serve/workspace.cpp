@@ -239,6 +239,7 @@ bool Workspace::openUploaded(const std::vector<UploadedFile>& files, const Surve
 }
 
 void Workspace::rebuildView() {
+    ++revision_;
     AdjustedDataSet dataSet;
     ImportReport report;
     const bool imported =

@@ -66,7 +66,7 @@ bool readSigmaModel(const Json& body, SigmaModel& model, std::string& error);
 struct PlanAnswer {
     int status = 400;
     std::string error;
-    Json body;
+    std::string text;  // the JSON answer
 };
 
 class Workspace {
@@ -138,6 +138,18 @@ class Workspace {
     std::vector<std::string> changes_;  // since the last run was started
     bool unsaved_ = false;
     Json view_;  // the project part of stateText, rebuilt after each change
+    int revision_ = 0;  // counts the changes of document_ (each rebuilds the view)
+    // The open project as a data set without its planned vectors, for the pre-analyses of the
+    // plans a person tries: imported again only after a change of the project.
+    struct PlanBase {
+        int revision = -1;
+        std::string error;  // why the project does not become a data set
+        AdjustedDataSet dataSet;
+        SiteNameTable names;
+        std::map<std::string, std::string> codeByName;  // folded full name -> code
+    };
+    PlanBase planBase_;
+    void refreshPlanBase();  // with mutex_ held
     int nextRunId_ = 1;
     int uploadCount_ = 0;
     std::map<int, std::shared_ptr<AdjustmentRun>> runs_;

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <optional>
 
+#include "front/project/project_fields.h"
+#include "front/project/project_reading.h"
+#include "front/project/site_name_mapping.h"
 #include "front/run/preanalysis_run.h"
 #include "front/serve/workspace.h"
 
@@ -132,7 +135,9 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
         tolerance = read;
     }
     AdjustedDataSet dataSet;
-    ImportReport report;
+    SiteNameTable names;
+    std::map<std::string, std::string> codeByName;
+    std::string sourceName;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (projectSerial_ == 0) {
@@ -140,12 +145,23 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
             answer.error = "open a project first";
             return answer;
         }
-        Json document = document_;
-        document["planned"] = planned;
-        if (!importProjectDocument(document, sourceName_, options, dataSet, report)) {
-            answer.error = report.error;
+        refreshPlanBase();
+        if (!planBase_.error.empty()) {
+            answer.error = planBase_.error;
             return answer;
         }
+        dataSet = planBase_.dataSet;
+        names = planBase_.names;
+        codeByName = planBase_.codeByName;
+        sourceName = sourceName_;
+    }
+    try {
+        PrecisionTally tally;
+        std::vector<std::string> notes;
+        readPlannedVectors(planned, {codeByName, true, options.sigmaModel}, dataSet, tally, notes);
+    } catch (const fields::FieldError& e) {
+        answer.error = sourceName + ": " + e.where + ": " + e.what;
+        return answer;
     }
     const PreanalysisSlot slot;
     if (!slot.taken) {
@@ -154,7 +170,7 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
         return answer;
     }
     const PreanalysisResult result =
-        runPreanalysis(dataSet, report.siteNames, options_.program, options_.folder);
+        runPreanalysis(dataSet, names, options_.program, options_.folder);
     if (!result.ok) {
         answer.status = 409;
         answer.error = "the plan has no precisions: " + result.error;
@@ -165,9 +181,34 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
         applyRelativeTolerance(*tolerance, statistics);
     }
     answer.status = 200;
-    answer.body = Json::parse(statisticsFileText(statistics));
-    answer.body["elapsedSeconds"] = result.elapsedSeconds;
+    // The answer is the statistics file with the time it took: added to the text, not parsed and
+    // written again, which would cost as much as the pre-analysis of a large network.
+    answer.text = statisticsFileText(statistics);
+    const std::size_t end = answer.text.rfind('}');
+    if (end != std::string::npos) {
+        answer.text.insert(end, ",\"elapsedSeconds\":" + std::to_string(result.elapsedSeconds));
+    }
     return answer;
+}
+
+void Workspace::refreshPlanBase() {
+    if (planBase_.revision == revision_) {
+        return;
+    }
+    planBase_ = PlanBase{};
+    planBase_.revision = revision_;
+    Json document = document_;
+    document.erase("planned");
+    ImportReport report;
+    if (!importProjectDocument(document, sourceName_, ImportOptions{}, planBase_.dataSet, report)) {
+        planBase_.error = report.error;
+        return;
+    }
+    planBase_.names = report.siteNames;
+    for (const SiteRecord& site : planBase_.dataSet.sites()) {
+        const std::string code(site.name.data(), kSiteNameSize);
+        planBase_.codeByName[foldAsciiCase(planBase_.names.nameOf(code.c_str()))] = code;
+    }
 }
 
 }  // namespace torvek::front::serve

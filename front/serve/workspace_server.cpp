@@ -363,8 +363,7 @@ void WorkspaceServer::addPlanRoutes() {
             replyError(res, answer.status, answer.error);
             return;
         }
-        setBody(res, answer.body.dump(-1, ' ', false, Json::error_handler_t::replace),
-                "application/json");
+        setBody(res, answer.text, "application/json");
     });
 }
 
