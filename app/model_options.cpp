@@ -66,11 +66,15 @@ bool parseModelOptions(int argc, const char* const* argv, ModelOptions& options,
         }
     }
     if (options.preanalysis && !(modelNamed && options.rigorous))
-        return fail(error, "--preanalysis needs --model rigorous: the classic model has no "
-                    "pre-analysis", nullptr);
+        return fail(error,
+                    "--preanalysis needs --model rigorous: the classic model has no "
+                    "pre-analysis",
+                    nullptr);
     if (options.preanalysis && (options.snoopRounds > 0 || options.scaleByPosterior))
-        return fail(error, "--preanalysis takes neither --snoop nor --scale-by aposteriori: "
-                    "planned vectors have no residuals", nullptr);
+        return fail(error,
+                    "--preanalysis takes neither --snoop nor --scale-by aposteriori: "
+                    "planned vectors have no residuals",
+                    nullptr);
     if (needsRigorous && !(modelNamed && options.rigorous))
         return fail(error, "--snoop, --scale-by and --statistics need --model rigorous", nullptr);
     return true;

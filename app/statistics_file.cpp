@@ -92,7 +92,11 @@ std::string componentsEntry(const RigorousVectorResult* v, bool preanalysis) {
                ", \"redundancy\": " + number(c.redundancy) +
                ", \"standardized\": " + measured(c.standardized) +
                ", \"studentized\": " + measured(c.studentized) + ", \"mdb\": " + number(c.mdb) +
-               ", \"outlier\": " + (preanalysis ? "null" : c.outlier ? "true" : "false") + "}";
+               ", \"outlier\": " +
+               (preanalysis ? "null"
+                : c.outlier ? "true"
+                            : "false") +
+               "}";
     }
     return out + "]";
 }
@@ -156,8 +160,11 @@ std::string statisticsDocument(const AdjustmentJob& job) {
         ", \"aposteriori\": " + measured(g.posteriorSigma0) + "},\n \"scaledBy\": \"" +
         (g.scaledByPosterior ? "aposteriori" : "apriori") +
         "\",\n \"chiSquare\": {\"value\": " + measured(g.chiSquare) +
-        ", \"lower\": " + measured(g.chiSquareLower) + ", \"upper\": " + measured(g.chiSquareUpper) +
-        ", \"passed\": " + (g.preanalysis ? "null" : g.chiSquarePassed ? "true" : "false") +
+        ", \"lower\": " + measured(g.chiSquareLower) +
+        ", \"upper\": " + measured(g.chiSquareUpper) + ", \"passed\": " +
+        (g.preanalysis       ? "null"
+         : g.chiSquarePassed ? "true"
+                             : "false") +
         "},\n \"criticalValues\": {\"studentized\": " + number(g.criticalValue) +
         ", \"alpha0\": " + number(g.alpha0) + ", \"power\": " + number(g.power) +
         ", \"delta0\": " + number(g.delta0) + "},\n \"confidence\": " + number(g.confidence) +

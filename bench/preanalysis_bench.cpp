@@ -53,7 +53,8 @@ struct PlanServer {
         const auto& records = network.sites();
         for (int k = 0; k < kPlannedVectors; ++k) {
             const auto& a = records[static_cast<std::size_t>(k * sites / kPlannedVectors)];
-            const auto& b = records[static_cast<std::size_t>((k * sites / kPlannedVectors + sites / 2) % sites)];
+            const auto& b = records[static_cast<std::size_t>(
+                (k * sites / kPlannedVectors + sites / 2) % sites)];
             planned.push_back(Json{{"from", a.name.toString()}, {"to", b.name.toString()}});
         }
         body = Json{{"planned", planned}}.dump();
@@ -85,9 +86,9 @@ void preanalysisAnswer(benchmark::State& state) {
     client.set_read_timeout(60);
     double engineSeconds = 0;
     for (auto _ : state) {
-        const auto res = client.Post("/api/preanalysis",
-                                     httplib::Headers{{"Authorization", "Bearer " + kToken}},
-                                     p.body, "application/json");
+        const auto res =
+            client.Post("/api/preanalysis", httplib::Headers{{"Authorization", "Bearer " + kToken}},
+                        p.body, "application/json");
         if (!res || res->status != 200) {
             state.SkipWithError(res ? res->body.c_str() : "no answer");
             return;
@@ -96,7 +97,11 @@ void preanalysisAnswer(benchmark::State& state) {
     }
     state.counters["elapsed_ms"] = benchmark::Counter(1000 * engineSeconds / state.iterations());
 }
-BENCHMARK(preanalysisAnswer)->Arg(100)->Arg(500)->Arg(2000)->Unit(benchmark::kMillisecond)
+BENCHMARK(preanalysisAnswer)
+    ->Arg(100)
+    ->Arg(500)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 
 }  // namespace

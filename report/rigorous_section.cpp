@@ -21,8 +21,9 @@ void printRigorousModel(ReportWriter& report, const RigorousModelSection& sectio
     report.print("Vectors weighted by their full Earth-centred covariance\n");
     report.setStyle(style::kIndented);
     if (section.preanalysis) {
-        report.print("Pre-analysis of planned vectors: no observed value is used, so there are no "
-                     "residuals, chi-square test or outliers\n");
+        report.print(
+            "Pre-analysis of planned vectors: no observed value is used, so there are no "
+            "residuals, chi-square test or outliers\n");
         report.setStyle(style::kIndented);
         report.print("Sigma0: a-priori %.4f (used for every precision)\n", section.aprioriSigma0);
     } else {

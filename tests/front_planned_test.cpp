@@ -31,9 +31,9 @@ TEST(FrontSigmaModel, GoodAndBadTexts) {
         EXPECT_DOUBLE_EQ(model.vertical.constant, good.expected.vertical.constant);
         EXPECT_DOUBLE_EQ(model.vertical.ppm, good.expected.vertical.ppm);
     }
-    for (const char* bad : {"5mm+1ppm", "5mm,10mm,1mm", "5cm,1mm", "-5mm,1mm", "0mm,1mm",
-                            "5mm+,1mm", "5mm+6mm,1mm", "2m,1mm", "1mm,2000ppm", ",", "mm,1mm",
-                            "1e400mm,1mm", "nan mm,1mm"}) {
+    for (const char* bad :
+         {"5mm+1ppm", "5mm,10mm,1mm", "5cm,1mm", "-5mm,1mm", "0mm,1mm", "5mm+,1mm", "5mm+6mm,1mm",
+          "2m,1mm", "1mm,2000ppm", ",", "mm,1mm", "1e400mm,1mm", "nan mm,1mm"}) {
         SigmaModel model = kDefaultSigmaModel;
         std::string error;
         EXPECT_FALSE(parseSigmaModel(bad, model, error)) << bad;
@@ -51,9 +51,15 @@ TEST(FrontSigmaModel, SigmasRotateFromNorthEastUpIntoXyz) {
     const SigmaModel vertical{{0, 0}, {0.010, 2}};
     const double s = 0.010 + 2e-6 * 5000.0;  // 20 mm at 5 km
     const Matrix3 c = sigmaModelCovariance(vertical, 5000.0, 45 * kDegree, 30 * kDegree);
-    const double expected[9] = {6.0 / 16,           std::sqrt(12.0) / 16, std::sqrt(12.0) / 8,
-                                std::sqrt(12.0) / 16, 2.0 / 16,            2.0 / 8,
-                                std::sqrt(12.0) / 8,  2.0 / 8,             0.5};
+    const double expected[9] = {6.0 / 16,
+                                std::sqrt(12.0) / 16,
+                                std::sqrt(12.0) / 8,
+                                std::sqrt(12.0) / 16,
+                                2.0 / 16,
+                                2.0 / 8,
+                                std::sqrt(12.0) / 8,
+                                2.0 / 8,
+                                0.5};
     for (int k = 0; k < 9; ++k) {
         EXPECT_NEAR(c[k], s * s * expected[k], 1e-15) << k;
     }
@@ -120,8 +126,8 @@ TEST(FrontPlannedVectors, CheckedKeptAndAddedOnlyForAPreanalysis) {
     };
     for (const Bad& bad :
          {Bad{Json{{{"from", "BIRK"}, {"to", "NOPE"}}}, "planned[0] (\"BIRK\" to \"NOPE\").to: "},
-          Bad{Json{{{"from", "BIRK"}, {"to", "EICH"}}, {{"from", "BIRK"}, {"to", "EICH"},
-                                                        {"dX", 1.0}}},
+          Bad{Json{{{"from", "BIRK"}, {"to", "EICH"}},
+                   {{"from", "BIRK"}, {"to", "EICH"}, {"dX", 1.0}}},
               "planned[1] (\"BIRK\" to \"EICH\").dX: unknown field"},
           Bad{Json{{{"from", "BIRK"}, {"to", "birk"}}}, "two different sites"},
           Bad{Json{{{"from", "BIRK"}}}, "planned[0].to"},

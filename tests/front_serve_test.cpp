@@ -426,8 +426,8 @@ TEST_F(WorkspaceRuns, PreanalysisOfAPlanAndItsRefusals) {
     // The plan is kept in the project by an edit and written by Save.
     ASSERT_TRUE(workspace.edit(Json{{"op", "planned"}, {"planned", plan["planned"]}}, error))
         << error;
-    EXPECT_FALSE(workspace.edit(Json{{"op", "planned"}, {"planned", {{{"from", "X"}, {"to", "Y"}}}}},
-                                error));
+    EXPECT_FALSE(workspace.edit(
+        Json{{"op", "planned"}, {"planned", {{{"from", "X"}, {"to", "Y"}}}}}, error));
     const std::string saved = folder_.file("planned.json");
     ASSERT_TRUE(workspace.save(saved, error)) << error;
     EXPECT_EQ(Json::parse(fileText(saved))["planned"], plan["planned"]);
@@ -447,9 +447,9 @@ TEST_F(WorkspaceRuns, PreanalysisRouteNeedsTheToken) {
     const auto anonymous = client.Post("/api/preanalysis", body, "application/json");
     ASSERT_TRUE(anonymous);
     EXPECT_EQ(anonymous->status, 403);
-    const auto answered = client.Post(
-        "/api/preanalysis", httplib::Headers{{"Authorization", "Bearer " + kToken}}, body,
-        "application/json");
+    const auto answered =
+        client.Post("/api/preanalysis", httplib::Headers{{"Authorization", "Bearer " + kToken}},
+                    body, "application/json");
     ASSERT_TRUE(answered);
     ASSERT_EQ(answered->status, 200) << answered->body;
     EXPECT_TRUE(hasPair(Json::parse(answered->body), "BIRK", "ZELG"));

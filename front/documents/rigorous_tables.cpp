@@ -95,9 +95,10 @@ ResultTable reliabilityTable(const RigorousStatistics& s) {
     ResultTable t;
     t.id = "rigorous-tests";
     t.title = "Pre-analysis: reliability of the planned vectors";
-    t.introduction = "r the redundancy number (0 to 1; near 0 an error goes unseen); MDB the "
-                     "minimal detectable bias with " +
-                     testWords(s) + ".";
+    t.introduction =
+        "r the redundancy number (0 to 1; near 0 an error goes unseen); MDB the "
+        "minimal detectable bias with " +
+        testWords(s) + ".";
     t.columns = {leftColumn("From"),      leftColumn("To"), rightColumn("Record"),
                  leftColumn("Component"), rightColumn("r"), rightColumn("MDB (mm)")};
     for (const RigorousVector& v : s.vectors) {
@@ -105,9 +106,9 @@ ResultTable reliabilityTable(const RigorousStatistics& s) {
             continue;
         }
         for (const ComponentTest& c : v.components) {
-            t.rows.push_back({{v.from, v.to, std::to_string(v.record), axisName(c.axis),
-                               numberCell(kRedundancyFormat, c.redundancy),
-                               millimetresCell(c.mdb)}});
+            t.rows.push_back(
+                {{v.from, v.to, std::to_string(v.record), axisName(c.axis),
+                  numberCell(kRedundancyFormat, c.redundancy), millimetresCell(c.mdb)}});
         }
     }
     if (t.rows.empty()) {

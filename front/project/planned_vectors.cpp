@@ -40,7 +40,8 @@ bool parseTerm(const std::string& part, SigmaTerm& term, std::string& error) {
             read.constant = unit == "mm" ? value * kMetresPerMillimetre : value;
             lengthSeen = true;
         } else {
-            error = "unit \"" + unit + "\" after " + std::string(start, static_cast<std::size_t>(end - start)) +
+            error = "unit \"" + unit + "\" after " +
+                    std::string(start, static_cast<std::size_t>(end - start)) +
                     " (one length in mm or m and one ppm)";
             return false;
         }
@@ -79,8 +80,9 @@ bool parseSigmaModel(const std::string& text, SigmaModel& model, std::string& er
     }
     const std::size_t comma = compact.find(',');
     if (comma == std::string::npos || compact.find(',', comma + 1) != std::string::npos) {
-        error = "a sigma model is two parts, horizontal and vertical: \"5mm+1ppm,10mm+2ppm\", not \"" +
-                text + "\"";
+        error =
+            "a sigma model is two parts, horizontal and vertical: \"5mm+1ppm,10mm+2ppm\", not \"" +
+            text + "\"";
         return false;
     }
     SigmaModel read;

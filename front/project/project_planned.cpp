@@ -21,10 +21,9 @@ constexpr std::int32_t kLargestPlannedRecord = 99999;
 
 Vector3 approximatePosition(const SiteRecord& site, const EllipsoidParameters& shape) {
     const double f = 1.0 / shape.inverseFlattening;
-    return cartesianFromGeodeticAt(shape.semiMajorAxis, f * (2.0 - f),
-                                   site.latitude * kRadiansPerDegree,
-                                   site.longitude * kRadiansPerDegree,
-                                   site.elevation + site.geoidHeight);
+    return cartesianFromGeodeticAt(
+        shape.semiMajorAxis, f * (2.0 - f), site.latitude * kRadiansPerDegree,
+        site.longitude * kRadiansPerDegree, site.elevation + site.geoidHeight);
 }
 
 const SiteRecord* siteByCode(const AdjustedDataSet& ds, const std::string& code) {
@@ -56,9 +55,9 @@ void fillPlanned(const Json& entry, const std::string& path, const PlannedReadin
         }
     }
     const double f = 1.0 / shape.inverseFlattening;
-    const GeodeticPoint middle = geodeticFromCartesian(
-        shape.semiMajorAxis, f * (2.0 - f),
-        {(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2});
+    const GeodeticPoint middle =
+        geodeticFromCartesian(shape.semiMajorAxis, f * (2.0 - f),
+                              {(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2});
     const double length = std::hypot(record.deltaX, record.deltaY, record.deltaZ);
     const SigmasAndCorrelations sc = sigmasAndCorrelations(
         sigmaModelCovariance(reading.sigmaModel, length, middle.latitude, middle.longitude));
@@ -88,7 +87,8 @@ void readPlannedVectors(const Json& planned, const PlannedReading& reading, Adju
         const std::string from = requiredString(entry, path, "from");
         const std::string to = requiredString(entry, path, "to");
         path += " (\"" + from + "\" to \"" + to + "\")";
-        checkKeys(entry, path, {"from", "to", "sigmas", "correlations", "covariances", "covariance"});
+        checkKeys(entry, path,
+                  {"from", "to", "sigmas", "correlations", "covariances", "covariance"});
         const auto fromCode = reading.codeByName.find(foldAsciiCase(from));
         if (fromCode == reading.codeByName.end()) {
             fail(member(path, "from"), "no site is named \"" + from + "\"");

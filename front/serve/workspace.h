@@ -137,7 +137,7 @@ class Workspace {
     std::vector<std::string> importNotes_;
     std::vector<std::string> changes_;  // since the last run was started
     bool unsaved_ = false;
-    Json view_;  // the project part of stateText, rebuilt after each change
+    Json view_;         // the project part of stateText, rebuilt after each change
     int revision_ = 0;  // counts the changes of document_ (each rebuilds the view)
     // The open project as a data set without its planned vectors, for the pre-analyses of the
     // plans a person tries: imported again only after a change of the project.

@@ -125,11 +125,11 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
     std::optional<RelativeTolerance> tolerance;
     if (const auto text = body.find("relativeTolerance"); text != body.end()) {
         RelativeTolerance read;
-        if (!text->is_string() || !parseRelativeTolerance(text->get<std::string>(), read,
-                                                          answer.error)) {
-            answer.error = "relativeTolerance: " +
-                           (answer.error.empty() ? std::string("expected \"20mm+50ppm\"")
-                                                 : answer.error);
+        if (!text->is_string() ||
+            !parseRelativeTolerance(text->get<std::string>(), read, answer.error)) {
+            answer.error =
+                "relativeTolerance: " +
+                (answer.error.empty() ? std::string("expected \"20mm+50ppm\"") : answer.error);
             return answer;
         }
         tolerance = read;
