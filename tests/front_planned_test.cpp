@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 
 #include "front/files/file_output.h"
 #include "front/project/planned_vectors.h"
 #include "front/project/project_json.h"
+#include "support/command_runner.h"
+#include "support/temp_directory.h"
 
 namespace torvek::front {
 namespace {
@@ -139,6 +142,54 @@ TEST(FrontPlannedVectors, CheckedKeptAndAddedOnlyForAPreanalysis) {
         EXPECT_NE(report.error.find(bad.says), std::string::npos) << report.error;
     }
 }
+
+#if defined(TORVEK_FRONT_BINARY) && defined(TORVEK_LARGE_BINARY)
+// `adjust --preanalysis` as a person runs it: the plan's pairs among the relative precisions, the
+// summary and the documents saying it is a pre-analysis without a chi-square test or residual
+// table, and the options that make no sense with it refused before anything is written.
+TEST(FrontPlannedVectors, AdjustPreanalysisOfTheProjectsPlan) {
+    testing::TempDirectory folder;
+    const std::string project = folder.file("plan.json");
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(project, exampleWithPlan().dump(1), error)) << error;
+    testing::CommandOptions options;
+    options.environment = {{"TORVEK_LARGE_BINARY", TORVEK_LARGE_BINARY}};
+    const std::string out = folder.file("pre.dat");
+    const auto run =
+        testing::runCommand(TORVEK_FRONT_BINARY,
+                            {"adjust", project, "--model", "rigorous", "--preanalysis",
+                             "--sigma-model", "3mm+0.5ppm,6mm+1ppm", "-o", out, "--no-report"},
+                            options);
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_NE(run.standardOutput.find("Pre-analysis of planned vectors"), std::string::npos);
+    EXPECT_EQ(run.standardOutput.find("Chi-square"), std::string::npos) << run.standardOutput;
+    std::string text;
+    ASSERT_TRUE(readWholeFile(folder.file("pre.statistics.json"), 1 << 24, text, error)) << error;
+    const Json statistics = Json::parse(text);
+    EXPECT_EQ(statistics["preanalysis"], true);
+    EXPECT_TRUE(statistics["sigma0"]["aposteriori"].is_null());
+    bool planned = false;
+    for (const Json& p : statistics["relativePrecision"]) {
+        planned = planned || (p["from"] == "BIRK" && p["to"] == "ZELG");
+    }
+    EXPECT_TRUE(planned) << "the planned BIRK-ZELG is a pair";
+    ASSERT_TRUE(readWholeFile(folder.file("pre.html"), 1 << 24, text, error)) << error;
+    EXPECT_NE(text.find("Pre-analysis: reliability of the planned vectors"), std::string::npos);
+    EXPECT_EQ(text.find("Residuals by normalized residual"), std::string::npos);
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"--model", "classic", "--preanalysis"},
+          {"--model", "rigorous", "--preanalysis", "--snoop", "2"},
+          {"--model", "rigorous", "--sigma-model", "5mm,5mm"},
+          {"--model", "rigorous", "--preanalysis", "--sigma-model", "5mm"}}) {
+        std::vector<std::string> arguments = {"adjust", project, "-o", folder.file("no.dat")};
+        arguments.insert(arguments.end(), refused.begin(), refused.end());
+        const auto bad = testing::runCommand(TORVEK_FRONT_BINARY, arguments, options);
+        EXPECT_EQ(bad.exitCode, 1) << refused.back();
+        EXPECT_FALSE(bad.standardError.empty());
+        EXPECT_FALSE(std::filesystem::exists(folder.file("no.dat")));
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace torvek::front

@@ -373,6 +373,11 @@ bool chooseModel(const AdjustOptions& options, std::optional<AdjustmentModel> pr
             "pre-analysis (use --model rigorous)\n");
         return false;
     }
+    if (!options.sigmaModel.empty() && !options.preanalysis) {
+        say("torvek-front: --sigma-model gives the sigmas of planned vectors: it needs "
+            "--preanalysis\n");
+        return false;
+    }
     if (options.preanalysis && (options.snoopRounds > 0 || options.scaleByAposteriori)) {
         say("torvek-front: --preanalysis takes neither --snoop nor --scale-by aposteriori: "
             "planned vectors have no residuals\n");

@@ -91,6 +91,10 @@ bool Workspace::setPlanned(const Json& request, std::string& error) {
     if (!readPlannedList(request, planned, error)) {
         return false;
     }
+    if (!document_.is_object()) {
+        error = "the project is not a JSON object";
+        return false;
+    }
     Json document = document_;
     if (planned.empty()) {
         document.erase("planned");
@@ -198,7 +202,9 @@ void Workspace::refreshPlanBase() {
     planBase_ = PlanBase{};
     planBase_.revision = revision_;
     Json document = document_;
-    document.erase("planned");
+    if (document.is_object()) {
+        document.erase("planned");
+    }
     ImportReport report;
     if (!importProjectDocument(document, sourceName_, ImportOptions{}, planBase_.dataSet, report)) {
         planBase_.error = report.error;
