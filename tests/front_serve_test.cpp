@@ -417,7 +417,9 @@ TEST_F(WorkspaceRuns, PreanalysisOfAPlanAndItsRefusals) {
           Bad{Json{{"planned", {{{"from", "BIRK"}}}}}, "planned[0]: needs"},
           Bad{Json{{"planned", tooMany}}, "at most 5000 planned vectors"},
           Bad{Json{{"planned", Json::array()}, {"sigmaModel", {{"horizontal", {2.0, 0}}}}},
-              "sigmaModel.horizontal"}}) {
+              "sigmaModel.horizontal"},
+          Bad{Json{{"planned", Json::array()}, {"relativeTolerance", "20 furlongs"}},
+              "relativeTolerance: "}}) {
         const PlanAnswer refused = workspace.preanalysis(bad.body);
         EXPECT_EQ(refused.status, 400) << bad.says;
         EXPECT_NE(refused.error.find(bad.says), std::string::npos) << refused.error;

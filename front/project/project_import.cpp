@@ -30,8 +30,6 @@ namespace {
 
 using namespace fields;
 
-// Vector labels print the record number with "%05d": more digits would not fit.
-constexpr std::int64_t kLargestVectorRecordNumber = 99999;
 // Earth ellipsoids lie well inside these bounds; values outside them are a unit or typing slip.
 constexpr double kSemiMajorAxisMin = 6.0e6;
 constexpr double kSemiMajorAxisMax = 7.0e6;

@@ -16,8 +16,6 @@ namespace {
 using namespace fields;
 
 constexpr double kRadiansPerDegree = M_PI / 180.0;
-// Vector labels print the record number with "%05d": more digits would not fit.
-constexpr std::int32_t kLargestPlannedRecord = 99999;
 
 Vector3 approximatePosition(const SiteRecord& site, const EllipsoidParameters& shape) {
     const double f = 1.0 / shape.inverseFlattening;
@@ -46,7 +44,7 @@ void fillPlanned(const Json& entry, const std::string& path, const PlannedReadin
     record.deltaX = b[0] - a[0];
     record.deltaY = b[1] - a[1];
     record.deltaZ = b[2] - a[2];
-    record.weightDivisor = 2;
+    record.weightDivisor = kNeutralWeightDivisor;
     record.inUse = 1;
     for (const char* key : {"sigmas", "covariance"}) {
         if (find(entry, key) != nullptr) {
@@ -112,7 +110,7 @@ void readPlannedVectors(const Json& planned, const PlannedReading& reading, Adju
         }
         const SiteRecord* a = siteByCode(ds, fromCode->second);
         const SiteRecord* b = siteByCode(ds, toCode->second);
-        if (a == nullptr || b == nullptr || nextRecord > kLargestPlannedRecord ||
+        if (a == nullptr || b == nullptr || nextRecord > kLargestVectorRecordNumber ||
             !ds.addVector(fromCode->second.c_str(), toCode->second.c_str())) {
             fail(path, "no room for another vector");
         }

@@ -14,6 +14,9 @@
 
 namespace torvek::front {
 
+// Vector labels print the record number with "%05d": more digits would not fit.
+inline constexpr std::int64_t kLargestVectorRecordNumber = 99999;
+
 // The ellipsoid of the project: semi-major axis in metres, reciprocal flattening (> 1).
 struct ProjectEllipsoid {
     double semiMajorAxis = 0.0;

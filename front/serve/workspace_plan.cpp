@@ -38,6 +38,23 @@ bool readSigmaTerm(const Json& body, const char* key, SigmaTerm& term, std::stri
     return true;
 }
 
+// The optional "relativeTolerance" of a request body, "20mm+50ppm".
+bool readTolerance(const Json& body, std::optional<RelativeTolerance>& tolerance,
+                   std::string& error) {
+    const auto text = body.find("relativeTolerance");
+    if (text == body.end()) {
+        return true;
+    }
+    RelativeTolerance read;
+    if (!text->is_string() || !parseRelativeTolerance(text->get<std::string>(), read, error)) {
+        error = "relativeTolerance: " +
+                (error.empty() ? std::string("expected \"20mm+50ppm\"") : error);
+        return false;
+    }
+    tolerance = read;
+    return true;
+}
+
 // The counted slot of a pre-analysis, given back when it ends.
 struct PreanalysisSlot {
     bool taken = activePreanalyses.fetch_add(1) < kMaximumActivePreanalyses;
@@ -127,16 +144,8 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
         return answer;
     }
     std::optional<RelativeTolerance> tolerance;
-    if (const auto text = body.find("relativeTolerance"); text != body.end()) {
-        RelativeTolerance read;
-        if (!text->is_string() ||
-            !parseRelativeTolerance(text->get<std::string>(), read, answer.error)) {
-            answer.error =
-                "relativeTolerance: " +
-                (answer.error.empty() ? std::string("expected \"20mm+50ppm\"") : answer.error);
-            return answer;
-        }
-        tolerance = read;
+    if (!readTolerance(body, tolerance, answer.error)) {
+        return answer;
     }
     AdjustedDataSet dataSet;
     SiteNameTable names;
