@@ -153,9 +153,9 @@ PlanAnswer Workspace::preanalysis(const Json& body) {
     std::string sourceName;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (projectSerial_ == 0) {
+        if (shutDown_ || projectSerial_ == 0) {
             answer.status = 409;
-            answer.error = "open a project first";
+            answer.error = shutDown_ ? "the workspace is closing" : "open a project first";
             return answer;
         }
         refreshPlanBase();
