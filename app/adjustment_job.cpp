@@ -199,6 +199,7 @@ void AdjustmentJob::setModelOptions(const ModelOptions& options) {
     options_ = options;
     settings_.rigorous = options.rigorous;
     settings_.scaleByPosterior = options.scaleByPosterior;
+    settings_.preanalysis = options.preanalysis;
 }
 
 void AdjustmentJob::printOutOfMemory() {

@@ -30,6 +30,11 @@ bool parseModelOptions(int argc, const char* const* argv, ModelOptions& options,
     for (next = 1; next < argc && argv[next] != nullptr && std::strncmp(argv[next], "--", 2) == 0;
          next += 2) {
         const char* option = argv[next];
+        if (std::strcmp(option, "--preanalysis") == 0) {
+            options.preanalysis = true;
+            --next;  // a flag without a value
+            continue;
+        }
         const char* value = next + 1 < argc ? argv[next + 1] : nullptr;
         if (value == nullptr)
             return fail(error, "The option needs a value: ", option);
@@ -60,6 +65,16 @@ bool parseModelOptions(int argc, const char* const* argv, ModelOptions& options,
             return fail(error, "Unknown option: ", option);
         }
     }
+    if (options.preanalysis && !(modelNamed && options.rigorous))
+        return fail(error,
+                    "--preanalysis needs --model rigorous: the classic model has no "
+                    "pre-analysis",
+                    nullptr);
+    if (options.preanalysis && (options.snoopRounds > 0 || options.scaleByPosterior))
+        return fail(error,
+                    "--preanalysis takes neither --snoop nor --scale-by aposteriori: "
+                    "planned vectors have no residuals",
+                    nullptr);
     if (needsRigorous && !(modelNamed && options.rigorous))
         return fail(error, "--snoop, --scale-by and --statistics need --model rigorous", nullptr);
     return true;

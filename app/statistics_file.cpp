@@ -69,7 +69,7 @@ std::string siteEntry(const RigorousSiteResult& s, double confidence) {
            "}, \"heightSigma\": " + number(s.heightSigma) + "}";
 }
 
-std::string componentsEntry(const RigorousVectorResult* v) {
+std::string componentsEntry(const RigorousVectorResult* v, bool preanalysis) {
     constexpr const char* kAxes[3] = {"x", "y", "z"};
     std::string out = "[";
     for (int a = 0; a < 3; ++a) {
@@ -83,13 +83,20 @@ std::string componentsEntry(const RigorousVectorResult* v) {
             continue;
         }
         const RigorousComponent& c = v->components[a];
-        out += ", \"observed\": " + number(c.observed) + ", \"adjusted\": " + number(c.adjusted) +
-               ", \"residual\": " + number(c.residual) +
+        // A planned vector was not observed: what depends on an observation is null.
+        const auto measured = [preanalysis](double x) { return preanalysis ? "null" : number(x); };
+        out += ", \"observed\": " + measured(c.observed) +
+               ", \"adjusted\": " + measured(c.adjusted) +
+               ", \"residual\": " + measured(c.residual) +
                ", \"residualSigma\": " + number(c.residualSigma) +
                ", \"redundancy\": " + number(c.redundancy) +
-               ", \"standardized\": " + number(c.standardized) +
-               ", \"studentized\": " + number(c.studentized) + ", \"mdb\": " + number(c.mdb) +
-               ", \"outlier\": " + (c.outlier ? "true" : "false") + "}";
+               ", \"standardized\": " + measured(c.standardized) +
+               ", \"studentized\": " + measured(c.studentized) + ", \"mdb\": " + number(c.mdb) +
+               ", \"outlier\": " +
+               (preanalysis ? "null"
+                : c.outlier ? "true"
+                            : "false") +
+               "}";
     }
     return out + "]";
 }
@@ -109,7 +116,7 @@ std::string vectorEntries(const AdjustmentJob& job) {
                ", \"to\": " + name(record.toSite.data()) +
                ", \"record\": " + std::to_string(record.recordNumber) +
                ", \"inUse\": " + (v ? "true" : "false") +
-               ", \"components\": " + componentsEntry(v) +
+               ", \"components\": " + componentsEntry(v, g.preanalysis) +
                ", \"length\": " + (v ? number(v->length) : "null") +
                ", \"azimuth\": " + (v ? number(v->azimuth) : "null") +
                ", \"heightDifference\": " + (v ? number(v->heightDifference) : "null") + "}";
@@ -145,18 +152,24 @@ std::string snoopingEntries(const AdjustmentJob& job) {
 
 std::string statisticsDocument(const AdjustmentJob& job) {
     const RigorousResults& g = job.engine().state().rigorous;
+    // A pre-analysis has no a-posteriori sigma0 and no chi-square test.
+    const auto measured = [&g](double x) { return g.preanalysis ? "null" : number(x); };
     std::string out =
         "{\"model\": \"rigorous\", \"degreesOfFreedom\": " + std::to_string(g.degreesOfFreedom) +
         ",\n \"sigma0\": {\"apriori\": " + number(g.aprioriSigma0) +
-        ", \"aposteriori\": " + number(g.posteriorSigma0) + "},\n \"scaledBy\": \"" +
+        ", \"aposteriori\": " + measured(g.posteriorSigma0) + "},\n \"scaledBy\": \"" +
         (g.scaledByPosterior ? "aposteriori" : "apriori") +
-        "\",\n \"chiSquare\": {\"value\": " + number(g.chiSquare) +
-        ", \"lower\": " + number(g.chiSquareLower) + ", \"upper\": " + number(g.chiSquareUpper) +
-        ", \"passed\": " + (g.chiSquarePassed ? "true" : "false") +
+        "\",\n \"chiSquare\": {\"value\": " + measured(g.chiSquare) +
+        ", \"lower\": " + measured(g.chiSquareLower) +
+        ", \"upper\": " + measured(g.chiSquareUpper) + ", \"passed\": " +
+        (g.preanalysis       ? "null"
+         : g.chiSquarePassed ? "true"
+                             : "false") +
         "},\n \"criticalValues\": {\"studentized\": " + number(g.criticalValue) +
         ", \"alpha0\": " + number(g.alpha0) + ", \"power\": " + number(g.power) +
         ", \"delta0\": " + number(g.delta0) + "},\n \"confidence\": " + number(g.confidence) +
-        ",\n \"redundancySum\": " + number(g.redundancySum) + ",\n \"sites\": [";
+        ",\n \"redundancySum\": " + number(g.redundancySum) +
+        ",\n \"preanalysis\": " + (g.preanalysis ? "true" : "false") + ",\n \"sites\": [";
     for (std::size_t k = 0; k < g.sites.size(); ++k)
         out += (k ? ",\n  " : "\n  ") + siteEntry(g.sites[k], g.confidence);
     out += "],\n \"vectors\": [" + vectorEntries(job) + "],\n \"relativePrecision\": [" +

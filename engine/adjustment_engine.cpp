@@ -179,6 +179,9 @@ bool AdjustmentEngine::iterate() {
 
 void AdjustmentEngine::rescaleSigmas() {
     AdjustmentState& s = *state_;
+    // A pre-analysis has no a-posteriori sigma0: its sigmas stay at the a-priori one.
+    if (settings_.preanalysis)
+        return;
     for (int k = 1; k <= s.unknownCount; ++k)
         s.solutionSigma[k] = s.solutionSigma[k] * s.posteriorSigmaScale / s.sigmaScale;
     s.sigmaScale = s.posteriorSigmaScale;

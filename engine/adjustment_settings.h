@@ -27,6 +27,10 @@ struct AdjustmentSettings {
     /// The rigorous model scales ellipses and relative precisions by the a-posteriori sigma0
     /// instead of the a-priori one.
     bool scaleByPosterior = false;
+    /// A pre-analysis of the rigorous model: every vector in use is planned, its observed
+    /// components replaced by the differences of its sites' approximate coordinates, so the
+    /// precisions and reliability come from geometry and weights alone at the a-priori sigma0.
+    bool preanalysis = false;
 };
 
 }  // namespace torvek

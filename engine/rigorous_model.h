@@ -83,6 +83,7 @@ struct RigorousResults {
     int degreesOfFreedom = 0;
     double aprioriSigma0 = 1.0, posteriorSigma0 = 0;
     bool scaledByPosterior = false;
+    bool preanalysis = false;  // planned vectors: no residual, chi-square or outlier exists
     double chiSquare = 0, chiSquareLower = 0, chiSquareUpper = 0;
     bool chiSquarePassed = false;
     double criticalValue = 0, alpha0 = 0, power = 0, delta0 = 0;

@@ -142,7 +142,7 @@ RigorousVectorResult vectorResult(const RigorousVector& weights, const VectorRes
         c.standardized = t.standardized;
         c.studentized = t.studentized;
         c.mdb = t.mdb * g.aprioriSigma0;
-        c.outlier = t.outlier;
+        c.outlier = t.outlier && !g.preanalysis;
     }
     const Vector3 d = {to.x - from.x, to.y - from.y, to.z - from.z};
     out.length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
@@ -313,7 +313,8 @@ void setGlobalStatistics(RigorousResults& g, const AdjustmentTestResult& tests,
     g.degreesOfFreedom = tests.degreesOfFreedom;
     g.aprioriSigma0 = 1.0;
     g.posteriorSigma0 = tests.unitWeightStandardError;
-    g.scaledByPosterior = settings.scaleByPosterior;
+    g.scaledByPosterior = settings.scaleByPosterior && !settings.preanalysis;
+    g.preanalysis = settings.preanalysis;
     g.chiSquare = tests.chiSquare;
     g.chiSquareLower = tests.lowerLimit;
     g.chiSquareUpper = tests.upperLimit;
@@ -403,6 +404,7 @@ void printSection(ReportWriter& report, const RigorousResults& g,
     section.delta0 = g.delta0;
     section.criticalValue = g.criticalValue;
     section.redundancySum = g.redundancySum;
+    section.preanalysis = g.preanalysis;
     section.degreesOfFreedom = g.degreesOfFreedom;
     section.ellipseFactor = std::sqrt(ChiSquareQuantile(2, g.confidence));
     section.heightFactor = std::sqrt(ChiSquareQuantile(1, g.confidence));
@@ -458,7 +460,9 @@ bool AdjustmentEngine::runRigorousTests() {
     output_.setUnitWeightStandardError(tests.unitWeightStandardError);
     output_.setChiSquareTest(tests.chiSquare, tests.lowerLimit, tests.upperLimit);
     output_.setTauCriticalValue(tests.tauCriticalValue);
-    printAdjustmentTests(report_, testsSection(tests, settings_));
+    // A pre-analysis has no observations to test: the chi-square section would only mislead.
+    if (!settings_.preanalysis)
+        printAdjustmentTests(report_, testsSection(tests, settings_));
     printSection(report_, g, settings_);
     g.valid = true;
     return true;

@@ -173,6 +173,14 @@ bool AdjustmentEngine::loadVector(int group) {
                            number.text, vector.label1, vector.label2);
     }
     ++s.usedVectorCount;
+    if (settings_.preanalysis) {
+        // A planned vector: the approximate coordinates stand in for what will be observed.
+        const SiteState& from = s.sites[vector.fromSite];
+        const SiteState& to = s.sites[vector.toSite];
+        vector.dX = to.x - from.x;
+        vector.dY = to.y - from.y;
+        vector.dZ = to.z - from.z;
+    }
     vector.length =
         std::sqrt(vector.dX * vector.dX + vector.dY * vector.dY + vector.dZ * vector.dZ);
     // The cursor is on this vector, so the precision is read.

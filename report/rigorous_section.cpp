@@ -20,10 +20,18 @@ void printRigorousModel(ReportWriter& report, const RigorousModelSection& sectio
     report.setStyle(style::kIndented);
     report.print("Vectors weighted by their full Earth-centred covariance\n");
     report.setStyle(style::kIndented);
-    report.print("Residuals v = adjusted - observed, per X, Y, Z component\n");
-    report.setStyle(style::kIndented);
-    report.print("Sigma0: a-priori %.4f, a-posteriori %.4f\n", section.aprioriSigma0,
-                 section.posteriorSigma0);
+    if (section.preanalysis) {
+        report.print(
+            "Pre-analysis of planned vectors: no observed value is used, so there are no "
+            "residuals, chi-square test or outliers\n");
+        report.setStyle(style::kIndented);
+        report.print("Sigma0: a-priori %.4f (used for every precision)\n", section.aprioriSigma0);
+    } else {
+        report.print("Residuals v = adjusted - observed, per X, Y, Z component\n");
+        report.setStyle(style::kIndented);
+        report.print("Sigma0: a-priori %.4f, a-posteriori %.4f\n", section.aprioriSigma0,
+                     section.posteriorSigma0);
+    }
     report.setStyle(style::kIndented);
     report.print("Sum of redundancy numbers: %.4f (degrees of freedom %d)\n", section.redundancySum,
                  section.degreesOfFreedom);
@@ -36,6 +44,10 @@ void printRigorousModel(ReportWriter& report, const RigorousModelSection& sectio
     report.setStyle(style::kIndented);
     report.print("Minimal detectable bias: alpha0 %.1f%%, power %.0f%%, delta0 %.4f\n",
                  section.alpha0 * kPercent, section.power * kPercent, section.delta0);
+    if (section.preanalysis) {
+        report.setStyle(style::kBody);
+        return;
+    }
     report.setStyle(style::kIndented);
     report.print("Critical value of the studentized residuals: %.4f\n", section.criticalValue);
     report.setStyle(style::kIndented);

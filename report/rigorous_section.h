@@ -22,6 +22,8 @@ struct RigorousModelSection {
     double criticalValue = 0;                  // of the studentized residuals
     double redundancySum = 0;
     int degreesOfFreedom = 0;
+    /// A pre-analysis: no observation was used, so no residual, chi-square or outlier exists.
+    bool preanalysis = false;
     double ellipseFactor = 0, heightFactor = 0;  // sqrt(chi2_2(p)), sqrt(chi2_1(p))
     const FlaggedComponent* flagged = nullptr;
     int flaggedCount = 0;

@@ -353,6 +353,111 @@ TEST_F(WorkspaceRuns, ANetworkBeyondTorveksSiteLimitRunsTheSparseEngine) {
     }
 }
 
+// The largest semi-major axis of the sites' ellipses in an answer of POST /api/preanalysis, by
+// site name.
+std::map<std::string, double> ellipsesOf(const Json& answer) {
+    std::map<std::string, double> axes;
+    for (const Json& site : answer["sites"]) {
+        if (site["adjusted"] == true) {
+            axes[site["name"].get<std::string>()] = site["ellipse"]["semiMajor"].get<double>();
+        }
+    }
+    return axes;
+}
+
+bool hasPair(const Json& answer, const std::string& a, const std::string& b) {
+    for (const Json& p : answer["relativePrecision"]) {
+        if ((p["from"] == a && p["to"] == b) || (p["from"] == b && p["to"] == a)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(WorkspaceRuns, PreanalysisOfAPlanAndItsRefusals) {
+    Workspace workspace({"", workspaceFolder()});
+    EXPECT_EQ(workspace.preanalysis(Json{{"planned", Json::array()}}).status, 409) << "no project";
+    std::string error;
+    ASSERT_TRUE(workspace.open({kExample}, {}, error)) << error;
+    const PlanAnswer before = workspace.preanalysis(Json{{"planned", Json::array()}});
+    ASSERT_EQ(before.status, 200) << before.error;
+    const Json planless = Json::parse(before.text);
+    EXPECT_EQ(planless["preanalysis"], true);
+    EXPECT_TRUE(planless["chiSquare"]["value"].is_null());
+    EXPECT_GT(planless["elapsedSeconds"].get<double>(), 0.0);
+    EXPECT_FALSE(hasPair(planless, "BIRK", "ZELG"));
+
+    const Json plan{{"planned", {{{"from", "BIRK"}, {"to", "ZELG"}}}},
+                    {"sigmaModel", {{"horizontal", {0.003, 0.5}}, {"vertical", {0.006, 1}}}}};
+    const PlanAnswer added = workspace.preanalysis(plan);
+    ASSERT_EQ(added.status, 200) << added.error;
+    const Json planned = Json::parse(added.text);
+    EXPECT_TRUE(hasPair(planned, "BIRK", "ZELG"));
+    const auto axesBefore = ellipsesOf(planless), axesAdded = ellipsesOf(planned);
+    ASSERT_EQ(axesAdded.size(), axesBefore.size());
+    double shrunk = 0;
+    for (const auto& [name, axis] : axesAdded) {
+        EXPECT_LE(axis, axesBefore.at(name) + 1e-12) << name << ": another vector never enlarges";
+        shrunk = std::max(shrunk, axesBefore.at(name) - axis);
+    }
+    EXPECT_GT(shrunk, 1e-5) << "a vector to ZELG makes ZELG's ellipse smaller";
+
+    struct Bad {
+        Json body;
+        const char* says;
+    };
+    Json tooMany = Json::array();
+    for (std::size_t k = 0; k <= kMaximumPlannedVectors; ++k) {
+        tooMany.push_back(Json{{"from", "BIRK"}, {"to", "ZELG"}});
+    }
+    for (const Bad& bad :
+         {Bad{Json::object(), "\"planned\" must be a list"},
+          Bad{Json{{"planned", {{{"from", "BIRK"}, {"to", "NOPE"}}}}},
+              "planned[0] (\"BIRK\" to \"NOPE\").to: no site is named \"NOPE\""},
+          Bad{Json{{"planned", {{{"from", "BIRK"}}}}}, "planned[0]: needs"},
+          Bad{Json{{"planned", tooMany}}, "at most 5000 planned vectors"},
+          Bad{Json{{"planned", Json::array()}, {"sigmaModel", {{"horizontal", {2.0, 0}}}}},
+              "sigmaModel.horizontal"},
+          Bad{Json{{"planned", Json::array()}, {"relativeTolerance", "20 furlongs"}},
+              "relativeTolerance: "}}) {
+        const PlanAnswer refused = workspace.preanalysis(bad.body);
+        EXPECT_EQ(refused.status, 400) << bad.says;
+        EXPECT_NE(refused.error.find(bad.says), std::string::npos) << refused.error;
+    }
+
+    // The plan is kept in the project by an edit and written by Save.
+    ASSERT_TRUE(workspace.edit(Json{{"op", "planned"}, {"planned", plan["planned"]}}, error))
+        << error;
+    EXPECT_FALSE(workspace.edit(
+        Json{{"op", "planned"}, {"planned", {{{"from", "X"}, {"to", "Y"}}}}}, error));
+    const std::string saved = folder_.file("planned.json");
+    ASSERT_TRUE(workspace.save(saved, error)) << error;
+    EXPECT_EQ(Json::parse(fileText(saved))["planned"], plan["planned"]);
+    Workspace reopened({"", folder_.file("workspace")});
+    ASSERT_TRUE(reopened.open({saved}, {}, error)) << error;
+    EXPECT_EQ(Json::parse(reopened.stateText())["project"]["planned"], plan["planned"]);
+}
+
+TEST_F(WorkspaceRuns, PreanalysisRouteNeedsTheToken) {
+    WorkspaceServer server(kToken, WorkspaceOptions{"", workspaceFolder()});
+    std::string error;
+    ASSERT_TRUE(server.bind(0, error)) << error;
+    server.start();
+    ASSERT_TRUE(server.workspace().open({kExample}, {}, error)) << error;
+    httplib::Client client("127.0.0.1", server.port());
+    const std::string body = R"({"planned": [{"from": "BIRK", "to": "ZELG"}]})";
+    const auto anonymous = client.Post("/api/preanalysis", body, "application/json");
+    ASSERT_TRUE(anonymous);
+    EXPECT_EQ(anonymous->status, 403);
+    const auto answered =
+        client.Post("/api/preanalysis", httplib::Headers{{"Authorization", "Bearer " + kToken}},
+                    body, "application/json");
+    ASSERT_TRUE(answered);
+    ASSERT_EQ(answered->status, 200) << answered->body;
+    EXPECT_TRUE(hasPair(Json::parse(answered->body), "BIRK", "ZELG"));
+    server.stop();
+}
+
 #endif  // TORVEK_LARGE_BINARY
 
 }  // namespace

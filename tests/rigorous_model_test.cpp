@@ -101,11 +101,13 @@ struct RigorousRun {
     std::vector<VectorRecord> output;
 };
 
-RigorousRun runInProcess(const std::string& input, const std::string& output, int snoop = 0) {
+RigorousRun runInProcess(const std::string& input, const std::string& output, int snoop = 0,
+                         bool preanalysis = false) {
     AdjustmentJob job(input.c_str(), output.c_str(), 0, 0, makeSparseNormalSolver);
     ModelOptions options;
     options.rigorous = true;
     options.snoopRounds = snoop;
+    options.preanalysis = preanalysis;
     job.setModelOptions(options);
     job.run();
     return {job.adjusted(), job.engine().state().rigorous, job.snoopedVectors(),
@@ -171,6 +173,83 @@ void compareWithReference(int sites, unsigned seed) {
 TEST(RigorousModel, AgreesWithAnIndependentDenseSolution) {
     compareWithReference(6, 11);   // small: 12 vectors, 12 unknowns
     compareWithReference(40, 29);  // generated: 80 vectors, 114 unknowns
+}
+
+// A pre-analysis ignores the observed values: with a blunder of a metre planted in them, its
+// precisions, redundancy numbers and MDBs are the independent solution's for vectors observed
+// exactly as the approximate coordinates say, its residuals 0, and the same as the adjustment's.
+TEST(RigorousModel, PreanalysisDependsOnGeometryAndWeightsOnly) {
+    TempDirectory folder;
+    constexpr int kSites = 12;
+    Network net = writeNetwork(folder.file("in.dat"), kSites, 17, 1.0, 4);
+    const RigorousRun pre =
+        runInProcess(folder.file("in.dat"), folder.file("pre.dat"), 0, /*preanalysis=*/true);
+    const RigorousRun adjusted = runInProcess(folder.file("in.dat"), folder.file("adj.dat"));
+    ASSERT_TRUE(pre.adjusted);
+    ASSERT_TRUE(adjusted.adjusted);
+    for (ReferenceVector& v : net.vectors)
+        for (int c = 0; c < 3; ++c)
+            v.observed[c] = net.start[v.to][c] - net.start[v.from][c];
+    const RigorousReference ref =
+        solveRigorousReference(net.start, net.free, net.vectors, kPublishedDelta0);
+    const RigorousResults& g = pre.results;
+    EXPECT_TRUE(g.preanalysis);
+    EXPECT_EQ(g.degreesOfFreedom, ref.degreesOfFreedom);
+    for (int i = 0; i < kSites; ++i) {
+        expectNear(g.sites[i].covarianceXYZ, ref.block(i, i), "site " + std::to_string(i));
+        EXPECT_NEAR(g.sites[i].semiMajor, adjusted.results.sites[i].semiMajor, 1e-7);
+        EXPECT_NEAR(g.sites[i].heightSigma, adjusted.results.sites[i].heightSigma, 1e-7);
+    }
+    ASSERT_EQ(g.vectors.size(), net.vectors.size());
+    for (std::size_t k = 0; k < g.vectors.size(); ++k) {
+        for (int a = 0; a < 3; ++a) {
+            const RigorousComponent& e = g.vectors[k].components[a];
+            const std::string at = "vector " + std::to_string(k) + " axis " + std::to_string(a);
+            EXPECT_NEAR(e.residual, 0.0, 1e-9) << at;
+            EXPECT_FALSE(e.outlier) << at;
+            EXPECT_NEAR(e.redundancy, ref.vectors[k][a].redundancy, kRelativeTolerance) << at;
+            EXPECT_NEAR(e.mdb, ref.vectors[k][a].mdb * g.delta0 / kPublishedDelta0, 1e-6) << at;
+            EXPECT_NEAR(e.redundancy, adjusted.results.vectors[k].components[a].redundancy, 1e-9);
+        }
+    }
+    // The adjustment flags the planted metre; the pre-analysis, which never saw it, flags nothing.
+    EXPECT_TRUE(adjusted.results.vectors[4].components[0].outlier);
+}
+
+// The statistics file of a pre-analysis states it, and leaves null what only observations give;
+// the options that need observations are refused with it.
+TEST(RigorousModel, PreanalysisFileAndOptions) {
+    TempDirectory folder;
+    writeNetwork(folder.file("in.dat"), 8, 7);
+    const std::string in = folder.file("in.dat");
+    const RunResult run =
+        runProgram(TORVEK_LARGE_BINARY, {"--model", "rigorous", "--preanalysis", "--statistics",
+                                         folder.file("s.json"), in, folder.file("pre.dat")});
+    ASSERT_EQ(run.exitCode, 0);
+    const std::string json = readFileBytes(folder.file("s.json"));
+    EXPECT_NE(json.find("\"preanalysis\": true"), std::string::npos);
+    EXPECT_NE(json.find("\"aposteriori\": null"), std::string::npos);
+    EXPECT_NE(json.find("\"chiSquare\": {\"value\": null"), std::string::npos);
+    EXPECT_NE(json.find("\"residual\": null"), std::string::npos);
+    EXPECT_EQ(json.find("\"outlier\": false"), std::string::npos);
+    EXPECT_EQ(json.find("\"redundancy\": null"), std::string::npos);
+    const std::string report = run.reportText();
+    EXPECT_NE(report.find("Pre-analysis of planned vectors"), std::string::npos) << report;
+    EXPECT_EQ(report.find("Chi-square"), std::string::npos) << report;
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--preanalysis", in, folder.file("o.dat")},
+          {"--model", "classic", "--preanalysis", in, folder.file("o.dat")},
+          {"--model", "rigorous", "--preanalysis", "--snoop", "2", in, folder.file("o.dat")},
+          {"--model", "rigorous", "--scale-by", "aposteriori", "--preanalysis", in,
+           folder.file("o.dat")}}) {
+        FrontEndScript script;
+        script.giveEndpoints = false;
+        const RunResult refused = runProgram(TORVEK_LARGE_BINARY, bad, script);
+        EXPECT_EQ(refused.exitCode, 1) << bad[1];
+        EXPECT_NE(refused.standardError.find("--preanalysis"), std::string::npos)
+            << refused.standardError;
+        EXPECT_FALSE(std::filesystem::exists(folder.file("o.dat")));
+    }
 }
 
 TEST(RigorousModel, PlantedBlunderIsFlaggedAndSnoopedFirst) {
@@ -353,6 +432,26 @@ TEST(RigorousModel, TextbookNetworkAgreesWithThePeer) {
     ASSERT_EQ(planted.snooped.size(), 1u);
     EXPECT_EQ(planted.snooped[0].record, kPlantedRecord);
     EXPECT_NEAR(std::fabs(planted.snooped[0].studentized), 3.33, 0.01);
+
+    // Its pre-analysis, before any of these observations existed, gives the same ellipses,
+    // redundancy numbers and MDBs: they do not depend on the observed values.
+    const RigorousRun pre = runInProcess(folder.file("in.dat"), folder.file("pre.dat"), 0, true);
+    ASSERT_TRUE(pre.adjusted);
+    ASSERT_EQ(pre.results.sites.size(), g.sites.size());
+    for (std::size_t i = 0; i < g.sites.size(); ++i) {
+        EXPECT_NEAR(pre.results.sites[i].semiMajor, g.sites[i].semiMajor, 1e-7);
+        EXPECT_NEAR(pre.results.sites[i].semiMinor, g.sites[i].semiMinor, 1e-7);
+        EXPECT_NEAR(pre.results.sites[i].heightSigma, g.sites[i].heightSigma, 1e-7);
+    }
+    ASSERT_EQ(pre.results.vectors.size(), g.vectors.size());
+    for (std::size_t k = 0; k < g.vectors.size(); ++k) {
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_NEAR(pre.results.vectors[k].components[a].redundancy,
+                        g.vectors[k].components[a].redundancy, 1e-6);
+            EXPECT_NEAR(pre.results.vectors[k].components[a].mdb, g.vectors[k].components[a].mdb,
+                        1e-7);
+        }
+    }
 }
 
 // The national network (232 sites, 5589 vectors, covariances in m^2) as the peer's gama-g3 2.24

@@ -153,9 +153,9 @@ struct ProjectChoices {
 // The input data set of the run, built in memory from the project or survey files `inputs`, and
 // the full names of its sites. False, after saying why, when they cannot be read or imported.
 bool buildInput(const std::vector<std::string>& inputs, const SurveyOptions& survey,
-                RunRequest& request, ProjectChoices& project) {
+                const ImportOptions& importOptions, RunRequest& request, ProjectChoices& project) {
     Json document;
-    if (!buildInputDataSet(inputs, survey, ImportOptions{}, request.input, request.names,
+    if (!buildInputDataSet(inputs, survey, importOptions, request.input, request.names,
                            &document)) {
         return false;
     }
@@ -240,7 +240,17 @@ bool prepareInput(const AdjustOptions& options, const RunFilePaths& files, RunRe
             "its sites itself\n");
         return false;
     }
-    return buildInput(inputs, options.survey, request, project);
+    // A pre-analysis adds the project's planned vectors, with the sigma model where they give no
+    // covariance.
+    ImportOptions importOptions;
+    importOptions.withPlanned = options.preanalysis;
+    std::string error;
+    if (!options.sigmaModel.empty() &&
+        !parseSigmaModel(options.sigmaModel, importOptions.sigmaModel, error)) {
+        say("torvek-front: --sigma-model: " + error + "\n");
+        return false;
+    }
+    return buildInput(inputs, options.survey, importOptions, request, project);
 }
 
 // What the front end answered while the program ran.
@@ -419,6 +429,22 @@ bool chooseModel(const AdjustOptions& options, std::optional<AdjustmentModel> pr
             "model, and this run uses the classic one\n");
         return false;
     }
+    if (options.preanalysis && choices.model != AdjustmentModel::kRigorous) {
+        say("torvek-front: --preanalysis needs the rigorous model: the classic model has no "
+            "pre-analysis (use --model rigorous)\n");
+        return false;
+    }
+    if (!options.sigmaModel.empty() && !options.preanalysis) {
+        say("torvek-front: --sigma-model gives the sigmas of planned vectors: it needs "
+            "--preanalysis\n");
+        return false;
+    }
+    if (options.preanalysis && (options.snoopRounds > 0 || options.scaleByAposteriori)) {
+        say("torvek-front: --preanalysis takes neither --snoop nor --scale-by aposteriori: "
+            "planned vectors have no residuals\n");
+        return false;
+    }
+    choices.preanalysis = options.preanalysis;
     choices.snoopRounds = options.snoopRounds;
     choices.scaleByAposteriori = options.scaleByAposteriori;
     if (!options.relativeTolerance.empty()) {

@@ -31,6 +31,8 @@ struct AdjustOptions {
     int snoopRounds = 0;              // --snoop: rounds of data snooping, 0 for none
     bool scaleByAposteriori = false;  // --scale-by aposteriori
     std::string relativeTolerance;    // --relative-tolerance, e.g. "20mm+50ppm"; empty for none
+    bool preanalysis = false;         // --preanalysis: every vector in use is planned (rigorous)
+    std::string sigmaModel;  // --sigma-model "5mm+1ppm,10mm+2ppm"; empty: kDefaultSigmaModel
     // Answer the first abort poll with this stage code with an abort, as Ctrl-C would (for
     // tests and demonstrations); -1 for none.
     int abortAtStage = -1;

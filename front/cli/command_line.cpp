@@ -170,6 +170,15 @@ void addModelChoices(CLI::App& adjust, AdjustOptions& o) {
                     "check every pair's relative precision at 95 % against A mm + B ppm of the "
                     "distance (rigorous), e.g. \"20mm+50ppm\"")
         ->type_name("TOLERANCE");
+    adjust.add_flag("--preanalysis", o.preanalysis,
+                    "pre-analysis (rigorous): every vector in use and the project's planned "
+                    "vectors are taken as planned, their observed values ignored; precisions, "
+                    "redundancy numbers and MDBs at the a-priori sigma0");
+    adjust
+        .add_option("--sigma-model", o.sigmaModel,
+                    "sigmas of planned vectors without a covariance, horizontal,vertical as "
+                    "A mm + B ppm of the length (default \"5mm+1ppm,10mm+2ppm\")")
+        ->type_name("H,V");
 }
 
 CLI::App* addAdjust(CLI::App& app, AdjustOptions& o, std::vector<std::string>& inputs) {

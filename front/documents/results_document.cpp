@@ -381,7 +381,12 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
         d.header.emplace_back("Grid system",
                               (v.grid.code.empty() ? "" : v.grid.code + ", ") + v.grid.name);
     }
-    d.header.emplace_back("Outcome", outcomeLine(r));
+    // A pre-analysis observed nothing: it has no chi-square test and no residuals to show.
+    const bool preanalysis = v.rigorous && v.rigorous->preanalysis;
+    d.header.emplace_back("Outcome", preanalysis && r.succeeded
+                                         ? "pre-analysis of planned vectors (no observations; "
+                                           "precisions at the a-priori sigma0)"
+                                         : outcomeLine(r));
     d.header.emplace_back("Software", softwareVersion() + " with torvek" +
                                           (v.hasGrid ? ", " + v.grid.library : std::string()));
     const DocumentScope scope = documentScope(r);
@@ -393,7 +398,9 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
                        "CSV export, the GeoJSON and KML files and the statistics file",
                        scope.sites, scope.vectors));
     }
-    d.tables.push_back(statisticsTable(r));
+    if (!preanalysis) {
+        d.tables.push_back(statisticsTable(r));
+    }
     if (!r.succeeded) {
         return d;
     }
@@ -405,7 +412,9 @@ ResultsDocument buildResultsDocument(const std::string& title, const ResultsView
     if (v.hasGrid) {
         d.tables.push_back(gridTable(v));
     }
-    d.tables.push_back(residualTable(r, scope));
+    if (!preanalysis) {
+        d.tables.push_back(residualTable(r, scope));
+    }
     d.tables.push_back(excludedTable(r, scope));
     if (v.rigorous) {
         for (ResultTable& t : rigorousTables(*v.rigorous, scope)) {

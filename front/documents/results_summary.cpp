@@ -205,12 +205,25 @@ std::string formatResultsSummary(const ResultsView& view) {
             "coordinates.\n  The report says why.\n";
         return out;
     }
-    appendStatistics(out, r);
+    // A pre-analysis observed nothing: no chi-square, residuals or outliers to read.
+    const bool preanalysis = view.rigorous && view.rigorous->preanalysis;
+    if (preanalysis) {
+        out += formatText(
+            "  Pre-analysis of planned vectors: no observed value was used; the standard "
+            "deviations\n  are at the a-priori sigma0 of %.4f. There are no residuals, no "
+            "chi-square test and no\n  outliers; the redundancy numbers and MDBs are in the "
+            "statistics file.\n",
+            view.rigorous->sigma0Apriori);
+    } else {
+        appendStatistics(out, r);
+    }
     appendCoordinates(out, r);
     if (view.hasGrid) {
         appendGrid(out, view);
     }
-    appendFlagged(out, r);
+    if (!preanalysis) {
+        appendFlagged(out, r);
+    }
     appendExcluded(out, r);
     return out;
 }

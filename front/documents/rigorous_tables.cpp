@@ -65,6 +65,58 @@ ResultTable modelTable(const RigorousStatistics& s) {
     return t;
 }
 
+std::string axisName(char axis);
+
+// A pre-analysis: what it is, and the statistics that do not depend on observations.
+ResultTable preanalysisTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-statistics";
+    t.title = "Pre-analysis of planned vectors: statistics";
+    t.introduction =
+        "A pre-analysis: no observed value was used, so there are no residuals, no chi-square "
+        "test and no outliers. Precisions, redundancy numbers and minimal detectable biases "
+        "depend only on the geometry and the weights; they are given at the a-priori sigma0 of " +
+        numberCell("%.4f", s.sigma0Apriori) + " and " + percent(s.confidence) + " confidence.";
+    t.columns = {leftColumn("Quantity"), rightColumn("Value")};
+    auto row = [&](const std::string& name, const std::string& value) {
+        t.rows.push_back({{name, value}});
+    };
+    row("Degrees of freedom", std::to_string(s.degreesOfFreedom));
+    row("Sigma0 (a priori, used)", numberCell("%.4f", s.sigma0Apriori));
+    row("Confidence level", percent(s.confidence));
+    row("Significance level alpha0", numberCell("%g", s.alpha0));
+    row("Power of the test", numberCell("%g", s.power));
+    row("Non-centrality delta0", numberCell("%.3f", s.delta0));
+    return t;
+}
+
+// The reliability of every planned component in record order: redundancy number and MDB.
+ResultTable reliabilityTable(const RigorousStatistics& s) {
+    ResultTable t;
+    t.id = "rigorous-tests";
+    t.title = "Pre-analysis: reliability of the planned vectors";
+    t.introduction =
+        "r the redundancy number (0 to 1; near 0 an error goes unseen); MDB the "
+        "minimal detectable bias with " +
+        testWords(s) + ".";
+    t.columns = {leftColumn("From"),      leftColumn("To"), rightColumn("Record"),
+                 leftColumn("Component"), rightColumn("r"), rightColumn("MDB (mm)")};
+    for (const RigorousVector& v : s.vectors) {
+        if (!v.inUse) {
+            continue;
+        }
+        for (const ComponentTest& c : v.components) {
+            t.rows.push_back(
+                {{v.from, v.to, std::to_string(v.record), axisName(c.axis),
+                  numberCell(kRedundancyFormat, c.redundancy), millimetresCell(c.mdb)}});
+        }
+    }
+    if (t.rows.empty()) {
+        t.notes.push_back("No vector was planned.");
+    }
+    return t;
+}
+
 // An ellipse whose semi-axes agree to the 0.1 mm shown is a circle: it has no direction.
 bool circular(const OrientedEllipse& e) {
     constexpr double kShownMetres = 0.00005;
@@ -326,6 +378,9 @@ std::vector<std::pair<std::size_t, int>> componentsByStudentized(const RigorousS
 }
 
 std::vector<ResultTable> rigorousTables(const RigorousStatistics& s, const DocumentScope& scope) {
+    if (s.preanalysis) {
+        return {preanalysisTable(s), siteTable(s), reliabilityTable(s), relativeTable(s, scope)};
+    }
     std::vector<ResultTable> tables{modelTable(s)};
     if (scope.whole) {
         tables.push_back(siteTable(s));

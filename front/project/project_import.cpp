@@ -574,7 +574,7 @@ struct Reader {
         requireObject(root, "the document");
         checkKeys(root, "",
                   {"format", "version", "title", "client", "surveyor", "datum", "epoch", "settings",
-                   "sites", "vectors"},
+                   "sites", "vectors", "planned"},
                   {"results", "preserved"});
         if (const Json* format = find(root, "format")) {
             if (*format != "torvek-project") {
@@ -640,6 +640,10 @@ struct Reader {
             report.notes.push_back(note);
         }
         checkVectorNumbers(ds);
+        if (const Json* planned = find(root, "planned")) {
+            readPlannedVectors(*planned, {codeByName, options.withPlanned, options.sigmaModel}, ds,
+                               precision, report.notes);
+        }
         readRunResults(root, ds);
         readPreserved(root, ds);
         if (!referenceGiven) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dataset/adjusted_data_set.h"
+#include "front/project/planned_vectors.h"
 #include "front/project/site_name_mapping.h"
 
 namespace torvek::front {
@@ -19,6 +20,10 @@ struct ImportOptions {
     // stale results of an edited export never reach the program; on to turn an exported file back
     // into the data set it came from.
     bool withResults = false;
+    // Add the planned vectors to the data set, for a pre-analysis (else they are only checked);
+    // those without a precision take it from `sigmaModel`.
+    bool withPlanned = false;
+    SigmaModel sigmaModel = kDefaultSigmaModel;
 };
 
 // What an import says besides its result.

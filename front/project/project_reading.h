@@ -3,14 +3,19 @@
 // Pieces of the project import that read one site's position and one vector's precision. They
 // throw fields::FieldError on bad input, as every field reader does.
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "dataset/site_record.h"
 #include "dataset/vector_record.h"
+#include "front/project/planned_vectors.h"
 #include "front/project/project_json.h"
 
 namespace torvek::front {
+
+// Vector labels print the record number with "%05d": more digits would not fit.
+inline constexpr std::int64_t kLargestVectorRecordNumber = 99999;
 
 // The ellipsoid of the project: semi-major axis in metres, reciprocal flattening (> 1).
 struct ProjectEllipsoid {
@@ -50,6 +55,23 @@ struct PrecisionTally {
 // positive definite, naming its eigenvalues. `notes` receives what the program will change.
 void readVectorPrecision(const Json& vector, const std::string& path, VectorRecord& record,
                          PrecisionTally& tally, std::vector<std::string>& notes);
+
+// How the planned vectors of a project are read: the sites' codes by their folded full names,
+// whether the vectors join the data set (a pre-analysis) or are only checked, and the sigma model
+// of those without a precision of their own.
+struct PlannedReading {
+    const std::map<std::string, std::string>& codeByName;
+    bool addToDataSet = false;
+    SigmaModel sigmaModel = kDefaultSigmaModel;
+};
+
+// Reads the list "planned" of a project: [{"from", "to"} with an optional precision as a vector
+// has it ("sigmas" with "correlations" or "covariances", or "covariance")]. Each names two
+// different sites of the project. Added to `ds` (after its vectors, numbered on from the
+// largest record number) when `reading.addToDataSet`, with the approximate coordinates'
+// differences as components (metres) and the sigma model's covariance where none is given.
+void readPlannedVectors(const Json& planned, const PlannedReading& reading, AdjustedDataSet& ds,
+                        PrecisionTally& tally, std::vector<std::string>& notes);
 
 // The closing note about sigmas held to the program's bounds (empty when there is none).
 std::vector<std::string> precisionNotes(const PrecisionTally& tally);

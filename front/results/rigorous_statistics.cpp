@@ -59,7 +59,13 @@ double numberAt(const Node& n, const std::string& where, bool nullable) {
 }
 
 double number(const Node& object, const char* key, const std::string& path, bool nullable) {
-    return numberAt(member(object, key, path), at(path, key), nullable);
+    const Node& n = member(object, key, path);
+    // The field's path is spelt out only for an error: a large network's file holds a hundred
+    // thousand numbers, and the workspace reads one for every change of a plan.
+    if (n.is_number()) {
+        return n.get<double>();
+    }
+    return numberAt(n, at(path, key), nullable);
 }
 
 // A length or standard deviation: a number from 0 (or null where `nullable`).
@@ -188,7 +194,9 @@ RigorousSite site(const Node& s, const std::string& path, double confidence,
     return site;
 }
 
-ComponentTest component(const Node& c, const std::string& path, bool inUse) {
+// A component of a vector in use; `measured` false for a pre-analysis, whose numbers that come
+// from an observation may be null.
+ComponentTest component(const Node& c, const std::string& path, bool inUse, bool measured) {
     ComponentTest t;
     const Node& axis = member(c, "axis", path);
     if (!axis.is_string() || (axis != "x" && axis != "y" && axis != "z")) {
@@ -196,20 +204,22 @@ ComponentTest component(const Node& c, const std::string& path, bool inUse) {
     }
     t.axis = axis.get<std::string>()[0];
     const bool nullable = !inUse;
-    t.observed = number(c, "observed", path, nullable);
-    t.adjusted = number(c, "adjusted", path, nullable);
-    t.residual = number(c, "residual", path, nullable);
+    const bool unobserved = nullable || !measured;
+    t.observed = number(c, "observed", path, unobserved);
+    t.adjusted = number(c, "adjusted", path, unobserved);
+    t.residual = number(c, "residual", path, unobserved);
     t.residualSigma = size(c, "residualSigma", path, nullable);
     t.redundancy = number(c, "redundancy", path, nullable);
-    t.standardized = number(c, "standardized", path, nullable);
-    t.studentized = number(c, "studentized", path, nullable);
+    t.standardized = number(c, "standardized", path, unobserved);
+    t.studentized = number(c, "studentized", path, unobserved);
     t.mdb = size(c, "mdb", path, nullable);
     const Node& outlier = member(c, "outlier", path);
-    t.outlier = !(outlier.is_null() && nullable) && flag(c, "outlier", path);
+    t.outlier = !(outlier.is_null() && unobserved) && flag(c, "outlier", path);
     return t;
 }
 
-RigorousVector vector(const Node& v, const std::string& path, const SiteNameTable& names) {
+RigorousVector vector(const Node& v, const std::string& path, const SiteNameTable& names,
+                      bool measured) {
     RigorousVector r;
     std::tie(r.fromCode, r.from) = siteName(v, "from", path, names);
     std::tie(r.toCode, r.to) = siteName(v, "to", path, names);
@@ -223,7 +233,7 @@ RigorousVector vector(const Node& v, const std::string& path, const SiteNameTabl
             r.components[i] = {"xyz"[i], kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, false};
             continue;
         }
-        r.components[i] = component(c, where, r.inUse);
+        r.components[i] = component(c, where, r.inUse, measured);
     }
     // A vector out of use (left out, or taken out by snooping) was not adjusted: the program
     // states none of its numbers.
@@ -264,19 +274,23 @@ void readHead(const Node& d, RigorousStatistics& s) {
         throw FieldError{"degreesOfFreedom", "expected a count from 0"};
     }
     s.degreesOfFreedom = static_cast<int>(dof.get<long long>());
+    // Written by engines that know it; an older file is an adjustment.
+    s.preanalysis = d.contains("preanalysis") && flag(d, "preanalysis", "");
+    const bool unobserved = s.preanalysis;
     const Node& sigma0 = member(d, "sigma0", "");
     s.sigma0Apriori = number(sigma0, "apriori", "sigma0", false);
-    s.sigma0Aposteriori = number(sigma0, "aposteriori", "sigma0", false);
+    s.sigma0Aposteriori = number(sigma0, "aposteriori", "sigma0", unobserved);
     const Node& scaledBy = member(d, "scaledBy", "");
     if (scaledBy != "apriori" && scaledBy != "aposteriori") {
         throw FieldError{"scaledBy", "expected \"apriori\" or \"aposteriori\""};
     }
     s.scaledBy = scaledBy.get<std::string>();
     const Node& chi = member(d, "chiSquare", "");
-    s.chiSquare = number(chi, "value", "chiSquare", false);
-    s.chiSquareLower = number(chi, "lower", "chiSquare", false);
-    s.chiSquareUpper = number(chi, "upper", "chiSquare", false);
-    s.chiSquarePassed = flag(chi, "passed", "chiSquare");
+    s.chiSquare = number(chi, "value", "chiSquare", unobserved);
+    s.chiSquareLower = number(chi, "lower", "chiSquare", unobserved);
+    s.chiSquareUpper = number(chi, "upper", "chiSquare", unobserved);
+    const Node& passed = member(chi, "passed", "chiSquare");
+    s.chiSquarePassed = !(passed.is_null() && unobserved) && flag(chi, "passed", "chiSquare");
     const Node& critical = member(d, "criticalValues", "");
     s.studentizedCritical = number(critical, "studentized", "criticalValues", false);
     s.alpha0 = probability(critical, "alpha0", "criticalValues");
@@ -390,11 +404,15 @@ class StatisticsReader {
     StatisticsReader(const SiteNameTable& names, RigorousStatistics& s) : names_(names), s_(s) {}
 
     void element(const std::string& array, std::size_t index, Node&& n, const Node& root) {
-        if (!confidence_) {
-            const auto c = root.is_object() ? root.find("confidence") : root.end();
-            if (root.is_object() && c != root.end() && c->is_number() && c->get<double>() > 0.0 &&
+        if (!confidence_ && root.is_object()) {
+            const auto c = root.find("confidence");
+            if (c != root.end() && c->is_number() && c->get<double>() > 0.0 &&
                 c->get<double>() < 1.0) {
                 confidence_ = c->get<double>();
+                // The kind of file, as far as the head has told it: the vectors of a pre-analysis
+                // have no observed values.
+                const auto kind = root.find("preanalysis");
+                preanalysis_ = kind != root.end() && kind->is_boolean() && kind->get<bool>();
             }
         }
         if (!confidence_) {
@@ -407,7 +425,11 @@ class StatisticsReader {
     // Reads the head from the document and the elements that waited for it.
     void finish(const Node& root) {
         readHead(root, s_);
+        if (confidence_ && preanalysis_ != s_.preanalysis) {
+            throw FieldError{"preanalysis", "must come before the sites and vectors"};
+        }
         confidence_ = s_.confidence;
+        preanalysis_ = s_.preanalysis;
         for (const char* key : {"sites", "vectors"}) {
             array(root, key, "");  // present and an array, even when empty
         }
@@ -429,7 +451,7 @@ class StatisticsReader {
         if (key == "sites") {
             s_.sites.push_back(site(n, path, c, names_));
         } else if (key == "vectors") {
-            s_.vectors.push_back(vector(n, path, names_));
+            s_.vectors.push_back(vector(n, path, names_, !preanalysis_));
         } else if (key == "relativePrecision") {
             s_.relativePrecision.push_back(pair(n, path, c, names_));
         } else {
@@ -440,6 +462,7 @@ class StatisticsReader {
     const SiteNameTable& names_;
     RigorousStatistics& s_;
     std::optional<double> confidence_;
+    bool preanalysis_ = false;
     std::vector<Waiting> waiting_;
 };
 

@@ -101,6 +101,10 @@ struct RelativeTolerance {
 };
 
 struct RigorousStatistics {
+    // A pre-analysis of planned vectors: the a-posteriori sigma0, the chi-square test and every
+    // component's observed, adjusted, residual, standardized, studentized and outlier are NaN
+    // (false), for nothing was observed.
+    bool preanalysis = false;
     int degreesOfFreedom = 0;
     double sigma0Apriori = 0, sigma0Aposteriori = 0;
     std::string scaledBy;  // "apriori" or "aposteriori": the sigma0 of the ellipses

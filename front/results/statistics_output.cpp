@@ -87,7 +87,7 @@ Json siteJson(const RigorousSite& s) {
                 {"heightSigma", numberOrNull(s.heightSigma)}};
 }
 
-Json componentJson(const ComponentTest& c) {
+Json componentJson(const ComponentTest& c, bool preanalysis) {
     return Json{{"axis", std::string(1, c.axis)},
                 {"observed", numberOrNull(c.observed)},
                 {"adjusted", numberOrNull(c.adjusted)},
@@ -97,13 +97,13 @@ Json componentJson(const ComponentTest& c) {
                 {"standardized", numberOrNull(c.standardized)},
                 {"studentized", numberOrNull(c.studentized)},
                 {"mdb", numberOrNull(c.mdb)},
-                {"outlier", c.outlier}};
+                {"outlier", preanalysis ? Json(nullptr) : Json(c.outlier)}};
 }
 
-Json vectorJson(const RigorousVector& v) {
+Json vectorJson(const RigorousVector& v, bool preanalysis) {
     Json components = Json::array();
     for (const ComponentTest& c : v.components) {
-        components.push_back(componentJson(c));
+        components.push_back(componentJson(c, preanalysis));
     }
     return Json{{"from", v.from},
                 {"to", v.to},
@@ -134,15 +134,19 @@ Json pairJson(const RelativePrecision& p) {
 }
 
 Json headJson(const RigorousStatistics& s) {
+    // A pre-analysis has no a-posteriori sigma0 and no chi-square test: their fields are null.
+    const Json passed = s.preanalysis ? Json(nullptr) : Json(s.chiSquarePassed);
     Json j{{"model", "rigorous"},
+           {"preanalysis", s.preanalysis},
            {"degreesOfFreedom", s.degreesOfFreedom},
-           {"sigma0", {{"apriori", s.sigma0Apriori}, {"aposteriori", s.sigma0Aposteriori}}},
+           {"sigma0",
+            {{"apriori", s.sigma0Apriori}, {"aposteriori", numberOrNull(s.sigma0Aposteriori)}}},
            {"scaledBy", s.scaledBy},
            {"chiSquare",
             {{"value", numberOrNull(s.chiSquare)},
              {"lower", numberOrNull(s.chiSquareLower)},
              {"upper", numberOrNull(s.chiSquareUpper)},
-             {"passed", s.chiSquarePassed}}},
+             {"passed", passed}}},
            {"criticalValues",
             {{"studentized", numberOrNull(s.studentizedCritical)},
              {"alpha0", s.alpha0},
@@ -255,7 +259,9 @@ void writeStatisticsText(const RigorousStatistics& s,
         first = false;
     }
     writeArray("sites", s.sites, siteJson, false, sink);
-    writeArray("vectors", s.vectors, vectorJson, false, sink);
+    writeArray(
+        "vectors", s.vectors, [&](const RigorousVector& v) { return vectorJson(v, s.preanalysis); },
+        false, sink);
     writeArray("relativePrecision", s.relativePrecision, pairJson, false, sink);
     writeArray("snooping", s.snooping, roundJson, true, sink);
 }

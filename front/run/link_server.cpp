@@ -26,6 +26,10 @@ namespace {
 constexpr std::size_t kMaximumChildOutput = 1u << 20;
 // How long one wait for the child's frames lasts before the kill request is asked again.
 constexpr int kServeIntervalMs = 200;
+// Once the child has closed every endpoint and its output it is ending: it is looked for this
+// often, so that a short run (a pre-analysis answered while a person plans) is not held for a
+// whole serve interval after its end.
+constexpr int kReapIntervalMs = 2;
 // Answers not yet taken by a child that goes on sending; far more than a synchronous peer ever
 // leaves (one answer of at most 67 bytes per endpoint).
 constexpr std::size_t kMaximumPendingAnswers = 1u << 16;
@@ -418,7 +422,8 @@ void serveOnce(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome) 
         watch[i] = {s.channels[i].fd, events, 0};
     }
     watch[2] = {s.outputFd, POLLIN, 0};
-    if (::poll(watch, 3, kServeIntervalMs) < 0) {
+    const bool allClosed = !s.channels[0].open() && !s.channels[1].open() && s.outputFd < 0;
+    if (::poll(watch, 3, allClosed ? kReapIntervalMs : kServeIntervalMs) < 0) {
         return;  // a signal such as Ctrl-C: the caller asks again
     }
     for (int i = 0; i < 2; ++i) {

@@ -344,6 +344,9 @@ std::vector<std::string> programArguments(const RunChoices& choices, const std::
     if (choices.scaleByAposteriori) {
         arguments.insert(arguments.end(), {"--scale-by", "aposteriori"});
     }
+    if (choices.preanalysis) {
+        arguments.push_back("--preanalysis");
+    }
     arguments.insert(arguments.end(), {input, output});
     return arguments;
 }

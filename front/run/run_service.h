@@ -39,6 +39,9 @@ struct RunChoices {
     bool scaleByAposteriori = false;
     // Rigorous model only: the tolerance every pair's relative precision is checked against.
     std::optional<RelativeTolerance> relativeTolerance;
+    // Rigorous model only: a pre-analysis, every vector in use taken as planned (its observed
+    // values ignored): precisions, redundancy numbers and MDBs at the a-priori sigma0.
+    bool preanalysis = false;
 };
 
 // Most rounds of data snooping the program takes (its --snoop bound).

@@ -239,6 +239,7 @@ bool Workspace::openUploaded(const std::vector<UploadedFile>& files, const Surve
 }
 
 void Workspace::rebuildView() {
+    ++revision_;
     AdjustedDataSet dataSet;
     ImportReport report;
     const bool imported =
@@ -307,7 +308,8 @@ void Workspace::rebuildView() {
                  {"notes", std::move(notes)},
                  {"changes", changes_},
                  {"sites", std::move(sites)},
-                 {"vectors", std::move(vectors)}};
+                 {"vectors", std::move(vectors)},
+                 {"planned", document_.contains("planned") ? document_["planned"] : Json::array()}};
 }
 
 std::string Workspace::stateText() const {
@@ -337,6 +339,9 @@ bool Workspace::edit(const Json& request, std::string& error) {
         return false;
     }
     const std::string op = request.is_object() ? stringField(request, "op") : "";
+    if (op == "planned") {
+        return setPlanned(request, error);
+    }
     const auto indexField = request.is_object() ? request.find("index") : request.end();
     if (indexField == request.end() || !indexField->is_number_integer() ||
         indexField->get<std::int64_t>() < 0) {

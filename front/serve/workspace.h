@@ -48,6 +48,27 @@ struct RunAsked {
 // key optional; an empty body asks for nothing). False with `error` naming the field.
 bool readRunAsked(const Json& body, RunAsked& asked, std::string& error);
 
+// The most planned vectors one plan holds: ten times the sites the sparse engine handles in a
+// fraction of a second, far above any campaign a person plans by clicking.
+inline constexpr std::size_t kMaximumPlannedVectors = 5000;
+
+// Reads "planned" of a request body: a list of at most kMaximumPlannedVectors objects with
+// "from" and "to" site names (whether the names exist the project's import checks). False with
+// `error` naming the entry.
+bool readPlannedList(const Json& body, Json& planned, std::string& error);
+
+// Reads the optional "sigmaModel" {"horizontal": [metres, ppm], "vertical": [metres, ppm]} of a
+// request body into `model` (parts left out keep theirs): metres 0 to 1, ppm 0 to 1000, not both
+// 0. False with `error` naming the field.
+bool readSigmaModel(const Json& body, SigmaModel& model, std::string& error);
+
+// The answer to POST /api/preanalysis: the statistics (with "elapsedSeconds") or an error.
+struct PlanAnswer {
+    int status = 400;
+    std::string error;
+    std::string text;  // the JSON answer
+};
+
 class Workspace {
   public:
     explicit Workspace(WorkspaceOptions options);
@@ -72,6 +93,12 @@ class Workspace {
     // False with `error` set when it does not apply to the open project.
     bool edit(const Json& request, std::string& error);
 
+    // POST /api/preanalysis: the pre-analysis of the open project with the planned vectors of
+    // `body` ({"planned": [{"from", "to"}...], "sigmaModel": optional, "relativeTolerance":
+    // optional "20mm+50ppm"}) in place of its own, run by torvek-large in a private folder
+    // removed after it.
+    PlanAnswer preanalysis(const Json& body);
+
     // Writes the project document to `path`, which must end in ".json". An existing file is
     // replaced only when it is the project file that was opened or saved to before (never a survey
     // file, a data set or another project). False with `error` set.
@@ -91,6 +118,9 @@ class Workspace {
 
   private:
     void rebuildView();  // with mutex_ held
+    // The edit {"op": "planned", "planned": [...]}: the project's planned vectors replaced (with
+    // mutex_ held).
+    bool setPlanned(const Json& request, std::string& error);
     // The run service's request for the open project built as `input` (with mutex_ held).
     torvek::front::RunRequest adjustmentRequest(AdjustedDataSet input, SiteNameTable names) const;
     std::string describeVector(std::size_t index) const;
@@ -107,7 +137,19 @@ class Workspace {
     std::vector<std::string> importNotes_;
     std::vector<std::string> changes_;  // since the last run was started
     bool unsaved_ = false;
-    Json view_;  // the project part of stateText, rebuilt after each change
+    Json view_;         // the project part of stateText, rebuilt after each change
+    int revision_ = 0;  // counts the changes of document_ (each rebuilds the view)
+    // The open project as a data set without its planned vectors, for the pre-analyses of the
+    // plans a person tries: imported again only after a change of the project.
+    struct PlanBase {
+        int revision = -1;
+        std::string error;  // why the project does not become a data set
+        AdjustedDataSet dataSet;
+        SiteNameTable names;
+        std::map<std::string, std::string> codeByName;  // folded full name -> code
+    };
+    PlanBase planBase_;
+    void refreshPlanBase();  // with mutex_ held
     int nextRunId_ = 1;
     int uploadCount_ = 0;
     std::map<int, std::shared_ptr<AdjustmentRun>> runs_;

@@ -198,6 +198,7 @@ void WorkspaceServer::addRoutes() {
     addOpeningRoutes();
     addProjectRoutes();
     addRunRoutes();
+    addPlanRoutes();
     addRunEventStream();
 }
 
@@ -348,6 +349,21 @@ void WorkspaceServer::addProjectRoutes() {
             return;
         }
         attach(res, text, name, "application/json");
+    });
+}
+
+void WorkspaceServer::addPlanRoutes() {
+    server_->Post("/api/preanalysis", [this](const httplib::Request& req, httplib::Response& res) {
+        Json body;
+        if (!jsonBody(req, res, body)) {
+            return;
+        }
+        const PlanAnswer answer = workspace_.preanalysis(body);
+        if (answer.status != 200) {
+            replyError(res, answer.status, answer.error);
+            return;
+        }
+        setBody(res, answer.text, "application/json");
     });
 }
 

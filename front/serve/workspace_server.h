@@ -57,6 +57,7 @@ class WorkspaceServer {
     void addOpeningRoutes();   // opening files by path or by upload
     void addProjectRoutes();   // the open project: its state, edits, saving and download
     void addRunRoutes();       // starting runs, their results, cancel, warning, files
+    void addPlanRoutes();      // the pre-analysis of planned vectors
     void addRunEventStream();  // the events of a run as a stream
 
     const std::string token_;

@@ -1,6 +1,7 @@
 // The workspace page: opens projects, shows and edits sites and vectors, runs the adjustment with
 // live progress and report, answers the connectivity warning, shows results and the run history.
 import { NetworkPlot } from './plot.js';
+import { PlanMode } from './plan.js';
 
 const $ = id => document.getElementById(id);
 // Rows drawn in one table: a national network's thousands of vectors stay quick to show.
@@ -51,6 +52,7 @@ function takeState(data) {
   const serialChanged = !state.project || !data.project || state.project.serial !== data.project.serial;
   state.project = data.project;
   state.runs = data.runs;
+  planMode.take(data.project);
   if (serialChanged) {
     state.shown = null;
     state.selection = null;
@@ -276,6 +278,7 @@ function compare(a, b) {
 
 function renderTable(name) {
   const columnsOf = TABLES[name];
+  if (!columnsOf) return;  // the Plan tab has a panel of its own
   const table = $(`${name}-table`);
   const sort = state.sort[name] || columnsOf.defaultSort || null;
   const filter = $('filter').value.trim().toLowerCase();
@@ -364,12 +367,17 @@ function showTab(name) {
   for (const table of document.querySelectorAll('.table-box table')) {
     table.hidden = table.dataset.tab !== name;
   }
+  if (name === 'plan') planMode.activate(); else planMode.deactivate();
   renderTable(name);
 }
 
 // ---- selection: the tables and the plot show the same site or vector --------------------------
 
 function select(selection, from) {
+  if (planMode.active && from === 'plot') {
+    planMode.click(selection);
+    return;
+  }
   state.selection = selection;
   plot.select(selection);
   if (from === 'plot') {
@@ -378,7 +386,7 @@ function select(selection, from) {
   }
   {
     const name = state.tab;
-    const columnsOf = TABLES[name];
+    const columnsOf = TABLES[name] || {};
     for (const tr of $(`${name}-table`).querySelectorAll('tbody tr')) {
       const chosen = columnsOf.kind === selection.kind && Number(tr.dataset.index) === selection.index;
       tr.classList.toggle('selected', chosen);
@@ -390,6 +398,8 @@ function select(selection, from) {
 // ---- the plot -----------------------------------------------------------------------------------
 
 const plot = new NetworkPlot($('plot'), select);
+const planMode = new PlanMode({ api, $, project: () => state.project, redraw: () => renderPlot(false),
+                                showMessage, takeState: data => takeState(data) });
 
 function renderPlot(fitNow) {
   const p = state.project;
@@ -431,8 +441,18 @@ function renderPlot(fitNow) {
     });
     legend += '; red: flagged vectors';
   }
+  if (planMode.active) {
+    // Planning: the planned vectors beside the observed ones, the pre-analysis' ellipses.
+    const layers = planMode.plotLayers(p);
+    vectors.push(...layers.vectors);
+    ellipses.splice(0, ellipses.length, ...layers.ellipses);
+    if (layers.first !== null) sites[layers.first].pending = true;
+    legend = 'planning: blue dashed: planned vectors; ellipses of the pre-analysis (a-priori σ0)';
+  }
   plot.setData({ sites, vectors, ellipses }, fitNow);
-  if (plot.exaggeration && rigorous) {
+  if (plot.exaggeration && planMode.active) {
+    legend += ` at 95 %, × ${plot.exaggeration}`;
+  } else if (plot.exaggeration && rigorous) {
     legend += `; oriented ellipses at ${Math.round(rigorous.confidence * 1000) / 10} %, ` +
               `${rigorous.scaledBy} σ0, × ${plot.exaggeration}`;
   } else if (plot.exaggeration) legend += `; ellipses at ${r.statistics.confidenceLevel} % × ${plot.exaggeration}`;

@@ -56,7 +56,7 @@ export class NetworkPlot {
       if (!a || !b || !Number.isFinite(a.east) || !Number.isFinite(b.east)) return null;
       const line = el('line', {
         x1: a.east, y1: a.north, x2: b.east, y2: b.north,
-        class: 'vector' + (v.inUse ? '' : ' out') + (v.flagged ? ' flagged' : ''),
+        class: 'vector' + (v.inUse ? '' : ' out') + (v.flagged ? ' flagged' : '') + (v.planned ? ' planned' : ''),
         'vector-effect': 'non-scaling-stroke', 'data-kind': 'vector', 'data-index': i,
       }, this.vectorLayer);
       el('title', {}, line).textContent = v.title;
@@ -95,7 +95,8 @@ export class NetworkPlot {
       if (!Number.isFinite(s.east) || !Number.isFinite(s.north)) return null;
       const fixedAll = s.fixed.every(Boolean);
       const g = el('g', {
-        class: 'site' + (s.inUse ? '' : ' out') + (fixedAll ? ' fixed' : '') + (s.control ? ' control' : ''),
+        class: 'site' + (s.inUse ? '' : ' out') + (fixedAll ? ' fixed' : '') + (s.control ? ' control' : '') +
+               (s.pending ? ' pending' : ''),
         'data-kind': 'site', 'data-index': i,
       }, this.siteLayer);
       if (s.control) {

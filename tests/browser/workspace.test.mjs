@@ -395,3 +395,58 @@ test('requests without the token, for another host or from a page of another ori
   assert.equal(state.runs.length, 0, 'no run was started');
   await page.close();
 });
+
+// The pre-analysis answer that `action` makes the page ask for, without the time it took.
+async function planAnswer(page, action) {
+  const [response] = await Promise.all([
+    page.waitForResponse(r => r.url().endsWith('/api/preanalysis') && r.request().method() === 'POST', WAIT),
+    action()]);
+  assert.equal(response.status(), 200, await response.text());
+  const answer = await response.json();
+  delete answer.elapsedSeconds;
+  return answer;
+}
+
+const siteOnPlot = (page, name) => page.locator('#plot g.site').filter({ has: page.locator(`text="${name}"`) });
+
+test('plan mode: a planned vector never enlarges an ellipse, removing it restores the answer', async () => {
+  const server = await startServer();
+  const page = await newPage(server);
+  await openProject(page, EXAMPLE, 16);
+  const before = await planAnswer(page, () => page.click('#plan-tab'));
+  assert.equal(before.preanalysis, true);
+  await page.waitForFunction(() => /answered in \d+ ms/.test(document.getElementById('plan-status').textContent), null, WAIT);
+
+  const added = await planAnswer(page, async () => {
+    await siteOnPlot(page, 'BIRK').click({ force: true });
+    await siteOnPlot(page, 'ZELG').click({ force: true });
+  });
+  const axes = answer => new Map(answer.sites.filter(s => s.adjusted).map(s => [s.name, s.ellipse.semiMajor]));
+  const was = axes(before);
+  for (const [name, axis] of axes(added)) {
+    assert.ok(axis <= was.get(name) + 1e-12, `${name}: ${axis} after, ${was.get(name)} before`);
+  }
+  const joins = (answer, a, b) => answer.relativePrecision.some(p => (p.from === a && p.to === b) || (p.from === b && p.to === a));
+  assert.ok(!joins(before, 'BIRK', 'ZELG') && joins(added, 'BIRK', 'ZELG'));
+  assert.equal(await page.locator('#plot line.planned').count(), 1);
+  await page.waitForSelector('#plan-pair option[value="BIRK – ZELG"]', { ...WAIT, state: 'attached' });
+  await page.selectOption('#plan-pair', 'BIRK – ZELG');
+  assert.match(await page.textContent('#plan-pair-result'), /mm at 95 % .* within tolerance/);
+  assert.match(await page.textContent('#plan-mdb'), /^\d+\.\d mm \(/);
+  await shot(page, '8-plan-mode');
+
+  const removed = await planAnswer(page, () => page.locator('#plot line.planned').click({ force: true }));
+  assert.deepEqual(removed, before, 'the earlier answer, exactly');
+  assert.equal(await page.locator('#plot line.planned').count(), 0);
+
+  // The plan is saved in the project.
+  await planAnswer(page, async () => {
+    await siteOnPlot(page, 'HOHB').click({ force: true });
+    await siteOnPlot(page, 'SPIT').click({ force: true });
+  });
+  await page.click('#plan-save');
+  await page.waitForFunction(() => /unsaved/.test(document.getElementById('project-source').textContent), null, WAIT);
+  const state = JSON.parse((await request(server, { headers: bearer(server) })).body);
+  assert.deepEqual(state.project.planned, [{ from: 'HOHB', to: 'SPIT' }]);
+  await page.close();
+});
