@@ -259,9 +259,10 @@ const TABLES = {
         cell: r => {
           if (!r.finished) return '';
           const button = document.createElement('button');
-          button.textContent = 'Delete';
+          button.textContent = '×';
           button.className = 'delete-run';
-          button.title = `delete run ${r.id} and its files`;
+          button.title = `Delete run ${r.id} and its files`;
+          button.setAttribute('aria-label', button.title);
           button.addEventListener('click', e => { e.stopPropagation(); deleteRun(r.id); });
           return button;
         } },
