@@ -298,17 +298,20 @@ TEST_F(ServeServer, ThirtyEventStreamsLeaveTheStateAnswered) {
             streams.back()->send(head("GET /api/runs/" + std::to_string(id) + "/events HTTP/1.1",
                                       server_->port(), bearerLine() + "\r\n")));
     }
+    // While the run goes on (ten seconds), with every stream open:
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    httplib::Client client("127.0.0.1", server_->port());
+    client.set_read_timeout(3, 0);
+    const auto state = client.Get("/api/state", {{"Authorization", "Bearer " + kToken}});
+    ASSERT_TRUE(state) << "no answer within 3 s";
+    EXPECT_EQ(state->status, 200);
+    EXPECT_FALSE(server_->workspace().run(id)->finished());
     for (auto& stream : streams) {
         bool closed = false;
         const std::string got = stream->receive(std::chrono::seconds(3), closed, "event: ");
         EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got.substr(0, 80);
         EXPECT_NE(got.find("event: "), std::string::npos);
     }
-    httplib::Client client("127.0.0.1", server_->port());
-    client.set_read_timeout(3, 0);
-    const auto state = client.Get("/api/state", {{"Authorization", "Bearer " + kToken}});
-    ASSERT_TRUE(state) << "no answer within 3 s";
-    EXPECT_EQ(state->status, 200);
 }
 
 // Runs started through the workspace (the fake child behaving as TORVEK_FAKE_MODE says); waits

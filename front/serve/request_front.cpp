@@ -105,7 +105,10 @@ void answerAndClose(int fd, int status, const std::string& reason, const std::st
     const std::string response = "HTTP/1.1 " + std::to_string(status) + " " + reason +
                                  "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
                                  std::to_string(text.size()) +
-                                 "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + text;
+                                 "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff"
+                                 "\r\nCross-Origin-Resource-Policy: same-origin"
+                                 "\r\nConnection: close\r\n\r\n" +
+                                 text;
     // A short answer fits the socket's buffer; a client that does not take it loses it.
     (void)!::send(fd, response.data(), response.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     ::shutdown(fd, SHUT_WR);
@@ -255,6 +258,11 @@ bool RequestFront::readFrom(int fd, Connection& connection) {
     if (got <= 0) {
         ::close(fd);
         return true;
+    }
+    // The request's time runs from its first byte: a connection kept open by the browser between
+    // requests does not shorten the next one's.
+    if (connection.received.empty()) {
+        connection.deadline = Clock::now() + kRequestDeadline;
     }
     connection.received.append(buffer, static_cast<std::size_t>(got));
     return handOnIfWhole(fd, connection);

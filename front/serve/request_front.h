@@ -3,8 +3,9 @@
 // The accepting front of the workspace server. One thread accepts every connection and reads
 // request heads for all of them at once, without blocking, under hard limits: a head holds at
 // most kMaximumHeadBytes in at most kMaximumHeaderLines header lines and must arrive whole within
-// kRequestDeadline. Only a whole head is handed on, so a client that sends slowly, endlessly or
-// not at all costs one entry in the front's list for a few seconds, never a worker thread.
+// kRequestDeadline of its first byte. Only a whole head is handed on, so a client that sends
+// slowly, endlessly or not at all costs one entry in the front's list for a few seconds, never a
+// worker thread.
 
 #include <chrono>
 #include <cstddef>
@@ -25,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 inline constexpr std::size_t kMaximumHeadBytes = 64u << 10;
 // The most header lines in one head; browsers send about twenty.
 inline constexpr std::size_t kMaximumHeaderLines = 100;
-// A whole request, head and body, must arrive within this time of the connection being opened,
-// or of the answer to its previous request.
+// A whole request, head and body, must arrive within this time of its first byte; a connection
+// that sends nothing for this long, after it was opened or after its previous answer, is closed.
 inline constexpr std::chrono::milliseconds kRequestDeadline{5000};
 // Connections the front reads heads from at once; when one more comes, the oldest is closed.
 inline constexpr std::size_t kMaximumWaitingConnections = 256;
@@ -89,7 +90,7 @@ class RequestFront {
   private:
     struct Connection {
         std::string received;
-        Clock::time_point deadline;
+        Clock::time_point deadline;  // for the first byte, then for the whole request
     };
 
     void serve();

@@ -44,6 +44,8 @@ constexpr std::size_t kMaximumRequestBody = 2 * kMaximumProjectSize + (1u << 20)
 // The keep-alive time the answers announce: the front closes a connection that brings no whole
 // request within kRequestDeadline, and the browser should give it up first.
 constexpr time_t kKeepAliveSeconds = 4;
+// The requests a connection announces it may carry; the front sets no limit of its own.
+constexpr std::size_t kKeepAliveRequests = 1000;
 // The most bytes one request may hold, head and body.
 constexpr std::size_t kMaximumRequestBytes = kMaximumRequestBody + kMaximumHeadBytes;
 // The events of a run: /api/runs/ID/events.
@@ -196,6 +198,7 @@ WorkspaceServer::WorkspaceServer(std::string token, WorkspaceOptions options)
     handler_->set_payload_max_length(kMaximumRequestBody);
     handler_->set_default_headers(kSecurityHeaders);
     handler_->set_keep_alive_timeout(kKeepAliveSeconds);
+    handler_->set_keep_alive_max_count(kKeepAliveRequests);
     addRoutes();
 }
 
