@@ -800,6 +800,7 @@ $('save-form').addEventListener('submit', e => {
     setStatus('Saved ' + $('save-path').value.trim());
   });
 });
+$('download-project').addEventListener('click', e => { e.preventDefault(); download('/api/project'); });
 $('adjust-button').addEventListener('click', startRun);
 $('cancel-button').addEventListener('click', () => {
   if (state.following) act(() => api('POST', `/api/runs/${state.following.id}/cancel`));

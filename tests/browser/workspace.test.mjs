@@ -243,6 +243,12 @@ test('imports survey files by upload and by path, a DynaML pair as two files', a
   await page.click('#save-button');
   await page.waitForFunction(() => /^Saved/.test(document.getElementById('run-status').textContent), null, WAIT);
   assert.equal(JSON.parse(fs.readFileSync(saved, 'utf8')).sites.length, 6);
+  // And through the browser, fetched with the token.
+  const [project] = await Promise.all([page.waitForEvent('download'), page.click('#download-project')]);
+  const projectFile = path.join(scratch, 'downloaded-project.json');
+  await project.saveAs(projectFile);
+  assert.match(project.suggestedFilename(), /^textbook-network.*\.json$/);
+  assert.equal(JSON.parse(fs.readFileSync(projectFile, 'utf8')).sites.length, 6);
   await page.close();
 });
 
