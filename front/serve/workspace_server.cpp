@@ -318,6 +318,7 @@ void WorkspaceServer::addRoutes() {
     addOpeningRoutes();
     addProjectRoutes();
     addRunRoutes();
+    addRunFileRoutes();
 }
 
 void WorkspaceServer::addAccessGuard() {
@@ -530,7 +531,10 @@ void WorkspaceServer::addRunRoutes() {
                    reply(res, 200, Json{{"answered", ok->get<bool>()}});
                }
            });
+}
 
+void WorkspaceServer::addRunFileRoutes() {
+    httplib::Server& s = *handler_;
     s.Delete(R"(/api/runs/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
         switch (workspace_.deleteRun(runId(req))) {
             case RunDeletion::kDeleted:

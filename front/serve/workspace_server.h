@@ -74,7 +74,8 @@ class WorkspaceServer {
     void addPageRoutes();     // the page and its files
     void addOpeningRoutes();  // opening files by path or by upload
     void addProjectRoutes();  // the open project: its state, edits, saving and download
-    void addRunRoutes();      // starting runs, their results, cancel, warning, files, delete
+    void addRunRoutes();      // starting runs, their results, cancel, warning
+    void addRunFileRoutes();  // a run's downloads, and deleting it with its files
 
     const std::string token_;
     Workspace workspace_;
