@@ -1,13 +1,21 @@
 // The browser workspace's server without a browser: who may use it (token, host, origin), what
-// the page's edits do to the project, and runs that end cleanly when the server stops. The page
-// itself is tested in headless Chromium (tests/browser).
+// the page's edits do to the project, runs that end cleanly when the server stops or are
+// cancelled, the bounded history, and clients that send slowly, endlessly or follow many streams.
+// The page itself is tested in headless Chromium (tests/browser).
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <string>
@@ -72,24 +80,25 @@ TEST(ServeAccess, EveryRuleOfTheGuard) {
          Verdict::kWrongToken},
         {"the token and more", [](RequestFacts& r) { r.authorization += "a"; },
          Verdict::kWrongToken},
-        {"token in the address",
+        {"the page's own file without the token",
          [](RequestFacts& r) {
              r.authorization.clear();
-             r.queryToken = kToken;
+             r.pageFile = true;
          },
          Verdict::kAllowed},
-        {"token in this server's cookie",
+        {"the page's own file for a page of another port",
          [](RequestFacts& r) {
              r.authorization.clear();
-             r.cookies = "other=1; torvek-token-8123=" + kToken + "; x=y";
+             r.pageFile = true;
+             r.fetchSite = "same-site";
          },
-         Verdict::kAllowed},
-        {"token in another server's cookie",
+         Verdict::kForeignOrigin},
+        {"the page's own file under a rebound name",
          [](RequestFacts& r) {
-             r.authorization.clear();
-             r.cookies = "torvek-token-8124=" + kToken;
+             r.pageFile = true;
+             r.host = "attacker.example:8123";
          },
-         Verdict::kNoToken},
+         Verdict::kForeignHost},
     };
     for (const Case& c : cases) {
         RequestFacts request = allowedRequest();
@@ -126,6 +135,306 @@ class ServeServer : public ::testing::Test {
     TempDirectory folder_;
     std::unique_ptr<WorkspaceServer> server_;
 };
+
+// A raw connection to the server, for clients no library would be: slow, endless, stalled.
+class RawConnection {
+  public:
+    explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(static_cast<std::uint16_t>(port));
+        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
+    }
+    ~RawConnection() { ::close(fd_); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool connected() const { return connected_; }
+    // False once the server has closed the connection.
+    bool send(const std::string& bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    // What arrives within `wait`, until the server closes the connection (then `closed`) or
+    // `enough` has arrived.
+    std::string receive(std::chrono::milliseconds wait, bool& closed,
+                        const std::string& enough = "\x01") {
+        std::string got;
+        closed = false;
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (!closed && std::chrono::steady_clock::now() < until &&
+               got.find(enough) == std::string::npos) {
+            pollfd watch{fd_, POLLIN, 0};
+            if (::poll(&watch, 1, 20) <= 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            closed = n <= 0;
+            got.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        return got;
+    }
+
+  private:
+    int fd_;
+    bool connected_ = false;
+};
+
+// The resident memory of this process (the server runs in it), in kB.
+long residentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+std::string head(const std::string& requestLine, int port, const std::string& more = "") {
+    return requestLine + "\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" + more;
+}
+
+std::string bearerLine() {
+    return "Authorization: Bearer " + kToken + "\r\n";
+}
+
+TEST_F(ServeServer, OnlyTheBearerHeaderCarriesTheToken) {
+    httplib::Client client("127.0.0.1", server_->port());
+    const std::string cookie = "torvek-token-" + std::to_string(server_->port()) + "=" + kToken;
+    // A cookie is sent to every port of the host: a page of another local server received it.
+    const auto withCookie = client.Get("/api/state", {{"Cookie", cookie}});
+    ASSERT_TRUE(withCookie);
+    EXPECT_EQ(withCookie->status, 403);
+    const auto inAddress = client.Get("/api/state?token=" + kToken);
+    ASSERT_TRUE(inAddress);
+    EXPECT_EQ(inAddress->status, 403) << "addresses end up in histories";
+    const auto withHeader = client.Get("/api/state", {{"Authorization", "Bearer " + kToken}});
+    ASSERT_TRUE(withHeader);
+    EXPECT_EQ(withHeader->status, 200);
+    // The page's own files need no token, but no page of another origin may use them.
+    const auto page = client.Get("/?token=" + kToken);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_FALSE(page->has_header("Set-Cookie"));
+    const auto script = client.Get("/app.js");
+    ASSERT_TRUE(script);
+    EXPECT_EQ(script->status, 200);
+    EXPECT_EQ(script->get_header_value("Cross-Origin-Resource-Policy"), "same-origin");
+    EXPECT_FALSE(script->has_header("Access-Control-Allow-Origin"));
+    const auto embedded = client.Get("/app.js", {{"Sec-Fetch-Site", "same-site"}});
+    ASSERT_TRUE(embedded);
+    EXPECT_EQ(embedded->status, 403) << "a page on another port of this machine";
+}
+
+TEST_F(ServeServer, EndlessOrOversizedHeadersAreCutOffWithoutGrowingTheServer) {
+    const long before = residentKilobytes();
+    struct Flood {
+        const char* what;
+        std::string unit;  // sent again and again
+    };
+    const Flood floods[] = {{"thousands of header lines", "X-Flood: 0123456789abcdef\r\n"},
+                            {"one endless header line", std::string(4096, 'a')}};
+    for (const Flood& flood : floods) {
+        RawConnection flooder(server_->port());
+        ASSERT_TRUE(flooder.connected());
+        ASSERT_TRUE(flooder.send(head("GET /api/state HTTP/1.1", server_->port(), bearerLine())));
+        // Far more than the socket buffers of both ends hold: the server must stop reading.
+        constexpr std::size_t kFloodBytes = 64u << 20;
+        std::size_t sent = 0;
+        while (sent < kFloodBytes && flooder.send(flood.unit)) {
+            sent += flood.unit.size();
+        }
+        EXPECT_LT(sent, kFloodBytes) << flood.what << ": the connection stays open";
+    }
+    EXPECT_LT(residentKilobytes() - before, 16 * 1024) << "kB grown";
+    httplib::Client client("127.0.0.1", server_->port());
+    const auto state = client.Get("/api/state", {{"Authorization", "Bearer " + kToken}});
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->status, 200);
+}
+
+TEST_F(ServeServer, SlowAndStalledClientsLeaveTheServerAnswering) {
+    // A hundred connections that send a part of a head and stall, as many as the old server had
+    // threads and more.
+    std::vector<std::unique_ptr<RawConnection>> stalled;
+    for (int i = 0; i < 100; ++i) {
+        stalled.push_back(std::make_unique<RawConnection>(server_->port()));
+        ASSERT_TRUE(stalled.back()->connected());
+        ASSERT_TRUE(stalled.back()->send("GET /api/state HTTP/1.1\r\nX-Slow: "));
+    }
+    httplib::Client client("127.0.0.1", server_->port());
+    client.set_read_timeout(3, 0);
+    const auto started = std::chrono::steady_clock::now();
+    const auto state = client.Get("/api/state", {{"Authorization", "Bearer " + kToken}});
+    ASSERT_TRUE(state) << "no answer within 3 s";
+    EXPECT_EQ(state->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    // One that goes on sending a byte a second never completes its head: it is closed at the
+    // request's deadline.
+    RawConnection dripping(server_->port());
+    ASSERT_TRUE(dripping.send("GET /api/state HTTP/1.1\r\n"));
+    bool closed = false;
+    const auto dripStart = std::chrono::steady_clock::now();
+    while (!closed && std::chrono::steady_clock::now() - dripStart < kRequestDeadline * 3) {
+        closed = !dripping.send("X") || (dripping.receive(std::chrono::seconds(1), closed), closed);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - dripStart,
+              kRequestDeadline + std::chrono::seconds(2));
+}
+
+TEST_F(ServeServer, ThirtyEventStreamsLeaveTheStateAnswered) {
+    int id = 0;
+    std::string error;
+    ASSERT_TRUE(server_->workspace().startRun({}, id, error)) << error;
+    std::vector<std::unique_ptr<RawConnection>> streams;
+    for (int i = 0; i < 30; ++i) {
+        streams.push_back(std::make_unique<RawConnection>(server_->port()));
+        ASSERT_TRUE(
+            streams.back()->send(head("GET /api/runs/" + std::to_string(id) + "/events HTTP/1.1",
+                                      server_->port(), bearerLine() + "\r\n")));
+    }
+    // While the run goes on (ten seconds), with every stream open:
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    httplib::Client client("127.0.0.1", server_->port());
+    client.set_read_timeout(3, 0);
+    const auto state = client.Get("/api/state", {{"Authorization", "Bearer " + kToken}});
+    ASSERT_TRUE(state) << "no answer within 3 s";
+    EXPECT_EQ(state->status, 200);
+    EXPECT_FALSE(server_->workspace().run(id)->finished());
+    for (auto& stream : streams) {
+        bool closed = false;
+        const std::string got = stream->receive(std::chrono::seconds(3), closed, "event: ");
+        EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got.substr(0, 80);
+        EXPECT_NE(got.find("event: "), std::string::npos);
+    }
+}
+
+// Runs started through the workspace (the fake child behaving as TORVEK_FAKE_MODE says); waits
+// until each has polled its first stage or ended.
+std::vector<std::shared_ptr<AdjustmentRun>> startPollingRuns(Workspace& workspace, int count) {
+    std::vector<std::shared_ptr<AdjustmentRun>> runs;
+    for (int i = 0; i < count; ++i) {
+        int id = 0;
+        std::string error;
+        EXPECT_TRUE(workspace.startRun({}, id, error)) << error;
+        runs.push_back(workspace.run(id));
+    }
+    // The engine, the start, the report so far and the first poll.
+    constexpr std::size_t kEventsAtFirstPoll = 4;
+    for (const auto& run : runs) {
+        for (int i = 0;
+             i < 500 && run && !run->finished() && run->events().size() < kEventsAtFirstPoll; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return runs;
+}
+
+TEST_F(ServeServer, CancelledRunsWhoseProgramsStopTalkingEndAndFreeTheirSlots) {
+    // Programs that poll once and then neither poll again nor yield to SIGTERM.
+    ::setenv("TORVEK_FAKE_MODE", "stubborn", 1);
+    Workspace& workspace = server_->workspace();
+    const auto runs = startPollingRuns(workspace, static_cast<int>(kMaximumActiveRuns));
+    int id = 0;
+    std::string error;
+    EXPECT_FALSE(workspace.startRun({}, id, error)) << "every slot is taken";
+    for (const auto& run : runs) {
+        run->cancel();
+    }
+    // The abort goes unanswered; SIGTERM after kCancelGrace is ignored; SIGKILL follows.
+    const auto deadline = std::chrono::steady_clock::now() + kCancelGrace + std::chrono::seconds(6);
+    for (const auto& run : runs) {
+        while (!run->finished() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_TRUE(run->finished()) << "run " << run->id() << " still holds its slot";
+        EXPECT_EQ(run->summary()["outcome"], "aborted");
+        EXPECT_NE(run->results()["notes"].get<std::string>().find("stopped at your request"),
+                  std::string::npos);
+    }
+    ::setenv("TORVEK_FAKE_MODE", "fast", 1);
+    EXPECT_TRUE(workspace.startRun({}, id, error)) << error;
+}
+
+// The names in `folder` that begin with `prefix`.
+std::vector<std::string> entriesStartingWith(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    if (DIR* listing = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(listing)) {
+            if (std::string(entry->d_name).rfind(prefix, 0) == 0) {
+                names.push_back(entry->d_name);
+            }
+        }
+        ::closedir(listing);
+    }
+    return names;
+}
+
+TEST_F(ServeServer, TheHistoryKeepsTheLastRunsAndDeletesOthersWithTheirFiles) {
+    ::setenv("TORVEK_FAKE_MODE", "fast", 1);
+    Workspace& workspace = server_->workspace();
+    const int total = static_cast<int>(kMaximumKeptRuns) + 3;
+    for (int i = 0; i < total; ++i) {
+        for (const auto& run : startPollingRuns(workspace, 1)) {
+            run->join();
+        }
+    }
+    const Json state = Json::parse(workspace.stateText());
+    ASSERT_EQ(state["runs"].size(), kMaximumKeptRuns);
+    EXPECT_EQ(state["runs"][0]["id"], 4) << "the oldest three are gone";
+    EXPECT_EQ(workspace.run(3), nullptr);
+    EXPECT_EQ(entriesStartingWith(folder_.path(), "run-").size(), kMaximumKeptRuns);
+    struct stat info {};
+    EXPECT_NE(::stat(folder_.file("run-3").c_str(), &info), 0);
+
+    httplib::Client client("127.0.0.1", server_->port());
+    const httplib::Headers bearer{{"Authorization", "Bearer " + kToken}};
+    const auto deleted = client.Delete("/api/runs/4", bearer);
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(deleted->status, 200);
+    EXPECT_EQ(workspace.run(4), nullptr);
+    EXPECT_NE(::stat(folder_.file("run-4").c_str(), &info), 0) << "its files went with it";
+    const auto again = client.Delete("/api/runs/4", bearer);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, 404);
+    ::setenv("TORVEK_FAKE_MODE", "slow", 1);
+    const auto going = startPollingRuns(workspace, 1).front();
+    const auto refused = client.Delete("/api/runs/" + std::to_string(going->id()), bearer);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 409) << "a run still going is cancelled first";
+}
+
+TEST_F(ServeServer, ARefusedUploadIsDeletedAtOnce) {
+    httplib::Client client("127.0.0.1", server_->port());
+    const httplib::MultipartFormDataItems items{
+        {"files", "not a survey file of any kind\n", "notes.txt", "text/plain"}};
+    const auto refused = client.Post("/api/upload", {{"Authorization", "Bearer " + kToken}}, items);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_TRUE(entriesStartingWith(folder_.path(), "upload-").empty());
+}
+
+TEST_F(ServeServer, ARetriedRunKeepsItsScratchCopyOutOfTheServersFolder) {
+    // The program writes its scratch copy into its working directory after a failed first
+    // attempt: that must be the run's folder, not the one the server was started from.
+    ::setenv("TORVEK_FAKE_MODE", "retried", 1);
+    TempDirectory startedIn;
+    char previous[4096];
+    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(::chdir(startedIn.path().c_str()), 0);
+    const auto runs = startPollingRuns(server_->workspace(), 1);
+    runs.front()->join();
+    ASSERT_EQ(::chdir(previous), 0);
+    EXPECT_NE(runs.front()->results()["notes"].get<std::string>().find("chatter"),
+              std::string::npos)
+        << "the stand-in ran";
+    EXPECT_TRUE(entriesStartingWith(startedIn.path(), "torvek").empty());
+}
 
 TEST_F(ServeServer, RefusesRequestsWithoutTheTokenOrFromAnotherOrigin) {
     httplib::Client client("127.0.0.1", server_->port());

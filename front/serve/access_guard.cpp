@@ -16,16 +16,6 @@ bool allowedHost(std::string_view host, int port) {
     return host == "127.0.0.1" + suffix || host == "localhost" + suffix;
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string makeAccessToken() {
@@ -61,26 +51,6 @@ bool sameSecret(std::string_view offered, std::string_view secret) {
     return difference == 0 && !secret.empty();
 }
 
-std::string tokenCookieName(int port) {
-    return "torvek-token-" + std::to_string(port);
-}
-
-std::string cookieValue(std::string_view header, std::string_view name) {
-    while (!header.empty()) {
-        const std::size_t end = header.find(';');
-        const std::string_view pair = trimmed(header.substr(0, end));
-        const std::size_t equals = pair.find('=');
-        if (equals != std::string_view::npos && trimmed(pair.substr(0, equals)) == name) {
-            return std::string(trimmed(pair.substr(equals + 1)));
-        }
-        if (end == std::string_view::npos) {
-            break;
-        }
-        header.remove_prefix(end + 1);
-    }
-    return {};
-}
-
 Verdict checkRequest(const RequestFacts& request, const std::string& token, int port) {
     if (!allowedHost(request.host, port)) {
         return Verdict::kForeignHost;
@@ -97,13 +67,12 @@ Verdict checkRequest(const RequestFacts& request, const std::string& token, int 
         request.fetchSite != "none") {
         return Verdict::kForeignOrigin;
     }
+    if (request.pageFile) {
+        return Verdict::kAllowed;
+    }
     std::string offered;
     if (request.authorization.compare(0, kBearerPrefix.size(), kBearerPrefix) == 0) {
         offered = request.authorization.substr(kBearerPrefix.size());
-    } else if (!request.queryToken.empty()) {
-        offered = request.queryToken;
-    } else {
-        offered = cookieValue(request.cookies, tokenCookieName(port));
     }
     if (offered.empty()) {
         return Verdict::kNoToken;
@@ -121,7 +90,7 @@ const char* describeVerdict(Verdict verdict) {
             return "the request comes from a page of another origin";
         case Verdict::kNoToken:
             return "the request carries no access token: open the address that torvek-front "
-                   "serve printed";
+                   "serve printed, and use the page";
         case Verdict::kWrongToken:
             return "the request carries a wrong access token";
     }

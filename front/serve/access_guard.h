@@ -21,39 +21,35 @@ std::string makeAccessToken();
 // where the texts first differ, so the token cannot be found byte by byte from response times.
 bool sameSecret(std::string_view offered, std::string_view secret);
 
-// The name of the cookie that carries the token of the server on `port` (1 to 65535). Cookies are
-// kept per host, not per port: the port in the name keeps two servers on one machine apart.
-std::string tokenCookieName(int port);
-
 // The header values of one request that decide whether it is served; empty when absent.
 struct RequestFacts {
     std::string host;           // Host
     std::string origin;         // Origin
     std::string fetchSite;      // Sec-Fetch-Site
     std::string authorization;  // Authorization ("Bearer TOKEN")
-    std::string cookies;        // Cookie
-    std::string queryToken;     // the "token" parameter of the URL
+    // A GET of one of the page's own files (its HTML, scripts and style sheets), which hold no
+    // secret: the page loads them before its script can add the token to its requests.
+    bool pageFile = false;
 };
 
 enum class Verdict {
     kAllowed,
     kForeignHost,    // a Host other than the loopback address and port: DNS rebinding
     kForeignOrigin,  // sent by a page of another origin, or a cross-site fetch
-    kNoToken,        // no token in the header, the cookie or the URL
+    kNoToken,        // no "Authorization: Bearer" header
     kWrongToken,
 };
 
 // Decides on a request to the server listening on `port` whose token is `token`. The Host must be
 // 127.0.0.1:PORT or localhost:PORT; an Origin, when sent, must be http:// and one of those;
-// Sec-Fetch-Site, when sent, must be "same-origin" or "none" (typed into the address bar). The
-// token may come as "Authorization: Bearer", as the cookie of tokenCookieName(port) or as the URL
-// parameter "token" (the address printed at start).
+// Sec-Fetch-Site, when sent, must be "same-origin" or "none" (typed into the address bar), so that
+// no page of another origin, not even one on another port of this machine, can load or read
+// anything. Every request but a page file needs the token as "Authorization: Bearer TOKEN"; no
+// cookie and no parameter of the URL stands for it, since cookies are shared by every port of a
+// host and addresses end up in histories and logs.
 Verdict checkRequest(const RequestFacts& request, const std::string& token, int port);
 
 // A phrase for the refusal's body ("the request names another host", ...).
 const char* describeVerdict(Verdict verdict);
-
-// The value of cookie `name` in a Cookie header ("a=1; b=2"), or empty.
-std::string cookieValue(std::string_view header, std::string_view name);
 
 }  // namespace torvek::front::serve

@@ -125,6 +125,9 @@ void AdjustmentRun::start() {
 void AdjustmentRun::cancel() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!cancelRequested_) {
+            cancelledAt_ = std::chrono::steady_clock::now().time_since_epoch().count();
+        }
         cancelRequested_ = true;
     }
     warningAnswered_.notify_all();
@@ -145,6 +148,16 @@ bool AdjustmentRun::answerWarning(bool ok) {
 void AdjustmentRun::kill() {
     killRequested_ = true;
     cancel();
+}
+
+bool AdjustmentRun::cancelOverdue() const {
+    if (!cancelRequested_) {
+        return false;
+    }
+    const std::chrono::steady_clock::duration since =
+        std::chrono::steady_clock::now().time_since_epoch() -
+        std::chrono::steady_clock::duration(cancelledAt_.load());
+    return since >= kCancelGrace;
 }
 
 void AdjustmentRun::join() {
@@ -229,7 +242,7 @@ RunCallbacks AdjustmentRun::callbacks() {
     callbacks.link.warningBox = [this](const std::string& text, const std::string& caption) {
         return onWarning(text, caption);
     };
-    callbacks.link.killRequested = [this] { return killRequested_.load(); };
+    callbacks.link.killRequested = [this] { return killRequested_.load() || cancelOverdue(); };
     return callbacks;
 }
 
@@ -237,6 +250,9 @@ namespace {
 
 // How the run ended for the page, and the note that says why when it did not end by itself.
 RunOutcome outcomeOf(const RunResult& run, std::string& notes) {
+    if (run.child.killed) {
+        return RunOutcome::kAborted;  // cancelled, and ended when it did not stop by itself
+    }
     if (!run.child.completed()) {
         return RunOutcome::kProgramFailed;
     }

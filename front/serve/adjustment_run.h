@@ -7,6 +7,7 @@
 // Cancel) goes back through the link. The downloads are the documents the service placed.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,10 @@ enum class RunOutcome {
 
 const char* outcomeName(RunOutcome outcome);
 
+// How long a cancelled run's program gets to answer a stage poll with its abort before it is
+// terminated: a working program polls many times a second.
+inline constexpr std::chrono::milliseconds kCancelGrace{5000};
+
 class AdjustmentRun {
   public:
     explicit AdjustmentRun(RunStart request);
@@ -59,7 +64,8 @@ class AdjustmentRun {
     // Starts the thread that serves the program.
     void start();
     // The next stage poll is answered with an abort; a warning box waiting for its answer is
-    // answered Cancel.
+    // answered Cancel. A program that has not ended kCancelGrace after the first cancel is ended
+    // as a second Ctrl-C ends it on the command line: SIGTERM to its process group, then SIGKILL.
     void cancel();
     // Answers the warning box shown now; false when none waits for an answer.
     bool answerWarning(bool ok);
@@ -93,6 +99,8 @@ class AdjustmentRun {
     void onReportPiece(std::uint32_t dataWord, std::string_view text);
     bool onWarning(const std::string& text, const std::string& caption);
     void flushReport();
+    // True once the program has had kCancelGrace to end after a cancel.
+    bool cancelOverdue() const;
     void finish(const std::string& notes, RunOutcome outcome);
 
     const RunStart request_;
@@ -101,6 +109,8 @@ class AdjustmentRun {
     std::atomic<bool> cancelRequested_{false};
     std::atomic<bool> killRequested_{false};
     std::atomic<bool> finished_{false};
+    // Since the first cancel; read by the link's kill question, on the run's own thread.
+    std::atomic<std::chrono::steady_clock::rep> cancelledAt_{0};
 
     mutable std::mutex mutex_;  // guards everything below
     std::condition_variable warningAnswered_;

@@ -33,6 +33,19 @@ std::vector<RunEvent> EventLog::read(std::size_t next, std::chrono::milliseconds
                                  events_.end());
 }
 
+std::vector<RunEvent> EventLog::take(std::size_t next, std::size_t maximumBytes,
+                                     bool& closed) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed = closed_;
+    std::vector<RunEvent> taken;
+    std::size_t bytes = 0;
+    for (std::size_t n = next; n < events_.size() && (taken.empty() || bytes < maximumBytes); ++n) {
+        bytes += events_[n].data.size();
+        taken.push_back(events_[n]);
+    }
+    return taken;
+}
+
 std::size_t EventLog::size() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return events_.size();

@@ -31,6 +31,10 @@ class EventLog {
     std::vector<RunEvent> read(std::size_t next, std::chrono::milliseconds timeout,
                                bool& closed) const;
 
+    // The events from `next` on, without waiting, up to about `maximumBytes` of data (always
+    // at least one when there is one); `closed` as for read.
+    std::vector<RunEvent> take(std::size_t next, std::size_t maximumBytes, bool& closed) const;
+
     std::size_t size() const;
 
   private:

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "front/files/file_output.h"
@@ -125,6 +126,13 @@ std::string controlPhrase(const std::array<bool, 3>& fixed) {
     return text;
 }
 
+// Removes a folder of the workspace with everything in it; what cannot be removed stays for the
+// removal of the whole work folder when the server ends.
+void removeFolder(const std::string& folder) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
 }  // namespace
 
 std::string downloadStem(const std::string& sourceName) {
@@ -218,12 +226,15 @@ bool Workspace::openUploaded(const std::vector<UploadedFile>& files, const Surve
         paths.push_back(folder + "/" + name);
         if (!writeFileAtomically(paths.back(), files[i].bytes, error)) {
             error = replaceAll(error, folder + "/", "");
+            removeFolder(folder);
             return false;
         }
         names += (i > 0 ? " and " : "") + baseName(files[i].name);
     }
     if (!open(paths, survey, error)) {
+        // A refused upload is of no further use: it does not wait for the server's end.
         error = replaceAll(error, folder + "/", "");
+        removeFolder(folder);
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -533,7 +544,7 @@ bool Workspace::startRun(const RunAsked& asked, int& id, std::string& error) {
     RunStart request;
     request.id = nextRunId_;
     request.projectSerial = projectSerial_;
-    const std::string folder = options_.folder + "/run-" + std::to_string(request.id);
+    const std::string folder = runFolder(request.id);
     if (::mkdir(folder.c_str(), 0700) != 0) {
         error = folder + ": cannot be created (" + std::strerror(errno) + ")";
         return false;
@@ -554,7 +565,39 @@ bool Workspace::startRun(const RunAsked& asked, int& id, std::string& error) {
     id = nextRunId_++;
     runs_[id] = run;
     run->start();
+    dropOldRuns();
     return true;
+}
+
+std::string Workspace::runFolder(int id) const {
+    return options_.folder + "/run-" + std::to_string(id);
+}
+
+void Workspace::dropOldRuns() {
+    for (auto it = runs_.begin(); it != runs_.end() && runs_.size() > kMaximumKeptRuns;) {
+        if (it->second->finished()) {
+            removeFolder(runFolder(it->first));
+            it = runs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+RunDeletion Workspace::deleteRun(int id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = runs_.find(id);
+    if (it == runs_.end()) {
+        return RunDeletion::kUnknown;
+    }
+    if (!it->second->finished()) {
+        return RunDeletion::kStillRunning;
+    }
+    // A page that still reads the run's events or downloads keeps the run itself alive until it
+    // is done; its files go now.
+    runs_.erase(it);
+    removeFolder(runFolder(id));
+    return RunDeletion::kDeleted;
 }
 
 torvek::front::RunRequest Workspace::adjustmentRequest(AdjustedDataSet input,

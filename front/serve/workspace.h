@@ -21,6 +21,12 @@ namespace torvek::front::serve {
 // Runs that may go on at once; one more is refused until one ends. Each is a child process of
 // its own.
 inline constexpr std::size_t kMaximumActiveRuns = 4;
+// Runs the history keeps with their outputs; starting one more drops the oldest that has ended,
+// with its folder, so that memory and disk hold at most this many runs' events and files.
+inline constexpr std::size_t kMaximumKeptRuns = 20;
+
+// What became of a request to delete a run.
+enum class RunDeletion { kDeleted, kUnknown, kStillRunning };
 
 struct WorkspaceOptions {
     // The adjustment program for every engine; empty: torvek or torvek-large as the run service
@@ -111,6 +117,9 @@ class Workspace {
     // it does not become a data set, or too many runs go on.
     bool startRun(const RunAsked& asked, int& id, std::string& error);
     std::shared_ptr<AdjustmentRun> run(int id) const;
+    // Drops run `id` from the history and removes its folder with every file it wrote; a run
+    // still going is kept (cancel it first).
+    RunDeletion deleteRun(int id);
 
     // Ends the workspace: every run is told to abort at its next poll (a warning waiting for its
     // answer is cancelled); runs still going after `grace` are killed; all are reaped.
@@ -125,6 +134,9 @@ class Workspace {
     torvek::front::RunRequest adjustmentRequest(AdjustedDataSet input, SiteNameTable names) const;
     std::string describeVector(std::size_t index) const;
     std::string describeSite(std::size_t index) const;
+    std::string runFolder(int id) const;
+    // Drops the oldest ended runs beyond kMaximumKeptRuns (with mutex_ held).
+    void dropOldRuns();
 
     const WorkspaceOptions options_;
     mutable std::mutex mutex_;

@@ -1,39 +1,102 @@
 #include "front/serve/workspace_server.h"
 
+#include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
 
 #include "front/documents/report_rendering.h"
 #include "front/serve/access_guard.h"
+#include "front/serve/connection_stream.h"
 #include "front/serve/web_assets.h"
 
 namespace torvek::front::serve {
+
+// The HTTP library's reading of requests and routing, given one request at a time by a worker.
+class RequestHandler : public httplib::Server {
+  public:
+    // The library sends a body from a content provider only while it believes it listens, which
+    // it tells by a valid listening socket; the front listens instead, so a descriptor of no use
+    // stands for it.
+    RequestHandler() { svr_sock_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
+    ~RequestHandler() override {
+        ::close(svr_sock_);
+        svr_sock_ = INVALID_SOCKET;
+    }
+    RequestHandler(const RequestHandler&) = delete;
+    RequestHandler& operator=(const RequestHandler&) = delete;
+
+    // Reads one request from `stream` and writes its answer; false when the connection failed.
+    // `closed` is set when the client asked to close the connection after it.
+    bool serve(httplib::Stream& stream, bool& closed) {
+        return process_request(stream, false, closed, nullptr);
+    }
+};
+
 namespace {
 
 // The loopback address: the server is never reachable from another machine.
 constexpr const char* kLoopback = "127.0.0.1";
 // The largest request body: two survey files of the largest size a project may have.
 constexpr std::size_t kMaximumRequestBody = 2 * kMaximumProjectSize + (1u << 20);
-// An event stream waits this long for the run's next event before it looks again whether the
-// server stops, and sends a comment every kKeepAliveWaits waits so that idle proxies and the
-// browser keep the stream open.
-constexpr std::chrono::milliseconds kStreamWait{500};
-constexpr int kKeepAliveWaits = 30;
-// How long an idle connection is kept for the browser's next request. Stopping the server waits
-// for every idle connection to time out, so this bounds the stop; a new connection on loopback
-// costs a fraction of a millisecond.
-constexpr time_t kKeepAliveSeconds = 1;
+// The keep-alive time the answers announce: the front closes a connection that brings no whole
+// request within kRequestDeadline, and the browser should give it up first.
+constexpr time_t kKeepAliveSeconds = 4;
+// The requests a connection announces it may carry; the front sets no limit of its own.
+constexpr std::size_t kKeepAliveRequests = 1000;
+// The most bytes one request may hold, head and body.
+constexpr std::size_t kMaximumRequestBytes = kMaximumRequestBody + kMaximumHeadBytes;
+// The events of a run: /api/runs/ID/events.
+const std::regex kEventsPath(R"(/api/runs/(\d{1,9})/events)");
 
-// Headers on every response: nothing is cached, nothing is loaded from elsewhere, the page is
-// never framed by another, and the address (with its token) is never sent on as a referrer.
+// Headers on every response: nothing is cached, nothing is loaded from elsewhere, nothing is
+// read by a page of another origin (no CORS header allows it, and the resource policy keeps even
+// a script or style sheet from being used by one), the page is never framed by another, and the
+// address is never sent on as a referrer.
 const httplib::Headers kSecurityHeaders{
     {"Cache-Control", "no-store"},
     {"X-Content-Type-Options", "nosniff"},
     {"Referrer-Policy", "no-referrer"},
     {"X-Frame-Options", "DENY"},
+    {"Cross-Origin-Resource-Policy", "same-origin"},
+    {"Cross-Origin-Opener-Policy", "same-origin"},
     {"Content-Security-Policy",
-     "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+     "default-src 'self'; img-src 'self' data: blob:; object-src 'none'; base-uri 'none'; "
      "form-action 'self'; frame-ancestors 'none'"},
 };
+
+// True for a GET of one of the page's own files, which the page loads without its token.
+bool isPageFile(const RequestHead& head) {
+    if (head.method != "GET") {
+        return false;
+    }
+    const std::string path = head.path();
+    if (path == "/" || path == "/report.css") {
+        return true;
+    }
+    for (const WebAsset& asset : webAssets()) {
+        if (path == "/" + std::string(asset.name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The status line and headers of an event stream, which ends when the connection closes.
+std::string eventStreamHead() {
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n";
+    for (const auto& [name, value] : kSecurityHeaders) {
+        head += name + ": " + value + "\r\n";
+    }
+    return head + "Connection: close\r\n\r\n";
+}
+
+void closeConnection(int fd) {
+    ::shutdown(fd, SHUT_WR);
+    ::close(fd);
+}
 
 const char* contentTypeOf(std::string_view name) {
     const auto ends = [&](std::string_view end) {
@@ -131,14 +194,11 @@ void attach(httplib::Response& res, const std::string& bytes, const std::string&
 WorkspaceServer::WorkspaceServer(std::string token, WorkspaceOptions options)
     : token_(std::move(token)),
       workspace_(std::move(options)),
-      server_(std::make_unique<httplib::Server>()) {
-    server_->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-    server_->set_payload_max_length(kMaximumRequestBody);
-    server_->set_default_headers(kSecurityHeaders);
-    // Headers and body go out in separate writes: without this each response may wait for the
-    // delayed acknowledgement of the one before.
-    server_->set_tcp_nodelay(true);
-    server_->set_keep_alive_timeout(kKeepAliveSeconds);
+      handler_(std::make_unique<RequestHandler>()) {
+    handler_->set_payload_max_length(kMaximumRequestBody);
+    handler_->set_default_headers(kSecurityHeaders);
+    handler_->set_keep_alive_timeout(kKeepAliveSeconds);
+    handler_->set_keep_alive_max_count(kKeepAliveRequests);
     addRoutes();
 }
 
@@ -147,29 +207,17 @@ WorkspaceServer::~WorkspaceServer() {
 }
 
 bool WorkspaceServer::bind(int port, std::string& error) {
-    if (port == 0) {
-        port_ = server_->bind_to_any_port(kLoopback);
-        if (port_ <= 0) {
-            error = "no free port on the loopback address";
-            return false;
-        }
-    } else if (!server_->bind_to_port(kLoopback, port)) {
-        error = "port " + std::to_string(port) + " of the loopback address is taken";
+    if (!front_.bind(kLoopback, port, error)) {
         return false;
-    } else {
-        port_ = port;
     }
+    port_ = front_.port();
     return true;
 }
 
 void WorkspaceServer::start() {
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // A stop() that came before the server's loop began would not reach it: the loop would then
-    // wait on a closed socket for ever.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    workers_ = std::make_unique<httplib::ThreadPool>(kWorkerThreads);
+    streamer_.start();
+    front_.start([this](WaitingRequest request) { dispatch(std::move(request)); });
 }
 
 void WorkspaceServer::stop() {
@@ -179,17 +227,89 @@ void WorkspaceServer::stop() {
     // The runs end first, so that their last events still reach the pages that follow them.
     workspace_.shutdown(kShutdownGrace);
     const auto deadline = std::chrono::steady_clock::now() + kStreamDrainTime;
-    while (openStreams_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    while (streamer_.openCount() > 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    server_->stop();
-    if (thread_.joinable()) {
-        thread_.join();
+    front_.stop();
+    if (workers_) {
+        workers_->shutdown();  // each request being answered ends within its deadlines
     }
+    streamer_.stop();
 }
 
 std::string WorkspaceServer::address() const {
     return "http://" + std::string(kLoopback) + ":" + std::to_string(port_) + "/?token=" + token_;
+}
+
+void WorkspaceServer::dispatch(WaitingRequest request) {
+    RequestFacts facts;
+    facts.host = request.head.field("Host");
+    facts.origin = request.head.field("Origin");
+    facts.fetchSite = request.head.field("Sec-Fetch-Site");
+    facts.authorization = request.head.field("Authorization");
+    facts.pageFile = isPageFile(request.head);
+    const Verdict verdict = checkRequest(facts, token_, port_);
+    if (verdict != Verdict::kAllowed) {
+        // Dropped before anything more of it is read.
+        answerAndClose(request.fd, 403, "Forbidden",
+                       std::string("Refused: ") + describeVerdict(verdict) + ".\n");
+        return;
+    }
+    if (busy_.fetch_add(1) >= kMaximumQueuedRequests) {
+        --busy_;
+        answerAndClose(request.fd, 503, "Service Unavailable",
+                       "Refused: the server is busy; try again.\n");
+        return;
+    }
+    auto taken = std::make_shared<WaitingRequest>(std::move(request));
+    workers_->enqueue([this, taken] {
+        serveRequest(std::move(*taken));
+        --busy_;
+    });
+}
+
+void WorkspaceServer::serveRequest(WaitingRequest request) {
+    if (request.head.method == "GET" && std::regex_match(request.head.path(), kEventsPath)) {
+        streamEvents(std::move(request));
+        return;
+    }
+    const int fd = request.fd;
+    ConnectionStream stream(fd, std::move(request.received), request.deadline,
+                            kMaximumRequestBytes);
+    bool closed = false;
+    const bool answered = handler_->serve(stream, closed);
+    // A refused or failed request may have left part of its body unread: its connection is not
+    // used again.
+    const int status = stream.answerStatus();
+    if (answered && !closed && status > 0 && status < 400 && !stopping_) {
+        front_.resume(fd, stream.leftover());
+    } else {
+        closeConnection(fd);
+    }
+}
+
+void WorkspaceServer::streamEvents(WaitingRequest request) {
+    std::smatch match;
+    const std::string path = request.head.path();
+    std::regex_match(path, match, kEventsPath);
+    const auto run = workspace_.run(std::stoi(match[1]));
+    if (!run) {
+        answerAndClose(request.fd, 404, "Not Found", "No such run.\n");
+        return;
+    }
+    // A stream that reconnects continues after the last event its page saw.
+    std::size_t next = 0;
+    const std::string lastSeen = request.head.field("Last-Event-ID");
+    if (!lastSeen.empty() && lastSeen.size() < 10 &&
+        lastSeen.find_first_not_of("0123456789") == std::string::npos) {
+        next = std::stoul(lastSeen) + 1;
+    }
+    // The log lives as long as its stream, even when the run leaves the history meanwhile.
+    std::shared_ptr<const EventLog> log(run, &run->events());
+    if (!streamer_.add(request.fd, eventStreamHead(), std::move(log), next)) {
+        answerAndClose(request.fd, 503, "Service Unavailable",
+                       "Refused: too many event streams are open; close a tab.\n");
+    }
 }
 
 void WorkspaceServer::addRoutes() {
@@ -198,20 +318,23 @@ void WorkspaceServer::addRoutes() {
     addOpeningRoutes();
     addProjectRoutes();
     addRunRoutes();
+    addRunFileRoutes();
     addPlanRoutes();
-    addRunEventStream();
 }
 
 void WorkspaceServer::addAccessGuard() {
-    httplib::Server& s = *server_;
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // The front refused every request without the token already; this checks again what the
+    // library parsed, so that no difference between the two readings of a head lets one through.
+    handler_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         RequestFacts facts;
         facts.host = req.get_header_value("Host");
         facts.origin = req.get_header_value("Origin");
         facts.fetchSite = req.get_header_value("Sec-Fetch-Site");
         facts.authorization = req.get_header_value("Authorization");
-        facts.cookies = req.get_header_value("Cookie");
-        facts.queryToken = req.get_param_value("token");
+        RequestHead head;
+        head.method = req.method;
+        head.target = req.path;
+        facts.pageFile = isPageFile(head);
         const Verdict verdict = checkRequest(facts, token_, port_);
         if (verdict == Verdict::kAllowed) {
             return httplib::Server::HandlerResponse::Unhandled;
@@ -225,19 +348,14 @@ void WorkspaceServer::addAccessGuard() {
 }
 
 void WorkspaceServer::addPageRoutes() {
-    httplib::Server& s = *server_;
-    // The page. Opened with the token in its address, it keeps the token in a cookie that only
-    // this server's pages send, so that its scripts, streams and downloads need no token of their
-    // own; the script then removes the token from the address bar.
-    s.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
+    httplib::Server& s = *handler_;
+    // The page. Opened with the token in its address, its script takes the token from there,
+    // keeps it in the tab and sends it as a header with every request; no cookie holds it.
+    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
         for (const WebAsset& asset : webAssets()) {
             if (asset.name == "index.html") {
                 setBody(res, std::string(asset.bytes), contentTypeOf(asset.name));
             }
-        }
-        if (req.has_param("token")) {
-            res.set_header("Set-Cookie", tokenCookieName(port_) + "=" + token_ +
-                                             "; Path=/; HttpOnly; SameSite=Strict");
         }
     });
     s.Get("/report.css", [](const httplib::Request&, httplib::Response& res) {
@@ -257,7 +375,7 @@ void WorkspaceServer::addPageRoutes() {
 }
 
 void WorkspaceServer::addOpeningRoutes() {
-    httplib::Server& s = *server_;
+    httplib::Server& s = *handler_;
     s.Post("/api/open", [this](const httplib::Request& req, httplib::Response& res) {
         Json body;
         if (!jsonBody(req, res, body)) {
@@ -310,7 +428,7 @@ void WorkspaceServer::addOpeningRoutes() {
 }
 
 void WorkspaceServer::addProjectRoutes() {
-    httplib::Server& s = *server_;
+    httplib::Server& s = *handler_;
     s.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         setBody(res, workspace_.stateText(), "application/json");
     });
@@ -353,7 +471,7 @@ void WorkspaceServer::addProjectRoutes() {
 }
 
 void WorkspaceServer::addPlanRoutes() {
-    server_->Post("/api/preanalysis", [this](const httplib::Request& req, httplib::Response& res) {
+    handler_->Post("/api/preanalysis", [this](const httplib::Request& req, httplib::Response& res) {
         Json body;
         if (!jsonBody(req, res, body)) {
             return;
@@ -368,7 +486,7 @@ void WorkspaceServer::addPlanRoutes() {
 }
 
 void WorkspaceServer::addRunRoutes() {
-    httplib::Server& s = *server_;
+    httplib::Server& s = *handler_;
     s.Post("/api/runs", [this](const httplib::Request& req, httplib::Response& res) {
         Json body;
         if (!req.body.empty() && !jsonBody(req, res, body)) {
@@ -429,6 +547,23 @@ void WorkspaceServer::addRunRoutes() {
                    reply(res, 200, Json{{"answered", ok->get<bool>()}});
                }
            });
+}
+
+void WorkspaceServer::addRunFileRoutes() {
+    httplib::Server& s = *handler_;
+    s.Delete(R"(/api/runs/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+        switch (workspace_.deleteRun(runId(req))) {
+            case RunDeletion::kDeleted:
+                setBody(res, workspace_.stateText(), "application/json");
+                return;
+            case RunDeletion::kUnknown:
+                replyError(res, 404, "no such run");
+                return;
+            case RunDeletion::kStillRunning:
+                replyError(res, 409, "the run is still going on: cancel it first");
+                return;
+        }
+    });
 
     s.Get(R"(/api/runs/(\d+)/files/([a-z]+))",
           [this](const httplib::Request& req, httplib::Response& res) {
@@ -440,49 +575,6 @@ void WorkspaceServer::addRunRoutes() {
               }
               attach(res, bytes, name, type);
           });
-}
-
-void WorkspaceServer::addRunEventStream() {
-    httplib::Server& s = *server_;
-    // The run's events as a stream: everything from the start (or after the last event the
-    // browser saw, when it reconnects), then each new one as it comes, until the run has ended.
-    s.Get(R"(/api/runs/(\d+)/events)", [this](const httplib::Request& req, httplib::Response& res) {
-        const auto run = workspace_.run(runId(req));
-        if (!run) {
-            replyError(res, 404, "no such run");
-            return;
-        }
-        auto next = std::make_shared<std::size_t>(0);
-        const std::string lastSeen = req.get_header_value("Last-Event-ID");
-        if (!lastSeen.empty() && lastSeen.size() < 10 &&
-            lastSeen.find_first_not_of("0123456789") == std::string::npos) {
-            *next = std::stoul(lastSeen) + 1;
-        }
-        auto waits = std::make_shared<int>(0);
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [run, next, waits](std::size_t, httplib::DataSink& sink) {
-                bool closed = false;
-                std::string out;
-                for (const RunEvent& event : run->events().read(*next, kStreamWait, closed)) {
-                    out += formatServerSentEvent(event);
-                    *next = event.sequence + 1;
-                }
-                if (out.empty() && ++*waits >= kKeepAliveWaits) {
-                    out = ": waiting\n\n";
-                    *waits = 0;
-                }
-                if (!out.empty() && !sink.write(out.data(), out.size())) {
-                    return false;
-                }
-                if (closed) {
-                    sink.done();
-                }
-                return true;
-            },
-            [this](bool) { --openStreams_; });
-        ++openStreams_;
-    });
 }
 
 }  // namespace torvek::front::serve

@@ -10,7 +10,7 @@ const state = {
   project: null,        // the project view from the server
   runs: [],             // the run history
   shown: null,          // results of the run shown (for the open project), or null
-  following: null,      // { id, source: EventSource } of the run being followed
+  following: null,      // { id, stream: AbortController, done } of the run being followed
   selection: null,      // { kind: 'site' | 'vector', index }
   tab: 'sites',
   sort: {},             // per table: { key, descending }
@@ -18,8 +18,24 @@ const state = {
 
 // ---- talking to the server -------------------------------------------------------------------
 
+// The access token: taken from the address the server printed, kept in this tab alone (memory and
+// sessionStorage, which no other port and no other tab reads; never a cookie, which every port of
+// this host would share) and sent as a header with every request. The address bar loses it.
+const token = (() => {
+  const fromAddress = new URLSearchParams(location.search).get('token');
+  if (fromAddress) {
+    sessionStorage.setItem('torvek-token', fromAddress);
+    history.replaceState(null, '', '/');
+  }
+  return fromAddress || sessionStorage.getItem('torvek-token') || '';
+})();
+
+function authorized(headers = {}) {
+  return { ...headers, Authorization: `Bearer ${token}` };
+}
+
 async function api(method, path, body) {
-  const options = { method, headers: {} };
+  const options = { method, headers: authorized() };
   if (body instanceof FormData) {
     options.body = body;
   } else if (body !== undefined) {
@@ -241,6 +257,17 @@ const TABLES = {
       { key: 'sigma0', label: 'σ0', num: true, value: r => r.unitWeightStandardError, format: fixed(3) },
       { key: 'flagged', label: 'flagged', num: true, value: r => r.flagged },
       { key: 'changes', label: 'Changes before the run', value: r => r.changes.length ? r.changes.join('; ') : (r.id === 1 ? 'first run' : 'none') },
+      { key: 'delete', label: '', value: () => '',
+        cell: r => {
+          if (!r.finished) return '';
+          const button = document.createElement('button');
+          button.textContent = '×';
+          button.className = 'delete-run';
+          button.title = `Delete run ${r.id} and its files`;
+          button.setAttribute('aria-label', button.title);
+          button.addEventListener('click', e => { e.stopPropagation(); deleteRun(r.id); });
+          return button;
+        } },
     ],
     rowClass: r => (r.chiSquare === undefined ? '' : (r.chiSquarePassed ? 'pass' : 'fail')),
   },
@@ -537,12 +564,30 @@ function renderResults() {
                    json: 'Project export (JSON)', svg: 'Plot (SVG)', statistics: 'Statistics (JSON)' };
   for (const kind of r.downloads) {
     const a = document.createElement('a');
-    a.href = `/api/runs/${r.summary.id}/files/${kind}`;
+    a.href = '#';
     a.textContent = labels[kind] || kind;
     a.dataset.kind = kind;
-    a.setAttribute('download', '');
+    a.addEventListener('click', e => { e.preventDefault(); download(`/api/runs/${r.summary.id}/files/${kind}`); });
     downloads.appendChild(a);
   }
+}
+
+// A download fetched with the token and handed to the browser as a file, under the name the
+// server gives it.
+function download(path) {
+  return act(async () => {
+    const response = await fetch(path, { headers: authorized() });
+    if (!response.ok) throw new Error(`${path}: ${response.status} ${response.statusText}`);
+    const named = /filename="([^"]+)"/.exec(response.headers.get('Content-Disposition') || '');
+    const url = URL.createObjectURL(await response.blob());
+    const a = document.createElement('a');
+    a.href = url;
+    a.download = named ? named[1] : 'download';
+    document.body.appendChild(a);
+    a.click();
+    a.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 60000);
+  });
 }
 
 // ---- runs -----------------------------------------------------------------------------------------
@@ -580,54 +625,100 @@ function applyReport(event) {
 }
 
 function stopFollowing() {
-  if (state.following && state.following.source) state.following.source.close();
+  if (state.following) state.following.stream.abort();
   state.following = null;
 }
 
+// Reads a stream of server-sent events with the token in its header (an EventSource cannot send
+// one): calls onEvent(name, data, id) for each, and returns when the stream ends.
+async function readEvents(path, lastId, stream, onEvent) {
+  const headers = authorized({ Accept: 'text/event-stream' });
+  if (lastId !== null) headers['Last-Event-ID'] = String(lastId);
+  const response = await fetch(path, { headers, signal: stream.signal });
+  if (!response.ok) throw new Error(`${response.status} ${(await response.text()).trim()}`);
+  const reader = response.body.pipeThrough(new TextDecoderStream()).getReader();
+  let buffer = '';
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    buffer += value;
+    let end;
+    while ((end = buffer.indexOf('\n\n')) >= 0) {
+      const block = buffer.slice(0, end);
+      buffer = buffer.slice(end + 2);
+      const event = { id: null, name: 'message', data: '' };
+      for (const line of block.split('\n')) {
+        const colon = line.indexOf(': ');
+        if (colon <= 0) continue;  // a comment that keeps the stream open
+        const [field, text] = [line.slice(0, colon), line.slice(colon + 2)];
+        if (field === 'id') event.id = Number(text);
+        else if (field === 'event') event.name = text;
+        else if (field === 'data') event.data += text;
+      }
+      if (event.data) onEvent(event.name, JSON.parse(event.data), event.id);
+    }
+  }
+}
+
 // Follows a run's events from its start: a run going on fills the page live; a finished one is
-// replayed (the report and the results of an earlier run).
+// replayed (the report and the results of an earlier run). A stream cut short reconnects where
+// it was, a few times, before the page says the connection was lost.
 function followRun(id) {
   stopFollowing();
   $('report').replaceChildren();
   setProgress(0, false);
   setStatus(`Run ${id}…`);
-  const source = new EventSource(`/api/runs/${id}/events`);
-  const following = { id, source, done: false };
+  const following = { id, stream: new AbortController(), done: false, lastId: null };
   state.following = following;
   updateRunButtons();
-  const on = (name, handler) => source.addEventListener(name, e => {
-    if (state.following === following) handler(JSON.parse(e.data));
-  });
-  on('progress', d => {
-    setProgress(d.stage, d.aborting);
-    $('stage-text').textContent = d.description;
-    if (d.aborting) setStatus(`Aborting at stage ${d.stage}…`, 'fail');
-  });
-  on('report', applyReport);
-  on('warning', d => showWarning(id, d));
-  on('warningAnswered', () => closeWarning());
-  on('done', d => {
-    following.done = true;
-    source.close();
-    closeWarning();
-    updateRunButtons();
-    const s = d.statistics;
-    const passed = s && s.hasResults && s.chiSquarePassed;
-    setStatus(`Run ${id}: ${d.summary.outcome}` + (s && s.hasResults ? `, chi-square ${passed ? 'passed' : 'failed'}` : ''),
-              d.summary.outcome === 'adjusted' && passed ? 'pass' : 'fail');
-    const known = state.runs.findIndex(r => r.id === id);
-    if (known >= 0) state.runs[known] = d.summary; else state.runs.push(d.summary);
-    if (state.project && d.summary.projectSerial === state.project.serial) state.shown = d;
-    render(false);
-    refresh();
-  });
-  source.onerror = () => {
-    if (!following.done && source.readyState === EventSource.CLOSED) {
+  const handlers = {
+    progress: d => {
+      setProgress(d.stage, d.aborting);
+      $('stage-text').textContent = d.description;
+      if (d.aborting) setStatus(`Aborting at stage ${d.stage}…`, 'fail');
+    },
+    report: applyReport,
+    warning: d => showWarning(id, d),
+    warningAnswered: () => closeWarning(),
+    done: d => finishRun(following, d),
+  };
+  const onEvent = (name, data, eventId) => {
+    if (state.following !== following) return;
+    if (eventId !== null) following.lastId = eventId;
+    if (handlers[name]) handlers[name](data);
+  };
+  (async () => {
+    for (let attempt = 0; attempt < 5 && !following.done && state.following === following; ++attempt) {
+      try {
+        await readEvents(`/api/runs/${id}/events`, following.lastId, following.stream, onEvent);
+      } catch (error) {
+        if (following.stream.signal.aborted) return;
+      }
+      if (!following.done) await new Promise(resolve => setTimeout(resolve, 1000));
+    }
+    if (!following.done && state.following === following) {
       setStatus(`Run ${id}: the connection to the server was lost`, 'fail');
       following.done = true;
       updateRunButtons();
     }
-  };
+  })();
+}
+
+function finishRun(following, d) {
+  const id = following.id;
+  following.done = true;
+  following.stream.abort();
+  closeWarning();
+  updateRunButtons();
+  const s = d.statistics;
+  const passed = s && s.hasResults && s.chiSquarePassed;
+  setStatus(`Run ${id}: ${d.summary.outcome}` + (s && s.hasResults ? `, chi-square ${passed ? 'passed' : 'failed'}` : ''),
+            d.summary.outcome === 'adjusted' && passed ? 'pass' : 'fail');
+  const known = state.runs.findIndex(r => r.id === id);
+  if (known >= 0) state.runs[known] = d.summary; else state.runs.push(d.summary);
+  if (state.project && d.summary.projectSerial === state.project.serial) state.shown = d;
+  render(false);
+  refresh();
 }
 
 async function refresh() {
@@ -646,6 +737,21 @@ function startRun() {
     const { id } = await api('POST', '/api/runs', choices);
     followRun(id);
     await refresh();
+  });
+}
+
+// Drops a run that has ended from the history, with its files on the server.
+function deleteRun(id) {
+  return act(async () => {
+    const data = await api('DELETE', `/api/runs/${id}`);
+    if (state.following && state.following.id === id) {
+      stopFollowing();
+      $('report').replaceChildren();
+      setProgress(0, false);
+      setStatus('');
+    }
+    if (state.shown && state.shown.summary.id === id) state.shown = null;
+    takeState(data);
   });
 }
 
@@ -714,6 +820,7 @@ $('save-form').addEventListener('submit', e => {
     setStatus('Saved ' + $('save-path').value.trim());
   });
 });
+$('download-project').addEventListener('click', e => { e.preventDefault(); download('/api/project'); });
 $('adjust-button').addEventListener('click', startRun);
 $('cancel-button').addEventListener('click', () => {
   if (state.following) act(() => api('POST', `/api/runs/${state.following.id}/cancel`));
@@ -728,10 +835,6 @@ $('filter').addEventListener('input', renderTables);
 $('plot-fit').addEventListener('click', () => plot.fit());
 $('plot-ellipses').addEventListener('change', e => $('plot').classList.toggle('hide-ellipses', !e.target.checked));
 $('plot-names').addEventListener('change', e => $('plot').classList.toggle('hide-names', !e.target.checked));
-
-// The token came in the address; the server keeps it in a cookie now, so the address bar (and
-// the history) lose it.
-if (location.search.includes('token=')) history.replaceState(null, '', '/');
 
 // A page opened on a workspace that has run already shows the project's last run.
 async function start() {

@@ -95,7 +95,7 @@ function request(server, { method = 'GET', pathName = '/api/state', headers = {}
     const req = http.request(server.base + pathName, { method, headers }, res => {
       let body = '';
       res.on('data', d => { body += d; });
-      res.on('end', () => resolve({ status: res.statusCode, body }));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body }));
     });
     req.on('error', reject);
     req.end();
@@ -124,6 +124,9 @@ test('adjusts the example: progress to 100, the chi-square, the report and the o
   const server = await startServer();
   const page = await newPage(server);
   assert.equal(new URL(page.url()).search, '', 'the token leaves the address bar');
+  // No cookie carries it: every port of this host would receive it.
+  assert.ok(!(await page.evaluate(() => document.cookie)).includes(server.token), 'no token in document.cookie');
+  for (const cookie of await context.cookies(server.base)) assert.ok(!cookie.value.includes(server.token), cookie.name);
   await openProject(page, EXAMPLE, 16);
   await page.click('#tabs button[data-tab=vectors]');
   assert.equal(await page.locator('#vectors-table tbody tr').count(), 36);
@@ -166,7 +169,8 @@ test('adjusts the example: progress to 100, the chi-square, the report and the o
   assert.equal(run.status, 0, String(run.stderr));
   assert.ok(fs.readFileSync(downloaded).equals(fs.readFileSync(terminal)), 'the same bytes');
   for (const kind of ['rtf', 'html', 'csv', 'json', 'svg']) {
-    const res = await page.evaluate(k => fetch(`/api/runs/1/files/${k}`).then(r => r.status), kind);
+    const res = await page.evaluate(([k, t]) => fetch(`/api/runs/1/files/${k}`, { headers: { Authorization: `Bearer ${t}` } })
+      .then(r => r.status), [kind, server.token]);
     assert.equal(res, 200, kind);
   }
 
@@ -208,7 +212,8 @@ test('a project with a client and full site names: the report pane and the docum
   await page.waitForFunction(() => document.getElementById('report').textContent.includes('Birkenhof control'),
     null, WAIT);
   assert.equal(await page.textContent('#result-engine'), 'torvek');
-  const html = await page.evaluate(() => fetch('/api/runs/1/files/html').then(r => r.text()));
+  const html = await page.evaluate(t => fetch('/api/runs/1/files/html', { headers: { Authorization: `Bearer ${t}` } })
+    .then(r => r.text()), server.token);
   assert.ok(html.includes('Canton of Hillside') && html.includes('Tannenberg north'), 'header and names');
   assert.ok(!html.includes('Client not stated'));
   await shot(page, '8-full-names');
@@ -238,6 +243,12 @@ test('imports survey files by upload and by path, a DynaML pair as two files', a
   await page.click('#save-button');
   await page.waitForFunction(() => /^Saved/.test(document.getElementById('run-status').textContent), null, WAIT);
   assert.equal(JSON.parse(fs.readFileSync(saved, 'utf8')).sites.length, 6);
+  // And through the browser, fetched with the token.
+  const [project] = await Promise.all([page.waitForEvent('download'), page.click('#download-project')]);
+  const projectFile = path.join(scratch, 'downloaded-project.json');
+  await project.saveAs(projectFile);
+  assert.match(project.suggestedFilename(), /^textbook-network.*\.json$/);
+  assert.equal(JSON.parse(fs.readFileSync(projectFile, 'utf8')).sites.length, 6);
   await page.close();
 });
 
@@ -271,6 +282,10 @@ test('switching out the blunder from the outlier list makes the chi-square test 
   assert.match(history[0], /^2adjusted.*passed.*vector TANN to SPIT \(no\. 10\) out of use/);
   assert.match(history[1], /^1adjusted126\.85.*failed/);
   await shot(page, '4-run-history');
+  // A run is deleted from the list, with its files on the server.
+  await page.click('#history-table tbody tr[data-index="1"] button.delete-run');
+  await page.waitForFunction(() => document.querySelectorAll('#history-table tbody tr').length === 1, null, WAIT);
+  assert.equal((await request(server, { pathName: '/api/runs/1', headers: bearer(server) })).status, 404);
   await page.close();
 });
 
@@ -372,11 +387,24 @@ test('requests without the token, for another host or from a page of another ori
   assert.equal((await request(server, { headers: bearer(server) })).status, 200);
   assert.equal((await request(server, { headers: { ...bearer(server), Host: 'rebound.example:' + new URL(server.base).port } })).status, 403);
   assert.equal((await request(server, { headers: { ...bearer(server), Origin: 'http://127.0.0.1:1' } })).status, 403);
-  assert.equal((await request(server, { pathName: '/app.js' })).status, 403, 'the page\'s own files too');
+  // The page's own files hold no secret and load without the token, but never into a page of
+  // another origin, not even one on another port of this machine.
+  const script = await request(server, { pathName: '/app.js' });
+  assert.equal(script.status, 200);
+  assert.equal(script.headers['cross-origin-resource-policy'], 'same-origin');
+  assert.equal(script.headers['access-control-allow-origin'], undefined);
+  assert.equal((await request(server, { pathName: '/app.js', headers: { 'Sec-Fetch-Site': 'same-site' } })).status, 403);
 
-  // The browser holds the token's cookie from the workspace page; a page of another origin on the
-  // same machine tries to start a run and to read the state with it.
+  // Whatever cookies the browser keeps for the workspace are replayed without the token: refused.
   const page = await newPage(server);
+  await page.waitForFunction(() => document.querySelectorAll('#sites-table tbody tr').length === 16, null, WAIT);
+  const cookies = (await context.cookies(server.base)).map(c => `${c.name}=${c.value}`).join('; ');
+  const oldCookie = `torvek-token-${new URL(server.base).port}=${server.token}`;
+  for (const cookie of [cookies, oldCookie].filter(Boolean)) {
+    assert.equal((await request(server, { headers: { Cookie: cookie } })).status, 403, cookie);
+  }
+
+  // A page of another origin on the same machine tries to start a run and to read the state.
   const foreign = http.createServer((req, res) => {
     res.setHeader('Content-Type', 'text/html');
     res.end(`<!DOCTYPE html><script>

@@ -8,6 +8,9 @@
 //   box             asks the warning box and reports the answer it got
 //   oversized       sends a frame announcing a payload of 2 GiB, then runs as "box"
 //   stall           polls stage 0 once, then sleeps for a minute without a word
+//   retried         makes the scratch copy torvek.tmp in its working directory, as the program
+//                   does after a failed first attempt, then runs as "fast"
+//   stubborn        as stall, but ignores SIGTERM: only SIGKILL ends it
 //   midframe        polls stage 0 once, sends the first bytes of a report piece, then sleeps
 //   deaf            sends abort polls as fast as it can without reading a single answer
 //   grandchild      leaves a process that holds the endpoints open for a minute, then polls
@@ -151,7 +154,13 @@ int main(int argc, char** argv) {
     if (mode == "box") {
         return askBox();
     }
-    if (mode == "stall") {
+    if (mode == "retried") {
+        copyFile(argv[1], "torvek.tmp");
+    }
+    if (mode == "stubborn") {
+        ::signal(SIGTERM, SIG_IGN);
+    }
+    if (mode == "stall" || mode == "stubborn") {
         poll(0);
         ::sleep(60);
         exitNotice();
