@@ -266,9 +266,16 @@ namespace {
 void kmlSites(const ResultsView& v, const TextSink& sink) {
     const NetworkResults& r = v.results;
     const bool geoid = hasGeoidHeights(r);
+    // A large network's sites leave their Earth-centred coordinates to the GeoJSON file.
+    const bool large = !documentScope(r).whole;
     std::vector<Json> properties;
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         properties.push_back(siteProperties(v, i, geoid));
+        if (large) {
+            for (const char* axis : {"X", "Y", "Z"}) {
+                properties.back().erase(axis);
+            }
+        }
     }
     sink(kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n");
     for (std::size_t i = 0; i < r.sites.size(); ++i) {

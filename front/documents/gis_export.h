@@ -33,9 +33,10 @@ void writeGeoJson(const std::string& title, const ResultsView& view, GeoJsonLaye
 // (LineStrings), each a layer of one geometry type; the attributes as typed ExtendedData (a
 // <Schema> of each folder's fields, <SchemaData> per placemark, unknown values left out); vectors
 // above the tau critical value drawn red, those left out grey.
-// A large network (documentScope not whole) keeps a placemark with attributes for every vector
-// above tau or left out; its other vectors are drawn as lines without attributes, merged into
-// placemarks "Adjusted vectors within tau" (their attributes are in the GeoJSON file).
+// A large network (documentScope not whole) leaves the sites' X, Y, Z to the GeoJSON and keeps a
+// placemark with attributes for every vector above tau or left out; its other vectors are drawn as
+// lines without attributes, merged into placemarks "Adjusted vectors within tau" (their attributes
+// are in the GeoJSON file).
 std::string renderKml(const std::string& title, const ResultsView& view);
 // The same text handed to `sink` one placemark at a time.
 void writeKml(const std::string& title, const ResultsView& view, const TextSink& sink);

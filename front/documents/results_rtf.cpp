@@ -9,6 +9,8 @@
 namespace torvek::front {
 namespace {
 
+// Tables of more rows than this have no rules between their rows.
+constexpr std::size_t kLongestRuledTable = 1000;
 // A4 in twips (1/1440 inch): 210 mm x 297 mm, with 2 cm margins at the sides and 1.5 cm at the
 // top and bottom (the page header sits within the top one).
 constexpr int kPageWidth = 11906;
@@ -144,9 +146,11 @@ void tableRow(std::string& out, const std::vector<std::string>& cells,
         } else if (style == RowStyle::kFlagged) {
             out += "\\clcbpat" + std::to_string(colourNumber(kFlaggedFill));
         }
-        // Rules between the rows only, as tables in print have them; the heading is boxed.
-        out += (heading ? "\\clbrdrt" + rule : std::string()) + "\\clbrdrb" + rule + "\\cellx" +
-               std::to_string(edge);
+        // Rules between the rows only, as tables in print have them; the heading is boxed. A
+        // table of thousands of rows goes without them, a third of its size.
+        const bool ruled = heading || table.rows.size() <= kLongestRuledTable;
+        out += (heading ? "\\clbrdrt" + rule : std::string()) +
+               (ruled ? "\\clbrdrb" + rule : std::string()) + "\\cellx" + std::to_string(edge);
     }
     out += "\n";
     for (std::size_t i = 0; i < cells.size(); ++i) {
