@@ -173,11 +173,16 @@ bool writeFileInPieces(const std::string& path, const std::function<void(const T
     }
     std::string buffer;
     produce([&](std::string_view piece) {
-        buffer += piece;
-        if (buffer.size() >= kBufferBytes) {
+        // A large piece goes out as it is rather than copied into the buffer.
+        if (buffer.size() + piece.size() >= kBufferBytes) {
             file.write(buffer);
             buffer.clear();
+            if (piece.size() >= kBufferBytes) {
+                file.write(piece);
+                return;
+            }
         }
+        buffer += piece;
     });
     file.write(buffer);
     return file.commit(error);

@@ -159,25 +159,9 @@ bool reachedItsEnd(const RunResult& run, const AdjustedDataSet& input) {
            !reportHolds(run.report, kOutputLostReportLines);
 }
 
-// Renders a document and writes it into the run folder. A document too large for the memory left
-// is a problem of the run like a full disk: the run goes on, the others are written (their memory
-// is that of the one that failed, now freed), and nothing is put in place.
-bool writeDocument(const std::string& path, const std::string& shownAs,
-                   const std::function<std::string()>& render, RunResult& run) {
-    std::string error;
-    try {
-        if (writeFileAtomically(path, render(), error)) {
-            return true;
-        }
-    } catch (const std::bad_alloc&) {
-        run.outOfMemory = true;
-        error = "not enough memory";
-    }
-    run.problems.push_back("cannot write " + shownAs + ": " + error);
-    return false;
-}
-
-// writeDocument of a text made and written in pieces.
+// Renders a document piece by piece and writes it into the run folder. A document too large for
+// the memory left is a problem of the run like a full disk: the run goes on, the others are
+// written (their memory is that of the one that failed, now freed), and nothing is put in place.
 bool writePieces(const std::string& path, const std::string& shownAs,
                  const std::function<void(const TextSink&)>& produce, RunResult& run) {
     std::string error;
@@ -191,6 +175,13 @@ bool writePieces(const std::string& path, const std::string& shownAs,
     }
     run.problems.push_back("cannot write " + shownAs + ": " + error);
     return false;
+}
+
+// writePieces of a document rendered whole.
+bool writeDocument(const std::string& path, const std::string& shownAs,
+                   const std::function<std::string()>& render, RunResult& run) {
+    return writePieces(
+        path, shownAs, [&](const TextSink& sink) { sink(render()); }, run);
 }
 
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
