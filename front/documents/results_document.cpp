@@ -160,13 +160,8 @@ ResultTable precisionTable(const ResultsView& v) {
         "standard deviations); the data set keeps no north-east correlation, so their axes point "
         "north and east.",
         r.confidenceLevel, horizontalConfidenceFactor(r.confidenceLevel));
-    t.columns = {leftColumn("Site"),
-                 rightColumn("sN (mm)"),
-                 rightColumn("sE (mm)"),
-                 rightColumn("sU (mm)"),
-                 rightColumn("Semi-major (mm)"),
-                 rightColumn("Semi-minor (mm)"),
-                 rightColumn("Azimuth of semi-major (deg)")};
+    t.columns = sitePrecisionColumns();
+    t.columns.push_back(rightColumn("Azimuth of semi-major (deg)"));
     return siteTable(
         v, std::move(t), [](const SiteResult& s, const SiteCoordinates& c) -> TableRow {
             return {{s.name, millimetresCell(s.sigmaNorth), millimetresCell(s.sigmaEast),
@@ -447,6 +442,11 @@ void keepWorstRows(ResultTable& table, std::size_t shown, std::size_t total, con
             "and the statistics file.",
             shown, kept, total));
     }
+}
+
+std::vector<TableColumn> sitePrecisionColumns() {
+    return {leftColumn("Site"),     rightColumn("sN (mm)"),         rightColumn("sE (mm)"),
+            rightColumn("sU (mm)"), rightColumn("Semi-major (mm)"), rightColumn("Semi-minor (mm)")};
 }
 
 TableColumn leftColumn(const std::string& heading) {

@@ -64,6 +64,10 @@ TableColumn rightColumn(const std::string& heading);
 // The text of a cell with no value: a number that is not finite, a quantity not given.
 inline constexpr const char* kMissingCell = "-";
 
+// The columns a site's precision begins with in every table of them: the site, its standard
+// deviations north, east and up and the semi-axes of its ellipse (mm).
+std::vector<TableColumn> sitePrecisionColumns();
+
 // `value` in the printf `format` of one double, or kMissingCell when it is not finite.
 std::string numberCell(const char* format, double value);
 // `metres` as millimetres to 0.1 mm ("%.1f"), or kMissingCell when it is not finite.

@@ -130,14 +130,9 @@ ResultTable siteTable(const RigorousStatistics& s) {
     t.introduction = "Scaled by " + scaleWords(s) + "; " + percent(s.confidence) +
                      " confidence ellipses, azimuth of the semi-major axis from north, "
                      "clockwise; sN, sE, sU and the height sigma are one standard deviation.";
-    t.columns = {leftColumn("Site"),
-                 rightColumn("sN (mm)"),
-                 rightColumn("sE (mm)"),
-                 rightColumn("sU (mm)"),
-                 rightColumn("Semi-major (mm)"),
-                 rightColumn("Semi-minor (mm)"),
-                 rightColumn("Azimuth (deg)"),
-                 rightColumn("Height sigma (mm)")};
+    t.columns = sitePrecisionColumns();
+    t.columns.push_back(rightColumn("Azimuth (deg)"));
+    t.columns.push_back(rightColumn("Height sigma (mm)"));
     // The covariances are at the a-priori sigma0; the standard deviations shown take the scale
     // of the ellipses so that the columns of a row agree.
     const double scale = s.scaledBy == "aposteriori" && s.sigma0Apriori > 0

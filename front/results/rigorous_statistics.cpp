@@ -100,9 +100,13 @@ double probabilityOr(const Node& object, const char* key, const std::string& pat
     return object.is_object() && object.contains(key) ? probability(object, key, path) : fallback;
 }
 
+// The largest record number read: more vectors than any data set holds.
+constexpr long long kLargestRecordNumber = 1000000000;
+
 int recordNumber(const Node& object, const std::string& path) {
     const Node& n = member(object, "record", path);
-    if (!n.is_number_integer() || n.get<long long>() < 1 || n.get<long long>() > 1'000'000'000) {
+    if (!n.is_number_integer() || n.get<long long>() < 1 ||
+        n.get<long long>() > kLargestRecordNumber) {
         throw FieldError{at(path, "record"), "expected a record number from 1"};
     }
     return static_cast<int>(n.get<long long>());
