@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,9 +19,12 @@ constexpr int kDigits = 15;
 std::string number(double x) {
     if (!std::isfinite(x))
         return "null";
+    // to_chars with a precision writes what printf's "%.15g" writes, several times faster: the
+    // file of a large network holds millions of numbers.
     char text[40];
-    std::snprintf(text, sizeof text, "%.*g", kDigits, x);
-    return text;
+    const auto written = std::to_chars(text, text + sizeof text, x, std::chars_format::general,
+                                       kDigits);
+    return std::string(text, written.ptr);
 }
 
 // A four-character data set name, cut at its first NUL and trailing blanks, JSON-escaped.

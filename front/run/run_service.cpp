@@ -186,6 +186,11 @@ bool writeDocument(const std::string& path, const std::string& shownAs,
 
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
+    const auto mark = [&](const char* phase) {
+        if (request.clock != nullptr) {
+            request.clock->mark(phase);
+        }
+    };
     // The documents show held parameters as such; the report on screen stays as the program sent
     // it.
     ReportDocument shown = run.report;
@@ -199,10 +204,12 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
             return renderRtfDocument(buildResultsDocument(run.title, run.view), shown, run.notes);
         },
         run);
+    mark("documents: RTF");
     const bool htmlWritten = writeDocument(
         folder.html, "the report " + files.html,
         [&] { return renderHtmlPage(run.title, shown, run.view, run.notes); }, run);
     run.reportWritten = rtfWritten && htmlWritten;
+    mark("documents: HTML");
     const bool geoJsonWritten = writePieces(
         folder.geoJson, files.geoJson,
         [&](const TextSink& sink) {
@@ -213,6 +220,7 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
         folder.kml, files.kml, [&](const TextSink& sink) { writeKml(run.title, run.view, sink); },
         run);
     run.gisWritten = geoJsonWritten && kmlWritten;
+    mark("documents: GIS");
     if (!request.names.empty()) {
         run.namesWritten = writeDocument(
             folder.names, files.names, [&] { return siteNamesText(request.names); }, run);
@@ -443,7 +451,7 @@ RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks
         collectStatistics(request, inFolder, run);
         mark("results");
         writeDocuments(request, inFolder, run);
-        mark("documents");
+        mark("documents: other");
         run.placed = placeOutputs(inFolder, request, run);
         mark("placing");
     }
