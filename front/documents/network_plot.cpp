@@ -56,10 +56,17 @@ constexpr double kCrossingCost = 10.0;       // a vector line runs through it
 constexpr double kEllipseOverlapCost = 1.0;  // covers part of an ellipse
 constexpr double kPreferenceCost = 0.01;     // per step down the list of candidate positions
 
-// Up to this many sites (the most the dense engine adjusts) every site is named; a larger network
-// names a site only where its name hides no other label, symbol or site, so that the names shown
-// stay legible.
-constexpr std::size_t kAlwaysNamedSites = 500;
+// Up to this many sites every site is named; a larger network names a site only where its name
+// hides no other label, symbol or site, so that the names shown stay legible (at 232 sites the
+// national network's names already lay on top of each other).
+constexpr std::size_t kAlwaysNamedSites = 100;
+// Beyond this many sites (the most the dense engine adjusts) a plot is drawn for density: small
+// symbols, no ellipses, the plain vectors merged into paths.
+constexpr std::size_t kDensePlotSites = 500;
+// Up to this many flagged vectors every one is labelled; beyond, the worst are labelled first and
+// the rest only where their label hides nothing (the national network's 1,673 flagged vectors
+// otherwise cover its plot with labels on top of each other).
+constexpr std::size_t kAlwaysLabelledFlags = 100;
 // A larger network's site symbols are drawn this much smaller, so that the vectors between them
 // still show.
 constexpr double kSmallSymbolScale = 0.3;
@@ -271,8 +278,9 @@ struct LabelPlace {
 // labels already there.
 class LabelPlacer {
   public:
+    // `labels`: about how many labels will be placed.
     LabelPlacer(Box frame, std::vector<Segment> lines, std::vector<Point> sites,
-                std::vector<Box> ellipses)
+                std::vector<Box> ellipses, std::size_t labels)
         : frame_(frame),
           lines_(std::move(lines)),
           sites_(std::move(sites)),
@@ -280,7 +288,7 @@ class LabelPlacer {
           lineGrid_(frame, lines_.size(), true),
           siteGrid_(frame, sites_.size()),
           ellipseGrid_(frame, ellipses_.size()),
-          labelGrid_(frame, sites_.size()) {
+          labelGrid_(frame, labels) {
         // Vectors observed more than once are drawn as one line: each is held once, with the
         // number of vectors it stands for.
         std::map<std::array<double, 4>, std::size_t> seen;
@@ -613,7 +621,7 @@ void pathLine(std::string& out, const Segment& l, std::size_t& inPath,
 
 VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScale& m) {
     VectorLayer layer;
-    const bool merged = r.sites.size() > kAlwaysNamedSites;
+    const bool merged = r.sites.size() > kDensePlotSites;
     std::size_t inPath = 0;
     std::set<std::array<long, 4>> drawn;
     // The merged paths first, the single lines (flagged ones among them) on top.
@@ -787,15 +795,39 @@ std::vector<Point> drawSites(std::string& out, const NetworkResults& r, const Ma
     return centres;
 }
 
-void drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& placer) {
-    for (std::size_t f = 0; f < vectors.flaggedVectors.size(); ++f) {
+// The flagged vectors in the order their labels are placed: as they come when every one is
+// labelled, else worst first (by the absolute normalized residual), so that those get the room.
+std::vector<std::size_t> flagLabelOrder(const VectorLayer& vectors, bool dropCrowded) {
+    std::vector<std::size_t> order(vectors.flaggedVectors.size());
+    for (std::size_t f = 0; f < order.size(); ++f) {
+        order[f] = f;
+    }
+    if (dropCrowded) {
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return std::fabs(vectors.flaggedVectors[a]->signedLargestNormalized) >
+                   std::fabs(vectors.flaggedVectors[b]->signedLargestNormalized);
+        });
+    }
+    return order;
+}
+
+// Returns how many flagged vectors were left unlabelled for want of room.
+std::size_t drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& placer) {
+    const bool dropCrowded = vectors.flaggedVectors.size() > kAlwaysLabelledFlags;
+    std::size_t unlabelled = 0;
+    for (const std::size_t f : flagLabelOrder(vectors, dropCrowded)) {
         const VectorResult& v = *vectors.flaggedVectors[f];
         const std::string text =
             v.from + "-" + v.to + formatText(" w=%+.1f", v.signedLargestNormalized);
-        const Box box = placer
-                            .choose(besideLine(vectors.lines[vectors.flaggedLines[f]],
-                                               textWidth(text, kFlagFont), kFlagFont + 2))
-                            .box;
+        const LabelPlace place =
+            placer.choose(besideLine(vectors.lines[vectors.flaggedLines[f]],
+                                     textWidth(text, kFlagFont), kFlagFont + 2),
+                          -1, dropCrowded);
+        if (dropCrowded && place.crowded) {
+            ++unlabelled;
+            continue;
+        }
+        const Box box = place.box;
         placer.take(box);
         append(out,
                "<text class=\"flag-label\" x=\"%.2f\" y=\"%.2f\" fill=\"%s\" font-size=\"%.0f\" "
@@ -803,6 +835,7 @@ void drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& p
                (box.left + box.right) / 2, box.bottom - 3, kFlaggedColour, kFlagFont, kHalo,
                escapeHtml(text).c_str());
     }
+    return unlabelled;
 }
 
 // Returns how many sites were left unnamed for want of room.
@@ -945,7 +978,7 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     // Ellipses: one factor for the whole plot (see chooseEllipseEnlargement).
     // A large network's ellipses would cover the map: their sizes stay in the labels' second
     // line, the ellipses themselves are left out.
-    const bool large = r.sites.size() > kAlwaysNamedSites;
+    const bool large = r.sites.size() > kDensePlotSites;
     std::string leftOut;
     EllipseLayer ellipses = options.siteEllipses.size() == r.sites.size()
                                 ? drawOrientedEllipses(large ? leftOut : out, r, m, options)
@@ -956,9 +989,10 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     }
     const std::vector<Point> centres = drawSites(out, r, m, large ? kSmallSymbolScale : 1.0);
     // Labels: those of the flagged vectors first, then the sites with their ellipses' semi-axes.
-    LabelPlacer placer(frame, vectors.lines, centres, ellipses.boxes);
+    LabelPlacer placer(frame, vectors.lines, centres, ellipses.boxes,
+                       centres.size() + vectors.flaggedVectors.size());
     out += "<g class=\"labels\">\n";
-    drawFlagLabels(out, vectors, placer);
+    const std::size_t unlabelled = drawFlagLabels(out, vectors, placer);
     const std::size_t unnamed = drawSiteLabels(out, r, m, ellipses, placer);
     out += "</g>\n";
     // The legend below the map: every symbol and line style, then the two scales.
@@ -971,6 +1005,11 @@ std::string renderNetworkSvg(const NetworkResults& r, const PlotOptions& options
     std::string namedNote = unnamed > 0 ? formatText("; %zu of %zu sites named where there is room",
                                                      r.sites.size() - unnamed, r.sites.size())
                                         : std::string();
+    if (unlabelled > 0) {
+        const std::size_t flagged = vectors.flaggedVectors.size();
+        namedNote += formatText("; %zu of %zu flagged vectors labelled where there is room",
+                                flagged - unlabelled, flagged);
+    }
     if (large) {
         namedNote += "; ellipses left out at this density";
     }
