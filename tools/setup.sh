@@ -8,11 +8,11 @@ set -euo pipefail
 # takes the place of the reference BLAS; docs/large-engine.md has the times). The browser workspace serves with cpp-httplib
 # (libcpp-httplib-dev, found through pkg-config); its tests drive chromium from Node (nodejs, npm;
 # tests/browser installs its own driver). torvek-front parses its command line with CLI11
-# (libcli11-dev).
+# (libcli11-dev) and reads the rigorous model's statistics with simdjson (libsimdjson-dev).
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libsuitesparse-dev libopenblas0-pthread
           nlohmann-json3-dev libpugixml-dev libproj-dev proj-bin gdal-bin libreoffice-writer-nogui
-          poppler-utils pkg-config libcpp-httplib-dev libcli11-dev chromium nodejs)
+          poppler-utils pkg-config libcpp-httplib-dev libcli11-dev libsimdjson-dev chromium nodejs)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

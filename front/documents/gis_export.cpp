@@ -1,12 +1,11 @@
 #include "front/documents/gis_export.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "front/documents/report_rendering.h"
-#include "front/project/project_json.h"
+#include "front/project/json_text.h"
 
 namespace torvek::front {
 namespace {
@@ -34,29 +33,6 @@ const char* const kVectorSchema = "vectorFields";
 // GIS files a third of the time of a whole adjust of the national network.)
 using Attributes = std::vector<std::pair<const char*, Json>>;
 
-// `value` (a scalar) as JSON text, exactly as the library's dump writes it: the library's own
-// shortest round-trip digits for numbers, text escaped with bytes that are not UTF-8 replaced.
-void appendJson(std::string& out, const Json& value) {
-    char digits[64];
-    if (value.is_number_float()) {
-        const double x = value.get<double>();
-        if (!std::isfinite(x)) {
-            out += "null";
-            return;
-        }
-        out.append(digits, nlohmann::detail::to_chars(digits, digits + sizeof digits, x));
-    } else if (value.is_number_integer()) {
-        out.append(digits,
-                   std::to_chars(digits, digits + sizeof digits, value.get<long long>()).ptr);
-    } else if (value.is_boolean()) {
-        out += value.get<bool>() ? "true" : "false";
-    } else if (value.is_null()) {
-        out += "null";
-    } else {
-        out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
-}
-
 // The attributes as a compact JSON object.
 void appendJson(std::string& out, const Attributes& attributes) {
     char separator = '{';
@@ -65,7 +41,7 @@ void appendJson(std::string& out, const Attributes& attributes) {
         out += '"';
         out += key;
         out += "\":";
-        appendJson(out, value);
+        appendJsonValue(out, value);
         separator = ',';
     }
     out += attributes.empty() ? "{}" : "}";
@@ -110,11 +86,11 @@ Position positionOf(const SiteResult& s) {
 // [longitude,latitude,height]
 void appendCoordinate(std::string& out, const Position& p) {
     out += '[';
-    appendJson(out, rounded(p.longitude, kDegreeUnits));
+    appendJsonValue(out, rounded(p.longitude, kDegreeUnits));
     out += ',';
-    appendJson(out, rounded(p.latitude, kDegreeUnits));
+    appendJsonValue(out, rounded(p.latitude, kDegreeUnits));
     out += ',';
-    appendJson(out, rounded(p.height, kMetreUnits));
+    appendJsonValue(out, rounded(p.height, kMetreUnits));
     out += ']';
 }
 
@@ -222,7 +198,7 @@ std::string kmlValue(const Json& value) {
         return value.get<bool>() ? "1" : "0";
     }
     std::string text;
-    appendJson(text, value);
+    appendJsonValue(text, value);
     return text;
 }
 
@@ -279,9 +255,9 @@ std::string extendedData(const char* id, const Attributes& properties) {
 
 std::string kmlCoordinate(const Position& p) {
     std::string out;
-    appendJson(out, rounded(p.longitude, kDegreeUnits));
+    appendJsonValue(out, rounded(p.longitude, kDegreeUnits));
     out += ',';
-    appendJson(out, rounded(p.latitude, kDegreeUnits));
+    appendJsonValue(out, rounded(p.latitude, kDegreeUnits));
     return out;
 }
 

@@ -6,26 +6,85 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <functional>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <optional>
+#include <simdjson.h>
+#include <string_view>
 
 #include "front/files/file_output.h"
 
 namespace torvek::front {
 namespace {
 
-using Node = nlohmann::json;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A value of the statistics file, as the checks below read it: a view into the document
+// simdjson parsed (a statistics file of a national network reads in a tenth of the time of a
+// general JSON library's, which matters to a run that takes a few tens of milliseconds).
+class Node {
+  public:
+    explicit Node(simdjson::dom::element e) : e_(e) {}
+
+    bool is_object() const { return type() == Type::OBJECT; }
+    bool is_array() const { return type() == Type::ARRAY; }
+    bool is_null() const { return type() == Type::NULL_VALUE; }
+    bool is_boolean() const { return type() == Type::BOOL; }
+    bool is_string() const { return type() == Type::STRING; }
+    bool is_number_integer() const { return type() == Type::INT64 || type() == Type::UINT64; }
+    bool is_number() const { return is_number_integer() || type() == Type::DOUBLE; }
+
+    // The value; only after the matching is_...() said it is one.
+    double number() const {
+        double x = 0;
+        return e_.get_double().get(x) == simdjson::SUCCESS ? x : kNaN;
+    }
+    // A whole number; one beyond the range of long long reads as the largest.
+    long long integer() const {
+        std::int64_t x = 0;
+        return e_.get_int64().get(x) == simdjson::SUCCESS ? x
+                                                           : std::numeric_limits<long long>::max();
+    }
+    bool boolean() const {
+        bool b = false;
+        return e_.get_bool().get(b) == simdjson::SUCCESS && b;
+    }
+    std::string_view text() const {
+        std::string_view t;
+        return e_.get_string().get(t) == simdjson::SUCCESS ? t : std::string_view();
+    }
+
+    // The member `key` of an object.
+    std::optional<Node> find(const char* key) const {
+        simdjson::dom::element found;
+        if (!is_object() || e_.get_object().at_key(key).get(found) != simdjson::SUCCESS) {
+            return std::nullopt;
+        }
+        return Node(found);
+    }
+    // The elements of an array, in order.
+    std::vector<Node> elements() const {
+        std::vector<Node> out;
+        simdjson::dom::array a;
+        if (e_.get_array().get(a) == simdjson::SUCCESS) {
+            out.reserve(a.size());
+            for (simdjson::dom::element e : a) {
+                out.emplace_back(e);
+            }
+        }
+        return out;
+    }
+
+  private:
+    using Type = simdjson::dom::element_type;
+    Type type() const { return e_.type(); }
+    simdjson::dom::element e_;
+};
 
 // A field that is missing or misstated: where (a path such as "vectors[3].components[1].mdb")
 // and what is wrong.
 struct FieldError {
     std::string path, what;
 };
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string at(const std::string& path, const std::string& key) {
     return path.empty() ? key : path + "." + key;
@@ -35,12 +94,12 @@ std::string at(const std::string& path, std::size_t index) {
     return path + "[" + std::to_string(index) + "]";
 }
 
-const Node& member(const Node& object, const char* key, const std::string& path) {
+Node member(const Node& object, const char* key, const std::string& path) {
     if (!object.is_object()) {
         throw FieldError{path, "expected an object"};
     }
-    const auto found = object.find(key);
-    if (found == object.end()) {
+    const std::optional<Node> found = object.find(key);
+    if (!found) {
         throw FieldError{at(path, key), "missing"};
     }
     return *found;
@@ -55,15 +114,15 @@ double numberAt(const Node& n, const std::string& where, bool nullable) {
     if (!n.is_number()) {
         throw FieldError{where, nullable ? "expected a number or null" : "expected a number"};
     }
-    return n.get<double>();
+    return n.number();
 }
 
 double number(const Node& object, const char* key, const std::string& path, bool nullable) {
-    const Node& n = member(object, key, path);
+    const Node n = member(object, key, path);
     // The field's path is spelt out only for an error: a large network's file holds a hundred
     // thousand numbers, and the workspace reads one for every change of a plan.
     if (n.is_number()) {
-        return n.get<double>();
+        return n.number();
     }
     return numberAt(n, at(path, key), nullable);
 }
@@ -78,11 +137,11 @@ double size(const Node& object, const char* key, const std::string& path, bool n
 }
 
 bool flag(const Node& object, const char* key, const std::string& path) {
-    const Node& n = member(object, key, path);
+    const Node n = member(object, key, path);
     if (!n.is_boolean()) {
         throw FieldError{at(path, key), "expected true or false"};
     }
-    return n.get<bool>();
+    return n.boolean();
 }
 
 // A probability strictly between 0 and 1.
@@ -97,50 +156,54 @@ double probability(const Node& object, const char* key, const std::string& path)
 // The field's probability, or `fallback` when the field is left out.
 double probabilityOr(const Node& object, const char* key, const std::string& path,
                      double fallback) {
-    return object.is_object() && object.contains(key) ? probability(object, key, path) : fallback;
+    return object.find(key) ? probability(object, key, path) : fallback;
 }
 
 // The largest record number read: more vectors than any data set holds.
 constexpr long long kLargestRecordNumber = 1000000000;
 
 int recordNumber(const Node& object, const std::string& path) {
-    const Node& n = member(object, "record", path);
-    if (!n.is_number_integer() || n.get<long long>() < 1 ||
-        n.get<long long>() > kLargestRecordNumber) {
+    const Node n = member(object, "record", path);
+    if (!n.is_number_integer() || n.integer() < 1 || n.integer() > kLargestRecordNumber) {
         throw FieldError{at(path, "record"), "expected a record number from 1"};
     }
-    return static_cast<int>(n.get<long long>());
+    return static_cast<int>(n.integer());
 }
 
-const Node& array(const Node& object, const char* key, const std::string& path,
-                  std::size_t size = 0) {
-    const Node& n = member(object, key, path);
-    if (!n.is_array() || (size != 0 && n.size() != size)) {
+// The elements of the array `key` of `object`, `size` of them unless it is 0.
+std::vector<Node> array(const Node& object, const char* key, const std::string& path,
+                        std::size_t size = 0) {
+    const Node n = member(object, key, path);
+    std::vector<Node> elements = n.elements();
+    if (!n.is_array() || (size != 0 && elements.size() != size)) {
         throw FieldError{at(path, key), size != 0 ? "expected an array of " + std::to_string(size)
                                                   : std::string("expected an array")};
     }
-    return n;
+    return elements;
 }
 
 // A site code and its full name: one to four characters, looked up as the data set stores them.
 std::pair<std::string, std::string> siteName(const Node& object, const char* key,
                                              const std::string& path, const SiteNameTable& names) {
-    const Node& n = member(object, key, path);
-    if (!n.is_string() || n.get<std::string>().empty() || n.get<std::string>().size() > 4) {
+    const Node n = member(object, key, path);
+    if (!n.is_string() || n.text().empty() || n.text().size() > 4) {
         throw FieldError{at(path, key), "expected a site code of one to four characters"};
     }
-    const std::string stored = storedSiteName(n.get<std::string>());
+    const std::string stored = storedSiteName(std::string(n.text()));
     return {projectSiteName(stored.c_str()), names.nameOf(stored.c_str())};
 }
 
 // Three numbers: the array `a` at `where`.
 std::array<double, 3> tripleAt(const Node& a, const std::string& where, bool nullable) {
-    if (!a.is_array() || a.size() != 3) {
+    const std::vector<Node> elements = a.elements();
+    if (!a.is_array() || elements.size() != 3) {
         throw FieldError{where, "expected an array of 3"};
     }
     std::array<double, 3> values{};
     for (std::size_t i = 0; i < 3; ++i) {
-        values[i] = numberAt(a[i], at(where, i), nullable);
+        // The path is spelt out only for an error (see number()).
+        values[i] = elements[i].is_number() ? elements[i].number()
+                                            : numberAt(elements[i], at(where, i), nullable);
     }
     return values;
 }
@@ -151,7 +214,7 @@ std::array<double, 3> triple(const Node& object, const char* key, const std::str
 }
 
 Matrix3 matrix(const Node& object, const char* key, const std::string& path, bool nullable) {
-    const Node& rows = member(object, key, path);
+    const Node rows = member(object, key, path);
     Matrix3 m{};
     if (rows.is_null() && nullable) {
         for (auto& row : m) {
@@ -159,9 +222,9 @@ Matrix3 matrix(const Node& object, const char* key, const std::string& path, boo
         }
         return m;
     }
-    array(object, key, path, 3);
+    const std::vector<Node> elements = array(object, key, path, 3);
     for (std::size_t i = 0; i < 3; ++i) {
-        m[i] = tripleAt(rows[i], at(at(path, key), i), nullable);
+        m[i] = tripleAt(elements[i], at(at(path, key), i), nullable);
     }
     return m;
 }
@@ -188,7 +251,7 @@ RigorousSite site(const Node& s, const std::string& path, double confidence,
     site.height = number(s, "height", path, nullable);
     site.covarianceXYZ = matrix(s, "covarianceXYZ", path, nullable);
     site.covarianceNEU = matrix(s, "covarianceNEU", path, nullable);
-    const Node& e = member(s, "ellipse", path);
+    const Node e = member(s, "ellipse", path);
     if (e.is_null() && nullable) {
         site.ellipse = {kNaN, kNaN, kNaN, confidence};
     } else {
@@ -202,11 +265,11 @@ RigorousSite site(const Node& s, const std::string& path, double confidence,
 // from an observation may be null.
 ComponentTest component(const Node& c, const std::string& path, bool inUse, bool measured) {
     ComponentTest t;
-    const Node& axis = member(c, "axis", path);
-    if (!axis.is_string() || (axis != "x" && axis != "y" && axis != "z")) {
+    const Node axis = member(c, "axis", path);
+    if (!axis.is_string() || (axis.text() != "x" && axis.text() != "y" && axis.text() != "z")) {
         throw FieldError{at(path, "axis"), "expected \"x\", \"y\" or \"z\""};
     }
-    t.axis = axis.get<std::string>()[0];
+    t.axis = axis.text()[0];
     const bool nullable = !inUse;
     const bool unobserved = nullable || !measured;
     t.observed = number(c, "observed", path, unobserved);
@@ -217,7 +280,7 @@ ComponentTest component(const Node& c, const std::string& path, bool inUse, bool
     t.standardized = number(c, "standardized", path, unobserved);
     t.studentized = number(c, "studentized", path, unobserved);
     t.mdb = size(c, "mdb", path, nullable);
-    const Node& outlier = member(c, "outlier", path);
+    const Node outlier = member(c, "outlier", path);
     t.outlier = !(outlier.is_null() && unobserved) && flag(c, "outlier", path);
     return t;
 }
@@ -229,7 +292,7 @@ RigorousVector vector(const Node& v, const std::string& path, const SiteNameTabl
     std::tie(r.toCode, r.to) = siteName(v, "to", path, names);
     r.record = recordNumber(v, path);
     r.inUse = flag(v, "inUse", path);
-    const Node& components = array(v, "components", path, 3);
+    const std::vector<Node> components = array(v, "components", path, 3);
     for (std::size_t i = 0; i < 3; ++i) {
         const Node& c = components[i];
         const std::string where = at(at(path, "components"), i);
@@ -269,33 +332,34 @@ SnoopingRound snoopingRound(const Node& s, const std::string& path, const SiteNa
 }
 
 void readHead(const Node& d, RigorousStatistics& s) {
-    const Node& model = member(d, "model", "");
-    if (model != "rigorous") {
+    const Node model = member(d, "model", "");
+    if (model.text() != "rigorous") {
         throw FieldError{"model", "expected \"rigorous\""};
     }
-    const Node& dof = member(d, "degreesOfFreedom", "");
-    if (!dof.is_number_integer() || dof.get<long long>() < 0 || dof.get<long long>() > 1e9) {
+    const Node dof = member(d, "degreesOfFreedom", "");
+    constexpr long long kLargestCount = 1000000000;
+    if (!dof.is_number_integer() || dof.integer() < 0 || dof.integer() > kLargestCount) {
         throw FieldError{"degreesOfFreedom", "expected a count from 0"};
     }
-    s.degreesOfFreedom = static_cast<int>(dof.get<long long>());
+    s.degreesOfFreedom = static_cast<int>(dof.integer());
     // Written by engines that know it; an older file is an adjustment.
-    s.preanalysis = d.contains("preanalysis") && flag(d, "preanalysis", "");
+    s.preanalysis = d.find("preanalysis") && flag(d, "preanalysis", "");
     const bool unobserved = s.preanalysis;
-    const Node& sigma0 = member(d, "sigma0", "");
+    const Node sigma0 = member(d, "sigma0", "");
     s.sigma0Apriori = number(sigma0, "apriori", "sigma0", false);
     s.sigma0Aposteriori = number(sigma0, "aposteriori", "sigma0", unobserved);
-    const Node& scaledBy = member(d, "scaledBy", "");
-    if (scaledBy != "apriori" && scaledBy != "aposteriori") {
+    const Node scaledBy = member(d, "scaledBy", "");
+    if (scaledBy.text() != "apriori" && scaledBy.text() != "aposteriori") {
         throw FieldError{"scaledBy", "expected \"apriori\" or \"aposteriori\""};
     }
-    s.scaledBy = scaledBy.get<std::string>();
-    const Node& chi = member(d, "chiSquare", "");
+    s.scaledBy = std::string(scaledBy.text());
+    const Node chi = member(d, "chiSquare", "");
     s.chiSquare = number(chi, "value", "chiSquare", unobserved);
     s.chiSquareLower = number(chi, "lower", "chiSquare", unobserved);
     s.chiSquareUpper = number(chi, "upper", "chiSquare", unobserved);
-    const Node& passed = member(chi, "passed", "chiSquare");
+    const Node passed = member(chi, "passed", "chiSquare");
     s.chiSquarePassed = !(passed.is_null() && unobserved) && flag(chi, "passed", "chiSquare");
-    const Node& critical = member(d, "criticalValues", "");
+    const Node critical = member(d, "criticalValues", "");
     s.studentizedCritical = number(critical, "studentized", "criticalValues", false);
     s.alpha0 = probability(critical, "alpha0", "criticalValues");
     s.power = probability(critical, "power", "criticalValues");
@@ -303,190 +367,63 @@ void readHead(const Node& d, RigorousStatistics& s) {
     s.confidence = probability(d, "confidence", "");
 }
 
-// Builds the document as a DOM parser does, except that each element of the long arrays is handed
-// to `read` as soon as it is whole and is not kept: a statistics file of any size is read with
-// the memory of one element.
-class StreamedDocument : public nlohmann::json_sax<Node> {
-  public:
-    using Read = std::function<void(const std::string& array, std::size_t index, Node&& element)>;
-    explicit StreamedDocument(Read read) : read_(std::move(read)) {}
+// Deeper than any field of the file: a deeper text is refused before it costs memory.
+constexpr std::size_t kDeepestNesting = 64;
 
-    Node root;
-    std::string syntaxError;  // set when the text is not JSON
-
-    bool null() override { return add(Node(nullptr)); }
-    bool boolean(bool v) override { return add(Node(v)); }
-    bool number_integer(number_integer_t v) override { return add(Node(v)); }
-    bool number_unsigned(number_unsigned_t v) override { return add(Node(v)); }
-    bool number_float(number_float_t v, const string_t&) override { return add(Node(v)); }
-    bool string(string_t& v) override { return add(Node(std::move(v))); }
-    bool binary(binary_t& v) override { return add(Node::binary(std::move(v))); }
-    bool key(string_t& k) override {
-        key_ = std::move(k);
-        return true;
+// Reads the long arrays after the head, whose confidence their ellipses may default to.
+void readArrays(const Node& d, RigorousStatistics& s, const SiteNameTable& names) {
+    const double c = s.confidence;
+    const bool measured = !s.preanalysis;
+    std::size_t i = 0;
+    for (const Node& n : array(d, "sites", "")) {
+        s.sites.push_back(site(n, at("sites", i++), c, names));
     }
-    bool start_object(std::size_t) override { return open(Node::object()); }
-    bool start_array(std::size_t) override { return open(Node::array()); }
-    bool end_object() override { return close(); }
-    bool end_array() override { return close(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        syntaxError = "not JSON";
+    i = 0;
+    for (const Node& n : array(d, "vectors", "")) {
+        s.vectors.push_back(vector(n, at("vectors", i++), names, measured));
+    }
+    if (d.find("relativePrecision")) {
+        i = 0;
+        for (const Node& n : array(d, "relativePrecision", "")) {
+            s.relativePrecision.push_back(pair(n, at("relativePrecision", i++), c, names));
+        }
+    }
+    if (d.find("snooping")) {
+        i = 0;
+        for (const Node& n : array(d, "snooping", "")) {
+            s.snooping.push_back(snoopingRound(n, at("snooping", i++), names));
+        }
+    }
+}
+
+// Parses `text` into `statistics`.
+bool parseDocument(const simdjson::padded_string_view text, const std::string& sourceName,
+                   const SiteNameTable& names, RigorousStatistics& statistics,
+                   std::string& error) {
+    // The parser's buffers fit the text; simdjson refuses a capacity below a few of its blocks.
+    constexpr std::size_t kSmallestCapacity = 1 << 16;
+    const std::size_t capacity = std::max(text.length(), kSmallestCapacity);
+    simdjson::dom::parser parser(capacity);
+    simdjson::dom::element root;
+    simdjson::error_code parsed = parser.allocate(capacity, kDeepestNesting);
+    if (parsed == simdjson::SUCCESS) {
+        parsed = parser.parse(text).get(root);
+    }
+    if (parsed == simdjson::MEMALLOC) {
+        throw std::bad_alloc();
+    }
+    if (parsed != simdjson::SUCCESS) {
+        error = sourceName + ": " +
+                (parsed == simdjson::DEPTH_ERROR
+                     ? "nested deeper than " + std::to_string(kDeepestNesting) + " levels"
+                     : std::string("not JSON"));
         return false;
     }
-
-  private:
-    // Deeper than any field of the file: a deeper text is refused before it costs memory.
-    static constexpr std::size_t kDeepestNesting = 64;
-
-    static bool streamed(const std::string& key) {
-        return key == "sites" || key == "vectors" || key == "relativePrecision" ||
-               key == "snooping";
-    }
-    // Whether a value finished now is an element of the array being streamed.
-    bool inStreamedArray() const { return streaming_ && stack_.size() == 2; }
-
-    bool add(Node&& value) {
-        if (stack_.empty()) {
-            root = std::move(value);
-        } else if (inStreamedArray()) {
-            read_(array_, count_++, std::move(value));
-        } else if (stack_.back()->is_array()) {
-            stack_.back()->push_back(std::move(value));
-        } else {
-            (*stack_.back())[key_] = std::move(value);
-        }
-        return true;
-    }
-    bool open(Node&& value) {
-        if (stack_.size() >= kDeepestNesting) {
-            syntaxError = "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
-            return false;
-        }
-        Node* at = &root;
-        if (!stack_.empty()) {
-            Node& parent = *stack_.back();
-            if (parent.is_array()) {
-                parent.push_back(std::move(value));
-                at = &parent.back();
-            } else {
-                at = &(parent[key_] = std::move(value));
-            }
-        } else {
-            root = std::move(value);
-        }
-        if (stack_.size() == 1 && at->is_array() && streamed(key_)) {
-            streaming_ = true;
-            array_ = key_;
-            count_ = 0;
-        }
-        stack_.push_back(at);
-        return true;
-    }
-    bool close() {
-        stack_.pop_back();
-        if (stack_.size() == 1) {
-            streaming_ = false;  // the streamed array itself ended
-        } else if (inStreamedArray()) {
-            Node& array = *stack_.back();
-            read_(array_, count_++, std::move(array.back()));
-            array.erase(array.size() - 1);
-        }
-        return true;
-    }
-
-    Read read_;
-    std::vector<Node*> stack_;
-    std::string key_, array_;
-    bool streaming_ = false;
-    std::size_t count_ = 0;
-};
-
-// Reads the elements of the long arrays as they come; those that come before the file's
-// confidence (which they may default to) wait for it.
-class StatisticsReader {
-  public:
-    StatisticsReader(const SiteNameTable& names, RigorousStatistics& s) : names_(names), s_(s) {}
-
-    void element(const std::string& array, std::size_t index, Node&& n, const Node& root) {
-        if (!confidence_ && root.is_object()) {
-            const auto c = root.find("confidence");
-            if (c != root.end() && c->is_number() && c->get<double>() > 0.0 &&
-                c->get<double>() < 1.0) {
-                confidence_ = c->get<double>();
-                // The kind of file, as far as the head has told it: the vectors of a pre-analysis
-                // have no observed values.
-                const auto kind = root.find("preanalysis");
-                preanalysis_ = kind != root.end() && kind->is_boolean() && kind->get<bool>();
-            }
-        }
-        if (!confidence_) {
-            waiting_.push_back({array, index, std::move(n)});
-            return;
-        }
-        take(array, index, n);
-    }
-
-    // Reads the head from the document and the elements that waited for it.
-    void finish(const Node& root) {
-        readHead(root, s_);
-        if (confidence_ && preanalysis_ != s_.preanalysis) {
-            throw FieldError{"preanalysis", "must come before the sites and vectors"};
-        }
-        confidence_ = s_.confidence;
-        preanalysis_ = s_.preanalysis;
-        for (const char* key : {"sites", "vectors"}) {
-            array(root, key, "");  // present and an array, even when empty
-        }
-        for (Waiting& w : waiting_) {
-            take(w.array, w.index, w.element);
-        }
-    }
-
-  private:
-    struct Waiting {
-        std::string array;
-        std::size_t index;
-        Node element;
-    };
-
-    void take(const std::string& key, std::size_t index, const Node& n) {
-        const double c = *confidence_;
-        const std::string path = at(key, index);
-        if (key == "sites") {
-            s_.sites.push_back(site(n, path, c, names_));
-        } else if (key == "vectors") {
-            s_.vectors.push_back(vector(n, path, names_, !preanalysis_));
-        } else if (key == "relativePrecision") {
-            s_.relativePrecision.push_back(pair(n, path, c, names_));
-        } else {
-            s_.snooping.push_back(snoopingRound(n, path, names_));
-        }
-    }
-
-    const SiteNameTable& names_;
-    RigorousStatistics& s_;
-    std::optional<double> confidence_;
-    bool preanalysis_ = false;
-    std::vector<Waiting> waiting_;
-};
-
-// Parses `input` (a string or a stream) into `statistics`.
-template <typename Input>
-bool parseStreamed(Input&& input, const std::string& sourceName, const SiteNameTable& names,
-                   RigorousStatistics& statistics, std::string& error) {
     RigorousStatistics read;
-    StatisticsReader reader(names, read);
-    StreamedDocument* document = nullptr;
-    StreamedDocument sax([&](const std::string& array, std::size_t index, Node&& element) {
-        reader.element(array, index, std::move(element), document->root);
-    });
-    document = &sax;
     try {
-        if (!Node::sax_parse(std::forward<Input>(input), &sax) || !sax.syntaxError.empty()) {
-            error = sourceName + ": " + (sax.syntaxError.empty() ? "not JSON" : sax.syntaxError);
-            return false;
-        }
-        reader.finish(sax.root);
+        const Node d(root);
+        readHead(d, read);
+        readArrays(d, read, names);
     } catch (const FieldError& e) {
         error = sourceName + ": " + (e.path.empty() ? "the document" : e.path) + ": " + e.what;
         return false;
@@ -510,7 +447,8 @@ bool parseRigorousStatistics(const std::string& text, const std::string& sourceN
                 " MiB, more than a statistics file holds";
         return false;
     }
-    return parseStreamed(text, sourceName, names, statistics, error);
+    const simdjson::padded_string padded(text);
+    return parseDocument(padded, sourceName, names, statistics, error);
 }
 
 bool readRigorousStatistics(const std::string& path, const SiteNameTable& names,
@@ -529,12 +467,16 @@ bool readRigorousStatistics(const std::string& path, const SiteNameTable& names,
                 " MiB, more than the statistics of this network hold";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    simdjson::padded_string text;
+    const simdjson::error_code loaded = simdjson::padded_string::load(path).get(text);
+    if (loaded == simdjson::MEMALLOC) {
+        throw std::bad_alloc();
+    }
+    if (loaded != simdjson::SUCCESS) {
         error = path + ": cannot be read";
         return false;
     }
-    return parseStreamed(in, path, names, statistics, error);
+    return parseDocument(text, path, names, statistics, error);
 }
 
 }  // namespace torvek::front

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "front/files/file_output.h"
-#include "front/project/project_json.h"
+#include "front/project/json_text.h"
 #include "front/results/rigorous_statistics.h"
 
 namespace torvek::front {
@@ -58,79 +58,109 @@ Json numberOrNull(double value) {
     return std::isfinite(value) ? Json(value) : Json(nullptr);
 }
 
-Json triple(const std::array<double, 3>& values) {
-    return Json::array({numberOrNull(values[0]), numberOrNull(values[1]), numberOrNull(values[2])});
-}
-
-Json matrix(const Matrix3& m) {
-    return Json::array({triple(m[0]), triple(m[1]), triple(m[2])});
-}
-
-Json ellipseJson(const OrientedEllipse& e) {
-    return Json{{"semiMajor", numberOrNull(e.semiMajor)},
-                {"semiMinor", numberOrNull(e.semiMinor)},
-                {"azimuth", numberOrNull(e.azimuth)},
-                {"confidence", e.confidence}};
-}
-
-Json siteJson(const RigorousSite& s) {
-    return Json{{"name", s.name},
-                {"code", s.code},
-                {"adjusted", s.adjusted},
-                {"xyz", triple(s.xyz)},
-                {"latitude", numberOrNull(s.latitude)},
-                {"longitude", numberOrNull(s.longitude)},
-                {"height", numberOrNull(s.height)},
-                {"covarianceXYZ", matrix(s.covarianceXYZ)},
-                {"covarianceNEU", matrix(s.covarianceNEU)},
-                {"ellipse", ellipseJson(s.ellipse)},
-                {"heightSigma", numberOrNull(s.heightSigma)}};
-}
-
-Json componentJson(const ComponentTest& c, bool preanalysis) {
-    return Json{{"axis", std::string(1, c.axis)},
-                {"observed", numberOrNull(c.observed)},
-                {"adjusted", numberOrNull(c.adjusted)},
-                {"residual", numberOrNull(c.residual)},
-                {"residualSigma", numberOrNull(c.residualSigma)},
-                {"redundancy", numberOrNull(c.redundancy)},
-                {"standardized", numberOrNull(c.standardized)},
-                {"studentized", numberOrNull(c.studentized)},
-                {"mdb", numberOrNull(c.mdb)},
-                {"outlier", preanalysis ? Json(nullptr) : Json(c.outlier)}};
-}
-
-Json vectorJson(const RigorousVector& v, bool preanalysis) {
-    Json components = Json::array();
-    for (const ComponentTest& c : v.components) {
-        components.push_back(componentJson(c, preanalysis));
+// The elements of the long arrays are written member by member (CompactObject): the same text as
+// the JSON library's compact dump, without an object per element (a national network's file took
+// a fifth of a whole run that way).
+void matrix(CompactObject& o, const char* name, const Matrix3& m) {
+    std::string& out = o.key(name);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            out += c == 0 ? (r == 0 ? "[[" : ",[") : ",";
+            appendJsonNumber(out, m[r][c]);
+        }
+        out += ']';
     }
-    return Json{{"from", v.from},
-                {"to", v.to},
-                {"fromCode", v.fromCode},
-                {"toCode", v.toCode},
-                {"record", v.record},
-                {"inUse", v.inUse},
-                {"components", components},
-                {"length", numberOrNull(v.length)},
-                {"azimuth", numberOrNull(v.azimuth)},
-                {"heightDifference", numberOrNull(v.heightDifference)}};
+    out += ']';
 }
 
-Json pairJson(const RelativePrecision& p) {
-    Json j{{"from", p.from},
-           {"to", p.to},
-           {"distance", numberOrNull(p.distance)},
-           {"semiMajor", numberOrNull(p.ellipse.semiMajor)},
-           {"semiMinor", numberOrNull(p.ellipse.semiMinor)},
-           {"azimuth", numberOrNull(p.ellipse.azimuth)},
-           {"verticalSigma", numberOrNull(p.verticalSigma)},
-           {"ppm", numberOrNull(p.ppm)},
-           {"confidence", p.ellipse.confidence}};
+void ellipse(std::string& out, const OrientedEllipse& e) {
+    CompactObject o(out);
+    o.number("semiMajor", e.semiMajor);
+    o.number("semiMinor", e.semiMinor);
+    o.number("azimuth", e.azimuth);
+    o.number("confidence", e.confidence);
+    o.end();
+}
+
+void site(std::string& out, const RigorousSite& s) {
+    CompactObject o(out);
+    o.text("name", s.name);
+    o.text("code", s.code);
+    o.flag("adjusted", s.adjusted);
+    o.triple("xyz", s.xyz.data());
+    o.number("latitude", s.latitude);
+    o.number("longitude", s.longitude);
+    o.number("height", s.height);
+    matrix(o, "covarianceXYZ", s.covarianceXYZ);
+    matrix(o, "covarianceNEU", s.covarianceNEU);
+    ellipse(o.key("ellipse"), s.ellipse);
+    o.number("heightSigma", s.heightSigma);
+    o.end();
+}
+
+void component(std::string& out, const ComponentTest& c, bool preanalysis) {
+    CompactObject o(out);
+    o.text("axis", std::string(1, c.axis));
+    o.number("observed", c.observed);
+    o.number("adjusted", c.adjusted);
+    o.number("residual", c.residual);
+    o.number("residualSigma", c.residualSigma);
+    o.number("redundancy", c.redundancy);
+    o.number("standardized", c.standardized);
+    o.number("studentized", c.studentized);
+    o.number("mdb", c.mdb);
+    if (preanalysis) {
+        o.null("outlier");
+    } else {
+        o.flag("outlier", c.outlier);
+    }
+    o.end();
+}
+
+void vector(std::string& out, const RigorousVector& v, bool preanalysis) {
+    CompactObject o(out);
+    o.text("from", v.from);
+    o.text("to", v.to);
+    o.text("fromCode", v.fromCode);
+    o.text("toCode", v.toCode);
+    o.whole("record", v.record);
+    o.flag("inUse", v.inUse);
+    std::string& components = o.key("components");
+    for (std::size_t k = 0; k < v.components.size(); ++k) {
+        components += k == 0 ? '[' : ',';
+        component(components, v.components[k], preanalysis);
+    }
+    components += v.components.empty() ? "[]" : "]";
+    o.number("length", v.length);
+    o.number("azimuth", v.azimuth);
+    o.number("heightDifference", v.heightDifference);
+    o.end();
+}
+
+void pair(std::string& out, const RelativePrecision& p) {
+    CompactObject o(out);
+    o.text("from", p.from);
+    o.text("to", p.to);
+    o.number("distance", p.distance);
+    o.number("semiMajor", p.ellipse.semiMajor);
+    o.number("semiMinor", p.ellipse.semiMinor);
+    o.number("azimuth", p.ellipse.azimuth);
+    o.number("verticalSigma", p.verticalSigma);
+    o.number("ppm", p.ppm);
+    o.number("confidence", p.ellipse.confidence);
     if (p.withinTolerance) {
-        j["withinTolerance"] = *p.withinTolerance;
+        o.flag("withinTolerance", *p.withinTolerance);
     }
-    return j;
+    o.end();
+}
+
+void round(std::string& out, const SnoopingRound& r) {
+    CompactObject o(out);
+    o.text("from", r.from);
+    o.text("to", r.to);
+    o.whole("record", r.record);
+    o.number("studentized", r.studentized);
+    o.end();
 }
 
 Json headJson(const RigorousStatistics& s) {
@@ -227,24 +257,20 @@ namespace {
 constexpr auto kDumpErrors = Json::error_handler_t::replace;
 
 // One array of the file: "key": [ then each element on its own line.
-template <typename T, typename ToJson>
-void writeArray(const char* key, const std::vector<T>& items, ToJson toJson, bool last,
+template <typename T, typename Write>
+void writeArray(const char* key, const std::vector<T>& items, Write write, bool last,
                 const std::function<void(std::string_view)>& sink) {
     sink(std::string(",\n \"") + key + "\": [");
+    std::string line;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        sink((i == 0 ? "\n  " : ",\n  ") + toJson(items[i]).dump(-1, ' ', false, kDumpErrors));
+        line = i == 0 ? "\n  " : ",\n  ";
+        write(line, items[i]);
+        sink(line);
     }
     sink(items.empty() ? "]" : "\n ]");
     if (last) {
         sink("\n}\n");
     }
-}
-
-Json roundJson(const SnoopingRound& r) {
-    return Json{{"from", r.from},
-                {"to", r.to},
-                {"record", r.record},
-                {"studentized", numberOrNull(r.studentized)}};
 }
 
 }  // namespace
@@ -258,12 +284,13 @@ void writeStatisticsText(const RigorousStatistics& s,
              "\": " + value.dump(-1, ' ', false, kDumpErrors));
         first = false;
     }
-    writeArray("sites", s.sites, siteJson, false, sink);
+    writeArray("sites", s.sites, site, false, sink);
     writeArray(
-        "vectors", s.vectors, [&](const RigorousVector& v) { return vectorJson(v, s.preanalysis); },
-        false, sink);
-    writeArray("relativePrecision", s.relativePrecision, pairJson, false, sink);
-    writeArray("snooping", s.snooping, roundJson, true, sink);
+        "vectors", s.vectors,
+        [&](std::string& out, const RigorousVector& v) { vector(out, v, s.preanalysis); }, false,
+        sink);
+    writeArray("relativePrecision", s.relativePrecision, pair, false, sink);
+    writeArray("snooping", s.snooping, round, true, sink);
 }
 
 std::string statisticsFileText(const RigorousStatistics& s) {

@@ -1,0 +1,43 @@
+#pragma once
+// JSON text written member by member, byte for byte as the JSON library's compact dump writes
+// it, without building the library's objects first: the GIS files and the statistics file of a
+// large network hold millions of values, and an object per feature took most of their time.
+#include <string>
+#include <string_view>
+
+#include "front/project/project_json.h"
+
+namespace torvek::front {
+
+// Appends `value` as the library writes it: its own shortest round-trip digits ("0.0" for zero,
+// "1e-05" and "1e+16" beyond the fixed range), "null" when it is not finite (JSON has no NaN).
+void appendJsonNumber(std::string& out, double value);
+
+// Appends the scalar `value` (null, boolean, whole number, number or text) as the library's
+// compact dump does; bytes of a text that are not UTF-8 become U+FFFD. Arrays and objects are
+// dumped whole.
+void appendJsonValue(std::string& out, const Json& value);
+
+// One compact JSON object appended to `out`: {"key":value,...}. Keys are written as given (they
+// are fixed names that need no escaping); end() closes the object.
+class CompactObject {
+  public:
+    explicit CompactObject(std::string& out) : out_(out) {}
+
+    // Writes the separator and "name": and returns the text for the member's value.
+    std::string& key(const char* name);
+    void number(const char* name, double value) { appendJsonNumber(key(name), value); }
+    void whole(const char* name, long long value);
+    void flag(const char* name, bool value) { key(name) += value ? "true" : "false"; }
+    void null(const char* name) { key(name) += "null"; }
+    void text(const char* name, const std::string& value);
+    // Three numbers as an array.
+    void triple(const char* name, const double* values);
+    void end() { out_ += first_ ? "{}" : "}"; }
+
+  private:
+    std::string& out_;
+    bool first_ = true;
+};
+
+}  // namespace torvek::front
