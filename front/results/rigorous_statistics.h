@@ -25,7 +25,8 @@ inline constexpr std::size_t kMaximumStatisticsSize = std::size_t{128} << 20;
 
 // The largest statistics file of a network of `sites` sites and `vectors` vectors: kMaximum-
 // StatisticsSize, or room for 4 KB per vector and 2 KB per site (full names included) when that
-// is more. The file is read element by element, so its size bounds the time, not the memory.
+// is more. The file is read whole (simdjson holds its text and an index of about the same size),
+// so its size bounds the time and the memory.
 std::size_t statisticsSizeLimit(std::size_t sites, std::size_t vectors);
 
 // An ellipse in the horizontal plane: semi-axes in metres, the azimuth of the semi-major axis in
@@ -128,8 +129,8 @@ bool parseRigorousStatistics(const std::string& text, const std::string& sourceN
                              const SiteNameTable& names, RigorousStatistics& statistics,
                              std::string& error);
 
-// parseRigorousStatistics of the file at `path`, of at most `limit` bytes, read as a stream: only
-// one site, vector or pair is held as JSON at a time.
+// parseRigorousStatistics of the file at `path`, of at most `limit` bytes, which is read whole.
+// Throws std::bad_alloc when the text or its parse does not fit in memory.
 bool readRigorousStatistics(const std::string& path, const SiteNameTable& names,
                             RigorousStatistics& statistics, std::string& error,
                             std::size_t limit = kMaximumStatisticsSize);
