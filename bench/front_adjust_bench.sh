@@ -38,7 +38,9 @@ for network in "$@"; do
         >/dev/null 2>"$work/front.err" || true
     program=$(sed -n 's/^  \(torvek[-a-z]*\) peak resident memory.*/\1/p' "$work/front.err")
     args=()
+    # The rigorous model's run writes its statistics file, as it does for the front end.
     [ "$program" = torvek-large ] && args=(--model "$model")
+    [ "$model" = rigorous ] && args+=(--statistics "$work/bare.statistics.json")
     /usr/bin/time -f "%e %M" -o "$work/bare.time" "$build/${program:-torvek}" "${args[@]}" \
         "$input" "$work/bare.dat" >/dev/null 2>&1 || true
     read -r frontSeconds frontKb <"$work/front.time"
@@ -53,5 +55,5 @@ for network in "$@"; do
     printf '  ratio %.1fx; documents %s MB\n' "$(echo "$frontSeconds / $bareSeconds" | bc -l)" \
         "$documents"
     sed -n '/phase times/,$p' "$work/front.err"
-    rm -rf "$work/out" "$work/bare.dat" "$input"
+    rm -rf "$work/out" "$work/bare.dat" "$work/bare.statistics.json" "$input"
 done

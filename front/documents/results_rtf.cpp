@@ -153,10 +153,22 @@ void tableRow(std::string& out, const std::vector<std::string>& cells,
                (ruled ? "\\clbrdrb" + rule : std::string()) + "\\cellx" + std::to_string(edge);
     }
     out += "\n";
+    // A table of thousands of rows states its cells' formatting once a row: a cell's paragraph
+    // and characters keep those of the one before (only \\pard and \\plain reset them), so the
+    // later cells say only a change of alignment. That is a third of such a table's size.
+    const bool compact = !heading && table.rows.size() > kLongestRuledTable;
+    bool wasRight = false;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const bool spanning = i + 1 == cells.size() && cells.size() < table.columns.size();
         const bool rightAligned =
             !heading && !spanning && table.columns[i].alignment == CellAlignment::kRight;
+        if (compact && i > 0) {
+            out += rightAligned == wasRight ? "" : rightAligned ? "\\qr " : "\\ql ";
+            out += rtfText(cells[i]) + "\\cell\n";
+            wasRight = rightAligned;
+            continue;
+        }
+        wasRight = rightAligned;
         out += std::string("\\pard\\intbl") + (rightAligned ? "\\qr" : "\\ql") + font(halfPoints);
         if (heading) {
             out += "\\b";
