@@ -410,12 +410,22 @@ bool sparseMemoryRefused() {
 
 bool setBlasThreads(int threads) {
     using SetThreads = void (*)(int);
+    threads = std::clamp(threads, 1, kMaxBlasThreads);
+    // CHOLMOD's supernodal factorisation opens OpenMP regions of a fixed four threads, whatever
+    // the count asked: on a two-core machine with one core busy a 10,000-site run then spent
+    // more time waiting in the runtime's locks than computing. One thread asked for makes every
+    // region run on the calling thread alone (no active level); more leave them as they are.
+    // Looked up rather than linked, like the BLAS call below: the runtime comes with CHOLMOD.
+    const auto levels =
+        reinterpret_cast<SetThreads>(::dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
+    if (levels != nullptr && threads == 1)
+        levels(0);
     // Looked up rather than linked: the BLAS the system provides may be another one.
     const auto set =
         reinterpret_cast<SetThreads>(::dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
     if (set == nullptr)
         return false;
-    set(std::clamp(threads, 1, kMaxBlasThreads));
+    set(threads);
     return true;
 }
 

@@ -30,7 +30,7 @@ bool sparseMemoryRefused();
 /// Sets the threads of the BLAS kernels to `threads`, 1..kMaxBlasThreads, through OpenBLAS's own
 /// call when the process has it (it reads its environment only when it is loaded); false when
 /// there is no such call, and then only the environment (OPENBLAS_NUM_THREADS, OMP_NUM_THREADS)
-/// decides.
+/// decides. One thread also keeps the factorisation's OpenMP regions on the calling thread.
 bool setBlasThreads(int threads);
 /// Most BLAS threads torvek-large takes (--threads).
 inline constexpr int kMaxBlasThreads = 64;
