@@ -1,12 +1,11 @@
 #include "front/documents/grid_coordinates.h"
 
-#include <proj.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "front/documents/proj_library.h"
 #include "front/text/text_format.h"
 #include "geodesy/ellipsoid.h"
 
@@ -42,17 +41,17 @@ constexpr double kDifferenceStep = 5.0;
 constexpr double kHighestLatitude = 90.0 - 1e-6;
 
 struct ContextDeleter {
-    void operator()(PJ_CONTEXT* context) const { proj_context_destroy(context); }
+    void operator()(PJ_CONTEXT* context) const { proj().proj_context_destroy(context); }
 };
 struct ObjectDeleter {
-    void operator()(PJ* object) const { proj_destroy(object); }
+    void operator()(PJ* object) const { proj().proj_destroy(object); }
 };
 struct ListDeleter {
-    void operator()(PJ_OBJ_LIST* list) const { proj_list_destroy(list); }
+    void operator()(PJ_OBJ_LIST* list) const { proj().proj_list_destroy(list); }
 };
 struct FactoryDeleter {
     void operator()(PJ_OPERATION_FACTORY_CONTEXT* factory) const {
-        proj_operation_factory_context_destroy(factory);
+        proj().proj_operation_factory_context_destroy(factory);
     }
 };
 using ContextPointer = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
@@ -61,8 +60,8 @@ using ListPointer = std::unique_ptr<PJ_OBJ_LIST, ListDeleter>;
 
 // PROJ's reason for the last failure as " (reason)", or nothing when it gives none worth showing.
 std::string lastError(PJ_CONTEXT* context) {
-    const int code = proj_context_errno(context);
-    const char* text = code != 0 ? proj_context_errno_string(context, code) : nullptr;
+    const int code = proj().proj_context_errno(context);
+    const char* text = code != 0 ? proj().proj_context_errno_string(context, code) : nullptr;
     if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) {
         return "";
     }
@@ -94,13 +93,13 @@ double wrappedLongitude(double longitude) {
 
 // The semi-axes (a, b) of the ellipsoid of a CRS; false when PROJ cannot say.
 bool ellipsoidAxes(PJ_CONTEXT* context, const PJ* crs, double& a, double& b) {
-    ObjectPointer ellipsoid(proj_get_ellipsoid(context, crs));
+    ObjectPointer ellipsoid(proj().proj_get_ellipsoid(context, crs));
     if (!ellipsoid) {
         return false;
     }
     int computed = 0;
     double inverseFlattening = 0.0;
-    return proj_ellipsoid_get_parameters(context, ellipsoid.get(), &a, &b, &computed,
+    return proj().proj_ellipsoid_get_parameters(context, ellipsoid.get(), &a, &b, &computed,
                                          &inverseFlattening) != 0;
 }
 
@@ -116,15 +115,15 @@ struct AxisLayout {
 
 AxisLayout axisLayout(PJ_CONTEXT* context, const PJ* crs) {
     AxisLayout layout;
-    ObjectPointer cs(proj_crs_get_coordinate_system(context, crs));
-    if (!cs || proj_cs_get_axis_count(context, cs.get()) < 2) {
+    ObjectPointer cs(proj().proj_crs_get_coordinate_system(context, crs));
+    if (!cs || proj().proj_cs_get_axis_count(context, cs.get()) < 2) {
         return layout;
     }
     std::string names[2], directions[2];
     for (int i = 0; i < 2; ++i) {
         const char* name = nullptr;
         const char* direction = nullptr;
-        if (proj_cs_get_axis_info(context, cs.get(), i, &name, nullptr, &direction, nullptr,
+        if (proj().proj_cs_get_axis_info(context, cs.get(), i, &name, nullptr, &direction, nullptr,
                                   nullptr, nullptr, nullptr) == 0) {
             return layout;
         }
@@ -152,8 +151,8 @@ void setArea(PJ_CONTEXT* context, PJ_OPERATION_FACTORY_CONTEXT* factory,
     const double east = wrappedLongitude(middle + halfLongitude);
     const double south = std::max(-90.0, place.middleLatitude - halfLatitude);
     const double north = std::min(90.0, place.middleLatitude + halfLatitude);
-    proj_operation_factory_context_set_area_of_interest(context, factory, west, south, east, north);
-    proj_operation_factory_context_set_spatial_criterion(
+    proj().proj_operation_factory_context_set_area_of_interest(context, factory, west, south, east, north);
+    proj().proj_operation_factory_context_set_spatial_criterion(
         context, factory, PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
 }
 
@@ -162,24 +161,24 @@ void setArea(PJ_CONTEXT* context, PJ_OPERATION_FACTORY_CONTEXT* factory,
 ObjectPointer firstUsable(PJ_CONTEXT* context, const PJ* source, const PJ* target,
                           const NetworkPlace* place) {
     std::unique_ptr<PJ_OPERATION_FACTORY_CONTEXT, FactoryDeleter> factory(
-        proj_create_operation_factory_context(context, nullptr));
+        proj().proj_create_operation_factory_context(context, nullptr));
     if (!factory) {
         return nullptr;
     }
-    proj_operation_factory_context_set_grid_availability_use(
+    proj().proj_operation_factory_context_set_grid_availability_use(
         context, factory.get(), PROJ_GRID_AVAILABILITY_DISCARD_OPERATION_IF_MISSING_GRID);
     if (place != nullptr && std::isfinite(place->middleLatitude) &&
         std::isfinite(place->middleLongitude)) {
         setArea(context, factory.get(), *place);
     }
-    ListPointer operations(proj_create_operations(context, source, target, factory.get()));
+    ListPointer operations(proj().proj_create_operations(context, source, target, factory.get()));
     if (!operations) {
         return nullptr;
     }
-    const int count = proj_list_get_count(operations.get());
+    const int count = proj().proj_list_get_count(operations.get());
     for (int i = 0; i < count; ++i) {
-        ObjectPointer operation(proj_list_get(context, operations.get(), i));
-        if (operation && proj_coordoperation_is_instantiable(context, operation.get()) != 0) {
+        ObjectPointer operation(proj().proj_list_get(context, operations.get(), i));
+        if (operation && proj().proj_coordoperation_is_instantiable(context, operation.get()) != 0) {
             return operation;
         }
     }
@@ -242,17 +241,17 @@ std::string gridDefinition(const std::string& request, const NetworkPlace& place
 // set, when PROJ does not know it or it is no projected system.
 bool openProjectedSystem(PJ_CONTEXT* context, const std::string& definition, ObjectPointer& crs,
                          ObjectPointer& bound, std::string& error) {
-    crs.reset(proj_create(context, definition.c_str()));
+    crs.reset(proj().proj_create(context, definition.c_str()));
     if (!crs) {
         error = "PROJ does not know the coordinate system \"" + shortened(definition) + "\"" +
                 lastError(context);
         return false;
     }
-    if (proj_get_type(crs.get()) == PJ_TYPE_BOUND_CRS) {
+    if (proj().proj_get_type(crs.get()) == PJ_TYPE_BOUND_CRS) {
         bound = std::move(crs);
-        crs.reset(proj_get_source_crs(context, bound.get()));
+        crs.reset(proj().proj_get_source_crs(context, bound.get()));
     }
-    if (!crs || proj_get_type(crs.get()) != PJ_TYPE_PROJECTED_CRS) {
+    if (!crs || proj().proj_get_type(crs.get()) != PJ_TYPE_PROJECTED_CRS) {
         error = "\"" + shortened(definition) +
                 "\" is not a projected coordinate system (one with eastings and northings)";
         return false;
@@ -262,10 +261,10 @@ bool openProjectedSystem(PJ_CONTEXT* context, const std::string& definition, Obj
 
 // The datums of two CRS are the same one (a datum ensemble counts as its own datum).
 bool sameDatum(PJ_CONTEXT* context, const PJ* one, const PJ* other) {
-    ObjectPointer first(proj_crs_get_datum_forced(context, one));
-    ObjectPointer second(proj_crs_get_datum_forced(context, other));
+    ObjectPointer first(proj().proj_crs_get_datum_forced(context, one));
+    ObjectPointer second(proj().proj_crs_get_datum_forced(context, other));
     return first && second &&
-           proj_is_equivalent_to_with_ctx(context, first.get(), second.get(), PJ_COMP_EQUIVALENT) !=
+           proj().proj_is_equivalent_to_with_ctx(context, first.get(), second.get(), PJ_COMP_EQUIVALENT) !=
                0;
 }
 
@@ -276,9 +275,9 @@ bool sameEllipsoid(double a, double b, double otherA, double otherB) {
 
 // "NAME (AUTHORITY:CODE)" of a CRS, or its name alone.
 std::string nameWithCode(const PJ* crs) {
-    const char* name = proj_get_name(crs);
-    const char* authority = proj_get_id_auth_name(crs, 0);
-    const char* code = proj_get_id_code(crs, 0);
+    const char* name = proj().proj_get_name(crs);
+    const char* authority = proj().proj_get_id_auth_name(crs, 0);
+    const char* code = proj().proj_get_id_code(crs, 0);
     std::string text = name != nullptr ? name : "unnamed system";
     if (authority != nullptr && code != nullptr) {
         text += std::string(" (") + authority + ":" + code + ")";
@@ -295,13 +294,13 @@ bool openGeographic(PJ_CONTEXT* context, const std::string& definition, ObjectPo
                 "\" is empty, too long or holds control characters";
         return false;
     }
-    frame.reset(proj_create(context, definition.c_str()));
+    frame.reset(proj().proj_create(context, definition.c_str()));
     if (!frame) {
         error =
             "PROJ does not know the frame \"" + shortened(definition) + "\"" + lastError(context);
         return false;
     }
-    const PJ_TYPE type = proj_get_type(frame.get());
+    const PJ_TYPE type = proj().proj_get_type(frame.get());
     if (type != PJ_TYPE_GEOGRAPHIC_2D_CRS && type != PJ_TYPE_GEOGRAPHIC_3D_CRS) {
         error = "\"" + shortened(definition) +
                 "\" is not a geographic coordinate system (one of latitudes and longitudes)";
@@ -332,7 +331,7 @@ bool openSourceFrame(PJ_CONTEXT* context, const CoordinateFrame& frame, const PJ
     }
     if (frame.crs.empty()) {
         if (sameEllipsoid(gridA, gridB, place.semiMajorAxis, ourB)) {
-            source.reset(proj_clone(context, gridBase));
+            source.reset(proj().proj_clone(context, gridBase));
         }
         return source != nullptr;
     }
@@ -348,7 +347,7 @@ bool openSourceFrame(PJ_CONTEXT* context, const CoordinateFrame& frame, const PJ
 // +towgs84 of a bound system, when it came with one). Null when PROJ has none.
 ObjectPointer gridTransformation(PJ_CONTEXT* context, const PJ* source, const PJ* crs,
                                  const PJ* bound, const NetworkPlace& place) {
-    ObjectPointer longitudeFirst(proj_normalize_for_visualization(context, source));
+    ObjectPointer longitudeFirst(proj().proj_normalize_for_visualization(context, source));
     if (!longitudeFirst) {
         return nullptr;
     }
@@ -362,11 +361,11 @@ void describeOperation(PJ_CONTEXT* context, const PJ* source, const PJ* gridBase
                        double epoch, GridSystemDescription& description) {
     description.frame = nameWithCode(source);
     description.epoch = epoch;
-    const char* operation = proj_get_name(toGrid);
+    const char* operation = proj().proj_get_name(toGrid);
     description.operation = withoutAxisSwaps(operation != nullptr ? operation : "");
-    description.accuracy = proj_coordoperation_get_accuracy(context, toGrid);
+    description.accuracy = proj().proj_coordoperation_get_accuracy(context, toGrid);
     description.datumChange = !sameDatum(context, source, gridBase);
-    description.ballpark = proj_coordoperation_has_ballpark_transformation(context, toGrid) != 0 ||
+    description.ballpark = proj().proj_coordoperation_has_ballpark_transformation(context, toGrid) != 0 ||
                            description.operation.find("Ballpark") != std::string::npos ||
                            description.operation.find("ballpark") != std::string::npos;
     double a = 0.0, b = 0.0, gridA = 0.0, gridB = 0.0;
@@ -381,12 +380,12 @@ void describeOperation(PJ_CONTEXT* context, const PJ* source, const PJ* gridBase
 GridSystemDescription describeSystem(const PJ* crs, const std::string& definition,
                                      const AxisLayout& axes, bool chosenZone) {
     GridSystemDescription description;
-    const char* authority = proj_get_id_auth_name(crs, 0);
-    const char* code = proj_get_id_code(crs, 0);
+    const char* authority = proj().proj_get_id_auth_name(crs, 0);
+    const char* code = proj().proj_get_id_code(crs, 0);
     if (authority != nullptr && code != nullptr) {
         description.code = std::string(authority) + ":" + code;
     }
-    const char* name = proj_get_name(crs);
+    const char* name = proj().proj_get_name(crs);
     description.name = name != nullptr ? name : definition;
     description.eastAxis = axes.eastName;
     description.northAxis = axes.northName;
@@ -421,7 +420,11 @@ const GridSystemDescription& GridSystem::description() const {
 }
 
 std::string gridLibrary() {
-    return std::string("PROJ ") + proj_info().version;
+    std::string error;
+    if (!loadProj(error)) {
+        return "PROJ (" + error + ")";
+    }
+    return std::string("PROJ ") + proj().proj_info().version;
 }
 
 int utmZone(double longitude) {
@@ -436,14 +439,17 @@ std::string utmCode(double latitude, double longitude) {
 }
 
 std::string frameProblem(const std::string& crs) {
-    ContextPointer context(proj_context_create());
+    std::string error;
+    if (!loadProj(error)) {
+        return "grid coordinates need PROJ: " + error;
+    }
+    ContextPointer context(proj().proj_context_create());
     if (!context) {
         return "PROJ could not start";
     }
-    proj_log_level(context.get(), PJ_LOG_NONE);
-    proj_context_set_enable_network(context.get(), 0);
+    proj().proj_log_level(context.get(), PJ_LOG_NONE);
+    proj().proj_context_set_enable_network(context.get(), 0);
     ObjectPointer frame;
-    std::string error;
     openGeographic(context.get(), crs, frame, error);
     return error;
 }
@@ -509,22 +515,26 @@ bool GridSystem::open(const std::string& request, const NetworkPlace& place,
     if (!std::isnan(frame.epoch) && !(error = epochProblem(frame.epoch)).empty()) {
         return false;
     }
+    if (!loadProj(error)) {
+        error = "grid coordinates need PROJ: " + error;
+        return false;
+    }
     auto state = std::make_unique<State>();
-    state->context.reset(proj_context_create());
+    state->context.reset(proj().proj_context_create());
     PJ_CONTEXT* context = state->context.get();
     if (context == nullptr) {
         error = "PROJ could not start";
         return false;
     }
     // PROJ's own messages would go to the standard error stream; ours name the request instead.
-    proj_log_level(context, PJ_LOG_NONE);
-    proj_context_set_enable_network(context, 0);
+    proj().proj_log_level(context, PJ_LOG_NONE);
+    proj().proj_context_set_enable_network(context, 0);
 
     ObjectPointer crs, bound, source;
     if (!openProjectedSystem(context, definition, crs, bound, error)) {
         return false;
     }
-    ObjectPointer base(proj_crs_get_geodetic_crs(context, crs.get()));
+    ObjectPointer base(proj().proj_crs_get_geodetic_crs(context, crs.get()));
     if (!base) {
         error = "PROJ gives no geodetic system for \"" + shortened(definition) + "\"";
         return false;
@@ -603,8 +613,8 @@ GridPosition GridSystem::project(double latitude, double longitude,
 bool GridSystem::toGrid(double latitude, double longitude, double height, double& east,
                         double& north) const {
     // The epoch is the time coordinate of a time-dependent transformation (others ignore it).
-    const PJ_COORD grid = proj_trans(state_->toGrid.get(), PJ_FWD,
-                                     proj_coord(longitude, latitude, height, state_->time));
+    const PJ_COORD grid = proj().proj_trans(state_->toGrid.get(), PJ_FWD,
+                                     proj().proj_coord(longitude, latitude, height, state_->time));
     if (!std::isfinite(grid.xy.x) || !std::isfinite(grid.xy.y)) {
         return false;
     }
