@@ -13,6 +13,7 @@
 #include "front/cli/convert_commands.h"
 #include "front/documents/csv_export.h"
 #include "front/files/file_output.h"
+#include "front/project/json_text.h"
 #include "front/project/adjustment_model.h"
 #include "front/project/project_json.h"
 #include "front/project/site_name_mapping.h"
@@ -669,6 +670,59 @@ TEST(FrontProjectRobustness, DamagedProjectsAreHandled) {
         }
     }
     EXPECT_GT(refused, 200);
+}
+
+}  // namespace
+}  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+// Text written member by member reads exactly as the JSON library's own dump of the same values:
+// zero, whole numbers, the edges of the fixed range, the extremes of a double, a negative zero,
+// not-a-number and infinity (null), and texts with quotes, controls and bytes that are not UTF-8.
+TEST(FrontJsonText, WritesWhatTheLibrarysDumpWrites) {
+    const double numbers[] = {0.0,
+                              -0.0,
+                              1.0,
+                              -7.0,
+                              0.1,
+                              1e-5,
+                              1.234e-4,
+                              123456789012345.0,
+                              1234567890123456.0,
+                              1e16,
+                              4899383.8452,
+                              std::numeric_limits<double>::max(),
+                              std::numeric_limits<double>::denorm_min(),
+                              std::numeric_limits<double>::quiet_NaN(),
+                              std::numeric_limits<double>::infinity()};
+    std::string written;
+    CompactObject object(written);
+    Json expected = Json::object();
+    int k = 0;
+    for (const double x : numbers) {
+        const std::string key = "n" + std::to_string(k++);
+        object.number(key.c_str(), x);
+        expected[key] = std::isfinite(x) ? Json(x) : Json(nullptr);
+    }
+    const std::string texts[] = {"P001", "say \"hi\"\\", std::string("tab\tnul\0x", 9), "\xff\xfe"};
+    for (const std::string& t : texts) {
+        const std::string key = "t" + std::to_string(k++);
+        object.text(key.c_str(), t);
+        expected[key] = t;
+    }
+    object.whole("record", 99999999999LL);
+    expected["record"] = 99999999999LL;
+    object.flag("yes", true);
+    object.null("none");
+    expected["yes"] = true;
+    expected["none"] = nullptr;
+    const double xyz[3] = {1.5, -2.0, 3e-7};
+    object.triple("xyz", xyz);
+    expected["xyz"] = Json::array({1.5, -2.0, 3e-7});
+    object.end();
+    EXPECT_EQ(written, expected.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 }  // namespace

@@ -814,3 +814,59 @@ TEST(FrontResultsDocument, ALargeNetworkShowsTheWorstRowsAndSaysWhereTheRestIs) 
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+// Flagged vectors criss-crossing twelve sites: up to 100 flagged vectors every one is labelled;
+// beyond, the worst first and the rest only where there is room, and the map says how many.
+TEST(FrontPlot, ManyFlaggedVectorsAreLabelledWorstFirstWhereThereIsRoom) {
+    const auto plot = [](std::size_t flagged) {
+        NetworkResults r;
+        r.succeeded = true;
+        for (int i = 0; i < 12; ++i) {
+            SiteResult s;
+            s.name = "S" + std::to_string(i);
+            s.adjusted = true;
+            s.east = 1000.0 * (i % 4);
+            s.north = 1000.0 * (i / 4);
+            r.sites.push_back(s);
+        }
+        for (std::size_t k = 0; k < flagged; ++k) {
+            VectorResult v;
+            v.fromIndex = static_cast<int>(k % 12);
+            v.toIndex = static_cast<int>((k * 5 + 1) % 12);
+            v.from = r.sites[static_cast<std::size_t>(v.fromIndex)].name;
+            v.to = r.sites[static_cast<std::size_t>(v.toIndex)].name;
+            v.record = static_cast<int>(k + 1);
+            v.adjusted = v.flagged = true;
+            v.largestNormalized = v.signedLargestNormalized = 5.0 + 0.1 * static_cast<double>(k);
+            r.vectors.push_back(v);
+        }
+        return renderNetworkSvg(r);
+    };
+    const auto labels = [](const std::string& svg) {
+        std::size_t count = 0;
+        for (std::size_t at = svg.find("class=\"flag-label\""); at != std::string::npos;
+             at = svg.find("class=\"flag-label\"", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::string few = plot(100);
+    EXPECT_EQ(labels(few), 100u);
+    EXPECT_EQ(few.find("flagged vectors labelled where there is room"), std::string::npos);
+
+    const std::string many = plot(150);
+    const std::size_t shown = labels(many);
+    EXPECT_GT(shown, 0u);
+    EXPECT_LT(shown, 150u);
+    EXPECT_NE(many.find(std::to_string(shown) + " of 150 flagged vectors labelled where there is "
+                                                "room"),
+              std::string::npos);
+    // The worst (the last, w = +19.9) is labelled first, so it always has its place.
+    EXPECT_NE(many.find("w=+19.9"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvek::front
