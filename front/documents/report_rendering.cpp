@@ -1,5 +1,6 @@
 #include "front/documents/report_rendering.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -55,6 +56,14 @@ std::string sgr(const TextFormat& format) {
 }  // namespace
 
 std::string escapeHtml(const std::string& text) {
+    // Most texts (names, numbers) are printable ASCII without a character to escape: they stay as
+    // they are, without decoding each character (a GIS file escapes a million of them).
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        return c >= ' ' && c <= '~' && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+    });
+    if (plain) {
+        return text;
+    }
     std::string out;
     out.reserve(text.size());
     for (char32_t code : decodeCharacters(text)) {
