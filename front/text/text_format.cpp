@@ -1,5 +1,6 @@
 #include "front/text/text_format.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -29,6 +30,18 @@ void append(std::string& out, const char* pattern, ...) {
     va_start(args, pattern);
     out += formatArguments(pattern, args);
     va_end(args);
+}
+
+void appendFixed(std::string& out, double value, int decimals) {
+    // Wide enough for any double in fixed notation (309 digits before the point) and 17 after.
+    char digits[340];
+    const auto written =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+    if (written.ec == std::errc()) {
+        out.append(digits, written.ptr);
+    } else {
+        append(out, "%.*f", decimals, value);
+    }
 }
 
 }  // namespace torvek::front

@@ -10,6 +10,10 @@ inline constexpr double kMillimetresPerMetre = 1000.0;
 /// The formatted text; anything beyond 1023 characters is cut.
 std::string formatText(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 
+/// Appends `value` with `decimals` (0..17) digits after the point, exactly as "%.*f" writes it,
+/// several times faster: a plot of thousands of lines writes tens of thousands of them.
+void appendFixed(std::string& out, double value, int decimals);
+
 /// Appends the formatted text to `out`, cut like formatText.
 void append(std::string& out, const char* pattern, ...) __attribute__((format(printf, 2, 3)));
 
