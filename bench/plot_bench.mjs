@@ -32,7 +32,8 @@ async function measure(page, file, sites) {
   const started = Date.now();
   await page.fill('#open-path', file);
   await page.click('#open-button');
-  await page.waitForFunction(() => document.querySelectorAll('#sites-table tbody tr').length > 0, null, WAIT);
+  await page.waitForFunction(name => document.getElementById('project-source').textContent.includes(name),
+                             path.basename(file), WAIT);
   await page.evaluate(() => new Promise(r => requestAnimationFrame(() => setTimeout(r, 0))));
   const open = Date.now() - started;
   const steps = await page.evaluate(async count => {
@@ -65,21 +66,22 @@ async function measure(page, file, sites) {
               `pan step ${steps.pan.toFixed(1)} ms (medians of ${STEPS}), ${steps.nodes} plot nodes after zooming`);
 }
 
+// A server of its own for each network: the tabs of one server share the open project.
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'torvek-plot-bench-'));
-const { child, url } = await startServer(work);
 const context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
   executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS, headless: true, viewport: { width: 1400, height: 1000 } });
 try {
   for (const sites of sizes) {
     const file = path.join(work, `net${sites}.dat`);
     spawnSync(makeNetwork, ['--sessions', file, sites]);
+    const { child, url } = await startServer(work);
     const page = await context.newPage();
     await page.goto(url);
     await measure(page, file, sites);
     await page.close();
+    child.kill('SIGINT');
   }
 } finally {
   await context.close();
-  child.kill('SIGINT');
   fs.rmSync(work, { recursive: true, force: true });
 }

@@ -22,6 +22,7 @@ const NOTE_X = 8, NOTE_Y = 16;      // pixels: the level-of-detail note's baseli
 const LARGE_SITES = 500;
 const LARGE_VECTORS = 2000;
 const SYMBOL_LIMIT = 400;     // full site symbols while no more sites are in view; dots beyond
+const DOT_PX = 4;             // pixels: the side of a site's dot
 const MIN_ELLIPSE_PX = 2;     // pixels: an ellipse whose larger semi-axis is shorter is left out
 const SITE_HIT_PX = SITE_RADIUS + 2;  // pixels: a click this near a site dot selects it
 const VECTOR_HIT_PX = 5;      // pixels: a click this near a merged vector selects it
@@ -93,7 +94,6 @@ export class NetworkPlot {
       const world = { 'vector-effect': 'non-scaling-stroke' };
       this.mergedVectors = el('path', { ...world, class: 'vectors-merged' }, this.vectorLayer);
       this.mergedEllipses = el('path', { ...world, class: 'ellipse' }, this.ellipseLayer);
-      this.siteDots = el('path', { ...world, class: 'site-dots' }, this.ellipseLayer);
       this.vectorNodes = vectors.map((v, i) => ownVector(v) ? this.vectorLine(v, i) : null);
       this.flagNodes = this.flagLabels();
       this.siteNodes = [];
@@ -239,7 +239,6 @@ export class NetworkPlot {
       const paths = d.worldPaths(this.view, size);
       this.mergedVectors.setAttribute('d', paths.vectors);
       this.mergedEllipses.setAttribute('d', paths.ellipses);
-      this.siteDots.setAttribute('d', paths.dots);
     }
     const selected = this.selection && this.selection.kind === 'site' ? this.selection.index : -1;
     // The note and the scale bar keep their places: no name is drawn under them.
@@ -249,6 +248,7 @@ export class NetworkPlot {
                   { minX: SCALE_BOX.minX, maxX: SCALE_BOX.maxX, minY: size.h - SCALE_BOX.below, maxY: size.h }];
     const layout = d.layout(this.view, size, selected, kept);
     this.siteLayer.replaceChildren();
+    if (!layout.full) el('path', { class: 'site-dots', d: layout.dots }, this.siteLayer);
     for (const i of layout.symbols) {
       const node = this.siteSymbol(this.data.sites[i], i, false);
       if (i === selected) node.classList.add('selected');
@@ -467,9 +467,9 @@ function detailNote(layout, ellipsesLeftOut) {
   return parts.join('; ');
 }
 
-// What a large network's plot draws at a view: merged paths of the plain vectors, the ellipses and
-// the site dots for the view and a margin around it, the sites that get a symbol of their own and
-// the names that have room; and which site or vector a click meant.
+// What a large network's plot draws at a view: merged paths of the plain vectors and the ellipses
+// for the view and a margin around it, the sites in view as dots or symbols of their own, the
+// names that have room; and which site or vector a click meant.
 class DetailLevel {
   constructor(data, exaggeration, extent) {
     const { sites, vectors, ellipses } = data;
@@ -501,8 +501,8 @@ class DetailLevel {
     return shown !== null && !holds(this.built.region, shown);
   }
 
-  // The path data of the plain vectors, the ellipses big enough to see and the site dots in the
-  // view and a margin around it.
+  // The path data of the plain vectors and the ellipses big enough to see in the view and a margin
+  // around it.
   worldPaths(view, size) {
     const region = grow(worldRect(view, size), REGION_MARGIN);
     const vectors = [];
@@ -519,19 +519,13 @@ class DetailLevel {
       if (r * view.k < MIN_ELLIPSE_PX) ++ellipsesLeftOut;
       else if (meets({ minX: e.x - r, maxX: e.x + r, minY: e.y - r, maxY: e.y + r }, region)) ellipses.push(ellipsePath(e));
     }
-    const dots = [];
-    for (const i of this.order) {
-      const s = this.sites[i];
-      if (s.east >= region.minX && s.east <= region.maxX && s.north >= region.minY && s.north <= region.maxY) {
-        dots.push(`M${mm(s.east)} ${mm(s.north)}h0`);
-      }
-    }
     this.built = { k: view.k, region, ellipsesLeftOut };
-    return { vectors: vectors.join(''), ellipses: ellipses.join(''), dots: dots.join('') };
+    return { vectors: vectors.join(''), ellipses: ellipses.join('') };
   }
 
-  // The sites in view that get a symbol of their own (all of them while few are in view, else
-  // control, out-of-use, pending and the selected one) and the names that have room, the
+  // The sites in view as dots (path data, while many are in view), the sites that get a symbol of
+  // their own (all of them while few are in view, else control, out-of-use, pending and the
+  // selected one) and the names that have room, the
   // selected site's first: [{i, x, y}] with the name's start in pixels.
   // kept: boxes (pixels) where no name goes.
   layout(view, size, selected, kept) {
@@ -542,6 +536,8 @@ class DetailLevel {
       if (x >= -margin && x <= size.w + margin && y >= -margin && y <= size.h + margin) screen.push({ i, x, y });
     }
     const full = screen.length <= SYMBOL_LIMIT;
+    // Dots as filled squares on the screen: far cheaper to draw than as many stroked shapes.
+    const dots = full ? '' : screen.map(p => `M${Math.round(p.x) - DOT_PX / 2} ${Math.round(p.y) - DOT_PX / 2}h${DOT_PX}v${DOT_PX}h${-DOT_PX}z`).join('');
     const symbols = screen.filter(p => full || this.own[p.i] || p.i === selected).map(p => p.i);
     const first = screen.findIndex(p => p.i === selected);
     if (first > 0) screen.unshift(...screen.splice(first, 1));
@@ -554,7 +550,7 @@ class DetailLevel {
                     minY: y - this.names.ascent - NAME_ROOM, maxY: y + this.names.descent + NAME_ROOM };
       if (grid.take(box)) names.push({ i: p.i, x, y });
     }
-    return { symbols, names, full, inView: screen.length, positioned: this.positioned };
+    return { symbols, dots, names, full, inView: screen.length, positioned: this.positioned };
   }
 
   // The site (within SITE_HIT_PX) or else the vector (within VECTOR_HIT_PX) nearest to the point
