@@ -22,8 +22,12 @@ const NOTE_X = 8, NOTE_Y = 16;      // pixels: the level-of-detail note's baseli
 const LARGE_SITES = 500;
 const LARGE_VECTORS = 2000;
 const SYMBOL_LIMIT = 400;     // full site symbols while no more sites are in view; dots beyond
-const DOT_PX = 4;             // pixels: the side of a site's dot
-const MIN_ELLIPSE_PX = 2;     // pixels: an ellipse whose larger semi-axis is shorter is left out
+const DOT_PX = 3;             // pixels: the side of a site's dot
+const MIN_ELLIPSE_PX = 3;     // pixels: an ellipse whose larger semi-axis is shorter is left out
+// A large network's largest ellipse semi-axis as a share of the sites' mean spacing (the extent
+// over the square root of the site count), before the round factor's rounding down: most ellipses
+// are a fraction of the largest, so neighbours' ellipses seldom meet.
+const SPACING_SHARE = 1;
 const SITE_HIT_PX = SITE_RADIUS + 2;  // pixels: a click this near a site dot selects it
 const VECTOR_HIT_PX = 5;      // pixels: a click this near a merged vector selects it
 const REGION_MARGIN = 1;      // view sizes around the view that the merged paths also hold
@@ -88,7 +92,10 @@ export class NetworkPlot {
     this.selectedLine = null;
     this.large = isLarge(sites.length, vectors.length);
     const extent = this.extent();
-    this.exaggeration = ellipseExaggeration(ellipses, extent.size);
+    // A large network's ellipses are enlarged to the sites' spacing rather than to the whole
+    // extent, where thousands of them would cover one another at every zoom.
+    const reference = this.large ? SPACING_SHARE * extent.size / Math.sqrt(sites.length) : ELLIPSE_SHARE * extent.size;
+    this.exaggeration = ellipseExaggeration(ellipses, reference);
     if (this.large) {
       this.detail = new DetailLevel(this.data, this.exaggeration, extent);
       const world = { 'vector-effect': 'non-scaling-stroke' };
@@ -236,9 +243,10 @@ export class NetworkPlot {
   placeDetail() {
     const d = this.detail, size = this.screenSize();
     if (d.stale(this.view, size)) {
-      const paths = d.worldPaths(this.view, size);
-      this.mergedVectors.setAttribute('d', paths.vectors);
-      this.mergedEllipses.setAttribute('d', paths.ellipses);
+      this.mergedVectors.setAttribute('d', d.vectorPath(this.view, size));
+      this.mergedEllipses.setAttribute('d', d.ellipsePath(this.view.k));
+    } else if (d.ellipsesStale(this.view.k)) {
+      this.mergedEllipses.setAttribute('d', d.ellipsePath(this.view.k));
     }
     const selected = this.selection && this.selection.kind === 'site' ? this.selection.index : -1;
     // The note and the scale bar keep their places: no name is drawn under them.
@@ -360,14 +368,14 @@ function isLarge(siteCount, vectorCount) { return siteCount > LARGE_SITES || vec
 // Vectors that stay lines of their own in a large network: out of use, flagged or planned.
 function ownVector(v) { return !v.inUse || v.flagged || v.planned; }
 
-// The round factor that makes the largest ellipse ELLIPSE_SHARE of the network's extent (metres,
-// > 0), or 0 when there is no ellipse to draw.
+// The round factor that makes the largest ellipse's semi-axis about `size` (metres, > 0), or 0
+// when there is no ellipse to draw.
 function ellipseExaggeration(ellipses, size) {
   let largest = 0;
   for (const e of ellipses) {
     largest = Math.max(largest, e.azimuth !== undefined ? e.semiMajor : Math.max(e.sigmaEast, e.sigmaNorth));
   }
-  return largest > 0 && size > 0 ? roundDown125(ELLIPSE_SHARE * size / largest) : 0;
+  return largest > 0 && size > 0 ? roundDown125(size / largest) : 0;
 }
 
 // An ellipse in the world frame (metres, enlarged by exaggeration), turned by `turn` degrees from
@@ -481,6 +489,7 @@ class DetailLevel {
     this.plain = [];
     vectors.forEach((v, i) => { if (!ownVector(v) && positioned(v.from) && positioned(v.to)) this.plain.push(i); });
     this.shapes = exaggeration > 0 ? ellipses.map(e => ellipseShape(e, sites, exaggeration)).filter(Boolean) : [];
+    this.radii = Float64Array.from(this.shapes, e => Math.max(e.rx, e.ry)).sort();
     // Names go first to the flagged vectors' sites and the pending one, then to control sites.
     const rank = Uint8Array.from(sites, s => (s.pending ? 0 : s.control ? 1 : 2));
     for (const v of vectors) if (v.flagged) rank[v.from] = rank[v.to] = 0;
@@ -501,9 +510,9 @@ class DetailLevel {
     return shown !== null && !holds(this.built.region, shown);
   }
 
-  // The path data of the plain vectors and the ellipses big enough to see in the view and a margin
-  // around it.
-  worldPaths(view, size) {
+  // The path data of the plain vectors in the view and a margin around it (the region kept for
+  // the ellipses too).
+  vectorPath(view, size) {
     const region = grow(worldRect(view, size), REGION_MARGIN);
     const vectors = [];
     for (const i of this.plain) {
@@ -512,15 +521,34 @@ class DetailLevel {
                     minY: Math.min(a.north, b.north), maxY: Math.max(a.north, b.north) };
       if (meets(box, region)) vectors.push(`M${mm(a.east)} ${mm(a.north)}L${mm(b.east)} ${mm(b.north)}`);
     }
-    const ellipses = [];
-    let ellipsesLeftOut = 0;
+    this.built = { k: view.k, region, ellipsesLeftOut: 0 };
+    return vectors.join('');
+  }
+
+  // The ellipses too small to see at zoom k (pixels per metre): the first of the sorted radii.
+  ellipsesTooSmall(k) {
+    let low = 0, high = this.radii.length;
+    while (low < high) {
+      const middle = (low + high) >> 1;
+      if (this.radii[middle] * k < MIN_ELLIPSE_PX) low = middle + 1; else high = middle;
+    }
+    return low;
+  }
+
+  // Whether zooming to k has made ellipses big enough to see or too small since they were drawn.
+  ellipsesStale(k) { return this.ellipsesTooSmall(k) !== this.built.ellipsesLeftOut; }
+
+  // The path data of the ellipses in the region of the vectors that are big enough to see at zoom k.
+  ellipsePath(k) {
+    const region = this.built.region, ellipses = [];
     for (const e of this.shapes) {
       const r = Math.max(e.rx, e.ry);
-      if (r * view.k < MIN_ELLIPSE_PX) ++ellipsesLeftOut;
-      else if (meets({ minX: e.x - r, maxX: e.x + r, minY: e.y - r, maxY: e.y + r }, region)) ellipses.push(ellipsePath(e));
+      if (r * k >= MIN_ELLIPSE_PX && meets({ minX: e.x - r, maxX: e.x + r, minY: e.y - r, maxY: e.y + r }, region)) {
+        ellipses.push(ellipsePath(e));
+      }
     }
-    this.built = { k: view.k, region, ellipsesLeftOut };
-    return { vectors: vectors.join(''), ellipses: ellipses.join('') };
+    this.built.ellipsesLeftOut = this.ellipsesTooSmall(k);
+    return ellipses.join('');
   }
 
   // The sites in view as dots (path data, while many are in view), the sites that get a symbol of
