@@ -30,7 +30,7 @@ const MIN_ELLIPSE_PX = 3;     // pixels: an ellipse whose larger semi-axis is sh
 const SPACING_SHARE = 1;
 const SITE_HIT_PX = SITE_RADIUS + 2;  // pixels: a click this near a site dot selects it
 const VECTOR_HIT_PX = 5;      // pixels: a click this near a merged vector selects it
-const REGION_MARGIN = 1;      // view sizes around the view that the merged paths also hold
+const REGION_MARGIN = 0.5;    // view sizes around the view that the merged paths also hold
 const REBUILD_ZOOM = 2;       // zoom factor since the merged paths were made that makes them again
 // Names: 11 px text as style.css draws `.site-label`; the box is the font's ascent and descent
 // (measured; about 0.8 and 0.25 of the size where they cannot be) with two pixels of room, laid out
