@@ -379,7 +379,9 @@ function ellipseExaggeration(ellipses, size) {
 }
 
 // An ellipse in the world frame (metres, enlarged by exaggeration), turned by `turn` degrees from
-// east toward north, or null when its site has no position.
+// east toward north, or null when its site has no position. An ellipse is given by its north and
+// east sigmas, or oriented by its semi-axes and the azimuth of the semi-major one (degrees
+// clockwise from north).
 function ellipseShape(e, sites, exaggeration) {
   const s = sites[e.site];
   if (!s || !Number.isFinite(s.east)) return null;
