@@ -523,7 +523,7 @@ function isolatedVector(project, view, size, count, room) {
   return null;
 }
 
-test('a large network: names only where there is room, more when zoomed in, a click on a merged vector selects it',
+test('a large network: names only where there is room, more when zoomed in, clicks on a site dot and a merged vector select them',
   { skip: !fs.existsSync(MAKE_NETWORK) && 'torvek-make-network is not built' }, async () => {
     const sites = 1200;
     const CLICKABLE = 1000;  // vectors among the table's first rows
@@ -547,13 +547,21 @@ test('a large network: names only where there is room, more when zoomed in, a cl
       `${fitted.length} of 1,200 sites named where there is room; 1,200 sites in view as dots`);
     await shot(page, '11-large-network-fitted');
 
+    // A click on a site's dot selects it: the table follows, and it gets its symbol and its name first.
+    const box = await page.locator('#plot').boundingBox();
+    const dotted = project.sites.length - 2, fit = await worldView(page);
+    const site = project.sites[dotted];
+    await page.mouse.click(box.x + site.east * fit.k + fit.tx, box.y - site.north * fit.k + fit.ty);
+    await page.waitForSelector(`#sites-table tbody tr.selected[data-index="${dotted}"]`, WAIT);
+    await frame();
+    assert.equal(await page.locator(`#plot g.site.selected[data-index="${dotted}"]`).count(), 1);
+    assert.equal((await nameBoxes(page))[0].name, site.name);
+
     // Zooming in where the first vectors are (the vector table shows them): the names of that
     // area that were drawn before, and after.
-    const box = await page.locator('#plot').boundingBox();
     const first = project.vectors.slice(0, CLICKABLE).flatMap(v => [project.sites[v.fromIndex], project.sites[v.toIndex]]);
     const centre = { east: first.reduce((sum, s) => sum + s.east, 0) / first.length,
                      north: first.reduce((sum, s) => sum + s.north, 0) / first.length };
-    const fit = await worldView(page);
     const cx = box.x + centre.east * fit.k + fit.tx, cy = box.y - centre.north * fit.k + fit.ty;
     const notches = 16, factor = 1.15 ** notches;
     const area = { left: cx - box.width / 2 / factor, right: cx + box.width / 2 / factor,
