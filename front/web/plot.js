@@ -10,6 +10,7 @@ const SITE_RADIUS = 4.5;      // pixels
 const NAME_DX = 7, NAME_DY = -6;  // pixels from a site to the start of its name's baseline
 const SCALE_X = 12, SCALE_PX = 120;  // pixels: the scale bar's left end and its longest length
 const SCALE_BOX = { minX: 0, maxX: SCALE_X + SCALE_PX + 8, below: 40 };  // no names there (pixels)
+const FLAG_DY = 4;                  // pixels from a flagged vector's middle up to its label's baseline
 const NOTE_X = 8, NOTE_Y = 16;      // pixels: the level-of-detail note's baseline start
 
 // Level of detail. A network of more than LARGE_SITES sites or LARGE_VECTORS vectors is drawn with
@@ -217,7 +218,7 @@ export class NetworkPlot {
       const a = this.data.sites[v.from], b = this.data.sites[v.to];
       const [x, y] = this.toScreen((a.east + b.east) / 2, (a.north + b.north) / 2);
       node.setAttribute('x', x.toFixed(1));
-      node.setAttribute('y', (y - 4).toFixed(1));
+      node.setAttribute('y', (y - FLAG_DY).toFixed(1));
     });
     this.drawScale();
   }
@@ -253,7 +254,8 @@ export class NetworkPlot {
     const noteWidth = d.textWidth(detailNote({ names: d.order, positioned: d.positioned, full: false,
                                                inView: d.positioned }, d.shapes.length));
     const kept = [{ minX: 0, maxX: NOTE_X + noteWidth, minY: 0, maxY: NOTE_Y + d.names.descent },
-                  { minX: SCALE_BOX.minX, maxX: SCALE_BOX.maxX, minY: size.h - SCALE_BOX.below, maxY: size.h }];
+                  { minX: SCALE_BOX.minX, maxX: SCALE_BOX.maxX, minY: size.h - SCALE_BOX.below, maxY: size.h },
+                  ...this.flagLabelBoxes()];
     const layout = d.layout(this.view, size, selected, kept);
     this.siteLayer.replaceChildren();
     if (!layout.full) el('path', { class: 'site-dots', d: layout.dots }, this.siteLayer);
@@ -272,6 +274,20 @@ export class NetworkPlot {
        this.noteLayer);
     const note = el('text', { class: 'plot-note', x: NOTE_X, y: NOTE_Y }, this.noteLayer);
     note.textContent = detailNote(layout, d.built.ellipsesLeftOut);
+  }
+
+  // The boxes (pixels) of the flagged vectors' labels, which names leave free. Their font is a
+  // little smaller than the names', so the names' measure is on the safe side.
+  flagLabelBoxes() {
+    const boxes = [], d = this.detail;
+    this.data.vectors.forEach((v, i) => {
+      if (!this.flagNodes[i]) return;
+      const a = this.data.sites[v.from], b = this.data.sites[v.to];
+      const [x, y] = this.toScreen((a.east + b.east) / 2, (a.north + b.north) / 2);
+      const half = d.textWidth(v.label) / 2 + NAME_ROOM;
+      boxes.push({ minX: x - half, maxX: x + half, minY: y - FLAG_DY - d.names.ascent, maxY: y - FLAG_DY + d.names.descent });
+    });
+    return boxes;
   }
 
   drawScale() {
@@ -448,22 +464,28 @@ function nameMetrics(sites) {
 class NameGrid {
   constructor() { this.cells = new Map(); }
 
-  take(box) {
-    const c0 = Math.floor(box.minX / NAME_CELL), c1 = Math.floor(box.maxX / NAME_CELL);
-    const r0 = Math.floor(box.minY / NAME_CELL), r1 = Math.floor(box.maxY / NAME_CELL);
+  // The keys of the cells that box (pixels) lies in.
+  keys(box) {
     const keys = [];
-    for (let c = c0; c <= c1; ++c) {
-      for (let r = r0; r <= r1; ++r) {
-        const key = `${c},${r}`;
-        const cell = this.cells.get(key);
-        if (cell && cell.some(other => meets(box, other))) return false;
-        keys.push(key);
-      }
+    for (let c = Math.floor(box.minX / NAME_CELL); c <= Math.floor(box.maxX / NAME_CELL); ++c) {
+      for (let r = Math.floor(box.minY / NAME_CELL); r <= Math.floor(box.maxY / NAME_CELL); ++r) keys.push(`${c},${r}`);
     }
+    return keys;
+  }
+
+  // Adds box whatever it meets (for what is drawn anyway).
+  put(box, keys = this.keys(box)) {
     for (const key of keys) {
       if (!this.cells.has(key)) this.cells.set(key, []);
       this.cells.get(key).push(box);
     }
+  }
+
+  // Adds box and answers true when it meets no box added before; else answers false.
+  take(box) {
+    const keys = this.keys(box);
+    if (keys.some(key => (this.cells.get(key) || []).some(other => meets(box, other)))) return false;
+    this.put(box, keys);
     return true;
   }
 }
@@ -572,7 +594,7 @@ class DetailLevel {
     const first = screen.findIndex(p => p.i === selected);
     if (first > 0) screen.unshift(...screen.splice(first, 1));
     const grid = new NameGrid();
-    for (const box of kept) grid.take(box);
+    for (const box of kept) grid.put(box);
     const names = [];
     for (const p of screen) {
       const x = p.x + NAME_DX, y = p.y + NAME_DY;
