@@ -17,6 +17,7 @@ const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..')
 const BUILD = path.resolve(process.env.TORVEK_BUILD_DIR || path.join(ROOT, 'build'));
 const FRONT = path.join(BUILD, 'torvek-front');
 const FAKE_CHILD = path.join(BUILD, 'torvek-fake-child');
+const MAKE_NETWORK = path.join(BUILD, 'torvek-make-network');
 const SHOTS = path.join(BUILD, 'browser-screenshots');
 const EXAMPLE = path.join(ROOT, 'examples/example-network.json');
 const BLUNDER = path.join(ROOT, 'examples/example-blunder.json');
@@ -478,3 +479,110 @@ test('plan mode: a planned vector never enlarges an ellipse, removing it restore
   assert.deepEqual(state.project.planned, [{ from: 'HOHB', to: 'SPIT' }]);
   await page.close();
 });
+
+// A large network's plot: the screen rectangles of its names, from the browser's own layout.
+const nameBoxes = page => page.$$eval('#plot text.site-label', texts => texts.map(t => {
+  const r = t.getBoundingClientRect();
+  return { name: t.textContent, left: r.left, right: r.right, top: r.top, bottom: r.bottom };
+}));
+
+// The plot's view: the world group's scale and shift (screen pixels from the plot's corner).
+async function worldView(page) {
+  const transform = await page.getAttribute('#plot > g', 'transform');
+  const [k, , , , tx, ty] = /matrix\(([^)]*)\)/.exec(transform)[1].split(',').map(Number);
+  return { k, tx, ty };
+}
+
+function overlapping(boxes) {
+  for (let i = 0; i < boxes.length; ++i) {
+    for (let j = i + 1; j < boxes.length; ++j) {
+      const a = boxes[i], b = boxes[j];
+      if (a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom) return [a.name, b.name];
+    }
+  }
+  return null;
+}
+
+// A vector among the first `count` whose midpoint on the screen lies at least `room` pixels from
+// every other vector and every site, inside the plot of size {w, h}: a click there means it alone.
+function isolatedVector(project, view, size, count, room) {
+  const screen = s => [s.east * view.k + view.tx, -s.north * view.k + view.ty];
+  const points = project.sites.map(screen);
+  const ends = project.vectors.map(v => [points[v.fromIndex], points[v.toIndex]]);
+  const distance = ([px, py], [[ax, ay], [bx, by]]) => {
+    const dx = bx - ax, dy = by - ay, t = Math.max(0, Math.min(1, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)));
+    return Math.hypot(px - ax - t * dx, py - ay - t * dy);
+  };
+  for (let i = 0; i < Math.min(count, ends.length); ++i) {
+    const [[ax, ay], [bx, by]] = ends[i];
+    const mid = [(ax + bx) / 2, (ay + by) / 2];
+    if (mid[0] < room || mid[0] > size.w - room || mid[1] < room || mid[1] > size.h - room) continue;
+    if (points.some(p => Math.hypot(p[0] - mid[0], p[1] - mid[1]) < room)) continue;
+    if (ends.every((e, j) => j === i || distance(mid, e) >= room)) return { index: i, x: mid[0], y: mid[1] };
+  }
+  return null;
+}
+
+test('a large network: names only where there is room, more when zoomed in, clicks on a site dot and a merged vector select them',
+  { skip: !fs.existsSync(MAKE_NETWORK) && 'torvek-make-network is not built' }, async () => {
+    const sites = 1200;
+    const CLICKABLE = 1000;  // vectors among the table's first rows
+    const file = path.join(scratch, 'large.dat');
+    const made = spawnSync(MAKE_NETWORK, ['--sessions', file, String(sites)]);
+    assert.equal(made.status, 0, String(made.stderr));
+    const server = await startServer();
+    const page = await newPage(server);
+    await openProject(page, file, sites);
+    const project = JSON.parse((await request(server, { headers: bearer(server) })).body).project;
+    const frame = () => page.evaluate(() => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))));
+    await frame();
+
+    // At the fitted view: few names, none on top of another; plain vectors are no lines of their own.
+    const fitted = await nameBoxes(page);
+    assert.ok(fitted.length > 10 && fitted.length < sites / 4, `${fitted.length} names`);
+    assert.equal(overlapping(fitted), null, 'names overlap');
+    assert.equal(await page.locator('#plot line').count(), 0);
+    assert.equal(await page.locator('#plot .vectors-merged').count(), 1);
+    assert.equal(await page.textContent('#plot text.plot-note'),
+      `${fitted.length} of 1,200 sites named where there is room; 1,200 sites in view as dots`);
+    await shot(page, '11-large-network-fitted');
+
+    // A click on a site's dot selects it: the table follows, and it gets its symbol and its name first.
+    const box = await page.locator('#plot').boundingBox();
+    const dotted = project.sites.length - 2, fit = await worldView(page);
+    const site = project.sites[dotted];
+    await page.mouse.click(box.x + site.east * fit.k + fit.tx, box.y - site.north * fit.k + fit.ty);
+    await page.waitForSelector(`#sites-table tbody tr.selected[data-index="${dotted}"]`, WAIT);
+    await frame();
+    assert.equal(await page.locator(`#plot g.site.selected[data-index="${dotted}"]`).count(), 1);
+    assert.equal((await nameBoxes(page))[0].name, site.name);
+
+    // Zooming in where the first vectors are (the vector table shows them): the names of that
+    // area that were drawn before, and after.
+    const first = project.vectors.slice(0, CLICKABLE).flatMap(v => [project.sites[v.fromIndex], project.sites[v.toIndex]]);
+    const centre = { east: first.reduce((sum, s) => sum + s.east, 0) / first.length,
+                     north: first.reduce((sum, s) => sum + s.north, 0) / first.length };
+    const cx = box.x + centre.east * fit.k + fit.tx, cy = box.y - centre.north * fit.k + fit.ty;
+    const notches = 16, factor = 1.15 ** notches;
+    const area = { left: cx - box.width / 2 / factor, right: cx + box.width / 2 / factor,
+                   top: cy - box.height / 2 / factor, bottom: cy + box.height / 2 / factor };
+    const inArea = fitted.filter(b => b.left >= area.left && b.right <= area.right && b.top >= area.top && b.bottom <= area.bottom);
+    await page.mouse.move(cx, cy);
+    for (let i = 0; i < notches; ++i) {
+      await page.mouse.wheel(0, -100);
+      await frame();
+    }
+    const zoomed = await nameBoxes(page);
+    assert.ok(zoomed.length > 2 * Math.max(inArea.length, 1), `${inArea.length} names there before, ${zoomed.length} after`);
+    assert.equal(overlapping(zoomed), null, 'names overlap');
+    await shot(page, '12-large-network-zoomed');
+
+    // A click on a merged vector: the nearest is found by its distance, and the table follows.
+    const target = isolatedVector(project, await worldView(page), { w: box.width, h: box.height }, CLICKABLE, 10);
+    assert.ok(target, 'a vector of its own at this zoom');
+    assert.equal(await page.locator(`#plot line[data-index="${target.index}"]`).count(), 0, 'merged before');
+    await page.mouse.click(box.x + target.x + 1, box.y + target.y - 1);
+    await page.waitForSelector(`#vectors-table tbody tr.selected[data-index="${target.index}"]`, WAIT);
+    assert.equal(await page.getAttribute(`#plot line[data-index="${target.index}"]`, 'class'), 'vector selected');
+    await page.close();
+  });
