@@ -1,6 +1,8 @@
 #include "front/run/preanalysis_run.h"
 
+#include <atomic>
 #include <chrono>
+#include <string>
 
 #include "front/documents/report_document.h"
 #include "front/files/run_files.h"
@@ -27,8 +29,12 @@ PreanalysisResult runPreanalysis(const AdjustedDataSet& input, const SiteNameTab
                                  const std::string& program, const std::string& workFolder) {
     const auto start = std::chrono::steady_clock::now();
     PreanalysisResult result;
+    // Each pre-analysis has a folder of its own: two may run at once (the Plan tab asks again
+    // while an answer is still coming), and a shared name made the second one "busy".
+    static std::atomic<unsigned long> sequence{0};
+    const std::string name = "/preanalysis-" + std::to_string(++sequence) + ".dat";
     RunFolder folder;
-    if (!folder.create(workFolder + "/preanalysis.dat", result.error)) {
+    if (!folder.create(workFolder + name, result.error)) {
         return result;
     }
     const std::string inputPath = folder.file("input.dat");
