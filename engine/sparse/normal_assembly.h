@@ -3,13 +3,23 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/engine_limits.h"
+
 namespace torvek {
 
-/// The upper triangle of the normal matrix gathered by columns as its products arrive: column c
+/// The upper triangle of the normal matrix gathered by columns as its equations arrive: column c
 /// holds rows r <= c (0-based). The last `trailing` columns (the bias unknowns, which share
 /// equations with nearly every unknown) are held dense when there are few of them; every other
 /// column as a sorted list of rows. The pattern stays from one assembly to the next of the same
 /// order, so later iterations only add into places found before.
+///
+/// Each equation's products are placed once for a run of equations that name the same unknowns
+/// (a vector's three). Where a column's rows are not the last of the list (a site's rows in the
+/// column of a site numbered after it), the place of the first row is kept after finish(), one
+/// number per such column and run, and a later assembly takes it instead of searching when the
+/// list still holds that row there: with the same equations in the same order, nothing is
+/// searched. Every product still goes to its element in the order the equations arrive, so the
+/// sums are those of a search for each product.
 class NormalAssembly {
   public:
     /// Compressed columns of the gathered triangle: column c's rows (ascending) and values are
@@ -18,13 +28,17 @@ class NormalAssembly {
         std::vector<std::int64_t> start, rows;
         std::vector<double> values;
     };
+    /// Most unknowns an equation names.
+    static constexpr int kMaxTerms = kVectorEquationTerms;
 
     /// Begins an assembly of order n >= 0 with the last `trailing` columns (0..n) dense. The
     /// pattern of the last assembly is kept (its values set to 0) when n and `trailing` are the
     /// same. Throws std::bad_alloc when memory is short.
     void start(int n, int trailing);
-    /// Adds `value` to element (row, column), 0 <= row <= column < n. Throws std::bad_alloc.
-    void add(int row, int column, double value);
+    /// Adds one equation: coefficient[r] * (coefficient[c] * weight) to element (unknown[r],
+    /// unknown[c]) for 0 <= r <= c < count, in that order of c and r. `unknown`: 0-based,
+    /// strictly ascending, below n; count 0..kMaxTerms. Throws std::bad_alloc.
+    void addEquation(const int* unknown, const double* coefficient, int count, double weight);
     /// Writes the pattern of the products added since start() and their sums to `out`. True when
     /// that pattern differs from the one of the assembly before (always so after a new order).
     /// Throws std::bad_alloc.
@@ -41,6 +55,19 @@ class NormalAssembly {
     // Dense columns beyond this many would take n values each; more bias unknowns than this are
     // held as lists.
     static constexpr int kMaxDenseColumns = 8;
+    // Products of one equation: every pair r <= c of its unknowns.
+    static constexpr int kMaxProducts = kMaxTerms * (kMaxTerms + 1) / 2;
+
+    // How the places of the first rows are kept in this assembly.
+    enum class Hints : std::uint8_t {
+        kRecord,  // searched; (column, row) pairs noted, made places in finish()
+        kReuse,   // taken from the assembly before, each checked against its list
+    };
+
+    void placeEquation(const int* unknown, int sparse);
+    std::int32_t firstRowHint(int column, int row);
+    std::int32_t place(std::vector<Entry>& list, std::int32_t guess, std::int32_t from, int row);
+    void keepHints(bool patternChanged);
 
     int n_ = -1;
     int trailing_ = 0;
@@ -50,6 +77,18 @@ class NormalAssembly {
     std::vector<double> dense_;          // (column - firstDense_) x n_ values
     std::vector<std::uint8_t> touched_;  // beside dense_
     std::vector<std::uint8_t> wasTouched_;
+
+    // The unknowns of the last equation placed and the list index of each of its sparse products
+    // (column c's row r at c * (c + 1) / 2 + r); count -1: none since start().
+    int lastCount_ = -1;
+    int lastUnknown_[kMaxTerms] = {};
+    std::int32_t lastAt_[kMaxProducts] = {};
+
+    Hints hints_ = Hints::kRecord;
+    // kRecord: column and row of each first row to keep; after finish(): its list index.
+    std::vector<std::int32_t> hintList_;
+    std::size_t hintCursor_ = 0;
+    bool hintMissed_ = false;  // a place taken from the list did not hold its row
 };
 
 }  // namespace torvek
