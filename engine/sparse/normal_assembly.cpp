@@ -72,20 +72,27 @@ void NormalAssembly::addEquation(const int* unknown, const double* coefficient, 
 // Finds the list index of every product of the equation's `sparse` list columns (inserting the
 // rows a column lacks) into lastAt_. Within a column the rows come ascending, so each is sought
 // after the one before; a run of consecutive unknowns up to the column's own is the end of its
-// list, and the row after a found one is most often the next unknown (a site's three). Inserting
-// a row moves only the rows after it, none of them placed yet.
+// list, and the row after a found one is most often the next unknown (a site's three). Only the
+// first row of a site's first column past the run of the equation's first unknowns has no such
+// guess: it is where the assembly before found it. Inserting a row moves only the rows after it,
+// none of them placed yet.
 void NormalAssembly::placeEquation(const int* unknown, int sparse) {
     int at = 0;
     for (int c = 0; c < sparse; ++c) {
         std::vector<Entry>& list = lists_[unknown[c]];
         std::int32_t from = 0;
+        // A site's next unknown shares its equations, so its column holds the same rows below
+        // the site's own: the first row is where it was in the column before.
+        const bool besidePrevious = c > 0 && unknown[c] == unknown[c - 1] + 1;
         for (int r = 0; r <= c; ++r) {
             std::int32_t guess = from;
-            const bool hinted = r == 0 && unknown[c] - unknown[0] != c;
-            if (hinted) {
-                guess = firstRowHint(unknown[c], unknown[0]);
-            } else if (unknown[c] - unknown[r] == c - r) {
+            const bool endsList = unknown[c] - unknown[r] == c - r;
+            const bool hinted = r == 0 && !endsList && !besidePrevious;
+            if (endsList) {
                 guess = static_cast<std::int32_t>(list.size()) - 1 - (c - r);
+            } else if (r == 0) {
+                guess = besidePrevious ? lastAt_[(c - 1) * c / 2]
+                                       : firstRowHint(unknown[c], unknown[0]);
             }
             const std::int32_t found = place(list, guess, from, unknown[r]);
             if (hinted && guess != found && hints_ == Hints::kReuse)

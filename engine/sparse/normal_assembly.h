@@ -14,12 +14,13 @@ namespace torvek {
 /// order, so later iterations only add into places found before.
 ///
 /// Each equation's products are placed once for a run of equations that name the same unknowns
-/// (a vector's three). Where a column's rows are not the last of the list (a site's rows in the
-/// column of a site numbered after it), the place of the first row is kept after finish(), one
-/// number per such column and run, and a later assembly takes it instead of searching when the
-/// list still holds that row there: with the same equations in the same order, nothing is
-/// searched. Every product still goes to its element in the order the equations arrive, so the
-/// sums are those of a search for each product.
+/// (a vector's three). Most places follow from the one before or from the end of the column;
+/// where the first row of a column cannot (a site's rows in the first column of a site numbered
+/// after it), its place is kept after finish(), one number per such column and run (a vector:
+/// one), and a later assembly takes it instead of searching when the list still holds that row
+/// there: with the same equations in the same order, nothing is searched. Every place is checked
+/// against its row, and every product still goes to its element in the order the equations
+/// arrive, so the sums are those of a search for each product.
 class NormalAssembly {
   public:
     /// Compressed columns of the gathered triangle: column c's rows (ascending) and values are
