@@ -94,7 +94,9 @@ void NormalAssembly::placeEquation(const int* unknown, int sparse) {
                 guess = besidePrevious ? lastAt_[(c - 1) * c / 2]
                                        : firstRowHint(unknown[c], unknown[0]);
             }
-            const std::int32_t found = place(list, guess, from, unknown[r]);
+            const bool held = guess >= from && guess < static_cast<std::int32_t>(list.size()) &&
+                              list[guess].row == unknown[r];
+            const std::int32_t found = held ? guess : place(list, from, unknown[r]);
             if (hinted && guess != found && hints_ == Hints::kReuse)
                 hintMissed_ = true;
             lastAt_[at++] = found;
@@ -114,12 +116,9 @@ std::int32_t NormalAssembly::firstRowHint(int column, int row) {
     return hintCursor_ < hintList_.size() ? hintList_[hintCursor_++] : -1;
 }
 
-// The index of `row` in `list`, taken from `guess` when it holds the row, else searched from
-// `from` on (every row before `from` is smaller) and inserted when missing.
-std::int32_t NormalAssembly::place(std::vector<Entry>& list, std::int32_t guess, std::int32_t from,
-                                   int row) {
-    if (guess >= from && guess < static_cast<std::int32_t>(list.size()) && list[guess].row == row)
-        return guess;
+// The index of `row` in `list`, searched from `from` on (every row before `from` is smaller) and
+// inserted when missing.
+std::int32_t NormalAssembly::place(std::vector<Entry>& list, std::int32_t from, int row) {
     auto it = std::lower_bound(list.begin() + from, list.end(), row,
                                [](const Entry& e, int r) { return e.row < r; });
     if (it == list.end() || it->row != row) {

@@ -67,7 +67,7 @@ class NormalAssembly {
 
     void placeEquation(const int* unknown, int sparse);
     std::int32_t firstRowHint(int column, int row);
-    std::int32_t place(std::vector<Entry>& list, std::int32_t guess, std::int32_t from, int row);
+    std::int32_t place(std::vector<Entry>& list, std::int32_t from, int row);
     void keepHints(bool patternChanged);
 
     int n_ = -1;
