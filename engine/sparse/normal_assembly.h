@@ -65,6 +65,7 @@ class NormalAssembly {
         kReuse,   // taken from the assembly before, each checked against its list
     };
 
+    bool namesLastUnknowns(const int* unknown, int count) const;
     void placeEquation(const int* unknown, int sparse);
     std::int32_t firstRowHint(int column, int row);
     std::int32_t place(std::vector<Entry>& list, std::int32_t from, int row);
