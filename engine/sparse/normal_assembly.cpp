@@ -8,7 +8,7 @@ void NormalAssembly::start(int n, int trailing) {
     trailing = std::clamp(trailing, 0, n);
     lastCount_ = -1;
     hintCursor_ = 0;
-    hintMissed_ = false;
+    touchedEntries_ = 0;
     if (n != n_ || trailing != trailing_) {
         release();
         n_ = n;
@@ -24,8 +24,7 @@ void NormalAssembly::start(int n, int trailing) {
         return;
     }
     patternGrown_ = false;
-    // finish() leaves the places of the first rows, or nothing when they could not be kept.
-    hints_ = hintList_.empty() ? Hints::kRecord : Hints::kReuse;
+    hints_ = Hints::kReuse;  // the places finish() left
     for (std::vector<Entry>& column : lists_)
         for (Entry& e : column)
             e.value = 0, e.touched = 0;
@@ -57,6 +56,7 @@ void NormalAssembly::addEquation(const int* unknown, const double* coefficient, 
             for (int r = 0; r <= c; ++r) {
                 Entry& e = list[lastAt_[at++]];
                 e.value += coefficient[r] * weighted;
+                touchedEntries_ += 1 - e.touched;
                 e.touched = 1;
             }
             continue;
@@ -98,7 +98,6 @@ void NormalAssembly::placeEquation(const int* unknown, int sparse) {
         for (int r = 0; r <= c; ++r) {
             std::int32_t guess = from;
             const bool endsList = unknown[c] - unknown[r] == c - r;
-            const bool hinted = r == 0 && !endsList && !besidePrevious;
             if (endsList) {
                 guess = static_cast<std::int32_t>(list.size()) - 1 - (c - r);
             } else if (r == 0) {
@@ -108,8 +107,6 @@ void NormalAssembly::placeEquation(const int* unknown, int sparse) {
             const bool held = guess >= from && guess < static_cast<std::int32_t>(list.size()) &&
                               list[guess].row == unknown[r];
             const std::int32_t found = held ? guess : place(list, from, unknown[r]);
-            if (hinted && guess != found && hints_ == Hints::kReuse)
-                hintMissed_ = true;
             lastAt_[at++] = found;
             from = found + 1;
         }
@@ -117,14 +114,36 @@ void NormalAssembly::placeEquation(const int* unknown, int sparse) {
 }
 
 // The list index where the first row of a column that does not end with it was found in the
-// assembly before, or -1 (noting the pair, to be made an index in finish(), when recording).
+// assembly before, when the list still holds the row there; else -1, and from here on the
+// assembly records the pairs of column and row, to be made list indices in finish().
 std::int32_t NormalAssembly::firstRowHint(int column, int row) {
-    if (hints_ == Hints::kRecord) {
-        hintList_.push_back(column);
-        hintList_.push_back(row);
-        return -1;
+    if (hints_ == Hints::kReuse) {
+        const std::size_t k = 2 * hintCursor_;
+        if (k < hintList_.size() && hintList_[k] == column) {
+            const std::vector<Entry>& list = lists_[column];
+            const std::int32_t at = hintList_[k + 1];
+            if (at < static_cast<std::int32_t>(list.size()) && list[at].row == row) {
+                ++hintCursor_;
+                return at;
+            }
+        }
+        recordFromHere();
     }
-    return hintCursor_ < hintList_.size() ? hintList_[hintCursor_++] : -1;
+    hintList_.push_back(column);
+    hintList_.push_back(row);
+    return -1;
+}
+
+// Leaves the places of the assembly before: those taken so far become pairs of column and row
+// (they still hold their rows: nothing was inserted since they were checked), the rest are
+// dropped, and the assembly records from here on.
+void NormalAssembly::recordFromHere() {
+    if (hints_ != Hints::kReuse)
+        return;
+    for (std::size_t k = 0; k < hintCursor_; ++k)
+        hintList_[2 * k + 1] = lists_[hintList_[2 * k]][hintList_[2 * k + 1]].row;
+    hintList_.resize(2 * hintCursor_);
+    hints_ = Hints::kRecord;
 }
 
 // The index of `row` in `list`, searched from `from` on (every row before `from` is smaller) and
@@ -133,34 +152,35 @@ std::int32_t NormalAssembly::place(std::vector<Entry>& list, std::int32_t from, 
     auto it = std::lower_bound(list.begin() + from, list.end(), row,
                                [](const Entry& e, int r) { return e.row < r; });
     if (it == list.end() || it->row != row) {
-        it = list.insert(it, Entry{row, 0, 0.0});
+        const auto index = it - list.begin();
+        recordFromHere();  // the insertion moves rows the kept places name
+        it = list.insert(list.begin() + index, Entry{row, 0, 0.0});
+        ++entries_;
         patternGrown_ = true;
     }
     return static_cast<std::int32_t>(it - list.begin());
 }
 
-// After the lists lost their untouched rows: recorded pairs become list indices (each row was
-// added into, so it is there); places taken from the assembly before are kept only when every
-// one held its row and the pattern stayed, else the next assembly records them anew.
-void NormalAssembly::keepHints(bool patternChanged) {
-    if (hints_ == Hints::kRecord) {
-        const std::size_t count = hintList_.size() / 2;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::vector<Entry>& list = lists_[hintList_[2 * k]];
-            const auto it = std::lower_bound(list.begin(), list.end(), hintList_[2 * k + 1],
-                                             [](const Entry& e, int r) { return e.row < r; });
-            hintList_[k] = static_cast<std::int32_t>(it - list.begin());
-        }
-        hintList_.resize(count);
-        hintList_.shrink_to_fit();
+// After the lists lost their untouched rows, recorded pairs of column and row get the row's list
+// index in place of the row (each row was added into, so it is there).
+void NormalAssembly::keepHints() {
+    if (hints_ == Hints::kReuse)
         return;
+    for (std::size_t k = 0; k + 1 < hintList_.size(); k += 2) {
+        const std::vector<Entry>& list = lists_[hintList_[k]];
+        const auto it = std::lower_bound(list.begin(), list.end(), hintList_[k + 1],
+                                         [](const Entry& e, int r) { return e.row < r; });
+        hintList_[k + 1] = static_cast<std::int32_t>(it - list.begin());
     }
-    if (patternChanged || hintMissed_ || hintCursor_ != hintList_.size())
-        std::vector<std::int32_t>().swap(hintList_);
+    hintList_.shrink_to_fit();
 }
 
 bool NormalAssembly::finish(Columns& out) {
     lastCount_ = -1;
+    // Rows that were not added into are dropped below, which moves the rows after them; so do
+    // the places of an assembly with fewer equations than the one before, left unread.
+    if (touchedEntries_ != entries_ || 2 * hintCursor_ != hintList_.size())
+        recordFromHere();
     bool changed = patternGrown_;
     std::size_t count = 0;
     for (std::vector<Entry>& column : lists_) {
@@ -170,11 +190,12 @@ bool NormalAssembly::finish(Columns& out) {
         column.erase(kept, column.end());
         count += column.size();
     }
+    entries_ = count;
     for (std::size_t k = 0; k < touched_.size(); ++k) {
         count += touched_[k];
         changed = changed || touched_[k] != wasTouched_[k];
     }
-    keepHints(changed);
+    keepHints();
     out.start.assign(static_cast<std::size_t>(n_) + 1, 0);
     out.rows.resize(count);
     out.values.resize(count);
@@ -203,6 +224,7 @@ bool NormalAssembly::finish(Columns& out) {
 void NormalAssembly::release() {
     n_ = -1;
     lastCount_ = -1;
+    entries_ = 0;
     std::vector<std::vector<Entry>>().swap(lists_);
     std::vector<double>().swap(dense_);
     std::vector<std::uint8_t>().swap(touched_);

@@ -18,7 +18,9 @@ namespace torvek {
 /// where the first row of a column cannot (a site's rows in the first column of a site numbered
 /// after it), its place is kept after finish(), one number per such column and run (a vector:
 /// one), and a later assembly takes it instead of searching when the list still holds that row
-/// there: with the same equations in the same order, nothing is searched. Every place is checked
+/// there: with the same equations in the same order, nothing is searched. From the first place
+/// that does not hold its row (an equation added, left out or moved) or the first row inserted,
+/// the assembly searches and notes the places anew for the next one. Every place is checked
 /// against its row, and every product still goes to its element in the order the equations
 /// arrive, so the sums are those of a search for each product.
 class NormalAssembly {
@@ -61,15 +63,16 @@ class NormalAssembly {
 
     // How the places of the first rows are kept in this assembly.
     enum class Hints : std::uint8_t {
-        kRecord,  // searched; (column, row) pairs noted, made places in finish()
-        kReuse,   // taken from the assembly before, each checked against its list
+        kRecord,  // searched; pairs of column and row noted, the rows made list indices in finish()
+        kReuse,   // pairs of column and list index from the assembly before, each checked
     };
 
     bool namesLastUnknowns(const int* unknown, int count) const;
     void placeEquation(const int* unknown, int sparse);
     std::int32_t firstRowHint(int column, int row);
+    void recordFromHere();
     std::int32_t place(std::vector<Entry>& list, std::int32_t from, int row);
-    void keepHints(bool patternChanged);
+    void keepHints();
 
     int n_ = -1;
     int trailing_ = 0;
@@ -86,11 +89,14 @@ class NormalAssembly {
     int lastUnknown_[kMaxTerms] = {};
     std::int32_t lastAt_[kMaxProducts] = {};
 
+    std::size_t entries_ = 0;         // rows in the lists
+    std::size_t touchedEntries_ = 0;  // of them added into since start()
+
     Hints hints_ = Hints::kRecord;
-    // kRecord: column and row of each first row to keep; after finish(): its list index.
+    // Pairs of column and (kRecord) row or (kReuse, and after finish()) list index of each first
+    // row that the next assembly takes from here; hintCursor_ pairs have been taken.
     std::vector<std::int32_t> hintList_;
     std::size_t hintCursor_ = 0;
-    bool hintMissed_ = false;  // a place taken from the list did not hold its row
 };
 
 }  // namespace torvek
