@@ -172,7 +172,6 @@ void NormalAssembly::keepHints() {
                                          [](const Entry& e, int r) { return e.row < r; });
         hintList_[k + 1] = static_cast<std::int32_t>(it - list.begin());
     }
-    hintList_.shrink_to_fit();
 }
 
 bool NormalAssembly::finish(Columns& out) {
@@ -229,7 +228,7 @@ void NormalAssembly::release() {
     std::vector<double>().swap(dense_);
     std::vector<std::uint8_t>().swap(touched_);
     std::vector<std::uint8_t>().swap(wasTouched_);
-    std::vector<std::int32_t>().swap(hintList_);
+    std::deque<std::int32_t>().swap(hintList_);
 }
 
 }  // namespace torvek

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "engine/engine_limits.h"
@@ -95,7 +96,7 @@ class NormalAssembly {
     Hints hints_ = Hints::kRecord;
     // Pairs of column and (kRecord) row or (kReuse, and after finish()) list index of each first
     // row that the next assembly takes from here; hintCursor_ pairs have been taken.
-    std::vector<std::int32_t> hintList_;
+    std::deque<std::int32_t> hintList_;
     std::size_t hintCursor_ = 0;
 };
 
