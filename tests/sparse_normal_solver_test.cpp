@@ -1,17 +1,21 @@
 // The sparse solver against a dense double-precision solution and inverse of the same normal
 // equations, under both orderings, through repeated assemblies of one order (the structure kept)
 // and with a pattern that changes under the same order; the dense single-precision solver against
-// the same solution.
+// the same solution; the assembly's columns through assemblies whose equations change.
 #ifdef TORVEK_LARGE_BINARY
 #include "engine/sparse/sparse_normal_solver.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/dense_normal_solver.h"
+#include "engine/sparse/normal_assembly.h"
 #include "support/engine_harness.h"
 #include "support/in_process_front_end.h"
 #include "support/synthetic_network.h"
@@ -239,6 +243,112 @@ TEST(SparseNormalSolver, NamesTheUnknownOfAZeroPivot) {
             EXPECT_EQ(solver->element(missing, missing), 0.0);
             EXPECT_EQ(solver->factorise().badPivot, missing) << from;
         }
+}
+
+// Equations as the assembly takes them: 0-based unknowns, ascending.
+struct AssemblyEquation {
+    std::vector<int> unknown;
+    std::vector<double> coefficient;
+    double weight;
+};
+
+// A network of `sites` sites and the bias unknowns for the assembly: three unknowns a site, but
+// site 3's second component fixed (its rows are not consecutive); each pair of `pairs` a vector of
+// three equations on one set of unknowns, then a constraint on every site unknown.
+std::vector<AssemblyEquation> assemblyEquations(int sites,
+                                                const std::vector<std::pair<int, int>>& pairs) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    const int n = 3 * sites + kBias;
+    auto siteUnknowns = [](int s, std::vector<int>& out) {
+        for (int k = 0; k < 3; ++k)
+            if (s != 3 || k != 1)
+                out.push_back(3 * s + k);
+    };
+    std::vector<AssemblyEquation> equations;
+    for (const auto& [a, b] : pairs)
+        for (int component = 0; component < 3; ++component) {
+            AssemblyEquation e{{}, {}, 1.0 + 0.5 * value(random)};
+            siteUnknowns(std::min(a, b), e.unknown);
+            siteUnknowns(std::max(a, b), e.unknown);
+            for (int k = n - kBias; k < n; ++k)
+                e.unknown.push_back(k);
+            for (std::size_t k = 0; k < e.unknown.size(); ++k)
+                e.coefficient.push_back(value(random));
+            equations.push_back(e);
+        }
+    for (int s = 0; s < sites; ++s) {
+        std::vector<int> own;
+        siteUnknowns(s, own);
+        for (int u : own)
+            equations.push_back({{u}, {1.0}, 0.01});
+    }
+    return equations;
+}
+
+// The columns of the upper triangle summed element by element in the order the equations come,
+// each product formed as the assembly documents it.
+NormalAssembly::Columns summedColumns(const std::vector<AssemblyEquation>& equations, int n) {
+    std::map<std::pair<int, int>, double> sums;  // (column, row)
+    for (const AssemblyEquation& e : equations)
+        for (std::size_t c = 0; c < e.unknown.size(); ++c)
+            for (std::size_t r = 0; r <= c; ++r)
+                sums[{e.unknown[c], e.unknown[r]}] +=
+                    e.coefficient[r] * (e.coefficient[c] * e.weight);
+    NormalAssembly::Columns columns;
+    columns.start.assign(static_cast<std::size_t>(n) + 1, 0);
+    for (const auto& [element, sum] : sums) {
+        ++columns.start[element.first + 1];
+        columns.rows.push_back(element.second);
+        columns.values.push_back(sum);
+    }
+    for (int c = 0; c < n; ++c)
+        columns.start[c + 1] += columns.start[c];
+    return columns;
+}
+
+// Assemblies of one order whose equations change between them keep giving the columns of a
+// fresh assembly, exactly, and say when the pattern changed: each product still meets its
+// element in the order of the equations, whether its place was kept, searched or new.
+TEST(NormalAssembly, RepeatedAssembliesGiveTheColumnsOfAFreshOne) {
+    const int sites = 12, n = 3 * sites + kBias;
+    std::vector<std::pair<int, int>> pairs;
+    for (int s = 0; s + 1 < sites; ++s)
+        pairs.push_back({(5 * s) % sites, (5 * s + 5) % sites});  // scattered numbers
+    pairs.push_back({2, 9});
+    const std::vector<AssemblyEquation> base = assemblyEquations(sites, pairs);
+    std::vector<std::pair<int, int>> added = pairs, leftOut = pairs, reordered = pairs;
+    added.push_back({0, 11});
+    leftOut.erase(leftOut.begin() + 4);
+    std::reverse(reordered.begin(), reordered.end());
+    struct Case {
+        const char* name;
+        std::vector<AssemblyEquation> changed;
+        bool patternChanges;
+    };
+    const Case cases[] = {
+        {"the same equations", base, false},
+        {"a vector added", assemblyEquations(sites, added), true},
+        {"a vector left out", assemblyEquations(sites, leftOut), true},
+        {"the vectors in another order", assemblyEquations(sites, reordered), false},
+    };
+    for (const Case& c : cases) {
+        NormalAssembly assembly;
+        const std::vector<AssemblyEquation>* order[] = {&base, &c.changed, &c.changed, &base};
+        const bool expectChanged[] = {true, c.patternChanges, false, c.patternChanges};
+        for (int k = 0; k < 4; ++k) {
+            assembly.start(n, kBias);
+            for (const AssemblyEquation& e : *order[k])
+                assembly.addEquation(e.unknown.data(), e.coefficient.data(),
+                                     static_cast<int>(e.unknown.size()), e.weight);
+            NormalAssembly::Columns got;
+            EXPECT_EQ(assembly.finish(got), expectChanged[k]) << c.name << ", assembly " << k;
+            const NormalAssembly::Columns want = summedColumns(*order[k], n);
+            EXPECT_EQ(got.start, want.start) << c.name << ", assembly " << k;
+            EXPECT_EQ(got.rows, want.rows) << c.name << ", assembly " << k;
+            EXPECT_EQ(got.values, want.values) << c.name << ", assembly " << k;
+        }
+    }
 }
 
 // Too few observations stop both engines alike, before any solution. The connectivity test takes

@@ -35,7 +35,8 @@ bool setBlasThreads(int threads);
 /// Most BLAS threads torvek-large takes (--threads).
 inline constexpr int kMaxBlasThreads = 64;
 
-/// Seconds spent in each phase of the last solve, for the benchmarks.
+/// Seconds spent in each phase of the last solve, for the benchmarks; `assemble` runs from
+/// start() to the end of finish(), with whatever the caller did between its equations.
 struct SparsePhaseTimes {
     double assemble = 0, order = 0, factorise = 0, solve = 0, selectedInverse = 0;
 };
