@@ -1,0 +1,33 @@
+#include "platform/process_memory.h"
+
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace torvek::platform {
+
+void prepareHeapForShortRun() {
+    // The adjustment's bytes and results are the same whichever settings hold; only the number of
+    // page faults and mappings changes. Each setting that is refused simply leaves its default.
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(kLargestHeapBlock));
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * kLargestHeapBlock));
+    mallopt(M_TOP_PAD, static_cast<int>(kHeapGrowthStep));
+    // One allocation of a step, untouched, makes the allocator grow the heap by two steps now, so
+    // that the advice below covers the room the run will use (volatile: a compiler may drop an
+    // unused pair). Address room only: pages the run never touches are never backed.
+    const auto before = reinterpret_cast<std::uintptr_t>(sbrk(0));
+    void* volatile probe = std::malloc(kHeapGrowthStep);
+    std::free(probe);
+    const auto after = reinterpret_cast<std::uintptr_t>(sbrk(0));
+    if (probe == nullptr || before == static_cast<std::uintptr_t>(-1) || after <= before)
+        return;
+    // Only whole huge pages inside the heap's new room are advised.
+    const std::uintptr_t start = (before + kHugePageSize - 1) & ~(kHugePageSize - 1);
+    if (after > start + kHugePageSize)
+        madvise(reinterpret_cast<void*>(start), after - start, MADV_HUGEPAGE);
+}
+
+}  // namespace torvek::platform
