@@ -19,8 +19,10 @@ inline constexpr std::size_t kHugePageSize = 2 * 1024 * 1024;
 /// not torvek-large's): blocks up to kLargestHeapBlock come from the heap, which grows
 /// kHeapGrowthStep at a time, keeps what is freed, and is advised to the system as a candidate for
 /// transparent huge pages, so that touching it costs a few faults of kHugePageSize instead of a
-/// few thousand faults of 4 KB. The program calls it once, first thing. Where the allocator or the
-/// system does not offer these settings the heap stays as it was; results never depend on it.
+/// few thousand faults of 4 KB. The program calls it once, first thing. Under a limit of the
+/// address space, or where the system cannot promise the room, the heap keeps the allocator's
+/// settings, so that memory runs short exactly where it would without them. Results never depend
+/// on it.
 void prepareHeapForShortRun();
 
 }  // namespace torvek::platform
