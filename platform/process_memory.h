@@ -4,8 +4,9 @@
 
 namespace torvek::platform {
 
-/// Heap room the program takes in one step when it grows: the largest run of torvek (500 sites,
-/// its data sets, scratch records and normal triangle) stays within one step.
+/// Heap room the program takes in one step when it grows: a run of torvek on a network of some
+/// hundred sites (the national network's data sets, scratch records and normal triangle take
+/// about 7 MB) stays within one step.
 inline constexpr std::size_t kHeapGrowthStep = 16 * 1024 * 1024;
 /// Blocks up to this size come from the heap rather than from mappings of their own, and freed
 /// room up to twice this size stays with the process: a run allocates, frees and allocates again
