@@ -1,6 +1,7 @@
 #include "dataset/data_set_file.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -27,10 +28,15 @@ constexpr std::size_t kFileBufferSize = 64 * 1024;
 // A buffer of kFileBufferSize for a stream, which must be closed before the buffer goes. glibc
 // sizes a stream's buffer only when it is handed one (else it takes one block); when memory is
 // short the stream keeps its own, so that buffering never makes a read or a save fail.
+//
+// The stream is also taken out of the standard library's locking: only the one thread that opened
+// it uses it, and a data set passes in some thousand calls of a record each, every one of which
+// would otherwise take and release the stream's lock.
 class StreamBuffer {
   public:
     StreamBuffer() : bytes_(new (std::nothrow) char[kFileBufferSize]) {}
     void give(std::FILE* file) const {
+        __fsetlocking(file, FSETLOCKING_BYCALLER);
         if (bytes_) {
             std::setvbuf(file, bytes_.get(), _IOFBF, kFileBufferSize);
         }

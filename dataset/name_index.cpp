@@ -1,6 +1,7 @@
 #include "dataset/name_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <new>
 
@@ -29,6 +30,14 @@ std::uint32_t siteNameKey(const char* text, bool ignoreCase) {
         key |= (ignoreCase ? foldAsciiLetter(c) : std::uint32_t(c)) << (8 * i);
     }
     return key;
+}
+
+// 2^32 / golden ratio, rounded to odd (Knuth, The Art of Computer Programming, vol. 3, 6.4).
+constexpr std::uint32_t kGoldenRatioMultiplier32 = 0x9E3779B1u;
+
+std::size_t nameKeySlot(std::uint32_t key, std::size_t tableSize) {
+    const int bits = std::countr_zero(tableSize);
+    return static_cast<std::size_t>((key * kGoldenRatioMultiplier32) >> (32 - bits));
 }
 
 // ---- Sites -------------------------------------------------------------------------------------

@@ -18,6 +18,13 @@ namespace torvek {
 // name.
 std::uint32_t siteNameKey(const char* text, bool ignoreCase);
 
+// Where a name key starts its probe in an open-address table of `tableSize` slots, a power of two
+// from 2 to 2^31: Fibonacci hashing, the key times 2^32 / golden ratio, the top log2(tableSize)
+// bits of the 32-bit product. The top bits depend on every byte of the name; the low bits of the
+// product depend only on its first bytes, which names such as P001 ... P232 share, and a table
+// led by them would probe long runs of taken slots.
+std::size_t nameKeySlot(std::uint32_t key, std::size_t tableSize);
+
 // Finds sites by name ignoring case (ProjectDataSet::seekSite).
 class SiteNameIndex {
   public:

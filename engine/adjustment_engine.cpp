@@ -117,6 +117,8 @@ bool AdjustmentEngine::beginAttempt() {
     s.cosReferenceLongitude = std::cos(s.referenceLongitude);
     s.centreRotation = localFrameMatrix(s.sinReferenceLatitude, s.cosReferenceLatitude,
                                         s.sinReferenceLongitude, s.cosReferenceLongitude);
+    s.sigmaFrame = localFrameMatrixAt(radiansFromDegrees(s.referenceLatitudeDegrees),
+                                      radiansFromDegrees(s.referenceLongitudeDegrees));
     s.tiltConstraintAxis = 0;
     return true;
 }

@@ -61,6 +61,9 @@ struct AdjustmentState {
     double sinReferenceLatitude = 0, cosReferenceLatitude = 1;
     double sinReferenceLongitude = 0, cosReferenceLongitude = 1;
     Matrix3 centreRotation{};  // R0: columns north, east, up at the reference point
+    // The frame of the vector sigmas (localVectorSigmas) at the reference point, its angles
+    // converted with radiansFromDegrees as that function converts them: the same bits.
+    Matrix3 sigmaFrame{};
 
     // Sites 1..loadedSiteCount (index 0 unused) and unknowns 1..coordinateUnknownCount.
     std::vector<SiteState> sites;

@@ -36,16 +36,6 @@ bool positionIsUsable(const SiteRecord& site) {
 
 }  // namespace
 
-namespace {
-
-// Where a name key starts its probe in the site slot table (a power of two in size, mask = size
-// - 1): Fibonacci hashing, the key times 2^32 / golden ratio, high bits.
-std::size_t siteSlotTableSlot(std::uint32_t key, std::size_t mask) {
-    return static_cast<std::size_t>((key * 0x9E3779B1u) >> 8) & mask;
-}
-
-}  // namespace
-
 int AdjustmentEngine::findSite(const char* name) const {
     if (name == nullptr)
         return 0;
@@ -60,7 +50,7 @@ int AdjustmentEngine::findSite(const char* name) const {
     }
     const std::uint32_t key = siteNameKey(name, false);
     const std::size_t mask = siteSlotIndex_.size() - 1;
-    for (std::size_t at = siteSlotTableSlot(key, mask); siteSlotIndex_[at].second != 0;
+    for (std::size_t at = nameKeySlot(key, mask + 1); siteSlotIndex_[at].second != 0;
          at = (at + 1) & mask) {
         if (siteSlotIndex_[at].first == key)
             return siteSlotIndex_[at].second;
@@ -82,7 +72,7 @@ void AdjustmentEngine::indexSiteSlots() {
     siteSlotIndex_.assign(size, {0, 0});
     for (int i = 1; i <= sites; ++i) {
         const std::uint32_t key = siteNameKey(s.sites[i].nameSlot, false);
-        std::size_t at = siteSlotTableSlot(key, size - 1);
+        std::size_t at = nameKeySlot(key, size);
         while (siteSlotIndex_[at].second != 0 && siteSlotIndex_[at].first != key)
             at = (at + 1) & (size - 1);
         if (siteSlotIndex_[at].second == 0)

@@ -186,9 +186,8 @@ bool AdjustmentEngine::loadVector(int group) {
     // The cursor is on this vector, so the precision is read.
     ComponentPrecision stored;
     input_.getVectorCovariance(stored);
-    const Vector3 local =
-        localVectorSigmas(stored.sigma, vectorCorrelations(stored.sigma, stored.correlation),
-                          s.referenceLatitudeDegrees, s.referenceLongitudeDegrees);
+    const Vector3 local = localVectorSigmas(
+        stored.sigma, vectorCorrelations(stored.sigma, stored.correlation), s.sigmaFrame);
     const double sN = local[kNorth], sE = local[kEast], sU = local[kUp];
     output_.setVectorLocalSigmas(sN, sE, sU);
     const double scale = 2.0 / divisor;

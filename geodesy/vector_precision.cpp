@@ -35,8 +35,12 @@ Vector3 vectorCorrelations(const Vector3& sigmas, const Vector3& stored) {
 
 Vector3 localVectorSigmas(const Vector3& sigmas, const Vector3& correlations, double latitude,
                           double longitude) {
-    const Matrix3 r =
-        localFrameMatrixAt(radiansFromDegrees(latitude), radiansFromDegrees(longitude));
+    return localVectorSigmas(
+        sigmas, correlations,
+        localFrameMatrixAt(radiansFromDegrees(latitude), radiansFromDegrees(longitude)));
+}
+
+Vector3 localVectorSigmas(const Vector3& sigmas, const Vector3& correlations, const Matrix3& r) {
     const double s1 = sigmas[0], s2 = sigmas[1], s3 = sigmas[2];
     const double c12 = correlations[kXY], c13 = correlations[kXZ], c23 = correlations[kYZ];
     const Matrix3 covariance{

@@ -22,5 +22,9 @@ namespace torvek {
 // matrix of the reference point built from the angles converted with radiansFromDegrees.
 [[nodiscard]] Vector3 localVectorSigmas(const Vector3& sigmas, const Vector3& correlations,
                                         double latitude, double longitude);
+// The same with R given: the frame that localFrameMatrixAt(radiansFromDegrees(latitude),
+// radiansFromDegrees(longitude)) gives, made once for the many vectors of one reference point.
+[[nodiscard]] Vector3 localVectorSigmas(const Vector3& sigmas, const Vector3& correlations,
+                                        const Matrix3& frame);
 
 }  // namespace torvek

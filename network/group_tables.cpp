@@ -4,6 +4,8 @@
 #include <span>
 #include <vector>
 
+#include "dataset/name_index.h"
+
 namespace torvek {
 namespace {
 
@@ -72,9 +74,7 @@ void matchVectorEnds(GroupTables& tables) {
     while (slots < 2 * byName.size())
         slots *= 2;
     std::vector<Run> runs(slots);
-    const auto slotOf = [&](std::uint32_t key) {
-        return static_cast<std::size_t>((key * 0x9E3779B1u) >> 7) & (slots - 1);
-    };
+    const auto slotOf = [&](std::uint32_t key) { return nameKeySlot(key, slots); };
     for (std::size_t k = 0; k < byName.size();) {
         std::size_t end = k + 1;
         while (end < byName.size() && byName[end].first == byName[k].first)

@@ -16,8 +16,10 @@ AdjustmentTestResult evaluateAdjustmentTests(double chiSquare, int observationCo
     result.unitWeightStandardError =
         result.degreesOfFreedom != 0 ? std::sqrt(chiSquare / result.degreesOfFreedom) : 1.0;
     const double alpha = 1 - confidenceLevel / 100;
-    result.lowerLimit = ChiSquareQuantile(result.degreesOfFreedom, alpha / 2);
-    result.upperLimit = ChiSquareQuantile(result.degreesOfFreedom, 1 - alpha / 2);
+    const ChiSquareBounds bounds =
+        ChiSquareQuantiles(result.degreesOfFreedom, alpha / 2, 1 - alpha / 2);
+    result.lowerLimit = bounds.lower;
+    result.upperLimit = bounds.upper;
     result.tauCriticalValue = TauCriticalValue(result.degreesOfFreedom, observationCount, alpha);
     result.passed = result.lowerLimit <= chiSquare && chiSquare <= result.upperLimit;
     return result;

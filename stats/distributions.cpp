@@ -237,13 +237,15 @@ double ChiSquareProbability(double x, int df) {
     return chiSquareTail(x, df, {});
 }
 
-double ChiSquareQuantile(int df, double p) {
+namespace {
+
+// ChiSquareQuantile with the log-term sums of df given.
+double chiSquareQuantileWith(int df, double p, const LogTermSums& logSums) {
     // p > 1 has no quantile (the doubling would never end) and NaN compares false everywhere;
     // both take the same fixed result as p <= 0.
     if (!(p > 0.0 && p <= 1.0) || df < 1) {
         return 1.0;
     }
-    const LogTermSums logSums(df);
     const auto cumulative = [df, &logSums](double x) {
         return 1.0 - chiSquareTail(x, df, logSums.sums());
     };
@@ -270,6 +272,23 @@ double ChiSquareQuantile(int df, double p) {
         }
     }
     return (lo + hi) / 2.0;
+}
+
+}  // namespace
+
+double ChiSquareQuantile(int df, double p) {
+    if (!(p > 0.0 && p <= 1.0) || df < 1) {
+        return 1.0;  // before the table is formed
+    }
+    return chiSquareQuantileWith(df, p, LogTermSums(df));
+}
+
+ChiSquareBounds ChiSquareQuantiles(int df, double lowerP, double upperP) {
+    if (df < 1) {
+        return {};
+    }
+    const LogTermSums logSums(df);
+    return {chiSquareQuantileWith(df, lowerP, logSums), chiSquareQuantileWith(df, upperP, logSums)};
 }
 
 double TauCriticalValue(int dof, int n, double alpha) {

@@ -3,7 +3,8 @@
 // The distribution functions behind the adjustment tests: the standard normal distribution, the
 // upper tail of the chi-square distribution, the chi-square quantile and the critical value of
 // the tau test on standardised residuals. All are pure functions of their arguments: no state,
-// no output; only ChiSquareQuantile allocates, a table of df / 2 doubles for its evaluations.
+// no output; only ChiSquareQuantile and ChiSquareQuantiles allocate, a table of df / 2 doubles
+// for their evaluations.
 
 namespace torvek {
 
@@ -22,6 +23,14 @@ double ChiSquareProbability(double x, int df);
 // for very large x). Valid range: 0 < p <= 1, df >= 1. Any argument outside it (p <= 0, p > 1,
 // NaN p, df < 1) gives 1.0, the value that also stands for "no test possible".
 double ChiSquareQuantile(int df, double p);
+
+// Both quantiles of a two-sided test, ChiSquareQuantile(df, lowerP) and ChiSquareQuantile(df,
+// upperP), the very same doubles, with the table of df / 2 doubles formed once for both.
+struct ChiSquareBounds {
+    double lower = 1.0;
+    double upper = 1.0;
+};
+ChiSquareBounds ChiSquareQuantiles(int df, double lowerP, double upperP);
 
 // The critical value of tau (a residual divided by its standard deviation estimated from the same
 // adjustment) for dof degrees of freedom, n observations tested together and a global

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "dataset/name_index.h"
 #include "dataset/project_data_set.h"
 
 namespace torvek {
@@ -251,6 +252,29 @@ TEST(NameIndex, LabelNumbersFollowTheirRule) {
             label[random() % kVectorLabelSize] = kBytes[random() % sizeof kBytes];
         ASSERT_EQ(vectorLabelNumber(label), ruleNumber(label)) << std::string(label, 15);
     }
+}
+
+// Names numbered in one series share their first bytes. Their slots must spread over the table as
+// a good hash spreads them, or every lookup of a run walks long chains of taken slots: 500 names
+// P001 ... P500 in the 1024 slots that twice as many entries round up to, inserted with linear
+// probing, each found again within a few steps. (The low bits of the product, which follow the
+// first bytes only, make the longest probe 62 slots.)
+TEST(NameIndex, SlotsOfNumberedNamesSpreadOverTheTable) {
+    constexpr std::size_t kSlots = 1024;
+    std::vector<bool> taken(kSlots, false);
+    std::size_t longestProbe = 0;
+    for (int k = 1; k <= 500; ++k) {
+        char name[8];
+        std::snprintf(name, sizeof name, "P%03d", k);
+        std::size_t slot = nameKeySlot(siteNameKey(name, false), kSlots);
+        ASSERT_LT(slot, kSlots);
+        std::size_t probe = 1;
+        for (; taken[slot]; slot = (slot + 1) % kSlots)
+            ++probe;
+        taken[slot] = true;
+        longestProbe = std::max(longestProbe, probe);
+    }
+    EXPECT_LE(longestProbe, 16u);
 }
 
 }  // namespace

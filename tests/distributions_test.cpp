@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace torvek {
 namespace {
@@ -151,6 +152,19 @@ TEST(ChiSquareQuantile, ArgumentsOutsideTheRangeGiveOneAndEnd) {
     EXPECT_EQ(ChiSquareQuantile(5, 1e300), 1.0);
     EXPECT_EQ(ChiSquareQuantile(5, std::numeric_limits<double>::infinity()), 1.0);
     EXPECT_EQ(ChiSquareQuantile(5, kNaN), 1.0);
+}
+
+// The two bounds of a test share one table of log-term sums; each must be the very double the
+// quantile alone gives, arguments outside the range included, or the stored limits would move.
+TEST(ChiSquareQuantile, BothBoundsOfATestAreTheSingleQuantiles) {
+    for (int df : {-1, 0, 1, 2, 3, 57, 16771}) {
+        for (const auto& [low, high] : {std::pair{0.025, 0.975}, std::pair{0.0005, 0.9995},
+                                        std::pair{0.0, 1.0}, std::pair{kNaN, 1.5}}) {
+            const ChiSquareBounds bounds = ChiSquareQuantiles(df, low, high);
+            EXPECT_EQ(bounds.lower, ChiSquareQuantile(df, low)) << df << " " << low;
+            EXPECT_EQ(bounds.upper, ChiSquareQuantile(df, high)) << df << " " << high;
+        }
+    }
 }
 
 TEST(ChiSquareQuantile, CertaintyEndsWhereTheTailVanishes) {

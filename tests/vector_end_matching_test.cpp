@@ -85,5 +85,44 @@ TEST(VectorEndMatching, IndexFindsWhatTheOrderedScanFinds) {
     }
 }
 
+TEST(VectorEndMatching, NumberedNamesOfALargeNetworkAsTheScanFindsThem) {
+    // Names of one series (P001 ... P600) share their first bytes and fill a table of a thousand
+    // slots with long runs, which wrap around its end: every end must still be the scan's, with
+    // some names twice and some sites out of use.
+    std::mt19937 random(5);
+    GroupTables tables;
+    for (int k = 0; k < 700; ++k) {
+        GroupSite site;
+        char name[8];
+        std::snprintf(name, sizeof name, "P%03d", k < 600 ? k + 1 : 1 + int(random() % 600));
+        site.name = SiteName(name);
+        site.inUse = random() % 10 != 0;
+        tables.sites.push_back(site);
+    }
+    for (int k = 0; k < 3000; ++k) {
+        VectorRecord record;
+        record.fromSite = tables.sites[random() % 700].name;
+        record.toSite = SiteName(k % 50 == 0 ? "Q999" : tables.sites[random() % 700].name.data());
+        record.recordNumber = k + 1;
+        GroupVector vector;
+        formatVectorLabel(record, vector.label.from.data(), vector.label.to.data());
+        vector.inUse = 1;
+        tables.vectors.push_back(vector);
+    }
+    GroupTables expected = tables;
+    scanVectorEnds(expected);
+    matchVectorEnds(tables);
+    int matched = 0;
+    for (std::size_t v = 0; v < tables.vectors.size(); ++v) {
+        matched += expected.vectors[v].inUse;
+        ASSERT_EQ(tables.vectors[v].inUse, expected.vectors[v].inUse) << v;
+        if (expected.vectors[v].inUse) {
+            EXPECT_EQ(tables.vectors[v].fromIndex, expected.vectors[v].fromIndex) << v;
+            EXPECT_EQ(tables.vectors[v].toIndex, expected.vectors[v].toIndex) << v;
+        }
+    }
+    EXPECT_GT(matched, 2000);  // most vectors found both ends: the case is not vacuous
+}
+
 }  // namespace
 }  // namespace torvek
