@@ -411,7 +411,9 @@ struct CommandLine {
     CLI::App* helpCommand = nullptr;
 
     CommandLine() {
-        app.set_version_flag("--version", versionText());
+        // Made only when asked for: the text names PROJ's version, and loading PROJ for every
+        // command would cost more than a whole adjustment of the national network.
+        app.set_version_flag("--version", std::function<std::string()>(versionText));
         app.require_subcommand(1);
         app.footer(kExitCodes);
         adjustCommand = addAdjust(app, adjust, adjustInputs);

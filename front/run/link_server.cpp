@@ -383,7 +383,11 @@ void serveChannel(Channel& channel, short revents, const LinkHandlers& handlers,
     if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         keep = receive(channel, handlers, outcome);
     }
-    if (keep && !channel.answers.empty() && (revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+    // Answers go out at once, without waiting for the next poll to say there is room: the program
+    // waits for each one (a run of the national network sends two hundred frames), and the
+    // socket nearly always has room; what does not fit waits for POLLOUT (sendAnswers does not
+    // block).
+    if (keep && !channel.answers.empty()) {
         keep = sendAnswers(channel);
     }
     if (keep && channel.answers.size() > kMaximumPendingAnswers) {
