@@ -22,8 +22,8 @@ std::string number(double x) {
     // to_chars with a precision writes what printf's "%.15g" writes, several times faster: the
     // file of a large network holds millions of numbers.
     char text[40];
-    const auto written = std::to_chars(text, text + sizeof text, x, std::chars_format::general,
-                                       kDigits);
+    const auto written =
+        std::to_chars(text, text + sizeof text, x, std::chars_format::general, kDigits);
     return std::string(text, written.ptr);
 }
 

@@ -1,6 +1,7 @@
 // The readable project format: import, export, round trips, safe site names and the messages
 // for bad input.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -8,13 +9,11 @@
 #include <limits>
 #include <random>
 
-#include <unistd.h>
-
 #include "front/cli/convert_commands.h"
 #include "front/documents/csv_export.h"
 #include "front/files/file_output.h"
-#include "front/project/json_text.h"
 #include "front/project/adjustment_model.h"
+#include "front/project/json_text.h"
 #include "front/project/project_json.h"
 #include "front/project/site_name_mapping.h"
 #include "support/temp_directory.h"

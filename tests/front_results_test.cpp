@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <regex>
 #include <string>
@@ -21,6 +22,7 @@
 #include "front/documents/results_summary.h"
 #include "front/results/network_results.h"
 #include "front/results/result_reading.h"
+#include "front/text/text_format.h"
 #include "link/stages.h"
 
 namespace torvek::front {
@@ -866,6 +868,28 @@ TEST(FrontPlot, ManyFlaggedVectorsAreLabelledWorstFirstWhereThereIsRoom) {
               std::string::npos);
     // The worst (the last, w = +19.9) is labelled first, so it always has its place.
     EXPECT_NE(many.find("w=+19.9"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+// Numbers written for the plot read exactly as printf's "%.*f" writes them: rounding at the last
+// place (halves of binary fractions included), signs, zero, large values and every precision used.
+TEST(FrontTextFormat, FixedNumbersAreThoseOfPrintf) {
+    const double values[] = {0.0,   -0.0,   0.005,    0.015,      0.125, -0.125,     2.675,
+                             1.005, 99.995, -12.3456, 1e15 + 0.3, 1e-7,  123456.789, -1e300};
+    for (const double v : values) {
+        for (const int decimals : {0, 1, 2, 6}) {
+            std::string ours;
+            appendFixed(ours, v, decimals);
+            char theirs[400];
+            std::snprintf(theirs, sizeof theirs, "%.*f", decimals, v);
+            EXPECT_EQ(ours, theirs) << v << " with " << decimals << " decimals";
+        }
+    }
 }
 
 }  // namespace

@@ -86,6 +86,41 @@ std::string readEdited(Edit edit) {
     return error;
 }
 
+// Numbers in any JSON spelling read as numbers (a whole number where a decimal is expected, an
+// exponent), and the edges of what a file may hold are refused with the field that holds them.
+TEST(FrontStatisticsFile, ReadsNumbersInAnySpellingAndRefusesTheirEdges) {
+    using J = nlohmann::json;
+    nlohmann::json d = nlohmann::json::parse(fixtureText());
+    d["sites"][1]["ellipse"]["semiMajor"] = 2;              // whole
+    d["vectors"][0]["components"][0]["mdb"] = 2.5e-2;       // exponent
+    d["vectors"][0]["components"][1]["redundancy"] = -0.0;  // negative zero
+    RigorousStatistics s;
+    std::string error;
+    ASSERT_TRUE(parseRigorousStatistics(d.dump(), "spelt.json", fullNames(), s, error)) << error;
+    EXPECT_EQ(s.sites[1].ellipse.semiMajor, 2.0);
+    EXPECT_EQ(s.vectors[0].components[0].mdb, 0.025);
+    EXPECT_EQ(s.vectors[0].components[1].redundancy, 0.0);
+
+    EXPECT_EQ(readEdited([](J& d) { d["vectors"][2]["record"] = 18446744073709551615ULL; }),
+              "stats.json: vectors[2].record: expected a record number from 1");
+    EXPECT_EQ(readEdited([](J& d) { d["vectors"][2]["record"] = 3.0; }),
+              "stats.json: vectors[2].record: expected a record number from 1");
+    EXPECT_EQ(readEdited([](J& d) { d["degreesOfFreedom"] = -1; }),
+              "stats.json: degreesOfFreedom: expected a count from 0");
+    // Deeper than any field of the file: refused before it is looked at.
+    std::string deep = "{\"model\": ";
+    for (int k = 0; k < 100; ++k) {
+        deep += "[";
+    }
+    deep += std::string(100, ']') + "}";
+    EXPECT_FALSE(parseRigorousStatistics(deep, "deep.json", fullNames(), s, error));
+    EXPECT_EQ(error, "deep.json: nested deeper than 64 levels");
+    // Bytes after the document are not JSON either.
+    EXPECT_FALSE(
+        parseRigorousStatistics(fixtureText() + " {}", "tail.json", fullNames(), s, error));
+    EXPECT_EQ(error, "tail.json: not JSON");
+}
+
 TEST(FrontStatisticsFile, RefusesMalformedFilesNamingTheField) {
     using J = nlohmann::json;
     EXPECT_EQ(readEdited([](J& d) { d["sigma0"].erase("aposteriori"); }),

@@ -100,7 +100,7 @@ bool ellipsoidAxes(PJ_CONTEXT* context, const PJ* crs, double& a, double& b) {
     int computed = 0;
     double inverseFlattening = 0.0;
     return proj().proj_ellipsoid_get_parameters(context, ellipsoid.get(), &a, &b, &computed,
-                                         &inverseFlattening) != 0;
+                                                &inverseFlattening) != 0;
 }
 
 // How the axes of a projected system lie: their names, which of the two points east or west
@@ -124,7 +124,7 @@ AxisLayout axisLayout(PJ_CONTEXT* context, const PJ* crs) {
         const char* name = nullptr;
         const char* direction = nullptr;
         if (proj().proj_cs_get_axis_info(context, cs.get(), i, &name, nullptr, &direction, nullptr,
-                                  nullptr, nullptr, nullptr) == 0) {
+                                         nullptr, nullptr, nullptr) == 0) {
             return layout;
         }
         names[i] = name != nullptr ? name : "";
@@ -151,7 +151,8 @@ void setArea(PJ_CONTEXT* context, PJ_OPERATION_FACTORY_CONTEXT* factory,
     const double east = wrappedLongitude(middle + halfLongitude);
     const double south = std::max(-90.0, place.middleLatitude - halfLatitude);
     const double north = std::min(90.0, place.middleLatitude + halfLatitude);
-    proj().proj_operation_factory_context_set_area_of_interest(context, factory, west, south, east, north);
+    proj().proj_operation_factory_context_set_area_of_interest(context, factory, west, south, east,
+                                                               north);
     proj().proj_operation_factory_context_set_spatial_criterion(
         context, factory, PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
 }
@@ -178,7 +179,8 @@ ObjectPointer firstUsable(PJ_CONTEXT* context, const PJ* source, const PJ* targe
     const int count = proj().proj_list_get_count(operations.get());
     for (int i = 0; i < count; ++i) {
         ObjectPointer operation(proj().proj_list_get(context, operations.get(), i));
-        if (operation && proj().proj_coordoperation_is_instantiable(context, operation.get()) != 0) {
+        if (operation &&
+            proj().proj_coordoperation_is_instantiable(context, operation.get()) != 0) {
             return operation;
         }
     }
@@ -264,8 +266,8 @@ bool sameDatum(PJ_CONTEXT* context, const PJ* one, const PJ* other) {
     ObjectPointer first(proj().proj_crs_get_datum_forced(context, one));
     ObjectPointer second(proj().proj_crs_get_datum_forced(context, other));
     return first && second &&
-           proj().proj_is_equivalent_to_with_ctx(context, first.get(), second.get(), PJ_COMP_EQUIVALENT) !=
-               0;
+           proj().proj_is_equivalent_to_with_ctx(context, first.get(), second.get(),
+                                                 PJ_COMP_EQUIVALENT) != 0;
 }
 
 bool sameEllipsoid(double a, double b, double otherA, double otherB) {
@@ -365,9 +367,10 @@ void describeOperation(PJ_CONTEXT* context, const PJ* source, const PJ* gridBase
     description.operation = withoutAxisSwaps(operation != nullptr ? operation : "");
     description.accuracy = proj().proj_coordoperation_get_accuracy(context, toGrid);
     description.datumChange = !sameDatum(context, source, gridBase);
-    description.ballpark = proj().proj_coordoperation_has_ballpark_transformation(context, toGrid) != 0 ||
-                           description.operation.find("Ballpark") != std::string::npos ||
-                           description.operation.find("ballpark") != std::string::npos;
+    description.ballpark =
+        proj().proj_coordoperation_has_ballpark_transformation(context, toGrid) != 0 ||
+        description.operation.find("Ballpark") != std::string::npos ||
+        description.operation.find("ballpark") != std::string::npos;
     double a = 0.0, b = 0.0, gridA = 0.0, gridB = 0.0;
     const bool oneEllipsoid = ellipsoidAxes(context, source, a, b) &&
                               ellipsoidAxes(context, gridBase, gridA, gridB) &&
@@ -613,8 +616,8 @@ GridPosition GridSystem::project(double latitude, double longitude,
 bool GridSystem::toGrid(double latitude, double longitude, double height, double& east,
                         double& north) const {
     // The epoch is the time coordinate of a time-dependent transformation (others ignore it).
-    const PJ_COORD grid = proj().proj_trans(state_->toGrid.get(), PJ_FWD,
-                                     proj().proj_coord(longitude, latitude, height, state_->time));
+    const PJ_COORD grid = proj().proj_trans(
+        state_->toGrid.get(), PJ_FWD, proj().proj_coord(longitude, latitude, height, state_->time));
     if (!std::isfinite(grid.xy.x) || !std::isfinite(grid.xy.y)) {
         return false;
     }

@@ -18,10 +18,12 @@ struct ProjFunctions {
     decltype(&::proj_context_set_enable_network) proj_context_set_enable_network = nullptr;
     decltype(&::proj_coord) proj_coord = nullptr;
     decltype(&::proj_coordoperation_get_accuracy) proj_coordoperation_get_accuracy = nullptr;
-    decltype(&::proj_coordoperation_has_ballpark_transformation) proj_coordoperation_has_ballpark_transformation = nullptr;
+    decltype(&::proj_coordoperation_has_ballpark_transformation)
+        proj_coordoperation_has_ballpark_transformation = nullptr;
     decltype(&::proj_coordoperation_is_instantiable) proj_coordoperation_is_instantiable = nullptr;
     decltype(&::proj_create) proj_create = nullptr;
-    decltype(&::proj_create_operation_factory_context) proj_create_operation_factory_context = nullptr;
+    decltype(&::proj_create_operation_factory_context) proj_create_operation_factory_context =
+        nullptr;
     decltype(&::proj_create_operations) proj_create_operations = nullptr;
     decltype(&::proj_crs_get_coordinate_system) proj_crs_get_coordinate_system = nullptr;
     decltype(&::proj_crs_get_datum_forced) proj_crs_get_datum_forced = nullptr;
@@ -43,10 +45,14 @@ struct ProjFunctions {
     decltype(&::proj_list_get_count) proj_list_get_count = nullptr;
     decltype(&::proj_log_level) proj_log_level = nullptr;
     decltype(&::proj_normalize_for_visualization) proj_normalize_for_visualization = nullptr;
-    decltype(&::proj_operation_factory_context_destroy) proj_operation_factory_context_destroy = nullptr;
-    decltype(&::proj_operation_factory_context_set_area_of_interest) proj_operation_factory_context_set_area_of_interest = nullptr;
-    decltype(&::proj_operation_factory_context_set_grid_availability_use) proj_operation_factory_context_set_grid_availability_use = nullptr;
-    decltype(&::proj_operation_factory_context_set_spatial_criterion) proj_operation_factory_context_set_spatial_criterion = nullptr;
+    decltype(&::proj_operation_factory_context_destroy) proj_operation_factory_context_destroy =
+        nullptr;
+    decltype(&::proj_operation_factory_context_set_area_of_interest)
+        proj_operation_factory_context_set_area_of_interest = nullptr;
+    decltype(&::proj_operation_factory_context_set_grid_availability_use)
+        proj_operation_factory_context_set_grid_availability_use = nullptr;
+    decltype(&::proj_operation_factory_context_set_spatial_criterion)
+        proj_operation_factory_context_set_spatial_criterion = nullptr;
     decltype(&::proj_trans) proj_trans = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "front/results/rigorous_statistics.h"
 
+#include <simdjson.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <simdjson.h>
 #include <string_view>
 
 #include "front/files/file_output.h"
@@ -42,7 +42,7 @@ class Node {
     long long integer() const {
         std::int64_t x = 0;
         return e_.get_int64().get(x) == simdjson::SUCCESS ? x
-                                                           : std::numeric_limits<long long>::max();
+                                                          : std::numeric_limits<long long>::max();
     }
     bool boolean() const {
         bool b = false;
@@ -398,8 +398,7 @@ void readArrays(const Node& d, RigorousStatistics& s, const SiteNameTable& names
 
 // Parses `text` into `statistics`.
 bool parseDocument(const simdjson::padded_string_view text, const std::string& sourceName,
-                   const SiteNameTable& names, RigorousStatistics& statistics,
-                   std::string& error) {
+                   const SiteNameTable& names, RigorousStatistics& statistics, std::string& error) {
     // The parser's buffers fit the text; simdjson refuses a capacity below a few of its blocks.
     constexpr std::size_t kSmallestCapacity = 1 << 16;
     const std::size_t capacity = std::max(text.length(), kSmallestCapacity);

@@ -285,8 +285,8 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
     });
     Written names, csv;
     if (!request.names.empty()) {
-        names = writeDocument(folder.names, files.names,
-                              [&] { return siteNamesText(request.names); });
+        names =
+            writeDocument(folder.names, files.names, [&] { return siteNamesText(request.names); });
     }
     if (request.csv) {
         csv = writeDocument(folder.csv, files.csv,
