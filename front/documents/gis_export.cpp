@@ -35,16 +35,11 @@ using Attributes = std::vector<std::pair<const char*, Json>>;
 
 // The attributes as a compact JSON object.
 void appendJson(std::string& out, const Attributes& attributes) {
-    char separator = '{';
+    CompactObject object(out);
     for (const auto& [key, value] : attributes) {
-        out += separator;
-        out += '"';
-        out += key;
-        out += "\":";
-        appendJsonValue(out, value);
-        separator = ',';
+        appendJsonValue(object.key(key), value);
     }
-    out += attributes.empty() ? "{}" : "}";
+    object.end();
 }
 
 const Json* find(const Attributes& attributes, const char* key) {

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <new>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "front/documents/csv_export.h"
@@ -226,54 +226,19 @@ DataFiles writeDataFiles(const FolderFiles& folder, const RunResult& run) {
     return out;
 }
 
-// writeDataFiles on a thread of its own, or here when no thread can be started. get() waits for
-// it; an exception on the thread comes back as a problem of each file.
-class DataFilesWriter {
-  public:
-    DataFilesWriter(const FolderFiles& folder, const RunResult& run) {
-        try {
-            thread_ = std::thread([this, &folder, &run] { files_ = guarded(folder, run); });
-        } catch (const std::system_error&) {
-            files_ = guarded(folder, run);
-        }
-    }
-    ~DataFilesWriter() { join(); }
-    DataFilesWriter(const DataFilesWriter&) = delete;
-    DataFilesWriter& operator=(const DataFilesWriter&) = delete;
-
-    const DataFiles& get() {
-        join();
-        return files_;
-    }
-
-  private:
-    static DataFiles guarded(const FolderFiles& folder, const RunResult& run) {
-        try {
-            return writeDataFiles(folder, run);
-        } catch (const std::exception& e) {
-            DataFiles failed;
-            for (Written* w : {&failed.statistics, &failed.geoJson, &failed.kml}) {
-                w->problem = std::string("cannot write the data files: ") + e.what();
-            }
-            return failed;
-        }
-    }
-    void join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    DataFiles files_;
-    std::thread thread_;
-};
-
 void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunResult& run) {
     const RunFilePaths& files = run.files;
     // The documents show held parameters as such; the report on screen stays as the program sent
     // it.
     ReportDocument shown = run.report;
     showHeldParameters(shown);
-    DataFilesWriter data(folder, run);
+    // The data files on a thread of their own (here, after the reports, when none can be started).
+    std::future<DataFiles> data;
+    try {
+        data = std::async(std::launch::async, writeDataFiles, std::cref(folder), std::cref(run));
+    } catch (const std::system_error&) {
+        // No thread to be had: `data` stays empty and the files are written below.
+    }
     // Each is written even when one before failed, so that every failure is told, and each is
     // rendered inside writeDocument and let go once written, so that a large network's documents
     // never sit in memory together.
@@ -292,7 +257,7 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
         csv = writeDocument(folder.csv, files.csv,
                             [&] { return exportCsv(run.output, &request.names); });
     }
-    const DataFiles& written = data.get();
+    const DataFiles written = data.valid() ? data.get() : writeDataFiles(folder, run);
     if (!files.statistics.empty() && run.view.rigorous) {
         run.statisticsWritten = tell(written.statistics, run);
     }
