@@ -15,6 +15,8 @@
 #include "dataset/adjusted_data_set.h"
 #include "front/cli/adjust_command.h"
 #include "front/documents/report_document.h"
+#include "front/documents/results_document.h"
+#include "front/documents/results_rtf.h"
 #include "front/files/file_output.h"
 #include "front/project/project_json.h"
 #include "front/project/site_name_mapping.h"
@@ -714,6 +716,62 @@ TEST(FrontEndToEnd, SixSiteReportFitsFourPages) {
     const std::size_t at = info.standardOutput.find("Pages:");
     ASSERT_NE(at, std::string::npos) << info.standardOutput;
     EXPECT_LE(std::stoi(info.standardOutput.substr(at + 6)), 4);
+}
+
+// A table of more than a thousand rows states its cells' formatting once a row; LibreOffice still
+// reads every cell whole and in its place, across every change of alignment (cells beginning with
+// letters and digits after left and right ones), flagged rows among them.
+TEST(FrontEndToEnd, LongRtfTableReadsCellByCellInLibreOffice) {
+    const std::string soffice = torvek::testing::programOnPath("soffice");
+    if (soffice.empty()) {
+        GTEST_SKIP() << "soffice is not installed";
+    }
+    ResultsDocument document;
+    document.title = "long table";
+    ResultTable table;
+    table.id = "long";
+    table.title = "Long table";
+    table.columns = {leftColumn("Name"), rightColumn("A"), leftColumn("Word"), rightColumn("B")};
+    constexpr int kRows = 1200;
+    for (int i = 1; i <= kRows; ++i) {
+        char name[16], word[16];
+        std::snprintf(name, sizeof name, "R%04d", i);
+        std::snprintf(word, sizeof word, "w%04d", i);
+        table.rows.push_back({{name, std::to_string(i) + ".25", word, "-" + std::to_string(i)},
+                              i % 100 == 0 ? RowStyle::kFlagged : RowStyle::kNormal});
+    }
+    document.tables.push_back(table);
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    writeFileBytes(dir + "/long.rtf", renderRtfDocument(document, ReportDocument{}, ""));
+    CommandOptions options;
+    options.timeoutSeconds = 300;
+    ASSERT_EQ(runCommand(soffice,
+                         {"--headless", "-env:UserInstallation=file://" + dir + "/office",
+                          "--convert-to", "txt:Text", "--outdir", dir, dir + "/long.rtf"},
+                         options)
+                  .exitCode,
+              0);
+    // The text export gives each cell a line of its own.
+    std::istringstream text(readFileBytes(dir + "/long.txt"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    int found = 0;
+    for (std::size_t k = 0; k + 3 < lines.size(); ++k) {
+        if (lines[k].size() == 5 && lines[k][0] == 'R' && lines[k] != "R0000") {
+            const int i = std::stoi(lines[k].substr(1));
+            EXPECT_EQ(lines[k + 1], std::to_string(i) + ".25") << lines[k];
+            EXPECT_EQ(lines[k + 2], lines[k].replace(0, 1, "w")) << i;
+            EXPECT_EQ(lines[k + 3], "-" + std::to_string(i)) << i;
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, kRows);
 }
 
 TEST(FrontEndToEnd, ExportWritesGisFilesWithoutReplacingTheDataSet) {

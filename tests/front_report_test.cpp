@@ -324,3 +324,30 @@ TEST(FrontReportRtf, ResultsDocumentIsCompact) {
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+// Plain printable text passes through as it is; every character with a meaning in HTML or XML is
+// escaped, control bytes (but tab and line feed) are dropped and other bytes read as UTF-8 (or as
+// Latin-1 where they are not), wherever they stand in the text.
+TEST(FrontReportHtml, EscapingOfEveryKindOfCharacter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"P001 12.5 mm (n=3) ~!", "P001 12.5 mm (n=3) ~!"},
+        {"a&b", "a&amp;b"},
+        {"<x>", "&lt;x&gt;"},
+        {"say \"hi\"", "say &quot;hi&quot;"},
+        {"it's", "it&#39;s"},
+        {"tab\there\nnext", "tab\there\nnext"},
+        {"bell\x07\x7f!", "bell!"},
+        {"Z\xc3\xbcrich", "Z\xc3\xbcrich"},            // UTF-8 kept
+        {"Z\xfcrich & co", "Z\xc3\xbcrich &amp; co"},  // Latin-1 byte to UTF-8
+    };
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ(escapeHtml(text), escaped) << text;
+    }
+}
+
+}  // namespace
+}  // namespace torvek::front

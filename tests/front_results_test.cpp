@@ -894,3 +894,64 @@ TEST(FrontTextFormat, FixedNumbersAreThoseOfPrintf) {
 
 }  // namespace
 }  // namespace torvek::front
+
+namespace torvek::front {
+namespace {
+
+// A network beyond the whole documents (2,001 vectors between 30 sites): its GeoJSON still holds
+// every site and vector, with the values of the results, and leaves out only the misfits a vector
+// has none of; its KML keeps a placemark with attributes for the flagged vector and the one left
+// out, and draws the plain ones merged.
+TEST(FrontGisFiles, ALargeNetworkKeepsEveryFeatureAndMergesOnlyPlainLines) {
+    NetworkResults r;
+    r.succeeded = true;
+    for (int i = 0; i < 30; ++i) {
+        SiteResult site;
+        site.name = "S" + std::to_string(i);
+        site.adjusted = true;
+        site.adjustedLatitude = site.latitude = 47.0 + 0.01 * i;
+        site.adjustedLongitude = site.longitude = 8.0 + 0.02 * (i % 7);
+        r.sites.push_back(site);
+    }
+    constexpr int kVectors = 2001;
+    for (int k = 0; k < kVectors; ++k) {
+        VectorResult v;
+        v.fromIndex = k % 30;
+        v.toIndex = (k * 7 + 1) % 30;
+        v.from = r.sites[static_cast<std::size_t>(v.fromIndex)].name;
+        v.to = r.sites[static_cast<std::size_t>(v.toIndex)].name;
+        v.record = k + 1;
+        v.adjusted = k != 5;  // record 6 left out, with a misfit
+        v.flagged = k == 9;   // record 10 above tau
+        v.residual = {0.001 * k, -0.0005, 0.002};
+        v.hasMisfit = k == 5;
+        v.misfit = {0.012, 0.0, -0.004};
+        r.vectors.push_back(v);
+    }
+    const ResultsView view = makeResultsView(r, DocumentHeader{}, nullptr);
+    const Json geo = Json::parse(renderGeoJson("big", view));
+    ASSERT_EQ(geo["features"].size(), 30u + kVectors);
+    const Json& plain = geo["features"][30 + 100]["properties"];
+    EXPECT_EQ(plain["record"], 101);
+    EXPECT_DOUBLE_EQ(plain["residualNorthMm"].get<double>(), 100.0);  // 0.1 m, 0.1 mm steps
+    EXPECT_FALSE(plain.contains("misfitNorthMm"));
+    const Json& leftOut = geo["features"][30 + 5]["properties"];
+    EXPECT_DOUBLE_EQ(leftOut["misfitNorthMm"].get<double>(), 12.0);
+    EXPECT_TRUE(leftOut["residualNorthMm"].is_null());
+
+    const std::string kml = renderKml("big", view);
+    EXPECT_NE(kml.find("<name>S9-S4</name><styleUrl>#flagged</styleUrl><ExtendedData>"),
+              std::string::npos);
+    EXPECT_NE(kml.find("<name>S5-S6</name><styleUrl>#unused</styleUrl><ExtendedData>"),
+              std::string::npos);
+    std::size_t merged = 0;
+    for (std::size_t at = kml.find("<LineString>"); at != std::string::npos;
+         at = kml.find("<LineString>", at + 1)) {
+        ++merged;
+    }
+    EXPECT_EQ(merged, static_cast<std::size_t>(kVectors));  // every vector drawn once
+    EXPECT_NE(kml.find("<name>Adjusted vectors within tau</name>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvek::front
