@@ -149,6 +149,30 @@ TEST(FrontCommandLine, HelpShowsEveryOptionAndAnExample) {
     }
 }
 
+// `serve` runs in torvek-front-serve, which torvek-front starts in its own place: the command line
+// arrives there whole (its refusals are those of torvek-front), a missing server program is named,
+// and torvek-front itself loads none of the server's libraries.
+TEST(FrontCommandLine, ServeIsHandedToTheServerProgram) {
+    const TempDirectory folder;
+    const std::string missing = folder.path() + "/missing.json";
+    const CommandResult refused = front({"serve", missing, "--port", "0"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(contains(refused.standardError, "torvek-front: " + missing))
+        << refused.standardError;
+
+    testing::CommandOptions elsewhere;
+    elsewhere.environment = {{"TORVEK_FRONT_SERVE_BINARY", folder.path() + "/no-server"}};
+    const CommandResult lost = runCommand(TORVEK_FRONT_BINARY, {"serve", "--port", "0"}, elsewhere);
+    EXPECT_EQ(lost.exitCode, 3);
+    EXPECT_TRUE(contains(lost.standardError, folder.path() + "/no-server, which cannot be started"))
+        << lost.standardError;
+
+    const CommandResult libraries =
+        runCommand("/bin/sh", {"-c", std::string("ldd ") + TORVEK_FRONT_BINARY + " || true"});
+    EXPECT_FALSE(contains(libraries.standardOutput, "httplib")) << libraries.standardOutput;
+    EXPECT_FALSE(contains(libraries.standardOutput, "libssl")) << libraries.standardOutput;
+}
+
 TEST(FrontCommandLine, VersionNamesTheLibrariesInUse) {
     const CommandResult run = front({"--version"});
     EXPECT_EQ(run.exitCode, 0);

@@ -12,7 +12,6 @@
 #include "front/documents/grid_coordinates.h"
 #include "front/documents/results_document.h"
 #include "front/run/run_service.h"
-#include "front/serve/serve_command.h"
 #include "front/text/messages.h"
 #include "link/stages.h"
 
@@ -423,7 +422,7 @@ struct CommandLine {
         helpCommand = app.add_subcommand("help", "lists the commands");
     }
 
-    int run() {
+    int run(ServeCommand runServe, int argc, const char* const* argv) {
         if (adjustCommand->parsed()) {
             return runAdjustCommand(adjust, adjustInputs);
         }
@@ -439,7 +438,7 @@ struct CommandLine {
                              "serve opens one input, or a DynaML station file and its "
                              "measurement file",
                              "serve")
-                       : runServe(serve);
+                       : runServe(serve, argc, argv);
         }
         const std::string help =
             app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal);
@@ -468,7 +467,7 @@ std::string versionText() {
     return text;
 }
 
-int runCommandLine(int argc, const char* const* argv) {
+int runCommandLine(int argc, const char* const* argv, ServeCommand serve) {
     CommandLine line;
     if (argc < 2) {
         return usageError("a command is needed", "");
@@ -485,7 +484,7 @@ int runCommandLine(int argc, const char* const* argv) {
     } catch (const CLI::ParseError& e) {
         return usageError(e.what(), line.commandName());
     }
-    return line.run();
+    return line.run(serve, argc, argv);
 }
 
 }  // namespace torvek::front

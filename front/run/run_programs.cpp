@@ -51,6 +51,10 @@ std::string locateLargeProgram(const std::string& explicitProgram) {
     return locateNamedProgram(explicitProgram, "TORVEK_LARGE_BINARY", "torvek-large");
 }
 
+std::string locateServeProgram() {
+    return locateNamedProgram({}, "TORVEK_FRONT_SERVE_BINARY", "torvek-front-serve");
+}
+
 EngineChoice chooseEngine(EngineChoice choice, int sitesInUse) {
     if (choice != EngineChoice::kAuto) {
         return choice;

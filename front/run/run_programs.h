@@ -20,6 +20,10 @@ std::string locateProgram(const std::string& explicitProgram);
 // The same for torvek-large: `explicitProgram`, else $TORVEK_LARGE_BINARY, else "torvek-large"
 // beside the running executable.
 std::string locateLargeProgram(const std::string& explicitProgram);
+// The workspace's server: $TORVEK_FRONT_SERVE_BINARY when set, else "torvek-front-serve" beside
+// the running executable. It holds the web server and its libraries (TLS, compression), which
+// every other command would otherwise load at each start.
+std::string locateServeProgram();
 // The engine to run for a data set with `sitesInUse` sites in use (>= 0) when `choice` is given.
 EngineChoice chooseEngine(EngineChoice choice, int sitesInUse);
 

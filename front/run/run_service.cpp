@@ -88,10 +88,7 @@ bool reportHolds(const ReportDocument& document, const char* const (&lines)[N]) 
 // Writes the input of the run into its folder with every result field cleared, so that whatever
 // the program's output holds afterwards was written by this run.
 bool writeRunInput(const AdjustedDataSet& input, const std::string& path) {
-    DataSetContents prepared;
-    if (!decodeDataSet(input.writeImage(), prepared)) {
-        return false;
-    }
+    DataSetContents prepared = input.contents();
     clearRunResults(prepared);
     return writeDataSetFile(path, prepared);
 }
