@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -705,7 +708,9 @@ TEST(FrontJsonText, WritesWhatTheLibrarysDumpWrites) {
         object.number(key.c_str(), x);
         expected[key] = std::isfinite(x) ? Json(x) : Json(nullptr);
     }
-    const std::string texts[] = {"P001", "say \"hi\"\\", std::string("tab\tnul\0x", 9), "\xff\xfe"};
+    const std::string texts[] = {"P001",       "say \"hi\"\\",  std::string("tab\tnul\0x", 9),
+                                 "\xff\xfe",   "Z\xc3\xbcrich", "del\x7f",
+                                 "<a&b> 'c' ~"};
     for (const std::string& t : texts) {
         const std::string key = "t" + std::to_string(k++);
         object.text(key.c_str(), t);
@@ -722,6 +727,60 @@ TEST(FrontJsonText, WritesWhatTheLibrarysDumpWrites) {
     expected["xyz"] = Json::array({1.5, -2.0, 3e-7});
     object.end();
     EXPECT_EQ(written, expected.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+// A number rounded to a fixed count of decimals (the GIS files' degrees, metres and millimetres)
+// reads as printf writes it with those decimals, less the trailing zeros (".0" kept), and parses
+// back to the rounded number; beyond the fixed range (below 1e-4, fifteen digits and more) and for
+// zero it is what appendJsonNumber writes, and null when it is not finite.
+TEST(FrontJsonText, RoundedNumbersAreTheirDecimalsAndReadBackExactly) {
+    std::uint64_t state = 12345;  // a fixed sweep: the same values every run
+    const auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) / 9007199254740992.0;  // [0, 1)
+    };
+    for (int i = 0; i < 200000; ++i) {
+        const int decimals = i % (kMostRoundedDecimals + 1);
+        const double magnitude = std::pow(10.0, next() * 10.0 - 4.0);  // 1e-4 .. 1e6
+        const double value = (i % 3 == 0 ? -1.0 : 1.0) * magnitude;
+        std::string written;
+        appendRoundedNumber(written, value, decimals);
+        const double rounded = roundToDecimals(value, decimals);
+        ASSERT_EQ(std::strtod(written.c_str(), nullptr), rounded) << written;
+        if (std::fabs(rounded) < 1e-4) {
+            continue;
+        }
+        char printed[64];
+        std::snprintf(printed, sizeof printed, "%.*f", decimals, rounded);
+        std::string expected = printed;
+        if (expected.find('.') == std::string::npos) {
+            expected += ".0";
+        }
+        while (expected.back() == '0' && expected[expected.size() - 2] != '.') {
+            expected.pop_back();
+        }
+        ASSERT_EQ(written, expected) << value << " to " << decimals;
+    }
+    const auto written = [](double value, int decimals) {
+        std::string text;
+        appendRoundedNumber(text, value, decimals);
+        return text;
+    };
+    const auto library = [](double value) {
+        std::string text;
+        appendJsonNumber(text, value);
+        return text;
+    };
+    EXPECT_EQ(written(152.1234567894, 9), "152.123456789");
+    EXPECT_EQ(written(-0.00001, 4), "-0.0");
+    EXPECT_EQ(written(0.0, 3), "0.0");
+    EXPECT_EQ(written(12.0, 2), "12.0");
+    EXPECT_EQ(written(0.1, 5), "0.1");
+    EXPECT_EQ(written(0.000123456, 9), "0.000123456");
+    EXPECT_EQ(written(0.0000123456, 9), library(0.000012346));
+    EXPECT_EQ(written(6378137.123456, 9), library(roundToDecimals(6378137.123456, 9)));
+    EXPECT_EQ(written(std::numeric_limits<double>::quiet_NaN(), 4), "null");
+    EXPECT_EQ(written(-std::numeric_limits<double>::infinity(), 0), "null");
 }
 
 }  // namespace

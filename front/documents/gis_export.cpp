@@ -10,13 +10,14 @@
 namespace torvek::front {
 namespace {
 
-// Nine decimals of a degree are 0.1 mm on the ground; four of a metre the same.
-constexpr double kDegreeUnits = 1e9;
-constexpr double kMetreUnits = 1e4;
-constexpr double kMillimetreUnits = 10.0;
-constexpr double kNormalizedUnits = 100.0;
-constexpr double kScaleUnits = 1e9;
-constexpr double kAngleUnits = 1e4;
+// Decimals of the numbers: nine of a degree are 0.1 mm on the ground; four of a metre the same.
+constexpr int kDegreeDecimals = 9;
+constexpr int kMetreDecimals = 4;
+constexpr int kMillimetreDecimals = 1;
+constexpr int kNormalizedDecimals = 2;
+constexpr int kScaleDecimals = 9;
+constexpr int kAngleDecimals = 4;
+static_assert(kDegreeDecimals <= kMostRoundedDecimals && kScaleDecimals <= kMostRoundedDecimals);
 
 // KML colours are aabbggrr.
 const char* const kKmlSiteColour = "ff7a3f1f";
@@ -27,17 +28,33 @@ const char* const kKmlUnusedColour = "ffb0b0b0";
 const char* const kSiteSchema = "siteFields";
 const char* const kVectorSchema = "vectorFields";
 
+// An attribute's value: a scalar (null, a boolean, a whole number, a number or a text), which a
+// Json holds without allocating, except texts; a number rounded to `decimals` is written from its
+// whole count of them (appendRoundedNumber).
+struct Value {
+    Json json;
+    int decimals = -1;  // 0 .. kMostRoundedDecimals for a rounded number
+    Value(Json scalar = nullptr) : json(std::move(scalar)) {}  // NOLINT: any scalar is a value
+};
+
 // A feature's attributes in the order they are written: the GeoJSON properties and the KML fields.
-// Every value is a scalar (null, a boolean, a whole number, a number or a text), which a Json holds
-// without allocating, except texts; the keys are fixed names. (A Json object per feature made the
-// GIS files a third of the time of a whole adjust of the national network.)
-using Attributes = std::vector<std::pair<const char*, Json>>;
+// The keys are fixed names. (A Json object per feature made the GIS files a third of the time of
+// a whole adjust of the national network.)
+using Attributes = std::vector<std::pair<const char*, Value>>;
+
+void appendValue(std::string& out, const Value& value) {
+    if (value.decimals >= 0 && value.json.is_number_float()) {
+        appendRoundedNumber(out, value.json.get<double>(), value.decimals);
+    } else {
+        appendJsonValue(out, value.json);
+    }
+}
 
 // The attributes as a compact JSON object.
 void appendJson(std::string& out, const Attributes& attributes) {
     CompactObject object(out);
     for (const auto& [key, value] : attributes) {
-        appendJsonValue(object.key(key), value);
+        appendValue(object.key(key), value);
     }
     object.end();
 }
@@ -45,22 +62,25 @@ void appendJson(std::string& out, const Attributes& attributes) {
 const Json* find(const Attributes& attributes, const char* key) {
     for (const auto& [name, value] : attributes) {
         if (std::strcmp(name, key) == 0) {
-            return &value;
+            return &value.json;
         }
     }
     return nullptr;
 }
 
-// `value` rounded to 1 / units; null when it is not finite (JSON has no NaN).
-Json rounded(double value, double units) {
+// `value` rounded to `decimals` (0 .. kMostRoundedDecimals); null when it is not finite (JSON has
+// no NaN).
+Value rounded(double value, int decimals) {
     if (!std::isfinite(value)) {
-        return nullptr;
+        return {};
     }
-    return std::round(value * units) / units;
+    Value number(roundToDecimals(value, decimals));
+    number.decimals = decimals;
+    return number;
 }
 
-Json millimetres(double metres) {
-    return rounded(metres * 1000.0, kMillimetreUnits);
+Value millimetres(double metres) {
+    return rounded(metres * 1000.0, kMillimetreDecimals);
 }
 
 struct Position {
@@ -81,11 +101,11 @@ Position positionOf(const SiteResult& s) {
 // [longitude,latitude,height]
 void appendCoordinate(std::string& out, const Position& p) {
     out += '[';
-    appendJsonValue(out, rounded(p.longitude, kDegreeUnits));
+    appendRoundedNumber(out, p.longitude, kDegreeDecimals);
     out += ',';
-    appendJsonValue(out, rounded(p.latitude, kDegreeUnits));
+    appendRoundedNumber(out, p.latitude, kDegreeDecimals);
     out += ',';
-    appendJsonValue(out, rounded(p.height, kMetreUnits));
+    appendRoundedNumber(out, p.height, kMetreDecimals);
     out += ']';
 }
 
@@ -102,34 +122,36 @@ Attributes siteProperties(const ResultsView& v, std::size_t i, bool geoid, bool 
     p.emplace_back("name", s.name);
     p.emplace_back("control", controlDescription(s));
     p.emplace_back("adjusted", s.adjusted);
-    p.emplace_back("latitude", known ? rounded(s.adjustedLatitude, kDegreeUnits) : Json());
-    p.emplace_back("longitude", known ? rounded(s.adjustedLongitude, kDegreeUnits) : Json());
-    p.emplace_back("ellipsoidalHeight", known ? rounded(c.ellipsoidalHeight, kMetreUnits) : Json());
+    p.emplace_back("latitude", known ? rounded(s.adjustedLatitude, kDegreeDecimals) : Value());
+    p.emplace_back("longitude", known ? rounded(s.adjustedLongitude, kDegreeDecimals) : Value());
+    p.emplace_back("ellipsoidalHeight",
+                   known ? rounded(c.ellipsoidalHeight, kMetreDecimals) : Value());
     // Without geoid heights (0 counts as none) the heights above the geoid are unknown, not h.
-    p.emplace_back("geoidHeight", geoid ? rounded(s.geoidHeight, kMetreUnits) : Json());
+    p.emplace_back("geoidHeight", geoid ? rounded(s.geoidHeight, kMetreDecimals) : Value());
     p.emplace_back("orthometricHeight",
-                   known && geoid ? rounded(c.orthometricHeight, kMetreUnits) : Json());
-    p.emplace_back("sigmaNorthMm", known ? millimetres(s.sigmaNorth) : Json());
-    p.emplace_back("sigmaEastMm", known ? millimetres(s.sigmaEast) : Json());
-    p.emplace_back("sigmaUpMm", known ? millimetres(s.sigmaUp) : Json());
-    p.emplace_back("ellipseSemiMajorMm", known ? millimetres(c.ellipseSemiMajor) : Json());
-    p.emplace_back("ellipseSemiMinorMm", known ? millimetres(c.ellipseSemiMinor) : Json());
-    p.emplace_back("ellipseAzimuth", known ? rounded(c.ellipseAzimuth, kAngleUnits) : Json());
+                   known && geoid ? rounded(c.orthometricHeight, kMetreDecimals) : Value());
+    p.emplace_back("sigmaNorthMm", known ? millimetres(s.sigmaNorth) : Value());
+    p.emplace_back("sigmaEastMm", known ? millimetres(s.sigmaEast) : Value());
+    p.emplace_back("sigmaUpMm", known ? millimetres(s.sigmaUp) : Value());
+    p.emplace_back("ellipseSemiMajorMm", known ? millimetres(c.ellipseSemiMajor) : Value());
+    p.emplace_back("ellipseSemiMinorMm", known ? millimetres(c.ellipseSemiMinor) : Value());
+    p.emplace_back("ellipseAzimuth", known ? rounded(c.ellipseAzimuth, kAngleDecimals) : Value());
     const char* const axes[3] = {"X", "Y", "Z"};
     for (int k = 0; k < 3 && geocentric; ++k) {
-        p.emplace_back(axes[k], known ? rounded(c.geocentric[k], kMetreUnits) : Json());
+        p.emplace_back(axes[k], known ? rounded(c.geocentric[k], kMetreDecimals) : Value());
     }
     if (v.hasGrid) {
         const bool grid = known && c.grid.valid;
         p.emplace_back("gridSystem", v.grid.code.empty() ? v.grid.name : v.grid.code);
-        p.emplace_back("gridEasting", grid ? rounded(c.grid.easting, kMetreUnits) : Json());
-        p.emplace_back("gridNorthing", grid ? rounded(c.grid.northing, kMetreUnits) : Json());
-        p.emplace_back("gridScaleFactor", grid ? rounded(c.grid.scaleFactor, kScaleUnits) : Json());
+        p.emplace_back("gridEasting", grid ? rounded(c.grid.easting, kMetreDecimals) : Value());
+        p.emplace_back("gridNorthing", grid ? rounded(c.grid.northing, kMetreDecimals) : Value());
+        p.emplace_back("gridScaleFactor",
+                       grid ? rounded(c.grid.scaleFactor, kScaleDecimals) : Value());
         p.emplace_back("gridConvergence",
-                       grid ? rounded(c.grid.convergence, kDegreeUnits) : Json());
+                       grid ? rounded(c.grid.convergence, kDegreeDecimals) : Value());
         p.emplace_back("gridOperation", v.grid.operation);
         p.emplace_back("gridOperationAccuracy",
-                       v.grid.accuracy >= 0.0 ? Json(v.grid.accuracy) : Json());
+                       v.grid.accuracy >= 0.0 ? Json(v.grid.accuracy) : Value());
         p.emplace_back("gridBallpark", v.grid.ballpark);
     }
     return p;
@@ -144,20 +166,21 @@ Attributes vectorProperties(const VectorResult& vr, bool large = false) {
     p.emplace_back("from", vr.from);
     p.emplace_back("to", vr.to);
     p.emplace_back("record", vr.record);
-    p.emplace_back("length", rounded(vr.length, kMetreUnits));
+    p.emplace_back("length", rounded(vr.length, kMetreDecimals));
     p.emplace_back("adjusted", vr.adjusted);
     p.emplace_back("aboveTau", vr.flagged);
     const char* const residualKeys[3] = {"residualNorthMm", "residualEastMm", "residualUpMm"};
     const char* const normalizedKeys[3] = {"normalizedNorth", "normalizedEast", "normalizedUp"};
     for (int k = 0; k < 3; ++k) {
-        p.emplace_back(residualKeys[k], vr.adjusted ? millimetres(vr.residual[k]) : Json());
+        p.emplace_back(residualKeys[k], vr.adjusted ? millimetres(vr.residual[k]) : Value());
     }
     for (int k = 0; k < 3; ++k) {
         p.emplace_back(normalizedKeys[k],
-                       vr.adjusted ? rounded(vr.normalized[k], kNormalizedUnits) : Json());
+                       vr.adjusted ? rounded(vr.normalized[k], kNormalizedDecimals) : Value());
     }
-    p.emplace_back("largestNormalized",
-                   vr.adjusted ? rounded(vr.signedLargestNormalized, kNormalizedUnits) : Json());
+    p.emplace_back(
+        "largestNormalized",
+        vr.adjusted ? rounded(vr.signedLargestNormalized, kNormalizedDecimals) : Value());
     const char* const misfitKeys[3] = {"misfitNorthMm", "misfitEastMm", "misfitUpMm"};
     const char* const normalizedMisfitKeys[3] = {"normalizedMisfitNorth", "normalizedMisfitEast",
                                                  "normalizedMisfitUp"};
@@ -165,11 +188,12 @@ Attributes vectorProperties(const VectorResult& vr, bool large = false) {
         return p;
     }
     for (int k = 0; k < 3; ++k) {
-        p.emplace_back(misfitKeys[k], vr.hasMisfit ? millimetres(vr.misfit[k]) : Json());
+        p.emplace_back(misfitKeys[k], vr.hasMisfit ? millimetres(vr.misfit[k]) : Value());
     }
     for (int k = 0; k < 3; ++k) {
-        p.emplace_back(normalizedMisfitKeys[k],
-                       vr.hasMisfit ? rounded(vr.normalizedMisfit[k], kNormalizedUnits) : Json());
+        p.emplace_back(
+            normalizedMisfitKeys[k],
+            vr.hasMisfit ? rounded(vr.normalizedMisfit[k], kNormalizedDecimals) : Value());
     }
     return p;
 }
@@ -184,17 +208,16 @@ bool vectorEnds(const NetworkResults& r, const VectorResult& vr, Position& from,
     return from.known && to.known;
 }
 
-// A property value as KML text: numbers as JSON writes them, booleans as KML's 1 and 0.
-std::string kmlValue(const Json& value) {
-    if (value.is_string()) {
-        return value.get<std::string>();
+// A property value as KML text, appended: numbers as in the GeoJSON file, booleans as KML's 1 and
+// 0, texts escaped.
+void appendKmlValue(std::string& out, const Value& value) {
+    if (value.json.is_string()) {
+        appendEscapedHtml(out, value.json.get_ref<const std::string&>());
+    } else if (value.json.is_boolean()) {
+        out += value.json.get<bool>() ? '1' : '0';
+    } else {
+        appendValue(out, value);
     }
-    if (value.is_boolean()) {
-        return value.get<bool>() ? "1" : "0";
-    }
-    std::string text;
-    appendJsonValue(text, value);
-    return text;
 }
 
 // The KML type of a property: the type of its first value that is not null among `features`; a
@@ -236,24 +259,38 @@ std::string kmlSchema(const char* id, const std::vector<Attributes>& features) {
     return out + "</Schema>\n";
 }
 
-// The properties as data of the schema `id`; a null value is left out (unknown).
-std::string extendedData(const char* id, const Attributes& properties) {
-    std::string out = std::string("<ExtendedData><SchemaData schemaUrl=\"#") + id + "\">";
+// The properties as data of the schema `id`, appended; a null value is left out (unknown). The
+// keys are fixed names that need no escaping.
+void appendExtendedData(std::string& out, const char* id, const Attributes& properties) {
+    out += "<ExtendedData><SchemaData schemaUrl=\"#";
+    out += id;
+    out += "\">";
     for (const auto& [key, value] : properties) {
-        if (!value.is_null()) {
-            out += "<SimpleData name=\"" + escapeHtml(key) + "\">" + escapeHtml(kmlValue(value)) +
-                   "</SimpleData>";
+        if (!value.json.is_null()) {
+            out += "<SimpleData name=\"";
+            out += key;
+            out += "\">";
+            appendKmlValue(out, value);
+            out += "</SimpleData>";
         }
     }
-    return out + "</SchemaData></ExtendedData>";
+    out += "</SchemaData></ExtendedData>";
 }
 
-std::string kmlCoordinate(const Position& p) {
-    std::string out;
-    appendJsonValue(out, rounded(p.longitude, kDegreeUnits));
+// longitude,latitude
+void appendKmlCoordinate(std::string& out, const Position& p) {
+    appendRoundedNumber(out, p.longitude, kDegreeDecimals);
     out += ',';
-    appendJsonValue(out, rounded(p.latitude, kDegreeUnits));
-    return out;
+    appendRoundedNumber(out, p.latitude, kDegreeDecimals);
+}
+
+// <LineString> from `from` to `to`.
+void appendKmlLine(std::string& out, const Position& from, const Position& to) {
+    out += "<LineString><coordinates>";
+    appendKmlCoordinate(out, from);
+    out += ' ';
+    appendKmlCoordinate(out, to);
+    out += "</coordinates></LineString>";
 }
 
 std::string lineStyle(const char* id, const char* colour, double width) {
@@ -328,15 +365,20 @@ void kmlSites(const ResultsView& v, const TextSink& sink) {
         properties.push_back(siteProperties(v, i, geoid, !large));
     }
     sink(kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n");
+    std::string out;
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const Position p = positionOf(r.sites[i]);
-        std::string out = "<Placemark><name>" + escapeHtml(r.sites[i].name) +
-                          "</name><styleUrl>#site</styleUrl>" +
-                          extendedData(kSiteSchema, properties[i]);
+        out = "<Placemark><name>";
+        appendEscapedHtml(out, r.sites[i].name);
+        out += "</name><styleUrl>#site</styleUrl>";
+        appendExtendedData(out, kSiteSchema, properties[i]);
         if (p.known) {
-            out += "<Point><coordinates>" + kmlCoordinate(p) + "</coordinates></Point>";
+            out += "<Point><coordinates>";
+            appendKmlCoordinate(out, p);
+            out += "</coordinates></Point>";
         }
-        sink(out + "</Placemark>\n");
+        out += "</Placemark>\n";
+        sink(out);
     }
     sink("</Folder>\n");
 }
@@ -347,6 +389,7 @@ constexpr std::size_t kLinesPerPlacemark = 5000;
 
 void kmlMergedVectors(const NetworkResults& r, const TextSink& sink) {
     std::size_t inPlacemark = 0;
+    std::string line;
     for (const VectorResult& vr : r.vectors) {
         Position from, to;
         if (!vr.adjusted || vr.flagged || !vectorEnds(r, vr, from, to)) {
@@ -361,8 +404,9 @@ void kmlMergedVectors(const NetworkResults& r, const TextSink& sink) {
                 "<Placemark><name>Adjusted vectors within tau</name><styleUrl>#vector</styleUrl>"
                 "<MultiGeometry>");
         }
-        sink("<LineString><coordinates>" + kmlCoordinate(from) + " " + kmlCoordinate(to) +
-             "</coordinates></LineString>");
+        line.clear();
+        appendKmlLine(line, from, to);
+        sink(line);
         ++inPlacemark;
     }
     if (inPlacemark > 0) {
@@ -383,18 +427,24 @@ void kmlVectors(const NetworkResults& r, const TextSink& sink) {
         }
     }
     sink(kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n");
+    std::string out;
     for (std::size_t k = 0; k < single.size(); ++k) {
         const VectorResult& vr = r.vectors[single[k]];
         Position from, to;
         const char* style = vr.flagged ? "flagged" : vr.adjusted ? "vector" : "unused";
-        std::string out = "<Placemark><name>" + escapeHtml(vr.from + "-" + vr.to) +
-                          "</name><styleUrl>#" + style + "</styleUrl>" +
-                          extendedData(kVectorSchema, properties[k]);
+        out = "<Placemark><name>";
+        appendEscapedHtml(out, vr.from);
+        out += '-';
+        appendEscapedHtml(out, vr.to);
+        out += "</name><styleUrl>#";
+        out += style;
+        out += "</styleUrl>";
+        appendExtendedData(out, kVectorSchema, properties[k]);
         if (vectorEnds(r, vr, from, to)) {
-            out += "<LineString><coordinates>" + kmlCoordinate(from) + " " + kmlCoordinate(to) +
-                   "</coordinates></LineString>";
+            appendKmlLine(out, from, to);
         }
-        sink(out + "</Placemark>\n");
+        out += "</Placemark>\n";
+        sink(out);
     }
     if (large) {
         kmlMergedVectors(r, sink);

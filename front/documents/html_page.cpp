@@ -106,7 +106,12 @@ std::string renderHtmlTable(const ResultTable& t) {
 
 std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
                            const ResultsView& view, const std::string& notes) {
-    const ResultsDocument d = buildResultsDocument(title, view);
+    return renderHtmlPage(title, report, view, buildResultsDocument(title, view), notes);
+}
+
+std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
+                           const ResultsView& view, const ResultsDocument& d,
+                           const std::string& notes) {
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" +
         escapeHtml(title) + "</title>\n<style>\n" + htmlPageStyle() + "</style>\n</head>\n<body>\n";

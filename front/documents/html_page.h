@@ -17,6 +17,12 @@ namespace torvek::front {
 std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
                            const ResultsView& view, const std::string& notes);
 
+// The same with the tables built already (buildResultsDocument(title, view)), which the RTF
+// report shares.
+std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
+                           const ResultsView& view, const ResultsDocument& tables,
+                           const std::string& notes);
+
 // The same for results alone: no document header fields, no grid coordinates.
 std::string renderHtmlPage(const std::string& title, const ReportDocument& report,
                            const NetworkResults& results, const std::string& notes);

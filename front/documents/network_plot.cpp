@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <map>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "front/documents/report_rendering.h"
@@ -276,6 +276,17 @@ struct LabelPlace {
 
 // Places labels one after another, each where it hides least of the lines, symbols, ellipses and
 // labels already there.
+// A hash of a line's ends, for finding the lines drawn more than once.
+struct SegmentHash {
+    std::size_t operator()(const std::array<double, 4>& ends) const {
+        std::size_t h = 0;
+        for (const double e : ends) {
+            h = h * 1000003u ^ std::hash<double>{}(e);
+        }
+        return h;
+    }
+};
+
 class LabelPlacer {
   public:
     // `labels`: about how many labels will be placed.
@@ -291,7 +302,8 @@ class LabelPlacer {
           labelGrid_(frame, labels) {
         // Vectors observed more than once are drawn as one line: each is held once, with the
         // number of vectors it stands for.
-        std::map<std::array<double, 4>, std::size_t> seen;
+        std::unordered_map<std::array<double, 4>, std::size_t, SegmentHash> seen;
+        seen.reserve(lines_.size());
         for (const Segment& l : lines_) {
             const auto [at, added] = seen.try_emplace({l.x1, l.y1, l.x2, l.y2}, unique_.size());
             if (!added) {
@@ -632,6 +644,12 @@ VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScal
     std::set<std::array<long, 4>> drawn;
     // The merged paths first, the single lines (flagged ones among them) on top.
     std::string paths, lines;
+    const std::string flaggedStyle =
+        formatText("stroke=\"%s\" stroke-width=\"2.8\"", kFlaggedColour);
+    const std::string adjustedStyle =
+        formatText("stroke=\"%s\" stroke-width=\"1.2\"", kVectorColour);
+    const std::string unusedStyle =
+        formatText("stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"5,4\"", kUnusedColour);
     for (const VectorResult& v : r.vectors) {
         if (v.fromIndex < 0 || v.toIndex < 0) {
             continue;
@@ -651,11 +669,9 @@ VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScal
             pathLine(paths, line, inPath, drawn);
             continue;
         }
-        const std::string style =
-            v.flagged    ? formatText("stroke=\"%s\" stroke-width=\"2.8\"", kFlaggedColour)
-            : v.adjusted ? formatText("stroke=\"%s\" stroke-width=\"1.2\"", kVectorColour)
-                         : formatText("stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"5,4\"",
-                                      kUnusedColour);
+        const std::string& style = v.flagged    ? flaggedStyle
+                                   : v.adjusted ? adjustedStyle
+                                                : unusedStyle;
         // <line class="..." x1="%.2f" y1="%.2f" x2="%.2f" y2="%.2f" STYLE/>, written number by
         // number (appendFixed): a plot of thousands of vectors spent most of its time in printf.
         lines += v.flagged ? "<line class=\"vector flagged\"" : "<line class=\"vector\"";
@@ -665,7 +681,9 @@ VectorLayer drawVectors(std::string& out, const NetworkResults& r, const MapScal
             lines += names[k];
             appendFixed(lines, ends[k], 2);
         }
-        lines += "\" " + style + "/>\n";
+        lines += "\" ";
+        lines += style;
+        lines += "/>\n";
     }
     if (inPath > 0) {
         paths += "\"/>\n";
@@ -825,13 +843,27 @@ std::vector<std::size_t> flagLabelOrder(const VectorLayer& vectors, bool dropCro
 }
 
 // Returns how many flagged vectors were left unlabelled for want of room.
+// "FROM-TO w=+1.2": the vector and its largest normalized residual with its sign (as printf's
+// "%+.1f" writes it; appendFixed, since a large network labels thousands).
+std::string flagLabelText(const VectorResult& v) {
+    std::string text = v.from + "-" + v.to + " w=";
+    const double w = v.signedLargestNormalized;
+    if (!std::isfinite(w)) {
+        return text + formatText("%+.1f", w);
+    }
+    if (!std::signbit(w)) {
+        text += '+';
+    }
+    appendFixed(text, w, 1);
+    return text;
+}
+
 std::size_t drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& placer) {
     const bool dropCrowded = vectors.flaggedVectors.size() > kAlwaysLabelledFlags;
     std::size_t unlabelled = 0;
     for (const std::size_t f : flagLabelOrder(vectors, dropCrowded)) {
         const VectorResult& v = *vectors.flaggedVectors[f];
-        const std::string text =
-            v.from + "-" + v.to + formatText(" w=%+.1f", v.signedLargestNormalized);
+        const std::string text = flagLabelText(v);
         const LabelPlace place =
             placer.choose(besideLine(vectors.lines[vectors.flaggedLines[f]],
                                      textWidth(text, kFlagFont), kFlagFont + 2),

@@ -55,18 +55,17 @@ std::string sgr(const TextFormat& format) {
 
 }  // namespace
 
-std::string escapeHtml(const std::string& text) {
+void appendEscapedHtml(std::string& out, std::string_view text) {
     // Most texts (names, numbers) are printable ASCII without a character to escape: they stay as
     // they are, without decoding each character (a GIS file escapes a million of them).
     const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
         return c >= ' ' && c <= '~' && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
     });
     if (plain) {
-        return text;
+        out += text;
+        return;
     }
-    std::string out;
-    out.reserve(text.size());
-    for (char32_t code : decodeCharacters(text)) {
+    for (char32_t code : decodeCharacters(std::string(text))) {
         switch (code) {
             case '&':
                 out += "&amp;";
@@ -89,6 +88,12 @@ std::string escapeHtml(const std::string& text) {
                 }
         }
     }
+}
+
+std::string escapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    appendEscapedHtml(out, text);
     return out;
 }
 

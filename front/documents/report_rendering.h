@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "front/documents/report_document.h"
@@ -44,5 +45,7 @@ std::string reportStyleSheet();
 // not UTF-8 become Latin-1 characters, control characters other than tab and line feed are
 // dropped.
 std::string escapeHtml(const std::string& text);
+// escapeHtml(text) appended to `out`.
+void appendEscapedHtml(std::string& out, std::string_view text);
 
 }  // namespace torvek::front

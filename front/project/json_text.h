@@ -13,6 +13,24 @@ namespace torvek::front {
 // "1e-05" and "1e+16" beyond the fixed range), "null" when it is not finite (JSON has no NaN).
 void appendJsonNumber(std::string& out, double value);
 
+// Most decimals appendRoundedNumber writes: 1e-9 of a degree is 0.1 mm on the ground.
+inline constexpr int kMostRoundedDecimals = 9;
+
+// round(value * 10^decimals) / 10^decimals, `decimals` from 0 to kMostRoundedDecimals: the
+// number appendRoundedNumber writes.
+double roundToDecimals(double value, int decimals);
+
+// Appends round(value * 10^decimals) / 10^decimals, `decimals` from 0 to kMostRoundedDecimals,
+// byte for byte as appendJsonNumber writes that number, "null" when it is not finite. A number of
+// at most 15 significant digits is written from its whole count of 10^-decimals (the library's
+// shortest digits are those digits then), five times faster than the shortest-digit search; any
+// other goes through appendJsonNumber.
+void appendRoundedNumber(std::string& out, double value, int decimals);
+
+// Appends `text` as a JSON string, as the library's compact dump writes it; bytes that are not
+// UTF-8 become U+FFFD.
+void appendJsonText(std::string& out, const std::string& text);
+
 // Appends the scalar `value` (null, boolean, whole number, number or text) as the library's
 // compact dump does; bytes of a text that are not UTF-8 become U+FFFD. Arrays and objects are
 // dumped whole.

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -329,6 +330,10 @@ struct Serving {
     pid_t child = -1;
     Channel channels[2];
     int outputFd = -1;
+    // Readable once the child has ended (pidfd_open(2)), so that its end is seen at once rather
+    // than at the next look; -1 where the system has none, and the child is then looked for every
+    // kReapIntervalMs once it has closed everything.
+    int exitFd = -1;
     bool reaped = false;
     int waitStatus = 0;
     struct rusage usage {};  // the child's, once reaped
@@ -420,14 +425,16 @@ void readChildOutput(int& fd, ChildOutcome& outcome) {
 
 // Waits up to kServeIntervalMs for the endpoints and the output, and serves what arrived.
 void serveOnce(Serving& s, const LinkHandlers& handlers, ChildOutcome& outcome) {
-    pollfd watch[3];
+    pollfd watch[4];
     for (int i = 0; i < 2; ++i) {
         const short events = s.channels[i].answers.empty() ? POLLIN : POLLIN | POLLOUT;
         watch[i] = {s.channels[i].fd, events, 0};
     }
     watch[2] = {s.outputFd, POLLIN, 0};
+    watch[3] = {s.reaped ? -1 : s.exitFd, POLLIN, 0};
     const bool allClosed = !s.channels[0].open() && !s.channels[1].open() && s.outputFd < 0;
-    if (::poll(watch, 3, allClosed ? kReapIntervalMs : kServeIntervalMs) < 0) {
+    const int wait = allClosed && s.exitFd < 0 ? kReapIntervalMs : kServeIntervalMs;
+    if (::poll(watch, 4, wait) < 0) {
         return;  // a signal such as Ctrl-C: the caller asks again
     }
     for (int i = 0; i < 2; ++i) {
@@ -479,9 +486,12 @@ ChildOutcome runLinkedChild(const std::string& program, const std::vector<std::s
     serving.channels[0].fd = link.progress[0];
     serving.channels[1].fd = link.report[0];
     serving.outputFd = link.output[0];
+    serving.exitFd = static_cast<int>(::syscall(SYS_pidfd_open, process.pid, 0));
     try {
         serveChild(serving, handlers, outcome);
+        closeFd(serving.exitFd);
     } catch (const std::bad_alloc&) {
+        closeFd(serving.exitFd);
         // The front end gives up for want of memory: its child must not run on without anyone to
         // answer it. Nothing here allocates.
         if (!serving.reaped) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -239,11 +240,20 @@ void writeDocuments(const RunRequest& request, const FolderFiles& folder, RunRes
     // Each is written even when one before failed, so that every failure is told, and each is
     // rendered inside writeDocument and let go once written, so that a large network's documents
     // never sit in memory together.
-    const Written rtf = writeDocument(folder.rtf, "the report " + files.rtf, [&] {
-        return renderRtfDocument(buildResultsDocument(run.title, run.view), shown, run.notes);
-    });
+    // The tables are built once for both reports; without the memory for them, neither report is
+    // written, as when rendering one runs out.
+    std::optional<ResultsDocument> tables;
+    try {
+        tables = buildResultsDocument(run.title, run.view);
+    } catch (const std::bad_alloc&) {
+    }
+    const auto built = [&]() -> const ResultsDocument& {
+        return tables ? *tables : throw std::bad_alloc();
+    };
+    const Written rtf = writeDocument(folder.rtf, "the report " + files.rtf,
+                                      [&] { return renderRtfDocument(built(), shown, run.notes); });
     const Written html = writeDocument(folder.html, "the report " + files.html, [&] {
-        return renderHtmlPage(run.title, shown, run.view, run.notes);
+        return renderHtmlPage(run.title, shown, run.view, built(), run.notes);
     });
     Written names, csv;
     if (!request.names.empty()) {
