@@ -506,6 +506,25 @@ TEST(FrontEndToEnd, EveryReportPieceIsKeptInOrder) {
     }
 }
 
+// Report pieces in a long row, whose answers the front end sends ahead: each is answered as
+// delivered, once, and the report holds them all in order; the progress endpoint is answered as
+// always.
+TEST(FrontEndToEnd, ReportPiecesAnsweredAheadAreAllDeliveredInOrder) {
+    const TempDirectory folder;
+    const std::string& dir = folder.path();
+    ASSERT_EQ(front({"import", kExample, dir + "/in.dat"}).exitCode, 0);
+    const CommandResult run = frontWithFake(
+        "pieces", {"adjust", dir + "/in.dat", "-o", dir + "/out.dat", "--model", "classic"});
+    EXPECT_TRUE(contains(run.standardError, "pieces delivered: 300 of 300")) << run.standardError;
+    EXPECT_FALSE(contains(run.standardError, "protocol")) << run.standardError;
+    std::size_t at = 0;
+    for (int n = 0; n < 300; ++n) {
+        const std::size_t found = run.standardOutput.find("piece " + std::to_string(n) + "\n", at);
+        ASSERT_NE(found, std::string::npos) << "piece " << n << "\n" << run.standardOutput;
+        at = found;
+    }
+}
+
 // The example with and without its blunder, the blundered vector switched off in both: the run
 // no longer sees it, so both adjust alike, and the difference of the vector's two misfits is the
 // 6 cm height error the example was made with (tools/make_example.py). The misfits of the vectors

@@ -842,7 +842,6 @@ std::vector<std::size_t> flagLabelOrder(const VectorLayer& vectors, bool dropCro
     return order;
 }
 
-// Returns how many flagged vectors were left unlabelled for want of room.
 // "FROM-TO w=+1.2": the vector and its largest normalized residual with its sign (as printf's
 // "%+.1f" writes it; appendFixed, since a large network labels thousands).
 std::string flagLabelText(const VectorResult& v) {
@@ -858,6 +857,7 @@ std::string flagLabelText(const VectorResult& v) {
     return text;
 }
 
+// Returns how many flagged vectors were left unlabelled for want of room.
 std::size_t drawFlagLabels(std::string& out, const VectorLayer& vectors, LabelPlacer& placer) {
     const bool dropCrowded = vectors.flaggedVectors.size() > kAlwaysLabelledFlags;
     std::size_t unlabelled = 0;

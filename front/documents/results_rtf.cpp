@@ -1,6 +1,9 @@
 #include "front/documents/results_rtf.h"
 
 #include <algorithm>
+#include <map>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "front/documents/report_rendering.h"
@@ -129,62 +132,112 @@ int sum(const std::vector<int>& values) {
     return total;
 }
 
-void tableRow(std::string& out, const std::vector<std::string>& cells,
-              const std::vector<int>& widths, const ResultTable& table, int halfPoints,
-              bool heading, RowStyle style) {
-    out += "\\trowd\\trgaph" + std::to_string(kCellGap) + "\\trleft0";
+// The row definition of a row of `cellCount` cells (\trowd, each cell's shading, rules and right
+// edge), which every row of the table with that style and count shares.
+std::string rowDefinition(std::size_t cellCount, const std::vector<int>& widths,
+                          const ResultTable& table, bool heading, RowStyle style) {
+    std::string out = "\\trowd\\trgaph" + std::to_string(kCellGap) + "\\trleft0";
     if (heading) {
         out += "\\trhdr";
     }
     const std::string rule = "\\brdrs\\brdrw5\\brdrcf" + std::to_string(colourNumber(kRuleColour));
+    // Rules between the rows only, as tables in print have them; the heading is boxed. A table of
+    // thousands of rows goes without them, a third of its size.
+    const bool ruled = heading || table.rows.size() <= kLongestRuledTable;
     int edge = 0;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const bool last = i + 1 == cells.size();
-        edge = last ? sum(widths) : edge + widths[i];
+    for (std::size_t i = 0; i < cellCount; ++i) {
+        edge = i + 1 == cellCount ? sum(widths) : edge + widths[i];
         if (heading) {
             out += "\\clcbpat" + std::to_string(colourNumber(kHeadingFill));
         } else if (style == RowStyle::kFlagged) {
             out += "\\clcbpat" + std::to_string(colourNumber(kFlaggedFill));
         }
-        // Rules between the rows only, as tables in print have them; the heading is boxed. A
-        // table of thousands of rows goes without them, a third of its size.
-        const bool ruled = heading || table.rows.size() <= kLongestRuledTable;
-        out += (heading ? "\\clbrdrt" + rule : std::string()) +
-               (ruled ? "\\clbrdrb" + rule : std::string()) + "\\cellx" + std::to_string(edge);
-    }
-    out += "\n";
-    // A table of thousands of rows states its cells' formatting once a row: a cell's paragraph
-    // and characters keep those of the one before (only \\pard and \\plain reset them), so the
-    // later cells say only a change of alignment. That is a third of such a table's size.
-    const bool compact = !heading && table.rows.size() > kLongestRuledTable;
-    bool wasRight = false;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const bool spanning = i + 1 == cells.size() && cells.size() < table.columns.size();
-        const bool rightAligned =
-            !heading && !spanning && table.columns[i].alignment == CellAlignment::kRight;
-        if (compact && i > 0) {
-            out += rightAligned == wasRight ? "" : rightAligned ? "\\qr " : "\\ql ";
-            out += rtfText(cells[i]) + "\\cell\n";
-            wasRight = rightAligned;
-            continue;
-        }
-        wasRight = rightAligned;
-        out += std::string("\\pard\\intbl") + (rightAligned ? "\\qr" : "\\ql") + font(halfPoints);
         if (heading) {
-            out += "\\b";
-        } else if (style == RowStyle::kFlagged) {
-            out += "\\cf" + std::to_string(colourNumber(kFlaggedText));
-        } else if (style == RowStyle::kMuted) {
-            out += "\\cf" + std::to_string(colourNumber(kMutedText));
-        } else if (style == RowStyle::kFailed) {
-            out += "\\b\\cf" + std::to_string(colourNumber(kFlaggedText));
-        } else if (style == RowStyle::kPassed) {
-            out += "\\b\\cf" + std::to_string(report_colour::kGreen);
+            out += "\\clbrdrt" + rule;
         }
-        out += " " + rtfText(cells[i]) + "\\cell\n";
+        if (ruled) {
+            out += "\\clbrdrb" + rule;
+        }
+        out += "\\cellx" + std::to_string(edge);
     }
-    out += "\\row\n";
+    return out + "\n";
 }
+
+// What opens a cell of a row with this style: paragraph, alignment, size and emphasis.
+std::string cellOpening(bool rightAligned, int halfPoints, bool heading, RowStyle style) {
+    std::string out =
+        std::string("\\pard\\intbl") + (rightAligned ? "\\qr" : "\\ql") + font(halfPoints);
+    if (heading) {
+        out += "\\b";
+    } else if (style == RowStyle::kFlagged) {
+        out += "\\cf" + std::to_string(colourNumber(kFlaggedText));
+    } else if (style == RowStyle::kMuted) {
+        out += "\\cf" + std::to_string(colourNumber(kMutedText));
+    } else if (style == RowStyle::kFailed) {
+        out += "\\b\\cf" + std::to_string(colourNumber(kFlaggedText));
+    } else if (style == RowStyle::kPassed) {
+        out += "\\b\\cf" + std::to_string(report_colour::kGreen);
+    }
+    return out + " ";
+}
+
+// Writes the rows of one table. The row definitions and cell openings are the same for every row
+// of a style, so each is made once (a large network's tables have thousands of rows).
+class TableRows {
+  public:
+    TableRows(const ResultTable& table, const std::vector<int>& widths, int halfPoints)
+        : table_(table), widths_(widths), halfPoints_(halfPoints) {}
+
+    void write(std::string& out, const std::vector<std::string>& cells, bool heading,
+               RowStyle style) {
+        const Shape shape{cells.size(), heading, style};
+        auto known = definitions_.find(shape);
+        if (known == definitions_.end()) {
+            known =
+                definitions_
+                    .emplace(shape, rowDefinition(cells.size(), widths_, table_, heading, style))
+                    .first;
+        }
+        out += known->second;
+        // A table of thousands of rows states its cells' formatting once a row: a cell's paragraph
+        // and characters keep those of the one before (only \\pard and \\plain reset them), so the
+        // later cells say only a change of alignment. That is a third of such a table's size.
+        const bool compact = !heading && table_.rows.size() > kLongestRuledTable;
+        bool wasRight = false;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const bool spanning = i + 1 == cells.size() && cells.size() < table_.columns.size();
+            const bool rightAligned =
+                !heading && !spanning && table_.columns[i].alignment == CellAlignment::kRight;
+            if (compact && i > 0) {
+                out += rightAligned == wasRight ? "" : rightAligned ? "\\qr " : "\\ql ";
+            } else {
+                out += opening(rightAligned, heading, style);
+            }
+            wasRight = rightAligned;
+            out += rtfText(cells[i]);
+            out += "\\cell\n";
+        }
+        out += "\\row\n";
+    }
+
+  private:
+    using Shape = std::tuple<std::size_t, bool, RowStyle>;
+    const std::string& opening(bool rightAligned, bool heading, RowStyle style) {
+        const std::tuple<bool, bool, RowStyle> key{rightAligned, heading, style};
+        auto known = openings_.find(key);
+        if (known == openings_.end()) {
+            known = openings_.emplace(key, cellOpening(rightAligned, halfPoints_, heading, style))
+                        .first;
+        }
+        return known->second;
+    }
+
+    const ResultTable& table_;
+    const std::vector<int>& widths_;
+    int halfPoints_;
+    std::map<Shape, std::string> definitions_;
+    std::map<std::tuple<bool, bool, RowStyle>, std::string> openings_;
+};
 
 // Widths that fit the page: the natural ones when they do; otherwise each column gives up room
 // in proportion to what it has beyond its widest word, so that cells wrap between words.
@@ -214,10 +267,11 @@ void table(std::string& out, const ResultTable& t) {
     for (const TableColumn& column : t.columns) {
         headings.push_back(column.heading);
     }
-    tableRow(out, headings, widths, t, halfPoints, true, RowStyle::kNormal);
+    TableRows rows(t, widths, halfPoints);
+    rows.write(out, headings, true, RowStyle::kNormal);
     for (const TableRow& row : t.rows) {
         if (!row.cells.empty()) {
-            tableRow(out, row.cells, widths, t, halfPoints, false, row.style);
+            rows.write(out, row.cells, false, row.style);
         }
     }
     // A table ends with a paragraph outside it: a hairline one, the heading that follows brings

@@ -17,6 +17,8 @@
 //                   stage 0 and ends as the program does
 //   emptied         as the program after a failed copy (a full disk): an error line, an empty
 //                   output data set, then the end of the run as usual
+//   pieces          300 report pieces in a row ("piece N"), then says on standard error how many
+//                   were answered as delivered, polls stage 0 and ends as the program does
 //   any other       polls 0..99 without pausing, then ends as the program does
 // In every mode the input file is first copied onto the output path, and "chatter" written to
 // standard error shows up in the front end's notes, with the number of descriptors the child was
@@ -46,6 +48,9 @@ namespace link = torvek::link;
 
 // The payload length the "oversized" mode announces: 2 GiB, far beyond any real frame.
 constexpr std::uint32_t kOversizedLength = 0x80000000u;
+
+// Report pieces the "pieces" mode sends in a row: more than the front end answers ahead at once.
+constexpr int kPiecesInARow = 300;
 
 int progressFd = -1;
 int reportFd = -1;
@@ -196,6 +201,22 @@ int main(int argc, char** argv) {
         }
         poll(0);
         reportLine("stage 0\n");
+        exitNotice();
+        return 0;
+    }
+    if (mode == "pieces") {
+        int delivered = 0;
+        for (int n = 0; n < kPiecesInARow; ++n) {
+            delivered += send(reportFd, link::Message::kReportPiece, 0,
+                              link::encodeReportPiece(link::kDataWordAtSelection,
+                                                      "piece " + std::to_string(n) + "\n ")) ==
+                                 link::kAnswerDelivered
+                             ? 1
+                             : 0;
+        }
+        std::fprintf(stderr, "pieces delivered: %d of %d\n", delivered, kPiecesInARow);
+        std::fflush(stderr);
+        poll(0);
         exitNotice();
         return 0;
     }
