@@ -4,10 +4,13 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <numeric>
+#include <unordered_map>
 
 #include "front/text/messages.h"
 #include "front/text/text_format.h"
@@ -70,9 +73,20 @@ struct DatumPlan {
 
 // The four characters a vector label prints for a name: "%4.4s", right-aligned.
 std::string printedName(const SiteName& name) {
-    char text[kSiteNameSize + 1];
-    std::snprintf(text, sizeof text, "%4.4s", std::string(name.data(), kSiteNameSize).c_str());
-    return text;
+    // As printf's "%4.4s" writes it: up to the first zero byte, right-aligned in four places.
+    std::size_t length = 0;
+    while (length < kSiteNameSize && name.data()[length] != '\0') {
+        ++length;
+    }
+    return std::string(kSiteNameSize - length, ' ') + std::string(name.data(), length);
+}
+
+// The kSiteNameSize bytes of a code as one number, for looking codes up.
+std::uint32_t codeKey(const char* bytes) {
+    static_assert(kSiteNameSize == sizeof(std::uint32_t));
+    std::uint32_t key = 0;
+    std::memcpy(&key, bytes, sizeof key);
+    return key;
 }
 
 std::size_t findRoot(std::vector<std::size_t>& parent, std::size_t i) {
@@ -222,15 +236,17 @@ DatumPlan planDatum(const AdjustedDataSet& ds) {
     plan.adjusted.assign(sites.size(), false);
     plan.fixed.assign(sites.size(), Fixes{});
     plan.paired = plan.dropped = plan.fixed;
-    std::map<std::string, std::size_t> siteByCode;  // sites in use; the first of a code
+    // Sites in use by their code's bytes; the first of a code.
+    std::unordered_map<std::uint32_t, std::size_t> siteByCode;
+    siteByCode.reserve(sites.size());
     for (std::size_t i = 0; i < sites.size(); ++i) {
         if (sites[i].inUse != 0) {
-            siteByCode.emplace(std::string(sites[i].name.data(), kSiteNameSize), i);
+            siteByCode.emplace(codeKey(sites[i].name.data()), i);
         }
     }
     for (const VectorRecord& v : ds.vectors()) {
-        const auto from = siteByCode.find(printedName(v.fromSite));
-        const auto to = siteByCode.find(printedName(v.toSite));
+        const auto from = siteByCode.find(codeKey(printedName(v.fromSite).data()));
+        const auto to = siteByCode.find(codeKey(printedName(v.toSite).data()));
         const bool found = v.inUse != 0 && from != siteByCode.end() && to != siteByCode.end();
         plan.from.push_back(found ? static_cast<int>(from->second) : -1);
         plan.to.push_back(found ? static_cast<int>(to->second) : -1);

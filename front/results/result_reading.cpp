@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace torvek::front {
 
@@ -63,17 +64,24 @@ std::string chiSquareReading(ChiSquareOutcome outcome) {
 }
 
 std::vector<std::size_t> vectorsByNormalizedResidual(const NetworkResults& r) {
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < r.vectors.size(); ++i) {
-        if (r.vectors[i].adjusted) {
-            order.push_back(i);
-        }
-    }
+    // Sorted as (residual, position) pairs, held together rather than looked up in the large
+    // vector records at every comparison; equal residuals keep their order by position.
     // largestNormalized is never NaN (a NaN component is never the largest), so the order is
     // strict.
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return r.vectors[a].largestNormalized > r.vectors[b].largestNormalized;
+    std::vector<std::pair<double, std::size_t>> keyed;
+    for (std::size_t i = 0; i < r.vectors.size(); ++i) {
+        if (r.vectors[i].adjusted) {
+            keyed.emplace_back(r.vectors[i].largestNormalized, i);
+        }
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        return a.first > b.first || (a.first == b.first && a.second < b.second);
     });
+    std::vector<std::size_t> order;
+    order.reserve(keyed.size());
+    for (const auto& [residual, i] : keyed) {
+        order.push_back(i);
+    }
     return order;
 }
 

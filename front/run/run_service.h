@@ -6,6 +6,7 @@
 // serves its link, shows the sites' full names in the report, reads the results back, writes
 // every document in the run folder and puts the outputs into place as one set.
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -116,7 +117,7 @@ struct RunCallbacks {
 
 // Everything a run did, for its front end to show.
 struct RunResult {
-    std::string error;  // why no child was started (folder, input); empty otherwise
+    std::string error;        // why no child was started (folder, input); empty otherwise
     bool outputBusy = false;  // not started: another run is writing the same output
     EngineDecision engine;
     ChildOutcome child;
@@ -142,6 +143,9 @@ struct RunResult {
     bool outOfMemory = false;           // a document could not be made for want of memory
     std::vector<std::string> problems;  // files that could not be written or placed
     RunFilePaths files;
+    // The removal of the run folder, which goes on beside whatever the caller does next; the
+    // result waits for it when it is destroyed.
+    std::future<void> folderRemoval;
 
     bool aborted() const { return abortStage >= 0; }
     bool cancelledAtWarning() const { return warningShown && !warningAccepted; }
@@ -154,7 +158,8 @@ std::string documentTitle(const DocumentHeader& header, const AdjustedDataSet& i
                           const std::string& sourceName);
 
 // Runs one adjustment as the request says; returns when the child has ended and the outputs are
-// in place. Never throws for a failed run: the result says what happened.
+// in place (the run folder may still be going: see RunResult::folderRemoval). Never throws for a
+// failed run: the result says what happened.
 RunResult runAdjustment(const RunRequest& request, const RunCallbacks& callbacks);
 
 }  // namespace torvek::front
