@@ -1,7 +1,11 @@
 #include "front/documents/gis_export.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "front/documents/report_rendering.h"
@@ -28,13 +32,45 @@ const char* const kKmlUnusedColour = "ffb0b0b0";
 const char* const kSiteSchema = "siteFields";
 const char* const kVectorSchema = "vectorFields";
 
-// An attribute's value: a scalar (null, a boolean, a whole number, a number or a text), which a
-// Json holds without allocating, except texts; a number rounded to `decimals` is written from its
-// whole count of them (appendRoundedNumber).
-struct Value {
-    Json json;
-    int decimals = -1;  // 0 .. kMostRoundedDecimals for a rounded number
-    Value(Json scalar = nullptr) : json(std::move(scalar)) {}  // NOLINT: any scalar is a value
+// An attribute's value: null, a boolean, a whole number, a number, or a text, which refers to the
+// results' own text unless it was made for the attribute. A number rounded to `decimals` is
+// written from its whole count of them (appendRoundedNumber). Nothing is allocated for a value
+// but a text of its own: a file of thousands of features makes a million of them.
+class Value {
+  public:
+    enum class Kind { kNull, kFlag, kWhole, kNumber, kText };
+
+    Value() = default;
+    Value(bool flag) : kind_(Kind::kFlag), flag_(flag) {}                // NOLINT
+    Value(int whole) : kind_(Kind::kWhole), whole_(whole) {}             // NOLINT
+    Value(double number) : kind_(Kind::kNumber), number_(number) {}      // NOLINT
+    Value(const char* text) : kind_(Kind::kText), text_(text) {}         // NOLINT
+    Value(const std::string& text) : kind_(Kind::kText), text_(text) {}  // NOLINT
+    Value(std::string&& text)
+        : kind_(Kind::kText), owned_(std::move(text)), owns_(true) {}  // NOLINT
+
+    static Value rounded(double number, int decimals) {
+        Value value(number);
+        value.decimals_ = decimals;
+        return value;
+    }
+
+    Kind kind() const { return kind_; }
+    bool flag() const { return flag_; }
+    long long whole() const { return whole_; }
+    double number() const { return number_; }
+    int decimals() const { return decimals_; }
+    std::string_view text() const { return owns_ ? std::string_view(owned_) : text_; }
+
+  private:
+    Kind kind_ = Kind::kNull;
+    bool flag_ = false;
+    long long whole_ = 0;
+    double number_ = 0.0;
+    int decimals_ = -1;  // 0 .. kMostRoundedDecimals for a rounded number
+    std::string_view text_;
+    std::string owned_;
+    bool owns_ = false;
 };
 
 // A feature's attributes in the order they are written: the GeoJSON properties and the KML fields.
@@ -43,10 +79,28 @@ struct Value {
 using Attributes = std::vector<std::pair<const char*, Value>>;
 
 void appendValue(std::string& out, const Value& value) {
-    if (value.decimals >= 0 && value.json.is_number_float()) {
-        appendRoundedNumber(out, value.json.get<double>(), value.decimals);
-    } else {
-        appendJsonValue(out, value.json);
+    switch (value.kind()) {
+        case Value::Kind::kNull:
+            out += "null";
+            break;
+        case Value::Kind::kFlag:
+            out += value.flag() ? "true" : "false";
+            break;
+        case Value::Kind::kWhole: {
+            char digits[24];
+            out.append(digits, std::to_chars(digits, digits + sizeof digits, value.whole()).ptr);
+            break;
+        }
+        case Value::Kind::kNumber:
+            if (value.decimals() >= 0) {
+                appendRoundedNumber(out, value.number(), value.decimals());
+            } else {
+                appendJsonNumber(out, value.number());
+            }
+            break;
+        case Value::Kind::kText:
+            appendJsonText(out, value.text());
+            break;
     }
 }
 
@@ -59,10 +113,10 @@ void appendJson(std::string& out, const Attributes& attributes) {
     object.end();
 }
 
-const Json* find(const Attributes& attributes, const char* key) {
+const Value* find(const Attributes& attributes, const char* key) {
     for (const auto& [name, value] : attributes) {
         if (std::strcmp(name, key) == 0) {
-            return &value.json;
+            return &value;
         }
     }
     return nullptr;
@@ -74,9 +128,7 @@ Value rounded(double value, int decimals) {
     if (!std::isfinite(value)) {
         return {};
     }
-    Value number(roundToDecimals(value, decimals));
-    number.decimals = decimals;
-    return number;
+    return Value::rounded(roundToDecimals(value, decimals), decimals);
 }
 
 Value millimetres(double metres) {
@@ -151,7 +203,7 @@ Attributes siteProperties(const ResultsView& v, std::size_t i, bool geoid, bool 
                        grid ? rounded(c.grid.convergence, kDegreeDecimals) : Value());
         p.emplace_back("gridOperation", v.grid.operation);
         p.emplace_back("gridOperationAccuracy",
-                       v.grid.accuracy >= 0.0 ? Json(v.grid.accuracy) : Value());
+                       v.grid.accuracy >= 0.0 ? Value(v.grid.accuracy) : Value());
         p.emplace_back("gridBallpark", v.grid.ballpark);
     }
     return p;
@@ -211,10 +263,10 @@ bool vectorEnds(const NetworkResults& r, const VectorResult& vr, Position& from,
 // A property value as KML text, appended: numbers as in the GeoJSON file, booleans as KML's 1 and
 // 0, texts escaped.
 void appendKmlValue(std::string& out, const Value& value) {
-    if (value.json.is_string()) {
-        appendEscapedHtml(out, value.json.get_ref<const std::string&>());
-    } else if (value.json.is_boolean()) {
-        out += value.json.get<bool>() ? '1' : '0';
+    if (value.kind() == Value::Kind::kText) {
+        appendEscapedHtml(out, value.text());
+    } else if (value.kind() == Value::Kind::kFlag) {
+        out += value.flag() ? '1' : '0';
     } else {
         appendValue(out, value);
     }
@@ -224,22 +276,21 @@ void appendKmlValue(std::string& out, const Value& value) {
 // property null everywhere is a number that no feature has (only numbers are ever null).
 std::string kmlType(const std::vector<Attributes>& features, const char* key) {
     for (const Attributes& properties : features) {
-        const Json* found = find(properties, key);
+        const Value* found = find(properties, key);
         if (found == nullptr) {
             continue;
         }
-        const Json& value = *found;
-        if (value.is_string()) {
-            return "string";
-        }
-        if (value.is_boolean()) {
-            return "bool";
-        }
-        if (value.is_number_integer()) {
-            return "int";
-        }
-        if (!value.is_null()) {
-            return "double";
+        switch (found->kind()) {
+            case Value::Kind::kText:
+                return "string";
+            case Value::Kind::kFlag:
+                return "bool";
+            case Value::Kind::kWhole:
+                return "int";
+            case Value::Kind::kNumber:
+                return "double";
+            case Value::Kind::kNull:
+                break;
         }
     }
     return "double";
@@ -266,7 +317,7 @@ void appendExtendedData(std::string& out, const char* id, const Attributes& prop
     out += id;
     out += "\">";
     for (const auto& [key, value] : properties) {
-        if (!value.json.is_null()) {
+        if (value.kind() != Value::Kind::kNull) {
             out += "<SimpleData name=\"";
             out += key;
             out += "\">";

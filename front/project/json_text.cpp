@@ -31,7 +31,7 @@ constexpr double kSmallestFixed = 1e-4;
 
 // Printable ASCII without a quote or a backslash: the library writes such a text as it is, in
 // quotes (it escapes only those two, control characters and bytes that are not UTF-8).
-bool isPlainText(const std::string& text) {
+bool isPlainText(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return c >= ' ' && c <= '~' && c != '"' && c != '\\'; });
 }
@@ -84,13 +84,13 @@ void appendRoundedNumber(std::string& out, double value, int decimals) {
     out.append(at, static_cast<std::size_t>(end - at));
 }
 
-void appendJsonText(std::string& out, const std::string& text) {
+void appendJsonText(std::string& out, std::string_view text) {
     if (isPlainText(text)) {
         out += '"';
         out += text;
         out += '"';
     } else {
-        out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+        out += Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
     }
 }
 

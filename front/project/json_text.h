@@ -29,7 +29,7 @@ void appendRoundedNumber(std::string& out, double value, int decimals);
 
 // Appends `text` as a JSON string, as the library's compact dump writes it; bytes that are not
 // UTF-8 become U+FFFD.
-void appendJsonText(std::string& out, const std::string& text);
+void appendJsonText(std::string& out, std::string_view text);
 
 // Appends the scalar `value` (null, boolean, whole number, number or text) as the library's
 // compact dump does; bytes of a text that are not UTF-8 become U+FFFD. Arrays and objects are
