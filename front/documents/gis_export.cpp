@@ -349,6 +349,32 @@ std::string lineStyle(const char* id, const char* colour, double width) {
            Json(width).dump() + "</width></LineStyle></Style>\n";
 }
 
+// The text of many features, handed to the sink in pieces of about kSinkPieceBytes: each
+// feature is appended where it goes, and a file writer takes such a piece without copying it.
+class FeatureText {
+  public:
+    explicit FeatureText(const TextSink& sink) : sink_(sink) {
+        text_.reserve(kSinkPieceBytes + kSinkPieceBytes / 4);
+    }
+    std::string& text() { return text_; }
+    // After each feature: hands over what has gathered once it is a piece.
+    void featureDone() {
+        if (text_.size() >= kSinkPieceBytes) {
+            flush();
+        }
+    }
+    void flush() {
+        if (!text_.empty()) {
+            sink_(text_);
+            text_.clear();
+        }
+    }
+
+  private:
+    const TextSink& sink_;
+    std::string text_;
+};
+
 }  // namespace
 
 void writeGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers layers,
@@ -361,9 +387,10 @@ void writeGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers 
     // of names that are not UTF-8 become U+FFFD rather than stopping the export.
     sink("{\"type\": \"FeatureCollection\", \"name\": " +
          Json(title).dump(-1, ' ', false, Json::error_handler_t::replace) + ", \"features\": [");
-    std::string line;
+    FeatureText gathered(sink);
     const auto feature = [&](const Position* ends, std::size_t count, const Attributes& p) {
-        line = first ? "\n" : ",\n";
+        std::string& line = gathered.text();
+        line += first ? "\n" : ",\n";
         line += "{\"type\":\"Feature\",\"geometry\":";
         if (count == 1) {
             line += "{\"type\":\"Point\",\"coordinates\":";
@@ -381,7 +408,7 @@ void writeGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers 
         line += ",\"properties\":";
         appendJson(line, p);
         line += '}';
-        sink(line);
+        gathered.featureDone();
         first = false;
     };
     for (std::size_t i = 0; i < r.sites.size() && layers != GeoJsonLayers::kVectors; ++i) {
@@ -393,7 +420,8 @@ void writeGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers 
         Position ends[2];
         feature(ends, vectorEnds(r, vr, ends[0], ends[1]) ? 2 : 0, vectorProperties(vr, large));
     }
-    sink("\n]}\n");
+    gathered.text() += "\n]}\n";
+    gathered.flush();
 }
 
 std::string renderGeoJson(const std::string& title, const ResultsView& v, GeoJsonLayers layers) {
@@ -405,7 +433,7 @@ std::string renderGeoJson(const std::string& title, const ResultsView& v, GeoJso
 namespace {
 
 // The folder "Sites": one Point placemark per site (without geometry when it has no position).
-void kmlSites(const ResultsView& v, const TextSink& sink) {
+void kmlSites(const ResultsView& v, FeatureText& gathered) {
     const NetworkResults& r = v.results;
     const bool geoid = hasGeoidHeights(r);
     // A large network's sites leave their Earth-centred coordinates to the GeoJSON file.
@@ -415,11 +443,11 @@ void kmlSites(const ResultsView& v, const TextSink& sink) {
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         properties.push_back(siteProperties(v, i, geoid, !large));
     }
-    sink(kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n");
-    std::string out;
+    std::string& out = gathered.text();
+    out += kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n";
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const Position p = positionOf(r.sites[i]);
-        out = "<Placemark><name>";
+        out += "<Placemark><name>";
         appendEscapedHtml(out, r.sites[i].name);
         out += "</name><styleUrl>#site</styleUrl>";
         appendExtendedData(out, kSiteSchema, properties[i]);
@@ -429,45 +457,44 @@ void kmlSites(const ResultsView& v, const TextSink& sink) {
             out += "</coordinates></Point>";
         }
         out += "</Placemark>\n";
-        sink(out);
+        gathered.featureDone();
     }
-    sink("</Folder>\n");
+    out += "</Folder>\n";
 }
 
 // A large network's adjusted vectors within tau, as lines without attributes in placemarks of
 // kLinesPerPlacemark each: a globe viewer draws them, and their attributes are in the GeoJSON.
 constexpr std::size_t kLinesPerPlacemark = 5000;
 
-void kmlMergedVectors(const NetworkResults& r, const TextSink& sink) {
+void kmlMergedVectors(const NetworkResults& r, FeatureText& gathered) {
     std::size_t inPlacemark = 0;
-    std::string line;
+    std::string& out = gathered.text();
     for (const VectorResult& vr : r.vectors) {
         Position from, to;
         if (!vr.adjusted || vr.flagged || !vectorEnds(r, vr, from, to)) {
             continue;
         }
         if (inPlacemark == kLinesPerPlacemark) {
-            sink("</MultiGeometry></Placemark>\n");
+            out += "</MultiGeometry></Placemark>\n";
             inPlacemark = 0;
         }
         if (inPlacemark == 0) {
-            sink(
+            out +=
                 "<Placemark><name>Adjusted vectors within tau</name><styleUrl>#vector</styleUrl>"
-                "<MultiGeometry>");
+                "<MultiGeometry>";
         }
-        line.clear();
-        appendKmlLine(line, from, to);
-        sink(line);
+        appendKmlLine(out, from, to);
+        gathered.featureDone();
         ++inPlacemark;
     }
     if (inPlacemark > 0) {
-        sink("</MultiGeometry></Placemark>\n");
+        out += "</MultiGeometry></Placemark>\n";
     }
 }
 
 // The folder "Vectors": one LineString placemark per vector; in a large network only those above
 // tau and those left out, the others merged (kmlMergedVectors).
-void kmlVectors(const NetworkResults& r, const TextSink& sink) {
+void kmlVectors(const NetworkResults& r, FeatureText& gathered) {
     const bool large = !documentScope(r).whole;
     std::vector<std::size_t> single;
     std::vector<Attributes> properties;
@@ -477,13 +504,13 @@ void kmlVectors(const NetworkResults& r, const TextSink& sink) {
             properties.push_back(vectorProperties(r.vectors[i]));
         }
     }
-    sink(kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n");
-    std::string out;
+    std::string& out = gathered.text();
+    out += kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n";
     for (std::size_t k = 0; k < single.size(); ++k) {
         const VectorResult& vr = r.vectors[single[k]];
         Position from, to;
         const char* style = vr.flagged ? "flagged" : vr.adjusted ? "vector" : "unused";
-        out = "<Placemark><name>";
+        out += "<Placemark><name>";
         appendEscapedHtml(out, vr.from);
         out += '-';
         appendEscapedHtml(out, vr.to);
@@ -495,29 +522,32 @@ void kmlVectors(const NetworkResults& r, const TextSink& sink) {
             appendKmlLine(out, from, to);
         }
         out += "</Placemark>\n";
-        sink(out);
+        gathered.featureDone();
     }
     if (large) {
-        kmlMergedVectors(r, sink);
+        kmlMergedVectors(r, gathered);
     }
-    sink("</Folder>\n");
+    out += "</Folder>\n";
 }
 
 }  // namespace
 
 void writeKml(const std::string& title, const ResultsView& v, const TextSink& sink) {
-    sink(
+    FeatureText gathered(sink);
+    std::string& out = gathered.text();
+    out +=
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml "
         "xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>" +
-        escapeHtml(title) + "</name>\n");
-    sink(std::string("<Style id=\"site\"><IconStyle><color>") + kKmlSiteColour +
-         "</color></IconStyle></Style>\n");
-    sink(lineStyle("vector", kKmlVectorColour, 1.5));
-    sink(lineStyle("flagged", kKmlFlaggedColour, 3.0));
-    sink(lineStyle("unused", kKmlUnusedColour, 1.0));
-    kmlSites(v, sink);
-    kmlVectors(v.results, sink);
-    sink("</Document>\n</kml>\n");
+        escapeHtml(title) + "</name>\n";
+    out += std::string("<Style id=\"site\"><IconStyle><color>") + kKmlSiteColour +
+           "</color></IconStyle></Style>\n";
+    out += lineStyle("vector", kKmlVectorColour, 1.5);
+    out += lineStyle("flagged", kKmlFlaggedColour, 3.0);
+    out += lineStyle("unused", kKmlUnusedColour, 1.0);
+    kmlSites(v, gathered);
+    kmlVectors(v.results, gathered);
+    out += "</Document>\n</kml>\n";
+    gathered.flush();
 }
 
 std::string renderKml(const std::string& title, const ResultsView& v) {

@@ -458,7 +458,7 @@ TableColumn rightColumn(const std::string& heading) {
 }
 
 std::string numberCell(const char* format, double value) {
-    return std::isfinite(value) ? formatText(format, value) : kMissingCell;
+    return std::isfinite(value) ? formatNumber(format, value) : kMissingCell;
 }
 
 std::string millimetresCell(double metres) {

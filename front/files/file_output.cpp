@@ -167,17 +167,21 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
 bool writeFileInPieces(const std::string& path, const std::function<void(const TextSink&)>& produce,
                        std::string& error) {
     constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+    // A piece this large goes out as it is rather than through the buffer: the GIS writers hand
+    // over their features in pieces of this size (kSinkPieceBytes), and copying megabytes into
+    // the buffer took a fifth of their time.
+    constexpr std::size_t kDirectBytes = kSinkPieceBytes;
     AtomicFileWriter file;
     if (!file.open(path, error)) {
         return false;
     }
     std::string buffer;
+    buffer.reserve(kBufferBytes);
     produce([&](std::string_view piece) {
-        // A large piece goes out as it is rather than copied into the buffer.
-        if (buffer.size() + piece.size() >= kBufferBytes) {
+        if (buffer.size() + piece.size() >= kBufferBytes || piece.size() >= kDirectBytes) {
             file.write(buffer);
             buffer.clear();
-            if (piece.size() >= kBufferBytes) {
+            if (piece.size() >= kDirectBytes) {
                 file.write(piece);
                 return;
             }

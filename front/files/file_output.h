@@ -52,6 +52,10 @@ class AtomicFileWriter {
 // A consumer of text handed over piece by piece.
 using TextSink = std::function<void(std::string_view)>;
 
+// Writers of many small items (the features of a GIS file) gather them into pieces of about this
+// size before handing them to a sink: writeFileInPieces writes such a piece without copying it.
+inline constexpr std::size_t kSinkPieceBytes = std::size_t{64} << 10;
+
 // Writes to `path` as writeFileAtomically does the text that `produce` hands to its sink, in
 // pieces of about a megabyte, so that a large document is never whole in memory. False with
 // `error` set when it cannot be written.

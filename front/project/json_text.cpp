@@ -113,10 +113,14 @@ void appendJsonValue(std::string& out, const Json& value) {
 }
 
 std::string& CompactObject::key(const char* name) {
-    out_ += first_ ? "{\"" : ",\"";
+    // Characters one by one, and the name in one piece: millions of keys in a large network's
+    // files, and each piece appended costs a call.
+    out_.push_back(first_ ? '{' : ',');
+    out_.push_back('"');
     first_ = false;
     out_ += name;
-    out_ += "\":";
+    out_.push_back('"');
+    out_.push_back(':');
     return out_;
 }
 

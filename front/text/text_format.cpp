@@ -1,6 +1,7 @@
 #include "front/text/text_format.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -8,6 +9,8 @@ namespace torvek::front {
 namespace {
 
 constexpr std::size_t kLongestText = 1024;
+// The most decimals appendFixed writes.
+constexpr int kMostFixedDecimals = 17;
 
 std::string formatArguments(const char* pattern, va_list args) {
     char text[kLongestText];
@@ -42,6 +45,32 @@ void appendFixed(std::string& out, double value, int decimals) {
     } else {
         append(out, "%.*f", decimals, value);
     }
+}
+
+std::string formatNumber(const char* pattern, double value) {
+    // "%.Nf" or "%+.Nf", nothing before or after.
+    const char* at = pattern;
+    const bool sign = at[0] == '%' && at[1] == '+';
+    at += sign ? 2 : 1;
+    int decimals = -1;
+    if (pattern[0] == '%' && at[0] == '.' && at[1] >= '0' && at[1] <= '9') {
+        decimals = at[1] - '0';
+        at += 2;
+        if (at[0] >= '0' && at[0] <= '9') {
+            decimals = decimals * 10 + (at[0] - '0');
+            ++at;
+        }
+    }
+    if (decimals < 0 || decimals > kMostFixedDecimals || at[0] != 'f' || at[1] != '\0' ||
+        !std::isfinite(value)) {
+        return formatText(pattern, value);
+    }
+    std::string out;
+    if (sign && !std::signbit(value)) {
+        out += '+';
+    }
+    appendFixed(out, value, decimals);
+    return out;
 }
 
 }  // namespace torvek::front

@@ -14,6 +14,11 @@ std::string formatText(const char* pattern, ...) __attribute__((format(printf, 1
 /// several times faster: a plot of thousands of lines writes tens of thousands of them.
 void appendFixed(std::string& out, double value, int decimals);
 
+/// formatText(pattern, value) for one number: a pattern "%.Nf" or "%+.Nf" (N from 0 to 17) is
+/// written as appendFixed writes it, and any other through formatText. The tables of a large
+/// network hold tens of thousands of such numbers.
+std::string formatNumber(const char* pattern, double value);
+
 /// Appends the formatted text to `out`, cut like formatText.
 void append(std::string& out, const char* pattern, ...) __attribute__((format(printf, 2, 3)));
 
