@@ -1,5 +1,6 @@
 #include "front/documents/gis_export.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -111,15 +112,6 @@ void appendJson(std::string& out, const Attributes& attributes) {
         appendValue(object.key(key), value);
     }
     object.end();
-}
-
-const Value* find(const Attributes& attributes, const char* key) {
-    for (const auto& [name, value] : attributes) {
-        if (std::strcmp(name, key) == 0) {
-            return &value;
-        }
-    }
-    return nullptr;
 }
 
 // `value` rounded to `decimals` (0 .. kMostRoundedDecimals); null when it is not finite (JSON has
@@ -272,40 +264,30 @@ void appendKmlValue(std::string& out, const Value& value) {
     }
 }
 
-// The KML type of a property: the type of its first value that is not null among `features`; a
-// property null everywhere is a number that no feature has (only numbers are ever null).
-std::string kmlType(const std::vector<Attributes>& features, const char* key) {
-    for (const Attributes& properties : features) {
-        const Value* found = find(properties, key);
-        if (found == nullptr) {
-            continue;
-        }
-        switch (found->kind()) {
-            case Value::Kind::kText:
-                return "string";
-            case Value::Kind::kFlag:
-                return "bool";
-            case Value::Kind::kWhole:
-                return "int";
-            case Value::Kind::kNumber:
-                return "double";
-            case Value::Kind::kNull:
-                break;
-        }
+// The KML type of a value; a null one is a number that the feature does not have (only numbers
+// are ever null).
+const char* kmlType(const Value& value) {
+    switch (value.kind()) {
+        case Value::Kind::kText:
+            return "string";
+        case Value::Kind::kFlag:
+            return "bool";
+        case Value::Kind::kWhole:
+            return "int";
+        case Value::Kind::kNumber:
+        case Value::Kind::kNull:
+            break;
     }
     return "double";
 }
 
-// A <Schema> of the properties of `features` (all with the same keys), which GIS programs read as
-// typed fields; empty when there are no features.
-std::string kmlSchema(const char* id, const std::vector<Attributes>& features) {
-    if (features.empty()) {
-        return "";
-    }
+// A <Schema> of the properties of features that all have the keys of `first`, which GIS programs
+// read as typed fields; each field has the type of its value in `first`, since a field has one
+// kind of value in every feature, or none (null) where a number is unknown.
+std::string kmlSchema(const char* id, const Attributes& first) {
     std::string out = std::string("<Schema name=\"") + id + "\" id=\"" + id + "\">";
-    for (const auto& [key, value] : features.front()) {
-        out += "<SimpleField name=\"" + escapeHtml(key) + "\" type=\"" + kmlType(features, key) +
-               "\"/>";
+    for (const auto& [key, value] : first) {
+        out += "<SimpleField name=\"" + escapeHtml(key) + "\" type=\"" + kmlType(value) + "\"/>";
     }
     return out + "</Schema>\n";
 }
@@ -438,19 +420,17 @@ void kmlSites(const ResultsView& v, FeatureText& gathered) {
     const bool geoid = hasGeoidHeights(r);
     // A large network's sites leave their Earth-centred coordinates to the GeoJSON file.
     const bool large = !documentScope(r).whole;
-    std::vector<Attributes> properties;
-    properties.reserve(r.sites.size());
-    for (std::size_t i = 0; i < r.sites.size(); ++i) {
-        properties.push_back(siteProperties(v, i, geoid, !large));
-    }
     std::string& out = gathered.text();
-    out += kmlSchema(kSiteSchema, properties) + "<Folder><name>Sites</name>\n";
+    if (!r.sites.empty()) {
+        out += kmlSchema(kSiteSchema, siteProperties(v, 0, geoid, !large));
+    }
+    out += "<Folder><name>Sites</name>\n";
     for (std::size_t i = 0; i < r.sites.size(); ++i) {
         const Position p = positionOf(r.sites[i]);
         out += "<Placemark><name>";
         appendEscapedHtml(out, r.sites[i].name);
         out += "</name><styleUrl>#site</styleUrl>";
-        appendExtendedData(out, kSiteSchema, properties[i]);
+        appendExtendedData(out, kSiteSchema, siteProperties(v, i, geoid, !large));
         if (p.known) {
             out += "<Point><coordinates>";
             appendKmlCoordinate(out, p);
@@ -496,18 +476,20 @@ void kmlMergedVectors(const NetworkResults& r, FeatureText& gathered) {
 // tau and those left out, the others merged (kmlMergedVectors).
 void kmlVectors(const NetworkResults& r, FeatureText& gathered) {
     const bool large = !documentScope(r).whole;
-    std::vector<std::size_t> single;
-    std::vector<Attributes> properties;
-    for (std::size_t i = 0; i < r.vectors.size(); ++i) {
-        if (!large || r.vectors[i].flagged || !r.vectors[i].adjusted) {
-            single.push_back(i);
-            properties.push_back(vectorProperties(r.vectors[i]));
-        }
-    }
+    // Each vector on its own, but in a large network only those above tau and those left out.
+    const auto single = [&](const VectorResult& vr) {
+        return !large || vr.flagged || !vr.adjusted;
+    };
+    const auto first = std::find_if(r.vectors.begin(), r.vectors.end(), single);
     std::string& out = gathered.text();
-    out += kmlSchema(kVectorSchema, properties) + "<Folder><name>Vectors</name>\n";
-    for (std::size_t k = 0; k < single.size(); ++k) {
-        const VectorResult& vr = r.vectors[single[k]];
+    if (first != r.vectors.end()) {
+        out += kmlSchema(kVectorSchema, vectorProperties(*first));
+    }
+    out += "<Folder><name>Vectors</name>\n";
+    for (const VectorResult& vr : r.vectors) {
+        if (!single(vr)) {
+            continue;
+        }
         Position from, to;
         const char* style = vr.flagged ? "flagged" : vr.adjusted ? "vector" : "unused";
         out += "<Placemark><name>";
@@ -517,7 +499,7 @@ void kmlVectors(const NetworkResults& r, FeatureText& gathered) {
         out += "</name><styleUrl>#";
         out += style;
         out += "</styleUrl>";
-        appendExtendedData(out, kVectorSchema, properties[k]);
+        appendExtendedData(out, kVectorSchema, vectorProperties(vr));
         if (vectorEnds(r, vr, from, to)) {
             appendKmlLine(out, from, to);
         }
