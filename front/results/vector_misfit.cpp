@@ -1,10 +1,11 @@
 #include "front/results/vector_misfit.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
-#include "front/project/site_name_mapping.h"
 #include "geodesy/ellipsoid.h"
 #include "geodesy/geodetic_conversion.h"
 #include "geodesy/vector_precision.h"
@@ -48,6 +49,24 @@ Vector3 vectorMisfit(const Matrix3& referenceFrame, const Vector3& from, const V
             w[kUp] + (-t[kEast] * n + t[kNorth] * e) / rho - t[kUp] * s};
 }
 
+namespace {
+
+// A name as one number, equal for two names exactly when their texts (up to the first zero byte)
+// are equal with A to Z folded onto a to z, as foldAsciiCase(name.toString()) compares them.
+std::uint32_t foldedNameKey(const SiteName& name) {
+    static_assert(kSiteNameSize == sizeof(std::uint32_t));
+    unsigned char bytes[kSiteNameSize] = {};
+    for (std::size_t i = 0; i < kSiteNameSize && name.bytes[i] != '\0'; ++i) {
+        const char c = name.bytes[i];
+        bytes[i] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    std::uint32_t key = 0;
+    std::memcpy(&key, bytes, sizeof key);
+    return key;
+}
+
+}  // namespace
+
 std::vector<VectorMisfit> vectorMisfits(const AdjustedDataSet& output) {
     std::vector<VectorMisfit> misfits(output.vectors().size());
     const std::vector<AdjustmentRecord>& records = output.adjustmentRecords();
@@ -64,9 +83,10 @@ std::vector<VectorMisfit> vectorMisfits(const AdjustedDataSet& output) {
     std::vector<bool> adjusted;
     // Vector ends find their sites as the program's site lookups do: the first site whose name
     // matches, ignoring case.
-    std::unordered_map<std::string, int> firstSite;
+    std::unordered_map<std::uint32_t, int> firstSite;
+    firstSite.reserve(output.sites().size());
     for (const SiteRecord& s : output.sites()) {
-        firstSite.emplace(foldAsciiCase(s.name.toString()), static_cast<int>(positions.size()));
+        firstSite.emplace(foldedNameKey(s.name), static_cast<int>(positions.size()));
         adjusted.push_back(s.inUse != 0);
         positions.push_back(cartesianFromGeodeticAt(
             h.semiMajorAxis, e2, radiansFromDegrees(s.adjustedLatitude),
@@ -77,8 +97,8 @@ std::vector<VectorMisfit> vectorMisfits(const AdjustedDataSet& output) {
     std::size_t index = 0;
     for (bool more = walker.firstVector(); more; more = walker.nextVector(), ++index) {
         const VectorRecord& v = *walker.currentVector();
-        const auto fromSite = firstSite.find(foldAsciiCase(v.fromSite.toString()));
-        const auto toSite = firstSite.find(foldAsciiCase(v.toSite.toString()));
+        const auto fromSite = firstSite.find(foldedNameKey(v.fromSite));
+        const auto toSite = firstSite.find(foldedNameKey(v.toSite));
         const int from = fromSite != firstSite.end() ? fromSite->second : -1;
         const int to = toSite != firstSite.end() ? toSite->second : -1;
         if (from < 0 || to < 0 || !adjusted[from] || !adjusted[to]) {
