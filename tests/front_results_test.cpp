@@ -888,8 +888,25 @@ TEST(FrontTextFormat, FixedNumbersAreThoseOfPrintf) {
             char theirs[400];
             std::snprintf(theirs, sizeof theirs, "%.*f", decimals, v);
             EXPECT_EQ(ours, theirs) << v << " with " << decimals << " decimals";
+            // Padded to a width, and through a pattern, with and without a sign.
+            for (const int width : {0, 5, 8, 30}) {
+                std::string padded;
+                appendFixedWidth(padded, v, width, decimals);
+                std::snprintf(theirs, sizeof theirs, "%*.*f", width, decimals, v);
+                EXPECT_EQ(padded, theirs) << v << " in " << width;
+            }
+            for (const std::string& pattern :
+                 {"%." + std::to_string(decimals) + "f", "%+." + std::to_string(decimals) + "f"}) {
+                std::snprintf(theirs, sizeof theirs, pattern.c_str(), v);
+                EXPECT_EQ(formatNumber(pattern.c_str(), v), theirs) << pattern << " " << v;
+            }
         }
     }
+    // Other patterns go through printf as they are.
+    EXPECT_EQ(formatNumber("%8.3f", 2.5), "   2.500");
+    EXPECT_EQ(formatNumber("%.12f", 0.1), "0.100000000000");
+    EXPECT_EQ(formatNumber("%.2fm", 1.0), "1.00m");
+    EXPECT_EQ(formatNumber("%+.1f", -0.04), "-0.0");
 }
 
 }  // namespace

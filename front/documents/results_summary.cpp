@@ -159,9 +159,20 @@ void appendFlagged(std::string& out, const NetworkResults& r) {
             continue;
         }
         out += "  " + padToWidth(vectorName(v), vectorWidth);
-        append(out, "  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", v.record, v.normalized[0],
-               v.normalized[1], v.normalized[2], v.residual[0] * kMillimetresPerMetre,
-               v.residual[1] * kMillimetresPerMetre, v.residual[2] * kMillimetresPerMetre);
+        // "  %6d  %8.2f %8.2f %8.2f   %8.1f %8.1f %8.1f\n", number by number: a large network
+        // lists thousands of rows.
+        const std::string record = std::to_string(v.record);
+        out.append(2 + (record.size() < 6 ? 6 - record.size() : 0), ' ');
+        out += record;
+        for (int k = 0; k < 3; ++k) {
+            out += k == 0 ? "  " : " ";
+            appendFixedWidth(out, v.normalized[k], 8, 2);
+        }
+        for (int k = 0; k < 3; ++k) {
+            out += k == 0 ? "   " : " ";
+            appendFixedWidth(out, v.residual[k] * kMillimetresPerMetre, 8, 1);
+        }
+        out += '\n';
     }
 }
 

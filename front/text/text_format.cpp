@@ -47,6 +47,15 @@ void appendFixed(std::string& out, double value, int decimals) {
     }
 }
 
+void appendFixedWidth(std::string& out, double value, int width, int decimals) {
+    const std::size_t start = out.size();
+    appendFixed(out, value, decimals);
+    const auto written = static_cast<int>(out.size() - start);
+    if (written < width) {
+        out.insert(start, static_cast<std::size_t>(width - written), ' ');
+    }
+}
+
 std::string formatNumber(const char* pattern, double value) {
     // "%.Nf" or "%+.Nf", nothing before or after.
     const char* at = pattern;

@@ -14,6 +14,10 @@ std::string formatText(const char* pattern, ...) __attribute__((format(printf, 1
 /// several times faster: a plot of thousands of lines writes tens of thousands of them.
 void appendFixed(std::string& out, double value, int decimals);
 
+/// Appends `value` as "%*.*f" writes it with `width` and `decimals` (0..17): right-aligned,
+/// padded with spaces on the left to at least `width` characters.
+void appendFixedWidth(std::string& out, double value, int width, int decimals);
+
 /// formatText(pattern, value) for one number: a pattern "%.Nf" or "%+.Nf" (N from 0 to 17) is
 /// written as appendFixed writes it, and any other through formatText. The tables of a large
 /// network hold tens of thousands of such numbers.
