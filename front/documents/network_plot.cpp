@@ -241,7 +241,7 @@ class BoxGrid {
     static constexpr double kBoxesPerCell = 4.0;
     static constexpr double kMostCells = 1 << 20;
     static constexpr double kSmallestCell = 16.0;
-    static constexpr double kLineCell = 8.0;  // half a label's height
+    static constexpr double kLineCell = 16.0;  // a label's height
     static constexpr double kSlack = 1e-6;    // pixels
 
     int column(double x) const { return index(x - origin_.x, columns_); }
