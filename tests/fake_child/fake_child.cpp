@@ -124,6 +124,23 @@ int askBox() {
     return 0;
 }
 
+// The "pieces" mode: kPiecesInARow report pieces, then how many were answered as delivered.
+int sendPieces() {
+    int delivered = 0;
+    for (int n = 0; n < kPiecesInARow; ++n) {
+        const std::string piece = "piece " + std::to_string(n) + "\n ";
+        const std::int32_t answer =
+            send(reportFd, link::Message::kReportPiece, 0,
+                 link::encodeReportPiece(link::kDataWordAtSelection, piece));
+        delivered += answer == link::kAnswerDelivered ? 1 : 0;
+    }
+    std::fprintf(stderr, "pieces delivered: %d of %d\n", delivered, kPiecesInARow);
+    std::fflush(stderr);
+    poll(0);
+    exitNotice();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,20 +222,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "pieces") {
-        int delivered = 0;
-        for (int n = 0; n < kPiecesInARow; ++n) {
-            delivered += send(reportFd, link::Message::kReportPiece, 0,
-                              link::encodeReportPiece(link::kDataWordAtSelection,
-                                                      "piece " + std::to_string(n) + "\n ")) ==
-                                 link::kAnswerDelivered
-                             ? 1
-                             : 0;
-        }
-        std::fprintf(stderr, "pieces delivered: %d of %d\n", delivered, kPiecesInARow);
-        std::fflush(stderr);
-        poll(0);
-        exitNotice();
-        return 0;
+        return sendPieces();
     }
     if (mode == "oversized") {
         link::writeFully(reportFd,
