@@ -179,6 +179,9 @@ TEST(FrontEndSafety, RunsThatDoNotFinishLeaveTheEarlierOutputsWhole) {
     EXPECT_EQ(front(adjust).exitCode, 0);
     EXPECT_FALSE(fileExists(stale));
     EXPECT_TRUE(fileExists(live + "/out.dat"));
+    // The run's own folder, where the outputs it replaced went, is gone by the time it exits.
+    EXPECT_EQ(entriesStartingWith(dir, ".out.dat.run-"),
+              std::vector<std::string>{live.substr(dir.size() + 1)});
     // So is the partial file of an export that was killed.
     const std::string partial = dir + "/.in.json.part-2147483646-abcdef";
     writeFileBytes(partial, "partial");

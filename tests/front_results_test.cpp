@@ -20,10 +20,13 @@
 #include "front/documents/results_document.h"
 #include "front/documents/results_rtf.h"
 #include "front/documents/results_summary.h"
+#include "front/files/file_output.h"
 #include "front/results/network_results.h"
 #include "front/results/result_reading.h"
+#include "front/results/vector_misfit.h"
 #include "front/text/text_format.h"
 #include "link/stages.h"
+#include "support/temp_directory.h"
 
 namespace torvek::front {
 namespace {
@@ -617,7 +620,10 @@ TEST(FrontGis, UnknownValuesAreNullAndFieldsKeepTheirTypes) {
     const std::string kml = renderKml("t", view);
     for (const char* field : {R"(<SimpleField name="geoidHeight" type="double"/>)",
                               R"(<SimpleField name="adjusted" type="bool"/>)",
-                              R"(<SimpleField name="record" type="int"/>)"}) {
+                              R"(<SimpleField name="record" type="int"/>)",
+                              R"(<SimpleField name="from" type="string"/>)",
+                              R"(<SimpleField name="misfitNorthMm" type="double"/>)",
+                              R"(<SimpleField name="control" type="string"/>)"}) {
         EXPECT_NE(kml.find(field), std::string::npos) << field;
     }
     EXPECT_EQ(kml.find(R"(<SimpleData name="geoidHeight">)"), std::string::npos);
@@ -708,6 +714,35 @@ TEST(FrontResults, VectorEndsFindTheFirstSiteOfTheirNameIgnoringCase) {
     EXPECT_EQ(r.vectors[0].toIndex, 3);
     EXPECT_EQ(r.vectors[1].fromIndex, 0);  // the first of the two that differ only in case
     EXPECT_EQ(r.vectors[1].toIndex, -1);
+
+    // The misfits of an adjusted run find the ends the same way, short names included (up to
+    // their first zero byte): the vector between two found sites has one, the other none.
+    EXPECT_TRUE(ds.addSite("xy"));
+    EXPECT_TRUE(ds.addVector("XY", "ab01"));
+    double latitude = 47.0;
+    for (bool more = ds.firstSite(); more; more = ds.nextSite(), latitude += 0.01) {
+        EXPECT_TRUE(ds.setAdjustedSite({latitude, 8.0, 500, 0, 0, 0}));
+    }
+    ds.setAdjustmentSucceeded(1);
+    const std::vector<VectorMisfit> misfits = vectorMisfits(ds);
+    ASSERT_EQ(misfits.size(), 3u);
+    EXPECT_TRUE(misfits[0].available);
+    EXPECT_FALSE(misfits[1].available);
+    EXPECT_TRUE(misfits[2].available);
+}
+
+// Vectors by their largest normalized residual, largest first; equal ones keep their order in the
+// data set, and vectors without results are left out.
+TEST(FrontResults, VectorsByResidualKeepTheOrderOfEqualOnes) {
+    NetworkResults r;
+    const double residuals[] = {1.5, 3.0, 1.5, 0.2, 3.0, 1.5};
+    for (std::size_t i = 0; i < std::size(residuals); ++i) {
+        VectorResult v;
+        v.adjusted = i != 3;
+        v.largestNormalized = residuals[i];
+        r.vectors.push_back(v);
+    }
+    EXPECT_EQ(vectorsByNormalizedResidual(r), (std::vector<std::size_t>{1, 4, 0, 2, 5}));
 }
 
 // A dense network of 1,200 sites: names go only where they hide no other name, and the map's
@@ -968,6 +1003,61 @@ TEST(FrontGisFiles, ALargeNetworkKeepsEveryFeatureAndMergesOnlyPlainLines) {
     }
     EXPECT_EQ(merged, static_cast<std::size_t>(kVectors));  // every vector drawn once
     EXPECT_NE(kml.find("<name>Adjusted vectors within tau</name>"), std::string::npos);
+
+    // Written to files, in pieces gathered feature by feature and taken by the file writer
+    // without a copy, both files hold exactly the text rendered whole.
+    const testing::TempDirectory folder;
+    std::string error, written;
+    ASSERT_TRUE(writeFileInPieces(
+        folder.path() + "/big.geojson",
+        [&](const TextSink& sink) {
+            writeGeoJson("big", view, GeoJsonLayers::kSitesAndVectors, sink);
+        },
+        error))
+        << error;
+    ASSERT_TRUE(readWholeFile(folder.path() + "/big.geojson", 1 << 26, written, error)) << error;
+    EXPECT_EQ(written, renderGeoJson("big", view));
+    ASSERT_TRUE(writeFileInPieces(
+        folder.path() + "/big.kml", [&](const TextSink& sink) { writeKml("big", view, sink); },
+        error))
+        << error;
+    ASSERT_TRUE(readWholeFile(folder.path() + "/big.kml", 1 << 26, written, error)) << error;
+    EXPECT_EQ(written, kml);
+}
+
+// A file written in pieces holds them in order, whatever their sizes: small ones gathered, large
+// ones (from kSinkPieceBytes on) written as they come, between and after small ones, and ones that
+// fill the gathering buffer to its brim.
+TEST(FrontFileOutput, PiecesOfEverySizeArriveInOrder) {
+    const testing::TempDirectory folder;
+    std::string expected;
+    const std::size_t sizes[] = {1,
+                                 10,
+                                 kSinkPieceBytes - 1,
+                                 kSinkPieceBytes,
+                                 3,
+                                 kSinkPieceBytes + 1,
+                                 (std::size_t{1} << 20) - 7,
+                                 2,
+                                 5 * kSinkPieceBytes,
+                                 0,
+                                 1000};
+    std::string error, written;
+    ASSERT_TRUE(writeFileInPieces(
+        folder.path() + "/pieces.txt",
+        [&](const TextSink& sink) {
+            char letter = 'a';
+            for (const std::size_t size : sizes) {
+                const std::string piece(size, letter++);
+                expected += piece;
+                sink(piece);
+            }
+        },
+        error))
+        << error;
+    ASSERT_TRUE(readWholeFile(folder.path() + "/pieces.txt", 1 << 26, written, error)) << error;
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected);
 }
 
 }  // namespace
