@@ -442,6 +442,54 @@ TEST(FrontResultsRtf, HeaderThenReportThenEveryTableInOrder) {
     EXPECT_LT(geodetic, residuals);
 }
 
+// Each row of an RTF table carries its own style, whatever came before it: a flagged row is shaded
+// and coloured, a muted one coloured only, a normal one after either neither; a row with fewer
+// cells has fewer cell edges, its last cell spanning the rest, aligned left.
+TEST(FrontResultsRtf, EveryRowKeepsItsOwnStyle) {
+    ResultsDocument d;
+    d.title = "Styles";
+    ResultTable t;
+    t.id = "styles";
+    t.title = "Rows";
+    t.columns = {leftColumn("Name"), rightColumn("Value"), rightColumn("Other")};
+    const RowStyle styles[] = {RowStyle::kNormal, RowStyle::kFlagged, RowStyle::kNormal,
+                               RowStyle::kMuted, RowStyle::kNormal};
+    for (const RowStyle style : styles) {
+        t.rows.push_back({{"n", "1.0", "2.0"}, style});
+    }
+    t.rows.push_back({{"n", "spanning the rest"}, RowStyle::kNormal});
+    d.tables.push_back(t);
+    const std::string rtf = renderRtfDocument(d, ReportDocument{}, "");
+    std::vector<std::string> rows;
+    for (std::size_t at = rtf.find("\\trowd"); at != std::string::npos;) {
+        const std::size_t next = rtf.find("\\trowd", at + 1);
+        rows.push_back(rtf.substr(at, (next == std::string::npos ? rtf.size() : next) - at));
+        at = next;
+    }
+    ASSERT_EQ(rows.size(), 1 + std::size(styles) + 1);  // the heading, then every row
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos;
+             at = text.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    for (std::size_t i = 0; i < std::size(styles); ++i) {
+        const std::string& row = rows[1 + i];
+        const std::string definition = row.substr(0, row.find('\n'));
+        SCOPED_TRACE(row);
+        EXPECT_EQ(count(definition, "\\clcbpat"), styles[i] == RowStyle::kFlagged ? 3u : 0u);
+        EXPECT_EQ(count(row, "\\cf") > 0, styles[i] != RowStyle::kNormal);
+        EXPECT_EQ(count(definition, "\\cellx"), 3u);
+        EXPECT_EQ(count(row, "\\qr"), 2u);
+    }
+    const std::string& spanning = rows.back();
+    EXPECT_EQ(count(spanning.substr(0, spanning.find('\n')), "\\cellx"), 2u);
+    EXPECT_EQ(count(spanning, "\\qr"), 0u) << spanning;
+    EXPECT_NE(spanning.find("spanning the rest\\cell"), std::string::npos);
+}
+
 TEST(FrontPlot, EllipseEnlargementComparesBetweenRunsAndTheUserMayFixIt) {
     // Two runs of one network (same scale), ellipses of 5 mm and 9 mm: one factor, a round one.
     const double scale = 0.0345, side = 450;  // pixels per metre; pixels
