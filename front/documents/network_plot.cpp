@@ -68,8 +68,9 @@ constexpr std::size_t kDensePlotSites = 500;
 // otherwise cover its plot with labels on top of each other).
 constexpr std::size_t kAlwaysLabelledFlags = 100;
 // Beyond kAlwaysLabelledFlags, once this many flagged vectors in a row (worst first) found no room
-// for their label, the plot is full and the rest are not tried: on the national network 8 labels
-// find room among 1,673 flagged vectors, and trying the last thousand took half the plot's time.
+// for their label, the plot is full and the rest are not tried: on the national network 7 labels
+// find room among 1,673 flagged vectors (8 when every one is tried), and trying the last thousand
+// took half the plot's time.
 constexpr std::size_t kFlagLabelTriesWithoutRoom = 200;
 // A larger network's site symbols are drawn this much smaller, so that the vectors between them
 // still show.
@@ -242,7 +243,7 @@ class BoxGrid {
     static constexpr double kMostCells = 1 << 20;
     static constexpr double kSmallestCell = 16.0;
     static constexpr double kLineCell = 16.0;  // a label's height
-    static constexpr double kSlack = 1e-6;    // pixels
+    static constexpr double kSlack = 1e-6;     // pixels
 
     int column(double x) const { return index(x - origin_.x, columns_); }
     int row(double y) const { return index(y - origin_.y, rows_); }
@@ -278,8 +279,6 @@ struct LabelPlace {
     bool crowded = false;
 };
 
-// Places labels one after another, each where it hides least of the lines, symbols, ellipses and
-// labels already there.
 // A hash of a line's ends, for finding the lines drawn more than once.
 struct SegmentHash {
     std::size_t operator()(const std::array<double, 4>& ends) const {
@@ -291,6 +290,8 @@ struct SegmentHash {
     }
 };
 
+// Places labels one after another, each where it hides least of the lines, symbols, ellipses and
+// labels already there.
 class LabelPlacer {
   public:
     // `labels`: about how many labels will be placed.
