@@ -443,6 +443,7 @@ function renderPlot(fitNow) {
     const flagged = !!(res && res.flagged);
     return { from: v.fromIndex, to: v.toIndex, inUse: v.inUse, flagged,
              label: flagged ? `w ${res.largestNormalized.toFixed(1)}` : '',
+             severity: flagged ? res.largestNormalized : 0,
              title: `${v.index + 1}: ${v.from} → ${v.to}` + (res && res.adjusted ? `, max |w| ${res.largestNormalized.toFixed(2)}` : '') };
   });
   const ellipses = [];

@@ -11,7 +11,14 @@ const NAME_DX = 7, NAME_DY = -6;  // pixels from a site to the start of its name
 const SCALE_X = 12, SCALE_PX = 120;  // pixels: the scale bar's left end and its longest length
 const SCALE_BOX = { minX: 0, maxX: SCALE_X + SCALE_PX + 8, below: 40 };  // no names there (pixels)
 const FLAG_DY = 4;                  // pixels from a flagged vector's middle up to its label's baseline
+const FLAG_FONT = '10px system-ui, sans-serif';  // as #plot .flag-label in style.css
+const FLAG_CHAR_PX = 6;             // a 10 px character's width where text cannot be measured
+// Up to this many flagged vectors every one is labelled, as in the documents' plot; beyond, the
+// worst first and only where the label meets no other (the national network flags 1,673 vectors,
+// whose labels otherwise cover its map in red).
+const ALWAYS_LABELLED_FLAGS = 100;
 const NOTE_X = 8, NOTE_Y = 16;      // pixels: the level-of-detail note's baseline start
+const NOTE_LINE = 14;               // pixels from one line of the note to the next
 
 // Level of detail. A network of more than LARGE_SITES sites or LARGE_VECTORS vectors is drawn with
 // less detail where detail cannot be seen; a smaller one exactly as it always was, every site,
@@ -65,8 +72,10 @@ export class NetworkPlot {
     this.world = el('g', {}, svg);
     this.vectorLayer = el('g', {}, this.world);
     this.ellipseLayer = el('g', {}, this.world);
-    this.labelLayer = el('g', {}, svg);
+    // Flagged vectors' labels above the site symbols, as the names are: in a dense view the dots
+    // would otherwise hide them.
     this.siteLayer = el('g', {}, svg);
+    this.labelLayer = el('g', {}, svg);
     this.nameLayer = el('g', {}, svg);
     this.scaleLayer = el('g', {}, svg);
     this.noteLayer = el('g', {}, svg);
@@ -141,12 +150,42 @@ export class NetworkPlot {
   }
 
   flagLabels() {
-    return this.data.vectors.map((v, i) => {
+    const nodes = this.data.vectors.map((v, i) => {
       if (!v.flagged || !v.label || !this.vectorNodes[i]) return null;
       const text = el('text', { class: 'flag-label', 'text-anchor': 'middle' }, this.labelLayer);
       text.textContent = v.label;
       return text;
     });
+    // The labelled ones, worst first (equal ones in the vectors' order).
+    this.flagOrder = nodes.flatMap((node, i) => (node ? [i] : []));
+    this.flagOrder.sort((a, b) => (this.data.vectors[b].severity || 0) - (this.data.vectors[a].severity || 0));
+    const width = textMeasure(FLAG_FONT, FLAG_CHAR_PX);
+    this.noteWidth = textMeasure(NAME_FONT, NAME_CHAR_PX);
+    this.flagWidths = new Map(this.flagOrder.map(i => [i, width(this.data.vectors[i].label)]));
+    return nodes;
+  }
+
+  // The flagged vectors' labels at their vectors' middles. Beyond ALWAYS_LABELLED_FLAGS, only those
+  // in view that meet no label shown before them, worst first; the boxes (pixels) of those shown
+  // are kept for the names to leave free. Their font is a little smaller than the names', so the
+  // names' measure is on the safe side.
+  placeFlagLabels() {
+    const size = this.screenSize(), grid = new NameGrid(), thin = this.flagOrder.length > ALWAYS_LABELLED_FLAGS;
+    this.flagBoxes = [];
+    for (const i of this.flagOrder) {
+      const v = this.data.vectors[i], node = this.flagNodes[i];
+      const a = this.data.sites[v.from], b = this.data.sites[v.to];
+      const [x, y] = this.toScreen((a.east + b.east) / 2, (a.north + b.north) / 2);
+      node.setAttribute('x', x.toFixed(1));
+      node.setAttribute('y', (y - FLAG_DY).toFixed(1));
+      const half = this.flagWidths.get(i) / 2 + NAME_ROOM;
+      const box = { minX: x - half, maxX: x + half, minY: y - FLAG_DY - NAME_ASCENT, maxY: y - FLAG_DY + NAME_DESCENT };
+      const inView = box.maxX >= 0 && box.minX <= size.w && box.maxY >= 0 && box.minY <= size.h;
+      const shown = !thin || (inView && grid.take(box));
+      node.style.display = shown ? '' : 'none';
+      if (shown) this.flagBoxes.push(box);
+    }
+    this.flagsLabelled = thin ? this.flagBoxes.length : -1;
   }
 
   // A site's symbol (a triangle for control, else a circle), its name beside it when withName, or
@@ -204,6 +243,7 @@ export class NetworkPlot {
   place() {
     const { k, tx, ty } = this.view;
     this.world.setAttribute('transform', `matrix(${k},0,0,${-k},${tx},${ty})`);
+    this.placeFlagLabels();
     if (this.large) {
       this.placeDetail();
     } else {
@@ -211,15 +251,9 @@ export class NetworkPlot {
         const node = this.siteNodes && this.siteNodes[i];
         if (node) this.moveSite(node, s);
       });
+      const flags = flagNote(this.flagsLabelled, this.flagOrder.length);
+      this.drawNote({ maxX: NOTE_X + this.noteWidth(flags), maxY: NOTE_Y + NAME_DESCENT }, [flags]);
     }
-    this.data.vectors.forEach((v, i) => {
-      const node = this.flagNodes && this.flagNodes[i];
-      if (!node) return;
-      const a = this.data.sites[v.from], b = this.data.sites[v.to];
-      const [x, y] = this.toScreen((a.east + b.east) / 2, (a.north + b.north) / 2);
-      node.setAttribute('x', x.toFixed(1));
-      node.setAttribute('y', (y - FLAG_DY).toFixed(1));
-    });
     this.drawScale();
   }
 
@@ -251,11 +285,14 @@ export class NetworkPlot {
     }
     const selected = this.selection && this.selection.kind === 'site' ? this.selection.index : -1;
     // The note and the scale bar keep their places: no name is drawn under them.
-    const noteWidth = d.textWidth(detailNote({ names: d.order, positioned: d.positioned, full: false,
-                                               inView: d.positioned }, d.shapes.length));
-    const kept = [{ minX: 0, maxX: NOTE_X + noteWidth, minY: 0, maxY: NOTE_Y + d.names.descent },
+    const flags = flagNote(this.flagsLabelled, this.flagOrder.length);
+    const noteWidth = Math.max(d.textWidth(detailNote({ names: d.order, positioned: d.positioned, full: false,
+                                                        inView: d.positioned }, d.shapes.length)),
+                               d.textWidth(flags));
+    const noteBottom = NOTE_Y + (flags ? NOTE_LINE : 0) + d.names.descent;
+    const kept = [{ minX: 0, maxX: NOTE_X + noteWidth, minY: 0, maxY: noteBottom },
                   { minX: SCALE_BOX.minX, maxX: SCALE_BOX.maxX, minY: size.h - SCALE_BOX.below, maxY: size.h },
-                  ...this.flagLabelBoxes()];
+                  ...this.flagBoxes];
     const layout = d.layout(this.view, size, selected, kept);
     this.siteLayer.replaceChildren();
     if (!layout.full) el('path', { class: 'site-dots', d: layout.dots }, this.siteLayer);
@@ -269,25 +306,19 @@ export class NetworkPlot {
       const text = el('text', { class: 'site-label', x: x.toFixed(1), y: y.toFixed(1) }, this.nameLayer);
       text.textContent = this.data.sites[i].name;
     }
-    this.noteLayer.replaceChildren();
-    el('rect', { class: 'plot-note', x: 0, y: 0, width: kept[0].maxX + NAME_ROOM, height: kept[0].maxY + NAME_ROOM },
-       this.noteLayer);
-    const note = el('text', { class: 'plot-note', x: NOTE_X, y: NOTE_Y }, this.noteLayer);
-    note.textContent = detailNote(layout, d.built.ellipsesLeftOut);
+    this.drawNote(kept[0], [detailNote(layout, d.built.ellipsesLeftOut), flags]);
   }
 
-  // The boxes (pixels) of the flagged vectors' labels, which names leave free. Their font is a
-  // little smaller than the names', so the names' measure is on the safe side.
-  flagLabelBoxes() {
-    const boxes = [], d = this.detail;
-    this.data.vectors.forEach((v, i) => {
-      if (!this.flagNodes[i]) return;
-      const a = this.data.sites[v.from], b = this.data.sites[v.to];
-      const [x, y] = this.toScreen((a.east + b.east) / 2, (a.north + b.north) / 2);
-      const half = d.textWidth(v.label) / 2 + NAME_ROOM;
-      boxes.push({ minX: x - half, maxX: x + half, minY: y - FLAG_DY - d.names.ascent, maxY: y - FLAG_DY + d.names.descent });
+  // The note above the map, a line for each text that is not empty, on a ground of `box`; none
+  // when every text is empty.
+  drawNote(box, lines) {
+    this.noteLayer.replaceChildren();
+    if (!lines.some(Boolean)) return;
+    el('rect', { class: 'plot-note', x: 0, y: 0, width: box.maxX + NAME_ROOM, height: box.maxY + NAME_ROOM },
+       this.noteLayer);
+    lines.filter(Boolean).forEach((line, k) => {
+      el('text', { class: 'plot-note', x: NOTE_X, y: NOTE_Y + k * NOTE_LINE }, this.noteLayer).textContent = line;
     });
-    return boxes;
   }
 
   drawScale() {
@@ -497,6 +528,23 @@ function detailNote(layout, ellipsesLeftOut) {
   if (!layout.full) parts.push(`${count(layout.inView)} sites in view as dots`);
   if (ellipsesLeftOut) parts.push(`${count(ellipsesLeftOut)} ellipses too small to see left out`);
   return parts.join('; ');
+}
+
+// "40 of 1,673 flagged vectors labelled where there is room" when the labels are thinned
+// (flagsLabelled >= 0), else an empty text.
+function flagNote(flagsLabelled, flagged) {
+  if (flagsLabelled < 0) return '';
+  const count = n => n.toLocaleString('en-US');
+  return `${count(flagsLabelled)} of ${count(flagged)} flagged vectors labelled where there is room`;
+}
+
+// How wide (pixels) a text is in `font`, measured by a canvas; `charPx` a character where there is
+// no canvas.
+function textMeasure(font, charPx) {
+  const context = document.createElement('canvas').getContext('2d');
+  if (!context) return text => text.length * charPx;
+  context.font = font;
+  return text => context.measureText(text).width;
 }
 
 // What a large network's plot draws at a view: merged paths of the plain vectors and the ellipses

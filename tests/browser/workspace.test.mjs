@@ -586,3 +586,35 @@ test('a large network: names only where there is room, more when zoomed in, clic
     assert.equal(await page.getAttribute(`#plot line[data-index="${target.index}"]`, 'class'), 'vector selected');
     await page.close();
   });
+
+test('many flagged vectors: the worst are labelled where there is room, and the note says how many',
+  { skip: !fs.existsSync(MAKE_NETWORK) && 'torvek-make-network is not built' }, async () => {
+    // 300 sites whose every fourth vector is 15 cm off in height: hundreds of vectors above tau.
+    const data = path.join(scratch, 'flags.dat'), project = path.join(scratch, 'flags.json');
+    assert.equal(spawnSync(MAKE_NETWORK, ['--sessions', data, '300']).status, 0);
+    assert.equal(spawnSync(FRONT, ['export', data, '-o', project]).status, 0);
+    const json = JSON.parse(fs.readFileSync(project, 'utf8'));
+    json.vectors.forEach((v, i) => { if (i % 4 === 0) v.dZ += 0.15; });
+    fs.writeFileSync(project, JSON.stringify(json));
+    const server = await startServer();
+    const page = await newPage(server);
+    await openProject(page, project, 300);
+    assert.match(await adjust(page), /^Run 1: adjusted/);
+    await page.evaluate(() => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))));
+    const labels = await page.$$eval('#plot text.flag-label', texts => texts.map(t => {
+      const r = t.getBoundingClientRect();
+      return { name: t.textContent, shown: t.style.display !== 'none',
+               left: r.left, right: r.right, top: r.top, bottom: r.bottom };
+    }));
+    const shown = labels.filter(l => l.shown);
+    assert.ok(labels.length > 100, `${labels.length} flagged vectors`);
+    assert.ok(shown.length > 5 && shown.length < labels.length, `${shown.length} of ${labels.length} labelled`);
+    assert.equal(overlapping(shown), null, 'flag labels overlap');
+    const worst = Math.max(...labels.map(l => Number(l.name.slice(2))));
+    assert.ok(shown.some(l => Number(l.name.slice(2)) === worst), 'the worst is labelled');
+    const notes = await page.$$eval('#plot text.plot-note', texts => texts.map(t => t.textContent));
+    assert.ok(notes.includes(`${shown.length} of ${labels.length} flagged vectors labelled where there is room`),
+      notes.join(' | '));
+    await shot(page, '17-many-flagged-vectors');
+    await page.close();
+  });
