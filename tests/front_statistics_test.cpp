@@ -440,5 +440,24 @@ TEST(FrontRigorousPlot, EllipsesTurnToTheirAzimuth) {
     EXPECT_NE(svg.find("(95.0 % confidence"), std::string::npos);
 }
 
+// The components of the vectors in use by the size of their studentized residual, largest first
+// whatever its sign; equal sizes keep the components' order, and components without a test or of
+// vectors out of use are left out.
+TEST(FrontRigorousTables, ComponentsBySizeOfTheirStudentizedResidual) {
+    RigorousStatistics s;
+    const double t[4][3] = {{1.0, -3.0, 2.0}, {3.0, NAN, -1.0}, {9.0, 9.0, 9.0}, {-2.0, 0.5, 3.0}};
+    for (int v = 0; v < 4; ++v) {
+        RigorousVector vector;
+        vector.inUse = v != 2;
+        for (int i = 0; i < 3; ++i) {
+            vector.components[static_cast<std::size_t>(i)].studentized = t[v][i];
+        }
+        s.vectors.push_back(vector);
+    }
+    const std::vector<std::pair<std::size_t, int>> expected = {{0, 1}, {1, 0}, {3, 2}, {0, 2},
+                                                               {3, 0}, {0, 0}, {1, 2}, {3, 1}};
+    EXPECT_EQ(componentsByStudentized(s), expected);
+}
+
 }  // namespace
 }  // namespace torvek::front
