@@ -57,6 +57,18 @@ CommandResult frontWithFake(const std::string& mode, const std::vector<std::stri
     return runCommand(TORVEK_FRONT_BINARY, all, options);
 }
 
+// Converts `file` with LibreOffice (`soffice`) to `format` ("pdf", "txt:Text"), into `dir`, with
+// a profile of its own there.
+CommandResult convertWithOffice(const std::string& soffice, const std::string& dir,
+                                const std::string& file, const std::string& format) {
+    CommandOptions options;
+    options.timeoutSeconds = 300;
+    return runCommand(soffice,
+                      {"--headless", "-env:UserInstallation=file://" + dir + "/office",
+                       "--convert-to", format, "--outdir", dir, file},
+                      options);
+}
+
 bool contains(const std::string& text, const std::string& what) {
     return text.find(what) != std::string::npos;
 }
@@ -627,13 +639,7 @@ TEST(FrontEndToEnd, ResultDocumentsOpenInStandardReaders) {
             << info.standardOutput;
     }
 
-    torvek::testing::CommandOptions options;
-    options.timeoutSeconds = 300;
-    const CommandResult convert = torvek::testing::runCommand(
-        soffice,
-        {"--headless", "-env:UserInstallation=file://" + dir + "/office", "--convert-to", "pdf",
-         "--outdir", dir, dir + "/net.rtf"},
-        options);
+    const CommandResult convert = convertWithOffice(soffice, dir, dir + "/net.rtf", "pdf");
     ASSERT_EQ(convert.exitCode, 0) << convert.standardError;
     const CommandResult pages =
         torvek::testing::runCommand(pdftotext, {"-layout", dir + "/net.pdf", "-"});
@@ -723,14 +729,7 @@ TEST(FrontEndToEnd, SixSiteReportFitsFourPages) {
     const TempDirectory folder;
     const std::string& dir = folder.path();
     ASSERT_EQ(front({"adjust", kTextbook, "-o", dir + "/tb.dat", "--no-report"}).exitCode, 0);
-    CommandOptions options;
-    options.timeoutSeconds = 300;
-    ASSERT_EQ(runCommand(soffice,
-                         {"--headless", "-env:UserInstallation=file://" + dir + "/office",
-                          "--convert-to", "pdf", "--outdir", dir, dir + "/tb.rtf"},
-                         options)
-                  .exitCode,
-              0);
+    ASSERT_EQ(convertWithOffice(soffice, dir, dir + "/tb.rtf", "pdf").exitCode, 0);
     const CommandResult info = runCommand(pdfinfo, {dir + "/tb.pdf"});
     const std::size_t at = info.standardOutput.find("Pages:");
     ASSERT_NE(at, std::string::npos) << info.standardOutput;
@@ -763,14 +762,7 @@ TEST(FrontEndToEnd, LongRtfTableReadsCellByCellInLibreOffice) {
     const TempDirectory folder;
     const std::string& dir = folder.path();
     writeFileBytes(dir + "/long.rtf", renderRtfDocument(document, ReportDocument{}, ""));
-    CommandOptions options;
-    options.timeoutSeconds = 300;
-    ASSERT_EQ(runCommand(soffice,
-                         {"--headless", "-env:UserInstallation=file://" + dir + "/office",
-                          "--convert-to", "txt:Text", "--outdir", dir, dir + "/long.rtf"},
-                         options)
-                  .exitCode,
-              0);
+    ASSERT_EQ(convertWithOffice(soffice, dir, dir + "/long.rtf", "txt:Text").exitCode, 0);
     // The text export gives each cell a line of its own.
     std::istringstream text(readFileBytes(dir + "/long.txt"));
     std::vector<std::string> lines;

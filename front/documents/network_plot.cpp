@@ -847,19 +847,9 @@ std::vector<std::size_t> flagLabelOrder(const VectorLayer& vectors, bool dropCro
     return order;
 }
 
-// "FROM-TO w=+1.2": the vector and its largest normalized residual with its sign (as printf's
-// "%+.1f" writes it; appendFixed, since a large network labels thousands).
+// "FROM-TO w=+1.2": the vector and its largest normalized residual with its sign.
 std::string flagLabelText(const VectorResult& v) {
-    std::string text = v.from + "-" + v.to + " w=";
-    const double w = v.signedLargestNormalized;
-    if (!std::isfinite(w)) {
-        return text + formatText("%+.1f", w);
-    }
-    if (!std::signbit(w)) {
-        text += '+';
-    }
-    appendFixed(text, w, 1);
-    return text;
+    return v.from + "-" + v.to + " w=" + formatNumber("%+.1f", v.signedLargestNormalized);
 }
 
 // Returns how many flagged vectors were left unlabelled for want of room.

@@ -159,8 +159,8 @@ export class NetworkPlot {
     // The labelled ones, worst first (equal ones in the vectors' order).
     this.flagOrder = nodes.flatMap((node, i) => (node ? [i] : []));
     this.flagOrder.sort((a, b) => (this.data.vectors[b].severity || 0) - (this.data.vectors[a].severity || 0));
-    const width = textMeasure(FLAG_FONT, FLAG_CHAR_PX);
-    this.noteWidth = textMeasure(NAME_FONT, NAME_CHAR_PX);
+    const { width } = textMeasure(FLAG_FONT, FLAG_CHAR_PX);
+    this.noteWidth = textMeasure(NAME_FONT, NAME_CHAR_PX).width;
     this.flagWidths = new Map(this.flagOrder.map(i => [i, width(this.data.vectors[i].label)]));
     return nodes;
   }
@@ -479,14 +479,8 @@ function segmentDistance(px, py, ax, ay, bx, by) {
 // The widths (pixels) of the sites' names in the names' font, the font's ascent and descent, and
 // a function that measures a text's width in it.
 function nameMetrics(sites) {
-  const context = document.createElement('canvas').getContext('2d');
-  if (!context) {
-    const width = text => text.length * NAME_CHAR_PX;
-    return { widths: Float32Array.from(sites, s => width(s.name)), ascent: NAME_ASCENT, descent: NAME_DESCENT, width };
-  }
-  context.font = NAME_FONT;
-  const width = text => context.measureText(text).width;
-  const probe = context.measureText(sites.length ? sites[0].name : '');
+  const { width, context } = textMeasure(NAME_FONT, NAME_CHAR_PX);
+  const probe = context ? context.measureText(sites.length ? sites[0].name : '') : {};
   return { widths: Float32Array.from(sites, s => width(s.name)), ascent: probe.fontBoundingBoxAscent || NAME_ASCENT,
            descent: probe.fontBoundingBoxDescent || NAME_DESCENT, width };
 }
@@ -538,13 +532,13 @@ function flagNote(flagsLabelled, flagged) {
   return `${count(flagsLabelled)} of ${count(flagged)} flagged vectors labelled where there is room`;
 }
 
-// How wide (pixels) a text is in `font`, measured by a canvas; `charPx` a character where there is
-// no canvas.
+// width(text): how wide (pixels) a text is in `font`, measured by a canvas (`context`, null when
+// there is none, and a character then counts `charPx`).
 function textMeasure(font, charPx) {
   const context = document.createElement('canvas').getContext('2d');
-  if (!context) return text => text.length * charPx;
+  if (!context) return { width: text => text.length * charPx, context: null };
   context.font = font;
-  return text => context.measureText(text).width;
+  return { width: text => context.measureText(text).width, context };
 }
 
 // What a large network's plot draws at a view: merged paths of the plain vectors and the ellipses
